@@ -1,0 +1,78 @@
+// Decoding and encoding a large project, and parsing a long marker file.
+
+#include "core/model/Markers.h"
+#include "core/model/Records.h"
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+Project largeProject()
+{
+    Project p;
+    p.video = QStringLiteral("/streams/a long night of streaming.mp4");
+    p.markersName = QStringLiteral("a long night of streaming.csv");
+    p.duration = 36000;
+    for (int s = 0; s < 300; ++s) {
+        Segment seg;
+        seg.id = QString::asprintf("%02d", s + 1);
+        seg.start = s * 120.0;
+        seg.end = seg.start + 210.5;
+        seg.markers = {seg.start + 150.25};
+        std::vector<Line> lines;
+        for (int l = 0; l < 200; ++l)
+            lines.push_back({seg.start + l * 1.05, seg.start + l * 1.05 + 0.95,
+                             QStringLiteral("line %1 of the transcript, with a few more words in it").arg(l)});
+        seg.lines = std::move(lines);
+        seg.peaks = QByteArray(4210, '\x20');
+        seg.title = QStringLiteral("A title");
+        seg.summary = QStringLiteral("Two or three sentences about what happens in this part of the stream.");
+        p.segments.push_back(std::move(seg));
+    }
+    return p;
+}
+
+void encodeProject(benchmark::State& state)
+{
+    const Project p = largeProject();
+    size_t bytes = 0;
+    for (auto _ : state) {
+        const QByteArray text = json::dumpBytes(json::write(p));
+        bytes = size_t(text.size());
+        benchmark::DoNotOptimize(text.data());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes));
+}
+BENCHMARK(encodeProject)->Unit(benchmark::kMillisecond);
+
+void decodeProject(benchmark::State& state)
+{
+    const QByteArray text = json::dumpBytes(json::write(largeProject()));
+    for (auto _ : state) {
+        Project p;
+        json::read(json::parse(text), p);
+        benchmark::DoNotOptimize(p.segments.data());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * text.size());
+}
+BENCHMARK(decodeProject)->Unit(benchmark::kMillisecond);
+
+void parseMarkers(benchmark::State& state)
+{
+    QString csv = QStringLiteral("Marker,Time,Note\r\n");
+    for (int i = 0; i < 10000; ++i)
+        csv += QStringLiteral("%1:%2:%3,Marker %4,something happened\r\n")
+                   .arg(i / 3600)
+                   .arg((i / 60) % 60, 2, 10, QChar(u'0'))
+                   .arg(i % 60, 2, 10, QChar(u'0'))
+                   .arg(i);
+    for (auto _ : state) {
+        auto times = Markers::parse(csv);
+        benchmark::DoNotOptimize(times.data());
+    }
+}
+BENCHMARK(parseMarkers)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();

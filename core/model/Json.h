@@ -1,0 +1,144 @@
+#pragma once
+
+// The JSON rules every stored record follows: keys in declaration order, absent optionals
+// left out, whole numbers written without a fraction, non-finite numbers refused, UUIDs in
+// upper case, bytes as Base64, dates as seconds since 2001-01-01 UTC. Reading is strict:
+// a missing required key or a value of the wrong type fails the whole decode.
+
+#include "core/model/Fail.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QUuid>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <vector>
+
+using Json = nlohmann::ordered_json;
+
+struct Line;
+struct Cut;
+struct Short;
+struct Idea;
+struct Segment;
+struct Project;
+struct Job;
+struct Rerun;
+
+namespace json {
+
+// Compact text; forward slashes are written as "\/" like the files written before.
+// Invalid UTF-8 in a string is replaced, never thrown on.
+std::string dump(const Json& value);
+QByteArray dumpBytes(const Json& value);
+// Parses one JSON text; a syntax error becomes a Fail.
+Json parse(QByteArrayView bytes);
+
+Fail typeMismatch(const char* key, const char* expected);
+
+// ---- writing ----
+Json write(double value); // throws Fail when the number is not finite
+Json write(qint64 value);
+inline Json write(int value) { return write(qint64(value)); }
+Json write(bool value);
+Json write(const QString& value);
+Json write(const QUuid& value);
+Json write(const QByteArray& bytes); // Base64
+// The records (defined with them) are declared here so the list and optional helpers
+// below can find them.
+Json write(const Line& v);
+Json write(const Cut& v);
+Json write(const Short& v);
+Json write(const Idea& v);
+Json write(const Segment& v);
+Json write(const Project& v);
+Json write(const Job& v);
+Json write(const Rerun& v);
+template <class T>
+Json write(const std::vector<T>& items)
+{
+    Json array = Json::array();
+    for (const T& item : items)
+        array.push_back(write(item));
+    return array;
+}
+
+template <class T>
+void put(Json& object, const char* key, const T& value)
+{
+    object[key] = write(value);
+}
+template <class T>
+void put(Json& object, const char* key, const std::optional<T>& value)
+{
+    if (value)
+        object[key] = write(*value);
+}
+
+// ---- reading ----
+void read(const Json& v, double& out);
+void read(const Json& v, qint64& out);
+void read(const Json& v, int& out);
+void read(const Json& v, bool& out);
+void read(const Json& v, QString& out);
+void read(const Json& v, QUuid& out);
+void read(const Json& v, QByteArray& out); // Base64
+void read(const Json& j, Line& out);
+void read(const Json& j, Cut& out);
+void read(const Json& j, Short& out);
+void read(const Json& j, Idea& out);
+void read(const Json& j, Segment& out);
+void read(const Json& j, Project& out);
+void read(const Json& j, Job& out);
+void read(const Json& j, Rerun& out);
+template <class T>
+void read(const Json& v, std::vector<T>& out)
+{
+    if (!v.is_array())
+        throw typeMismatch(nullptr, "an array");
+    out.clear();
+    out.reserve(v.size());
+    for (const Json& item : v) {
+        T element{};
+        read(item, element);
+        out.push_back(std::move(element));
+    }
+}
+
+const Json& object(const Json& v);
+
+template <class T>
+void need(const Json& object, const char* key, T& out)
+{
+    const auto it = object.find(key);
+    if (it == object.end() || it->is_null())
+        throw Fail(QStringLiteral("The key \u201c%1\u201d is missing.").arg(QLatin1String(key)));
+    try {
+        read(*it, out);
+    } catch (const Fail&) {
+        throw typeMismatch(key, "another type");
+    }
+}
+
+template <class T>
+void maybe(const Json& object, const char* key, std::optional<T>& out)
+{
+    const auto it = object.find(key);
+    if (it == object.end() || it->is_null()) {
+        out.reset();
+        return;
+    }
+    T value{};
+    try {
+        read(*it, value);
+    } catch (const Fail&) {
+        throw typeMismatch(key, "another type");
+    }
+    out = std::move(value);
+}
+
+// Dates: seconds since 2001-01-01 00:00:00 UTC.
+constexpr double referenceEpoch = 978307200.0; // that moment in Unix seconds
+double now();
+
+} // namespace json

@@ -1,0 +1,185 @@
+#include "core/model/Backups.h"
+#include "core/model/Records.h"
+#include "core/model/Text.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <algorithm>
+
+namespace {
+
+const QString packageExtension = QStringLiteral("vtrl");
+const QString documentName = QStringLiteral("project.json");
+
+// Folder packages keep the document inside; legacy packages are the document itself.
+QString documentPath(const QString& package)
+{
+    return QFileInfo(package).isDir() ? package + u'/' + documentName : package;
+}
+
+std::optional<Project> tryLoad(const QString& package)
+{
+    QFile file(documentPath(package));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    try {
+        Project project;
+        json::read(json::parse(file.readAll()), project);
+        return project;
+    } catch (const Fail&) {
+        return std::nullopt;
+    } catch (const Json::exception&) {
+        return std::nullopt;
+    }
+}
+
+// Entries of a folder in a fixed order (by name), hidden ones included.
+QStringList listing(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                                  QDir::Name);
+}
+
+Fail writeFailure(const QString& path, const QString& reason)
+{
+    return Fail(QStringLiteral("The project could not be saved to %1: %2.")
+                    .arg(QFileInfo(path).fileName(), reason));
+}
+
+} // namespace
+
+QString Project::newFile(const QString& video, const std::optional<QString>& markers)
+{
+    const QFileInfo recording(video);
+    const QString stem = Text::stem(QFileInfo(markers ? *markers : video).fileName());
+    return recording.absolutePath() + u'/' + stem + u'.' + packageExtension;
+}
+
+std::optional<QString> Project::existingFile(const QString& video)
+{
+    const QFileInfo recording(video);
+    const QString folder = recording.absolutePath();
+    const QString tail = u'/' + recording.fileName();
+    for (const QString& name : listing(folder)) {
+        if (Text::extension(name) != packageExtension)
+            continue;
+        const QString package = folder + u'/' + name;
+        const auto project = tryLoad(package);
+        if (project && project->video.endsWith(tail))
+            return package;
+    }
+    return std::nullopt;
+}
+
+Project Project::load(const QString& package)
+{
+    if (auto project = tryLoad(package))
+        return std::move(*project);
+    throw Fail(QFileInfo(package).fileName()
+               + QStringLiteral(" could not be read as a Vantorel project."));
+}
+
+void Project::save(const QString& package) const
+{
+    const QByteArray bytes = json::dumpBytes(json::write(*this)); // throws before any write
+
+    // A legacy single-file package is moved aside, not deleted, until the folder is
+    // written, so a failed save never loses the only copy.
+    const QFileInfo info(package);
+    QString aside;
+    if (info.exists() && !info.isDir()) {
+        aside = package + QStringLiteral(".saving-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+        if (!QFile::rename(package, aside))
+            throw writeFailure(package, QStringLiteral("the older single-file project could not be moved"));
+    }
+    auto restore = [&] {
+        if (!aside.isEmpty()) {
+            QDir(package).removeRecursively();
+            QFile::rename(aside, package);
+        }
+    };
+
+    if (!QDir().mkpath(package)) {
+        restore();
+        throw writeFailure(package, QStringLiteral("the folder could not be created"));
+    }
+    QSaveFile file(package + u'/' + documentName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        restore();
+        throw writeFailure(package, reason.isEmpty() ? QStringLiteral("the file could not be written") : reason);
+    }
+    if (!aside.isEmpty())
+        QFile::remove(aside);
+}
+
+std::optional<QString> Project::recording(const QString& package) const
+{
+    const QString beside = QFileInfo(package).absolutePath() + u'/' + QFileInfo(video).fileName();
+    for (const QString& candidate : {video, beside}) {
+        if (!candidate.isEmpty() && QFileInfo::exists(candidate))
+            return candidate;
+    }
+    return std::nullopt;
+}
+
+namespace Backups {
+
+QString folder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+        + QStringLiteral("/Vantorel/Backups");
+}
+
+namespace {
+const QString stampPattern = QStringLiteral("yyyy-MM-dd HH.mm.ss");
+
+// Only names of the exact form "<stem> yyyy-MM-dd HH.mm.ss.vtrl" belong to a stem, so the
+// backups of "night 2024" are never pruned as backups of "night".
+bool isBackupOf(const QString& name, const QString& stem)
+{
+    const qsizetype stampLength = stampPattern.size();
+    const QString suffix = u'.' + packageExtension;
+    if (name.size() != stem.size() + 1 + stampLength + suffix.size())
+        return false;
+    if (!name.startsWith(stem) || name[stem.size()] != u' ' || !name.endsWith(suffix))
+        return false;
+    const QString stamp = name.mid(stem.size() + 1, stampLength);
+    for (qsizetype i = 0; i < stampLength; ++i) {
+        const QChar p = stampPattern[i];
+        const bool digitSlot = p.isLetter();
+        if (digitSlot ? !(stamp[i] >= u'0' && stamp[i] <= u'9') : stamp[i] != p)
+            return false;
+    }
+    return true;
+}
+} // namespace
+
+void keep(const QString& package)
+{
+    keep(package, QDateTime::currentDateTime());
+}
+
+void keep(const QString& package, const QDateTime& now)
+{
+    const QString stem = Text::stem(QFileInfo(package).fileName());
+    const QString dir = folder();
+    QDir().mkpath(dir);
+    const QString target = dir + u'/' + stem + u' ' + now.toString(stampPattern) + u'.' + packageExtension;
+    QFile::copy(documentPath(package), target); // a taken name or a missing source is ignored
+
+    QStringList mine;
+    for (const QString& name : QDir(dir).entryList(QDir::Files | QDir::Hidden)) {
+        if (isBackupOf(name, stem))
+            mine.append(name);
+    }
+    std::sort(mine.begin(), mine.end());
+    for (qsizetype i = 0; i + 10 < mine.size(); ++i)
+        QFile::remove(dir + u'/' + mine[i]);
+}
+
+} // namespace Backups

@@ -1,0 +1,108 @@
+#pragma once
+
+// The records of a project. They are plain values, copied freely; the whole project is
+// one Project value saved whole as project.json.
+
+#include "core/model/Json.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QUuid>
+#include <optional>
+#include <vector>
+
+// One transcript line, in seconds of the recording.
+struct Line {
+    double t0 = 0;
+    double t1 = 0;
+    QString text;
+    bool operator==(const Line&) const = default;
+};
+
+// One piece of a Short or an idea.
+struct Cut {
+    QUuid id;
+    double start = 0;
+    double end = 0;
+    QString role;
+    bool operator==(const Cut&) const = default;
+};
+
+struct Short {
+    QUuid id;
+    QString title;
+    std::optional<QUuid> idea; // the idea it was opened from
+    std::vector<Cut> cuts;
+    std::optional<bool> closed; // its tab is closed
+
+    // The sum of the cuts' lengths, nothing clamped.
+    double duration() const;
+    bool operator==(const Short&) const = default;
+};
+
+// A Short proposed by the language model.
+struct Idea {
+    QUuid id;
+    QString title;
+    QString hook;
+    QString format;
+    QString why;
+    std::vector<Cut> cuts;
+    bool operator==(const Idea&) const = default;
+};
+
+// One marked stretch of the recording.
+struct Segment {
+    QString id; // "01" for marker segments, "06a" for added or split ones
+    double start = 0;
+    double end = 0;
+    std::vector<double> markers;
+    std::optional<std::vector<Line>> lines; // absent until transcribed
+    std::optional<QByteArray> peaks;        // one byte per 1/20 s
+    QString title;
+    QString summary;
+    QString energy;
+    QString kind;
+    QString unsure;
+    std::optional<int> keyLine; // index into lines
+    std::optional<QString> error;
+    std::optional<int> rating; // 1 favourite, -1 rejected
+    std::optional<bool> manual;
+    std::optional<bool> waiting;
+    bool operator==(const Segment&) const = default;
+};
+
+struct Project {
+    int format = 1;
+    QString video; // absolute path of the recording
+    QString markersName;
+    QString markersCSV;
+    QString note;
+    double before = 150;
+    double after = 60;
+    double duration = 0;
+    int markerCount = 0;
+    std::vector<Segment> segments;
+    std::vector<Idea> ideas;
+    std::vector<Short> shorts;
+    bool analyzed = false;
+    std::optional<bool> ideated;
+    std::optional<bool> autoTranscribe;
+    std::optional<bool> autoSummarize;
+    std::optional<bool> autoIdeas;
+
+    // The first segment (in stored order) under time t, with a millisecond of slack.
+    const Segment* segment(double t) const;
+
+    // The package on disk.
+    static QString newFile(const QString& video, const std::optional<QString>& markers);
+    static std::optional<QString> existingFile(const QString& video);
+    static Project load(const QString& package);
+    void save(const QString& package) const;
+    std::optional<QString> recording(const QString& package) const;
+
+    bool operator==(const Project&) const = default;
+};
+
+// Seconds of the recording as "H:MM:SS".
+QString clock(double seconds);
