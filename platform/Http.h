@@ -19,13 +19,20 @@ struct Request {
     QUrl url;
     QList<QPair<QByteArray, QByteArray>> headers;
     QByteArray body;
-    // Qt has no time-out by default; every request names its own.
+    // Qt has no time-out by default; every request names its own. It counts from the
+    // last sign of life, so a reply that is still arriving is not cut off.
     std::chrono::milliseconds timeout{60000};
+    // A reply body longer than this is not read; the exchange fails instead, so that a
+    // hostile or broken server cannot fill the memory.
+    qint64 maxBody = qint64(64) * 1024 * 1024;
 };
 
 struct Response {
-    // Set when no HTTP answer came back at all (no connection, time-out, cancelled).
+    // Set when no complete HTTP answer came back (no connection, time-out, cancelled, a
+    // reply cut off or too large); then `status` is 0 and `body` is empty.
     std::optional<QString> transportError;
+    // True when the request ended because its cancel token fired.
+    bool cancelled = false;
     int status = 0;
     QByteArray body;
 
@@ -40,5 +47,9 @@ QCoro::Task<Response> exchange(Request request, Cancel cancel = {});
 
 // The sentence for a request that got no answer.
 QString transportSentence(const QString& detail);
+
+// `base` with `path` added to whatever path it already has ("http://h:1/x" + "/api" →
+// "http://h:1/x/api").
+QUrl join(const QUrl& base, const QString& path);
 
 } // namespace Http

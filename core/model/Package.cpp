@@ -107,7 +107,7 @@ void Project::save(const QString& package) const
         throw writeFailure(package, QStringLiteral("the folder could not be created"));
     }
     QSaveFile file(package + u'/' + documentName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush() || !file.commit()) {
         const QString reason = file.errorString();
         file.cancelWriting();
         restore();

@@ -6,6 +6,7 @@
 #include "core/model/Json.h"
 #include "platform/Cancel.h"
 
+#include <QByteArrayView>
 #include <QCoro/QCoroTask>
 #include <QString>
 #include <QUrl>
@@ -37,5 +38,23 @@ QCoro::Task<Answer> ask(QString model, std::vector<Message> messages, int maxTok
 
 // One sentence on whether the key works; never throws.
 QCoro::Task<QString> checkKey(Cancel cancel = {});
+
+// ---- shared with the other gateway clients ----
+
+// base() with a path of the gateway added ("/api/v1/models").
+QUrl endpoint(const QString& path);
+
+// The page where a user makes or copies a key.
+QString keysPage(); // "https://openrouter.ai/keys"
+
+// Reads a reply body as JSON without ever throwing: nothing when it is not JSON, or when
+// it nests deeper than any honest reply would (a guard against hostile bodies).
+std::optional<Json> readJson(QByteArrayView bytes);
+
+// A JSON number as a finite double; nothing for any other value.
+std::optional<double> finiteNumber(const Json& value);
+
+// The sentence for a body that is not JSON.
+QString notJsonSentence(); // "OpenRouter sent a reply that is not JSON."
 
 } // namespace Analyst

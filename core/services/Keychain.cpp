@@ -1,0 +1,198 @@
+#include "core/services/Keychain.h"
+
+#include "core/model/Text.h"
+
+#include <QCoro/QCoroSignal>
+#include <QStringDecoder>
+#include <chrono>
+#include <qt6keychain/keychain.h>
+
+namespace Keychain {
+
+namespace {
+
+struct State {
+    std::optional<QString> key;
+    // Bumped by every `setKey` (and store switch), so a `load()` that was already under
+    // way does not put back a key the user has just changed.
+    quint64 generation = 0;
+    bool memoryMode = false;
+    MemoryStore memory;
+};
+
+State& state()
+{
+    static State s;
+    return s;
+}
+
+// A locked collection makes the Secret Service ask the user for a password; give that
+// time, but do not let a store that never answers hold its callers for ever.
+constexpr std::chrono::milliseconds patience{120000};
+
+enum class Outcome { done, failed, hung };
+
+// Runs a job to its end. A job that finished is left for the caller to read and delete;
+// one that hung deletes itself whenever it does finish, and must not be touched again.
+QCoro::Task<Outcome> run(QKeychain::Job* job)
+{
+    job->setAutoDelete(false);
+    job->setKey(account());
+    // Connect before starting, so the end cannot be missed.
+    auto finished = qCoro(job, &QKeychain::Job::finished, patience);
+    job->start();
+    const auto result = co_await std::move(finished);
+    if (!result) {
+        job->setAutoDelete(true);
+        co_return Outcome::hung;
+    }
+    co_return job->error() == QKeychain::NoError ? Outcome::done : Outcome::failed;
+}
+
+// The item's text when its bytes are valid UTF-8, trimmed; else nothing.
+std::optional<QString> decode(const std::optional<QByteArray>& bytes)
+{
+    if (!bytes)
+        return std::nullopt;
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder(*bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return Text::trimWhitespaceAndLines(text);
+}
+
+std::optional<QString> cleaned(const std::optional<QString>& value)
+{
+    if (!value)
+        return std::nullopt;
+    QString trimmed = Text::trimWhitespaceAndLines(*value);
+    if (trimmed.isEmpty())
+        return std::nullopt;
+    return trimmed;
+}
+
+} // namespace
+
+QString service() { return QStringLiteral("app.vantorel.Vantorel"); }
+QString olderService() { return QStringLiteral("app.vantorel.desktop"); }
+QString account() { return QStringLiteral("openrouter"); }
+
+QCoro::Task<std::optional<QByteArray>> readItem(QString serviceName)
+{
+    if (state().memoryMode) {
+        const auto& items = state().memory.items;
+        const auto it = items.find(serviceName);
+        if (it == items.end())
+            co_return std::nullopt;
+        co_return it->second;
+    }
+    auto* job = new QKeychain::ReadPasswordJob(serviceName);
+    const Outcome outcome = co_await run(job);
+    if (outcome == Outcome::hung)
+        co_return std::nullopt;
+    std::optional<QByteArray> data;
+    if (outcome == Outcome::done)
+        data = job->binaryData();
+    job->deleteLater();
+    co_return data;
+}
+
+QCoro::Task<bool> writeItem(QString serviceName, QByteArray data)
+{
+    if (state().memoryMode) {
+        if (state().memory.refuseWrites)
+            co_return false;
+        state().memory.items[serviceName] = data;
+        co_return true;
+    }
+    auto* job = new QKeychain::WritePasswordJob(serviceName);
+    // Text stays readable in the desktop's password manager; other bytes go as they are.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder(data);
+    if (decoder.hasError())
+        job->setBinaryData(data);
+    else
+        job->setTextData(text);
+    const Outcome outcome = co_await run(job);
+    if (outcome == Outcome::hung)
+        co_return false;
+    job->deleteLater();
+    co_return outcome == Outcome::done;
+}
+
+QCoro::Task<bool> removeItem(QString serviceName)
+{
+    if (state().memoryMode) {
+        state().memory.items.erase(serviceName);
+        co_return true;
+    }
+    auto* job = new QKeychain::DeletePasswordJob(serviceName);
+    const Outcome outcome = co_await run(job);
+    if (outcome == Outcome::hung)
+        co_return false;
+    const bool gone = outcome == Outcome::done || job->error() == QKeychain::EntryNotFound;
+    job->deleteLater();
+    co_return gone;
+}
+
+QCoro::Task<> load()
+{
+    const quint64 generation = state().generation;
+    std::optional<QString> found = decode(co_await readItem(service()));
+    if (!found) {
+        found = decode(co_await readItem(olderService()));
+        if (found) {
+            // Store under the current name first; only a key that is safely there may
+            // leave the old name, so a failing store never loses it.
+            bool stored = true;
+            if (!found->isEmpty())
+                stored = co_await writeItem(service(), found->toUtf8());
+            if (stored)
+                co_await removeItem(olderService());
+        }
+    }
+    // A blank item counts as no key at all.
+    if (found && found->isEmpty())
+        found.reset();
+    if (state().generation == generation)
+        state().key = found;
+}
+
+std::optional<QString> key()
+{
+    return state().key;
+}
+
+QCoro::Task<> setKey(std::optional<QString> value)
+{
+    const std::optional<QString> kept = cleaned(value);
+    state().key = kept;
+    ++state().generation;
+    // Writing replaces an item that is there, so the old key stays until the new one
+    // has taken its place.
+    if (kept)
+        co_await writeItem(service(), kept->toUtf8());
+    else
+        co_await removeItem(service());
+}
+
+void useMemoryStore(bool on)
+{
+    State& s = state();
+    s.memoryMode = on;
+    s.memory = {};
+    s.key.reset();
+    ++s.generation;
+}
+
+bool usesMemoryStore()
+{
+    return state().memoryMode;
+}
+
+MemoryStore& memoryStore()
+{
+    return state().memory;
+}
+
+} // namespace Keychain

@@ -1,0 +1,39 @@
+#include "core/services/Setup.h"
+
+#include "core/services/Analyst.h"
+#include "core/services/Tool.h"
+#include "platform/Prefs.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace Setup {
+
+std::vector<Item> items()
+{
+    // Read raw: an absent preference is not "scribe", whatever the typed default says.
+    const QVariant transcriber = Prefs::shared().value(QStringLiteral("transcriber"));
+    const bool scribe = transcriber.isValid() && transcriber.toString() == u"scribe";
+
+    std::vector<Item> out;
+    out.push_back({QStringLiteral("ffmpeg"), Tool::find(QStringLiteral("ffmpeg")).has_value(),
+                   QStringLiteral("Reads the sound out of a recording."), QStringLiteral("brew install ffmpeg")});
+    if (!scribe) {
+        out.push_back({QStringLiteral("whisper"), Tool::find(QStringLiteral("whisper-cli")).has_value(),
+                       QStringLiteral("Transcribes on this computer."), QStringLiteral("brew install whisper-cpp")});
+        const QString model = QDir::homePath() + QStringLiteral("/.whisper-models/ggml-large-v3-turbo.bin");
+        out.push_back({QStringLiteral("whisper model"), QFileInfo(model).isFile(),
+                       QStringLiteral("The model whisper listens with, 1.6 GB."),
+                       QStringLiteral("mkdir -p ~/.whisper-models && curl -L -o ~/.whisper-models/ggml-large-v3-turbo.bin "
+                                      "https://huggingface.co/ggerganov/whisper.cpp/resolve/main/ggml-large-v3-turbo.bin")});
+    }
+    const std::optional<QString> key = Analyst::key();
+    out.push_back({QStringLiteral("OpenRouter key"), key && !key->isEmpty(),
+                   QStringLiteral("For summaries, Short ideas and Ask AI")
+                       + (scribe ? QStringLiteral(", and for ElevenLabs transcription") : QString())
+                       + QStringLiteral(". Paste it in Settings."),
+                   std::nullopt});
+    return out;
+}
+
+} // namespace Setup

@@ -1,0 +1,122 @@
+#include "core/services/Tool.h"
+
+#include "core/model/Fail.h"
+#include "core/model/Text.h"
+
+#include <QCoro/QCoroFuture>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QPromise>
+#include <QStringDecoder>
+#include <QUuid>
+#include <memory>
+
+namespace {
+
+QStringList folders()
+{
+    QStringList out = qEnvironmentVariable("VANTOREL_TOOL_DIRS").split(u':', Qt::SkipEmptyParts);
+    out << QStringLiteral("/opt/homebrew/bin") << QStringLiteral("/home/linuxbrew/.linuxbrew/bin")
+        << QStringLiteral("/usr/local/bin") << QStringLiteral("/usr/bin");
+    return out;
+}
+
+// Removes the log when the run ends, however it ends; a failed removal is not worth a word.
+struct RemoveOnExit {
+    QString path;
+    ~RemoveOnExit() { QFile::remove(path); }
+};
+
+// Waits until the process is over: it either ran and finished, or never started. Qt reports
+// a failed launch only through errorOccurred, with no finished signal, so awaiting
+// `finished` (or `started`) alone would wait forever on a program that cannot be launched.
+QCoro::Task<void> ended(QProcess& process)
+{
+    if (process.state() == QProcess::NotRunning)
+        co_return;
+    auto promise = std::make_shared<QPromise<void>>();
+    promise->start();
+    const QFuture<void> over = promise->future();
+    auto done = [promise] {
+        if (!promise->future().isFinished())
+            promise->finish();
+    };
+    const auto finished = QObject::connect(&process, &QProcess::finished, done);
+    const auto failed = QObject::connect(&process, &QProcess::errorOccurred, [done](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            done();
+    });
+    co_await over;
+    QObject::disconnect(finished);
+    QObject::disconnect(failed);
+}
+
+// The last non-empty line of the error output; a log that cannot be read or is not
+// UTF-8 counts as empty.
+QString lastLine(const QString& log)
+{
+    QFile file(log);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString text = utf8(file.readAll());
+    if (utf8.hasError())
+        return {};
+    const QStringList lines = Text::lines(text);
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line)
+        if (!line->isEmpty())
+            return *line;
+    return {};
+}
+
+} // namespace
+
+namespace Tool {
+
+std::optional<QString> find(const QString& name)
+{
+    for (const QString& folder : folders()) {
+        const QString path = folder + u'/' + name;
+        const QFileInfo info(path);
+        if (info.isFile() && info.isExecutable())
+            return path;
+    }
+    return std::nullopt;
+}
+
+QCoro::Task<void> run(QString name, QStringList arguments)
+{
+    const std::optional<QString> program = find(name);
+    if (!program)
+        throw Fail(name + QStringLiteral(" is not installed. Install it with Homebrew, then try again."));
+
+    const QString log = QDir::tempPath() + u'/' + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()
+                        + QStringLiteral(".log");
+    const RemoveOnExit removeLog{log};
+    {
+        QFile file(log);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            throw Fail(QStringLiteral("The error log for %1 could not be made in %2 (%3).")
+                           .arg(name, QDir::toNativeSeparators(QDir::tempPath()), file.errorString()));
+    }
+
+    QProcess process;
+    process.setProgram(*program);
+    process.setArguments(arguments);
+    process.setInputChannelMode(QProcess::ForwardedInputChannel);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(log);
+    process.start();
+    co_await ended(process);
+
+    if (process.error() == QProcess::FailedToStart)
+        throw Fail(QStringLiteral("%1 could not be started from %2 (%3).")
+                       .arg(name, QDir::toNativeSeparators(*program), process.errorString()));
+    if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+        co_return;
+    throw Fail(name + QStringLiteral(" stopped with an error. ") + lastLine(log));
+}
+
+} // namespace Tool

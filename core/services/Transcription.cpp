@@ -1,0 +1,264 @@
+#include "core/services/Transcription.h"
+
+#include "core/model/Json.h"
+#include "core/model/Text.h"
+#include "core/services/Analyst.h"
+#include "core/services/Audio.h"
+#include "core/services/Tool.h"
+#include "platform/Http.h"
+#include "platform/Prefs.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <chrono>
+
+namespace {
+
+// Removes a file when the scope ends, however it ends.
+struct RemoveLater {
+    QString path;
+    ~RemoveLater() { QFile::remove(path); }
+};
+
+QString withoutWavExtension(const QString& wav)
+{
+    const QFileInfo info(wav);
+    const QString stem = Text::stem(info.fileName());
+    return info.dir().filePath(stem);
+}
+
+const Json* member(const Json& object, const char* key)
+{
+    if (!object.is_object())
+        return nullptr;
+    const auto it = object.find(key);
+    return it == object.end() ? nullptr : &*it;
+}
+
+std::optional<QString> textAt(const Json& object, const char* key)
+{
+    const Json* value = member(object, key);
+    if (!value || !value->is_string())
+        return std::nullopt;
+    return QString::fromStdString(value->get_ref<const std::string&>());
+}
+
+// whisper's JSON: every item needs offsets.from, offsets.to (numbers) and a text.
+std::vector<Line> readWhisper(const QByteArray& bytes)
+{
+    // whisper cuts pieces at byte counts, so a piece can end inside a character (Thai
+    // text does): invalid sequences become U+FFFD and are dropped below.
+    const QString text = QString::fromUtf8(bytes);
+    const std::optional<Json> parsed = Analyst::readJson(text.toUtf8());
+    const Fail unreadable(QStringLiteral("whisper-cli wrote a transcript that could not be read."));
+    if (!parsed || !parsed->is_object())
+        throw unreadable;
+    const Json* items = member(*parsed, "transcription");
+    if (!items || !items->is_array())
+        throw unreadable;
+    std::vector<Line> lines;
+    for (const Json& item : *items) {
+        const Json* offsets = member(item, "offsets");
+        const Json* from = offsets ? member(*offsets, "from") : nullptr;
+        const Json* to = offsets ? member(*offsets, "to") : nullptr;
+        const auto piece = textAt(item, "text");
+        const auto t0 = from ? Analyst::finiteNumber(*from) : std::nullopt;
+        const auto t1 = to ? Analyst::finiteNumber(*to) : std::nullopt;
+        if (!t0 || !t1 || !piece)
+            throw unreadable;
+        QString cleaned = *piece;
+        cleaned.remove(QChar(0xFFFD));
+        cleaned = Text::trimWhitespaceAndLines(cleaned);
+        if (!cleaned.isEmpty())
+            lines.push_back({*t0 / 1000.0, *t1 / 1000.0, cleaned});
+    }
+    return lines;
+}
+
+bool startsAscii(const QString& text)
+{
+    const QString first = Text::firstGraphemes(text, 1);
+    return !first.isEmpty() && std::all_of(first.begin(), first.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+bool endsAscii(const QString& text)
+{
+    return !text.isEmpty() && text.back().unicode() < 0x80;
+}
+
+} // namespace
+
+// ---- whisper ----
+
+QString WhisperCLI::name() const
+{
+    return QStringLiteral("whisper (on this computer)");
+}
+
+QString WhisperCLI::defaultModel()
+{
+    return QDir::homePath() + QStringLiteral("/.whisper-models/ggml-large-v3-turbo.bin");
+}
+
+QCoro::Task<std::vector<Line>> WhisperCLI::transcribe(QString wav, QString language, QString hint, Trace* trace,
+                                                      Cancel) const
+{
+    if (!QFileInfo(model).isFile())
+        throw Fail(QStringLiteral("The whisper model is missing at ") + model + u'.');
+    const QString base = withoutWavExtension(wav);
+    QStringList args{"-m", model, "-f", wav, "-l", language, "-np", "-ml", "60", "-oj", "-of", base};
+    if (!hint.isEmpty())
+        args << QStringLiteral("--prompt") << hint;
+    if (trace)
+        trace->request = QStringLiteral("whisper-cli ") + args.join(u' ');
+
+    const RemoveLater output{base + QStringLiteral(".json")};
+    co_await Tool::run(QStringLiteral("whisper-cli"), args);
+    QFile file(output.path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Fail(QStringLiteral("whisper-cli wrote no transcript."));
+    co_return readWhisper(file.readAll());
+}
+
+// ---- Scribe ----
+
+QString ScribeOpenRouter::name() const
+{
+    return QStringLiteral("ElevenLabs Scribe (OpenRouter)");
+}
+
+QCoro::Task<std::vector<Line>> ScribeOpenRouter::transcribe(QString wav, QString language, QString, Trace* trace,
+                                                            Cancel cancel) const
+{
+    const std::optional<QString> key = Analyst::key();
+    if (!key || key->isEmpty())
+        throw Fail(QStringLiteral("Add your OpenRouter key in Settings to use Scribe."));
+    if (trace) {
+        const qint64 seconds = std::max<qint64>(0, QFileInfo(wav).size() / 32000);
+        trace->request = QStringLiteral("elevenlabs/scribe-v2, language ") + language + QStringLiteral(", ")
+            + QString::number(seconds) + QStringLiteral(" s of audio");
+    }
+
+    QFile file(wav);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Fail(QStringLiteral("The segment's audio could not be read: %1.").arg(file.errorString()));
+    const QByteArray audio = file.readAll();
+
+    Json body = Json::object();
+    body["model"] = "elevenlabs/scribe-v2";
+    body["language"] = language.toStdString();
+    body["response_format"] = "verbose_json";
+    body["timestamp_granularities"] = Json::array({"word"});
+    body["input_audio"] = Json{{"data", audio.toBase64().toStdString()}, {"format", "wav"}};
+
+    Http::Request request;
+    request.method = "POST";
+    request.url = Analyst::endpoint(QStringLiteral("/api/v1/audio/transcriptions"));
+    request.timeout = std::chrono::seconds(300);
+    request.headers = {{"Content-Type", "application/json"}, {"Authorization", "Bearer " + key->toUtf8()}};
+    request.body = json::dumpBytes(body);
+    const Http::Response response = co_await Http::exchange(std::move(request), std::move(cancel));
+
+    std::optional<Json> parsed = Analyst::readJson(response.body);
+    if (!parsed)
+        throw Fail(Analyst::notJsonSentence());
+    const Json reply = parsed->is_object() ? std::move(*parsed) : Json::object();
+
+    if (trace) {
+        if (const Json* usage = member(reply, "usage"))
+            if (const Json* cost = member(*usage, "cost"))
+                trace->cost += Analyst::finiteNumber(*cost).value_or(0);
+    }
+
+    const Json* words = member(reply, "words");
+    const bool allObjects = words && words->is_array()
+        && std::all_of(words->begin(), words->end(), [](const Json& w) { return w.is_object(); });
+    if (response.status == 200 && allObjects) {
+        if (trace)
+            trace->reply = textAt(reply, "text").value_or(QString());
+        std::vector<Word> timed;
+        for (const Json& w : *words) {
+            const auto text = textAt(w, "word") ? textAt(w, "word") : textAt(w, "text");
+            const Json* start = member(w, "start");
+            const Json* end = member(w, "end");
+            const auto t0 = start ? Analyst::finiteNumber(*start) : std::nullopt;
+            const auto t1 = end ? Analyst::finiteNumber(*end) : std::nullopt;
+            if (text && t0 && t1)
+                timed.push_back({*text, *t0, *t1});
+        }
+        co_return lines(timed);
+    }
+
+    QString message = QStringLiteral("No timed words came back.");
+    if (const Json* error = member(reply, "error"))
+        if (const auto text = textAt(*error, "message"))
+            message = *text;
+    if (trace)
+        trace->reply = QString::fromUtf8(response.body.left(4000));
+    throw Fail(QStringLiteral("Scribe could not transcribe this. ") + message);
+}
+
+std::vector<Line> ScribeOpenRouter::lines(const std::vector<Word>& words)
+{
+    std::vector<Line> out;
+    for (const Word& word : words) {
+        if (Text::trimWhitespaceAndLines(word.text).isEmpty())
+            continue; // the blank spacing entries between words
+        if (!out.empty()) {
+            Line& last = out.back();
+            const double gap = word.start - last.t1;
+            const double length = word.end - last.t0;
+            if (gap < 0.6 && length < 9.0 && (gap < 0.15 || length < 5.0)) {
+                // Languages written without blanks (Thai) join directly.
+                const bool blank = !last.text.isEmpty() && endsAscii(last.text) && startsAscii(word.text)
+                    && !word.text.startsWith(u' ');
+                if (blank)
+                    last.text += u' ';
+                last.text += word.text;
+                last.t1 = word.end;
+                continue;
+            }
+        }
+        out.push_back({word.start, word.end, Text::trimWhitespace(word.text)});
+    }
+    return out;
+}
+
+// ---- choosing an engine ----
+
+namespace Transcribers {
+
+std::shared_ptr<const Transcriber> named(const QString& key)
+{
+    if (key == u"scribe")
+        return std::make_shared<ScribeOpenRouter>();
+    return std::make_shared<WhisperCLI>(WhisperCLI::defaultModel());
+}
+
+std::shared_ptr<const Transcriber> current()
+{
+    return named(Prefs::shared().transcriber());
+}
+
+} // namespace Transcribers
+
+// ---- a whole segment ----
+
+namespace Pipeline {
+
+QCoro::Task<Transcript> transcribe(Segment segment, QString video, QString language, QString hint,
+                                   std::shared_ptr<const Transcriber> engine, Trace* trace, Cancel cancel)
+{
+    const QString wav = co_await Audio::extract(video, segment.start, segment.end - segment.start);
+    const RemoveLater cleanup{wav};
+    std::vector<Line> lines = co_await engine->transcribe(wav, language, hint, trace, cancel);
+    for (Line& line : lines) {
+        line.t0 += segment.start;
+        line.t1 = std::min(line.t1 + segment.start, segment.end);
+    }
+    co_return Transcript{std::move(lines), Audio::peaks(wav)};
+}
+
+} // namespace Pipeline

@@ -1,0 +1,357 @@
+#pragma once
+
+// The one application model: the open recording and its project, the selection, the
+// jobs, the players and caches the views draw from, and every operation that the views,
+// the menus and the command line call. It lives on the main thread; every observed
+// property has its own change signal and notifies only on a real change (`project`
+// notifies on every set).
+//
+// The lifecycle half (opening, creating, starting, closing, saving, housekeeping, the
+// activity log) is in model/lifecycle; the editing half in model/editing.
+
+#include "core/model/Activity.h"
+#include "core/model/Records.h"
+#include "model/editing/Clock.h"
+#include "model/editing/Frames.h"
+#include "model/editing/Observable.h"
+#include "model/editing/StreamBrowser.h"
+#include "model/editing/Waves.h"
+#include "platform/Cancel.h"
+#include "platform/TaskHandle.h"
+#include "platform/media/Media.h"
+#include "platform/media/Player.h"
+
+#include <QCoro/QCoroTask>
+#include <QImage>
+#include <QMap>
+#include <QObject>
+#include <QStringList>
+#include <QUuid>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <vector>
+
+// What the main player shows: the recording, or the active Short.
+enum class Mode { segment, shortClip };
+// Which end of a range or cut an operation moves.
+enum class Edge { start, end };
+
+struct TimeRange {
+    double lower = 0;
+    double upper = 0;
+    bool operator==(const TimeRange&) const = default;
+};
+
+struct LineRange {
+    int lower = 0;
+    int upper = 0;
+    bool operator==(const LineRange&) const = default;
+};
+
+// Where Short playback pauses, and where it jumps back to (Short times).
+struct StopAt {
+    double at = 0;
+    double back = 0;
+    bool operator==(const StopAt&) const = default;
+};
+
+// The dialogs the model may ask the user through. The windowed application installs
+// real ones; without them (command-line jobs, tests) nothing is asked.
+struct Panels {
+    // "Where is …?" for a moved recording: the chosen recording, or none.
+    std::function<std::optional<QString>(const QString& message)> locateRecording;
+    // A new package name, starting in `folder` with `proposed` as the name.
+    std::function<std::optional<QString>(const QString& folder, const QString& proposed)> savePackage;
+    // A recording or a project to open.
+    std::function<std::optional<QString>()> openItem;
+};
+
+class AppModel : public QObject {
+    Q_OBJECT
+public:
+    // One undo or redo state.
+    struct Snapshot {
+        std::vector<Short> shorts;
+        std::optional<QUuid> active;
+        std::vector<Segment> segments;
+        bool operator==(const Snapshot&) const = default;
+    };
+
+    // Players are made by Player::makeDefault() unless given (tests give fakes).
+    explicit AppModel(std::unique_ptr<Player> player = nullptr, std::unique_ptr<Player> browserPlayer = nullptr,
+                      QObject* parent = nullptr);
+    ~AppModel() override;
+
+    static Project emptyProject();
+
+    // ---- observed state ----
+    const std::optional<QString>& video() const { return video_; }
+    const std::optional<QString>& file() const { return file_; }
+    const Project& project() const { return project_; }
+    const std::optional<QString>& selection() const { return selection_; }
+    Mode mode() const { return mode_; }
+    const std::optional<QUuid>& activeShort() const { return activeShort_; }
+    const std::optional<QUuid>& selectedCut() const { return selectedCut_; }
+    const std::optional<TimeRange>& range() const { return range_; }
+    const std::optional<LineRange>& selectedLines() const { return selectedLines_; }
+    const QString& status() const { return status_; }
+    bool working() const { return working_; }
+    const std::optional<QString>& problem() const { return problem_; }
+    const std::optional<QString>& toast() const { return toast_; }
+    const QMap<QString, QImage>& thumbs() const { return thumbs_; }
+    const std::optional<double>& exportProgress() const { return exportProgress_; }
+    const QString& exportLabel() const { return exportLabel_; }
+    bool composing() const { return composing_; }
+    bool askingAI() const { return askingAI_; }
+    const std::vector<Job>& jobs() const { return jobs_; }
+    const std::optional<QString>& fresh() const { return fresh_; }
+    bool exporting() const { return exporting_; }
+    bool splitting() const { return splitting_; }
+    const QString& composeStatus() const { return composeStatus_; }
+    const QStringList& recents() const { return recents_; }
+    bool canUndo() const { return canUndo_; }
+    bool canRedo() const { return canRedo_; }
+    float volume() const { return volume_; }
+
+    // The views write these directly.
+    void setProject(Project project);
+    void setSelection(const std::optional<QString>& v);
+    void setSelectedCut(const std::optional<QUuid>& v);
+    void setProblem(const std::optional<QString>& v);
+    void setToast(const std::optional<QString>& v);
+    void setAskingAI(bool v);
+    void setFresh(const std::optional<QString>& v);
+    void setExporting(bool v);
+    void setSplitting(bool v);
+    // Applies the volume to the player and stores it in the preferences.
+    void setVolume(float v);
+
+    // ---- owned models ----
+    Clock& clock() const { return *clock_; }
+    Player& player() const { return *player_; }
+    Frames& frames() const { return *frames_; }
+    StreamBrowser& browser() const { return *browser_; }
+    Waves& waves() const { return *waves_; }
+
+    // ---- plain state ----
+    const std::optional<MediaInfo>& asset() const { return asset_; }
+    const Transform& transform() const { return transform_; }
+    bool scrubbing = false;
+    bool handScrubbing = false;
+    bool resumeAfterScrub = false;
+    std::optional<StopAt> stopAt;
+    const std::optional<TaskHandle>& pipeline() const { return pipeline_; }
+    Panels panels;
+
+    // ---- opening and closing ----
+    // Opens a package (".vtrl") or a recording. False when the recording has no project
+    // beside it (the caller sets it up); true otherwise, with any failure in `problem`.
+    QCoro::Task<bool> open(QString path);
+    QCoro::Task<> openProject(QString package);
+    QCoro::Task<> create(QString video, QString markers, QString note, double before, double after,
+                         bool transcribe, bool summarize, bool ideas);
+    void close();
+
+    // ---- saving and housekeeping ----
+    void save();
+    void saveNow();
+    void duplicate();
+    void purgeCache();
+    void openPanel();
+
+    // ---- the activity log ----
+    double spent() const;
+    void runAgain(const Job& job);
+    void cancelWork();
+    std::optional<double> estimate(const Rerun& rerun) const;
+    std::vector<QString> unsummarized() const;
+    std::vector<QString> untranscribed() const;
+
+    // ---- the pipeline, transcription and Ask AI (not built yet) ----
+    void runPipeline(bool ideasAgain, bool summariesAgain, bool transcribeNow, bool firstRun,
+                     std::set<QString> summarize);
+    void transcribeAgain(std::vector<QString> ids, QString engineKey);
+    void retry(const QString& id);
+    // Nothing when a Short was made, else the sentence for the user.
+    QCoro::Task<std::optional<QString>> compose(QString instruction, std::set<QString> include);
+
+    // ---- undo history (not built yet) ----
+    void undo();
+    void redo();
+
+    // ---- Short tabs (not built yet) ----
+    std::vector<Short> openShorts() const;
+    void newShort();
+    void closeTab(const QUuid& id);
+    std::optional<Idea> idea(const Short& s) const;
+    bool isEdited(const Short& s) const;
+    void revert(const Idea& idea);
+    void openIdea(const Idea& idea);
+    void activate(const QUuid& id);
+    void duplicateShort(const QUuid& id);
+    void rename(const QUuid& id, const QString& title);
+    void deleteShort(const QUuid& id);
+
+    // ---- cut editing (not built yet) ----
+    std::vector<Cut> cuts() const;
+    void addRange();
+    void splitAtPlayhead();
+    void removeCut();
+    void extend(const QUuid& cut, Edge edge, double to);
+    void moveCut(int from, int to);
+    void trim(const QUuid& cut, Edge edge, double to, std::optional<double> snapWithin);
+    void endTrim(const QUuid& cut, Edge edge);
+
+    // ---- segment edits (not built yet) ----
+    void addSegment(TimeRange range);
+    void rate(const QString& id, std::optional<int> rating);
+    bool touchesNext(const QString& id) const;
+    void joinWithNext(const QString& id);
+    void splitSegment();
+    void correct(const QString& id, int line, const QString& text);
+    void removeSegment(const QString& id);
+    int shortsUsing(const Segment& segment) const;
+
+    // ---- playback and time mapping (not built yet) ----
+    struct Place {
+        int cut = 0;
+        double time = 0;
+        bool operator==(const Place&) const = default;
+    };
+    void seek(double time);
+    void showSource(std::optional<double> at);
+    void showShort(double at);
+    void show(const QString& segment);
+    void setMode(Mode mode);
+    void scrubShort(double to);
+    void togglePlay();
+    void step(double seconds);
+    void mark(Edge edge);
+    void selectLine(int index, bool extend);
+    std::optional<Place> locate(double shortTime) const;
+    std::optional<double> shortTime(double recordingTime) const;
+    double recordingTime() const;
+
+    // ---- export (not built yet) ----
+    QCoro::Task<> exportShort(QString mp4, bool subtitles, bool reveal);
+    QCoro::Task<> exportAll(QString folder, bool subtitles);
+
+Q_SIGNALS:
+    void videoChanged();
+    void fileChanged();
+    void projectChanged();
+    void selectionChanged();
+    void modeChanged();
+    void activeShortChanged();
+    void selectedCutChanged();
+    void rangeChanged();
+    void selectedLinesChanged();
+    void statusChanged();
+    void workingChanged();
+    void problemChanged();
+    void toastChanged();
+    void thumbsChanged();
+    void exportProgressChanged();
+    void exportLabelChanged();
+    void composingChanged();
+    void askingAIChanged();
+    void jobsChanged();
+    void freshChanged();
+    void exportingChanged();
+    void splittingChanged();
+    void composeStatusChanged();
+    void recentsChanged();
+    void canUndoChanged();
+    void canRedoChanged();
+    void volumeChanged();
+
+private:
+    using Builder = std::function<Project(double duration)>;
+
+    // Lifecycle.
+    QCoro::Task<> start(QString file, QString video, bool isNew, Builder builder);
+    std::optional<QString> locateRecording(const QString& stored);
+    void remember(const QString& package);
+    bool writeProject();
+    void loadThumbs();
+    QCoro::Task<> makeThumbs(QString video, std::vector<std::pair<QString, double>> work, int generation);
+
+    // The job facility: records a job around `work` (see Jobs.h).
+    template <class T, class Work>
+    QCoro::Task<T> job(QString kind, QString title, QString detail, QString engine, std::optional<Rerun> rerun,
+                       Work work, Cancel cancel);
+    void finish(const QUuid& id, const Trace& trace, const QString& state, const std::optional<QString>& error);
+    void log(const Job& job);
+    void note(const QString& title, const QString& detail);
+    void loadActivity();
+
+    // Editing.
+    Snapshot snapshot() const;
+    void commit();
+    void restore(const Snapshot& snapshot);
+    void tick(double seconds);
+
+    // Setters of observed state that only the model writes.
+    void setVideo(const std::optional<QString>& v);
+    void setFile(const std::optional<QString>& v);
+    void assignMode(Mode v);
+    void setActiveShort(const std::optional<QUuid>& v);
+    void setRange(const std::optional<TimeRange>& v);
+    void setSelectedLines(const std::optional<LineRange>& v);
+    void setStatus(const QString& v);
+    void setWorking(bool v);
+    void setThumbs(const QMap<QString, QImage>& v);
+    void setComposing(bool v);
+    void setJobs(std::vector<Job> v);
+    void setComposeStatus(const QString& v);
+    void setRecents(const QStringList& v);
+    void setCanUndo(bool v);
+    void setCanRedo(bool v);
+
+    std::optional<QString> video_;
+    std::optional<QString> file_;
+    Project project_;
+    std::optional<QString> selection_;
+    Mode mode_ = Mode::segment;
+    std::optional<QUuid> activeShort_;
+    std::optional<QUuid> selectedCut_;
+    std::optional<TimeRange> range_;
+    std::optional<LineRange> selectedLines_;
+    QString status_;
+    bool working_ = false;
+    std::optional<QString> problem_;
+    std::optional<QString> toast_;
+    QMap<QString, QImage> thumbs_;
+    std::optional<double> exportProgress_;
+    QString exportLabel_;
+    bool composing_ = false;
+    bool askingAI_ = false;
+    std::vector<Job> jobs_;
+    std::optional<QString> fresh_;
+    bool exporting_ = false;
+    bool splitting_ = false;
+    QString composeStatus_;
+    QStringList recents_;
+    bool canUndo_ = false;
+    bool canRedo_ = false;
+    float volume_ = 1;
+
+    std::unique_ptr<Clock> clock_;
+    std::unique_ptr<Player> player_;
+    std::unique_ptr<Frames> frames_;
+    std::unique_ptr<StreamBrowser> browser_;
+    std::unique_ptr<Waves> waves_;
+
+    std::optional<MediaInfo> asset_;
+    Transform transform_;
+    std::optional<QString> sourceItem_;
+    std::vector<Snapshot> undoStack_;
+    std::vector<Snapshot> redoStack_;
+    std::optional<TaskHandle> pipeline_;
+
+    // Bumped by every close(): work begun for an earlier opening (a start still loading,
+    // a thumbnail task) sees the change and drops what it has.
+    int generation_ = 0;
+};

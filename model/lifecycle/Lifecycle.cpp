@@ -1,0 +1,355 @@
+// Opening a recording or a project, creating a project from its markers, starting and
+// ending the work on a recording, and the list of recent projects.
+
+#include "core/model/Backups.h"
+#include "core/model/Markers.h"
+#include "core/model/Text.h"
+#include "core/services/Pricing.h"
+#include "model/lifecycle/AppModel.h"
+#include "platform/Prefs.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QStringDecoder>
+#include <cmath>
+
+namespace {
+
+const QString packageSuffix = QStringLiteral(".vtrl");
+
+// The stored list, keeping only package paths. INI files give a one-entry list back as
+// a plain text, so that counts as a list too.
+QStringList storedRecents()
+{
+    const QVariant raw = Prefs::shared().value(QStringLiteral("recents"));
+    QStringList list;
+    if (raw.typeId() == QMetaType::QStringList) {
+        list = raw.toStringList();
+    } else if (raw.typeId() == QMetaType::QVariantList) {
+        for (const QVariant& v : raw.toList()) {
+            if (v.typeId() != QMetaType::QString)
+                return {};
+            list.append(v.toString());
+        }
+    } else if (raw.typeId() == QMetaType::QString) {
+        list.append(raw.toString());
+    }
+    QStringList kept;
+    for (const QString& entry : list) {
+        if (entry.endsWith(packageSuffix))
+            kept.append(entry);
+    }
+    return kept;
+}
+
+float storedVolume()
+{
+    const QVariant raw = Prefs::shared().value(QStringLiteral("volume"));
+    if (!raw.isValid())
+        return 1.0f;
+    bool ok = false;
+    const double wide = raw.typeId() == QMetaType::QString ? Text::decimal(raw.toString()).value_or(NAN)
+                                                           : raw.toDouble(&ok);
+    if (std::isnan(wide) || double(float(wide)) != wide)
+        return 1.0f;
+    return float(wide);
+}
+
+QString fileName(const QString& path)
+{
+    return QFileInfo(path).fileName();
+}
+
+// True when the package at `path` may be written for `video`: nothing is there yet, or it
+// holds this recording's project.
+bool packageFree(const QString& path, const QString& video)
+{
+    if (!QFileInfo::exists(path))
+        return true;
+    try {
+        const Project existing = Project::load(path);
+        return existing.video.endsWith(u'/' + fileName(video));
+    } catch (const Fail&) {
+        return false; // unreadable: keep it, the user may still want it
+    }
+}
+
+} // namespace
+
+AppModel::AppModel(std::unique_ptr<Player> player, std::unique_ptr<Player> browserPlayer, QObject* parent)
+    : QObject(parent)
+    , project_(emptyProject())
+    , recents_(storedRecents())
+    , volume_(storedVolume())
+    , clock_(std::make_unique<Clock>())
+    , player_(player ? std::move(player) : Player::makeDefault())
+    , frames_(std::make_unique<Frames>())
+    , browser_(std::make_unique<StreamBrowser>(browserPlayer ? std::move(browserPlayer) : Player::makeDefault()))
+    , waves_(std::make_unique<Waves>())
+{
+    connect(player_.get(), &Player::ticked, this, &AppModel::tick);
+}
+
+AppModel::~AppModel()
+{
+    if (pipeline_)
+        pipeline_->cancel();
+}
+
+Project AppModel::emptyProject()
+{
+    return Project{};
+}
+
+// ---- opening ----
+
+QCoro::Task<bool> AppModel::open(QString path)
+{
+    if (Text::extension(fileName(path)) == u"vtrl") {
+        co_await openProject(path);
+        co_return true;
+    }
+    const auto package = Project::existingFile(path);
+    if (!package)
+        co_return false;
+    co_await openProject(*package);
+    co_return true;
+}
+
+QCoro::Task<> AppModel::openProject(QString package)
+{
+    Project loaded;
+    try {
+        loaded = Project::load(package);
+    } catch (const Fail& fail) {
+        setProblem(fail.errorDescription);
+        co_return;
+    }
+    auto recording = loaded.recording(package);
+    if (!recording)
+        recording = locateRecording(loaded.video);
+    if (!recording) {
+        setProblem(QStringLiteral("The recording ") + fileName(loaded.video)
+                   + QStringLiteral(" was not found. Put it next to the project file and open the project again."));
+        co_return;
+    }
+    // Named, not a temporary: GCC 12 destroys a lambda temporary made inside a co_await
+    // expression twice (its captured project was freed twice).
+    Builder builder = [loaded](double) { return loaded; };
+    co_await start(package, *recording, false, std::move(builder));
+}
+
+std::optional<QString> AppModel::locateRecording(const QString& stored)
+{
+    // Only a windowed run asks; a command-line job has nobody to ask.
+    const QCoreApplication* app = QCoreApplication::instance();
+    if (!app || !app->inherits("QApplication") || !panels.locateRecording)
+        return std::nullopt;
+    return panels.locateRecording(QStringLiteral("Where is ") + fileName(stored)
+                                  + QStringLiteral("? It is not where this project last saw it."));
+}
+
+QCoro::Task<> AppModel::create(QString video, QString markers, QString note, double before, double after,
+                               bool transcribe, bool summarize, bool ideas)
+{
+    // Another recording's project may already sit under the name (two recordings sharing
+    // a marker file, or a renamed recording): never write over it, take the next free name.
+    QString package = Project::newFile(video, markers);
+    const QString base = package.chopped(packageSuffix.size());
+    for (int n = 2; !packageFree(package, video); ++n)
+        package = base + u' ' + QString::number(n) + packageSuffix;
+
+    Builder builder = [=](double duration) {
+        QFile file(markers);
+        if (!file.open(QIODevice::ReadOnly))
+            throw Fail(QStringLiteral("The marker file %1 could not be read: %2.").arg(fileName(markers), file.errorString()));
+        const QByteArray bytes = file.readAll();
+        QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString text = decode(bytes);
+        if (decode.hasError())
+            throw Fail(QStringLiteral("The marker file %1 is not UTF-8 text.").arg(fileName(markers)));
+        const std::vector<double> marks = Markers::parse(text);
+        if (marks.empty())
+            throw Fail(QStringLiteral("No markers were found in ") + fileName(markers) + u'.');
+        Project p;
+        p.format = 1;
+        p.markersName = fileName(markers);
+        p.markersCSV = text;
+        p.note = note;
+        p.before = before;
+        p.after = after;
+        p.duration = duration;
+        p.markerCount = int(marks.size());
+        p.segments = Markers::segments(marks, before, after, duration);
+        p.autoTranscribe = transcribe;
+        p.autoSummarize = summarize;
+        p.autoIdeas = ideas;
+        return p;
+    };
+    co_await start(package, video, true, std::move(builder));
+}
+
+QCoro::Task<> AppModel::start(QString file, QString video, bool isNew, Builder builder)
+{
+    close();
+    // A later start (or a close) while this one waits on the media makes this one stop.
+    const int generation = generation_;
+    const QPointer<AppModel> self(this);
+
+    MediaInfo info;
+    std::optional<QString> failure;
+    try {
+        info = co_await Media::probe(video);
+    } catch (const Fail& fail) {
+        failure = fail.errorDescription;
+    }
+    if (!self || generation != generation_)
+        co_return;
+    if (failure) {
+        setProblem(failure);
+        co_return;
+    }
+    if (!info.videoStream) {
+        setProblem(QStringLiteral("That file has no video in it."));
+        co_return;
+    }
+    Project built;
+    try {
+        built = builder(info.duration);
+    } catch (const Fail& fail) {
+        setProblem(fail.errorDescription);
+        co_return;
+    }
+    built.video = video;
+    setProject(std::move(built));
+    asset_ = info;
+    transform_ = info.transform;
+
+    const auto [tw, th] = transform_.apply(info.naturalSize.width(), info.naturalSize.height());
+    const double aspect = th == 0 ? 16.0 / 9.0 : std::fabs(tw / th);
+    frames_->use(info, aspect, file + QStringLiteral("/cache/frames"));
+
+    if (!isNew)
+        Backups::keep(file);
+    setFile(file);
+    setVideo(video);
+    remember(file);
+
+    sourceItem_ = video;
+    player_->setSource(video);
+    browser_->load(video, info.duration);
+    waves_->reset(video, file + QStringLiteral("/cache/waves"));
+    loadActivity();
+    TaskHandle::start([](Cancel cancel) -> QCoro::Task<> { co_await Pricing::refresh(cancel); });
+    player_->setVolume(volume_);
+    setActiveShort(project_.shorts.empty() ? std::nullopt : std::optional<QUuid>(project_.shorts.front().id));
+    if (!project_.segments.empty())
+        show(project_.segments.front().id);
+    save();
+    loadThumbs();
+    if (video_)
+        runPipeline(false, false, false, isNew, {});
+}
+
+void AppModel::remember(const QString& package)
+{
+    QStringList list{package};
+    for (const QString& entry : recents_) {
+        if (entry != package && list.size() < 8)
+            list.append(entry);
+    }
+    setRecents(list);
+    Prefs::shared().set(QStringLiteral("recents"), list);
+}
+
+void AppModel::close()
+{
+    ++generation_;
+    if (pipeline_)
+        pipeline_->cancel();
+    player_->pause();
+    player_->setSource(std::nullopt);
+    sourceItem_.reset();
+    setVideo(std::nullopt);
+    setFile(std::nullopt);
+    setProject(emptyProject());
+    setSelection(std::nullopt);
+    assignMode(Mode::segment);
+    setActiveShort(std::nullopt);
+    setSelectedCut(std::nullopt);
+    setRange(std::nullopt);
+    setSelectedLines(std::nullopt);
+    setThumbs({});
+    undoStack_.clear();
+    redoStack_.clear();
+    setCanUndo(false);
+    setCanRedo(false);
+    setStatus(QString());
+    setWorking(false);
+    browser_->load(std::nullopt, 1);
+    waves_->reset(std::nullopt, std::nullopt);
+    setJobs({});
+    // A trim drag or a pause point of the closed recording must not carry over.
+    scrubbing = false;
+    stopAt.reset();
+}
+
+// ---- setters ----
+
+void AppModel::setProject(Project project)
+{
+    project_ = std::move(project);
+    Q_EMIT projectChanged();
+}
+
+#define VANTOREL_SETTER(Name, field, Type, signal)                                                                     \
+    void AppModel::Name(Type v)                                                                                        \
+    {                                                                                                                  \
+        if (assign(field, v))                                                                                          \
+            Q_EMIT signal();                                                                                           \
+    }
+
+VANTOREL_SETTER(setVideo, video_, const std::optional<QString>&, videoChanged)
+VANTOREL_SETTER(setFile, file_, const std::optional<QString>&, fileChanged)
+VANTOREL_SETTER(setSelection, selection_, const std::optional<QString>&, selectionChanged)
+VANTOREL_SETTER(assignMode, mode_, Mode, modeChanged)
+VANTOREL_SETTER(setActiveShort, activeShort_, const std::optional<QUuid>&, activeShortChanged)
+VANTOREL_SETTER(setSelectedCut, selectedCut_, const std::optional<QUuid>&, selectedCutChanged)
+VANTOREL_SETTER(setRange, range_, const std::optional<TimeRange>&, rangeChanged)
+VANTOREL_SETTER(setSelectedLines, selectedLines_, const std::optional<LineRange>&, selectedLinesChanged)
+VANTOREL_SETTER(setStatus, status_, const QString&, statusChanged)
+VANTOREL_SETTER(setWorking, working_, bool, workingChanged)
+VANTOREL_SETTER(setProblem, problem_, const std::optional<QString>&, problemChanged)
+VANTOREL_SETTER(setToast, toast_, const std::optional<QString>&, toastChanged)
+VANTOREL_SETTER(setComposing, composing_, bool, composingChanged)
+VANTOREL_SETTER(setAskingAI, askingAI_, bool, askingAIChanged)
+VANTOREL_SETTER(setFresh, fresh_, const std::optional<QString>&, freshChanged)
+VANTOREL_SETTER(setExporting, exporting_, bool, exportingChanged)
+VANTOREL_SETTER(setSplitting, splitting_, bool, splittingChanged)
+VANTOREL_SETTER(setComposeStatus, composeStatus_, const QString&, composeStatusChanged)
+VANTOREL_SETTER(setRecents, recents_, const QStringList&, recentsChanged)
+VANTOREL_SETTER(setCanUndo, canUndo_, bool, canUndoChanged)
+VANTOREL_SETTER(setCanRedo, canRedo_, bool, canRedoChanged)
+
+#undef VANTOREL_SETTER
+
+void AppModel::setThumbs(const QMap<QString, QImage>& v)
+{
+    if (assign(thumbs_, v))
+        Q_EMIT thumbsChanged();
+}
+
+void AppModel::setJobs(std::vector<Job> v)
+{
+    if (assign(jobs_, std::move(v)))
+        Q_EMIT jobsChanged();
+}
+
+void AppModel::setVolume(float v)
+{
+    player_->setVolume(v);
+    Prefs::shared().set(QStringLiteral("volume"), double(v));
+    if (assign(volume_, v))
+        Q_EMIT volumeChanged();
+}

@@ -1,0 +1,241 @@
+#include "platform/media/Media.h"
+
+#include "core/model/Fail.h"
+
+#include <QCoro/QCoroFuture>
+#include <QFileInfo>
+#include <QtConcurrent/QtConcurrentRun>
+#include <cmath>
+#include <memory>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/display.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+namespace Media {
+
+namespace {
+
+struct InputCloser {
+    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+};
+struct CodecFree {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameFree {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketFree {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct ScaleFree {
+    void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+using Input = std::unique_ptr<AVFormatContext, InputCloser>;
+
+Fail unreadable(const QString& path)
+{
+    return Fail(QFileInfo(path).fileName() + QStringLiteral(" could not be read as a recording."));
+}
+
+Input openInput(const QString& path)
+{
+    AVFormatContext* raw = nullptr;
+    const QByteArray name = QFile::encodeName(path);
+    if (avformat_open_input(&raw, name.constData(), nullptr, nullptr) < 0)
+        throw unreadable(path);
+    Input input(raw);
+    if (avformat_find_stream_info(input.get(), nullptr) < 0)
+        throw unreadable(path);
+    return input;
+}
+
+std::optional<int> firstVideo(const AVFormatContext* input)
+{
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        const AVStream* s = input->streams[i];
+        // Cover art is stored as a video stream of one picture; it is not the recording.
+        if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(s->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            return int(i);
+    }
+    return std::nullopt;
+}
+
+double clockwiseRotation(const AVStream* stream)
+{
+    size_t size = 0;
+    const uint8_t* data = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    if (!data || size < 9 * sizeof(int32_t))
+        return 0;
+    const double counterClockwise = av_display_rotation_get(reinterpret_cast<const int32_t*>(data));
+    if (std::isnan(counterClockwise))
+        return 0;
+    double r = std::fmod(-counterClockwise, 360.0);
+    if (r < 0)
+        r += 360;
+    return std::round(r / 90) * 90 == 360 ? 0 : std::round(r / 90) * 90;
+}
+
+Transform transformFor(double rotation, QSize size)
+{
+    const double w = size.width(), h = size.height();
+    if (rotation == 90)
+        return {0, 1, -1, 0, h, 0};
+    if (rotation == 180)
+        return {-1, 0, 0, -1, w, h};
+    if (rotation == 270)
+        return {0, -1, 1, 0, 0, w};
+    return {};
+}
+
+} // namespace
+
+MediaInfo probeNow(const QString& path)
+{
+    const Input input = openInput(path);
+    MediaInfo info;
+    info.path = path;
+    if (input->duration != AV_NOPTS_VALUE && input->duration > 0) {
+        info.duration = double(input->duration) / AV_TIME_BASE;
+    } else {
+        for (unsigned i = 0; i < input->nb_streams; ++i) {
+            const AVStream* s = input->streams[i];
+            if (s->duration != AV_NOPTS_VALUE)
+                info.duration = std::max(info.duration, double(s->duration) * av_q2d(s->time_base));
+        }
+    }
+    info.videoStream = firstVideo(input.get());
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        if (input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+            info.audioStream = int(i);
+            break;
+        }
+    }
+    if (info.videoStream) {
+        const AVStream* v = input->streams[*info.videoStream];
+        info.naturalSize = QSize(v->codecpar->width, v->codecpar->height);
+        info.rotation = clockwiseRotation(v);
+        info.transform = transformFor(info.rotation, info.naturalSize);
+    }
+    return info;
+}
+
+QImage stillNow(const QString& path, double seconds, QSize box)
+{
+    const Input input = openInput(path);
+    const auto index = firstVideo(input.get());
+    if (!index)
+        throw Fail(QFileInfo(path).fileName() + QStringLiteral(" has no video in it."));
+    AVStream* stream = input->streams[*index];
+    const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+    if (!codec)
+        throw Fail(QStringLiteral("The video of %1 uses a format that cannot be decoded.").arg(QFileInfo(path).fileName()));
+    std::unique_ptr<AVCodecContext, CodecFree> decoder(avcodec_alloc_context3(codec));
+    if (!decoder || avcodec_parameters_to_context(decoder.get(), stream->codecpar) < 0)
+        throw unreadable(path);
+    decoder->thread_count = 0;
+    decoder->thread_type = FF_THREAD_SLICE;
+    if (avcodec_open2(decoder.get(), codec, nullptr) < 0)
+        throw unreadable(path);
+
+    seconds = std::max(0.0, seconds);
+    const int64_t target = int64_t(seconds / av_q2d(stream->time_base));
+    const int64_t startTime = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+    av_seek_frame(input.get(), *index, startTime + target, AVSEEK_FLAG_BACKWARD);
+
+    std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+    std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
+    std::unique_ptr<AVFrame, FrameFree> kept;
+    auto take = [&](bool flushing) {
+        while (avcodec_receive_frame(decoder.get(), frame.get()) == 0) {
+            const int64_t pts = frame->best_effort_timestamp;
+            kept.reset(av_frame_clone(frame.get()));
+            av_frame_unref(frame.get());
+            if (pts == AV_NOPTS_VALUE || pts >= startTime + target)
+                return true;
+        }
+        return flushing && kept;
+    };
+    bool found = false;
+    while (!found && av_read_frame(input.get(), packet.get()) >= 0) {
+        if (packet->stream_index == *index && avcodec_send_packet(decoder.get(), packet.get()) >= 0)
+            found = take(false);
+        av_packet_unref(packet.get());
+    }
+    if (!found) {
+        avcodec_send_packet(decoder.get(), nullptr);
+        found = take(true);
+    }
+    if (!kept || kept->width <= 0 || kept->height <= 0)
+        throw Fail(QStringLiteral("No picture could be read from %1 at that time.").arg(QFileInfo(path).fileName()));
+
+    // Fit the upright picture into the box, then scale the stored picture to match.
+    const double rotation = clockwiseRotation(stream);
+    const bool turned = rotation == 90 || rotation == 270;
+    const double uw = turned ? kept->height : kept->width, uh = turned ? kept->width : kept->height;
+    const double scale = std::min({1.0, box.width() / uw, box.height() / uh});
+    const int outW = std::max(1, int(std::lround((turned ? uh : uw) * scale)));
+    const int outH = std::max(1, int(std::lround((turned ? uw : uh) * scale)));
+
+    std::unique_ptr<SwsContext, ScaleFree> scaler(sws_getContext(kept->width, kept->height, AVPixelFormat(kept->format),
+                                                                  outW, outH, AV_PIX_FMT_RGB32, SWS_BILINEAR,
+                                                                  nullptr, nullptr, nullptr));
+    if (!scaler)
+        throw unreadable(path);
+    QImage image(outW, outH, QImage::Format_RGB32);
+    uint8_t* planes[4] = {image.bits(), nullptr, nullptr, nullptr};
+    int strides[4] = {int(image.bytesPerLine()), 0, 0, 0};
+    sws_scale(scaler.get(), kept->data, kept->linesize, 0, kept->height, planes, strides);
+    if (rotation != 0)
+        image = image.transformed(QTransform().rotate(rotation));
+    return image;
+}
+
+namespace {
+// Runs `f` on a worker thread; its Fail comes back as a Fail in the awaiting task.
+template <class F>
+auto offThread(F f) -> QCoro::Task<decltype(f())>
+{
+    using T = decltype(f());
+    struct Outcome {
+        std::optional<T> value;
+        QString failure;
+    };
+    // Every lambda is named before it is awaited: GCC 12 destroys a lambda temporary made
+    // inside a co_await expression twice, which freed the captured path twice.
+    auto guarded = [f]() {
+        Outcome o;
+        try {
+            o.value = f();
+        } catch (const Fail& fail) {
+            o.failure = fail.errorDescription;
+        } catch (const std::exception& e) {
+            o.failure = QString::fromUtf8(e.what());
+        }
+        return o;
+    };
+    auto future = QtConcurrent::run(std::move(guarded));
+    Outcome outcome = co_await future;
+    if (!outcome.value)
+        throw Fail(outcome.failure);
+    co_return std::move(*outcome.value);
+}
+} // namespace
+
+QCoro::Task<MediaInfo> probe(QString path)
+{
+    auto work = [path] { return probeNow(path); };
+    co_return co_await offThread(std::move(work));
+}
+
+QCoro::Task<QImage> still(QString path, double seconds, QSize box)
+{
+    auto work = [=] { return stillNow(path, seconds, box); };
+    co_return co_await offThread(std::move(work));
+}
+
+} // namespace Media

@@ -1,0 +1,49 @@
+#pragma once
+
+// What the program needs to know about a recording, read with the FFmpeg libraries off
+// the main thread, and stills decoded from it.
+
+#include <QCoro/QCoroTask>
+#include <QImage>
+#include <QSize>
+#include <QString>
+#include <optional>
+
+// A 2-D affine transform (a b; c d) with translation, as a display matrix gives it.
+struct Transform {
+    double a = 1, b = 0, c = 0, d = 1, tx = 0, ty = 0;
+    bool operator==(const Transform&) const = default;
+    // The size a picture of `size` takes once transformed (may be negative per axis).
+    std::pair<double, double> apply(double width, double height) const
+    {
+        return {a * width + c * height, b * width + d * height};
+    }
+};
+
+struct MediaInfo {
+    QString path;
+    double duration = 0;            // seconds
+    std::optional<int> videoStream; // first real video stream (cover art skipped)
+    std::optional<int> audioStream;
+    QSize naturalSize;              // of the video stream, before rotation
+    double rotation = 0;            // degrees, clockwise, from the display matrix
+    Transform transform;            // turns the stored picture upright
+    bool operator==(const MediaInfo&) const = default;
+};
+
+namespace Media {
+
+// Opens the file and reads its streams on a worker thread. Throws Fail with a sentence
+// when the file cannot be read as media.
+QCoro::Task<MediaInfo> probe(QString path);
+
+// Synchronous forms, for worker threads.
+MediaInfo probeNow(const QString& path);
+// The picture nearest after `seconds`, upright, scaled to fit inside `box` (aspect kept).
+// Throws Fail when no picture can be decoded there.
+QImage stillNow(const QString& path, double seconds, QSize box);
+
+// A still made on a worker thread.
+QCoro::Task<QImage> still(QString path, double seconds, QSize box);
+
+} // namespace Media

@@ -1,0 +1,268 @@
+#include "ModelTesting.h"
+
+#include <gtest/gtest.h>
+#include <cmath>
+#include <limits>
+
+using namespace testing_model;
+
+namespace {
+
+Cut cut(int n, double start, double end, const char* role)
+{
+    return Cut{uuid(n), start, end, role};
+}
+
+// A project with every field and every optional set, in a mix of present and false.
+Project fullProject()
+{
+    const Segment s{.id = "06", .start = 100, .end = 310.75, .markers = {250, 160.5},
+                    .lines = std::vector<Line>{{100.2, 103.9, "Hello \"chat\"\n"}, {104, 110, "[laughs] ok"}},
+                    .peaks = QByteArray("\x00\x7f\xff", 3), .title = "Boss", .summary = "He wins.",
+                    .energy = "hype", .kind = "win", .unsure = "a name", .keyLine = 1, .error = "timeout",
+                    .rating = 1, .manual = true, .waiting = false};
+    Segment bare;
+    bare.id = "06a";
+    bare.start = 310.75;
+    bare.end = 400;
+    bare.lines = std::vector<Line>{};
+    return Project{
+        .format = 1, .video = "/streams/night stream.mov", .markersName = "night stream.csv",
+        .markersCSV = "Marker,Time\r\n0:10,\"boss\"\n", .note = "Late run — ünïcode ✓ 🎮",
+        .before = 120.5, .after = 45, .duration = 3600.25, .markerCount = 4, .segments = {s, bare},
+        .ideas = {Idea{uuid(2), "Title", "hook", "single moment", "why", {cut(1, 100.5, 104, "setup")}}},
+        .shorts = {Short{uuid(3), "Short / one", uuid(2), {cut(1, 100.5, 104, "setup"), cut(4, 200, 205, "payoff")}, false},
+                   Short{uuid(5), "", std::nullopt, {}, std::nullopt}},
+        .analyzed = true, .ideated = true, .autoTranscribe = false, .autoSummarize = true, .autoIdeas = false};
+}
+
+Job runningJob()
+{
+    Job j;
+    j.id = uuid(7);
+    j.kind = "transcribe";
+    j.title = "Transcribe 06";
+    j.engine = "whisper";
+    j.started = 736000000.25;
+    j.state = "running";
+    return j;
+}
+
+} // namespace
+
+TEST(JsonTest, SegmentIsWrittenCompactInDeclarationOrder)
+{
+    Segment s;
+    s.id = "01";
+    s.start = 0;
+    s.end = 160;
+    s.markers = {100};
+    EXPECT_EQ(encode(s), R"({"id":"01","start":0,"end":160,"markers":[100],"title":"","summary":"","energy":"","kind":"","unsure":""})");
+
+    s.id = "06a";
+    s.start = 149.5;
+    s.end = 150.0;
+    s.markers = {150, 0.1};
+    s.lines = std::vector<Line>{{1.5, 2, "a/b"}};
+    s.peaks = QByteArray("\x00\x01\xff", 3); // Base64 "AAH/", so its slash is escaped too
+    s.title = "t";
+    s.keyLine = 0;
+    s.error = "e";
+    s.rating = -1;
+    s.manual = false;
+    s.waiting = true;
+    EXPECT_EQ(encode(s),
+              R"({"id":"06a","start":149.5,"end":150,"markers":[150,0.1],"lines":[{"t0":1.5,"t1":2,"text":"a\/b"}],)"
+              R"("peaks":"AAH\/","title":"t","summary":"","energy":"","kind":"","unsure":"","keyLine":0,"error":"e",)"
+              R"("rating":-1,"manual":false,"waiting":true})");
+}
+
+TEST(JsonTest, OptionalFlagsAreTriState)
+{
+    Short s{uuid(3), "Boss / fight", uuid(2), {cut(1, 10, 14.25, "setup")}, std::nullopt};
+    const std::string open = encode(s);
+    EXPECT_EQ(open, R"({"id":"01234567-89AB-CDEF-0123-000000000003","title":"Boss \/ fight",)"
+                    R"("idea":"01234567-89AB-CDEF-0123-000000000002",)"
+                    R"("cuts":[{"id":"01234567-89AB-CDEF-0123-000000000001","start":10,"end":14.25,"role":"setup"}]})");
+    EXPECT_EQ(decode<Short>(open).closed, std::nullopt);
+
+    s.closed = false;
+    EXPECT_NE(encode(s).find(R"(}],"closed":false})"), std::string::npos) << encode(s);
+    EXPECT_EQ(decode<Short>(encode(s)).closed, std::optional<bool>(false));
+    s.closed = true;
+    EXPECT_EQ(decode<Short>(encode(s)).closed, std::optional<bool>(true));
+
+    Project p;
+    p.video = "/streams/night.mov";
+    p.markersName = "night.csv";
+    p.markersCSV = "0:10\n";
+    p.duration = 3600.5;
+    p.markerCount = 3;
+    p.autoTranscribe = false;
+    p.autoSummarize = true;
+    EXPECT_EQ(encode(p), R"({"format":1,"video":"\/streams\/night.mov","markersName":"night.csv","markersCSV":"0:10\n",)"
+                         R"("note":"","before":150,"after":60,"duration":3600.5,"markerCount":3,"segments":[],"ideas":[],)"
+                         R"("shorts":[],"analyzed":false,"autoTranscribe":false,"autoSummarize":true})");
+    const Project back = decode<Project>(encode(p));
+    EXPECT_EQ(back.ideated, std::nullopt);
+    EXPECT_EQ(back.autoTranscribe, std::optional<bool>(false));
+    EXPECT_EQ(back, p);
+}
+
+TEST(JsonTest, ProjectRoundTripsWithEverythingSet)
+{
+    const Project p = fullProject();
+    const std::string text = encode(p);
+    const Project back = decode<Project>(text);
+    EXPECT_EQ(back, p);
+    EXPECT_EQ(encode(back), text);
+    EXPECT_EQ(back.segments[0].peaks->toHex(), "007fff");
+    EXPECT_EQ(back.segments[1].lines, std::optional<std::vector<Line>>(std::vector<Line>{})); // empty, not absent
+}
+
+TEST(JsonTest, JobWritesWhatItHasAndRoundTripsEveryRerun)
+{
+    Job job = runningJob();
+    EXPECT_EQ(encode(job), R"({"id":"01234567-89AB-CDEF-0123-000000000007","kind":"transcribe","title":"Transcribe 06",)"
+                           R"("detail":"","engine":"whisper","started":736000000.25,"state":"running"})");
+
+    const std::pair<Rerun, const char*> reruns[] = {
+        {Rerun{Rerun::Transcribe{"06", "whisper-large"}}, R"({"transcribe":{"_0":"06","_1":"whisper-large"}})"},
+        {Rerun{Rerun::Summarize{{"01", "02"}}}, R"({"summarize":{"_0":["01","02"]}})"},
+        {Rerun{Rerun::Ideas{}}, R"({"ideas":{}})"},
+        {Rerun{Rerun::Ask{"Why / how?", {}}}, R"({"ask":{"_0":"Why \/ how?","_1":[]}})"},
+    };
+    job.ended = 736000012.123456789;
+    job.state = "done";
+    job.cost = 0.0123;
+    job.error = "";
+    job.request = "{\"model\":\"x\"}";
+    job.reply = "ok";
+    for (const auto& [rerun, text] : reruns) {
+        EXPECT_EQ(encode(rerun), text);
+        EXPECT_EQ(decode<Rerun>(std::string(text)), rerun);
+        job.rerun = rerun;
+        const std::string line = encode(job);
+        EXPECT_EQ(line.find('\n'), std::string::npos);
+        EXPECT_EQ(decode<Job>(line), job) << line;
+    }
+}
+
+TEST(JsonTest, RerunNeedsExactlyOneCaseKey)
+{
+    const QString sentence = "Invalid number of keys found, expected one.";
+    EXPECT_EQ(decodeFailure<Rerun>("{}"), sentence);
+    EXPECT_EQ(decodeFailure<Rerun>(R"({"ideas":{},"summarize":{"_0":[]}})"), sentence);
+    EXPECT_EQ(decodeFailure<Rerun>(R"({"other":{}})"), sentence);
+
+    EXPECT_EQ(decode<Rerun>(std::string(R"({"ideas":{},"later":{"_0":1}})")), Rerun{Rerun::Ideas{}});
+    EXPECT_EQ(decode<Rerun>(std::string(R"({"summarize":{"_0":[]}})")), Rerun{Rerun::Summarize{}});
+
+    EXPECT_FALSE(decodeFailure<Rerun>(R"({"transcribe":{"_0":"06"}})").isEmpty());
+    EXPECT_FALSE(decodeFailure<Rerun>(R"({"ask":{"_0":"x","_1":"01"}})").isEmpty());
+    EXPECT_FALSE(decodeFailure<Rerun>(R"({"summarize":{"_0":[1]}})").isEmpty());
+    EXPECT_FALSE(decodeFailure<Rerun>(R"({"ideas":[]})").isEmpty());
+    EXPECT_FALSE(decodeFailure<Rerun>(R"(["ideas"])").isEmpty());
+
+    // A job whose rerun cannot be read fails as a whole.
+    Json line = json::write(runningJob());
+    line["rerun"] = Json::object();
+    EXPECT_FALSE(decodeFailure<Job>(json::dump(line)).isEmpty());
+    line["rerun"] = nullptr;
+    EXPECT_EQ(decode<Job>(line).rerun, std::nullopt);
+}
+
+TEST(JsonTest, DecodingIsStrictAboutKeysAndTypes)
+{
+    const Json good = json::write(fullProject());
+    auto fails = [&](auto change) {
+        Json j = good;
+        change(j);
+        return !decodeFailure<Project>(json::dump(j)).isEmpty();
+    };
+    EXPECT_FALSE(fails([](Json&) {}));
+
+    // Missing or null required keys, at any depth.
+    EXPECT_TRUE(fails([](Json& j) { j.erase("analyzed"); }));
+    EXPECT_TRUE(fails([](Json& j) { j.erase("format"); }));
+    EXPECT_TRUE(fails([](Json& j) { j["note"] = nullptr; }));
+    EXPECT_TRUE(fails([](Json& j) { j["segments"][0].erase("unsure"); }));
+    EXPECT_TRUE(fails([](Json& j) { j["segments"][0]["lines"][1].erase("t1"); }));
+    EXPECT_TRUE(fails([](Json& j) { j["shorts"][0]["cuts"][1].erase("role"); }));
+
+    // Wrong types, at any depth.
+    EXPECT_TRUE(fails([](Json& j) { j["before"] = "150"; }));
+    EXPECT_TRUE(fails([](Json& j) { j["analyzed"] = 1; }));
+    EXPECT_TRUE(fails([](Json& j) { j["markerCount"] = 2.5; }));
+    EXPECT_TRUE(fails([](Json& j) { j["segments"] = Json::object(); }));
+    EXPECT_TRUE(fails([](Json& j) { j["segments"][0]["markers"][1] = "160"; }));
+    EXPECT_TRUE(fails([](Json& j) { j["segments"][0]["lines"][0]["text"] = 5; }));
+    EXPECT_TRUE(fails([](Json& j) { j["segments"][0]["keyLine"] = true; }));
+    EXPECT_TRUE(fails([](Json& j) { j["segments"][0]["manual"] = "yes"; }));
+    EXPECT_TRUE(fails([](Json& j) { j["shorts"][0]["closed"] = 0; }));
+    EXPECT_TRUE(fails([](Json& j) { j["ideas"][0]["cuts"][0]["role"] = Json::array(); }));
+
+    // Malformed UUIDs and Base64.
+    for (const char* bad : {"not-a-uuid", "{01234567-89AB-CDEF-0123-000000000003}", "01234567-89AB-CDEF-0123-00000000003",
+                            "0123456789ABCDEF0123000000000003", "01234567-89AB-CDEF-0123-00000000000G", ""})
+        EXPECT_TRUE(fails([&](Json& j) { j["shorts"][0]["idea"] = bad; })) << bad;
+    for (const char* bad : {"AAH", "A@H/", "AAH/=", "AA==AA==", "AA H/"})
+        EXPECT_TRUE(fails([&](Json& j) { j["segments"][0]["peaks"] = bad; })) << bad;
+
+    // Accepted: whole numbers for doubles, lower-case UUIDs, null for optionals, unknown keys.
+    Json j = good;
+    j["before"] = 150;
+    j["segments"][0]["start"] = 100;
+    j["shorts"][0]["id"] = "01234567-89ab-cdef-0123-000000000003";
+    j["segments"][0]["rating"] = nullptr;
+    j["autoIdeas"] = nullptr;
+    j["future"] = {{"x", 1}};
+    j["segments"][0]["future"] = "later";
+    j["shorts"][0]["cuts"][0]["speed"] = 2;
+    for (const char* key : {"ideated", "autoTranscribe", "autoSummarize"})
+        j.erase(key);
+    Project expected = fullProject();
+    expected.before = 150;
+    expected.segments[0].rating.reset();
+    expected.ideated.reset();
+    expected.autoTranscribe.reset();
+    expected.autoSummarize.reset();
+    expected.autoIdeas.reset();
+    EXPECT_EQ(decode<Project>(j), expected);
+
+    EXPECT_FALSE(decodeFailure<Project>("[]").isEmpty());
+    EXPECT_FALSE(decodeFailure<Project>("null").isEmpty());
+    EXPECT_FALSE(decodeFailure<Project>(json::dump(good).substr(0, 100)).isEmpty());
+}
+
+TEST(JsonTest, NumbersThatAreNotFiniteAreRefused)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    auto refused = [](const auto& value) {
+        try {
+            json::write(value);
+        } catch (const Fail&) {
+            return true;
+        }
+        return false;
+    };
+    Project p = fullProject();
+    p.duration = std::nan("");
+    EXPECT_TRUE(refused(p));
+    p = fullProject();
+    (*p.segments[0].lines)[1].t1 = inf;
+    EXPECT_TRUE(refused(p));
+    p = fullProject();
+    p.segments[1].markers = {-inf};
+    EXPECT_TRUE(refused(p));
+    Job job = runningJob();
+    job.cost = inf;
+    EXPECT_TRUE(refused(job));
+
+    // Large and tiny finite numbers are fine and read back exactly.
+    p = fullProject();
+    p.duration = 1e300;
+    p.after = 5e-324;
+    p.before = 9007199254740993.0;
+    EXPECT_EQ(decode<Project>(encode(p)), p);
+}

@@ -1,0 +1,317 @@
+#include "ModelTesting.h"
+
+#include "core/model/Backups.h"
+
+#include <QDateTime>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <csignal>
+#include <functional>
+#include <limits>
+#include <sys/resource.h>
+
+using namespace testing_model;
+
+namespace {
+
+Project project(const QString& video, const QString& note = "first")
+{
+    Project p;
+    p.video = video;
+    p.markersName = "night.csv";
+    p.markersCSV = "0:10\n1:00\n";
+    p.note = note;
+    p.duration = 3600;
+    p.markerCount = 2;
+    Segment s;
+    s.id = "01";
+    s.end = 120;
+    s.markers = {10, 60};
+    p.segments = {s};
+    return p;
+}
+
+QByteArray bytesOf(const Project& p)
+{
+    return json::dumpBytes(json::write(p));
+}
+
+QString failureOf(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const Fail& fail) {
+        return fail.errorDescription.isEmpty() ? QStringLiteral("?") : fail.errorDescription;
+    }
+    return {};
+}
+
+// Makes every write past a few bytes fail with EFBIG for the lifetime of the object, so a
+// save can be made to fail after its folder is in place (permissions do not stop root).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &saved);
+        handler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, handler);
+    }
+
+private:
+    rlimit saved{};
+    void (*handler)(int) = nullptr;
+};
+
+class PackageTest : public ::testing::Test {
+protected:
+    QTemporaryDir scratch;
+    QString root;
+    void SetUp() override
+    {
+        ASSERT_TRUE(scratch.isValid());
+        root = scratch.path();
+    }
+};
+
+} // namespace
+
+TEST_F(PackageTest, NewFileIsNamedAfterTheMarkersOrTheRecording)
+{
+    EXPECT_EQ(Project::newFile("/streams/night.mov", QString("/streams/night markers.csv")), "/streams/night markers.vtrl");
+    EXPECT_EQ(Project::newFile("/streams/night.mov", std::nullopt), "/streams/night.vtrl");
+    EXPECT_EQ(Project::newFile("/streams/night.mov", QString("/elsewhere/m.v2.csv")), "/streams/m.v2.vtrl");
+    EXPECT_EQ(Project::newFile("/streams/night.stream.mkv", std::nullopt), "/streams/night.stream.vtrl");
+    EXPECT_EQ(Project::newFile("/streams/night", std::nullopt), "/streams/night.vtrl");
+    EXPECT_FALSE(QFileInfo::exists("/streams"));
+}
+
+TEST_F(PackageTest, ExistingFileMatchesTheRecordingByFileName)
+{
+    const QString folder = root + "/streams";
+    project("/streams/other.mov").save(folder + "/a.vtrl");
+    writeFile(folder + "/0broken.vtrl", "not json {");
+    QDir().mkpath(folder + "/0empty.vtrl"); // a folder without project.json
+    project("/streams/anight.mov").save(folder + "/aa.vtrl");
+    project("/streams/night.mov").save(folder + "/A.VTRL"); // capitals: not a package
+    writeFile(folder + "/b.vtrl", bytesOf(project("/old/place/night.mov"))); // legacy, recording moved
+    project("/streams/night.mov").save(folder + "/c.vtrl");
+
+    EXPECT_EQ(Project::existingFile(folder + "/night.mov"), folder + "/b.vtrl");
+    EXPECT_EQ(Project::existingFile(folder + "/other.mov"), folder + "/a.vtrl");
+    EXPECT_EQ(Project::existingFile(folder + "/day.mov"), std::nullopt);
+    EXPECT_EQ(Project::existingFile(root + "/missing/night.mov"), std::nullopt);
+}
+
+TEST_F(PackageTest, SaveWritesTheFolderAndKeepsItsOtherContents)
+{
+    const QString package = root + "/new/deeper/night.vtrl";
+    Project p = project("/streams/night.mov");
+    p.save(package);
+    EXPECT_TRUE(QFileInfo(package).isDir());
+    EXPECT_EQ(readFile(package + "/project.json"), bytesOf(p));
+    EXPECT_EQ(Project::load(package), p);
+
+    writeFile(package + "/activity.jsonl", "{}\n");
+    writeFile(package + "/cache/waves/0.bin", "peaks");
+    p.note = "second";
+    p.save(package);
+    EXPECT_EQ(Project::load(package), p);
+    EXPECT_EQ(entries(package), QStringList({"activity.jsonl", "cache", "project.json"}));
+    EXPECT_EQ(readFile(package + "/cache/waves/0.bin"), "peaks");
+}
+
+TEST_F(PackageTest, LegacyFileBecomesAFolderOnSave)
+{
+    const QString package = root + "/night.vtrl";
+    Project p = project("/streams/night.mov");
+    writeFile(package, bytesOf(p));
+    EXPECT_EQ(Project::load(package), p);
+
+    p.note = "saved as a folder";
+    p.save(package);
+    EXPECT_TRUE(QFileInfo(package).isDir());
+    EXPECT_EQ(entries(package), QStringList({"project.json"}));
+    EXPECT_EQ(entries(root), QStringList({"night.vtrl"})); // nothing left aside
+    EXPECT_EQ(Project::load(package), p);
+}
+
+TEST_F(PackageTest, FailedSaveLosesNothing)
+{
+    // Nothing can be written where the parent is a file; nothing at all for a non-finite number.
+    writeFile(root + "/plain", "x");
+    EXPECT_FALSE(failureOf([&] { project("/v.mov").save(root + "/plain/night.vtrl"); }).isEmpty());
+    Project broken = project("/v.mov");
+    broken.duration = std::numeric_limits<double>::infinity();
+    EXPECT_FALSE(failureOf([&] { broken.save(root + "/nan.vtrl"); }).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(root + "/nan.vtrl"));
+
+    // A legacy file is put back when the folder cannot be written (here a write that stops
+    // part-way, as on a full disk).
+    const QString legacy = root + "/legacy.vtrl";
+    const QByteArray old = bytesOf(project("/streams/night.mov", "legacy"));
+    writeFile(legacy, old);
+    QString failure;
+    {
+        FileSizeLimit limit(16);
+        failure = failureOf([&] { project("/streams/night.mov", "new").save(legacy); });
+    }
+    EXPECT_TRUE(failure.contains("legacy.vtrl")) << failure.toStdString();
+    EXPECT_TRUE(QFileInfo(legacy).isFile());
+    EXPECT_EQ(readFile(legacy), old);
+
+    // An existing project.json stays whole when its replacement cannot be written at all.
+    const QString folder = root + "/folder.vtrl";
+    project("/streams/night.mov", "kept").save(folder);
+    {
+        FileSizeLimit limit(0);
+        failure = failureOf([&] { project("/streams/night.mov", "lost").save(folder); });
+    }
+    EXPECT_FALSE(failure.isEmpty());
+    EXPECT_EQ(Project::load(folder).note, "kept");
+    EXPECT_EQ(entries(folder), QStringList({"project.json"}));
+    EXPECT_EQ(entries(root), QStringList({"folder.vtrl", "legacy.vtrl", "plain"}));
+}
+
+TEST_F(PackageTest, LoadNamesThePackageThatCannotBeRead)
+{
+    const QString sentence = "night stream.vtrl could not be read as a Vantorel project.";
+    const QString package = root + "/night stream.vtrl";
+    auto loadFailure = [&] { return failureOf([&] { Project::load(package); }); };
+
+    EXPECT_EQ(loadFailure(), sentence); // missing
+    QDir().mkpath(package);
+    EXPECT_EQ(loadFailure(), sentence); // folder without project.json
+    const QByteArray good = bytesOf(project("/streams/night stream.mov"));
+    for (const QByteArray& bad : {QByteArray("not json"), good.left(good.size() / 2), QByteArray(),
+                                  QByteArray("[]"), QByteArray(good).replace(",\"analyzed\":false", "")}) {
+        writeFile(package + "/project.json", bad);
+        EXPECT_EQ(loadFailure(), sentence) << bad.constData();
+    }
+    QDir(package).removeRecursively();
+    writeFile(package, "{\"format\":1"); // truncated legacy file
+    EXPECT_EQ(loadFailure(), sentence);
+}
+
+TEST_F(PackageTest, RecordingIsFoundAtItsPathOrBesideThePackage)
+{
+    const Project p = project(root + "/streams/night.mov");
+    writeFile(root + "/streams/night.mov", "video");
+    EXPECT_EQ(p.recording(root + "/streams/night.vtrl"), root + "/streams/night.mov");
+    EXPECT_EQ(p.recording(root + "/moved/night.vtrl"), root + "/streams/night.mov");
+
+    // Moved together with its package into another folder.
+    QDir().rename(root + "/streams", root + "/moved");
+    EXPECT_EQ(p.recording(root + "/moved/night.vtrl"), root + "/moved/night.mov");
+    EXPECT_EQ(p.recording(root + "/elsewhere/night.vtrl"), std::nullopt);
+}
+
+// ---- backups ----
+
+namespace {
+
+class BackupsTest : public PackageTest {
+protected:
+    QTemporaryDir data;
+    QString backups;
+    const QDateTime evening{QDate(2024, 5, 1), QTime(22, 0, 0)};
+
+    QByteArray previous = qgetenv("XDG_DATA_HOME");
+
+    // The backup folder lives in a scratch data folder, never the user's own.
+    void SetUp() override
+    {
+        PackageTest::SetUp();
+        ASSERT_TRUE(data.isValid());
+        qputenv("XDG_DATA_HOME", data.path().toUtf8());
+        backups = Backups::folder();
+        ASSERT_EQ(backups, data.path() + "/Vantorel/Backups");
+    }
+    void TearDown() override
+    {
+        if (previous.isNull())
+            qunsetenv("XDG_DATA_HOME");
+        else
+            qputenv("XDG_DATA_HOME", previous);
+    }
+
+    QStringList named(const QString& prefix) const
+    {
+        return entries(backups).filter(QRegularExpression(QStringLiteral("^") + QRegularExpression::escape(prefix)));
+    }
+};
+
+} // namespace
+
+TEST_F(BackupsTest, KeepsTheTenNewestCopiesOfAProject)
+{
+    const QString package = root + "/night.vtrl";
+    for (int i = 0; i < 11; ++i) {
+        project("/streams/night.mov", QString::number(i)).save(package);
+        Backups::keep(package, evening.addSecs(i));
+    }
+    QStringList expected;
+    for (int i = 1; i < 11; ++i)
+        expected << QStringLiteral("night 2024-05-01 22.00.%1.vtrl").arg(i, 2, 10, QLatin1Char('0'));
+    EXPECT_EQ(entries(backups), expected);
+    // A backup is a legacy package holding the project as it was.
+    EXPECT_EQ(Project::load(backups + "/night 2024-05-01 22.00.04.vtrl"), project("/streams/night.mov", "4"));
+}
+
+TEST_F(BackupsTest, SameSecondMissingSourceAndLegacyFiles)
+{
+    const QString package = root + "/night.vtrl";
+    project("/streams/night.mov", "first").save(package);
+    Backups::keep(package, evening);
+    project("/streams/night.mov", "second").save(package);
+    Backups::keep(package, evening);
+    EXPECT_EQ(entries(backups), QStringList({"night 2024-05-01 22.00.00.vtrl"}));
+    EXPECT_EQ(Project::load(backups + "/night 2024-05-01 22.00.00.vtrl").note, "first");
+
+    Backups::keep(root + "/gone.vtrl", evening); // nothing to copy, nothing reported
+    EXPECT_TRUE(named("gone").isEmpty());
+
+    writeFile(root + "/old.vtrl", bytesOf(project("/streams/old.mov")));
+    Backups::keep(root + "/old.vtrl", evening);
+    EXPECT_EQ(readFile(backups + "/old 2024-05-01 22.00.00.vtrl"), bytesOf(project("/streams/old.mov")));
+
+    Backups::keep(root + "/night.vtrl"); // the current moment
+    EXPECT_EQ(named("night 20").size(), 2);
+}
+
+TEST_F(BackupsTest, PrunesOnlyBackupsOfTheSameProject)
+{
+    QDir().mkpath(backups);
+    QStringList others;
+    for (int i = 0; i < 11; ++i) {
+        const QString stamp = evening.addDays(-1).addSecs(i).toString("yyyy-MM-dd HH.mm.ss");
+        others << "night 2024 " + stamp + ".vtrl" << "night2 " + stamp + ".vtrl";
+    }
+    others << "night 2023-01-01 00.00.00 copy.vtrl" << "night notes.vtrl" << "night 2023-01-01 00.00.00.json";
+    for (const QString& name : others)
+        writeFile(backups + u'/' + name, "{}");
+
+    const QString package = root + "/night.vtrl";
+    project("/streams/night.mov").save(package);
+    for (int i = 0; i < 11; ++i)
+        Backups::keep(package, evening.addSecs(i));
+    EXPECT_EQ(entries(backups).size(), others.size() + 10);
+    for (const QString& name : others)
+        EXPECT_TRUE(QFileInfo::exists(backups + u'/' + name)) << name.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(backups + "/night 2024-05-01 22.00.00.vtrl"));
+
+    // A stem with blanks and digits prunes its own backups.
+    project("/streams/night 2024.mov").save(root + "/night 2024.vtrl");
+    Backups::keep(root + "/night 2024.vtrl", evening);
+    EXPECT_EQ(named("night 2024 ").size(), 10);
+    EXPECT_TRUE(QFileInfo::exists(backups + "/night 2024 2024-05-01 22.00.00.vtrl"));
+    EXPECT_FALSE(QFileInfo::exists(backups + "/night 2024 2024-04-30 22.00.01.vtrl"));
+    EXPECT_EQ(named("night2 ").size(), 11);
+}

@@ -1,0 +1,133 @@
+#include "core/services/Keychain.h"
+
+#include <QCoro/QCoroTask>
+#include "core/model/ModelTesting.h" // readable texts in failure messages
+#include <gtest/gtest.h>
+
+namespace {
+
+// The in-memory store: the rules of the key itself, with no desktop service needed.
+class KeychainMemoryTest : public ::testing::Test {
+protected:
+    void SetUp() override { Keychain::useMemoryStore(true); }
+    void TearDown() override { Keychain::useMemoryStore(false); }
+    std::map<QString, QByteArray>& items() { return Keychain::memoryStore().items; }
+};
+
+TEST_F(KeychainMemoryTest, KeysAreTrimmedAndABlankOneRemovesTheItem)
+{
+    auto pending = Keychain::setKey(QStringLiteral(" \tsk-or-abc\r\n"));
+    EXPECT_EQ(Keychain::key(), QStringLiteral("sk-or-abc")); // at once, before the store answers
+    QCoro::waitFor(pending);
+    EXPECT_EQ(items()[Keychain::service()], "sk-or-abc");
+
+    QCoro::waitFor(Keychain::setKey(QStringLiteral(" \n\u2028")));
+    EXPECT_EQ(Keychain::key(), std::nullopt);
+    EXPECT_FALSE(items().contains(Keychain::service()));
+
+    items()[Keychain::service()] = "  sk-or-stored\n";
+    QCoro::waitFor(Keychain::load());
+    EXPECT_EQ(Keychain::key(), QStringLiteral("sk-or-stored"));
+    QCoro::waitFor(Keychain::setKey(std::nullopt));
+    EXPECT_EQ(Keychain::key(), std::nullopt);
+    EXPECT_TRUE(items().empty());
+}
+
+TEST_F(KeychainMemoryTest, AKeyUnderTheOlderNameMovesOver)
+{
+    items()[Keychain::olderService()] = "sk-or-old\n";
+    // An item that is not UTF-8 reads as nothing, so the older one is looked at.
+    items()[Keychain::service()] = "\xFF\xFE";
+    QCoro::waitFor(Keychain::load());
+    EXPECT_EQ(Keychain::key(), QStringLiteral("sk-or-old"));
+    EXPECT_EQ(items()[Keychain::service()], "sk-or-old");
+    EXPECT_FALSE(items().contains(Keychain::olderService()));
+}
+
+TEST_F(KeychainMemoryTest, AStoreThatFailsNeverLosesTheOlderKey)
+{
+    items()[Keychain::olderService()] = "sk-or-old";
+    Keychain::memoryStore().refuseWrites = true;
+    QCoro::waitFor(Keychain::load());
+    EXPECT_EQ(Keychain::key(), QStringLiteral("sk-or-old"));
+    EXPECT_EQ(items()[Keychain::olderService()], "sk-or-old");
+    EXPECT_FALSE(items().contains(Keychain::service()));
+
+    // Once the store works again, the next start moves it.
+    Keychain::memoryStore().refuseWrites = false;
+    QCoro::waitFor(Keychain::load());
+    EXPECT_EQ(items()[Keychain::service()], "sk-or-old");
+    EXPECT_FALSE(items().contains(Keychain::olderService()));
+}
+
+TEST_F(KeychainMemoryTest, TheCurrentNameWinsAndABlankItemIsNoKey)
+{
+    items()[Keychain::service()] = "sk-or-new";
+    items()[Keychain::olderService()] = "sk-or-old";
+    QCoro::waitFor(Keychain::load());
+    EXPECT_EQ(Keychain::key(), QStringLiteral("sk-or-new"));
+    EXPECT_EQ(items()[Keychain::olderService()], "sk-or-old");
+
+    items()[Keychain::service()] = " \n";
+    QCoro::waitFor(Keychain::load());
+    EXPECT_EQ(Keychain::key(), std::nullopt);
+}
+
+// The real Secret Service, as the desktop provides it (under the test script, a private
+// gnome-keyring on a private session bus).
+class KeychainSecretServiceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+            GTEST_SKIP() << "No D-Bus session bus, so no Secret Service; run through scripts/test.sh.";
+        Keychain::useMemoryStore(false);
+        clean();
+    }
+    void TearDown() override
+    {
+        if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+            clean();
+    }
+    static void clean()
+    {
+        QCoro::waitFor(Keychain::removeItem(Keychain::service()));
+        QCoro::waitFor(Keychain::removeItem(Keychain::olderService()));
+    }
+    static std::optional<QByteArray> item(const QString& service)
+    {
+        return QCoro::waitFor(Keychain::readItem(service));
+    }
+};
+
+// One test, so that parallel test processes never share the items.
+TEST_F(KeychainSecretServiceTest, StoresReadsMigratesAndRemovesTheKey)
+{
+    QCoro::waitFor(Keychain::setKey(QStringLiteral("  sk-or-real-\u00e9\n")));
+    EXPECT_EQ(item(Keychain::service()), QByteArray("sk-or-real-\xC3\xA9"));
+
+    // What load() reads comes from the store, not from memory.
+    ASSERT_TRUE(QCoro::waitFor(Keychain::writeItem(Keychain::service(), "sk-or-other")));
+    QCoro::waitFor(Keychain::load());
+    EXPECT_EQ(Keychain::key(), QStringLiteral("sk-or-other"));
+
+    // A key the user sets while the store is still being read is not overwritten by it.
+    auto loading = Keychain::load();
+    QCoro::waitFor(Keychain::setKey(QStringLiteral("sk-or-typed")));
+    QCoro::waitFor(loading);
+    EXPECT_EQ(Keychain::key(), QStringLiteral("sk-or-typed"));
+
+    QCoro::waitFor(Keychain::setKey(QString()));
+    EXPECT_EQ(item(Keychain::service()), std::nullopt);
+    QCoro::waitFor(Keychain::load());
+    EXPECT_EQ(Keychain::key(), std::nullopt);
+
+    // A key present only under the older name is found, and afterwards only under the current one.
+    ASSERT_TRUE(QCoro::waitFor(Keychain::writeItem(Keychain::olderService(), " sk-or-legacy\n")));
+    QCoro::waitFor(Keychain::load());
+    EXPECT_EQ(Keychain::key(), QStringLiteral("sk-or-legacy"));
+    EXPECT_EQ(item(Keychain::service()), QByteArray("sk-or-legacy"));
+    EXPECT_EQ(item(Keychain::olderService()), std::nullopt);
+}
+
+} // namespace

@@ -1,0 +1,70 @@
+#include "core/services/Setup.h"
+#include "platform/Prefs.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Sets an environment variable for a scope, then puts the old state back.
+struct Env {
+    const char* name;
+    std::optional<QByteArray> old;
+    Env(const char* n, const QByteArray& v) : name(n), old(qEnvironmentVariableIsSet(n) ? std::optional(qgetenv(n)) : std::nullopt) { qputenv(n, v); }
+    ~Env() { old ? void(qputenv(name, *old)) : void(qunsetenv(name)); }
+};
+
+class SetupTest : public ::testing::Test {
+protected:
+    QTemporaryDir bin, home;
+    Env tools{"VANTOREL_TOOL_DIRS", bin.path().toUtf8()};
+    Env homeVar{"HOME", home.path().toUtf8()};
+    QVariant transcriber = Prefs::shared().value("transcriber");
+
+    void TearDown() override
+    {
+        transcriber.isValid() ? Prefs::shared().set("transcriber", transcriber) : Prefs::shared().remove("transcriber");
+    }
+};
+
+TEST_F(SetupTest, WhisperPiecesUnlessTranscriberIsScribe)
+{
+    for (const char* name : {"ffmpeg", "whisper-cli"}) {
+        QFile tool(bin.filePath(name));
+        ASSERT_TRUE(tool.open(QIODevice::WriteOnly));
+        tool.setPermissions(tool.permissions() | QFile::ExeOwner);
+    }
+    ASSERT_TRUE(QDir(home.path()).mkpath(".whisper-models"));
+    QFile model(home.filePath(".whisper-models/ggml-large-v3-turbo.bin"));
+    ASSERT_TRUE(model.open(QIODevice::WriteOnly));
+    Env key("OPENROUTER_API_KEY", "sk-or-test");
+
+    const std::vector<Setup::Item> expected{
+        {"ffmpeg", true, "Reads the sound out of a recording.", QString("brew install ffmpeg")},
+        {"whisper", true, "Transcribes on this computer.", QString("brew install whisper-cpp")},
+        {"whisper model", true, "The model whisper listens with, 1.6 GB.",
+         QString("mkdir -p ~/.whisper-models && curl -L -o ~/.whisper-models/ggml-large-v3-turbo.bin "
+                 "https://huggingface.co/ggerganov/whisper.cpp/resolve/main/ggml-large-v3-turbo.bin")},
+        {"OpenRouter key", true, "For summaries, Short ideas and Ask AI. Paste it in Settings.", std::nullopt},
+    };
+    Prefs::shared().remove("transcriber");
+    EXPECT_EQ(Setup::items(), expected);
+    Prefs::shared().set("transcriber", "Scribe");
+    EXPECT_EQ(Setup::items(), expected);
+}
+
+TEST_F(SetupTest, ScribeNeedsOnlyFfmpegAndTheKey)
+{
+    Prefs::shared().set("transcriber", "scribe");
+    Env emptyKey("OPENROUTER_API_KEY", ""); // an empty key is no key
+    const auto items = Setup::items();
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].name, "ffmpeg");
+    EXPECT_EQ(items[1], (Setup::Item{"OpenRouter key", false,
+                                     "For summaries, Short ideas and Ask AI, and for ElevenLabs transcription. Paste it in Settings.",
+                                     std::nullopt}));
+}
+
+} // namespace

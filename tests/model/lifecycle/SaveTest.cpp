@@ -1,0 +1,203 @@
+// Saving, working on in a copy, emptying the caches, and the segment thumbnails.
+
+#include "model/lifecycle/LifecycleTesting.h"
+
+#include <QImage>
+
+using namespace lifecycle;
+
+namespace {
+
+class SaveTest : public LifecycleTest {
+protected:
+    // Makes project.json impossible to replace (even for root): a folder stands there.
+    static void blockDocument(const QString& package)
+    {
+        QFile::remove(package + "/project.json");
+        writeFile(package + "/project.json/inside", "x");
+    }
+};
+
+const QSize box(320, 180);
+
+} // namespace
+
+TEST_F(SaveTest, NothingOpenDoesNothing)
+{
+    auto model = makeModel();
+    int asked = 0;
+    model->panels.savePackage = [&](const QString&, const QString&) -> std::optional<QString> {
+        ++asked;
+        return root + "/Copy.vtrl";
+    };
+    model->save();
+    model->saveNow();
+    model->duplicate();
+    model->purgeCache();
+    EXPECT_EQ(asked, 0);
+    EXPECT_EQ(model->toast(), std::nullopt);
+    EXPECT_EQ(model->problem(), std::nullopt);
+    EXPECT_TRUE(QDir(root).isEmpty());
+}
+
+TEST_F(SaveTest, SaveNowWritesAndSaysSo)
+{
+    auto model = makeModel();
+    const QString package = openPackage(*model, "Stream");
+    Project changed = model->project();
+    changed.note = "after the break";
+    model->setProject(changed);
+
+    model->saveNow();
+    EXPECT_EQ(model->toast(), QStringLiteral("Saved Stream.vtrl"));
+    EXPECT_EQ(Project::load(package).note, "after the break");
+}
+
+TEST_F(SaveTest, NoNoticeWhileAProblemIsShown)
+{
+    auto model = makeModel();
+    const QString package = openPackage(*model, "Stream");
+    model->setProblem(QStringLiteral("an older problem"));
+    Project changed = model->project();
+    changed.note = "still saved";
+    model->setProject(changed);
+
+    model->saveNow();
+    EXPECT_EQ(model->toast(), std::nullopt);
+    EXPECT_EQ(model->problem(), QStringLiteral("an older problem"));
+    EXPECT_EQ(Project::load(package).note, "still saved");
+}
+
+TEST_F(SaveTest, AFailedSaveNamesThePackage)
+{
+    auto model = makeModel();
+    const QString package = openPackage(*model, "Stream");
+    blockDocument(package);
+    const Project before = model->project();
+
+    model->saveNow();
+    ASSERT_TRUE(model->problem());
+    EXPECT_TRUE(model->problem()->startsWith("Your work could not be saved to Stream.vtrl. The project could not"))
+        << model->problem()->toStdString();
+    EXPECT_EQ(model->toast(), std::nullopt);
+    EXPECT_EQ(model->project(), before);
+    EXPECT_EQ(model->file(), package) << "the project stays open";
+}
+
+TEST_F(SaveTest, DuplicateGoesOnInTheCopy)
+{
+    auto model = makeModel();
+    const QString package = openPackage(*model, "Stream");
+    writeFile(package + "/activity.jsonl", line(job(1, "done", 100, 110)));
+    writeFile(package + "/cache/waves/0.bin", "peaks");
+    QString folder, proposed;
+    model->panels.savePackage = [&](const QString& f, const QString& p) -> std::optional<QString> {
+        folder = f;
+        proposed = p;
+        return root + "/Stream copy.vtrl";
+    };
+
+    model->duplicate();
+    EXPECT_EQ(folder, root);
+    EXPECT_EQ(proposed, "Stream copy.vtrl");
+    const QString copied = root + "/Stream copy.vtrl";
+    EXPECT_EQ(model->file(), copied);
+    EXPECT_EQ(model->problem(), std::nullopt);
+    EXPECT_EQ(Project::load(copied), model->project());
+    EXPECT_FALSE(QFileInfo::exists(copied + "/activity.jsonl")) << "only the document is copied";
+    EXPECT_FALSE(QFileInfo::exists(copied + "/cache"));
+    EXPECT_EQ(model->recents(), (QStringList{copied, package}));
+    EXPECT_EQ(Prefs::shared().value("recents").toStringList(), (QStringList{copied, package}));
+    EXPECT_EQ(model->toast(), QStringLiteral("Now working in Stream copy.vtrl"));
+
+    // A cancelled panel changes nothing.
+    model->setToast(std::nullopt);
+    model->panels.savePackage = [](const QString&, const QString&) { return std::optional<QString>(); };
+    model->duplicate();
+    EXPECT_EQ(model->file(), copied);
+    EXPECT_EQ(model->toast(), std::nullopt);
+}
+
+TEST_F(SaveTest, ACopyThatCannotBeWrittenLeavesTheWorkWhereItWas)
+{
+    auto model = makeModel();
+    const QString package = openPackage(*model, "Stream");
+    writeFile(root + "/blocker", "a file, not a folder");
+    model->panels.savePackage = [&](const QString&, const QString&) -> std::optional<QString> {
+        return root + "/blocker/Stream copy.vtrl";
+    };
+
+    model->duplicate();
+    ASSERT_TRUE(model->problem());
+    EXPECT_TRUE(model->problem()->startsWith("Your work could not be saved to Stream copy.vtrl. "))
+        << model->problem()->toStdString();
+    EXPECT_EQ(model->file(), package);
+    EXPECT_EQ(model->recents(), QStringList{package});
+    EXPECT_EQ(Prefs::shared().value("recents").toStringList(), QStringList{package});
+    EXPECT_EQ(model->toast(), std::nullopt);
+
+    // Later saves still go to the package the work is in.
+    model->setProblem(std::nullopt);
+    model->saveNow();
+    EXPECT_EQ(model->toast(), QStringLiteral("Saved Stream.vtrl"));
+}
+
+TEST_F(SaveTest, PurgeCacheCountsWhatItFrees)
+{
+    auto model = makeModel();
+    const QString package = openPackage(*model, "Stream");
+    writeFile(package + "/cache/frames/3.jpg", QByteArray(1000, 'f'));
+    writeFile(package + "/cache/waves/0.bin", QByteArray(400, 'w'));
+    writeFile(package + "/cache/.hidden/note", QByteArray(100, 'h'));
+
+    model->purgeCache();
+    EXPECT_EQ(model->toast(), QStringLiteral("Freed 1.5 kB"));
+    EXPECT_FALSE(QFileInfo::exists(package + "/cache"));
+    EXPECT_TRUE(QFileInfo::exists(package + "/project.json"));
+    EXPECT_TRUE(model->frames().images().isEmpty());
+    EXPECT_TRUE(model->waves().peaks().isEmpty());
+
+    model->purgeCache(); // nothing left to free
+    EXPECT_EQ(model->toast(), QStringLiteral("Freed 0 bytes"));
+}
+
+// ---- thumbnails ----
+
+TEST_F(SaveTest, ThumbnailsTakeOneStillPerSegmentFromJustBeforeItsFirstMarker)
+{
+    auto model = makeModel();
+    const QString clip = largeClip();
+    Segment manual = segment("02a", 4, 5);
+    manual.manual = true;
+    openPackage(*model, "Stream", clip, {segment("01", 0, 2.5, {1, 2}), segment("02", 3, 5.5, {4.5}), manual});
+    const QString recording = root + "/Stream.mp4";
+
+    ASSERT_TRUE(waitUntil([&] { return model->thumbs().size() == 3; }));
+    for (const QImage& image : model->thumbs())
+        EXPECT_EQ(image.size(), QSize(240, 180)) << "4:3 kept inside the 320x180 box";
+    EXPECT_EQ(model->thumbs().value("01"), Media::stillNow(recording, 0, box)) << "1 s - 2 s is taken as 0";
+    EXPECT_NE(model->thumbs().value("01"), Media::stillNow(recording, 1, box));
+    EXPECT_EQ(model->thumbs().value("02"), Media::stillNow(recording, 2.5, box));
+    EXPECT_EQ(model->thumbs().value("02a"), Media::stillNow(recording, 4, box)) << "no markers: its start";
+}
+
+TEST_F(SaveTest, ThumbnailStillsOfAnEarlierRecordingAreDropped)
+{
+    auto model = makeModel();
+    // The upright recording's stills are 101x180; the next one's are 320x180.
+    openPackage(*model, "Upright", uprightClip(),
+                {segment("01", 0, 1, {0.5}), segment("02", 1, 2, {1.5}), segment("03", 2, 3, {2.5}),
+                 segment("04", 3, 4, {3.5})});
+    openPackage(*model, "Plain", plainClip(), {segment("01", 0, 2, {1})});
+
+    ASSERT_TRUE(waitUntil([&] { return model->thumbs().contains("01"); }));
+    settle(1500); // time enough for the first task to have made all it would
+    EXPECT_EQ(model->thumbs().keys(), QStringList{"01"});
+    EXPECT_EQ(model->thumbs().value("01").size(), box);
+
+    // Closed while its stills are being made: none arrive.
+    openPackage(*model, "Upright", uprightClip());
+    model->close();
+    settle(1000);
+    EXPECT_TRUE(model->thumbs().isEmpty());
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "platform/media/Player.h"
+
+#include <QStringList>
+
+// A player that plays nothing and records what it was asked to do.
+class FakePlayer : public Player {
+    Q_OBJECT
+public:
+    using Player::Player;
+
+    void setSource(const std::optional<QString>& path) override
+    {
+        calls << (path ? QStringLiteral("source ") + *path : QStringLiteral("source none"));
+        current = path;
+        position = 0;
+        playing = false;
+    }
+    std::optional<QString> source() const override { return current; }
+    void play() override
+    {
+        calls << QStringLiteral("play");
+        playing = true;
+    }
+    void pause() override
+    {
+        calls << QStringLiteral("pause");
+        playing = false;
+    }
+    void seek(double seconds) override
+    {
+        calls << QStringLiteral("seek %1").arg(seconds);
+        position = seconds;
+    }
+    double time() const override { return position; }
+    double rate() const override { return playing ? 1.0 : 0.0; }
+    void setVolume(float v) override
+    {
+        calls << QStringLiteral("volume %1").arg(double(v));
+        level = v;
+    }
+    float volume() const override { return level; }
+
+    // Reports a time as the real player's periodic observer would.
+    void report(double seconds)
+    {
+        position = seconds;
+        Q_EMIT ticked(seconds);
+    }
+
+    QStringList calls;
+    std::optional<QString> current;
+    double position = 0;
+    bool playing = false;
+    float level = 1;
+};
