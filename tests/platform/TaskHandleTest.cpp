@@ -1,0 +1,67 @@
+#include "platform/Http.h"
+#include "platform/TaskHandle.h"
+#include "support/FakeServer.h"
+
+#include <QCoro/QCoroTimer>
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(TaskHandleTest, StartsAfterTheCallerAndCanBeAwaited)
+{
+    QStringList steps;
+    const TaskHandle handle = TaskHandle::start([&steps](Cancel) -> QCoro::Task<> {
+        steps << "work begins";
+        co_await QCoro::sleepFor(std::chrono::milliseconds(5));
+        steps << "work ends";
+    });
+    steps << "caller goes on";
+    EXPECT_FALSE(handle.finished());
+    QCoro::waitFor(handle.done());
+    EXPECT_TRUE(handle.finished());
+    EXPECT_EQ(steps, (QStringList{"caller goes on", "work begins", "work ends"}));
+    QCoro::waitFor(handle.done()); // a finished task resumes its waiter at once
+}
+
+TEST(TaskHandleTest, CancelIsSeenBetweenStepsAndFailuresStayInside)
+{
+    int steps = 0;
+    const TaskHandle handle = TaskHandle::start([&steps](Cancel cancel) -> QCoro::Task<> {
+        for (int i = 0; i < 100 && !cancel.cancelled(); ++i) {
+            ++steps;
+            co_await QCoro::sleepFor(std::chrono::milliseconds(2));
+        }
+        throw std::runtime_error("nobody to report to");
+    });
+    QCoro::waitFor(QCoro::sleepFor(std::chrono::milliseconds(20)));
+    handle.cancel();
+    EXPECT_TRUE(handle.cancelled());
+    QCoro::waitFor(handle.done());
+    EXPECT_GT(steps, 0);
+    EXPECT_LT(steps, 100);
+}
+
+TEST(TaskHandleTest, CancellingAbortsARequestInFlight)
+{
+    FakeServer server;
+    server.hang("/slow");
+    std::optional<Http::Response> response;
+    const TaskHandle handle = TaskHandle::start([&](Cancel cancel) -> QCoro::Task<> {
+        Http::Request request;
+        request.url = QUrl(server.base() + "/slow");
+        request.timeout = std::chrono::seconds(60);
+        response = co_await Http::send(request, cancel);
+    });
+    QCoro::waitFor(QCoro::sleepFor(std::chrono::milliseconds(50)));
+    QElapsedTimer clock;
+    clock.start();
+    handle.cancel();
+    QCoro::waitFor(handle.done());
+    EXPECT_LT(clock.elapsed(), 5000);
+    ASSERT_TRUE(response.has_value());
+    EXPECT_TRUE(response->cancelled);
+    EXPECT_FALSE(response->reached());
+}
+
+} // namespace
