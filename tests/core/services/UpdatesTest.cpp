@@ -189,7 +189,8 @@ TEST_F(UpdatesTest, TheLoopDoesNotAnnounceWhatAManualCheckFound)
     check(*updates);
     auto announced = std::make_shared<int>(0);
     updates->start([announced](const QString&) { ++*announced; }, 20ms, 1h);
-    ASSERT_TRUE(waitUntil([&] { return server.requests(feedPath).size() == 2 && !updates->checking(); }));
+    ASSERT_TRUE(waitUntil([&] { return server.requests(feedPath).size() == 2 && !updates->checking(); }))
+        << server.requests(feedPath).size() << " requests, checking " << updates->checking();
     wait(100ms);
     EXPECT_EQ(*announced, 0);
 }
