@@ -167,6 +167,22 @@ void read(const Json& v, QByteArray& out)
     out = std::move(*result);
 }
 
+const Json* member(const Json& object, const char* key)
+{
+    if (!object.is_object())
+        return nullptr;
+    const auto it = object.find(key);
+    return it == object.end() ? nullptr : &*it;
+}
+
+std::optional<QString> textAt(const Json& object, const char* key)
+{
+    const Json* value = member(object, key);
+    if (!value || !value->is_string())
+        return std::nullopt;
+    return QString::fromStdString(value->get_ref<const std::string&>());
+}
+
 double now()
 {
     return double(QDateTime::currentMSecsSinceEpoch()) / 1000.0 - referenceEpoch;

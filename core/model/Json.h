@@ -137,6 +137,13 @@ void maybe(const Json& object, const char* key, std::optional<T>& out)
     out = std::move(value);
 }
 
+// ---- lenient reading, for replies of outside services ----
+
+// The member of an object, or null when the value is no object or lacks the key.
+const Json* member(const Json& object, const char* key);
+// The member when it is a text.
+std::optional<QString> textAt(const Json& object, const char* key);
+
 // Dates: seconds since 2001-01-01 00:00:00 UTC.
 constexpr double referenceEpoch = 978307200.0; // that moment in Unix seconds
 double now();

@@ -13,6 +13,7 @@ namespace Analyst {
 namespace {
 
 using namespace std::chrono_literals;
+using json::member;
 
 // Nothing the gateway sends honestly nests this deep; a body that does is refused
 // before it can exhaust the stack of whoever walks it later.
@@ -50,14 +51,6 @@ QByteArray requestBody(const QString& model, const std::vector<Message>& message
     } catch (const std::exception&) {
         throw Fail(QStringLiteral("The request to OpenRouter could not be written."));
     }
-}
-
-const Json* member(const Json& object, const char* key)
-{
-    if (!object.is_object())
-        return nullptr;
-    const auto it = object.find(key);
-    return it == object.end() ? nullptr : &*it;
 }
 
 // choices[0].message.content, when every step has the right type.

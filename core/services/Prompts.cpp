@@ -21,30 +21,14 @@ QString noteParagraph(const Project& project)
     return QStringLiteral("\n\nThe streamer's note about this stream: ") + project.note;
 }
 
-// A member of a reply object when it is a text.
-std::optional<QString> textAt(const Json& object, const char* key)
-{
-    if (!object.is_object())
-        return std::nullopt;
-    const auto it = object.find(key);
-    if (it == object.end() || !it->is_string())
-        return std::nullopt;
-    return QString::fromStdString(it->get_ref<const std::string&>());
-}
-
-const Json* memberAt(const Json& object, const char* key)
-{
-    if (!object.is_object())
-        return nullptr;
-    const auto it = object.find(key);
-    return it == object.end() ? nullptr : &*it;
-}
+using json::textAt;
+using json::member;
 
 // The elements of a list member that are objects; anything else counts as empty.
 std::vector<const Json*> objectsAt(const Json& object, const char* key)
 {
     std::vector<const Json*> out;
-    const Json* list = memberAt(object, key);
+    const Json* list = member(object, key);
     if (!list || !list->is_array())
         return out;
     for (const Json& item : *list) {
@@ -144,8 +128,8 @@ std::vector<Cut> cuts(const Json* value, const std::vector<Segment>& segments)
             return {}; // a list with anything but objects in it is not a cut list
     }
     for (const Json& item : *value) {
-        const auto from = line(memberAt(item, "from"), segments);
-        const auto to = line(memberAt(item, "to"), segments);
+        const auto from = line(member(item, "from"), segments);
+        const auto to = line(member(item, "to"), segments);
         if (!from || !to || from->segment != to->segment || to->line < from->line)
             continue;
         const std::vector<Line>& lines = *segments[from->segment].lines;
@@ -202,7 +186,7 @@ QCoro::Task<std::vector<Segment>> summarize(Project project, std::optional<std::
         target->energy = textAt(*entry, "energy").value_or(QString());
         target->kind = textAt(*entry, "type").value_or(QString());
         target->unsure = textAt(*entry, "unsure").value_or(QString());
-        const auto key = line(memberAt(*entry, "key_line"), segments);
+        const auto key = line(member(*entry, "key_line"), segments);
         const size_t index = size_t(target - segments.begin());
         if (key && key->segment == index)
             target->keyLine = int(key->line);
@@ -237,7 +221,7 @@ QCoro::Task<std::vector<Idea>> ideas(Project project, Trace* trace, Cancel cance
 
     std::vector<Idea> out;
     for (const Json* entry : objectsAt(answer.json, "ideas")) {
-        std::vector<Cut> found = cuts(memberAt(*entry, "cuts"), shown);
+        std::vector<Cut> found = cuts(member(*entry, "cuts"), shown);
         if (found.empty())
             continue;
         out.push_back({QUuid::createUuid(), textAt(*entry, "title").value_or(QStringLiteral("Untitled")),
@@ -308,7 +292,7 @@ QCoro::Task<Short> compose(QString instruction, Project project, std::set<QStrin
         const Answer answer = co_await ask(editModel(), messages, 10000, 4000, trace, cancel);
 
         QStringList fresh;
-        if (const Json* read = memberAt(answer.json, "read"); read && read->is_array()) {
+        if (const Json* read = member(answer.json, "read"); read && read->is_array()) {
             for (const Json& item : *read) {
                 if (!item.is_string()) {
                     fresh.clear(); // a list with anything but texts in it counts as empty
@@ -331,7 +315,7 @@ QCoro::Task<Short> compose(QString instruction, Project project, std::set<QStrin
         }
 
         Short made;
-        made.cuts = cuts(memberAt(answer.json, "cuts"), readableSegments(readable));
+        made.cuts = cuts(member(answer.json, "cuts"), readableSegments(readable));
         if (made.cuts.empty()) {
             // An empty note would leave the user with an empty error, so it gets the
             // standard sentence too.

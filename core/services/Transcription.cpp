@@ -29,21 +29,8 @@ QString withoutWavExtension(const QString& wav)
     return info.dir().filePath(stem);
 }
 
-const Json* member(const Json& object, const char* key)
-{
-    if (!object.is_object())
-        return nullptr;
-    const auto it = object.find(key);
-    return it == object.end() ? nullptr : &*it;
-}
-
-std::optional<QString> textAt(const Json& object, const char* key)
-{
-    const Json* value = member(object, key);
-    if (!value || !value->is_string())
-        return std::nullopt;
-    return QString::fromStdString(value->get_ref<const std::string&>());
-}
+using json::member;
+using json::textAt;
 
 // whisper's JSON: every item needs offsets.from, offsets.to (numbers) and a text.
 std::vector<Line> readWhisper(const QByteArray& bytes)

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "core/model/Fail.h"
+
 #include <QCoro/QCoroTask>
+#include <QString>
 #include <exception>
 #include <optional>
 #include <type_traits>
@@ -42,4 +45,16 @@ T await(QCoro::Task<T>&& task)
         std::rethrow_exception(out.failure);
     if constexpr (!std::is_void_v<T>)
         return std::move(*out.value);
+}
+
+// The sentence of the task's Fail, or nothing when it succeeded.
+template <class T>
+std::optional<QString> failureOf(QCoro::Task<T>&& task)
+{
+    try {
+        await(std::move(task));
+    } catch (const Fail& fail) {
+        return fail.errorDescription;
+    }
+    return std::nullopt;
 }

@@ -4,6 +4,7 @@
 
 #include "core/model/Activity.h"
 #include "core/model/Records.h"
+#include "support/Files.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -37,24 +38,9 @@ inline void PrintTo(const Rerun& v, std::ostream* os) { printAsJson(v, os); }
 
 namespace testing_model {
 
-inline QUuid uuid(int n)
-{
-    return QUuid(QStringLiteral("01234567-89ab-cdef-0123-%1").arg(n, 12, 10, QLatin1Char('0')));
-}
-
-inline void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(bytes);
-}
-
-inline QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using testfiles::readFile;
+using testfiles::uuid;
+using testfiles::writeFile;
 
 inline QStringList entries(const QString& folder)
 {

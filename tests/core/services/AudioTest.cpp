@@ -8,14 +8,11 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include "support/Env.h"
+
 namespace {
 
-struct Env {
-    const char* name;
-    std::optional<QByteArray> old;
-    Env(const char* n, const QByteArray& v) : name(n), old(qEnvironmentVariableIsSet(n) ? std::optional(qgetenv(n)) : std::nullopt) { qputenv(n, v); }
-    ~Env() { old ? void(qputenv(name, *old)) : void(qunsetenv(name)); }
-};
+using Env = ScopedEnv;
 
 // The WAV's path, or the failure's sentence.
 QCoro::Task<std::pair<QString, QString>> extract(QString video, double start, double duration)

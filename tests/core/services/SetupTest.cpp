@@ -6,15 +6,11 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include "support/Env.h"
+
 namespace {
 
-// Sets an environment variable for a scope, then puts the old state back.
-struct Env {
-    const char* name;
-    std::optional<QByteArray> old;
-    Env(const char* n, const QByteArray& v) : name(n), old(qEnvironmentVariableIsSet(n) ? std::optional(qgetenv(n)) : std::nullopt) { qputenv(n, v); }
-    ~Env() { old ? void(qputenv(name, *old)) : void(qunsetenv(name)); }
-};
+using Env = ScopedEnv;
 
 class SetupTest : public ::testing::Test {
 protected:

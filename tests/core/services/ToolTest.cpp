@@ -7,34 +7,17 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include "support/Await.h"
+#include "support/Env.h"
+#include "support/Files.h"
+
 namespace {
 
-// Sets an environment variable for a scope, then puts the old state back.
-struct Env {
-    const char* name;
-    std::optional<QByteArray> old;
-    Env(const char* n, const QByteArray& v) : name(n), old(qEnvironmentVariableIsSet(n) ? std::optional(qgetenv(n)) : std::nullopt) { qputenv(n, v); }
-    ~Env() { old ? void(qputenv(name, *old)) : void(qunsetenv(name)); }
-};
-
-QCoro::Task<std::optional<QString>> failureOf(QString name, QStringList arguments)
-{
-    try {
-        co_await Tool::run(name, arguments);
-    } catch (const Fail& fail) {
-        co_return fail.errorDescription;
-    }
-    co_return std::nullopt;
-}
+using Env = ScopedEnv;
 
 void writeFile(const QString& path, const QByteArray& bytes, bool executable = true)
 {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-    file.close();
-    if (executable)
-        file.setPermissions(file.permissions() | QFile::ExeOwner);
+    ASSERT_TRUE(testfiles::writeFile(path, bytes, executable));
 }
 
 // Stand-in programs in `bin`, searched first; `tmp` is the runs' temporary folder, so
@@ -47,7 +30,7 @@ protected:
 
     std::optional<QString> run(const QString& name, const QStringList& arguments = {})
     {
-        return QCoro::waitFor(failureOf(name, arguments));
+        return failureOf(Tool::run(name, arguments));
     }
     std::string leftovers() const { return QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden).join(' ').toStdString(); }
 };

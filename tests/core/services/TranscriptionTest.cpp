@@ -5,6 +5,7 @@
 #include "support/Clips.h"
 #include "support/Env.h"
 #include "support/FakeServer.h"
+#include "support/Files.h"
 
 #include <QCoro/QCoroTask>
 #include <QDir>
@@ -14,25 +15,9 @@
 
 namespace {
 
-template <class T>
-std::optional<QString> failureOf(QCoro::Task<T>&& task)
-{
-    try {
-        await(std::move(task));
-    } catch (const Fail& fail) {
-        return fail.errorDescription;
-    }
-    return std::nullopt;
-}
-
 void write(const QString& path, const QByteArray& bytes, bool executable = false)
 {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-    file.close();
-    if (executable)
-        file.setPermissions(file.permissions() | QFile::ExeOwner);
+    ASSERT_TRUE(testfiles::writeFile(path, bytes, executable));
 }
 
 // A stand-in whisper-cli: it records its arguments and writes the JSON file that the

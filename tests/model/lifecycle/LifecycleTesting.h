@@ -9,6 +9,7 @@
 #include "model/lifecycle/AppModel.h"
 #include "platform/Prefs.h"
 #include "support/Clips.h"
+#include "support/Files.h"
 #include "support/FakePlayer.h"
 
 #include <QCoreApplication>
@@ -80,24 +81,9 @@ inline QString copy(const QString& from, const QString& to)
     return QFile::copy(from, to) ? to : QString();
 }
 
-inline void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(bytes);
-}
-
-inline QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-inline QUuid uuid(int n)
-{
-    return QUuid(QStringLiteral("00000000-0000-4000-8000-%1").arg(n, 12, 10, QLatin1Char('0')));
-}
+using testfiles::readFile;
+using testfiles::uuid;
+using testfiles::writeFile;
 
 inline Segment segment(const QString& id, double start, double end, std::vector<double> markers = {})
 {
