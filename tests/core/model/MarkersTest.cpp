@@ -5,19 +5,11 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include "support/Segments.h"
+
 using namespace testing_model;
 
 namespace {
-
-Segment segment(const char* id, double start, double end, std::vector<double> markers = {})
-{
-    Segment s;
-    s.id = id;
-    s.start = start;
-    s.end = end;
-    s.markers = std::move(markers);
-    return s;
-}
 
 class MarkersFind : public ::testing::Test {
 protected:

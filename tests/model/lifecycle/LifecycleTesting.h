@@ -8,6 +8,7 @@
 #include "core/model/Records.h"
 #include "model/lifecycle/AppModel.h"
 #include "platform/Prefs.h"
+#include "support/Segments.h"
 #include "support/Clips.h"
 #include "support/Files.h"
 #include "support/FakePlayer.h"
@@ -84,16 +85,6 @@ inline QString copy(const QString& from, const QString& to)
 using testfiles::readFile;
 using testfiles::uuid;
 using testfiles::writeFile;
-
-inline Segment segment(const QString& id, double start, double end, std::vector<double> markers = {})
-{
-    Segment s;
-    s.id = id;
-    s.start = start;
-    s.end = end;
-    s.markers = std::move(markers);
-    return s;
-}
 
 // A project of `video` with two marker segments.
 inline Project projectOf(const QString& video, std::vector<Segment> segments = {segment("01", 0, 2.5, {1}),
