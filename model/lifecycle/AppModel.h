@@ -268,6 +268,8 @@ Q_SIGNALS:
     void volumeChanged();
 
 private:
+    // Lets the tests reach the job facility before its callers exist.
+    friend struct AppModelProbe;
     using Builder = std::function<Project(double duration)>;
 
     // Lifecycle.

@@ -71,10 +71,11 @@ QCoro::Task<Outcome> run(QString instruction, Project p, std::set<QString> inclu
                          std::optional<QString> onScreen, Trace* trace)
 {
     Outcome out;
+    // Named, not made inside the co_await: GCC 12 destroys such a temporary twice.
+    std::function<void(const QString&)> progress = [&out](const QString& text) { out.progress.append(text); };
     try {
         out.made = co_await Analyst::compose(std::move(instruction), std::move(p), std::move(include),
-                                             std::move(onScreen), trace,
-                                             [&out](const QString& text) { out.progress.append(text); });
+                                             std::move(onScreen), trace, std::move(progress));
     } catch (const Fail& fail) {
         out.failure = fail.errorDescription;
     }
