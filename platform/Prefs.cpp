@@ -89,5 +89,24 @@ int Prefs::integer(const QString& key, int fallback) const
 
 QStringList Prefs::recents() const
 {
-    return settings.value(QStringLiteral("recents")).toStringList();
+    // Only a list of texts counts. The INI file gives a one-entry list back as a plain
+    // text, so that is a list too.
+    const QVariant raw = settings.value(QStringLiteral("recents"));
+    switch (raw.typeId()) {
+    case QMetaType::QStringList:
+        return raw.toStringList();
+    case QMetaType::QString:
+        return {raw.toString()};
+    case QMetaType::QVariantList: {
+        QStringList list;
+        for (const QVariant& v : raw.toList()) {
+            if (v.typeId() != QMetaType::QString)
+                return {};
+            list.append(v.toString());
+        }
+        return list;
+    }
+    default:
+        return {};
+    }
 }

@@ -62,13 +62,12 @@ std::optional<QString> Project::existingFile(const QString& video)
 {
     const QFileInfo recording(video);
     const QString folder = recording.absolutePath();
-    const QString tail = u'/' + recording.fileName();
     for (const QString& name : listing(folder)) {
         if (Text::extension(name) != packageExtension)
             continue;
         const QString package = folder + u'/' + name;
         const auto project = tryLoad(package);
-        if (project && project->video.endsWith(tail))
+        if (project && project->isOf(video))
             return package;
     }
     return std::nullopt;
@@ -115,6 +114,11 @@ void Project::save(const QString& package) const
     }
     if (!aside.isEmpty())
         QFile::remove(aside);
+}
+
+bool Project::isOf(const QString& recording) const
+{
+    return video.endsWith(u'/' + QFileInfo(recording).fileName());
 }
 
 std::optional<QString> Project::recording(const QString& package) const

@@ -100,6 +100,9 @@ struct Project {
     static Project load(const QString& package);
     void save(const QString& package) const;
     std::optional<QString> recording(const QString& package) const;
+    // True when the stored recording has the file name of `video` (a moved recording
+    // still counts as the same one).
+    bool isOf(const QString& video) const;
 
     bool operator==(const Project&) const = default;
 };

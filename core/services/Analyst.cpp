@@ -141,6 +141,13 @@ std::optional<double> finiteNumber(const Json& value)
     return number;
 }
 
+double reportedCost(const Json& reply)
+{
+    const Json* usage = member(reply, "usage");
+    const Json* cost = usage ? member(*usage, "cost") : nullptr;
+    return cost ? finiteNumber(*cost).value_or(0) : 0;
+}
+
 std::optional<QString> key()
 {
     // Set but empty still counts: it is how a user hides a stored key from one run.
@@ -180,9 +187,7 @@ QCoro::Task<Answer> ask(QString model, std::vector<Message> messages, int maxTok
 
     const Json* content = answerContent(reply);
     if (trace) {
-        if (const Json* usage = member(reply, "usage"))
-            if (const Json* cost = member(*usage, "cost"))
-                trace->cost += finiteNumber(*cost).value_or(0);
+        trace->cost += reportedCost(reply);
         if (content)
             trace->reply += text(*content);
         else

@@ -54,6 +54,9 @@ std::optional<Json> readJson(QByteArrayView bytes);
 // A JSON number as a finite double; nothing for any other value.
 std::optional<double> finiteNumber(const Json& value);
 
+// What a gateway reply says the call cost, in dollars (`usage.cost`; 0 when missing).
+double reportedCost(const Json& reply);
+
 // The sentence for a body that is not JSON.
 QString notJsonSentence(); // "OpenRouter sent a reply that is not JSON."
 

@@ -2,6 +2,7 @@
 
 #include "core/model/Fail.h"
 #include "core/model/Text.h"
+#include "platform/TempFile.h"
 
 #include <QCoro/QCoroFuture>
 #include <QDir>
@@ -22,12 +23,6 @@ QStringList folders()
         << QStringLiteral("/usr/local/bin") << QStringLiteral("/usr/bin");
     return out;
 }
-
-// Removes the log when the run ends, however it ends; a failed removal is not worth a word.
-struct RemoveOnExit {
-    QString path;
-    ~RemoveOnExit() { QFile::remove(path); }
-};
 
 // Waits until the process is over: it either ran and finished, or never started. Qt reports
 // a failed launch only through errorOccurred, with no finished signal, so awaiting
@@ -94,7 +89,7 @@ QCoro::Task<void> run(QString name, QStringList arguments)
 
     const QString log = QDir::tempPath() + u'/' + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()
                         + QStringLiteral(".log");
-    const RemoveOnExit removeLog{log};
+    const RemoveWhenDone removeLog{log};
     {
         QFile file(log);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))

@@ -7,6 +7,7 @@
 #include "core/services/Tool.h"
 #include "platform/Http.h"
 #include "platform/Prefs.h"
+#include "platform/TempFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,12 +16,6 @@
 #include <chrono>
 
 namespace {
-
-// Removes a file when the scope ends, however it ends.
-struct RemoveLater {
-    QString path;
-    ~RemoveLater() { QFile::remove(path); }
-};
 
 QString withoutWavExtension(const QString& wav)
 {
@@ -101,7 +96,7 @@ QCoro::Task<std::vector<Line>> WhisperCLI::transcribe(QString wav, QString langu
     if (trace)
         trace->request = QStringLiteral("whisper-cli ") + args.join(u' ');
 
-    const RemoveLater output{base + QStringLiteral(".json")};
+    const RemoveWhenDone output{base + QStringLiteral(".json")};
     co_await Tool::run(QStringLiteral("whisper-cli"), args);
     QFile file(output.path);
     if (!file.open(QIODevice::ReadOnly))
@@ -153,11 +148,8 @@ QCoro::Task<std::vector<Line>> ScribeOpenRouter::transcribe(QString wav, QString
         throw Fail(Analyst::notJsonSentence());
     const Json reply = parsed->is_object() ? std::move(*parsed) : Json::object();
 
-    if (trace) {
-        if (const Json* usage = member(reply, "usage"))
-            if (const Json* cost = member(*usage, "cost"))
-                trace->cost += Analyst::finiteNumber(*cost).value_or(0);
-    }
+    if (trace)
+        trace->cost += Analyst::reportedCost(reply);
 
     const Json* words = member(reply, "words");
     const bool allObjects = words && words->is_array()
@@ -239,7 +231,7 @@ QCoro::Task<Transcript> transcribe(Segment segment, QString video, QString langu
                                    std::shared_ptr<const Transcriber> engine, Trace* trace, Cancel cancel)
 {
     const QString wav = co_await Audio::extract(video, segment.start, segment.end - segment.start);
-    const RemoveLater cleanup{wav};
+    const RemoveWhenDone cleanup{wav};
     std::vector<Line> lines = co_await engine->transcribe(wav, language, hint, trace, cancel);
     for (Line& line : lines) {
         line.t0 += segment.start;

@@ -2,6 +2,7 @@
 
 #include "core/model/Json.h"
 #include "platform/Http.h"
+#include "platform/Observable.h"
 #include "platform/Prefs.h"
 
 #include <QCoro/QCoroTimer>
@@ -137,40 +138,30 @@ QCoro::Task<> Updates::loop(std::function<void(const QString&)> announce, std::c
 
 void Updates::setLatest(const std::optional<QString>& v)
 {
-    if (latest_ == v)
-        return;
-    latest_ = v;
-    Q_EMIT latestChanged();
+    if (assign(latest_, v))
+        Q_EMIT latestChanged();
 }
 
 void Updates::setNotes(const QString& v)
 {
-    if (notes_ == v)
-        return;
-    notes_ = v;
-    Q_EMIT notesChanged();
+    if (assign(notes_, v))
+        Q_EMIT notesChanged();
 }
 
 void Updates::setDownload(const std::optional<QUrl>& v)
 {
-    if (download_ == v)
-        return;
-    download_ = v;
-    Q_EMIT downloadChanged();
+    if (assign(download_, v))
+        Q_EMIT downloadChanged();
 }
 
 void Updates::setChecking(bool v)
 {
-    if (checking_ == v)
-        return;
-    checking_ = v;
-    Q_EMIT checkingChanged();
+    if (assign(checking_, v))
+        Q_EMIT checkingChanged();
 }
 
 void Updates::setVerdict(const QString& v)
 {
-    if (verdict_ == v)
-        return;
-    verdict_ = v;
-    Q_EMIT verdictChanged();
+    if (assign(verdict_, v))
+        Q_EMIT verdictChanged();
 }

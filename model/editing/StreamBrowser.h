@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/editing/Observable.h"
+#include "platform/Observable.h"
 #include "platform/media/Player.h"
 
 #include <QObject>

@@ -64,7 +64,6 @@ void AppModel::log(const Job& job)
     // A line cut short by a crash must not swallow the next one: start on a line of its own.
     if (log.size() > 0 && log.seek(log.size() - 1) && log.peek(1) != "\n")
         line.prepend('\n');
-    log.seek(log.size());
     log.write(line); // one write, so two jobs' lines never interleave
     log.close();
 }

@@ -13,7 +13,7 @@
 #include "core/model/Records.h"
 #include "model/editing/Clock.h"
 #include "model/editing/Frames.h"
-#include "model/editing/Observable.h"
+#include "platform/Observable.h"
 #include "model/editing/StreamBrowser.h"
 #include "model/editing/Waves.h"
 #include "platform/Cancel.h"

@@ -18,42 +18,19 @@ namespace {
 
 const QString packageSuffix = QStringLiteral(".vtrl");
 
-// The stored list, keeping only package paths. INI files give a one-entry list back as
-// a plain text, so that counts as a list too.
+// The stored list, keeping only package paths.
 QStringList storedRecents()
 {
-    const QVariant raw = Prefs::shared().value(QStringLiteral("recents"));
-    QStringList list;
-    if (raw.typeId() == QMetaType::QStringList) {
-        list = raw.toStringList();
-    } else if (raw.typeId() == QMetaType::QVariantList) {
-        for (const QVariant& v : raw.toList()) {
-            if (v.typeId() != QMetaType::QString)
-                return {};
-            list.append(v.toString());
-        }
-    } else if (raw.typeId() == QMetaType::QString) {
-        list.append(raw.toString());
-    }
-    QStringList kept;
-    for (const QString& entry : list) {
-        if (entry.endsWith(packageSuffix))
-            kept.append(entry);
-    }
+    QStringList kept = Prefs::shared().recents();
+    kept.removeIf([](const QString& entry) { return !entry.endsWith(packageSuffix); });
     return kept;
 }
 
+// The stored volume when it is a number a float holds exactly (as setVolume stores it).
 float storedVolume()
 {
-    const QVariant raw = Prefs::shared().value(QStringLiteral("volume"));
-    if (!raw.isValid())
-        return 1.0f;
-    bool ok = false;
-    const double wide = raw.typeId() == QMetaType::QString ? Text::decimal(raw.toString()).value_or(NAN)
-                                                           : raw.toDouble(&ok);
-    if (std::isnan(wide) || double(float(wide)) != wide)
-        return 1.0f;
-    return float(wide);
+    const auto wide = Prefs::shared().optionalNumber(QStringLiteral("volume"));
+    return wide && double(float(*wide)) == *wide ? float(*wide) : 1.0f;
 }
 
 QString fileName(const QString& path)
@@ -68,8 +45,7 @@ bool packageFree(const QString& path, const QString& video)
     if (!QFileInfo::exists(path))
         return true;
     try {
-        const Project existing = Project::load(path);
-        return existing.video.endsWith(u'/' + fileName(video));
+        return Project::load(path).isOf(video);
     } catch (const Fail&) {
         return false; // unreadable: keep it, the user may still want it
     }

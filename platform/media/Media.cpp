@@ -77,7 +77,8 @@ double clockwiseRotation(const AVStream* stream)
     double r = std::fmod(-counterClockwise, 360.0);
     if (r < 0)
         r += 360;
-    return std::round(r / 90) * 90 == 360 ? 0 : std::round(r / 90) * 90;
+    const double quarter = std::round(r / 90) * 90;
+    return quarter == 360 ? 0 : quarter;
 }
 
 Transform transformFor(double rotation, QSize size)
