@@ -1,7 +1,7 @@
 // Decoding and encoding a large project, and parsing a long marker file.
 
-#include "core/model/Markers.h"
-#include "core/model/Records.h"
+#include "core/project/Markers.h"
+#include "core/project/Records.h"
 
 #include <benchmark/benchmark.h>
 

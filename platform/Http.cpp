@@ -1,6 +1,6 @@
 #include "platform/Http.h"
 
-#include "core/model/Fail.h"
+#include "core/project/Fail.h"
 
 #include <QCoro/QCoroNetworkReply>
 #include <QNetworkAccessManager>

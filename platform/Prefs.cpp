@@ -1,6 +1,6 @@
 #include "platform/Prefs.h"
 
-#include "core/model/Text.h"
+#include "core/project/Text.h"
 
 Prefs& Prefs::shared()
 {

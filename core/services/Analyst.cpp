@@ -1,7 +1,7 @@
 #include "core/services/Analyst.h"
 
-#include "core/model/Fail.h"
-#include "core/model/Text.h"
+#include "core/project/Fail.h"
+#include "core/project/Text.h"
 #include "core/services/Keychain.h"
 #include "platform/Http.h"
 

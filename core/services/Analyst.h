@@ -2,8 +2,8 @@
 
 // The one client of the AI gateway's chat completions, and the API key it uses.
 
-#include "core/model/Activity.h"
-#include "core/model/Json.h"
+#include "core/project/Activity.h"
+#include "core/project/Json.h"
 #include "platform/Cancel.h"
 
 #include <QByteArrayView>

@@ -1,6 +1,6 @@
 #include "core/services/Audio.h"
 
-#include "core/model/Text.h"
+#include "core/project/Text.h"
 #include "core/services/Tool.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "core/services/Keychain.h"
 
-#include "core/model/Text.h"
+#include "core/project/Text.h"
 
 #include <QCoro/QCoroSignal>
 #include <QStringDecoder>

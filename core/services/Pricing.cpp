@@ -1,7 +1,7 @@
 #include "core/services/Pricing.h"
 
-#include "core/model/Json.h"
-#include "core/model/Text.h"
+#include "core/project/Json.h"
+#include "core/project/Text.h"
 #include "core/services/Analyst.h"
 #include "platform/Http.h"
 

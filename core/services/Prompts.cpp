@@ -1,6 +1,6 @@
 #include "core/services/Prompts.h"
 
-#include "core/model/Text.h"
+#include "core/project/Text.h"
 #include "platform/Prefs.h"
 
 namespace Analyst {

@@ -3,7 +3,7 @@
 // What the language model is asked about a stream, and how its answers are read back:
 // segment summaries, Short ideas and Ask AI.
 
-#include "core/model/Records.h"
+#include "core/project/Records.h"
 #include "core/services/Analyst.h"
 
 #include <functional>

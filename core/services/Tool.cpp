@@ -1,7 +1,7 @@
 #include "core/services/Tool.h"
 
-#include "core/model/Fail.h"
-#include "core/model/Text.h"
+#include "core/project/Fail.h"
+#include "core/project/Text.h"
 #include "platform/TempFile.h"
 
 #include <QCoro/QCoroFuture>

@@ -1,7 +1,7 @@
 #include "core/services/Transcription.h"
 
-#include "core/model/Json.h"
-#include "core/model/Text.h"
+#include "core/project/Json.h"
+#include "core/project/Text.h"
 #include "core/services/Analyst.h"
 #include "core/services/Audio.h"
 #include "core/services/Tool.h"

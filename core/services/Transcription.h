@@ -3,8 +3,8 @@
 // Speech to timed transcript lines: the engines behind one interface, the choice of
 // engine from the settings, and the transcription of a whole segment.
 
-#include "core/model/Activity.h"
-#include "core/model/Records.h"
+#include "core/project/Activity.h"
+#include "core/project/Records.h"
 #include "platform/Cancel.h"
 
 #include <QByteArray>

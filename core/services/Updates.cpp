@@ -1,6 +1,6 @@
 #include "core/services/Updates.h"
 
-#include "core/model/Json.h"
+#include "core/project/Json.h"
 #include "platform/Http.h"
 #include "platform/Observable.h"
 #include "platform/Prefs.h"

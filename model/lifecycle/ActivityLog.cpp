@@ -1,7 +1,7 @@
 // The activity log: finishing jobs, notes, the file activity.jsonl, re-runs and the
 // cost estimates of re-runs.
 
-#include "core/model/Text.h"
+#include "core/project/Text.h"
 #include "core/services/Pricing.h"
 #include "core/services/Prompts.h"
 #include "model/lifecycle/AppModel.h"

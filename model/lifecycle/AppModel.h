@@ -9,8 +9,8 @@
 // The lifecycle half (opening, creating, starting, closing, saving, housekeeping, the
 // activity log) is in model/lifecycle; the editing half in model/editing.
 
-#include "core/model/Activity.h"
-#include "core/model/Records.h"
+#include "core/project/Activity.h"
+#include "core/project/Records.h"
 #include "model/editing/Clock.h"
 #include "model/editing/Frames.h"
 #include "platform/Observable.h"

@@ -4,7 +4,7 @@
 // run, an idea search, an Ask AI request, an export) runs inside `job`, which shows it in
 // `jobs` while it runs and records how it ended in the activity log.
 
-#include "core/model/Json.h"
+#include "core/project/Json.h"
 #include "model/lifecycle/AppModel.h"
 
 #include <QPointer>

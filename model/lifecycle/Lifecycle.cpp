@@ -1,9 +1,9 @@
 // Opening a recording or a project, creating a project from its markers, starting and
 // ending the work on a recording, and the list of recent projects.
 
-#include "core/model/Backups.h"
-#include "core/model/Markers.h"
-#include "core/model/Text.h"
+#include "core/project/Backups.h"
+#include "core/project/Markers.h"
+#include "core/project/Text.h"
 #include "core/services/Pricing.h"
 #include "model/lifecycle/AppModel.h"
 #include "platform/Prefs.h"

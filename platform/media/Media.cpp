@@ -1,6 +1,6 @@
 #include "platform/media/Media.h"
 
-#include "core/model/Fail.h"
+#include "core/project/Fail.h"
 
 #include <QCoro/QCoroFuture>
 #include <QFileInfo>

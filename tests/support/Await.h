@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/model/Fail.h"
+#include "core/project/Fail.h"
 
 #include <QCoro/QCoroTask>
 #include <QString>

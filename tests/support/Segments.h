@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/model/Records.h"
+#include "core/project/Records.h"
 
 #include <vector>
 

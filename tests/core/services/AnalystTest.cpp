@@ -6,7 +6,7 @@
 #include <QCoro/QCoroTask>
 #include <QElapsedTimer>
 #include <QTimer>
-#include "core/model/ModelTesting.h" // readable texts in failure messages
+#include "core/project/ModelTesting.h" // readable texts in failure messages
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;

@@ -1,4 +1,4 @@
-#include "core/model/Fail.h"
+#include "core/project/Fail.h"
 #include "core/services/Audio.h"
 #include "support/Clips.h"
 

@@ -1,7 +1,7 @@
 #include "core/services/Keychain.h"
 
 #include <QCoro/QCoroTask>
-#include "core/model/ModelTesting.h" // readable texts in failure messages
+#include "core/project/ModelTesting.h" // readable texts in failure messages
 #include <gtest/gtest.h>
 
 namespace {

@@ -7,7 +7,7 @@
 #include <QTemporaryDir>
 #include <QVariantList>
 #include <QVariantMap>
-#include "core/model/ModelTesting.h" // readable texts in failure messages
+#include "core/project/ModelTesting.h" // readable texts in failure messages
 #include <gtest/gtest.h>
 
 namespace {

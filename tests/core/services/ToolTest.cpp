@@ -1,4 +1,4 @@
-#include "core/model/Fail.h"
+#include "core/project/Fail.h"
 #include "core/services/Tool.h"
 
 #include <QCoro/QCoroTask>

@@ -1,4 +1,4 @@
-#include "core/model/Fail.h"
+#include "core/project/Fail.h"
 #include "core/services/Transcription.h"
 #include "platform/Prefs.h"
 #include "support/Await.h"

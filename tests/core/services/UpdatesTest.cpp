@@ -1,4 +1,4 @@
-#include "core/model/Json.h"
+#include "core/project/Json.h"
 #include "core/services/Updates.h"
 #include "platform/Prefs.h"
 #include "support/FakeServer.h"

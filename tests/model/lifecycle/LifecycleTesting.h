@@ -3,9 +3,9 @@
 // Shared helpers of the AppModel lifecycle tests: clips made once per run, packages
 // written on disk, a model with fake players, and waiting for background work.
 
-#include "core/model/Activity.h"
-#include "core/model/Backups.h"
-#include "core/model/Records.h"
+#include "core/project/Activity.h"
+#include "core/project/Backups.h"
+#include "core/project/Records.h"
 #include "model/lifecycle/AppModel.h"
 #include "platform/Prefs.h"
 #include "support/Segments.h"

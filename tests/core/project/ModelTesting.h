@@ -2,8 +2,8 @@
 
 // Small helpers shared by the tests of the project records and their files.
 
-#include "core/model/Activity.h"
-#include "core/model/Records.h"
+#include "core/project/Activity.h"
+#include "core/project/Records.h"
 #include "support/Files.h"
 
 #include <QByteArray>

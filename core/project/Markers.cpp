@@ -1,5 +1,5 @@
-#include "core/model/Markers.h"
-#include "core/model/Text.h"
+#include "core/project/Markers.h"
+#include "core/project/Text.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -3,7 +3,7 @@
 // The records of a project. They are plain values, copied freely; the whole project is
 // one Project value saved whole as project.json.
 
-#include "core/model/Json.h"
+#include "core/project/Json.h"
 
 #include <QByteArray>
 #include <QString>

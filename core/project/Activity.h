@@ -2,7 +2,7 @@
 
 // What the program runs on the user's behalf, as kept in a project's activity log.
 
-#include "core/model/Json.h"
+#include "core/project/Json.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "core/model/Activity.h"
+#include "core/project/Activity.h"
 
 namespace json {
 

@@ -1,4 +1,4 @@
-#include "core/model/Records.h"
+#include "core/project/Records.h"
 
 #include <cmath>
 #include <limits>

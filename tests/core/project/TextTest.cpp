@@ -1,6 +1,6 @@
 #include "ModelTesting.h"
 
-#include "core/model/Text.h"
+#include "core/project/Text.h"
 
 #include <gtest/gtest.h>
 #include <limits>

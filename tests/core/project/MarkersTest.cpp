@@ -1,6 +1,6 @@
 #include "ModelTesting.h"
 
-#include "core/model/Markers.h"
+#include "core/project/Markers.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 // upper case, bytes as Base64, dates as seconds since 2001-01-01 UTC. Reading is strict:
 // a missing required key or a value of the wrong type fails the whole decode.
 
-#include "core/model/Fail.h"
+#include "core/project/Fail.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "ModelTesting.h"
 
-#include "core/model/Subtitles.h"
+#include "core/project/Subtitles.h"
 
 #include <gtest/gtest.h>
 #include <cmath>

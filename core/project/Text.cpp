@@ -1,4 +1,4 @@
-#include "core/model/Text.h"
+#include "core/project/Text.h"
 
 #include <QTextBoundaryFinder>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "core/model/Json.h"
+#include "core/project/Json.h"
 
 #include <QDateTime>
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "ModelTesting.h"
 
-#include "core/model/Backups.h"
+#include "core/project/Backups.h"
 
 #include <QDateTime>
 #include <QRegularExpression>

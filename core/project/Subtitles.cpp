@@ -1,5 +1,5 @@
-#include "core/model/Subtitles.h"
-#include "core/model/Text.h"
+#include "core/project/Subtitles.h"
+#include "core/project/Text.h"
 
 #include <QRegularExpression>
 #include <algorithm>

@@ -1,6 +1,6 @@
-#include "core/model/Backups.h"
-#include "core/model/Records.h"
-#include "core/model/Text.h"
+#include "core/project/Backups.h"
+#include "core/project/Records.h"
+#include "core/project/Text.h"
 
 #include <QDir>
 #include <QFile>
