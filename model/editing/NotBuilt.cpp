@@ -7,7 +7,7 @@
 void AppModel::runPipeline(bool, bool, bool, bool, std::set<QString>) {}
 void AppModel::transcribeAgain(std::vector<QString>, QString) {}
 void AppModel::retry(const QString&) {}
-QCoro::Task<std::optional<QString>> AppModel::compose(QString, std::set<QString>)
+QCoro::Task<std::optional<QString>> AppModel::compose(QString, std::set<QString>, Cancel)
 {
     co_return QStringLiteral("Ask AI is not available in this version yet.");
 }
@@ -87,12 +87,12 @@ std::optional<double> AppModel::shortTime(double) const { return std::nullopt; }
 double AppModel::recordingTime() const { return 0; }
 
 // Export.
-QCoro::Task<> AppModel::exportShort(QString, bool, bool)
+QCoro::Task<> AppModel::exportShort(QString, bool, bool, Cancel)
 {
     setToast(QStringLiteral("Exporting Shorts is not available in this version yet."));
     co_return;
 }
-QCoro::Task<> AppModel::exportAll(QString, bool)
+QCoro::Task<> AppModel::exportAll(QString, bool, Cancel)
 {
     setToast(QStringLiteral("Exporting Shorts is not available in this version yet."));
     co_return;

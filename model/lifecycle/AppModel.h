@@ -174,8 +174,9 @@ public:
                      std::set<QString> summarize);
     void transcribeAgain(std::vector<QString> ids, QString engineKey);
     void retry(const QString& id);
-    // Nothing when a Short was made, else the sentence for the user.
-    QCoro::Task<std::optional<QString>> compose(QString instruction, std::set<QString> include);
+    // Nothing when a Short was made, else the sentence for the user. `cancel` stops the
+    // request (the Ask AI sheet's or the activity window's Stop).
+    QCoro::Task<std::optional<QString>> compose(QString instruction, std::set<QString> include, Cancel cancel = {});
 
     // ---- undo history (not built yet) ----
     void undo();
@@ -235,8 +236,9 @@ public:
     double recordingTime() const;
 
     // ---- export (not built yet) ----
-    QCoro::Task<> exportShort(QString mp4, bool subtitles, bool reveal);
-    QCoro::Task<> exportAll(QString folder, bool subtitles);
+    // `cancel` stops the running ffmpeg; the job then ends as cancelled.
+    QCoro::Task<> exportShort(QString mp4, bool subtitles, bool reveal, Cancel cancel = {});
+    QCoro::Task<> exportAll(QString folder, bool subtitles, Cancel cancel = {});
 
 Q_SIGNALS:
     void videoChanged();
@@ -281,9 +283,17 @@ private:
     QCoro::Task<> makeThumbs(QString video, std::vector<std::pair<QString, double>> work, int generation);
 
     // The job facility: records a job around `work` (see Jobs.h).
+    // `cancel` is the token the work observes: a failure after it fired ends the job as
+    // "cancelled" rather than "failed".
     template <class T, class Work>
     QCoro::Task<T> job(QString kind, QString title, QString detail, QString engine, std::optional<Rerun> rerun,
                        Work work, Cancel cancel);
+    struct JobLabel {
+        QString kind, title, detail, engine;
+        std::optional<Rerun> rerun;
+    };
+    template <class T>
+    QCoro::Task<T> runJob(JobLabel label, std::function<QCoro::Task<T>(Trace&)> work, Cancel cancel);
     void finish(const QUuid& id, const Trace& trace, const QString& state, const std::optional<QString>& error);
     void log(const Job& job);
     void note(const QString& title, const QString& detail);

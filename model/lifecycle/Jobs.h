@@ -8,21 +8,34 @@
 #include "model/lifecycle/AppModel.h"
 
 #include <QPointer>
+#include <functional>
 #include <type_traits>
 
+// Not a coroutine itself: it moves the caller's callable into a named std::function and
+// hands that to the coroutine below. A lambda made as a temporary in the caller's
+// `co_await job(...)` therefore never becomes a coroutine parameter (GCC 12 destroys such
+// a by-value temporary twice), and the work's captures live as long as the job's frame.
 template <class T, class Work>
 QCoro::Task<T> AppModel::job(QString kind, QString title, QString detail, QString engine, std::optional<Rerun> rerun,
                              Work work, Cancel cancel)
 {
+    std::function<QCoro::Task<T>(Trace&)> named(std::move(work));
+    JobLabel label{std::move(kind), std::move(title), std::move(detail), std::move(engine), std::move(rerun)};
+    return runJob<T>(std::move(label), std::move(named), std::move(cancel));
+}
+
+template <class T>
+QCoro::Task<T> AppModel::runJob(JobLabel label, std::function<QCoro::Task<T>(Trace&)> work, Cancel cancel)
+{
     Job entry;
     entry.id = QUuid::createUuid();
-    entry.kind = kind;
-    entry.title = title;
-    entry.detail = detail;
-    entry.engine = engine;
+    entry.kind = label.kind;
+    entry.title = label.title;
+    entry.detail = label.detail;
+    entry.engine = label.engine;
     entry.started = json::now();
     entry.state = QStringLiteral("running");
-    entry.rerun = rerun;
+    entry.rerun = label.rerun;
     const QUuid id = entry.id;
     std::vector<Job> next = jobs_;
     next.insert(next.begin(), std::move(entry));

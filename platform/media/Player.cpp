@@ -7,6 +7,8 @@
 #include <QUrl>
 #include <QVideoSink>
 
+#include <algorithm>
+
 namespace {
 
 class QtPlayer final : public Player {
@@ -46,6 +48,8 @@ public:
     }
     void setVolume(float volume) override { audio.setVolume(volume); }
     float volume() const override { return audio.volume(); }
+    void setReportInterval(double seconds) override { timer.setInterval(std::max(1, int(seconds * 1000.0 + 0.5))); }
+    double reportInterval() const override { return timer.interval() / 1000.0; }
     QVideoSink* videoSink() const override { return const_cast<QVideoSink*>(&sink); }
 
 private:
@@ -77,12 +81,15 @@ public:
     double rate() const override { return playing ? 1.0 : 0.0; }
     void setVolume(float v) override { level = v; }
     float volume() const override { return level; }
+    void setReportInterval(double seconds) override { interval = seconds; }
+    double reportInterval() const override { return interval; }
 
 private:
     std::optional<QString> current;
     double position = 0;
     bool playing = false;
     float level = 1;
+    double interval = 1.0 / 30.0;
 };
 
 } // namespace

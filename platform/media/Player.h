@@ -8,7 +8,7 @@
 class QVideoSink;
 
 // A media player as the models use it: one item at a time, exact seeks, volume, and a
-// report of its time every 1/30 s while it plays (and after each seek).
+// report of its time while it plays (every 1/30 s unless set otherwise) and after each seek.
 class Player : public QObject {
     Q_OBJECT
 public:
@@ -24,6 +24,9 @@ public:
     virtual double rate() const = 0;
     virtual void setVolume(float volume) = 0;
     virtual float volume() const = 0;
+    // How often `ticked` is sent while playing, in seconds.
+    virtual void setReportInterval(double seconds) = 0;
+    virtual double reportInterval() const = 0;
     // Where a view draws the picture; none for players without one.
     virtual QVideoSink* videoSink() const { return nullptr; }
 

@@ -41,6 +41,8 @@ public:
         level = v;
     }
     float volume() const override { return level; }
+    void setReportInterval(double seconds) override { interval = seconds; }
+    double reportInterval() const override { return interval; }
 
     // Reports a time as the real player's periodic observer would.
     void report(double seconds)
@@ -54,4 +56,5 @@ public:
     double position = 0;
     bool playing = false;
     float level = 1;
+    double interval = 1.0 / 30.0;
 };
