@@ -63,6 +63,9 @@ QCoro::Task<Response> send(Request request, Cancel cancel)
         co_return out;
     }
     QNetworkRequest req(request.url);
+    // Qt follows redirects anywhere by default, which would hand the key in the headers
+    // and the body to whatever host a reply names.
+    req.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
     if (request.timeout.count() > 0)
         req.setTransferTimeout(int(std::min<qint64>(request.timeout.count(), INT_MAX)));
     for (const auto& [name, value] : request.headers) {
@@ -106,6 +109,8 @@ QCoro::Task<Response> send(Request request, Cancel cancel)
     } else if (status.isValid() && !networkFailure) {
         out.status = status.toInt();
         out.body = reply->readAll();
+    } else if (reply->error() == QNetworkReply::InsecureRedirectError) {
+        out.transportError = QStringLiteral("The server sent the request on to another address, which is not followed.");
     } else if (reply->error() == QNetworkReply::OperationCanceledError
                || reply->error() == QNetworkReply::TimeoutError) {
         // Nobody else aborts our replies, so this is the transfer time-out.

@@ -12,6 +12,8 @@
 #include <optional>
 
 // One HTTP exchange over the thread's shared network manager, awaited as a coroutine.
+// Redirects are followed only to the same scheme, host and port; one to anywhere else
+// fails as a transport error, so a request's key and body never reach another host.
 namespace Http {
 
 struct Request {

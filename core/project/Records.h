@@ -64,16 +64,17 @@ struct Segment {
     QString energy;
     QString kind;
     QString unsure;
-    std::optional<int> keyLine; // index into lines
+    // Whole-number fields are 64-bit, as a JSON reader of any size may have written them.
+    std::optional<qint64> keyLine; // index into lines
     std::optional<QString> error;
-    std::optional<int> rating; // 1 favourite, -1 rejected
+    std::optional<qint64> rating; // 1 favourite, -1 rejected
     std::optional<bool> manual;
     std::optional<bool> waiting;
     bool operator==(const Segment&) const = default;
 };
 
 struct Project {
-    int format = 1;
+    qint64 format = 1;
     QString video; // absolute path of the recording
     QString markersName;
     QString markersCSV;
@@ -81,7 +82,7 @@ struct Project {
     double before = 150;
     double after = 60;
     double duration = 0;
-    int markerCount = 0;
+    qint64 markerCount = 0;
     std::vector<Segment> segments;
     std::vector<Idea> ideas;
     std::vector<Short> shorts;

@@ -130,8 +130,10 @@ std::optional<qint64> integer(QStringView text)
 
 QString number(double value)
 {
-    char buffer[64];
-    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    // Fixed notation: ffmpeg refuses "1e+05". The longest such text of a double (the
+    // smallest one, "0." and 323 zeros before its digit) fits easily.
+    char buffer[400];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
     if (ec != std::errc())
         return QStringLiteral("0");
     return QString::fromLatin1(buffer, end - buffer);
@@ -140,7 +142,7 @@ QString number(double value)
 QString numberWithPoint(double value)
 {
     QString s = number(value);
-    if (std::isfinite(value) && !s.contains(u'.') && !s.contains(u'e'))
+    if (std::isfinite(value) && !s.contains(u'.'))
         s += QStringLiteral(".0");
     return s;
 }

@@ -29,7 +29,8 @@ std::optional<double> decimal(QStringView text);
 // A whole decimal number with an optional sign that fits in 64 bits.
 std::optional<qint64> integer(QStringView text);
 
-// The shortest text that reads back as the same double ("150", "0.1", "1e+21").
+// The shortest plain decimal that reads back as the same double ("150", "0.1",
+// "100000", "0.0001"); never an exponent.
 QString number(double value);
 // The same, but a whole value keeps one decimal ("150.0"), as the program's older texts read.
 QString numberWithPoint(double value);

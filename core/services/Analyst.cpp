@@ -148,12 +148,13 @@ double reportedCost(const Json& reply)
     return cost ? finiteNumber(*cost).value_or(0) : 0;
 }
 
-std::optional<QString> key()
+QCoro::Task<std::optional<QString>> key()
 {
     // Set but empty still counts: it is how a user hides a stored key from one run.
     if (qEnvironmentVariableIsSet("OPENROUTER_API_KEY"))
-        return qEnvironmentVariable("OPENROUTER_API_KEY");
-    return Keychain::key();
+        co_return qEnvironmentVariable("OPENROUTER_API_KEY");
+    co_await Keychain::load();
+    co_return Keychain::key();
 }
 
 QCoro::Task<Answer> ask(QString model, std::vector<Message> messages, int maxTokens, int thinking,
@@ -162,7 +163,7 @@ QCoro::Task<Answer> ask(QString model, std::vector<Message> messages, int maxTok
     if (trace)
         trace->request = traceRequest(model, messages);
 
-    const std::optional<QString> apiKey = key();
+    const std::optional<QString> apiKey = co_await key();
     if (!apiKey || apiKey->isEmpty())
         throw Fail(noKeySentence());
 
@@ -210,7 +211,7 @@ QCoro::Task<Answer> ask(QString model, std::vector<Message> messages, int maxTok
 
 QCoro::Task<QString> checkKey(Cancel cancel)
 {
-    const std::optional<QString> apiKey = key();
+    const std::optional<QString> apiKey = co_await key();
     if (!apiKey || apiKey->isEmpty())
         co_return QStringLiteral("No key is saved.");
 

@@ -29,8 +29,9 @@ struct Answer {
 // The gateway's base address: https://openrouter.ai, or VANTOREL_API_BASE when set.
 QUrl base();
 
-// OPENROUTER_API_KEY when the environment holds that name (even empty), else the key store.
-std::optional<QString> key();
+// OPENROUTER_API_KEY when the environment holds that name (even empty), else the key
+// store's key, read from the store on the first call of the run (Keychain::load).
+QCoro::Task<std::optional<QString>> key();
 
 // One chat-completions call. `trace` may be null.
 QCoro::Task<Answer> ask(QString model, std::vector<Message> messages, int maxTokens, int thinking,

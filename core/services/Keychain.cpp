@@ -1,6 +1,7 @@
 #include "core/services/Keychain.h"
 
 #include "core/project/Text.h"
+#include "platform/TaskHandle.h"
 
 #include <QCoro/QCoroSignal>
 #include <QStringDecoder>
@@ -13,8 +14,12 @@ namespace {
 
 struct State {
     std::optional<QString> key;
-    // Bumped by every `setKey` (and store switch), so a `load()` that was already under
-    // way does not put back a key the user has just changed.
+    // The key in memory is what the store holds: read, or set since.
+    bool loaded = false;
+    // The read under way, which every `load()` meanwhile waits for.
+    std::optional<TaskHandle> reading;
+    // Bumped by every `setKey` (and store switch), so a read that was already under way
+    // does not put back a key the user has just changed.
     quint64 generation = 0;
     bool memoryMode = false;
     MemoryStore memory;
@@ -38,14 +43,20 @@ QCoro::Task<Outcome> run(QKeychain::Job* job)
 {
     job->setAutoDelete(false);
     job->setKey(account());
-    // Connect before starting, so the end cannot be missed.
-    auto finished = qCoro(job, &QKeychain::Job::finished, patience);
+    // Connect before starting, so that an end the store reports at once is not missed
+    // (an awaited signal is only connected once the coroutine suspends).
+    bool ended = false;
+    const auto watch = QObject::connect(job, &QKeychain::Job::finished, job, [&ended] { ended = true; });
     job->start();
-    const auto result = co_await std::move(finished);
-    if (!result) {
-        job->setAutoDelete(true);
-        co_return Outcome::hung;
+    if (!ended) {
+        const auto result = co_await qCoro(job, &QKeychain::Job::finished, patience);
+        if (!result && !ended) {
+            QObject::disconnect(watch);
+            job->setAutoDelete(true);
+            co_return Outcome::hung;
+        }
     }
+    QObject::disconnect(watch);
     co_return job->error() == QKeychain::NoError ? Outcome::done : Outcome::failed;
 }
 
@@ -80,6 +91,7 @@ QString account() { return QStringLiteral("openrouter"); }
 QCoro::Task<std::optional<QByteArray>> readItem(QString serviceName)
 {
     if (state().memoryMode) {
+        ++state().memory.reads;
         const auto& items = state().memory.items;
         const auto it = items.find(serviceName);
         if (it == items.end())
@@ -135,9 +147,10 @@ QCoro::Task<bool> removeItem(QString serviceName)
     co_return gone;
 }
 
-QCoro::Task<> load()
+namespace {
+// One read of the store, for the `load()` calls of one generation.
+QCoro::Task<> readStore(quint64 generation)
 {
-    const quint64 generation = state().generation;
     std::optional<QString> found = decode(co_await readItem(service()));
     if (!found) {
         found = decode(co_await readItem(olderService()));
@@ -154,8 +167,26 @@ QCoro::Task<> load()
     // A blank item counts as no key at all.
     if (found && found->isEmpty())
         found.reset();
-    if (state().generation == generation)
-        state().key = found;
+    State& s = state();
+    if (s.generation == generation) {
+        s.key = found;
+        s.loaded = true;
+        s.reading.reset();
+    }
+}
+} // namespace
+
+QCoro::Task<> load()
+{
+    State& s = state();
+    if (s.loaded)
+        co_return;
+    if (!s.reading) {
+        TaskHandle::Work work = [generation = s.generation](Cancel) { return readStore(generation); };
+        s.reading = TaskHandle::start(std::move(work));
+    }
+    const TaskHandle reading = *s.reading;
+    co_await reading.done();
 }
 
 std::optional<QString> key()
@@ -166,8 +197,11 @@ std::optional<QString> key()
 QCoro::Task<> setKey(std::optional<QString> value)
 {
     const std::optional<QString> kept = cleaned(value);
-    state().key = kept;
-    ++state().generation;
+    State& s = state();
+    s.key = kept;
+    s.loaded = true; // what the user sets is what the store is about to hold
+    s.reading.reset();
+    ++s.generation;
     // Writing replaces an item that is there, so the old key stays until the new one
     // has taken its place.
     if (kept)
@@ -176,13 +210,20 @@ QCoro::Task<> setKey(std::optional<QString> value)
         co_await removeItem(service());
 }
 
-void useMemoryStore(bool on)
+void forget()
 {
     State& s = state();
-    s.memoryMode = on;
-    s.memory = {};
     s.key.reset();
+    s.loaded = false;
+    s.reading.reset();
     ++s.generation;
+}
+
+void useMemoryStore(bool on)
+{
+    state().memoryMode = on;
+    state().memory = {};
+    forget();
 }
 
 bool usesMemoryStore()

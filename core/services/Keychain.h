@@ -2,8 +2,9 @@
 
 // The OpenRouter API key in the desktop's key store (the Secret Service, through
 // QtKeychain), with a copy in memory so that the rest of the program can read it
-// synchronously. The store is asynchronous: `load()` reads it once at start-up and
-// `setKey()` writes through to it; `key()` answers from memory.
+// synchronously. The store is asynchronous: `load()` reads it once per run (every reader
+// of the key awaits it first) and `setKey()` writes through to it; `key()` answers from
+// memory.
 
 #include <QByteArray>
 #include <QCoro/QCoroTask>
@@ -19,10 +20,12 @@ QString service(); // "app.vantorel.Vantorel"
 QString olderService(); // "app.vantorel.desktop"
 QString account(); // "openrouter"
 
-// Reads the key into memory: the current item, trimmed; else the older item, which is
-// moved to the current name (and removed from the old one only once that stored); else
-// nothing. Never throws; a store that fails reads as holding nothing. A `setKey` made
-// while this runs wins over what it reads.
+// Reads the key into memory once: the current item, trimmed; else the older item, which
+// is moved to the current name (and removed from the old one only once that stored);
+// else nothing. Callers that come while the read is under way wait for that same read;
+// once it has ended (or a key was set), every call returns at once. Never throws; a store
+// that fails reads as holding nothing. A `setKey` made while the read runs wins over what
+// it reads.
 QCoro::Task<> load();
 
 // The key in memory: nothing before `load()` has finished, or when none is kept.
@@ -41,11 +44,17 @@ QCoro::Task<bool> writeItem(QString serviceName, QByteArray data);
 // True when the item is gone afterwards (also when there was none).
 QCoro::Task<bool> removeItem(QString serviceName);
 
-// ---- an in-memory store, for tests that must not need a Secret Service ----
+// ---- for tests ----
 
+// Forgets the key in memory, as when the program starts anew: the next `load()` reads the
+// store again.
+void forget();
+
+// An in-memory store, for tests that must not need a Secret Service.
 struct MemoryStore {
     std::map<QString, QByteArray> items; // service name → the item's bytes
     bool refuseWrites = false;           // every write fails (removing still works)
+    int reads = 0;                       // items asked for so far
 };
 
 // Switches between the Secret Service (off, the default) and the in-memory store (on).

@@ -189,7 +189,7 @@ QCoro::Task<std::vector<Segment>> summarize(Project project, std::optional<std::
         const auto key = line(member(*entry, "key_line"), segments);
         const size_t index = size_t(target - segments.begin());
         if (key && key->segment == index)
-            target->keyLine = int(key->line);
+            target->keyLine = qint64(key->line);
         else
             target->keyLine.reset();
     }

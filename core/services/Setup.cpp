@@ -9,15 +9,18 @@
 
 namespace Setup {
 
-std::vector<Item> items()
+QCoro::Task<std::vector<Item>> items()
 {
+    // The key first: everything else is read after the wait, so it is current.
+    const std::optional<QString> key = co_await Analyst::key();
+
     // Read raw: an absent preference is not "scribe", whatever the typed default says.
     const QVariant transcriber = Prefs::shared().value(QStringLiteral("transcriber"));
     const bool scribe = transcriber.isValid() && transcriber.toString() == u"scribe";
 
     std::vector<Item> out;
     out.push_back({QStringLiteral("ffmpeg"), Tool::find(QStringLiteral("ffmpeg")).has_value(),
-                   QStringLiteral("Reads the sound out of a recording."), QStringLiteral("brew install ffmpeg")});
+                   QStringLiteral("Reads the sound out of a recording."), QStringLiteral("sudo apt install ffmpeg")});
     if (!scribe) {
         out.push_back({QStringLiteral("whisper"), Tool::find(QStringLiteral("whisper-cli")).has_value(),
                        QStringLiteral("Transcribes on this computer."), QStringLiteral("brew install whisper-cpp")});
@@ -27,13 +30,12 @@ std::vector<Item> items()
                        QStringLiteral("mkdir -p ~/.whisper-models && curl -L -o ~/.whisper-models/ggml-large-v3-turbo.bin "
                                       "https://huggingface.co/ggerganov/whisper.cpp/resolve/main/ggml-large-v3-turbo.bin")});
     }
-    const std::optional<QString> key = Analyst::key();
     out.push_back({QStringLiteral("OpenRouter key"), key && !key->isEmpty(),
                    QStringLiteral("For summaries, Short ideas and Ask AI")
                        + (scribe ? QStringLiteral(", and for ElevenLabs transcription") : QString())
                        + QStringLiteral(". Paste it in Settings."),
                    std::nullopt});
-    return out;
+    co_return out;
 }
 
 } // namespace Setup

@@ -3,6 +3,7 @@
 // The set-up checklist: which outside pieces the program needs are present, what each is
 // for, and the shell command that installs it.
 
+#include <QCoro/QCoroTask>
 #include <QString>
 #include <optional>
 #include <vector>
@@ -17,8 +18,9 @@ struct Item {
     bool operator==(const Item&) const = default;
 };
 
-// Computed afresh on every call from the disk, the preferences and the API key. The
-// whisper pieces are left out while the transcriber preference is "scribe".
-std::vector<Item> items();
+// Computed afresh on every call from the disk, the preferences and the API key (which
+// the first call of a run reads from the key store). The whisper pieces are left out
+// while the transcriber preference is "scribe".
+QCoro::Task<std::vector<Item>> items();
 
 } // namespace Setup

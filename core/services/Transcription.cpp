@@ -114,7 +114,7 @@ QString ScribeOpenRouter::name() const
 QCoro::Task<std::vector<Line>> ScribeOpenRouter::transcribe(QString wav, QString language, QString, Trace* trace,
                                                             Cancel cancel) const
 {
-    const std::optional<QString> key = Analyst::key();
+    const std::optional<QString> key = co_await Analyst::key();
     if (!key || key->isEmpty())
         throw Fail(QStringLiteral("Add your OpenRouter key in Settings to use Scribe."));
     if (trace) {

@@ -30,12 +30,17 @@ TEST(TextTest, NumbersAreShortestRoundTrip)
     EXPECT_EQ(Text::number(150), "150");
     EXPECT_EQ(Text::number(0.1), "0.1");
     EXPECT_EQ(Text::number(-2.5), "-2.5");
-    EXPECT_EQ(Text::number(1e21), "1e+21");
+    EXPECT_EQ(Text::number(1e21), "1000000000000000000000");
+    EXPECT_EQ(Text::number(100000), "100000");
+    EXPECT_EQ(Text::number(0.0001), "0.0001");
+    EXPECT_EQ(Text::number(5e-324).size(), 2 + 323 + 1);
     EXPECT_EQ(Text::number(0.1 + 0.2), "0.30000000000000004");
     EXPECT_EQ(Text::numberWithPoint(150), "150.0");
     EXPECT_EQ(Text::numberWithPoint(0.25), "0.25");
-    EXPECT_EQ(Text::numberWithPoint(1e21), "1e+21");
-    for (double v : {0.1, 62.5, 3600.123456789, 1e-7})
+    EXPECT_EQ(Text::numberWithPoint(1e21), "1000000000000000000000.0");
+    EXPECT_EQ(Text::numberWithPoint(100000), "100000.0");
+    EXPECT_EQ(Text::numberWithPoint(0.0001), "0.0001");
+    for (double v : {0.1, 62.5, 3600.123456789, 1e-7, 1.7976931348623157e308, 5e-324})
         EXPECT_EQ(Text::decimal(Text::number(v)), std::optional<double>(v)) << v;
 }
 

@@ -206,7 +206,7 @@ TEST_F(AnalystTest, AnEmptyKeyInTheEnvironmentHidesTheStoredOne)
     EXPECT_TRUE(server.requests().empty());
 
     qunsetenv("OPENROUTER_API_KEY");
-    EXPECT_EQ(Analyst::key(), QStringLiteral("sk-or-stored"));
+    EXPECT_EQ(QCoro::waitFor(Analyst::key()), QStringLiteral("sk-or-stored"));
 }
 
 TEST_F(AnalystTest, CancellingEndsARequestThatNeverGetsAnAnswer)

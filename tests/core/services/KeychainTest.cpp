@@ -1,6 +1,14 @@
 #include "core/services/Keychain.h"
 
+#include "core/services/Analyst.h"
+#include "core/services/Setup.h"
+#include "core/services/Transcription.h"
+#include "support/Await.h"
+#include "support/Env.h"
+#include "support/FakeServer.h"
+
 #include <QCoro/QCoroTask>
+#include <QTemporaryDir>
 #include "core/project/ModelTesting.h" // readable texts in failure messages
 #include <gtest/gtest.h>
 
@@ -26,6 +34,7 @@ TEST_F(KeychainMemoryTest, KeysAreTrimmedAndABlankOneRemovesTheItem)
     EXPECT_FALSE(items().contains(Keychain::service()));
 
     items()[Keychain::service()] = "  sk-or-stored\n";
+    Keychain::forget();
     QCoro::waitFor(Keychain::load());
     EXPECT_EQ(Keychain::key(), QStringLiteral("sk-or-stored"));
     QCoro::waitFor(Keychain::setKey(std::nullopt));
@@ -55,6 +64,7 @@ TEST_F(KeychainMemoryTest, AStoreThatFailsNeverLosesTheOlderKey)
 
     // Once the store works again, the next start moves it.
     Keychain::memoryStore().refuseWrites = false;
+    Keychain::forget();
     QCoro::waitFor(Keychain::load());
     EXPECT_EQ(items()[Keychain::service()], "sk-or-old");
     EXPECT_FALSE(items().contains(Keychain::olderService()));
@@ -69,8 +79,33 @@ TEST_F(KeychainMemoryTest, TheCurrentNameWinsAndABlankItemIsNoKey)
     EXPECT_EQ(items()[Keychain::olderService()], "sk-or-old");
 
     items()[Keychain::service()] = " \n";
+    Keychain::forget();
     QCoro::waitFor(Keychain::load());
     EXPECT_EQ(Keychain::key(), std::nullopt);
+}
+
+TEST_F(KeychainMemoryTest, OneReadServesTheWholeRun)
+{
+    items()[Keychain::service()] = "sk-or-first";
+    auto first = Keychain::load();
+    auto second = Keychain::load();
+    QCoro::waitFor(second);
+    QCoro::waitFor(first);
+    EXPECT_EQ(Keychain::key(), QStringLiteral("sk-or-first"));
+    EXPECT_EQ(Keychain::memoryStore().reads, 1) << "callers that came together share one read";
+
+    items()[Keychain::service()] = "sk-or-changed-elsewhere";
+    auto later = Keychain::load();
+    EXPECT_TRUE(later.isReady()) << "once read, the key is at hand";
+    EXPECT_EQ(Keychain::key(), QStringLiteral("sk-or-first"));
+    EXPECT_EQ(Keychain::memoryStore().reads, 1);
+
+    // A key the user set needs no read.
+    Keychain::forget();
+    QCoro::waitFor(Keychain::setKey(QStringLiteral("sk-or-typed")));
+    EXPECT_TRUE(Keychain::load().isReady());
+    EXPECT_EQ(Keychain::key(), QStringLiteral("sk-or-typed"));
+    EXPECT_EQ(Keychain::memoryStore().reads, 1);
 }
 
 // The real Secret Service, as the desktop provides it (under the test script, a private
@@ -98,6 +133,41 @@ protected:
     {
         return QCoro::waitFor(Keychain::readItem(service));
     }
+
+    // A new run whose key is only in the store (none in the environment): the gateway
+    // calls, the key check, the transcription engine and the checklist all find it
+    // there, without anybody loading it first.
+    static void everyReaderFindsTheStoredKey()
+    {
+        ASSERT_TRUE(QCoro::waitFor(Keychain::writeItem(Keychain::service(), "sk-or-in-the-store")));
+        Keychain::forget();
+        ScopedEnv noKey{"OPENROUTER_API_KEY", std::nullopt};
+        FakeServer server;
+        ScopedEnv base{"VANTOREL_API_BASE", server.base().toUtf8()};
+        server.reply("/api/v1/chat/completions", 200,
+                     R"({"choices":[{"message":{"role":"assistant","content":"{\"ok\":true}"}}]})");
+        server.reply("/api/v1/key", 200, R"({"data":{"usage":0.5,"limit":null}})");
+        server.reply("/api/v1/audio/transcriptions", 200, R"({"text":"","words":[]})");
+        QTemporaryDir work;
+        const QString wav = work.filePath("vt-1.wav");
+        QFile file(wav);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(QByteArray(64, 'x')) == 64);
+        file.close();
+
+        // Started together, before the store has answered.
+        auto answer = Analyst::ask("m", {{"user", "hi"}}, 10, 0, nullptr);
+        auto check = Analyst::checkKey();
+        const ScribeOpenRouter scribe;
+        auto lines = scribe.transcribe(wav, "en", "", nullptr);
+        auto checklist = Setup::items();
+        EXPECT_EQ(await(std::move(answer)).json, Json({{"ok", true}}));
+        EXPECT_EQ(await(std::move(check)), "The key works. Used $0.50 of no limit.");
+        EXPECT_TRUE(await(std::move(lines)).empty());
+        EXPECT_TRUE(await(std::move(checklist)).back().ready);
+        ASSERT_EQ(server.requests().size(), 3u);
+        for (const auto& request : server.requests())
+            EXPECT_EQ(request.header("Authorization"), "Bearer sk-or-in-the-store") << request.path.toStdString();
+    }
 };
 
 // One test, so that parallel test processes never share the items.
@@ -108,10 +178,12 @@ TEST_F(KeychainSecretServiceTest, StoresReadsMigratesAndRemovesTheKey)
 
     // What load() reads comes from the store, not from memory.
     ASSERT_TRUE(QCoro::waitFor(Keychain::writeItem(Keychain::service(), "sk-or-other")));
+    Keychain::forget();
     QCoro::waitFor(Keychain::load());
     EXPECT_EQ(Keychain::key(), QStringLiteral("sk-or-other"));
 
     // A key the user sets while the store is still being read is not overwritten by it.
+    Keychain::forget();
     auto loading = Keychain::load();
     QCoro::waitFor(Keychain::setKey(QStringLiteral("sk-or-typed")));
     QCoro::waitFor(loading);
@@ -119,15 +191,19 @@ TEST_F(KeychainSecretServiceTest, StoresReadsMigratesAndRemovesTheKey)
 
     QCoro::waitFor(Keychain::setKey(QString()));
     EXPECT_EQ(item(Keychain::service()), std::nullopt);
+    Keychain::forget();
     QCoro::waitFor(Keychain::load());
     EXPECT_EQ(Keychain::key(), std::nullopt);
 
     // A key present only under the older name is found, and afterwards only under the current one.
     ASSERT_TRUE(QCoro::waitFor(Keychain::writeItem(Keychain::olderService(), " sk-or-legacy\n")));
+    Keychain::forget();
     QCoro::waitFor(Keychain::load());
     EXPECT_EQ(Keychain::key(), QStringLiteral("sk-or-legacy"));
     EXPECT_EQ(item(Keychain::service()), QByteArray("sk-or-legacy"));
     EXPECT_EQ(item(Keychain::olderService()), std::nullopt);
+
+    everyReaderFindsTheStoredKey();
 }
 
 } // namespace

@@ -38,7 +38,7 @@ TEST_F(SetupTest, WhisperPiecesUnlessTranscriberIsScribe)
     Env key("OPENROUTER_API_KEY", "sk-or-test");
 
     const std::vector<Setup::Item> expected{
-        {"ffmpeg", true, "Reads the sound out of a recording.", QString("brew install ffmpeg")},
+        {"ffmpeg", true, "Reads the sound out of a recording.", QString("sudo apt install ffmpeg")},
         {"whisper", true, "Transcribes on this computer.", QString("brew install whisper-cpp")},
         {"whisper model", true, "The model whisper listens with, 1.6 GB.",
          QString("mkdir -p ~/.whisper-models && curl -L -o ~/.whisper-models/ggml-large-v3-turbo.bin "
@@ -46,16 +46,16 @@ TEST_F(SetupTest, WhisperPiecesUnlessTranscriberIsScribe)
         {"OpenRouter key", true, "For summaries, Short ideas and Ask AI. Paste it in Settings.", std::nullopt},
     };
     Prefs::shared().remove("transcriber");
-    EXPECT_EQ(Setup::items(), expected);
+    EXPECT_EQ(QCoro::waitFor(Setup::items()), expected);
     Prefs::shared().set("transcriber", "Scribe");
-    EXPECT_EQ(Setup::items(), expected);
+    EXPECT_EQ(QCoro::waitFor(Setup::items()), expected);
 }
 
 TEST_F(SetupTest, ScribeNeedsOnlyFfmpegAndTheKey)
 {
     Prefs::shared().set("transcriber", "scribe");
     Env emptyKey("OPENROUTER_API_KEY", ""); // an empty key is no key
-    const auto items = Setup::items();
+    const auto items = QCoro::waitFor(Setup::items());
     ASSERT_EQ(items.size(), 2u);
     EXPECT_EQ(items[0].name, "ffmpeg");
     EXPECT_EQ(items[1], (Setup::Item{"OpenRouter key", false,
