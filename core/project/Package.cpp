@@ -20,19 +20,39 @@ QString documentPath(const QString& package)
     return QFileInfo(package).isDir() ? package + u'/' + documentName : package;
 }
 
-std::optional<Project> tryLoad(const QString& package)
+// Far above any real project (hours of transcripts come to a few megabytes). A larger
+// file is not read at all: one huge file beside a recording must not make every lookup
+// in its folder read it whole.
+constexpr qint64 documentLimit = qint64(256) * 1024 * 1024;
+
+struct Loaded {
+    std::optional<Project> project;
+    bool tooLarge = false;
+};
+
+Loaded tryLoad(const QString& package)
 {
-    QFile file(documentPath(package));
+    const QString path = documentPath(package);
+    // Only a plain file is read: a pipe or a device would never end.
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return {};
+    if (info.size() > documentLimit)
+        return {std::nullopt, true};
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
+        return {};
+    const QByteArray bytes = file.read(documentLimit + 1); // it may have grown since
+    if (bytes.size() > documentLimit)
+        return {std::nullopt, true};
     try {
         Project project;
-        json::read(json::parse(file.readAll()), project);
-        return project;
+        json::read(json::parse(bytes), project);
+        return {std::move(project)};
     } catch (const Fail&) {
-        return std::nullopt;
+        return {};
     } catch (const Json::exception&) {
-        return std::nullopt;
+        return {};
     }
 }
 
@@ -66,7 +86,7 @@ std::optional<QString> Project::existingFile(const QString& video)
         if (Text::extension(name) != packageExtension)
             continue;
         const QString package = folder + u'/' + name;
-        const auto project = tryLoad(package);
+        const auto project = tryLoad(package).project;
         if (project && project->isOf(video))
             return package;
     }
@@ -75,10 +95,13 @@ std::optional<QString> Project::existingFile(const QString& video)
 
 Project Project::load(const QString& package)
 {
-    if (auto project = tryLoad(package))
-        return std::move(*project);
-    throw Fail(QFileInfo(package).fileName()
-               + QStringLiteral(" could not be read as a Vantorel project."));
+    Loaded loaded = tryLoad(package);
+    if (loaded.project)
+        return std::move(*loaded.project);
+    QString sentence = QFileInfo(package).fileName() + QStringLiteral(" could not be read as a Vantorel project.");
+    if (loaded.tooLarge)
+        sentence += QStringLiteral(" It is larger than 256 MB, far more than any project holds.");
+    throw Fail(sentence);
 }
 
 void Project::save(const QString& package) const

@@ -120,6 +120,19 @@ TEST(JsonTest, ProjectRoundTripsWithEverythingSet)
     EXPECT_EQ(back.segments[1].lines, std::optional<std::vector<Line>>(std::vector<Line>{})); // empty, not absent
 }
 
+TEST(JsonTest, WholeNumbersBeyondThirtyTwoBitsRoundTrip)
+{
+    Project p = fullProject();
+    p.format = 4294967296;
+    p.markerCount = 3000000000;
+    p.segments[0].keyLine = 9007199254740993; // beyond what a double holds exactly
+    p.segments[0].rating = -3000000000;
+    const std::string text = encode(p);
+    EXPECT_NE(text.find(R"("markerCount":3000000000)"), std::string::npos) << text;
+    EXPECT_NE(text.find(R"("keyLine":9007199254740993)"), std::string::npos) << text;
+    EXPECT_EQ(decode<Project>(text), p);
+}
+
 TEST(JsonTest, JobWritesWhatItHasAndRoundTripsEveryRerun)
 {
     Job job = runningJob();

@@ -200,6 +200,26 @@ TEST_F(PackageTest, LoadNamesThePackageThatCannotBeRead)
     EXPECT_EQ(loadFailure(), sentence);
 }
 
+TEST_F(PackageTest, AFileTooLargeForAProjectIsNeverRead)
+{
+    // Sparse files: they take no room on the disk, and reading one whole would take seconds.
+    const qint64 huge = qint64(257) * 1024 * 1024;
+    auto sparse = [&](const QString& path) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.resize(huge);
+    };
+    ASSERT_TRUE(sparse(root + "/a huge.vtrl"));
+    ASSERT_TRUE(sparse(root + "/b huge.vtrl/project.json"));
+    project("/streams/night.mov").save(root + "/c.vtrl");
+
+    EXPECT_EQ(Project::existingFile(root + "/night.mov"), root + "/c.vtrl");
+    for (const char* name : {"a huge.vtrl", "b huge.vtrl"})
+        EXPECT_EQ(failureOf([&] { Project::load(root + '/' + name); }),
+                  QString(name) + " could not be read as a Vantorel project. It is larger than 256 MB, far more "
+                                  "than any project holds.");
+}
+
 TEST_F(PackageTest, RecordingIsFoundAtItsPathOrBesideThePackage)
 {
     const Project p = project(root + "/streams/night.mov");
