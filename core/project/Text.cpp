@@ -1,5 +1,7 @@
 #include "core/project/Text.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QTextBoundaryFinder>
 #include <charconv>
 #include <cmath>
@@ -198,6 +200,13 @@ QString stem(const QString& fileName)
     if (dot <= 0)
         return fileName;
     return fileName.left(dot);
+}
+
+QString absolutePath(const QString& path)
+{
+    if (path.isEmpty())
+        return path;
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
 } // namespace Text

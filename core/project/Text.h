@@ -44,5 +44,8 @@ bool hasPrefix(const QString& text, const QString& prefix);
 // File-name pieces: a leading dot does not start an extension (".csv" has none).
 QString extension(const QString& fileName);
 QString stem(const QString& fileName);
+// The absolute, clean form of a path ("clips/../Stream.mp4" → "/home/me/Stream.mp4"), so
+// that one file is always kept under one name; empty stays empty.
+QString absolutePath(const QString& path);
 
 } // namespace Text

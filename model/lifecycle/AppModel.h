@@ -58,14 +58,17 @@ struct StopAt {
 };
 
 // The dialogs the model may ask the user through. The windowed application installs
-// real ones; without them (command-line jobs, tests) nothing is asked.
+// real ones; without them (command-line jobs, tests) nothing is asked. Each opens its
+// dialog and resumes with the answer once the user has given it: a path, or nothing
+// when the dialog was cancelled. The model's work goes on meanwhile.
 struct Panels {
-    // "Where is …?" for a moved recording: the chosen recording, or none.
-    std::function<std::optional<QString>(const QString& message)> locateRecording;
+    using Answer = QCoro::Task<std::optional<QString>>;
+    // "Where is …?" for a moved recording: the chosen recording.
+    std::function<Answer(QString message)> locateRecording;
     // A new package name, starting in `folder` with `proposed` as the name.
-    std::function<std::optional<QString>(const QString& folder, const QString& proposed)> savePackage;
+    std::function<Answer(QString folder, QString proposed)> savePackage;
     // A recording or a project to open.
-    std::function<std::optional<QString>()> openItem;
+    std::function<Answer()> openItem;
 };
 
 class AppModel : public QObject {
@@ -157,9 +160,11 @@ public:
     // ---- saving and housekeeping ----
     void save();
     void saveNow();
-    void duplicate();
+    // Both ask through `panels` and end once the user has answered (and, for openPanel,
+    // the chosen item has been opened); nobody needs to wait for them.
+    QCoro::Task<> duplicate();
     void purgeCache();
-    void openPanel();
+    QCoro::Task<> openPanel();
 
     // ---- the activity log ----
     double spent() const;
@@ -270,13 +275,14 @@ Q_SIGNALS:
     void volumeChanged();
 
 private:
-    // Lets the tests reach the job facility before its callers exist.
+    // Let the tests reach the job facility before its callers exist, and the thumbnails.
     friend struct AppModelProbe;
+    friend struct ThumbsProbe;
     using Builder = std::function<Project(double duration)>;
 
     // Lifecycle.
     QCoro::Task<> start(QString file, QString video, bool isNew, Builder builder);
-    std::optional<QString> locateRecording(const QString& stored);
+    QCoro::Task<std::optional<QString>> locateRecording(QString stored);
     void remember(const QString& package);
     bool writeProject();
     void loadThumbs();

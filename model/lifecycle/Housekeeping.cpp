@@ -1,6 +1,7 @@
 // Saving the project, working on in a copy, the caches, the open panel and the
 // thumbnails of the segments.
 
+#include "core/project/Text.h"
 #include "model/lifecycle/AppModel.h"
 
 #include <QDir>
@@ -42,23 +43,30 @@ void AppModel::saveNow()
         setToast(QStringLiteral("Saved ") + fileName(*file_));
 }
 
-void AppModel::duplicate()
+QCoro::Task<> AppModel::duplicate()
 {
     if (!file_ || !panels.savePackage)
-        return;
-    const QFileInfo current(*file_);
-    const auto chosen = panels.savePackage(current.absolutePath(), current.completeBaseName() + QStringLiteral(" copy.vtrl"));
-    if (!chosen)
-        return;
-    // When the copy cannot be written the work stays in the package it was in.
+        co_return;
+    // A copy: the panel's callable must outlive the dialog, whatever happens to `panels`.
+    const auto ask = panels.savePackage;
     const QString previous = *file_;
-    setFile(*chosen);
+    const int generation = generation_;
+    const QPointer<AppModel> self(this);
+    const QFileInfo current(previous);
+    const auto chosen = co_await ask(current.absolutePath(), current.completeBaseName() + QStringLiteral(" copy.vtrl"));
+    // The work may have been closed, or another project opened, while the dialog was up:
+    // then there is nothing left to copy.
+    if (!chosen || !self || generation != generation_ || file_ != previous)
+        co_return;
+    const QString copy = Text::absolutePath(*chosen);
+    // When the copy cannot be written the work stays in the package it was in.
+    setFile(copy);
     if (!writeProject()) {
         setFile(previous);
-        return;
+        co_return;
     }
-    remember(*chosen);
-    setToast(QStringLiteral("Now working in ") + fileName(*chosen));
+    remember(copy);
+    setToast(QStringLiteral("Now working in ") + fileName(copy));
 }
 
 void AppModel::purgeCache()
@@ -80,22 +88,22 @@ void AppModel::purgeCache()
     setToast(QStringLiteral("Freed ") + QLocale().formattedDataSize(total, 1, QLocale::DataSizeSIFormat));
 }
 
-void AppModel::openPanel()
+QCoro::Task<> AppModel::openPanel()
 {
     if (!panels.openItem)
-        return;
-    const auto chosen = panels.openItem();
-    if (!chosen)
-        return;
-    TaskHandle::start([self = QPointer<AppModel>(this), path = *chosen](Cancel) -> QCoro::Task<> {
-        if (!self)
-            co_return;
-        const bool opened = co_await self->open(path);
-        if (self && !opened) {
-            self->close();
-            self->setFresh(path);
-        }
-    });
+        co_return;
+    const auto ask = panels.openItem;
+    const QPointer<AppModel> self(this);
+    const auto chosen = co_await ask();
+    // What the user picks is the newest wish, whatever was opened while the panel was up.
+    if (!chosen || !self)
+        co_return;
+    const QString path = Text::absolutePath(*chosen);
+    const bool opened = co_await open(path);
+    if (self && !opened) {
+        close();
+        setFresh(path);
+    }
 }
 
 void AppModel::loadThumbs()
@@ -115,22 +123,23 @@ void AppModel::loadThumbs()
 QCoro::Task<> AppModel::makeThumbs(QString video, std::vector<std::pair<QString, double>> work, int generation)
 {
     const QPointer<AppModel> self(this);
+    // Segment ids repeat between projects, so stills of a recording that was closed
+    // meanwhile must not land in the next one; and another run (after an added or split
+    // segment) may already have made a still while this one waited.
+    auto wanted = [&](const QString& id) { return self && generation == generation_ && !thumbs_.contains(id); };
     for (const auto& [id, time] : work) {
+        if (!self || generation != generation_)
+            co_return;
+        if (!wanted(id))
+            continue;
         QImage image;
-        bool made = true;
         try {
             image = co_await Media::still(video, std::max(0.0, time), QSize(320, 180));
         } catch (const Fail&) {
-            made = false;
-        }
-        if (!self)
-            co_return;
-        if (!made)
             continue;
-        // Segment ids repeat between projects: stills of a recording that was closed
-        // meanwhile must not land in the next one.
-        if (generation != generation_)
-            co_return;
+        }
+        if (!wanted(id))
+            continue;
         QMap<QString, QImage> next = thumbs_;
         next.insert(id, image);
         setThumbs(next);

@@ -82,6 +82,7 @@ Project AppModel::emptyProject()
 
 QCoro::Task<bool> AppModel::open(QString path)
 {
+    path = Text::absolutePath(path);
     if (Text::extension(fileName(path)) == u"vtrl") {
         co_await openProject(path);
         co_return true;
@@ -95,6 +96,7 @@ QCoro::Task<bool> AppModel::open(QString path)
 
 QCoro::Task<> AppModel::openProject(QString package)
 {
+    package = Text::absolutePath(package);
     Project loaded;
     try {
         loaded = Project::load(package);
@@ -103,8 +105,15 @@ QCoro::Task<> AppModel::openProject(QString package)
         co_return;
     }
     auto recording = loaded.recording(package);
-    if (!recording)
-        recording = locateRecording(loaded.video);
+    if (!recording) {
+        // Another opening (or a close) while the user looks for the recording makes this
+        // one void: the answer belongs to a world that is gone.
+        const int generation = generation_;
+        const QPointer<AppModel> self(this);
+        recording = co_await locateRecording(loaded.video);
+        if (!self || generation != generation_)
+            co_return;
+    }
     if (!recording) {
         setProblem(QStringLiteral("The recording ") + fileName(loaded.video)
                    + QStringLiteral(" was not found. Put it next to the project file and open the project again."));
@@ -116,19 +125,23 @@ QCoro::Task<> AppModel::openProject(QString package)
     co_await start(package, *recording, false, std::move(builder));
 }
 
-std::optional<QString> AppModel::locateRecording(const QString& stored)
+QCoro::Task<std::optional<QString>> AppModel::locateRecording(QString stored)
 {
     // Only a windowed run asks; a command-line job has nobody to ask.
     const QCoreApplication* app = QCoreApplication::instance();
     if (!app || !app->inherits("QApplication") || !panels.locateRecording)
-        return std::nullopt;
-    return panels.locateRecording(QStringLiteral("Where is ") + fileName(stored)
-                                  + QStringLiteral("? It is not where this project last saw it."));
+        co_return std::nullopt;
+    // A copy: the panel's callable must outlive the dialog, whatever happens to `panels`.
+    const auto ask = panels.locateRecording;
+    co_return co_await ask(QStringLiteral("Where is ") + fileName(stored)
+                           + QStringLiteral("? It is not where this project last saw it."));
 }
 
 QCoro::Task<> AppModel::create(QString video, QString markers, QString note, double before, double after,
                                bool transcribe, bool summarize, bool ideas)
 {
+    video = Text::absolutePath(video);
+    markers = Text::absolutePath(markers);
     // Another recording's project may already sit under the name (two recordings sharing
     // a marker file, or a renamed recording): never write over it, take the next free name.
     QString package = Project::newFile(video, markers);
@@ -168,6 +181,9 @@ QCoro::Task<> AppModel::create(QString video, QString markers, QString note, dou
 
 QCoro::Task<> AppModel::start(QString file, QString video, bool isNew, Builder builder)
 {
+    // One file, one name: the project, the recents and later lookups all keep these.
+    file = Text::absolutePath(file);
+    video = Text::absolutePath(video);
     close();
     // A later start (or a close) while this one waits on the media makes this one stop.
     const int generation = generation_;

@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QCoro/QCoroTask>
+#include <QCoro/QCoroTimer>
 #include <gtest/gtest.h>
 #include <functional>
 #include <memory>
@@ -123,6 +124,14 @@ inline Job job(int n, const QString& state, double started, std::optional<double
     j.ended = ended;
     j.state = state;
     return j;
+}
+
+// What a panel's user answers: a path or nothing, at once or after taking `ms` to choose.
+inline Panels::Answer answer(std::optional<QString> path, int ms = 0)
+{
+    if (ms > 0)
+        co_await QCoro::sleepFor(std::chrono::milliseconds(ms));
+    co_return path;
 }
 
 // Runs the event loop until `done` holds or `ms` have passed.

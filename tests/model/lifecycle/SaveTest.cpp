@@ -1,10 +1,15 @@
 // Saving, working on in a copy, emptying the caches, and the segment thumbnails.
 
 #include "model/lifecycle/LifecycleTesting.h"
+#include "support/Await.h"
 
 #include <QImage>
 
 using namespace lifecycle;
+
+struct ThumbsProbe {
+    static void loadThumbs(AppModel& model) { model.loadThumbs(); }
+};
 
 namespace {
 
@@ -26,13 +31,13 @@ TEST_F(SaveTest, NothingOpenDoesNothing)
 {
     auto model = makeModel();
     int asked = 0;
-    model->panels.savePackage = [&](const QString&, const QString&) -> std::optional<QString> {
+    model->panels.savePackage = [&](QString, QString) {
         ++asked;
-        return root + "/Copy.vtrl";
+        return answer(root + "/Copy.vtrl");
     };
     model->save();
     model->saveNow();
-    model->duplicate();
+    await(model->duplicate());
     model->purgeCache();
     EXPECT_EQ(asked, 0);
     EXPECT_EQ(model->toast(), std::nullopt);
@@ -91,13 +96,13 @@ TEST_F(SaveTest, DuplicateGoesOnInTheCopy)
     writeFile(package + "/activity.jsonl", line(job(1, "done", 100, 110)));
     writeFile(package + "/cache/waves/0.bin", "peaks");
     QString folder, proposed;
-    model->panels.savePackage = [&](const QString& f, const QString& p) -> std::optional<QString> {
+    model->panels.savePackage = [&](QString f, QString p) {
         folder = f;
         proposed = p;
-        return root + "/Stream copy.vtrl";
+        return answer(root + "/Stream copy.vtrl");
     };
 
-    model->duplicate();
+    await(model->duplicate());
     EXPECT_EQ(folder, root);
     EXPECT_EQ(proposed, "Stream copy.vtrl");
     const QString copied = root + "/Stream copy.vtrl";
@@ -112,9 +117,34 @@ TEST_F(SaveTest, DuplicateGoesOnInTheCopy)
 
     // A cancelled panel changes nothing.
     model->setToast(std::nullopt);
-    model->panels.savePackage = [](const QString&, const QString&) { return std::optional<QString>(); };
-    model->duplicate();
+    model->panels.savePackage = [](QString, QString) { return answer(std::nullopt); };
+    await(model->duplicate());
     EXPECT_EQ(model->file(), copied);
+    EXPECT_EQ(model->toast(), std::nullopt);
+}
+
+TEST_F(SaveTest, ADuplicateAnsweredAfterTheWorkMovedOnWritesNothing)
+{
+    auto model = makeModel();
+    const QString package = openPackage(*model, "Stream");
+    const QString copied = root + "/Stream copy.vtrl";
+    model->panels.savePackage = [&](QString, QString) { return answer(copied, 100); };
+
+    // Closed while the user was choosing the name.
+    auto duplicating = model->duplicate();
+    model->close();
+    await(std::move(duplicating));
+    EXPECT_EQ(model->file(), std::nullopt);
+    EXPECT_FALSE(QFileInfo::exists(copied)) << "no empty project was written";
+
+    // Another project opened meanwhile.
+    openPackage(*model, "Stream");
+    duplicating = model->duplicate();
+    const QString other = openPackage(*model, "Other");
+    await(std::move(duplicating));
+    EXPECT_EQ(model->file(), other);
+    EXPECT_FALSE(QFileInfo::exists(copied));
+    EXPECT_EQ(model->recents(), (QStringList{other, package}));
     EXPECT_EQ(model->toast(), std::nullopt);
 }
 
@@ -123,11 +153,9 @@ TEST_F(SaveTest, ACopyThatCannotBeWrittenLeavesTheWorkWhereItWas)
     auto model = makeModel();
     const QString package = openPackage(*model, "Stream");
     writeFile(root + "/blocker", "a file, not a folder");
-    model->panels.savePackage = [&](const QString&, const QString&) -> std::optional<QString> {
-        return root + "/blocker/Stream copy.vtrl";
-    };
+    model->panels.savePackage = [&](QString, QString) { return answer(root + "/blocker/Stream copy.vtrl"); };
 
-    model->duplicate();
+    await(model->duplicate());
     ASSERT_TRUE(model->problem());
     EXPECT_TRUE(model->problem()->startsWith("Your work could not be saved to Stream copy.vtrl. "))
         << model->problem()->toStdString();
@@ -179,6 +207,27 @@ TEST_F(SaveTest, ThumbnailsTakeOneStillPerSegmentFromJustBeforeItsFirstMarker)
     EXPECT_NE(model->thumbs().value("01"), Media::stillNow(recording, 1, box));
     EXPECT_EQ(model->thumbs().value("02"), Media::stillNow(recording, 2.5, box));
     EXPECT_EQ(model->thumbs().value("02a"), Media::stillNow(recording, 4, box)) << "no markers: its start";
+}
+
+TEST_F(SaveTest, OverlappingThumbnailRunsGiveEachSegmentOneStill)
+{
+    auto model = makeModel();
+    int stored = 0;
+    QObject::connect(model.get(), &AppModel::thumbsChanged, [&] { ++stored; });
+    openPackage(*model, "Stream", largeClip(),
+                {segment("01", 0, 3, {2.5}), segment("02", 1, 4, {3}), segment("03", 2, 5, {4}),
+                 segment("04", 3, 6, {5})});
+    // A second run while the first is under way (as after an added segment), whose times
+    // differ: a segment's still, once made, is never made again or replaced.
+    Project moved = model->project();
+    for (Segment& s : moved.segments)
+        s.markers = {s.markers.front() + 1};
+    model->setProject(moved);
+    ThumbsProbe::loadThumbs(*model);
+
+    ASSERT_TRUE(waitUntil([&] { return model->thumbs().size() == 4; }));
+    settle(1500);
+    EXPECT_EQ(stored, 4);
 }
 
 TEST_F(SaveTest, ThumbnailStillsOfAnEarlierRecordingAreDropped)
