@@ -46,6 +46,8 @@ TEST_F(MarkersFind, PrefersTheLongestPrefixThenTheFirstTenCharacters)
     EXPECT_EQ(found("stream.mp4", {"str.CSV", "stream.txt"}), "str.CSV");
     EXPECT_EQ(found("stream 2.mp4", {"stream.Csv"}), "stream.Csv");
     EXPECT_EQ(found("2024-05-01 night stream.mov", {"2024-05-01 markers.CSV"}), "2024-05-01 markers.CSV");
+    EXPECT_EQ(found("2024-05-01.mov", {"2024-05-01 night.csv"}), "2024-05-01 night.csv"); // exactly ten
+    EXPECT_EQ(found("2024-05-1.mov", {"2024-05-1 night.csv"}), std::nullopt);               // nine
     EXPECT_EQ(found("clip.mp4", {"clip markers.csv"}), std::nullopt);
     EXPECT_EQ(found("stream.mp4", {"stream.csv.bak", ".csv", "other.csv"}), std::nullopt);
     EXPECT_EQ(found("stream.mp4", {}), std::nullopt);
