@@ -123,14 +123,15 @@ void AppModel::loadThumbs()
 QCoro::Task<> AppModel::makeThumbs(QString video, std::vector<std::pair<QString, double>> work, int generation)
 {
     const QPointer<AppModel> self(this);
-    // Segment ids repeat between projects, so stills of a recording that was closed
-    // meanwhile must not land in the next one; and another run (after an added or split
-    // segment) may already have made a still while this one waited.
-    auto wanted = [&](const QString& id) { return self && generation == generation_ && !thumbs_.contains(id); };
+    // Segment ids repeat between projects: stills of a recording that was closed meanwhile
+    // must not land in the next one.
+    auto stillOpen = [&] { return self && generation == generation_; };
     for (const auto& [id, time] : work) {
-        if (!self || generation != generation_)
+        // Checked before each still and again before storing it: another run (after an
+        // added or split segment) may have made it while this one waited.
+        if (!stillOpen())
             co_return;
-        if (!wanted(id))
+        if (thumbs_.contains(id))
             continue;
         QImage image;
         try {
@@ -138,7 +139,9 @@ QCoro::Task<> AppModel::makeThumbs(QString video, std::vector<std::pair<QString,
         } catch (const Fail&) {
             continue;
         }
-        if (!wanted(id))
+        if (!stillOpen())
+            co_return;
+        if (thumbs_.contains(id))
             continue;
         QMap<QString, QImage> next = thumbs_;
         next.insert(id, image);
