@@ -28,7 +28,6 @@ TEST(RecordsTest, AShortLastsAsLongAsItsCutsTogether)
     };
     EXPECT_DOUBLE_EQ(shortOf({{10, 14}, {30, 31.5}}).duration(), 5.5);
     EXPECT_DOUBLE_EQ(shortOf({}).duration(), 0);
-    EXPECT_DOUBLE_EQ(shortOf({{30, 31.5}, {10, 14}}).duration(), 5.5);
     EXPECT_DOUBLE_EQ(shortOf({{20, 18}, {0, 5}}).duration(), 3) << "nothing is clamped";
 }
 
@@ -38,19 +37,15 @@ TEST(RecordsTest, TheSegmentUnderATimeAllowsAMillisecond)
     touching.segments = {segment("01", 0, 210), segment("02", 210, 400)};
     Project apart;
     apart.segments = {segment("01", 0, 100), segment("02", 200, 300)};
+    // "" for no segment.
     const std::tuple<const Project*, double, const char*> table[] = {
-        {&touching, 210, "01"},      {&touching, 400.0005, "02"}, {&touching, 400.002, nullptr},
-        {&touching, 209.9995, "01"}, {&apart, 150, nullptr},      {&apart, -0.0005, "01"},
-        {&apart, -0.002, nullptr},   {&apart, 199.9995, "02"},    {&apart, 100.0015, nullptr},
+        {&touching, 210, "01"},      {&touching, 400.0005, "02"}, {&touching, 400.002, ""},
+        {&touching, 209.9995, "01"}, {&apart, 150, ""},           {&apart, -0.0005, "01"},
+        {&apart, -0.002, ""},        {&apart, 199.9995, "02"},    {&apart, 100.0015, ""},
     };
     for (const auto& [project, t, id] : table) {
         const Segment* found = project->segment(t);
-        if (id) {
-            ASSERT_NE(found, nullptr) << t;
-            EXPECT_EQ(found->id, id) << t;
-        } else {
-            EXPECT_EQ(found, nullptr) << t;
-        }
+        EXPECT_EQ(found ? found->id : QString(), id) << t;
     }
 }
 
