@@ -84,8 +84,11 @@ std::optional<QString> find(const QString& name)
 QCoro::Task<void> run(QString name, QStringList arguments)
 {
     const std::optional<QString> program = find(name);
-    if (!program)
-        throw Fail(name + QStringLiteral(" is not installed. Install it with Homebrew, then try again."));
+    if (!program) {
+        // ffmpeg comes from the system's packages here; whisper-cpp only from Homebrew.
+        const QString with = name == u"ffmpeg" ? QStringLiteral("sudo apt install ffmpeg") : QStringLiteral("Homebrew");
+        throw Fail(name + QStringLiteral(" is not installed. Install it with ") + with + QStringLiteral(", then try again."));
+    }
 
     const QString log = QDir::tempPath() + u'/' + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()
                         + QStringLiteral(".log");
