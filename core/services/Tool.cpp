@@ -24,30 +24,6 @@ QStringList folders()
     return out;
 }
 
-// Waits until the process is over: it either ran and finished, or never started. Qt reports
-// a failed launch only through errorOccurred, with no finished signal, so awaiting
-// `finished` (or `started`) alone would wait forever on a program that cannot be launched.
-QCoro::Task<void> ended(QProcess& process)
-{
-    if (process.state() == QProcess::NotRunning)
-        co_return;
-    auto promise = std::make_shared<QPromise<void>>();
-    promise->start();
-    const QFuture<void> over = promise->future();
-    auto done = [promise] {
-        if (!promise->future().isFinished())
-            promise->finish();
-    };
-    const auto finished = QObject::connect(&process, &QProcess::finished, done);
-    const auto failed = QObject::connect(&process, &QProcess::errorOccurred, [done](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart)
-            done();
-    });
-    co_await over;
-    QObject::disconnect(finished);
-    QObject::disconnect(failed);
-}
-
 // The last non-empty line of the error output; a log that cannot be read or is not
 // UTF-8 counts as empty.
 QString lastLine(const QString& log)
@@ -81,7 +57,7 @@ std::optional<QString> find(const QString& name)
     return std::nullopt;
 }
 
-QCoro::Task<void> run(QString name, QStringList arguments)
+QString require(const QString& name)
 {
     const std::optional<QString> program = find(name);
     if (!program) {
@@ -89,6 +65,33 @@ QCoro::Task<void> run(QString name, QStringList arguments)
         const QString with = name == u"ffmpeg" ? QStringLiteral("sudo apt install ffmpeg") : QStringLiteral("Homebrew");
         throw Fail(name + QStringLiteral(" is not installed. Install it with ") + with + QStringLiteral(", then try again."));
     }
+    return *program;
+}
+
+QCoro::Task<void> ended(QProcess& process)
+{
+    if (process.state() == QProcess::NotRunning)
+        co_return;
+    auto promise = std::make_shared<QPromise<void>>();
+    promise->start();
+    const QFuture<void> over = promise->future();
+    auto done = [promise] {
+        if (!promise->future().isFinished())
+            promise->finish();
+    };
+    const auto finished = QObject::connect(&process, &QProcess::finished, done);
+    const auto failed = QObject::connect(&process, &QProcess::errorOccurred, [done](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            done();
+    });
+    co_await over;
+    QObject::disconnect(finished);
+    QObject::disconnect(failed);
+}
+
+QCoro::Task<void> run(QString name, QStringList arguments)
+{
+    const std::optional<QString> program = require(name);
 
     const QString log = QDir::tempPath() + u'/' + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()
                         + QStringLiteral(".log");

@@ -69,31 +69,3 @@ void AppModel::splitSegment() {}
 void AppModel::correct(const QString&, int, const QString&) {}
 void AppModel::removeSegment(const QString&) {}
 int AppModel::shortsUsing(const Segment&) const { return 0; }
-
-// Playback and time mapping.
-void AppModel::tick(double) {}
-void AppModel::seek(double) {}
-void AppModel::showSource(std::optional<double>) {}
-void AppModel::showShort(double) {}
-void AppModel::show(const QString&) {}
-void AppModel::setMode(Mode) {}
-void AppModel::scrubShort(double) {}
-void AppModel::togglePlay() {}
-void AppModel::step(double) {}
-void AppModel::mark(Edge) {}
-void AppModel::selectLine(int, bool) {}
-std::optional<AppModel::Place> AppModel::locate(double) const { return std::nullopt; }
-std::optional<double> AppModel::shortTime(double) const { return std::nullopt; }
-double AppModel::recordingTime() const { return 0; }
-
-// Export.
-QCoro::Task<> AppModel::exportShort(QString, bool, bool, Cancel)
-{
-    setToast(QStringLiteral("Exporting Shorts is not available in this version yet."));
-    co_return;
-}
-QCoro::Task<> AppModel::exportAll(QString, bool, Cancel)
-{
-    setToast(QStringLiteral("Exporting Shorts is not available in this version yet."));
-    co_return;
-}

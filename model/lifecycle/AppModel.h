@@ -12,6 +12,8 @@
 #include "core/project/Activity.h"
 #include "core/project/Records.h"
 #include "model/editing/Clock.h"
+#include "model/editing/Composition.h"
+#include "model/editing/FileManager.h"
 #include "model/editing/Frames.h"
 #include "platform/Observable.h"
 #include "model/editing/StreamBrowser.h"
@@ -147,6 +149,8 @@ public:
     std::optional<StopAt> stopAt;
     const std::optional<TaskHandle>& pipeline() const { return pipeline_; }
     Panels panels;
+    // Shows a written file or folder to the user; tests put in a recorder.
+    std::function<void(const QString& path)> revealFile = FileManager::show;
 
     // ---- opening and closing ----
     // Opens a package (".vtrl") or a recording. False when the recording has no project
@@ -220,7 +224,7 @@ public:
     void removeSegment(const QString& id);
     int shortsUsing(const Segment& segment) const;
 
-    // ---- playback and time mapping (not built yet) ----
+    // ---- playback and time mapping ----
     struct Place {
         int cut = 0;
         double time = 0;
@@ -240,7 +244,9 @@ public:
     std::optional<double> shortTime(double recordingTime) const;
     double recordingTime() const;
 
-    // ---- export (not built yet) ----
+    // ---- export ----
+    // The cuts laid back to back over the open recording; none without one or without cuts.
+    std::optional<Composition> composition(const std::vector<Cut>& cuts) const;
     // `cancel` stops the running ffmpeg; the job then ends as cancelled.
     QCoro::Task<> exportShort(QString mp4, bool subtitles, bool reveal, Cancel cancel = {});
     QCoro::Task<> exportAll(QString folder, bool subtitles, Cancel cancel = {});
@@ -310,6 +316,14 @@ private:
     void commit();
     void restore(const Snapshot& snapshot);
     void tick(double seconds);
+    void follow();
+
+    // Export.
+    QCoro::Task<> write(Short s, QString mp4, bool subtitles, Cancel cancel);
+    // Runs `write` as an "export" job: the failure's sentence, or none.
+    QCoro::Task<std::optional<QString>> exportJob(Short s, QString mp4, bool subtitles, Cancel cancel);
+    void setExportProgress(const std::optional<double>& v);
+    void setExportLabel(const QString& v);
 
     // Setters of observed state that only the model writes.
     void setVideo(const std::optional<QString>& v);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/media/ShortLine.h"
+
 #include <QObject>
 #include <QString>
 #include <memory>
@@ -9,6 +11,9 @@ class QVideoSink;
 
 // A media player as the models use it: one item at a time, exact seeks, volume, and a
 // report of its time while it plays (every 1/30 s unless set otherwise) and after each seek.
+// The item is either a whole recording or a Short: stretches of a recording played back to
+// back, whose time line (time, seek, the reports) is the Short's own. Putting in an item
+// leaves the player paused; seeks made before the media is loaded wait for it.
 class Player : public QObject {
     Q_OBJECT
 public:
@@ -17,6 +22,11 @@ public:
     // Puts the recording at `path` into the player, or takes its item out.
     virtual void setSource(const std::optional<QString>& path) = 0;
     virtual std::optional<QString> source() const = 0;
+    // Puts a Short of the recording at `path` into the player: it jumps from the end of each
+    // span to the start of the next and pauses at the end of the last, as at an item's end.
+    virtual void setShort(const QString& path, std::vector<Span> spans) = 0;
+    // The Short's spans; empty while the item is a whole recording or none.
+    virtual const std::vector<Span>& spans() const = 0;
     virtual void play() = 0;
     virtual void pause() = 0;
     virtual void seek(double seconds) = 0;

@@ -14,10 +14,23 @@ public:
     {
         calls << (path ? QStringLiteral("source ") + *path : QStringLiteral("source none"));
         current = path;
+        line.clear();
         position = 0;
         playing = false;
     }
     std::optional<QString> source() const override { return current; }
+    void setShort(const QString& path, std::vector<Span> spans) override
+    {
+        QString text = QStringLiteral("short ") + path;
+        for (const Span& s : spans)
+            text += QStringLiteral(" %1-%2").arg(s.start).arg(s.end);
+        calls << text;
+        current = path;
+        line = std::move(spans);
+        position = 0;
+        playing = false;
+    }
+    const std::vector<Span>& spans() const override { return line; }
     void play() override
     {
         calls << QStringLiteral("play");
@@ -44,7 +57,7 @@ public:
     void setReportInterval(double seconds) override { interval = seconds; }
     double reportInterval() const override { return interval; }
 
-    // Reports a time as the real player's periodic observer would.
+    // Reports a time (the Short's own while it holds a Short) as the real player would.
     void report(double seconds)
     {
         position = seconds;
@@ -53,6 +66,7 @@ public:
 
     QStringList calls;
     std::optional<QString> current;
+    std::vector<Span> line;
     double position = 0;
     bool playing = false;
     float level = 1;

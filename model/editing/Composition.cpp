@@ -1,0 +1,148 @@
+#include "model/editing/Composition.h"
+
+#include "core/project/Fail.h"
+#include "core/project/Text.h"
+#include "core/services/Tool.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QUuid>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+double onGrid(double seconds)
+{
+    return std::round(seconds * 600.0) / 600.0;
+}
+
+QString stream(int input, int index)
+{
+    return QStringLiteral("[%1:%2]").arg(input).arg(index);
+}
+
+} // namespace
+
+std::optional<Composition> Composition::of(const std::vector<Cut>& cuts, const MediaInfo& media)
+{
+    if (!media.videoStream)
+        return std::nullopt;
+    Composition c;
+    c.source = media.path;
+    c.videoStream = *media.videoStream;
+    c.audioStream = media.audioStream;
+    c.size = media.naturalSize;
+    c.transform = media.transform;
+    const double limit = media.duration > 0 ? media.duration : INFINITY;
+    for (const Cut& cut : cuts) {
+        const double start = onGrid(std::clamp(cut.start, 0.0, limit));
+        const double length = onGrid(std::min(cut.end, limit) - start);
+        if (length > 0)
+            c.pieces.push_back({start, start + length});
+    }
+    if (c.pieces.empty())
+        return std::nullopt;
+    return c;
+}
+
+double Composition::duration() const
+{
+    return ShortLine{pieces}.total();
+}
+
+QStringList Composition::arguments(const QString& output) const
+{
+    QStringList args{"-nostdin", "-hide_banner", "-v", "error", "-y", "-progress", "pipe:1", "-nostats",
+                     "-stats_period", "0.2"};
+    QString graph;
+    for (int i = 0; i < int(pieces.size()); ++i) {
+        args << "-ss" << Text::numberWithPoint(pieces[i].start) << "-t" << Text::numberWithPoint(pieces[i].length())
+             << "-i" << source;
+        graph += stream(i, videoStream);
+        if (audioStream)
+            graph += stream(i, *audioStream);
+    }
+    // H.264 in 4:2:0 needs even sides: an odd one loses its last row or column.
+    const bool odd = size.width() % 2 != 0 || size.height() % 2 != 0;
+    graph += QStringLiteral("concat=n=%1:v=1:a=%2").arg(pieces.size()).arg(audioStream ? 1 : 0);
+    graph += odd ? QStringLiteral("[c];[c]scale=trunc(iw/2)*2:trunc(ih/2)*2[v]") : QStringLiteral("[v]");
+    if (audioStream)
+        graph += QStringLiteral("[a]");
+    args << "-filter_complex" << graph << "-map" << "[v]";
+    if (audioStream)
+        args << "-map" << "[a]";
+    args << "-c:v" << "libx264" << "-preset" << "fast" << "-crf" << "18" << "-pix_fmt" << "yuv420p";
+    if (audioStream)
+        args << "-c:a" << "aac" << "-b:a" << "192k";
+    args << "-movflags" << "+faststart" << "-f" << "mp4" << output;
+    return args;
+}
+
+QCoro::Task<> render(Composition composition, QString target, std::function<void(double)> progress, Cancel cancel)
+{
+    const QFileInfo info(target);
+    const QString folder = info.absolutePath();
+    if (!QFileInfo(folder).isDir())
+        throw Fail(QStringLiteral("The folder %1 does not exist.").arg(QDir::toNativeSeparators(folder)));
+    if (cancel.cancelled())
+        throw Fail(QStringLiteral("The export was cancelled."));
+    const QString ffmpeg = Tool::require(QStringLiteral("ffmpeg"));
+    const QString part = folder + QStringLiteral("/.vt-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()
+                         + QStringLiteral(".mp4");
+
+    QProcess process;
+    process.setProgram(ffmpeg);
+    process.setArguments(composition.arguments(part));
+    QByteArray errors;
+    QByteArray lines;
+    const double total = composition.duration();
+    QObject::connect(&process, &QProcess::readyReadStandardError, [&] {
+        errors += process.readAllStandardError();
+        if (errors.size() > 16384)
+            errors = errors.right(8192);
+    });
+    QObject::connect(&process, &QProcess::readyReadStandardOutput, [&] {
+        lines += process.readAllStandardOutput();
+        qsizetype end;
+        while ((end = lines.indexOf('\n')) >= 0) {
+            const QByteArray line = lines.left(end).trimmed();
+            lines.remove(0, end + 1);
+            if (line.startsWith("out_time_us=") && total > 0) {
+                bool ok = false;
+                const double us = line.mid(12).toDouble(&ok);
+                if (ok && progress)
+                    progress(std::clamp(us / 1e6 / total, 0.0, 1.0));
+            }
+        }
+    });
+    const int stop = cancel.onCancel([&process] { process.kill(); });
+    process.start();
+    co_await Tool::ended(process);
+    cancel.forget(stop);
+
+    const bool done = process.error() != QProcess::FailedToStart && process.exitStatus() == QProcess::NormalExit
+                      && process.exitCode() == 0;
+    if (!done || cancel.cancelled()) {
+        QFile::remove(part);
+        if (cancel.cancelled())
+            throw Fail(QStringLiteral("The export was cancelled."));
+        if (process.error() == QProcess::FailedToStart)
+            throw Fail(QStringLiteral("ffmpeg could not be started from %1 (%2).")
+                           .arg(QDir::toNativeSeparators(ffmpeg), process.errorString()));
+        QString last;
+        for (const QString& line : Text::lines(QString::fromUtf8(errors)))
+            if (!line.trimmed().isEmpty())
+                last = line.trimmed();
+        throw Fail(QStringLiteral("ffmpeg stopped with an error. ") + last);
+    }
+    // rename(2) puts the finished file in place in one step, replacing any file there.
+    if (std::rename(QFile::encodeName(part).constData(), QFile::encodeName(target).constData()) != 0) {
+        QFile::remove(part);
+        throw Fail(QStringLiteral("The export could not be saved as %1.").arg(QDir::toNativeSeparators(target)));
+    }
+    if (progress)
+        progress(1.0);
+}

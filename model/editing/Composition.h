@@ -1,0 +1,43 @@
+#pragma once
+
+#include "core/project/Records.h"
+#include "platform/Cancel.h"
+#include "platform/media/Media.h"
+#include "platform/media/ShortLine.h"
+
+#include <QCoro/QCoroTask>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+#include <vector>
+
+// The cuts of a Short laid back to back from 0: what the main player plays in Short mode
+// and what an export renders. Each piece is a stretch of the recording on a grid of
+// 1/600 s, held inside the recording.
+struct Composition {
+    QString source;
+    std::vector<Span> pieces;
+    int videoStream = 0;
+    std::optional<int> audioStream; // none: the recording has no sound
+    QSize size;                     // the stored picture, before `transform`
+    Transform transform;            // turns the picture upright
+
+    // None when there is nothing to play: no cuts, or none that covers any of the recording.
+    static std::optional<Composition> of(const std::vector<Cut>& cuts, const MediaInfo& media);
+    double duration() const;
+
+    // The ffmpeg arguments that render it into `output` as H.264/AAC MPEG-4, upright, at
+    // the recording's size, with progress lines on standard output. Every piece is read by
+    // seeking in its own input, so the work does not grow with where the pieces lie.
+    QStringList arguments(const QString& output) const;
+
+    bool operator==(const Composition&) const = default;
+};
+
+// Renders `composition` into the MP4 at `target`: written beside it under a temporary name
+// and renamed over it only when complete, so a failed or cancelled export leaves whatever
+// stood there untouched. `progress` hears the fraction done about every 0.2 s; `cancel`
+// stops ffmpeg.
+QCoro::Task<> render(Composition composition, QString target, std::function<void(double)> progress, Cancel cancel);
