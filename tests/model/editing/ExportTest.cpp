@@ -1,0 +1,143 @@
+// Real exports of generated clips through ffmpeg.
+
+#include "core/project/Subtitles.h"
+#include "model/editing/ShortTesting.h"
+#include "support/Await.h"
+
+using namespace shorts;
+
+namespace {
+
+class ExportTest : public ShortTest {
+protected:
+    QStringList revealed;
+    void SetUp() override
+    {
+        ShortTest::SetUp();
+        model->revealFile = [this](const QString& path) { revealed << path; };
+    }
+    QStringList leftovers() const { return QDir(root).entryList({".vt-*"}, QDir::Files | QDir::Hidden); }
+};
+
+TEST_F(ExportTest, CutsAreRenderedBackToBackFromTheirPlaceInTheRecording)
+{
+    std::vector<Segment> segments{segment("01", 0, 6)};
+    segments[0].lines = std::vector<Line>{{1.2, 1.8, "one"}, {2.1, 2.4, "two [laughs]"}};
+    openWith(countedClip(), {shortOf("Clip", {cut(2.0, 2.5), cut(1.0, 2.0)})}, segments);
+    const QString mp4 = root + "/out/clip.mp4";
+    QDir().mkpath(root + "/out");
+    writeFile(mp4, "an older export");
+    std::vector<double> progress;
+    QObject::connect(model.get(), &AppModel::exportProgressChanged, [&] {
+        if (model->exportProgress())
+            progress.push_back(*model->exportProgress());
+    });
+
+    await(model->exportShort(mp4, true, true));
+
+    EXPECT_EQ(model->problem(), std::nullopt);
+    EXPECT_EQ(model->toast(), "Exported clip.mp4");
+    EXPECT_EQ(revealed, QStringList{mp4});
+    EXPECT_EQ(model->exportProgress(), std::nullopt);
+    EXPECT_EQ(model->exportLabel(), "");
+    ASSERT_FALSE(progress.empty());
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_EQ(progress.back(), 1.0);
+    ASSERT_EQ(model->jobs().size(), 1u);
+    EXPECT_EQ(model->jobs()[0].kind, "export");
+    EXPECT_EQ(model->jobs()[0].title, "Export Clip");
+    EXPECT_EQ(model->jobs()[0].detail, "clip.mp4");
+    EXPECT_EQ(model->jobs()[0].state, "done");
+
+    const MediaInfo out = Media::probeNow(mp4);
+    EXPECT_NEAR(out.duration, 1.5, 0.1);
+    EXPECT_TRUE(out.audioStream.has_value());
+    EXPECT_EQ(out.naturalSize, QSize(160, 96));
+    EXPECT_EQ(frameIndex(Media::stillNow(mp4, 0, {160, 96})), 20);
+    EXPECT_EQ(frameIndex(Media::stillNow(mp4, 0.5, {160, 96})), 10);
+    EXPECT_EQ(frameIndex(Media::stillNow(mp4, 1.4, {160, 96})), 19);
+    EXPECT_EQ(QString::fromUtf8(readFile(root + "/out/clip.srt")), Subtitles::srt(model->project().shorts[0], model->project()));
+    EXPECT_TRUE(leftovers().isEmpty());
+}
+
+TEST_F(ExportTest, SilentAndTurnedRecordingsKeepTheirNature)
+{
+    openWith(silentClip(), {shortOf("Quiet", {cut(1, 2)})});
+    await(model->exportShort(root + "/quiet.mp4", false, false));
+    const MediaInfo quiet = Media::probeNow(root + "/quiet.mp4");
+    EXPECT_EQ(quiet.audioStream, std::nullopt);
+    EXPECT_FALSE(QFile::exists(root + "/quiet.srt"));
+    EXPECT_TRUE(revealed.isEmpty());
+
+    openWith(uprightClip(), {shortOf("Tall", {cut(1, 2)})});
+    await(model->exportShort(root + "/tall.mp4", false, false));
+    const MediaInfo tall = Media::probeNow(root + "/tall.mp4");
+    const auto [w, h] = tall.transform.apply(tall.naturalSize.width(), tall.naturalSize.height());
+    EXPECT_EQ(std::fabs(w), 180);
+    EXPECT_EQ(std::fabs(h), 320);
+}
+
+TEST_F(ExportTest, FailuresAndCancelsLeaveTheOldFile)
+{
+    openWith(plainClip(), {shortOf("Gone", {cut(1, 5)})});
+    const QString mp4 = root + "/keep.mp4";
+    writeFile(mp4, "an older export");
+
+    // A cancel stops ffmpeg; a second export meanwhile does nothing at all.
+    const Cancel cancel = Cancel::make();
+    auto running = model->exportShort(mp4, true, false, cancel);
+    EXPECT_EQ(model->exportLabel(), "Exporting Gone");
+    const int pauses = player().calls.count("pause");
+    auto refused = model->exportShort(root + "/other.mp4", false, false);
+    await(std::move(refused));
+    EXPECT_EQ(player().calls.count("pause"), pauses);
+    cancel.cancel();
+    await(std::move(running));
+    EXPECT_EQ(model->jobs()[0].state, "cancelled");
+    EXPECT_EQ(model->problem(), "The Short could not be exported. The export was cancelled.");
+    EXPECT_EQ(model->exportProgress(), std::nullopt);
+
+    // ffmpeg failing: the recording went away.
+    QFile::remove(root + "/Stream.mp4");
+    await(model->exportShort(mp4, true, false));
+    EXPECT_EQ(model->jobs()[0].state, "failed");
+    EXPECT_TRUE(model->problem()->startsWith("The Short could not be exported. ffmpeg stopped with an error. "))
+        << model->problem()->toStdString();
+
+    EXPECT_EQ(readFile(mp4), "an older export");
+    EXPECT_FALSE(QFile::exists(root + "/keep.srt"));
+    EXPECT_TRUE(leftovers().isEmpty());
+    EXPECT_EQ(model->toast(), std::nullopt);
+}
+
+TEST_F(ExportTest, AShortWithoutCutsHasNothingToExport)
+{
+    openWith(plainClip(), {shortOf("Empty", {})});
+    await(model->exportShort(root + "/empty.mp4", false, false));
+    EXPECT_EQ(model->problem(), "The Short could not be exported. It has no cuts.");
+    EXPECT_EQ(model->jobs()[0].state, "failed");
+    EXPECT_FALSE(QFile::exists(root + "/empty.mp4"));
+}
+
+TEST_F(ExportTest, ExportAllNamesEveryFileOnceAndCountsWhatWasWritten)
+{
+    openWith(plainClip(), {shortOf("Boss: part 2/3", {cut(1, 2)}), shortOf("Empty", {}),
+                           shortOf("Boss: part 2/3", {cut(3, 4)}), shortOf("Late", {cut(7, 9)})});
+    const QString folder = root + "/all";
+    QDir().mkpath(folder);
+    await(model->exportAll(folder, true));
+
+    QStringList files = QDir(folder).entryList(QDir::Files);
+    files.sort();
+    EXPECT_EQ(files, (QStringList{"Stream.vtr Boss part 2-3 2.mp4", "Stream.vtr Boss part 2-3 2.srt",
+                                  "Stream.vtr Boss part 2-3.mp4", "Stream.vtr Boss part 2-3.srt"}));
+    EXPECT_EQ(model->toast(), "Exported 2 Shorts");
+    EXPECT_EQ(revealed, QStringList{folder});
+    EXPECT_EQ(model->problem(), "Late could not be exported. It has no cuts."); // it lies past the recording's end
+    ASSERT_EQ(model->jobs().size(), 3u);
+    EXPECT_EQ(model->jobs()[2].detail, "Stream.vtr Boss part 2-3.mp4");
+    EXPECT_EQ(model->exportProgress(), std::nullopt);
+    EXPECT_EQ(model->exportLabel(), "");
+}
+
+} // namespace
