@@ -43,11 +43,15 @@ public:
             Q_EMIT ticked(time());
         });
         connect(&media, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus s) {
-            if (pending && loaded(s)) {
-                const double at = *pending;
-                pending.reset();
-                go(at);
-            }
+            // Not from inside the signal: a seek made while loading finishes is lost.
+            if (pending && loaded(s))
+                QTimer::singleShot(0, this, [this] {
+                    if (!pending || !loaded(media.mediaStatus()))
+                        return;
+                    const double at = *pending;
+                    pending.reset();
+                    go(at);
+                });
         });
     }
 
@@ -55,6 +59,7 @@ public:
     {
         line.spans.clear();
         index = 0;
+        ended = false;
         if (path && path == current) {
             media.pause(); // the same recording stays loaded
             return;
@@ -70,11 +75,16 @@ public:
             load(path);
         line.spans = std::move(spans);
         index = 0;
+        ended = false;
         if (!line.spans.empty())
             go(line.spans.front().start);
     }
     const std::vector<Span>& spans() const override { return line.spans; }
-    void play() override { media.play(); }
+    void play() override
+    {
+        ended = false;
+        media.play();
+    }
     void pause() override { media.pause(); }
     void seek(double seconds) override
     {
@@ -90,6 +100,8 @@ public:
     }
     double time() const override
     {
+        if (ended)
+            return line.total();
         const double at = sourceTime();
         return line.spans.empty() ? at : line.within(index, at);
     }
@@ -123,11 +135,16 @@ private:
     void go(double seconds)
     {
         target = seconds;
+        ended = false;
         settling.restart();
-        if (loaded(media.mediaStatus()))
-            media.setPosition(millis(seconds));
-        else
+        if (!loaded(media.mediaStatus())) {
             pending = seconds;
+            return;
+        }
+        // A stopped player shows no picture: pausing it shows the frame sought to.
+        if (media.playbackState() == QMediaPlayer::StoppedState)
+            media.pause();
+        media.setPosition(millis(seconds));
     }
 
     // The recording's time; right after a seek, the asked time until the media gets there
@@ -167,6 +184,9 @@ private:
             go(line.spans[index].start);
             arm();
         } else {
+            // Frames already on their way would run past the end: put back its last frame.
+            go(line.spans[index].end - 0.001);
+            ended = true;
             media.pause();
         }
     }
@@ -179,6 +199,7 @@ private:
     std::optional<QString> current;
     ShortLine line;
     int index = 0;
+    bool ended = false; // paused at the Short's end
     std::optional<double> pending;
     mutable std::optional<double> target;
     QElapsedTimer settling;
