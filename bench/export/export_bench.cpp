@@ -1,0 +1,115 @@
+// Exporting a 30 s Short of three cuts from a four-hour 1080p recording: with the cuts near
+// its start and near its end (the time should not grow with where they lie), and the same
+// job as one hand-written ffmpeg command.
+
+#include "model/editing/Composition.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QCoro/QCoroTask>
+#include <benchmark/benchmark.h>
+#include <clocale>
+#include <sys/resource.h>
+
+namespace {
+
+bool ffmpeg(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral("ffmpeg"), QStringList{"-nostdin", "-v", "error", "-y"} + arguments);
+    return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+QTemporaryDir& folder()
+{
+    static QTemporaryDir dir;
+    return dir;
+}
+
+// Four hours (and a few seconds) of 1080p30 with sound and a key frame every 2 s, made by
+// repeating a ten-second piece without encoding it again (about 1.3 GB, a few seconds).
+const MediaInfo& recording()
+{
+    static const MediaInfo info = [] {
+        const QString piece = folder().filePath("piece.mp4");
+        const QString whole = folder().filePath("stream.mp4");
+        if (!ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=30:duration=10", "-f", "lavfi", "-i",
+                     "sine=frequency=440:sample_rate=48000:duration=10", "-c:v", "libx264", "-preset", "ultrafast",
+                     "-b:v", "600k", "-g", "60", "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest", piece})
+            || !ffmpeg({"-stream_loop", "1439", "-i", piece, "-c", "copy", whole}))
+            return MediaInfo{};
+        return Media::probeNow(whole);
+    }();
+    return info;
+}
+
+// CPU seconds spent by finished child processes: steadier than wall time on a busy machine.
+double childCpu()
+{
+    rusage use{};
+    getrusage(RUSAGE_CHILDREN, &use);
+    return double(use.ru_utime.tv_sec + use.ru_stime.tv_sec) + (use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
+}
+
+// Runs `work` once per iteration and reports ffmpeg's CPU time per run beside the wall time.
+template <class Work>
+void measure(benchmark::State& state, Work work)
+{
+    const double before = childCpu();
+    for (auto _ : state)
+        work();
+    state.counters["ffmpeg_cpu_s"] = (childCpu() - before) / double(state.iterations());
+}
+
+std::vector<Cut> cutsFrom(double first)
+{
+    std::vector<Cut> cuts;
+    for (int i = 0; i < 3; ++i)
+        cuts.push_back(Cut{QUuid::createUuid(), first + i * 20.0, first + i * 20.0 + 10.0, QString()});
+    return cuts;
+}
+
+void exportFrom(benchmark::State& state, double first)
+{
+    const auto composition = Composition::of(cutsFrom(first), recording());
+    if (!composition) {
+        state.SkipWithError("the recording could not be made");
+        return;
+    }
+    const QString out = folder().filePath("short.mp4");
+    measure(state, [&] { QCoro::waitFor(render(*composition, out, {}, {})); });
+}
+
+// What a person would type for the same job: each cut read by seeking in its own input.
+void handWritten(benchmark::State& state)
+{
+    const QString source = recording().path;
+    QStringList args;
+    for (const Cut& cut : cutsFrom(1))
+        args << "-ss" << QString::number(cut.start) << "-t" << "10" << "-i" << source;
+    args << "-filter_complex" << "[0:v][0:a][1:v][1:a][2:v][2:a]concat=n=3:v=1:a=1[v][a]" << "-map" << "[v]"
+         << "-map" << "[a]" << "-c:v" << "libx264" << "-preset" << "fast" << "-crf" << "18" << "-pix_fmt" << "yuv420p"
+         << "-c:a" << "aac" << "-b:a" << "192k" << "-movflags" << "+faststart" << folder().filePath("typed.mp4");
+    measure(state, [&] {
+        if (!ffmpeg(args))
+            state.SkipWithError("ffmpeg failed");
+    });
+}
+
+BENCHMARK_CAPTURE(exportFrom, cuts_at_0m01s, 1.0)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();
+BENCHMARK_CAPTURE(exportFrom, cuts_at_3h59m, 14340.0)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();
+BENCHMARK(handWritten)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
