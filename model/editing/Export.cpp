@@ -17,18 +17,6 @@ std::optional<Composition> AppModel::composition(const std::vector<Cut>& cuts) c
     return Composition::of(cuts, *asset_);
 }
 
-void AppModel::setExportProgress(const std::optional<double>& v)
-{
-    if (assign(exportProgress_, v))
-        Q_EMIT exportProgressChanged();
-}
-
-void AppModel::setExportLabel(const QString& v)
-{
-    if (assign(exportLabel_, v))
-        Q_EMIT exportLabelChanged();
-}
-
 QCoro::Task<> AppModel::write(Short s, QString mp4, bool subtitles, Cancel cancel)
 {
     const auto made = composition(s.cuts);

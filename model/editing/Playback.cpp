@@ -16,24 +16,26 @@ ShortLine lineOf(const std::vector<Cut>& cuts)
     return line;
 }
 
-const Segment* segmentWith(const Project& project, const std::optional<QString>& id)
+// The first entry of `list` whose id is `id`; none without an id.
+template <class T, class Id>
+const T* firstWith(const std::vector<T>& list, const std::optional<Id>& id)
 {
     if (!id)
         return nullptr;
-    for (const Segment& s : project.segments)
-        if (s.id == *id)
-            return &s;
+    for (const T& entry : list)
+        if (entry.id == *id)
+            return &entry;
     return nullptr;
+}
+
+const Segment* segmentWith(const Project& project, const std::optional<QString>& id)
+{
+    return firstWith(project.segments, id);
 }
 
 const Short* shortWith(const Project& project, const std::optional<QUuid>& id)
 {
-    if (!id)
-        return nullptr;
-    for (const Short& s : project.shorts)
-        if (s.id == *id)
-            return &s;
-    return nullptr;
+    return firstWith(project.shorts, id);
 }
 
 } // namespace

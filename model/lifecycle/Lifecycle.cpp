@@ -323,6 +323,8 @@ VANTOREL_SETTER(setComposeStatus, composeStatus_, const QString&, composeStatusC
 VANTOREL_SETTER(setRecents, recents_, const QStringList&, recentsChanged)
 VANTOREL_SETTER(setCanUndo, canUndo_, bool, canUndoChanged)
 VANTOREL_SETTER(setCanRedo, canRedo_, bool, canRedoChanged)
+VANTOREL_SETTER(setExportProgress, exportProgress_, const std::optional<double>&, exportProgressChanged)
+VANTOREL_SETTER(setExportLabel, exportLabel_, const QString&, exportLabelChanged)
 
 #undef VANTOREL_SETTER
 
