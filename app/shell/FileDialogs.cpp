@@ -98,6 +98,8 @@ QCoro::Task<std::optional<QString>> pickPackageName(QPointer<QWidget> parent, QS
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->setNameFilter(packages);
+    // So that a name typed without ".vtrl" is checked against the package it will become.
+    dialog->setDefaultSuffix(QStringLiteral("vtrl"));
     dialog->setDirectory(folder);
     dialog->selectFile(proposed);
     const std::optional<int> result = co_await Answer(dialog);

@@ -22,28 +22,32 @@ QString documentPath(const QString& package)
 
 // Far above any real project (hours of transcripts come to a few megabytes). A larger
 // file is not read at all: one huge file beside a recording must not make every lookup
-// in its folder read it whole.
+// in its folder read it whole. Lookups, which read every package in a folder, stop lower
+// still, yet far above a four-hour stream's project.
 constexpr qint64 documentLimit = qint64(256) * 1024 * 1024;
+constexpr qint64 lookupLimit = qint64(64) * 1024 * 1024;
 
 struct Loaded {
     std::optional<Project> project;
     bool tooLarge = false;
 };
 
-Loaded tryLoad(const QString& package)
+Loaded tryLoad(const QString& package, qint64 limit = documentLimit)
 {
     const QString path = documentPath(package);
     // Only a plain file is read: a pipe or a device would never end.
     const QFileInfo info(path);
     if (!info.isFile())
         return {};
-    if (info.size() > documentLimit)
+    if (info.size() > limit)
         return {std::nullopt, true};
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    const QByteArray bytes = file.read(documentLimit + 1); // it may have grown since
-    if (bytes.size() > documentLimit)
+    // Sized by the file, not the limit (the buffer is reserved whole); one byte more shows
+    // a file that has grown past the limit since.
+    const QByteArray bytes = file.read(std::min(info.size(), limit) + 1);
+    if (bytes.size() > limit)
         return {std::nullopt, true};
     try {
         Project project;
@@ -86,7 +90,7 @@ std::optional<QString> Project::existingFile(const QString& video)
         if (Text::extension(name) != packageExtension)
             continue;
         const QString package = folder + u'/' + name;
-        const auto project = tryLoad(package).project;
+        const auto project = tryLoad(package, lookupLimit).project;
         if (project && project->isOf(video))
             return package;
     }
@@ -102,6 +106,14 @@ Project Project::load(const QString& package)
     if (loaded.tooLarge)
         sentence += QStringLiteral(" It is larger than 256 MB, far more than any project holds.");
     throw Fail(sentence);
+}
+
+bool Project::mayWrite(const QString& package, const QString& video)
+{
+    if (!QFileInfo::exists(package))
+        return true;
+    const auto project = tryLoad(package).project;
+    return project && project->isOf(video);
 }
 
 void Project::save(const QString& package) const

@@ -99,6 +99,10 @@ struct Project {
     static QString newFile(const QString& video, const std::optional<QString>& markers);
     static std::optional<QString> existingFile(const QString& video);
     static Project load(const QString& package);
+    // True when the package at `package` may be written for `video`: nothing is there yet,
+    // or it holds this recording's project. An unreadable package is kept: the user may
+    // still want it.
+    static bool mayWrite(const QString& package, const QString& video);
     void save(const QString& package) const;
     std::optional<QString> recording(const QString& package) const;
     // True when the stored recording has the file name of `video` (a moved recording

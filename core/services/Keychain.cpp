@@ -21,6 +21,9 @@ struct State {
     // Bumped by every `setKey` (and store switch), so a read that was already under way
     // does not put back a key the user has just changed.
     quint64 generation = 0;
+    // Set by a read that got no answer (a locked store whose prompt was dismissed, or a
+    // store that never answered): such a load is not final, the next reader tries again.
+    bool readFailed = false;
     bool memoryMode = false;
     MemoryStore memory;
 };
@@ -92,6 +95,10 @@ QCoro::Task<std::optional<QByteArray>> readItem(QString serviceName)
 {
     if (state().memoryMode) {
         ++state().memory.reads;
+        if (state().memory.refuseReads) {
+            state().readFailed = true;
+            co_return std::nullopt;
+        }
         const auto& items = state().memory.items;
         const auto it = items.find(serviceName);
         if (it == items.end())
@@ -100,11 +107,15 @@ QCoro::Task<std::optional<QByteArray>> readItem(QString serviceName)
     }
     auto* job = new QKeychain::ReadPasswordJob(serviceName);
     const Outcome outcome = co_await run(job);
-    if (outcome == Outcome::hung)
+    if (outcome == Outcome::hung) {
+        state().readFailed = true;
         co_return std::nullopt;
+    }
     std::optional<QByteArray> data;
     if (outcome == Outcome::done)
         data = job->binaryData();
+    else if (job->error() != QKeychain::EntryNotFound)
+        state().readFailed = true;
     job->deleteLater();
     co_return data;
 }
@@ -151,6 +162,7 @@ namespace {
 // One read of the store, for the `load()` calls of one generation.
 QCoro::Task<> readStore(quint64 generation)
 {
+    state().readFailed = false;
     std::optional<QString> found = decode(co_await readItem(service()));
     if (!found) {
         found = decode(co_await readItem(olderService()));
@@ -170,7 +182,9 @@ QCoro::Task<> readStore(quint64 generation)
     State& s = state();
     if (s.generation == generation) {
         s.key = found;
-        s.loaded = true;
+        // Without an answer the key is unknown, not absent: once the user has unlocked the
+        // store, the next feature that needs the key reads it again.
+        s.loaded = found.has_value() || !s.readFailed;
         s.reading.reset();
     }
 }

@@ -55,6 +55,7 @@ struct MemoryStore {
     std::map<QString, QByteArray> items; // service name → the item's bytes
     bool refuseWrites = false;           // every write fails (removing still works)
     int reads = 0;                       // items asked for so far
+    bool refuseReads = false;            // every read fails, as a locked store whose prompt was dismissed
 };
 
 // Switches between the Secret Service (off, the default) and the in-memory store (on).

@@ -59,6 +59,11 @@ QCoro::Task<> AppModel::duplicate()
     if (!chosen || !self || generation != generation_ || file_ != previous)
         co_return;
     const QString copy = Text::absolutePath(*chosen);
+    // Another recording's project is never written over by a copy.
+    if (!Project::mayWrite(copy, project_.video)) {
+        setProblem(fileName(copy) + QStringLiteral(" holds the project of another recording. Choose another name."));
+        co_return;
+    }
     // When the copy cannot be written the work stays in the package it was in.
     setFile(copy);
     if (!writeProject()) {

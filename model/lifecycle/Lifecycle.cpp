@@ -38,19 +38,6 @@ QString fileName(const QString& path)
     return QFileInfo(path).fileName();
 }
 
-// True when the package at `path` may be written for `video`: nothing is there yet, or it
-// holds this recording's project.
-bool packageFree(const QString& path, const QString& video)
-{
-    if (!QFileInfo::exists(path))
-        return true;
-    try {
-        return Project::load(path).isOf(video);
-    } catch (const Fail&) {
-        return false; // unreadable: keep it, the user may still want it
-    }
-}
-
 } // namespace
 
 AppModel::AppModel(std::unique_ptr<Player> player, std::unique_ptr<Player> browserPlayer, QObject* parent)
@@ -146,7 +133,7 @@ QCoro::Task<> AppModel::create(QString video, QString markers, QString note, dou
     // a marker file, or a renamed recording): never write over it, take the next free name.
     QString package = Project::newFile(video, markers);
     const QString base = package.chopped(packageSuffix.size());
-    for (int n = 2; !packageFree(package, video); ++n)
+    for (int n = 2; !Project::mayWrite(package, video); ++n)
         package = base + u' ' + QString::number(n) + packageSuffix;
 
     Builder builder = [=](double duration) {
@@ -169,7 +156,7 @@ QCoro::Task<> AppModel::create(QString video, QString markers, QString note, dou
         p.before = before;
         p.after = after;
         p.duration = duration;
-        p.markerCount = int(marks.size());
+        p.markerCount = qint64(marks.size());
         p.segments = Markers::segments(marks, before, after, duration);
         p.autoTranscribe = transcribe;
         p.autoSummarize = summarize;

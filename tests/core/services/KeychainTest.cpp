@@ -106,6 +106,16 @@ TEST_F(KeychainMemoryTest, OneReadServesTheWholeRun)
     EXPECT_TRUE(Keychain::load().isReady());
     EXPECT_EQ(Keychain::key(), QStringLiteral("sk-or-typed"));
     EXPECT_EQ(Keychain::memoryStore().reads, 1);
+
+    // A store that gave no answer (its unlock prompt dismissed) is asked again next time.
+    Keychain::forget();
+    items()[Keychain::service()] = "sk-or-locked-away";
+    Keychain::memoryStore().refuseReads = true;
+    QCoro::waitFor(Keychain::load());
+    EXPECT_EQ(Keychain::key(), std::nullopt);
+    Keychain::memoryStore().refuseReads = false;
+    QCoro::waitFor(Keychain::load());
+    EXPECT_EQ(Keychain::key(), QStringLiteral("sk-or-locked-away"));
 }
 
 // The real Secret Service, as the desktop provides it (under the test script, a private

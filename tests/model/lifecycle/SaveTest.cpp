@@ -115,6 +115,17 @@ TEST_F(SaveTest, DuplicateGoesOnInTheCopy)
     EXPECT_EQ(Prefs::shared().value("recents").toStringList(), (QStringList{copied, package}));
     EXPECT_EQ(model->toast(), QStringLiteral("Now working in Stream copy.vtrl"));
 
+    // Another recording's project is never written over, even when the name is picked.
+    const QString other = writePackage(root + "/Other.vtrl", projectOf(root + "/Other.mp4"));
+    const QByteArray untouched = readFile(other + "/project.json");
+    model->setToast(std::nullopt);
+    model->panels.savePackage = [&](QString, QString) { return answer(other); };
+    await(model->duplicate());
+    EXPECT_EQ(model->problem(), "Other.vtrl holds the project of another recording. Choose another name.");
+    EXPECT_EQ(readFile(other + "/project.json"), untouched);
+    EXPECT_EQ(model->file(), copied);
+    model->setProblem(std::nullopt);
+
     // A cancelled panel changes nothing.
     model->setToast(std::nullopt);
     model->panels.savePackage = [](QString, QString) { return answer(std::nullopt); };
