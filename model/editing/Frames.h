@@ -1,55 +1,71 @@
 #pragma once
 
-#include "platform/Observable.h"
 #include "platform/media/Media.h"
+#include "platform/media/Stills.h"
 
+#include <QCoro/QCoroTask>
 #include <QImage>
 #include <QMap>
 #include <QObject>
+#include <deque>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <set>
-#include <vector>
 
-// Film-strip stills of the open recording, one per second. Pointing it at a recording
-// and emptying it work now; making stills on request (`load`) is not built yet.
+// Film-strip stills of the open recording, one per whole second, made on request and kept
+// as JPEG files in the package's cache so that a later opening reads them from disk.
 class Frames : public QObject {
     Q_OBJECT
 public:
-    using QObject::QObject;
+    // Makes the still source for a recording (tests give fakes).
+    using Sources = std::function<std::unique_ptr<StillSource>(const MediaInfo& recording)>;
+
+    // Stills come from a StillDecoder over the recording.
+    explicit Frames(QObject* parent = nullptr);
+    explicit Frames(Sources sources, QObject* parent = nullptr);
+    ~Frames() override;
+
+    // At most this many stills are kept; past it the oldest `evicted` go at once.
+    static constexpr int cap = 1500;
+    static constexpr int evicted = 300;
+    // Stills fit inside this box, in pixels.
+    static constexpr int side = 240;
+    // JPEG quality of the cache files.
+    static constexpr int quality = 60;
 
     const QMap<int, QImage>& images() const { return images_; }
     double aspect() const { return aspect_; }
     const std::optional<QString>& cache() const { return cache_; }
 
-    // Starts over for a new recording.
-    void use(const MediaInfo& recording, double aspect, const std::optional<QString>& cache)
-    {
-        clear();
-        if (assign(aspect_, aspect))
-            Q_EMIT aspectChanged();
-        cache_ = cache;
-        recording_ = recording;
-    }
-    // Forgets every still (the cache files are the caller's).
-    void clear()
-    {
-        if (!images_.isEmpty()) {
-            images_.clear();
-            Q_EMIT imagesChanged();
-        }
-        asked_.clear();
-        order_.clear();
-    }
+    // Starts over for a new recording: a new source, nothing asked, nothing shown. Stills
+    // asked for under the old recording are not shown when they arrive.
+    void use(const MediaInfo& recording, double aspect, const std::optional<QString>& cache);
+    // Returns at once; the still of `second` appears in `images` later if it can be made.
+    // A second already asked for (and not evicted) costs nothing; one that could not be
+    // made is not tried again until the next `use`.
+    void load(int second);
+    // Forgets every still and request (the cache files are the caller's).
+    void clear();
+
+    // The cache file of `second` in `folder`.
+    static QString file(const QString& folder, int second);
 
 Q_SIGNALS:
     void imagesChanged();
     void aspectChanged();
 
 private:
+    QCoro::Task<> fetch(int second, std::optional<QString> file, int generation);
+    void store(int second, const QImage& image);
+
+    Sources sources_;
     QMap<int, QImage> images_;
     double aspect_ = 16.0 / 9.0;
-    std::optional<MediaInfo> recording_;
+    std::unique_ptr<StillSource> source_;
     std::optional<QString> cache_;
-    std::vector<int> order_;
+    std::deque<int> order_;
     std::set<int> asked_;
+    // Bumped by `use` and `clear`: work begun before drops what it brings.
+    int generation_ = 0;
 };

@@ -17,6 +17,7 @@
 #include "model/editing/Frames.h"
 #include "platform/Observable.h"
 #include "model/editing/StreamBrowser.h"
+#include "model/editing/TimeRange.h"
 #include "model/editing/Waves.h"
 #include "platform/Cancel.h"
 #include "platform/TaskHandle.h"
@@ -37,14 +38,6 @@
 
 // What the main player shows: the recording, or the active Short.
 enum class Mode { segment, shortClip };
-// Which end of a range or cut an operation moves.
-enum class Edge { start, end };
-
-struct TimeRange {
-    double lower = 0;
-    double upper = 0;
-    bool operator==(const TimeRange&) const = default;
-};
 
 struct LineRange {
     int lower = 0;

@@ -1,6 +1,7 @@
 #include "platform/media/Media.h"
 
 #include "core/project/Fail.h"
+#include "platform/media/Av.h"
 
 #include <QCoro/QCoroFuture>
 #include <QFileInfo>
@@ -16,38 +17,29 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-namespace Media {
+namespace Media::av {
 
 namespace {
-
-struct InputCloser {
-    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
-struct CodecFree {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
 struct ScaleFree {
     void operator()(SwsContext* s) const { sws_freeContext(s); }
 };
-using Input = std::unique_ptr<AVFormatContext, InputCloser>;
+} // namespace
 
 Fail unreadable(const QString& path)
 {
     return Fail(QFileInfo(path).fileName() + QStringLiteral(" could not be read as a recording."));
 }
 
-Input openInput(const QString& path)
+Input openInput(const QString& path, const AVIOInterruptCB* interrupt)
 {
-    AVFormatContext* raw = nullptr;
+    AVFormatContext* raw = avformat_alloc_context();
+    if (!raw)
+        throw unreadable(path);
+    if (interrupt)
+        raw->interrupt_callback = *interrupt;
     const QByteArray name = QFile::encodeName(path);
     if (avformat_open_input(&raw, name.constData(), nullptr, nullptr) < 0)
-        throw unreadable(path);
+        throw unreadable(path); // the context was freed by the failed open
     Input input(raw);
     if (avformat_find_stream_info(input.get(), nullptr) < 0)
         throw unreadable(path);
@@ -80,6 +72,53 @@ double clockwiseRotation(const AVStream* stream)
     const double quarter = std::round(r / 90) * 90;
     return quarter == 360 ? 0 : quarter;
 }
+
+Decoder openDecoder(const AVStream* stream, const QString& path, int threadType)
+{
+    const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+    if (!codec)
+        throw Fail(QStringLiteral("The video of %1 uses a format that cannot be decoded.").arg(QFileInfo(path).fileName()));
+    Decoder decoder(avcodec_alloc_context3(codec));
+    if (!decoder || avcodec_parameters_to_context(decoder.get(), stream->codecpar) < 0)
+        throw unreadable(path);
+    decoder->thread_count = 0;
+    decoder->thread_type = threadType;
+    if (avcodec_open2(decoder.get(), codec, nullptr) < 0)
+        throw unreadable(path);
+    return decoder;
+}
+
+QImage picture(const AVFrame* frame, double rotation, QSize box, const QString& path)
+{
+    // Fit the upright picture into the box, then scale the stored picture to match.
+    const bool turned = rotation == 90 || rotation == 270;
+    const double uw = turned ? frame->height : frame->width, uh = turned ? frame->width : frame->height;
+    const double scale = std::min({1.0, box.width() / uw, box.height() / uh});
+    const int outW = std::max(1, int(std::lround((turned ? uh : uw) * scale)));
+    const int outH = std::max(1, int(std::lround((turned ? uw : uh) * scale)));
+
+    std::unique_ptr<SwsContext, ScaleFree> scaler(sws_getContext(frame->width, frame->height,
+                                                                  AVPixelFormat(frame->format), outW, outH,
+                                                                  AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr,
+                                                                  nullptr));
+    if (!scaler)
+        throw unreadable(path);
+    QImage image(outW, outH, QImage::Format_RGB32);
+    uint8_t* planes[4] = {image.bits(), nullptr, nullptr, nullptr};
+    int strides[4] = {int(image.bytesPerLine()), 0, 0, 0};
+    sws_scale(scaler.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
+    if (rotation != 0)
+        image = image.transformed(QTransform().rotate(rotation));
+    return image;
+}
+
+} // namespace Media::av
+
+namespace Media {
+
+using namespace av;
+
+namespace {
 
 Transform transformFor(double rotation, QSize size)
 {
@@ -132,25 +171,16 @@ QImage stillNow(const QString& path, double seconds, QSize box)
     if (!index)
         throw Fail(QFileInfo(path).fileName() + QStringLiteral(" has no video in it."));
     AVStream* stream = input->streams[*index];
-    const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
-    if (!codec)
-        throw Fail(QStringLiteral("The video of %1 uses a format that cannot be decoded.").arg(QFileInfo(path).fileName()));
-    std::unique_ptr<AVCodecContext, CodecFree> decoder(avcodec_alloc_context3(codec));
-    if (!decoder || avcodec_parameters_to_context(decoder.get(), stream->codecpar) < 0)
-        throw unreadable(path);
-    decoder->thread_count = 0;
-    decoder->thread_type = FF_THREAD_SLICE;
-    if (avcodec_open2(decoder.get(), codec, nullptr) < 0)
-        throw unreadable(path);
+    const Decoder decoder = openDecoder(stream, path, FF_THREAD_SLICE);
 
     seconds = std::max(0.0, seconds);
     const int64_t target = int64_t(seconds / av_q2d(stream->time_base));
     const int64_t startTime = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
     av_seek_frame(input.get(), *index, startTime + target, AVSEEK_FLAG_BACKWARD);
 
-    std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
-    std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
-    std::unique_ptr<AVFrame, FrameFree> kept;
+    Packet packet(av_packet_alloc());
+    Frame frame(av_frame_alloc());
+    Frame kept;
     auto take = [&](bool flushing) {
         while (avcodec_receive_frame(decoder.get(), frame.get()) == 0) {
             const int64_t pts = frame->best_effort_timestamp;
@@ -174,26 +204,7 @@ QImage stillNow(const QString& path, double seconds, QSize box)
     if (!kept || kept->width <= 0 || kept->height <= 0)
         throw Fail(QStringLiteral("No picture could be read from %1 at that time.").arg(QFileInfo(path).fileName()));
 
-    // Fit the upright picture into the box, then scale the stored picture to match.
-    const double rotation = clockwiseRotation(stream);
-    const bool turned = rotation == 90 || rotation == 270;
-    const double uw = turned ? kept->height : kept->width, uh = turned ? kept->width : kept->height;
-    const double scale = std::min({1.0, box.width() / uw, box.height() / uh});
-    const int outW = std::max(1, int(std::lround((turned ? uh : uw) * scale)));
-    const int outH = std::max(1, int(std::lround((turned ? uw : uh) * scale)));
-
-    std::unique_ptr<SwsContext, ScaleFree> scaler(sws_getContext(kept->width, kept->height, AVPixelFormat(kept->format),
-                                                                  outW, outH, AV_PIX_FMT_RGB32, SWS_BILINEAR,
-                                                                  nullptr, nullptr, nullptr));
-    if (!scaler)
-        throw unreadable(path);
-    QImage image(outW, outH, QImage::Format_RGB32);
-    uint8_t* planes[4] = {image.bits(), nullptr, nullptr, nullptr};
-    int strides[4] = {int(image.bytesPerLine()), 0, 0, 0};
-    sws_scale(scaler.get(), kept->data, kept->linesize, 0, kept->height, planes, strides);
-    if (rotation != 0)
-        image = image.transformed(QTransform().rotate(rotation));
-    return image;
+    return picture(kept.get(), clockwiseRotation(stream), box, path);
 }
 
 namespace {

@@ -1,0 +1,119 @@
+#include "model/editing/Frames.h"
+
+#include "platform/Observable.h"
+
+#include <QCoro/QCoroFuture>
+#include <QDir>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QPointer>
+#include <QSaveFile>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace {
+
+QImage readJpeg(const QString& path)
+{
+    QImageReader reader(path, "jpg");
+    return reader.read(); // a missing or damaged file gives a null image
+}
+
+// Written whole or not at all, so a reader never sees half a picture.
+void writeJpeg(const QString& path, const QImage& image)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly))
+        return;
+    QImageWriter writer(&out, "jpg");
+    writer.setQuality(Frames::quality);
+    if (writer.write(image))
+        out.commit();
+}
+
+} // namespace
+
+Frames::Frames(QObject* parent)
+    : Frames([](const MediaInfo& recording) -> std::unique_ptr<StillSource> {
+          return std::make_unique<StillDecoder>(recording.path, QSize(side, side));
+      },
+             parent)
+{
+}
+
+Frames::Frames(Sources sources, QObject* parent) : QObject(parent), sources_(std::move(sources)) {}
+
+Frames::~Frames() = default;
+
+QString Frames::file(const QString& folder, int second)
+{
+    return folder + u'/' + QString::number(second) + QStringLiteral(".jpg");
+}
+
+void Frames::use(const MediaInfo& recording, double aspect, const std::optional<QString>& cache)
+{
+    clear();
+    if (assign(aspect_, aspect))
+        Q_EMIT aspectChanged();
+    cache_ = cache;
+    source_ = sources_(recording);
+}
+
+void Frames::clear()
+{
+    ++generation_;
+    if (!images_.isEmpty()) {
+        images_.clear();
+        Q_EMIT imagesChanged();
+    }
+    asked_.clear();
+    order_.clear();
+}
+
+void Frames::load(int second)
+{
+    if (!source_ || !asked_.insert(second).second)
+        return;
+    fetch(second, cache_ ? std::optional(file(*cache_, second)) : std::nullopt, generation_);
+}
+
+QCoro::Task<> Frames::fetch(int second, std::optional<QString> file, int generation)
+{
+    const QPointer<Frames> self(this);
+    QImage image;
+    if (file) {
+        auto read = [path = *file] { return readJpeg(path); };
+        image = co_await QtConcurrent::run(std::move(read));
+        if (!self || generation != generation_)
+            co_return;
+    }
+    if (image.isNull()) {
+        const std::optional<QImage> made = co_await source_->still(second);
+        if (!made)
+            co_return; // stays asked: not tried again for this recording
+        image = *made;
+        // The file is worth keeping even when the recording was replaced meanwhile.
+        if (file) {
+            auto write = [path = *file, image] { writeJpeg(path, image); };
+            (void)QtConcurrent::run(std::move(write)); // nobody waits for the file
+        }
+        if (!self || generation != generation_)
+            co_return;
+    }
+    store(second, image);
+}
+
+void Frames::store(int second, const QImage& image)
+{
+    images_.insert(second, image);
+    order_.push_back(second);
+    if (int(order_.size()) > cap) {
+        for (int k = 0; k < evicted; ++k) {
+            images_.remove(order_.front());
+            asked_.erase(order_.front());
+            order_.pop_front();
+        }
+    }
+    Q_EMIT imagesChanged();
+}

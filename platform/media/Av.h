@@ -1,0 +1,51 @@
+#pragma once
+
+// The FFmpeg-library pieces shared by the probe and the still decoders of platform/media.
+// Only code in this folder includes it.
+
+#include "core/project/Fail.h"
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+#include <memory>
+#include <optional>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+namespace Media::av {
+
+struct InputCloser {
+    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+};
+struct CodecFree {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameFree {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketFree {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+using Input = std::unique_ptr<AVFormatContext, InputCloser>;
+using Decoder = std::unique_ptr<AVCodecContext, CodecFree>;
+using Frame = std::unique_ptr<AVFrame, FrameFree>;
+using Packet = std::unique_ptr<AVPacket, PacketFree>;
+
+Fail unreadable(const QString& path);
+// Opens the file and reads its stream information; `interrupt`, when given, can stop the
+// reading of a slow or huge file. Throws Fail.
+Input openInput(const QString& path, const AVIOInterruptCB* interrupt = nullptr);
+// The first real video stream (cover art skipped).
+std::optional<int> firstVideo(const AVFormatContext* input);
+// Degrees clockwise (0, 90, 180 or 270) that turn the stored picture upright.
+double clockwiseRotation(const AVStream* stream);
+// An opened decoder for the stream. Throws Fail.
+Decoder openDecoder(const AVStream* stream, const QString& path, int threadType);
+// The frame turned upright and scaled to fit inside `box` (never enlarged). Throws Fail.
+QImage picture(const AVFrame* frame, double rotation, QSize box, const QString& path);
+
+} // namespace Media::av
