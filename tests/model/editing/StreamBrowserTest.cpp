@@ -1,0 +1,150 @@
+#include "model/editing/StreamBrowser.h"
+#include "model/lifecycle/LifecycleTesting.h"
+
+namespace {
+
+using lifecycle::LifecycleTest;
+using lifecycle::waitUntil;
+
+struct Browser {
+    FakePlayer* player = new FakePlayer;
+    StreamBrowser browser{std::unique_ptr<Player>(player)};
+    explicit Browser(double duration) { browser.load(QStringLiteral("/s.mp4"), duration); }
+};
+
+TEST(StreamBrowserTest, LoadingSetsLengthAndSpan)
+{
+    const std::vector<std::tuple<double, double, double>> table{{100, 100, 100}, {0, 1, 1}, {10800, 10800, 240}};
+    for (const auto& [length, duration, span] : table) {
+        Browser b(length);
+        EXPECT_EQ(b.browser.duration(), duration);
+        EXPECT_EQ(b.browser.viewSpan(), span);
+        EXPECT_EQ(b.player->current, QStringLiteral("/s.mp4"));
+        EXPECT_DOUBLE_EQ(b.player->interval, 0.05);
+    }
+    // Loading the recording already loaded keeps the user's place; none empties the player.
+    Browser b(3600);
+    b.browser.scroll(500);
+    b.browser.mark(Edge::start);
+    b.browser.load(QStringLiteral("/s.mp4"), 20);
+    EXPECT_EQ(b.browser.viewStart(), 500);
+    EXPECT_EQ(b.browser.duration(), 3600);
+    EXPECT_TRUE(b.browser.range());
+    b.browser.load(std::nullopt, 1);
+    EXPECT_EQ(b.player->current, std::nullopt);
+    EXPECT_EQ(b.browser.range(), std::nullopt);
+    EXPECT_EQ(b.browser.viewSpan(), 1);
+}
+
+TEST(StreamBrowserTest, ScrollShowAndZoomKeepTheViewInBounds)
+{
+    struct Row {
+        double duration;
+        std::function<void(StreamBrowser&)> act;
+        double viewStart, viewSpan;
+    };
+    const std::vector<Row> table{
+        {3600, [](StreamBrowser& b) { b.scroll(3500); }, 3360, 240},
+        {3600, [](StreamBrowser& b) { b.scroll(-20); }, 0, 240},
+        {100, [](StreamBrowser& b) { b.scroll(50); }, 0, 100},
+        {3600, [](StreamBrowser& b) { b.show(1000, std::nullopt); }, 880, 240},
+        {3600, [](StreamBrowser& b) { b.show(1000, TimeRange{990, 1000}); }, 980, 30},
+        {3600, [](StreamBrowser& b) { b.show(1000, TimeRange{1000, 1100}); }, 900, 300},
+        {3600, [](StreamBrowser& b) { b.show(3590, std::nullopt); }, 3360, 240},
+        {3600, [](StreamBrowser& b) { b.zoom(2, 100); }, 100 - 5 * 100 / 240.0, 5},
+        {3600, [](StreamBrowser& b) { b.zoom(120, 60); }, 30, 120},
+        {100, [](StreamBrowser& b) { b.zoom(500, 60); }, 0, 100},
+    };
+    for (size_t i = 0; i < table.size(); ++i) {
+        Browser b(table[i].duration);
+        table[i].act(b.browser);
+        EXPECT_DOUBLE_EQ(b.browser.viewStart(), table[i].viewStart) << "row " << i;
+        EXPECT_DOUBLE_EQ(b.browser.viewSpan(), table[i].viewSpan) << "row " << i;
+    }
+    Browser b(3600);
+    b.player->play();
+    b.browser.show(1000, TimeRange{990, 1000});
+    EXPECT_EQ(b.player->calls.mid(2), (QStringList{"pause", "seek 1000"}));
+    EXPECT_EQ(b.browser.time(), 1000);
+    b.browser.seek(4000);
+    EXPECT_EQ(b.browser.time(), 3600);
+    EXPECT_EQ(b.player->position, 3600);
+}
+
+TEST(StreamBrowserTest, ReportsMoveThePlayheadAndFollowThePage)
+{
+    Browser b(3600);
+    int moved = 0;
+    QObject::connect(&b.browser, &StreamBrowser::viewStartChanged, [&] { ++moved; });
+    b.player->report(240.05); // paused: no jump
+    EXPECT_EQ(b.browser.time(), 240.05);
+    EXPECT_EQ(b.browser.viewStart(), 0);
+    b.player->play();
+    b.browser.dragging = true;
+    b.player->report(240.05);
+    EXPECT_EQ(b.browser.viewStart(), 0);
+    EXPECT_EQ(moved, 0);
+    b.browser.dragging = false;
+    b.player->report(240.05);
+    EXPECT_TRUE(b.browser.playing());
+    EXPECT_DOUBLE_EQ(b.browser.viewStart(), 228.05);
+    b.player->report(std::nan(""));
+    EXPECT_EQ(b.browser.time(), 240.05);
+    EXPECT_EQ(moved, 1);
+}
+
+TEST(StreamBrowserTest, MarkingKeepsTheRangeOrderedAndInsideTheRecording)
+{
+    struct Row {
+        std::optional<TimeRange> range;
+        double playhead;
+        Edge edge;
+        TimeRange expected;
+    };
+    // Length 100; the player may report beyond it or before 0.
+    const std::vector<Row> table{
+        {std::nullopt, 0.4, Edge::end, {0, 0.4}},
+        {std::nullopt, 99.7, Edge::start, {99.7, 100}},
+        {std::nullopt, 50, Edge::start, {50, 51}},
+        {TimeRange{10, 20}, 25, Edge::start, {25, 26}},
+        {TimeRange{10, 20}, 5, Edge::end, {4, 5}},
+        {TimeRange{10, 20}, 15, Edge::start, {15, 20}},
+        {TimeRange{10, 20}, 130, Edge::start, {100, 100}},
+        {std::nullopt, -3, Edge::end, {0, 0}},
+    };
+    for (size_t i = 0; i < table.size(); ++i) {
+        Browser b(100);
+        b.browser.show(50, table[i].range);
+        b.player->report(table[i].playhead);
+        b.browser.mark(table[i].edge);
+        ASSERT_TRUE(b.browser.range());
+        EXPECT_DOUBLE_EQ(b.browser.range()->lower, table[i].expected.lower) << "row " << i;
+        EXPECT_DOUBLE_EQ(b.browser.range()->upper, table[i].expected.upper) << "row " << i;
+    }
+}
+
+// Starting work on a recording points the browser, the waveform and the stills at it;
+// closing unloads the browser and the waveform but keeps the stills.
+TEST_F(LifecycleTest, StartAndCloseSetUpTheViewModels)
+{
+    auto model = makeModel();
+    const QString package = openPackage(*model, "Stream");
+    auto& player = static_cast<FakePlayer&>(model->browser().player());
+    EXPECT_EQ(player.current, model->video());
+    EXPECT_NEAR(model->browser().duration(), 6, 0.1);
+    EXPECT_NEAR(model->browser().viewSpan(), 6, 0.1);
+    EXPECT_EQ(model->waves().video(), model->video());
+    EXPECT_EQ(model->waves().cache(), package + "/cache/waves");
+    model->frames().load(2);
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(package + "/cache/frames/2.jpg"); }));
+    ASSERT_TRUE(waitUntil([&] { return model->frames().images().contains(2); }));
+
+    model->close();
+    EXPECT_EQ(player.current, std::nullopt);
+    EXPECT_EQ(model->browser().duration(), 1);
+    EXPECT_EQ(model->waves().video(), std::nullopt);
+    EXPECT_EQ(model->waves().cache(), std::nullopt);
+    EXPECT_TRUE(model->frames().images().contains(2));
+}
+
+} // namespace
