@@ -89,7 +89,8 @@ QCoro::Task<> Frames::fetch(int second, std::optional<QString> file, int generat
             co_return;
     }
     if (image.isNull()) {
-        const std::optional<QImage> made = co_await source_->still(second);
+        QFuture<std::optional<QImage>> request = source_->still(second);
+        const std::optional<QImage> made = co_await request;
         if (!made)
             co_return; // stays asked: not tried again for this recording
         image = *made;

@@ -120,19 +120,21 @@ private:
         }
     }
 
-    // Jumps so that the next packets begin with the key frame at or before `stamp`.
-    void restart(int64_t at)
+    // Jumps so that the next packets begin with the key frame at or before `at`; false
+    // when the file cannot seek there.
+    bool restart(int64_t at)
     {
-        av_seek_frame(input_.get(), index_, at, AVSEEK_FLAG_BACKWARD);
         avcodec_flush_buffers(decoder_.get());
-        streaming_ = true;
         last_ = -std::numeric_limits<double>::infinity();
+        streaming_ = av_seek_frame(input_.get(), index_, at, AVSEEK_FLAG_BACKWARD) >= 0;
+        return streaming_;
     }
 
     // Decodes the key frame at `at` on its own: one packet in, one picture out.
     Result keyFrame(int64_t at)
     {
-        restart(at);
+        if (!restart(at))
+            return std::nullopt;
         streaming_ = false;
         while (!stop_ && av_read_frame(input_.get(), packet_.get()) >= 0) {
             const bool mine = packet_->stream_index == index_ && (packet_->flags & AV_PKT_FLAG_KEY);
@@ -181,13 +183,15 @@ private:
         const auto before = avformat_index_get_entries_count(stream_) > 0 ? key(s, AVSEEK_FLAG_BACKWARD) : std::nullopt;
         const bool ahead = streaming_ && last_ < s
                            && (before ? seconds(*before) <= last_ : s - last_ <= walkAhead);
-        if (!ahead)
-            restart(stamp(s));
+        if (!ahead && !restart(stamp(s)))
+            return std::nullopt;
         Frame kept;
         while (AVFrame* f = next()) {
             last_ = f->best_effort_timestamp == AV_NOPTS_VALUE ? s : seconds(f->best_effort_timestamp);
-            if (last_ >= s)
-                return make(f);
+            if (last_ >= s) {
+                // After a gap in the picture, the frame still shown at `s` is the one before.
+                return make(kept && last_ - s > tolerance ? kept.get() : f);
+            }
             kept.reset(av_frame_clone(f));
         }
         // The recording ended first: its last picture stands in when it is near enough.
