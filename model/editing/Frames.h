@@ -38,14 +38,16 @@ public:
     double aspect() const { return aspect_; }
     const std::optional<QString>& cache() const { return cache_; }
 
-    // Starts over for a new recording: a new source, nothing asked, nothing shown. Stills
-    // asked for under the old recording are not shown when they arrive.
+    // Starts over for a new recording: a new source, nothing asked, nothing shown. The old
+    // source stops: a still it already made is still written to the cache but not shown;
+    // the ones it had not begun are not made.
     void use(const MediaInfo& recording, double aspect, const std::optional<QString>& cache);
     // Returns at once; the still of `second` appears in `images` later if it can be made.
     // A second already asked for (and not evicted) costs nothing; one that could not be
     // made is not tried again until the next `use`.
     void load(int second);
-    // Forgets every still and request (the cache files are the caller's).
+    // Forgets every still and request (the cache files are the caller's); stills on their
+    // way are dropped, so a second is shown again only once it is asked again.
     void clear();
 
     // The cache file of `second` in `folder`.

@@ -14,26 +14,23 @@ struct Browser {
 
 TEST(StreamBrowserTest, LoadingSetsLengthAndSpan)
 {
-    const std::vector<std::tuple<double, double, double>> table{{100, 100, 100}, {0, 1, 1}, {10800, 10800, 240}};
-    for (const auto& [length, duration, span] : table) {
+    for (const auto& [length, duration, span] : std::vector<std::tuple<double, double, double>>{
+             {100, 100, 100}, {0, 1, 1}, {10800, 10800, 240}}) {
         Browser b(length);
         EXPECT_EQ(b.browser.duration(), duration);
         EXPECT_EQ(b.browser.viewSpan(), span);
-        EXPECT_EQ(b.player->current, QStringLiteral("/s.mp4"));
-        EXPECT_DOUBLE_EQ(b.player->interval, 0.05);
     }
     // Loading the recording already loaded keeps the user's place; none empties the player.
     Browser b(3600);
+    EXPECT_EQ(b.player->current, "/s.mp4");
+    EXPECT_DOUBLE_EQ(b.player->interval, 0.05);
     b.browser.scroll(500);
     b.browser.mark(Edge::start);
     b.browser.load(QStringLiteral("/s.mp4"), 20);
-    EXPECT_EQ(b.browser.viewStart(), 500);
-    EXPECT_EQ(b.browser.duration(), 3600);
-    EXPECT_TRUE(b.browser.range());
+    EXPECT_TRUE(b.browser.viewStart() == 500 && b.browser.duration() == 3600 && b.browser.range());
     b.browser.load(std::nullopt, 1);
     EXPECT_EQ(b.player->current, std::nullopt);
-    EXPECT_EQ(b.browser.range(), std::nullopt);
-    EXPECT_EQ(b.browser.viewSpan(), 1);
+    EXPECT_TRUE(!b.browser.range() && b.browser.viewSpan() == 1);
 }
 
 TEST(StreamBrowserTest, ScrollShowAndZoomKeepTheViewInBounds)
@@ -71,38 +68,27 @@ TEST(StreamBrowserTest, ScrollShowAndZoomKeepTheViewInBounds)
     EXPECT_EQ(b.player->position, 3600);
 }
 
-TEST(StreamBrowserTest, ReportsMoveThePlayheadAndFollowThePage)
+TEST(StreamBrowserTest, ReportsMoveThePlayheadAndFollowThePageOnlyWhilePlaying)
 {
     Browser b(3600);
-    int moved = 0;
-    QObject::connect(&b.browser, &StreamBrowser::viewStartChanged, [&] { ++moved; });
-    b.player->report(240.05); // paused: no jump
-    EXPECT_EQ(b.browser.time(), 240.05);
-    EXPECT_EQ(b.browser.viewStart(), 0);
+    b.player->report(240.05); // paused
+    EXPECT_TRUE(b.browser.time() == 240.05 && b.browser.viewStart() == 0);
     b.player->play();
     b.browser.dragging = true;
     b.player->report(240.05);
     EXPECT_EQ(b.browser.viewStart(), 0);
-    EXPECT_EQ(moved, 0);
     b.browser.dragging = false;
     b.player->report(240.05);
     EXPECT_TRUE(b.browser.playing());
     EXPECT_DOUBLE_EQ(b.browser.viewStart(), 228.05);
     b.player->report(std::nan(""));
     EXPECT_EQ(b.browser.time(), 240.05);
-    EXPECT_EQ(moved, 1);
 }
 
 TEST(StreamBrowserTest, MarkingKeepsTheRangeOrderedAndInsideTheRecording)
 {
-    struct Row {
-        std::optional<TimeRange> range;
-        double playhead;
-        Edge edge;
-        TimeRange expected;
-    };
     // Length 100; the player may report beyond it or before 0.
-    const std::vector<Row> table{
+    const std::vector<std::tuple<std::optional<TimeRange>, double, Edge, TimeRange>> table{
         {std::nullopt, 0.4, Edge::end, {0, 0.4}},
         {std::nullopt, 99.7, Edge::start, {99.7, 100}},
         {std::nullopt, 50, Edge::start, {50, 51}},
@@ -112,14 +98,12 @@ TEST(StreamBrowserTest, MarkingKeepsTheRangeOrderedAndInsideTheRecording)
         {TimeRange{10, 20}, 130, Edge::start, {100, 100}},
         {std::nullopt, -3, Edge::end, {0, 0}},
     };
-    for (size_t i = 0; i < table.size(); ++i) {
+    for (const auto& [range, playhead, edge, expected] : table) {
         Browser b(100);
-        b.browser.show(50, table[i].range);
-        b.player->report(table[i].playhead);
-        b.browser.mark(table[i].edge);
-        ASSERT_TRUE(b.browser.range());
-        EXPECT_DOUBLE_EQ(b.browser.range()->lower, table[i].expected.lower) << "row " << i;
-        EXPECT_DOUBLE_EQ(b.browser.range()->upper, table[i].expected.upper) << "row " << i;
+        b.browser.show(50, range);
+        b.player->report(playhead);
+        b.browser.mark(edge);
+        EXPECT_EQ(b.browser.range(), expected) << playhead;
     }
 }
 
@@ -131,19 +115,16 @@ TEST_F(LifecycleTest, StartAndCloseSetUpTheViewModels)
     const QString package = openPackage(*model, "Stream");
     auto& player = static_cast<FakePlayer&>(model->browser().player());
     EXPECT_EQ(player.current, model->video());
-    EXPECT_NEAR(model->browser().duration(), 6, 0.1);
     EXPECT_NEAR(model->browser().viewSpan(), 6, 0.1);
     EXPECT_EQ(model->waves().video(), model->video());
     EXPECT_EQ(model->waves().cache(), package + "/cache/waves");
     model->frames().load(2);
-    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(package + "/cache/frames/2.jpg"); }));
     ASSERT_TRUE(waitUntil([&] { return model->frames().images().contains(2); }));
+    EXPECT_TRUE(waitUntil([&] { return QFileInfo::exists(package + "/cache/frames/2.jpg"); }));
 
     model->close();
-    EXPECT_EQ(player.current, std::nullopt);
-    EXPECT_EQ(model->browser().duration(), 1);
-    EXPECT_EQ(model->waves().video(), std::nullopt);
-    EXPECT_EQ(model->waves().cache(), std::nullopt);
+    EXPECT_TRUE(!player.current && model->browser().duration() == 1);
+    EXPECT_TRUE(!model->waves().video() && !model->waves().cache());
     EXPECT_TRUE(model->frames().images().contains(2));
 }
 
