@@ -90,6 +90,8 @@ Decoder openDecoder(const AVStream* stream, const QString& path, int threadType)
 
 QImage picture(const AVFrame* frame, double rotation, QSize box, const QString& path)
 {
+    if (frame->width <= 0 || frame->height <= 0)
+        throw unreadable(path);
     // Fit the upright picture into the box, then scale the stored picture to match.
     const bool turned = rotation == 90 || rotation == 270;
     const double uw = turned ? frame->height : frame->width, uh = turned ? frame->width : frame->height;
