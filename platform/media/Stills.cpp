@@ -156,7 +156,8 @@ private:
     }
 
     // The next decoded frame in time order; null at the end of the recording or on a stop.
-    AVFrame* next()
+    // Frames before `wanted` that no other frame refers to are not decoded at all.
+    AVFrame* next(double wanted)
     {
         while (!stop_) {
             const int received = avcodec_receive_frame(decoder_.get(), frame_.get());
@@ -168,8 +169,11 @@ private:
                 avcodec_send_packet(decoder_.get(), nullptr); // drain what the decoder holds
                 continue;
             }
-            if (packet_->stream_index == index_)
+            if (packet_->stream_index == index_) {
+                const int64_t at = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts;
+                decoder_->skip_frame = at != AV_NOPTS_VALUE && seconds(at) < wanted ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
                 avcodec_send_packet(decoder_.get(), packet_.get()); // a damaged packet is skipped
+            }
             av_packet_unref(packet_.get());
         }
         streaming_ = false;
@@ -186,7 +190,7 @@ private:
         if (!ahead && !restart(stamp(s)))
             return std::nullopt;
         Frame kept;
-        while (AVFrame* f = next()) {
+        while (AVFrame* f = next(s)) {
             last_ = f->best_effort_timestamp == AV_NOPTS_VALUE ? s : seconds(f->best_effort_timestamp);
             if (last_ >= s) {
                 // After a gap in the picture, the frame still shown at `s` is the one before.

@@ -23,8 +23,9 @@ public:
 // One decoder over a recording on a worker thread of its own, opened by the first request.
 // Waiting requests are served in time order, from where the last one left off: each
 // still is the nearest key frame read through the container's index (one packet, one
-// picture), or, where no key frame lies within a second, the frames decoded forward to it,
-// going on from the last one when the next request lies ahead in the same stretch.
+// picture), or, where no key frame lies within a second, the frames decoded forward to it
+// (skipping those no other frame refers to), going on from the last one when the next
+// request lies ahead in the same stretch.
 class StillDecoder final : public StillSource {
 public:
     StillDecoder(QString path, QSize box);
