@@ -14,15 +14,6 @@
 
 namespace {
 
-QCoreApplication& app()
-{
-    static int argc = 1;
-    static char name[] = "vantorel_bench";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication instance(argc, argv);
-    return instance;
-}
-
 bool ffmpeg(const QStringList& arguments)
 {
     QProcess process;
@@ -54,7 +45,6 @@ QString recording(int gop)
 // when it cannot be made.
 QString recordingFor(benchmark::State& state)
 {
-    app();
     const QString path = recording(int(state.range(0)));
     if (path.isEmpty())
         state.SkipWithError("ffmpeg could not make the recording");
@@ -143,7 +133,6 @@ double residentMegabytes(const char* field)
 // The resident memory that a strip of 1500 stills adds (a 16:9 recording: 240x135 each).
 void framesHolding1500(benchmark::State& state)
 {
-    app();
     double added = 0;
     for (auto _ : state) {
         const double before = residentMegabytes("VmRSS:");
@@ -161,3 +150,12 @@ void framesHolding1500(benchmark::State& state)
 BENCHMARK(framesHolding1500)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv); // the film strip's tasks resume through the event loop
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
