@@ -3,15 +3,6 @@
 
 #include "model/lifecycle/AppModel.h"
 
-// The background pipeline, transcription jobs and Ask AI.
-void AppModel::runPipeline(bool, bool, bool, bool, std::set<QString>) {}
-void AppModel::transcribeAgain(std::vector<QString>, QString) {}
-void AppModel::retry(const QString&) {}
-QCoro::Task<std::optional<QString>> AppModel::compose(QString, std::set<QString>, Cancel)
-{
-    co_return QStringLiteral("Ask AI is not available in this version yet.");
-}
-
 // Undo history.
 AppModel::Snapshot AppModel::snapshot() const
 {

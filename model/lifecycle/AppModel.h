@@ -66,6 +66,8 @@ struct Panels {
     std::function<Answer()> openItem;
 };
 
+class Transcriber;
+
 class AppModel : public QObject {
     Q_OBJECT
 public:
@@ -171,7 +173,7 @@ public:
     std::vector<QString> unsummarized() const;
     std::vector<QString> untranscribed() const;
 
-    // ---- the pipeline, transcription and Ask AI (not built yet) ----
+    // ---- the pipeline, transcription and Ask AI ----
     void runPipeline(bool ideasAgain, bool summariesAgain, bool transcribeNow, bool firstRun,
                      std::set<QString> summarize);
     void transcribeAgain(std::vector<QString> ids, QString engineKey);
@@ -304,6 +306,35 @@ private:
     void note(const QString& title, const QString& detail);
     void loadActivity();
 
+    // The pipeline: one run at a time, held in `pipeline_`.
+    struct Run {
+        QString video;  // the recording it works for
+        int generation; // the opening it works for
+        int number;     // its place among the runs started; the newest is in `pipeline_`
+        Cancel cancel;
+    };
+    struct RunRequest {
+        bool ideasAgain = false;
+        bool summariesAgain = false;
+        bool transcribeNow = false;
+        bool firstRun = false;
+        std::set<QString> summarize;
+    };
+    // Cancels the held run and holds a new one doing `work`.
+    void startRun(std::function<QCoro::Task<>(AppModel&, Run)> work);
+    QCoro::Task<> pipelineRun(RunRequest request, Run run);
+    QCoro::Task<> transcribeRun(std::vector<QString> ids, std::shared_ptr<const Transcriber> engine, QString key,
+                                Run run);
+    QCoro::Task<> transcribe(QString id, std::shared_ptr<const Transcriber> engine, QString key, Run run);
+    template <class T>
+    QCoro::Task<std::optional<T>> aiStep(const Run& run, QString status, JobLabel label,
+                                         std::function<QCoro::Task<T>(Trace&)> work);
+    // True while the opening a run works for is still the open one.
+    bool stillFor(const Run& run) const;
+    // Ends a run: a run that a newer one replaced leaves `working` and `status` to that one.
+    void endRun(const Run& run, std::optional<QString> status = std::nullopt);
+    void merge(const std::vector<Segment>& summaries);
+
     // Editing.
     Snapshot snapshot() const;
     void commit();
@@ -375,6 +406,7 @@ private:
     std::vector<Snapshot> undoStack_;
     std::vector<Snapshot> redoStack_;
     std::optional<TaskHandle> pipeline_;
+    int runs_ = 0; // pipeline runs started, for telling the held one
 
     // Bumped by every close(): work begun for an earlier opening (a start still loading,
     // a thumbnail task) sees the change and drops what it has.

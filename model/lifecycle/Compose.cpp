@@ -1,0 +1,66 @@
+// Ask AI: one Short cut from the user's instruction, added as an undoable edit.
+
+#include "core/services/Prompts.h"
+#include "model/lifecycle/Jobs.h"
+
+#include <QPointer>
+
+namespace {
+const QString closedMeanwhile = QStringLiteral("The stream was closed before the answer arrived.");
+}
+
+QCoro::Task<std::optional<QString>> AppModel::compose(QString instruction, std::set<QString> include, Cancel cancel)
+{
+    if (std::none_of(project_.segments.begin(), project_.segments.end(),
+                     [](const Segment& s) { return s.lines && !s.lines->empty(); }))
+        co_return QStringLiteral("No segment has a transcript yet.");
+
+    setComposing(true);
+    const QPointer<AppModel> self(this);
+    const int generation = generation_;
+    std::function<void(const QString&)> progress = [self](const QString& text) {
+        if (self)
+            self->setComposeStatus(text);
+    };
+    std::function<QCoro::Task<Short>(Trace&)> work = [instruction, project = project_, include, onScreen = selection_,
+                                                      progress, cancel](Trace& trace) {
+        return Analyst::compose(instruction, project, include, onScreen, &trace, progress, cancel);
+    };
+
+    std::optional<Short> made;
+    QString failure;
+    try {
+        made = co_await runJob<Short>({QStringLiteral("ask"), QStringLiteral("Ask AI for a Short"), instruction,
+                                       Analyst::editModel(),
+                                       Rerun{Rerun::Ask{instruction, std::vector<QString>(include.begin(), include.end())}}},
+                                      std::move(work), cancel);
+    } catch (const Fail& fail) {
+        failure = fail.errorDescription;
+    }
+    if (!self)
+        co_return failure.isEmpty() ? closedMeanwhile : failure;
+
+    // An answer for a recording that was closed or replaced meanwhile makes no Short in
+    // whatever is open now.
+    if (made && generation != generation_) {
+        made.reset();
+        failure = closedMeanwhile;
+    }
+    if (made) {
+        commit(); // after the answer, so one undo removes exactly the new Short
+        Project next = project_;
+        next.shorts.push_back(*made);
+        setProject(std::move(next));
+        setActiveShort(made->id);
+        setSelectedCut(std::nullopt);
+        save();
+        if (mode_ != Mode::shortClip)
+            assignMode(Mode::shortClip);
+        showShort(0);
+    }
+    setComposing(false);
+    setComposeStatus(QString());
+    if (made)
+        co_return std::nullopt;
+    co_return failure;
+}
