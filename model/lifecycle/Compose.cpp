@@ -27,13 +27,14 @@ QCoro::Task<std::optional<QString>> AppModel::compose(QString instruction, std::
         return Analyst::compose(instruction, project, include, onScreen, &trace, progress, cancel);
     };
 
+    // Every argument of an awaited call is named: GCC 12 destroys a temporary made inside
+    // a co_await expression twice.
+    const JobLabel label{QStringLiteral("ask"), QStringLiteral("Ask AI for a Short"), instruction, Analyst::editModel(),
+                         Rerun{Rerun::Ask{instruction, std::vector<QString>(include.begin(), include.end())}}};
     std::optional<Short> made;
     QString failure;
     try {
-        made = co_await runJob<Short>({QStringLiteral("ask"), QStringLiteral("Ask AI for a Short"), instruction,
-                                       Analyst::editModel(),
-                                       Rerun{Rerun::Ask{instruction, std::vector<QString>(include.begin(), include.end())}}},
-                                      std::move(work), cancel);
+        made = co_await runJob<Short>(label, work, cancel);
     } catch (const Fail& fail) {
         failure = fail.errorDescription;
     }

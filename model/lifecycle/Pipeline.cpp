@@ -40,9 +40,12 @@ void AppModel::startRun(std::function<QCoro::Task<>(AppModel&, Run)> work)
     const int number = ++runs_;
     pipeline_ = TaskHandle::start([self = QPointer<AppModel>(this), work = std::move(work), video = *video_,
                                    generation = generation_, number](Cancel cancel) -> QCoro::Task<> {
-        // The handle keeps this callable alive until the run has ended.
-        if (self)
-            co_await work(*self, Run{video, generation, number, cancel});
+        // The handle keeps this callable alive until the run has ended. Every argument is
+        // named: GCC 12 destroys a temporary made inside a co_await expression twice.
+        if (!self)
+            co_return;
+        const Run run{video, generation, number, cancel};
+        co_await work(*self, run);
     });
 }
 
@@ -72,7 +75,7 @@ QCoro::Task<std::optional<T>> AppModel::aiStep(const Run& run, QString status, J
     std::optional<T> value;
     std::optional<QString> failure;
     try {
-        value = co_await runJob<T>(std::move(label), std::move(work), run.cancel);
+        value = co_await runJob<T>(label, work, run.cancel);
     } catch (const Fail& fail) {
         failure = fail.errorDescription;
     }
@@ -134,11 +137,10 @@ QCoro::Task<> AppModel::pipelineRun(RunRequest request, Run run)
         std::function<QCoro::Task<std::vector<Segment>>(Trace&)> describe = [copy, cancel = run.cancel](Trace& trace) {
             return Analyst::summarize(copy, std::nullopt, &trace, cancel);
         };
-        const auto described = co_await aiStep(
-            run, QStringLiteral("Summarizing %1 segment%2").arg(n).arg(plural(n)),
-            {QStringLiteral("summarize"), QStringLiteral("Summarize every segment"), QString(), Analyst::summaryModel(),
-             Rerun{Rerun::Summarize{}}},
-            std::move(describe));
+        const QString status = QStringLiteral("Summarizing %1 segment%2").arg(n).arg(plural(n));
+        const JobLabel label{QStringLiteral("summarize"), QStringLiteral("Summarize every segment"), QString(),
+                             Analyst::summaryModel(), Rerun{Rerun::Summarize{}}};
+        const auto described = co_await aiStep(run, status, label, describe);
         if (!described)
             co_return;
         merge(*described);
@@ -162,11 +164,10 @@ QCoro::Task<> AppModel::pipelineRun(RunRequest request, Run run)
                                                                              cancel = run.cancel](Trace& trace) {
             return Analyst::summarize(copy, chosen, &trace, cancel);
         };
-        const auto described = co_await aiStep(
-            run, QStringLiteral("Summarizing segment") + s + u' ' + list,
-            {QStringLiteral("summarize"), QStringLiteral("Summarize segment") + s + u' ' + list, QString(),
-             Analyst::summaryModel(), Rerun{Rerun::Summarize{ids}}},
-            std::move(describe));
+        const QString status = QStringLiteral("Summarizing segment") + s + u' ' + list;
+        const JobLabel label{QStringLiteral("summarize"), QStringLiteral("Summarize segment") + s + u' ' + list,
+                             QString(), Analyst::summaryModel(), Rerun{Rerun::Summarize{ids}}};
+        const auto described = co_await aiStep(run, status, label, describe);
         if (!described)
             co_return;
         merge(*described);
@@ -180,10 +181,10 @@ QCoro::Task<> AppModel::pipelineRun(RunRequest request, Run run)
         std::function<QCoro::Task<std::vector<Idea>>(Trace&)> look = [copy, cancel = run.cancel](Trace& trace) {
             return Analyst::ideas(copy, &trace, cancel);
         };
-        const auto found = co_await aiStep(run, QStringLiteral("Looking for Short ideas"),
-                                           {QStringLiteral("ideas"), QStringLiteral("Look for Short ideas"), QString(),
-                                            Analyst::editModel(), Rerun{Rerun::Ideas{}}},
-                                           std::move(look));
+        const QString status = QStringLiteral("Looking for Short ideas");
+        const JobLabel label{QStringLiteral("ideas"), QStringLiteral("Look for Short ideas"), QString(),
+                             Analyst::editModel(), Rerun{Rerun::Ideas{}}};
+        const auto found = co_await aiStep(run, status, label, look);
         if (!found)
             co_return;
         // Ideas that a Short was opened from stay, so the Short keeps its link to them;

@@ -31,15 +31,15 @@ QCoro::Task<> AppModel::transcribe(QString id, std::shared_ptr<const Transcriber
         return Pipeline::transcribe(segment, video, language, hint, engine, &trace, cancel);
     };
 
+    const JobLabel label{QStringLiteral("transcribe"), QStringLiteral("Transcribe segment ") + id,
+                         ::clock(segment.start) + QStringLiteral(" to ") + ::clock(segment.end), engine->name(),
+                         Rerun{Rerun::Transcribe{id, key}}};
+
     const QPointer<AppModel> self(this);
     std::optional<Pipeline::Transcript> result;
     std::optional<QString> failure;
     try {
-        result = co_await runJob<Pipeline::Transcript>(
-            {QStringLiteral("transcribe"), QStringLiteral("Transcribe segment ") + id,
-             ::clock(segment.start) + QStringLiteral(" to ") + ::clock(segment.end), engine->name(),
-             Rerun{Rerun::Transcribe{id, key}}},
-            std::move(work), run.cancel);
+        result = co_await runJob<Pipeline::Transcript>(label, work, run.cancel);
     } catch (const Fail& fail) {
         failure = fail.errorDescription;
     }
