@@ -41,10 +41,7 @@ protected:
     void SetUp() override
     {
         LifecycleTest::SetUp();
-        // Transcribed to nothing, so the pipeline that every opening starts has no work.
-        Segment quiet = segment("01", 0, 2.5, {1});
-        quiet.lines = std::vector<Line>{};
-        package = openPackage(*model, "Stream", plainClip(), {quiet});
+        package = openPackage(*model, "Stream");
         ASSERT_EQ(model->problem(), std::nullopt);
     }
     QList<QByteArray> logLines() const { return readFile(package + "/activity.jsonl").split('\n'); }

@@ -87,11 +87,13 @@ using testfiles::readFile;
 using testfiles::uuid;
 using testfiles::writeFile;
 
-// A project of `video` with two marker segments.
+// A project of `video` with two marker segments. It transcribes nothing by itself, so the
+// pipeline that every opening starts leaves it alone.
 inline Project projectOf(const QString& video, std::vector<Segment> segments = {segment("01", 0, 2.5, {1}),
                                                                                 segment("02", 3, 5.5, {4})})
 {
     Project p;
+    p.autoTranscribe = false;
     p.video = video;
     p.markersName = QStringLiteral("Stream.csv");
     p.markersCSV = QStringLiteral("0:00:01\n0:00:04\n");

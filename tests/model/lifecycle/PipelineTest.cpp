@@ -1,0 +1,283 @@
+// The background pipeline from a marker file to Short ideas, transcribing again, and Ask
+// AI: the real ffmpeg on a generated clip, a stand-in whisper-cli and the fake gateway.
+
+#include "model/lifecycle/LifecycleTesting.h"
+#include "support/Await.h"
+#include "support/Env.h"
+#include "support/FakeServer.h"
+
+using namespace lifecycle;
+
+namespace {
+
+const QByteArray chat = "/api/v1/chat/completions";
+const QString whisperName = "whisper (on this computer)";
+
+// Call n (counted in $WHISPER_COUNT) waits the n-th of the seconds in $WHISPER_SLEEP (the
+// last one repeats), fails when $WHISPER_FAIL lists n, and else writes two lines, the
+// second ending long after any segment does.
+const QByteArray whisper = R"(#!/bin/sh
+while [ $# -gt 0 ]; do if [ "$1" = "-of" ]; then base="$2"; fi; shift; done
+n=$(( $(cat "$WHISPER_COUNT" 2>/dev/null || echo 0) + 1 )); echo $n > "$WHISPER_COUNT"
+pause=0; i=0; for p in $WHISPER_SLEEP; do i=$((i+1)); if [ $i -le $n ]; then pause=$p; fi; done
+sleep $pause
+case " $WHISPER_FAIL " in *" $n "*) echo "whisper_init: failed to load model" >&2; exit 3;; esac
+printf '{"transcription":[{"offsets":{"from":500,"to":1500},"text":" hello chat "},{"offsets":{"from":1500,"to":90000},"text":" goodbye "}]}' > "$base.json"
+)";
+
+QByteArray completion(const std::string& content, double cost)
+{
+    const Json reply = {{"choices", Json::array({{{"message", {{"content", content}}}}})}, {"usage", {{"cost", cost}}}};
+    return QByteArray::fromStdString(reply.dump());
+}
+const QByteArray summaries = completion(
+    R"({"segments":[{"id":"01","short":"Hello chat","long":"A greeting.","energy":"calm","type":"banter","key_line":"01.01"},
+                    {"id":"02","short":"Goodbye","unsure":"a word","key_line":"02.02"}]})", 0.01);
+const QByteArray ideas = completion(
+    R"({"ideas":[{"title":"Hi and bye","cuts":[{"from":"01.01","to":"01.01"},{"from":"02.02","to":"02.02"}]}]})", 0.02);
+
+Segment heard(const QString& id, double start)
+{
+    Segment s = segment(id, start, start + 2.5);
+    s.lines = std::vector<Line>{{start + 0.5, start + 1.5, "hello chat"}, {start + 1.5, start + 2.5, "goodbye"}};
+    return s;
+}
+
+class PipelineTest : public LifecycleTest {
+protected:
+    QTemporaryDir bin, home;
+    FakeServer server;
+    ScopedEnv tools{"VANTOREL_TOOL_DIRS", bin.path().toUtf8()};
+    ScopedEnv homeFolder{"HOME", home.path().toUtf8()};
+    ScopedEnv api{"VANTOREL_API_BASE", server.base().toUtf8()};
+    ScopedEnv key{"OPENROUTER_API_KEY", QByteArray("sk-or-test")};
+    ScopedEnv count{"WHISPER_COUNT", bin.filePath("count").toUtf8()};
+    std::unique_ptr<AppModel> model = makeModel();
+    QStringList statuses;
+
+    void SetUp() override
+    {
+        LifecycleTest::SetUp();
+        ASSERT_TRUE(writeFile(bin.filePath("whisper-cli"), whisper, true));
+        ASSERT_TRUE(writeFile(home.filePath(".whisper-models/ggml-large-v3-turbo.bin"), "model"));
+        QObject::connect(model.get(), &AppModel::statusChanged, [this] { statuses << model->status(); });
+    }
+    // A new stream from its marker file: segments 01 (0-2.5 s) and 02 (3-5.5 s).
+    void createStream()
+    {
+        const QString video = copy(plainClip(), root + "/Stream.mp4");
+        writeFile(root + "/Stream.csv", "Time,Name\n0:00:01,a\n0:00:04,b\n");
+        QCoro::waitFor(model->create(video, root + "/Stream.csv", "Chat says hi", 1, 1.5, true, true, true));
+        ASSERT_TRUE(model->pipeline());
+    }
+    // A transcribed stream, opened; its own run has nothing to do.
+    QString openHeard(const QString& name, const std::function<void(Project&)>& change = {})
+    {
+        Project p = projectOf(copy(plainClip(), root + u'/' + name + ".mp4"), {heard("01", 0), heard("02", 3)});
+        if (change)
+            change(p);
+        const QString package = writePackage(root + u'/' + name + ".vtrl", p);
+        QCoro::waitFor(model->openProject(package));
+        finish();
+        return package;
+    }
+    void finish() { await(model->pipeline()->done()); }
+    const Segment& segmentAt(size_t i) const { return model->project().segments.at(i); }
+};
+
+TEST_F(PipelineTest, MainRoadFromMarkersToIdeas)
+{
+    server.reply(chat, 200, summaries);
+    server.reply(chat, 200, ideas);
+    createStream();
+    finish();
+
+    EXPECT_EQ(statuses, (QStringList{"Transcribing 1 of 2", "Transcribing 2 of 2", "Summarizing 2 segments",
+                                     "Looking for Short ideas", ""}));
+    EXPECT_FALSE(model->working());
+    const Project saved = Project::load(*model->file());
+    ASSERT_EQ(saved.segments.size(), 2u);
+    EXPECT_EQ(saved.segments[1].lines, (std::vector<Line>{{3.5, 4.5, "hello chat"}, {4.5, 5.5, "goodbye"}}))
+        << "moved to recording time, no line ending after its segment";
+    EXPECT_GT(saved.segments[1].peaks.value_or("").size(), 40);
+    EXPECT_EQ(saved.segments[0].title, "Hello chat");
+    EXPECT_EQ(saved.segments[0].keyLine, 0);
+    EXPECT_EQ(saved.segments[1].unsure, "a word");
+    EXPECT_TRUE(saved.analyzed);
+    EXPECT_EQ(saved.ideated, true);
+    ASSERT_EQ(saved.ideas.size(), 1u);
+    EXPECT_EQ(saved.ideas[0].cuts.size(), 2u);
+
+    QList<QByteArray> lines = readFile(*model->file() + "/activity.jsonl").split('\n');
+    ASSERT_EQ(lines.takeLast(), "");
+    QStringList seen;
+    std::vector<std::optional<Rerun>> reruns;
+    for (const QByteArray& line : lines) {
+        Job job;
+        json::read(json::parse(line), job);
+        seen << QStringList{job.kind, job.title, job.detail, job.engine, job.state,
+                            QString::number(job.cost.value_or(0))}.join(" | ");
+        reruns.push_back(job.rerun);
+        EXPECT_EQ(job, model->jobs().at(model->jobs().size() - reruns.size())) << "the same as in the window";
+    }
+    EXPECT_EQ(seen, (QStringList{
+                        "transcribe | Transcribe segment 01 | 0:00:00 to 0:00:02 | " + whisperName + " | done | 0",
+                        "transcribe | Transcribe segment 02 | 0:00:03 to 0:00:05 | " + whisperName + " | done | 0",
+                        "summarize | Summarize every segment |  | anthropic/claude-haiku-5.5 | done | 0.01",
+                        "ideas | Look for Short ideas |  | anthropic/claude-sonnet-5.5 | done | 0.02"}));
+    EXPECT_EQ(reruns, (std::vector<std::optional<Rerun>>{Rerun{Rerun::Transcribe{"01", "whisper"}},
+                                                         Rerun{Rerun::Transcribe{"02", "whisper"}},
+                                                         Rerun{Rerun::Summarize{}}, Rerun{Rerun::Ideas{}}}));
+}
+
+TEST_F(PipelineTest, AFailedSegmentIsCountedAtTheEndAndCanBeRetried)
+{
+    ScopedEnv fail{"WHISPER_FAIL", QByteArray("1")};
+    server.reply(chat, 200, summaries);
+    server.reply(chat, 200, ideas);
+    createStream();
+    finish();
+    EXPECT_EQ(model->status(), "1 segment could not be transcribed");
+    EXPECT_EQ(segmentAt(0).error, "whisper-cli stopped with an error. whisper_init: failed to load model");
+    EXPECT_EQ(model->jobs().back().state, "failed");
+
+    model->retry("01");
+    finish();
+    EXPECT_EQ(segmentAt(0).error, std::nullopt);
+    EXPECT_TRUE(segmentAt(0).lines.has_value());
+    EXPECT_EQ(model->status(), "");
+    EXPECT_EQ(server.requests(chat).size(), 2u) << "a retry runs no AI step";
+}
+
+TEST_F(PipelineTest, StoppingFinishesTheSegmentUnderWayAndNothingMore)
+{
+    ScopedEnv slow{"WHISPER_SLEEP", QByteArray("0.4")};
+    createStream();
+    ASSERT_TRUE(waitUntil([&] { return !model->jobs().empty(); }));
+    model->cancelWork();
+    finish();
+    EXPECT_TRUE(segmentAt(0).lines.has_value());
+    EXPECT_FALSE(segmentAt(1).lines.has_value());
+    EXPECT_TRUE(server.requests(chat).empty());
+    EXPECT_FALSE(model->working());
+    EXPECT_EQ(model->status(), "");
+}
+
+TEST_F(PipelineTest, AReplacedRunLeavesWorkingAndStatusToTheNewOne)
+{
+    ScopedEnv slow{"WHISPER_SLEEP", QByteArray("0.2 0.8")};
+    createStream();
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(bin.filePath("count")); })); // the first run's whisper-cli
+    model->runPipeline(false, false, false, false, {});
+    ASSERT_TRUE(waitUntil([&] { return model->jobs().back().state == "done"; })); // the first run's segment
+    EXPECT_TRUE(model->working());
+    EXPECT_EQ(model->status(), "Transcribing 1 of 2");
+    finish();
+    EXPECT_FALSE(model->working());
+}
+
+TEST_F(PipelineTest, AnotherRecordingOpenedMidSummaryGetsNothingOfTheOldRun)
+{
+    server.hang(chat);
+    createStream();
+    ASSERT_TRUE(waitUntil([&] { return server.requests(chat).size() == 1; }));
+    const TaskHandle old = *model->pipeline();
+    const QString first = *model->file();
+    const QString other = openHeard("Other");
+    await(old.done());
+    EXPECT_EQ(model->file(), other);
+    EXPECT_EQ(model->project().segments[0].title, "");
+    EXPECT_TRUE(model->jobs().empty());
+    EXPECT_FALSE(QFile::exists(other + "/activity.jsonl"));
+    EXPECT_EQ(model->problem(), std::nullopt);
+    EXPECT_FALSE(Project::load(first).analyzed);
+}
+
+TEST_F(PipelineTest, LookingAgainReplacesOnlyTheIdeasNoShortWasOpenedFrom)
+{
+    for (const bool opened : {true, false}) {
+        server.reply(chat, 200, ideas);
+        openHeard(opened ? "Opened" : "Unopened", [&](Project& p) {
+            for (int n = 1; n <= 3; ++n)
+                p.ideas.push_back({uuid(n), QString("Idea %1").arg(n), "", "", "", {}});
+            if (opened)
+                p.shorts.push_back({uuid(9), "Mine", uuid(2), {}, std::nullopt});
+        });
+        model->runPipeline(true, false, false, false, {});
+        finish();
+        QStringList titles;
+        for (const Idea& idea : model->project().ideas)
+            titles << idea.title;
+        EXPECT_EQ(titles, opened ? QStringList({"Idea 2", "Hi and bye"}) : QStringList{"Hi and bye"});
+        EXPECT_EQ(model->project().ideated, true);
+    }
+}
+
+TEST_F(PipelineTest, TranscribingAgainSaysHowItWent)
+{
+    const QString unchanged = " again. Summaries are unchanged; Stream \u25B8 Summarize Segments Again refreshes them";
+    struct Row {
+        std::vector<QString> ids;
+        QByteArray fail;
+        QString toast;
+    };
+    const Row rows[] = {{{"01"}, "", "Transcribed 1 segment" + unchanged},
+                        {{"01", "02", "zz"}, "2", "1 of 3 could not be transcribed again. See Activity"},
+                        {{}, "", "Transcribed 0 segments" + unchanged}};
+    int n = 0;
+    for (const Row& row : rows) {
+        ScopedEnv fail{"WHISPER_FAIL", row.fail};
+        QFile::remove(bin.filePath("count"));
+        openHeard(QString("Again %1").arg(++n));
+        statuses.clear();
+        model->transcribeAgain(row.ids, "whisper");
+        finish();
+        EXPECT_EQ(model->toast(), row.toast);
+        if (!row.ids.empty()) {
+            EXPECT_EQ(statuses.front(), QString("Transcribing 1 of %1 again with ").arg(row.ids.size()) + whisperName);
+        }
+        EXPECT_FALSE(model->working());
+        if (!row.fail.isEmpty()) {
+            EXPECT_TRUE(segmentAt(1).lines && segmentAt(1).error) << "a failed transcription keeps the old lines";
+        }
+    }
+
+    // Closed while the last segment is under way: no notice.
+    ScopedEnv slow{"WHISPER_SLEEP", QByteArray("0.3")};
+    model->setToast(std::nullopt);
+    model->transcribeAgain({"01"}, "whisper");
+    ASSERT_TRUE(waitUntil([&] { return !model->jobs().empty(); }));
+    model->close();
+    finish();
+    EXPECT_EQ(model->toast(), std::nullopt);
+}
+
+TEST_F(PipelineTest, AskAIAddsTheShortOrSaysWhyNot)
+{
+    const QString package = openHeard("Ask");
+    server.reply(chat, 200, completion(R"({"title":"Greeting","cuts":[{"from":"02.01","to":"02.02"}]})", 0.03));
+    EXPECT_EQ(await(model->compose("the greeting", {"02", "01"})), std::nullopt);
+    ASSERT_EQ(model->project().shorts.size(), 1u);
+    EXPECT_EQ(model->activeShort(), model->project().shorts[0].id);
+    EXPECT_EQ(model->mode(), Mode::shortClip);
+    EXPECT_EQ(Project::load(package).shorts, model->project().shorts);
+    EXPECT_EQ(model->jobs()[0].rerun, (Rerun{Rerun::Ask{"the greeting", {"01", "02"}}}));
+    EXPECT_FALSE(model->composing());
+
+    // Stopped while asked, and answered after the stream was closed: no Short either way.
+    server.hang(chat);
+    const Cancel stop = Cancel::make();
+    auto stopping = QObject::connect(&server, &FakeServer::received, [&] { stop.cancel(); });
+    EXPECT_EQ(await(model->compose("more", {}, stop)), "The request was cancelled.");
+    EXPECT_EQ(model->jobs()[0].state, "cancelled");
+    QObject::disconnect(stopping);
+    server.reply(chat, 200, completion(R"({"title":"Late","cuts":[{"from":"01.01","to":"01.02"}]})", 0.03));
+    QObject::connect(&server, &FakeServer::received, model.get(), [&] { model->close(); });
+    EXPECT_EQ(await(model->compose("late", {"01"})), "The stream was closed before the answer arrived.");
+    EXPECT_EQ(Project::load(package).shorts.size(), 1u);
+    EXPECT_FALSE(model->composing());
+
+    EXPECT_EQ(await(model->compose("anything", {})), "No segment has a transcript yet.");
+}
+
+} // namespace
