@@ -327,7 +327,7 @@ private:
                                 Run run);
     QCoro::Task<> transcribe(QString id, std::shared_ptr<const Transcriber> engine, QString key, Run run);
     template <class T>
-    QCoro::Task<std::optional<T>> aiStep(const Run& run, QString status, JobLabel label,
+    QCoro::Task<std::optional<T>> aiStep(Run run, QString status, JobLabel label,
                                          std::function<QCoro::Task<T>(Trace&)> work);
     // True while the opening a run works for is still the open one.
     bool stillFor(const Run& run) const;

@@ -66,7 +66,7 @@ void AppModel::endRun(const Run& run, std::optional<QString> status)
 // One AI step as a job. Nothing when the run must end here (the step failed, or the
 // recording changed while it was asked); the run's ending is then done.
 template <class T>
-QCoro::Task<std::optional<T>> AppModel::aiStep(const Run& run, QString status, JobLabel label,
+QCoro::Task<std::optional<T>> AppModel::aiStep(Run run, QString status, JobLabel label,
                                                std::function<QCoro::Task<T>(Trace&)> work)
 {
     if (run.number == runs_)
