@@ -189,6 +189,19 @@ TEST_F(PipelineTest, LookingAgainReplacesOnlyTheIdeasNoShortWasOpenedFrom)
     }
 }
 
+TEST_F(PipelineTest, AFailedSummaryStopsTheRunAndIsShown)
+{
+    ScopedEnv noKey{"OPENROUTER_API_KEY", QByteArray()};
+    openHeard("Keyless");
+    model->runPipeline(true, true, false, false, {});
+    finish();
+    ASSERT_EQ(model->jobs().size(), 1u) << "no idea step after a failed summary";
+    EXPECT_EQ(model->jobs()[0].state, "failed");
+    EXPECT_EQ(model->problem(), model->jobs()[0].error);
+    EXPECT_EQ(model->status(), "");
+    EXPECT_FALSE(model->working());
+}
+
 TEST_F(PipelineTest, TranscribingAgainSaysHowItWent)
 {
     const QString unchanged = " again. Summaries are unchanged; Stream \u25B8 Summarize Segments Again refreshes them";
