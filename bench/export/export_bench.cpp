@@ -2,15 +2,14 @@
 // its start and near its end (the time should not grow with where they lie), and the same
 // job as one hand-written ffmpeg command.
 
+#include "bench/QtMain.h"
 #include "model/editing/Composition.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QCoro/QCoroTask>
 #include <benchmark/benchmark.h>
-#include <clocale>
 #include <sys/resource.h>
 
 namespace {
@@ -106,10 +105,5 @@ BENCHMARK(handWritten)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    std::setlocale(LC_NUMERIC, "C");
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }

@@ -3,6 +3,7 @@
 // cuts made one after the other. The difference is the run's own work per segment: jobs,
 // the activity log, peaks, moving the lines, saving the project after every segment.
 
+#include "bench/QtMain.h"
 #include "core/services/Audio.h"
 #include "core/services/Tool.h"
 #include "model/lifecycle/AppModel.h"
@@ -14,7 +15,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
-#include <clocale>
 #include <sys/resource.h>
 
 namespace {
@@ -172,10 +172,5 @@ BENCHMARK(externalPrograms)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseR
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    std::setlocale(LC_NUMERIC, "C");
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }

@@ -1,6 +1,7 @@
 // Film-strip stills over a 1080p H.264 recording of ten minutes: one open decoder serving
 // 100 seconds against one ffmpeg process per still, and the memory of a full strip.
 
+#include "bench/QtMain.h"
 #include "model/editing/Frames.h"
 
 #include <QCoreApplication>
@@ -153,9 +154,5 @@ BENCHMARK(framesHolding1500)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv); // the film strip's tasks resume through the event loop
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }
