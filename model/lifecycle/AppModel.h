@@ -182,11 +182,11 @@ public:
     // request (the Ask AI sheet's or the activity window's Stop).
     QCoro::Task<std::optional<QString>> compose(QString instruction, std::set<QString> include, Cancel cancel = {});
 
-    // ---- undo history (not built yet) ----
+    // ---- undo history ----
     void undo();
     void redo();
 
-    // ---- Short tabs (not built yet) ----
+    // ---- Short tabs ----
     std::vector<Short> openShorts() const;
     void newShort();
     void closeTab(const QUuid& id);
@@ -199,7 +199,7 @@ public:
     void rename(const QUuid& id, const QString& title);
     void deleteShort(const QUuid& id);
 
-    // ---- cut editing (not built yet) ----
+    // ---- cut editing ----
     std::vector<Cut> cuts() const;
     void addRange();
     void splitAtPlayhead();
@@ -209,7 +209,7 @@ public:
     void trim(const QUuid& cut, Edge edge, double to, std::optional<double> snapWithin);
     void endTrim(const QUuid& cut, Edge edge);
 
-    // ---- segment edits (not built yet) ----
+    // ---- segment edits ----
     void addSegment(TimeRange range);
     void rate(const QString& id, std::optional<int> rating);
     bool touchesNext(const QString& id) const;
@@ -339,6 +339,13 @@ private:
     Snapshot snapshot() const;
     void commit();
     void restore(const Snapshot& snapshot);
+    // The follow-up of every cut edit: saves, and in Short mode shows the edited Short
+    // again from `keeping` (a Short time; the playhead when none).
+    void edited(std::optional<double> keeping);
+    // The start and end of every transcript line, segment by segment, in stored order.
+    std::vector<double> snapPoints() const;
+    // Makes the leftmost open tab active after the active Short was closed or deleted.
+    void activateFirstOpen();
     void tick(double seconds);
     void follow();
 
