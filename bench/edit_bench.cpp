@@ -1,0 +1,132 @@
+// One drag of a cut's edge on a large project (300 transcribed segments, 40 Shorts): a
+// step of the drag, which runs at pointer rate, and its end (undo point and save).
+
+#include "model/lifecycle/AppModel.h"
+
+#include <QCoreApplication>
+#include <QCoro/QCoroTask>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+
+namespace {
+
+// A player that plays nothing: the model's own work is what is measured.
+class SilentPlayer : public Player {
+public:
+    void setSource(const std::optional<QString>& path) override { current = path; }
+    std::optional<QString> source() const override { return current; }
+    void play() override {}
+    void pause() override {}
+    void seek(double seconds) override { position = seconds; }
+    double time() const override { return position; }
+    double rate() const override { return 0; }
+    void setVolume(float) override {}
+    float volume() const override { return 1; }
+    void setReportInterval(double) override {}
+    double reportInterval() const override { return 1.0 / 30; }
+
+private:
+    std::optional<QString> current;
+    double position = 0;
+};
+
+Project largeProject(const QString& video)
+{
+    Project p;
+    p.video = video;
+    p.markersName = QStringLiteral("Stream.csv");
+    p.duration = 36000;
+    p.analyzed = true;
+    p.ideated = true;
+    p.autoSummarize = false;
+    p.autoIdeas = false;
+    for (int s = 0; s < 300; ++s) {
+        Segment seg;
+        seg.id = QString::asprintf("%02d", s + 1);
+        seg.start = s * 120.0;
+        seg.end = seg.start + 110;
+        seg.markers = {seg.start + 80};
+        std::vector<Line> lines;
+        for (int l = 0; l < 100; ++l)
+            lines.push_back({seg.start + l * 1.05, seg.start + l * 1.05 + 0.95,
+                             QStringLiteral("line %1 of the transcript, with a few more words in it").arg(l)});
+        seg.lines = std::move(lines);
+        seg.peaks = QByteArray(2200, '\x20');
+        seg.title = QStringLiteral("A title");
+        seg.summary = QStringLiteral("Two or three sentences about what happens in this part of the stream.");
+        p.segments.push_back(std::move(seg));
+    }
+    for (int n = 0; n < 40; ++n) {
+        Short s;
+        s.id = QUuid::createUuid();
+        s.title = QStringLiteral("Short %1").arg(n);
+        for (int c = 0; c < 6; ++c) {
+            const double at = (n * 7 + c) * 120.0 + 20;
+            s.cuts.push_back({QUuid::createUuid(), at, at + 8, QStringLiteral("hook")});
+        }
+        p.shorts.push_back(std::move(s));
+    }
+    return p;
+}
+
+// The large project, opened from a package in a temporary folder (with its own settings
+// and data folders), beside a short clip that stands in for the recording.
+struct Opened {
+    QTemporaryDir dir;
+    std::unique_ptr<AppModel> model;
+    Opened()
+    {
+        qputenv("XDG_CONFIG_HOME", (dir.path() + "/config").toUtf8());
+        qputenv("XDG_DATA_HOME", (dir.path() + "/data").toUtf8());
+        qputenv("VANTOREL_API_BASE", "http://127.0.0.1:9");
+        static int argc = 1;
+        static char name[] = "vantorel_bench";
+        static char* argv[] = {name, nullptr};
+        if (!QCoreApplication::instance())
+            new QCoreApplication(argc, argv);
+        const QString video = dir.path() + "/Stream.mp4";
+        QProcess::execute("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "testsrc=size=160x90:rate=10:duration=2",
+                                     "-c:v", "mpeg4", video});
+        const QString package = dir.path() + "/Stream.vtrl";
+        largeProject(video).save(package);
+        model = std::make_unique<AppModel>(std::make_unique<SilentPlayer>(), std::make_unique<SilentPlayer>());
+        QCoro::waitFor(model->openProject(package));
+        if (model->problem())
+            qFatal("%s", qPrintable(*model->problem()));
+    }
+};
+
+Opened& opened()
+{
+    static Opened once;
+    return once;
+}
+
+void trimStep(benchmark::State& state)
+{
+    AppModel& model = *opened().model;
+    const QUuid cut = model.cuts()[2].id;
+    const double start = model.cuts()[2].start;
+    model.trim(cut, Edge::start, start, 0.4); // the drag's first step: the undo point
+    int n = 0;
+    for (auto _ : state)
+        model.trim(cut, Edge::start, start - 3 + (n++ % 60) * 0.1, 0.4);
+    model.endTrim(cut, Edge::start);
+}
+BENCHMARK(trimStep)->Unit(benchmark::kMicrosecond);
+
+void dragStartAndEnd(benchmark::State& state)
+{
+    AppModel& model = *opened().model;
+    const QUuid cut = model.cuts()[2].id;
+    const double end = model.cuts()[2].end;
+    int n = 0;
+    for (auto _ : state) {
+        model.trim(cut, Edge::end, end + (n++ % 2), 0.4);
+        model.endTrim(cut, Edge::end);
+    }
+}
+BENCHMARK(dragStartAndEnd)->Unit(benchmark::kMillisecond);
+
+} // namespace
