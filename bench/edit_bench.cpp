@@ -1,6 +1,7 @@
 // One drag of a cut's edge on a large project (300 transcribed segments, 40 Shorts): a
 // step of the drag, which runs at pointer rate, and its end (undo point and save).
 
+#include "LargeProject.h"
 #include "model/lifecycle/AppModel.h"
 
 #include <QCoreApplication>
@@ -31,32 +32,15 @@ private:
     double position = 0;
 };
 
-Project largeProject(const QString& video)
+// The large project with 40 Shorts of 6 cuts each; the pipeline finds nothing to do in it.
+Project withShorts(const QString& video)
 {
-    Project p;
+    Project p = largeProject();
     p.video = video;
-    p.markersName = QStringLiteral("Stream.csv");
-    p.duration = 36000;
     p.analyzed = true;
     p.ideated = true;
     p.autoSummarize = false;
     p.autoIdeas = false;
-    for (int s = 0; s < 300; ++s) {
-        Segment seg;
-        seg.id = QString::asprintf("%02d", s + 1);
-        seg.start = s * 120.0;
-        seg.end = seg.start + 110;
-        seg.markers = {seg.start + 80};
-        std::vector<Line> lines;
-        for (int l = 0; l < 100; ++l)
-            lines.push_back({seg.start + l * 1.05, seg.start + l * 1.05 + 0.95,
-                             QStringLiteral("line %1 of the transcript, with a few more words in it").arg(l)});
-        seg.lines = std::move(lines);
-        seg.peaks = QByteArray(2200, '\x20');
-        seg.title = QStringLiteral("A title");
-        seg.summary = QStringLiteral("Two or three sentences about what happens in this part of the stream.");
-        p.segments.push_back(std::move(seg));
-    }
     for (int n = 0; n < 40; ++n) {
         Short s;
         s.id = QUuid::createUuid();
@@ -89,7 +73,7 @@ struct Opened {
         QProcess::execute("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "testsrc=size=160x90:rate=10:duration=2",
                                      "-c:v", "mpeg4", video});
         const QString package = dir.path() + "/Stream.vtrl";
-        largeProject(video).save(package);
+        withShorts(video).save(package);
         model = std::make_unique<AppModel>(std::make_unique<SilentPlayer>(), std::make_unique<SilentPlayer>());
         QCoro::waitFor(model->openProject(package));
         if (model->problem())

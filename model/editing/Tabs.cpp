@@ -52,21 +52,31 @@ void AppModel::newShort()
     save();
 }
 
-// After the active Short was closed or deleted: the leftmost open tab takes its place.
-// A Short with cuts is shown in Short mode, so that the mode always says what the player holds.
-void AppModel::activateFirstOpen()
+// Makes `id` the active Short (or none) and shows it: a Short with cuts plays in Short
+// mode, anything else shows the recording, so that the mode always says what the player holds.
+void AppModel::makeActive(const std::optional<QUuid>& id)
 {
     player_->pause();
-    const std::vector<Short> open = openShorts();
-    setActiveShort(open.empty() ? std::nullopt : std::optional<QUuid>(open.front().id));
+    setActiveShort(id);
     setSelectedCut(std::nullopt);
-    if (!open.empty() && !open.front().cuts.empty()) {
+    const Short* s = lookup::byId(project_.shorts, id);
+    if (s && !s->cuts.empty()) {
         assignMode(Mode::shortClip);
         showShort(0);
     } else {
         assignMode(Mode::segment);
         showSource(std::nullopt);
     }
+}
+
+// The leftmost open tab, which takes the place of a closed or deleted active Short.
+std::optional<QUuid> AppModel::firstOpen() const
+{
+    for (const Short& s : project_.shorts) {
+        if (!s.closed.value_or(false))
+            return s.id;
+    }
+    return std::nullopt;
 }
 
 void AppModel::closeTab(const QUuid& id)
@@ -77,9 +87,8 @@ void AppModel::closeTab(const QUuid& id)
     s->closed = true;
     Q_EMIT projectChanged();
     save();
-    if (activeShort_ != id)
-        return;
-    activateFirstOpen();
+    if (activeShort_ == id)
+        makeActive(firstOpen());
 }
 
 std::optional<Idea> AppModel::idea(const Short& s) const
@@ -139,7 +148,6 @@ void AppModel::activate(const QUuid& id)
     if (!s)
         return;
     const bool wasClosed = s->closed.value_or(false);
-    const bool hasCuts = !s->cuts.empty();
     if (wasClosed) {
         // Reopened: the key leaves the stored project rather than reading false.
         s->closed.reset();
@@ -148,16 +156,7 @@ void AppModel::activate(const QUuid& id)
     }
     if (activeShort_ == id && !wasClosed && mode_ == Mode::shortClip)
         return;
-    player_->pause();
-    setActiveShort(id);
-    setSelectedCut(std::nullopt);
-    if (hasCuts) {
-        assignMode(Mode::shortClip);
-        showShort(0);
-    } else {
-        assignMode(Mode::segment);
-        showSource(std::nullopt);
-    }
+    makeActive(id);
 }
 
 void AppModel::duplicateShort(const QUuid& id)
@@ -183,8 +182,9 @@ void AppModel::rename(const QUuid& id, const QString& title)
     save();
 }
 
-void AppModel::deleteShort(const QUuid& id)
+void AppModel::deleteShort(const QUuid& given)
 {
+    const QUuid id = given; // `given` may name the Short being removed
     const Short* s = lookup::byId(project_.shorts, id);
     if (!s)
         return;
@@ -196,6 +196,6 @@ void AppModel::deleteShort(const QUuid& id)
     project_.shorts.erase(project_.shorts.begin() + (s - project_.shorts.data()));
     Q_EMIT projectChanged();
     if (activeShort_ == id)
-        activateFirstOpen();
+        makeActive(firstOpen());
     save();
 }

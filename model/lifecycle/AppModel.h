@@ -344,8 +344,8 @@ private:
     void edited(std::optional<double> keeping);
     // The start and end of every transcript line, segment by segment, in stored order.
     std::vector<double> snapPoints() const;
-    // Makes the leftmost open tab active after the active Short was closed or deleted.
-    void activateFirstOpen();
+    void makeActive(const std::optional<QUuid>& id);
+    std::optional<QUuid> firstOpen() const;
     void tick(double seconds);
     void follow();
 
