@@ -28,22 +28,23 @@ void AppModel::commit()
 
 void AppModel::undo()
 {
-    if (undoStack_.empty())
-        return;
-    Snapshot back = std::move(undoStack_.back());
-    undoStack_.pop_back();
-    redoStack_.push_back(snapshot());
-    restore(back);
+    travel(undoStack_, redoStack_);
 }
 
 void AppModel::redo()
 {
-    if (redoStack_.empty())
+    travel(redoStack_, undoStack_);
+}
+
+// Takes the last state of `from`, keeps the present one on `to`, and restores.
+void AppModel::travel(std::vector<Snapshot>& from, std::vector<Snapshot>& to)
+{
+    if (from.empty())
         return;
-    Snapshot forward = std::move(redoStack_.back());
-    redoStack_.pop_back();
-    undoStack_.push_back(snapshot());
-    restore(forward);
+    const Snapshot target = std::move(from.back());
+    from.pop_back();
+    to.push_back(snapshot());
+    restore(target);
 }
 
 void AppModel::restore(const Snapshot& snap)

@@ -338,6 +338,7 @@ private:
     // Editing.
     Snapshot snapshot() const;
     void commit();
+    void travel(std::vector<Snapshot>& from, std::vector<Snapshot>& to);
     void restore(const Snapshot& snapshot);
     // The follow-up of every cut edit: saves, and in Short mode shows the edited Short
     // again from `keeping` (a Short time; the playhead when none).
