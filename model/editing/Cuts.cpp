@@ -183,8 +183,7 @@ void AppModel::trim(const QUuid& cut, Edge edge, double to, std::optional<double
         commit();
         scrubbing = true;
         player_->pause();
-        if (player_->source() != sourceItem_)
-            player_->setSource(sourceItem_);
+        holdRecording();
     }
     double t = to;
     if (snapWithin)

@@ -103,11 +103,16 @@ void AppModel::seek(double time)
     follow();
 }
 
+void AppModel::holdRecording()
+{
+    if (player_->source() != sourceItem_ || !player_->spans().empty())
+        player_->setSource(sourceItem_);
+}
+
 void AppModel::showSource(std::optional<double> at)
 {
     stopAt.reset();
-    if (player_->source() != sourceItem_ || !player_->spans().empty())
-        player_->setSource(sourceItem_);
+    holdRecording();
     double target = 0;
     if (at) {
         target = *at;

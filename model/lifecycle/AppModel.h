@@ -349,6 +349,8 @@ private:
     std::optional<QUuid> firstOpen() const;
     void tick(double seconds);
     void follow();
+    // Puts the recording (not a Short of it) into the main player, unless it is there.
+    void holdRecording();
 
     // Export.
     QCoro::Task<> write(Short s, QString mp4, bool subtitles, Cancel cancel);

@@ -1,7 +1,7 @@
 // One drag of a cut's edge on a large project (300 transcribed segments, 40 Shorts): a
 // step of the drag, which runs at pointer rate, and its end (undo point and save).
 
-#include "LargeProject.h"
+#include "../LargeProject.h"
 #include "model/lifecycle/AppModel.h"
 
 #include <QCoreApplication>
@@ -9,14 +9,25 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
+#include <clocale>
 
 namespace {
 
 // A player that plays nothing: the model's own work is what is measured.
 class SilentPlayer : public Player {
 public:
-    void setSource(const std::optional<QString>& path) override { current = path; }
+    void setSource(const std::optional<QString>& path) override
+    {
+        current = path;
+        held.clear();
+    }
     std::optional<QString> source() const override { return current; }
+    void setShort(const QString& path, std::vector<Span> spans) override
+    {
+        current = path;
+        held = std::move(spans);
+    }
+    const std::vector<Span>& spans() const override { return held; }
     void play() override {}
     void pause() override {}
     void seek(double seconds) override { position = seconds; }
@@ -29,6 +40,7 @@ public:
 
 private:
     std::optional<QString> current;
+    std::vector<Span> held;
     double position = 0;
 };
 
@@ -64,11 +76,6 @@ struct Opened {
         qputenv("XDG_CONFIG_HOME", (dir.path() + "/config").toUtf8());
         qputenv("XDG_DATA_HOME", (dir.path() + "/data").toUtf8());
         qputenv("VANTOREL_API_BASE", "http://127.0.0.1:9");
-        static int argc = 1;
-        static char name[] = "vantorel_bench";
-        static char* argv[] = {name, nullptr};
-        if (!QCoreApplication::instance())
-            new QCoreApplication(argc, argv);
         const QString video = dir.path() + "/Stream.mp4";
         QProcess::execute("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "testsrc=size=160x90:rate=10:duration=2",
                                      "-c:v", "mpeg4", video});
@@ -114,3 +121,13 @@ void dragStartAndEnd(benchmark::State& state)
 BENCHMARK(dragStartAndEnd)->Unit(benchmark::kMillisecond);
 
 } // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
