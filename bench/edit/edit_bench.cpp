@@ -2,14 +2,13 @@
 // step of the drag, which runs at pointer rate, and its end (undo point and save).
 
 #include "../LargeProject.h"
+#include "bench/QtMain.h"
 #include "model/lifecycle/AppModel.h"
 
-#include <QCoreApplication>
 #include <QCoro/QCoroTask>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
-#include <clocale>
 
 namespace {
 
@@ -124,10 +123,5 @@ BENCHMARK(dragStartAndEnd)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    std::setlocale(LC_NUMERIC, "C");
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }

@@ -1,6 +1,7 @@
 // The main player: the recording (segment mode) or the active Short played through its cuts
 // (Short mode), the transport, and the mapping between recording time and Short time.
 
+#include "model/editing/Lookup.h"
 #include "model/lifecycle/AppModel.h"
 
 #include <algorithm>
@@ -16,26 +17,14 @@ ShortLine lineOf(const std::vector<Cut>& cuts)
     return line;
 }
 
-// The first entry of `list` whose id is `id`; none without an id.
-template <class T, class Id>
-const T* firstWith(const std::vector<T>& list, const std::optional<Id>& id)
-{
-    if (!id)
-        return nullptr;
-    for (const T& entry : list)
-        if (entry.id == *id)
-            return &entry;
-    return nullptr;
-}
-
 const Segment* segmentWith(const Project& project, const std::optional<QString>& id)
 {
-    return firstWith(project.segments, id);
+    return lookup::byId(project.segments, id);
 }
 
 const Short* shortWith(const Project& project, const std::optional<QUuid>& id)
 {
-    return firstWith(project.shorts, id);
+    return lookup::byId(project.shorts, id);
 }
 
 } // namespace
