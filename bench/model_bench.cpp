@@ -1,8 +1,8 @@
 // Decoding and encoding a large project, and parsing a long marker file.
 
+#include "bench/LargeProject.h"
 #include "core/project/Markers.h"
 #include "core/project/Records.h"
-#include "LargeProject.h"
 
 #include <benchmark/benchmark.h>
 

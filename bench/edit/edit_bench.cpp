@@ -1,9 +1,10 @@
 // One drag of a cut's edge on a large project (300 transcribed segments, 40 Shorts): a
 // step of the drag, which runs at pointer rate, and its end (undo point and save).
 
-#include "../LargeProject.h"
+#include "bench/LargeProject.h"
 #include "bench/QtMain.h"
 #include "model/lifecycle/AppModel.h"
+#include "support/FakePlayer.h"
 
 #include <QCoro/QCoroTask>
 #include <QProcess>
@@ -11,37 +12,6 @@
 #include <benchmark/benchmark.h>
 
 namespace {
-
-// A player that plays nothing: the model's own work is what is measured.
-class SilentPlayer : public Player {
-public:
-    void setSource(const std::optional<QString>& path) override
-    {
-        current = path;
-        held.clear();
-    }
-    std::optional<QString> source() const override { return current; }
-    void setShort(const QString& path, std::vector<Span> spans) override
-    {
-        current = path;
-        held = std::move(spans);
-    }
-    const std::vector<Span>& spans() const override { return held; }
-    void play() override {}
-    void pause() override {}
-    void seek(double seconds) override { position = seconds; }
-    double time() const override { return position; }
-    double rate() const override { return 0; }
-    void setVolume(float) override {}
-    float volume() const override { return 1; }
-    void setReportInterval(double) override {}
-    double reportInterval() const override { return 1.0 / 30; }
-
-private:
-    std::optional<QString> current;
-    std::vector<Span> held;
-    double position = 0;
-};
 
 // The large project with 40 Shorts of 6 cuts each; the pipeline finds nothing to do in it.
 Project withShorts(const QString& video)
@@ -80,7 +50,7 @@ struct Opened {
                                      "-c:v", "mpeg4", video});
         const QString package = dir.path() + "/Stream.vtrl";
         withShorts(video).save(package);
-        model = std::make_unique<AppModel>(std::make_unique<SilentPlayer>(), std::make_unique<SilentPlayer>());
+        model = std::make_unique<AppModel>(std::make_unique<FakePlayer>(), std::make_unique<FakePlayer>());
         QCoro::waitFor(model->openProject(package));
         if (model->problem())
             qFatal("%s", qPrintable(*model->problem()));
