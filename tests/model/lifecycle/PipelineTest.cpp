@@ -245,6 +245,10 @@ TEST_F(PipelineTest, AskAIAddsTheShortOrSaysWhyNot)
     EXPECT_EQ(model->mode(), Mode::shortClip);
     EXPECT_EQ(Project::load(package).shorts, model->project().shorts);
     EXPECT_EQ(model->jobs()[0].rerun, (Rerun{Rerun::Ask{"the greeting", {"01", "02"}}}));
+    const std::vector<Short> made = model->project().shorts;
+    model->undo();
+    EXPECT_TRUE(model->project().shorts.empty()) << "one undo removes exactly the new Short";
+    EXPECT_FALSE(model->canUndo());
 
     // Stopped while asked, and answered after the stream was closed: no Short either way.
     server.hang(chat);
@@ -252,7 +256,10 @@ TEST_F(PipelineTest, AskAIAddsTheShortOrSaysWhyNot)
     auto stopping = QObject::connect(&server, &FakeServer::received, [&] { stop.cancel(); });
     EXPECT_EQ(await(model->compose("more", {}, stop)), "The request was cancelled.");
     EXPECT_EQ(model->jobs()[0].state, "cancelled");
+    EXPECT_TRUE(model->canRedo()) << "no undo point for a request that made nothing";
     QObject::disconnect(stopping);
+    model->redo();
+    EXPECT_EQ(model->project().shorts, made);
     server.reply(chat, 200, completion(R"({"title":"Late","cuts":[{"from":"01.01","to":"01.02"}]})", 0.03));
     QObject::connect(&server, &FakeServer::received, model.get(), [&] { model->close(); });
     EXPECT_EQ(await(model->compose("late", {"01"})), "The stream was closed before the answer arrived.");
