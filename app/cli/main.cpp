@@ -1,9 +1,6 @@
-#include <cstdio>
+#include "app/cli/Main.h"
 
-// The program's entry. The windowed application and the command-line jobs are not built
-// yet; until then it only says which version this is.
-int main()
+int main(int argc, char** argv)
 {
-    std::printf("Vantorel %s\n", VANTOREL_VERSION);
-    return 0;
+    return Main::main(argc, argv);
 }

@@ -1,0 +1,58 @@
+// The two jobs that need no project: transcribing a stretch of a recording, and testing
+// the gateway key.
+
+#include "app/cli/Main.h"
+
+#include "core/project/Fail.h"
+#include "core/services/Analyst.h"
+#include "core/services/Keychain.h"
+#include "core/services/Transcription.h"
+#include "platform/Prefs.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <cmath>
+
+namespace Main {
+
+QCoro::Task<> keyReady()
+{
+    // A key in the environment wins over the store, so the store need not be asked.
+    if (!qEnvironmentVariableIsSet("OPENROUTER_API_KEY"))
+        co_await Keychain::load();
+}
+
+QCoro::Task<> transcribe(QString recording, double start, double length, QString hint)
+{
+    const std::shared_ptr<const Transcriber> engine = Transcribers::current();
+    QElapsedTimer began;
+    began.start();
+    const QString video = QFileInfo(recording).absoluteFilePath();
+    const QString language = Prefs::shared().language();
+
+    // Refused before any audio is cut: such a stretch cannot be cut from a recording.
+    Segment stretch;
+    stretch.start = start;
+    stretch.end = start + length;
+    if (!std::isfinite(start) || !std::isfinite(length) || !std::isfinite(stretch.end))
+        throw Fail(QStringLiteral("The start and the length must be finite numbers of seconds."));
+    if (start < 0)
+        throw Fail(QStringLiteral("The start must not be before the beginning of the recording."));
+    if (length <= 0)
+        throw Fail(QStringLiteral("The length must be more than 0 seconds."));
+
+    co_await keyReady();
+    const Pipeline::Transcript transcript = co_await Pipeline::transcribe(stretch, video, language, hint, engine, nullptr);
+    for (const Line& line : transcript.lines)
+        say(QString::asprintf("%7.2f %7.2f  ", line.t0 - start, line.t1 - start) + line.text);
+    say(QString::number(transcript.lines.size()) + QStringLiteral(" lines from ") + engine->name()
+        + QStringLiteral(" in ") + QString::asprintf("%.1f", double(began.elapsed()) / 1000.0) + QStringLiteral(" s"));
+}
+
+QCoro::Task<> checkKey()
+{
+    co_await keyReady();
+    say(co_await Analyst::checkKey());
+}
+
+} // namespace Main

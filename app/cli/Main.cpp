@@ -1,0 +1,124 @@
+#include "app/cli/Main.h"
+
+#include "app/shell/Windowed.h"
+#include "core/project/Fail.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <cctype>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <locale.h>
+
+namespace Main {
+
+namespace {
+
+// A job speaks only on standard output; Qt's own notices have no place there.
+void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
+
+// Runs the job and ends the process from inside it: 0 after it finished, 1 after the
+// "error:" line of its failure.
+QCoro::Task<> conclude(Job job)
+{
+    int status = 0;
+    try {
+        co_await job();
+    } catch (const Fail& fail) {
+        say(QStringLiteral("error: ") + fail.errorDescription);
+        status = 1;
+    } catch (const std::exception& e) {
+        say(QStringLiteral("error: ") + QString::fromLocal8Bit(e.what()));
+        status = 1;
+    }
+    std::fflush(stdout);
+    std::exit(status);
+}
+
+// Runs one job on the main thread of an application without a display; never returns.
+[[noreturn]] void headless(int& argc, char** argv, Job job)
+{
+    QCoreApplication app(argc, argv);
+    // Number text must never follow the user's locale.
+    std::setlocale(LC_NUMERIC, "C");
+    qInstallMessageHandler(quiet);
+    QTimer::singleShot(0, &app, [job = std::move(job)] { conclude(job); });
+    app.exec();
+    std::exit(0); // not reached: the job ends the process
+}
+
+} // namespace
+
+std::optional<QString> valueAfter(const QString& flag, const QStringList& args)
+{
+    const qsizetype i = args.indexOf(flag);
+    if (i < 0 || i + 1 >= args.size())
+        return std::nullopt;
+    return args[i + 1];
+}
+
+std::optional<double> number(const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    if (bytes.isEmpty() || std::isspace(static_cast<unsigned char>(bytes.front())))
+        return std::nullopt;
+    static const locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
+    char* end = nullptr;
+    const double value = strtod_l(bytes.constData(), &end, c);
+    if (end != bytes.constData() + bytes.size())
+        return std::nullopt;
+    return value;
+}
+
+std::optional<Job> dispatch(const QStringList& args)
+{
+    const qsizetype n = args.size();
+    const QString note = valueAfter(QStringLiteral("--note"), args).value_or(QString());
+    const auto at = [&](const char* flag) { return args.indexOf(QLatin1String(flag)); };
+    // A flag with its operand i + offset and i + offset + 1 both numbers.
+    const auto times = [&](qsizetype i, int offset) -> std::optional<std::pair<double, double>> {
+        if (i < 0 || i + offset + 1 >= n)
+            return std::nullopt;
+        const auto a = number(args[i + offset]);
+        const auto b = number(args[i + offset + 1]);
+        if (!a || !b)
+            return std::nullopt;
+        return std::pair{*a, *b};
+    };
+
+    if (const qsizetype i = at("--transcribe"); const auto t = times(i, 2))
+        return [recording = args[i + 1], t = *t, note] { return transcribe(recording, t.first, t.second, note); };
+    if (const auto recording = valueAfter(QStringLiteral("--run"), args))
+        return [recording = *recording, note] { return run(recording, note); };
+    if (const qsizetype i = at("--export"); i >= 0 && i + 2 < n)
+        return [recording = args[i + 1], output = args[i + 2]] { return exportShort(recording, output); };
+    if (const qsizetype i = at("--ask"); i >= 0 && i + 3 < n)
+        return [recording = args[i + 1], segments = args[i + 2], instruction = args[i + 3]] {
+            return ask(recording, segments, instruction);
+        };
+    if (const qsizetype i = at("--add-segment"); const auto t = times(i, 2))
+        return [recording = args[i + 1], t = *t] { return addSegment(recording, t.first, t.second); };
+    if (at("--check-key") >= 0)
+        return [] { return checkKey(); };
+    return std::nullopt;
+}
+
+int main(int& argc, char** argv)
+{
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    if (auto job = dispatch(args))
+        headless(argc, argv, std::move(*job));
+    return runWindowed(argc, argv);
+}
+
+void say(const QString& line)
+{
+    const QByteArray bytes = line.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+} // namespace Main

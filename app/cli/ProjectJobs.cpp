@@ -1,0 +1,172 @@
+// The jobs that work on a recording's project through an AppModel of their own: run the
+// pipeline, export a Short, ask AI for a Short, add a segment. They drive the same
+// operations as the windows and save nothing themselves.
+
+#include "app/cli/Main.h"
+
+#include "core/project/Fail.h"
+#include "core/project/Markers.h"
+#include "model/lifecycle/AppModel.h"
+
+#include <QCoro/QCoroTimer>
+#include <QFileInfo>
+#include <chrono>
+#include <cmath>
+
+namespace Main {
+
+namespace {
+
+QString absolute(const QString& path)
+{
+    return QFileInfo(path).absoluteFilePath();
+}
+
+Fail noProject()
+{
+    return Fail(QStringLiteral("That recording has no project yet."));
+}
+
+QCoro::Task<> pipelineEnd(const AppModel& model)
+{
+    if (const std::optional<TaskHandle> pipeline = model.pipeline())
+        co_await pipeline->done();
+}
+
+void failOnProblem(const AppModel& model)
+{
+    if (model.problem())
+        throw Fail(*model.problem());
+}
+
+const Short* active(const AppModel& model)
+{
+    for (const Short& s : model.project().shorts) {
+        if (model.activeShort() && s.id == *model.activeShort())
+            return &s;
+    }
+    return nullptr;
+}
+
+QString seconds(double value)
+{
+    return QString::asprintf("%.1f s", value);
+}
+
+// One line per segment; `untranscribed` is the count shown for a segment without lines.
+void listSegments(const Project& project, int untranscribed)
+{
+    for (const Segment& s : project.segments) {
+        const int count = s.lines ? int(s.lines->size()) : untranscribed;
+        say(s.id + u' ' + clock(s.start) + u' ' + QString::number(count) + QStringLiteral(" lines | ") + s.title);
+    }
+}
+
+// Prints the pipeline's status whenever it changed, looking at once and then every second.
+QCoro::Task<> printStatus(const AppModel* model, Cancel cancel)
+{
+    QString last;
+    while (!cancel.cancelled()) {
+        if (model->status() != last) {
+            last = model->status();
+            say(last);
+        }
+        co_await QCoro::sleepFor(std::chrono::seconds(1));
+    }
+}
+
+} // namespace
+
+QCoro::Task<> run(QString recording, QString note)
+{
+    co_await keyReady();
+    AppModel model;
+    const QString video = absolute(recording);
+    if (!co_await model.open(video)) {
+        const std::optional<QString> markers = Markers::find(video);
+        if (!markers)
+            throw Fail(QStringLiteral("No marker file was found next to the recording."));
+        co_await model.create(video, *markers, note, 150, 60, true, true, true);
+    }
+
+    TaskHandle::Work printing = [model = &model](Cancel cancel) { return printStatus(model, cancel); };
+    const TaskHandle printer = TaskHandle::start(std::move(printing));
+    co_await pipelineEnd(model);
+    printer.cancel();
+    say(model.status());
+    failOnProblem(model);
+
+    listSegments(model.project(), 0);
+    for (const Idea& idea : model.project().ideas) {
+        double total = 0;
+        for (const Cut& cut : idea.cuts)
+            total += cut.end - cut.start;
+        say(QStringLiteral("idea: ") + idea.title + QStringLiteral(" | ") + QString::number(idea.cuts.size())
+            + QStringLiteral(" cuts, ") + seconds(total));
+    }
+}
+
+QCoro::Task<> exportShort(QString recording, QString output)
+{
+    AppModel model;
+    if (!co_await model.open(absolute(recording)))
+        throw noProject();
+    if (model.pipeline())
+        model.pipeline()->cancel();
+    if (!active(model))
+        throw Fail(QStringLiteral("That recording has no Short yet."));
+    co_await model.exportShort(absolute(output), true, false);
+    failOnProblem(model);
+    say(model.toast().value_or(QString()));
+}
+
+QCoro::Task<> ask(QString recording, QString segments, QString instruction)
+{
+    co_await keyReady();
+    AppModel model;
+    if (!co_await model.open(absolute(recording)))
+        throw noProject();
+    if (model.pipeline())
+        model.pipeline()->cancel();
+    model.setSelection(segments);
+
+    std::set<QString> include;
+    if (segments == u"all") {
+        for (const Segment& s : model.project().segments)
+            include.insert(s.id);
+    } else {
+        for (const QString& id : segments.split(u',', Qt::SkipEmptyParts))
+            include.insert(id);
+    }
+    if (const std::optional<QString> message = co_await model.compose(instruction, include))
+        throw Fail(*message);
+    // A Short that could not be saved is not reported as made.
+    failOnProblem(model);
+
+    if (const Short* made = active(model)) {
+        say(made->title + QStringLiteral(" | ") + seconds(made->duration()));
+        for (const Cut& cut : made->cuts)
+            say(QStringLiteral("  ") + clock(cut.start) + u' ' + seconds(cut.end - cut.start) + u' ' + cut.role);
+    }
+}
+
+QCoro::Task<> addSegment(QString recording, double start, double end)
+{
+    // Checked before the project is opened, so that nothing is added or saved.
+    const auto wholeSecondsFit = [](double t) { return std::isfinite(t) && t >= -0x1p63 && t < 0x1p63; };
+    if (!wholeSecondsFit(start) || !wholeSecondsFit(end))
+        throw Fail(QStringLiteral("The start and the end must be finite numbers of seconds."));
+    if (start > end)
+        throw Fail(QStringLiteral("The start must not come after the end."));
+
+    co_await keyReady();
+    AppModel model;
+    if (!co_await model.open(absolute(recording)))
+        throw noProject();
+    model.addSegment(TimeRange{start, end});
+    co_await pipelineEnd(model);
+    failOnProblem(model);
+    listSegments(model.project(), -1);
+}
+
+} // namespace Main
