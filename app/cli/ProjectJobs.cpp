@@ -153,9 +153,12 @@ QCoro::Task<> ask(QString recording, QString segments, QString instruction)
 QCoro::Task<> addSegment(QString recording, double start, double end)
 {
     // Checked before the project is opened, so that nothing is added or saved.
-    const auto wholeSecondsFit = [](double t) { return std::isfinite(t) && t >= -0x1p63 && t < 0x1p63; };
-    if (!wholeSecondsFit(start) || !wholeSecondsFit(end))
+    if (!std::isfinite(start) || !std::isfinite(end))
         throw Fail(QStringLiteral("The start and the end must be finite numbers of seconds."));
+    // Their whole seconds must fit the 64-bit count that clock times are made from.
+    const auto fits = [](double t) { return t >= -0x1p63 && t < 0x1p63; };
+    if (!fits(start) || !fits(end))
+        throw Fail(QStringLiteral("The start and the end are too large to be times of a recording."));
     if (start > end)
         throw Fail(QStringLiteral("The start must not come after the end."));
 
