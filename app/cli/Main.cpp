@@ -31,6 +31,9 @@ QCoro::Task<> conclude(Job job)
     } catch (const std::exception& e) {
         say(QStringLiteral("error: ") + QString::fromLocal8Bit(e.what()));
         status = 1;
+    } catch (...) {
+        say(QStringLiteral("error: The job stopped on a failure it could not name."));
+        status = 1;
     }
     std::fflush(stdout);
     std::exit(status);
