@@ -35,8 +35,11 @@ QCoro::Task<> conclude(Job job)
         say(QStringLiteral("error: The job stopped on a failure it could not name."));
         status = 1;
     }
+    // Ends at once: work that the job leaves behind (a price refresh, a cancelled
+    // pipeline) may still run on other threads, which must not see the program's
+    // statics being torn down under them.
     std::fflush(stdout);
-    std::exit(status);
+    std::_Exit(status);
 }
 
 // Runs one job on the main thread of an application without a display; never returns.
@@ -48,7 +51,7 @@ QCoro::Task<> conclude(Job job)
     qInstallMessageHandler(quiet);
     QTimer::singleShot(0, &app, [job = std::move(job)] { conclude(job); });
     app.exec();
-    std::exit(0); // not reached: the job ends the process
+    std::_Exit(0); // not reached: the job ends the process
 }
 
 } // namespace

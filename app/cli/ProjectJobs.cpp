@@ -22,6 +22,13 @@ QString absolute(const QString& path)
     return QFileInfo(path).absoluteFilePath();
 }
 
+// The job's model. It stays until the process ends, so that nothing it started (a
+// cancelled pipeline, a price refresh) ever outlives it.
+AppModel& makeModel()
+{
+    return *new AppModel;
+}
+
 Fail noProject()
 {
     return Fail(QStringLiteral("That recording has no project yet."));
@@ -80,7 +87,7 @@ QCoro::Task<> printStatus(const AppModel* model, Cancel cancel)
 QCoro::Task<> run(QString recording, QString note)
 {
     co_await keyReady();
-    AppModel model;
+    AppModel& model = makeModel();
     const QString video = absolute(recording);
     if (!co_await model.open(video)) {
         const std::optional<QString> markers = Markers::find(video);
@@ -108,7 +115,7 @@ QCoro::Task<> run(QString recording, QString note)
 
 QCoro::Task<> exportShort(QString recording, QString output)
 {
-    AppModel model;
+    AppModel& model = makeModel();
     if (!co_await model.open(absolute(recording)))
         throw noProject();
     if (model.pipeline())
@@ -123,7 +130,7 @@ QCoro::Task<> exportShort(QString recording, QString output)
 QCoro::Task<> ask(QString recording, QString segments, QString instruction)
 {
     co_await keyReady();
-    AppModel model;
+    AppModel& model = makeModel();
     if (!co_await model.open(absolute(recording)))
         throw noProject();
     if (model.pipeline())
@@ -163,7 +170,7 @@ QCoro::Task<> addSegment(QString recording, double start, double end)
         throw Fail(QStringLiteral("The start must not come after the end."));
 
     co_await keyReady();
-    AppModel model;
+    AppModel& model = makeModel();
     if (!co_await model.open(absolute(recording)))
         throw noProject();
     model.addSegment(TimeRange{start, end});
