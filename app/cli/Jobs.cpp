@@ -5,7 +5,6 @@
 
 #include "core/project/Fail.h"
 #include "core/services/Analyst.h"
-#include "core/services/Keychain.h"
 #include "core/services/Transcription.h"
 #include "platform/Prefs.h"
 
@@ -14,13 +13,6 @@
 #include <cmath>
 
 namespace Main {
-
-QCoro::Task<> keyReady()
-{
-    // A key in the environment wins over the store, so the store need not be asked.
-    if (!qEnvironmentVariableIsSet("OPENROUTER_API_KEY"))
-        co_await Keychain::load();
-}
 
 QCoro::Task<> transcribe(QString recording, double start, double length, QString hint)
 {
@@ -41,7 +33,6 @@ QCoro::Task<> transcribe(QString recording, double start, double length, QString
     if (length <= 0)
         throw Fail(QStringLiteral("The length must be more than 0 seconds."));
 
-    co_await keyReady();
     const Pipeline::Transcript transcript = co_await Pipeline::transcribe(stretch, video, language, hint, engine, nullptr);
     for (const Line& line : transcript.lines)
         say(QString::asprintf("%7.2f %7.2f  ", line.t0 - start, line.t1 - start) + line.text);
@@ -51,7 +42,6 @@ QCoro::Task<> transcribe(QString recording, double start, double length, QString
 
 QCoro::Task<> checkKey()
 {
-    co_await keyReady();
     say(co_await Analyst::checkKey());
 }
 

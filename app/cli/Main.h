@@ -41,8 +41,4 @@ QCoro::Task<> exportShort(QString recording, QString output);
 QCoro::Task<> ask(QString recording, QString segments, QString instruction);
 QCoro::Task<> addSegment(QString recording, double start, double end);
 
-// Awaited by every job that may read the gateway key: the key store answers only once
-// it has been read.
-QCoro::Task<> keyReady();
-
 } // namespace Main

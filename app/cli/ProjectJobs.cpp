@@ -86,7 +86,6 @@ QCoro::Task<> printStatus(const AppModel* model, Cancel cancel)
 
 QCoro::Task<> run(QString recording, QString note)
 {
-    co_await keyReady();
     AppModel& model = makeModel();
     const QString video = absolute(recording);
     if (!co_await model.open(video)) {
@@ -129,7 +128,6 @@ QCoro::Task<> exportShort(QString recording, QString output)
 
 QCoro::Task<> ask(QString recording, QString segments, QString instruction)
 {
-    co_await keyReady();
     AppModel& model = makeModel();
     if (!co_await model.open(absolute(recording)))
         throw noProject();
@@ -169,7 +167,6 @@ QCoro::Task<> addSegment(QString recording, double start, double end)
     if (start > end)
         throw Fail(QStringLiteral("The start must not come after the end."));
 
-    co_await keyReady();
     AppModel& model = makeModel();
     if (!co_await model.open(absolute(recording)))
         throw noProject();
