@@ -22,6 +22,9 @@ public:
     bool contains(const QString& key) const;
     void set(const QString& key, const QVariant& value);
     void remove(const QString& key);
+    // Writes what is not stored yet (the store otherwise writes on the next turn of the
+    // event loop, which a process that ends at once never takes).
+    void sync() { settings.sync(); }
 
     QString text(const QString& key, const QString& fallback) const;
     bool flag(const QString& key, bool fallback) const;

@@ -2,6 +2,7 @@
 
 #include "app/shell/Windowed.h"
 #include "core/project/Fail.h"
+#include "platform/Prefs.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -38,6 +39,7 @@ QCoro::Task<> conclude(Job job)
     // Ends at once: work that the job leaves behind (a price refresh, a cancelled
     // pipeline) may still run on other threads, which must not see the program's
     // statics being torn down under them.
+    Prefs::shared().sync();
     std::fflush(stdout);
     std::_Exit(status);
 }

@@ -219,6 +219,7 @@ TEST_F(CommandLine, ExportWritesTheActiveShortWithItsSubtitles)
 {
     project(false);
     expectRun({"--export", "rec.mp4", "out.mp4"}, {"error: That recording has no Short yet."});
+    EXPECT_TRUE(testfiles::readFile(root.filePath("config/Vantorel/Vantorel.ini")).contains("rec.vtrl")) << "a recent project";
 
     const Project p = project(true);
     expectRun({"--export", "rec.mp4", "out.mp4"}, {"Exported out.mp4"});
