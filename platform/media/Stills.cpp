@@ -31,6 +31,8 @@ using namespace Media::av;
 constexpr double tolerance = 1.0;
 // Without an index, decoding on is preferred to a seek for a target this close ahead.
 constexpr double walkAhead = 5.0;
+// How far before a target a walk looks for a key frame when a seek lands past it.
+constexpr double reach = 80.0;
 
 void answer(QPromise<Result>& promise, Result result)
 {
@@ -129,6 +131,15 @@ private:
         streaming_ = av_seek_frame(input_.get(), index_, at, AVSEEK_FLAG_BACKWARD) >= 0;
         return streaming_;
     }
+    // Jumps to the very beginning of the file, where a seek by time may still land late.
+    bool rewind()
+    {
+        avcodec_flush_buffers(decoder_.get());
+        last_ = -std::numeric_limits<double>::infinity();
+        streaming_ = av_seek_frame(input_.get(), -1, 0, AVSEEK_FLAG_BYTE) >= 0
+                     || av_seek_frame(input_.get(), index_, base_, AVSEEK_FLAG_BACKWARD) >= 0;
+        return streaming_;
+    }
 
     // Decodes the key frame at `at` on its own: one packet in, one picture out.
     Result keyFrame(int64_t at)
@@ -137,7 +148,14 @@ private:
             return std::nullopt;
         streaming_ = false;
         while (!stop_ && av_read_frame(input_.get(), packet_.get()) >= 0) {
+            // A file without an index may list a frame as a key frame that is none; the key
+            // frame that follows it is not the one asked for.
+            const int64_t stamp = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts;
             const bool mine = packet_->stream_index == index_ && (packet_->flags & AV_PKT_FLAG_KEY);
+            if (mine && (stamp == AV_NOPTS_VALUE || std::fabs(seconds(stamp) - seconds(at)) > tolerance)) {
+                av_packet_unref(packet_.get());
+                return std::nullopt;
+            }
             if (mine)
                 avcodec_send_packet(decoder_.get(), packet_.get());
             av_packet_unref(packet_.get());
@@ -185,19 +203,42 @@ private:
     Result walk(double s)
     {
         const auto before = avformat_index_get_entries_count(stream_) > 0 ? key(s, AVSEEK_FLAG_BACKWARD) : std::nullopt;
-        const bool ahead = streaming_ && last_ < s
-                           && (before ? seconds(*before) <= last_ : s - last_ <= walkAhead);
-        if (!ahead && !restart(stamp(s)))
-            return std::nullopt;
+        if (streaming_ && last_ < s && (before ? seconds(*before) <= last_ : s - last_ <= walkAhead))
+            return forward(s, false);
+        // A seek in a file without an index (a transport stream) may land past the key frame
+        // before `s`; the decoder then shows nothing until a later one. Seek further back
+        // until a picture at or before `s` comes out, as far as the beginning or `reach`.
+        for (double back = 0;; back = std::max(2 * back, 10.0)) {
+            const bool first = s - back <= 0;
+            if (!(first ? rewind() : restart(stamp(s - back))))
+                return std::nullopt;
+            bool late = false;
+            Result made = forward(s, !first && back < reach, &late);
+            if (!late || stop_)
+                return made;
+        }
+    }
+
+    // Decodes on to the first picture at or after `s`. With `check`, a walk whose first
+    // picture lies more than the tolerance past `s` (or that brings none) is abandoned as
+    // `late`.
+    Result forward(double s, bool check, bool* late = nullptr)
+    {
         Frame kept;
         while (AVFrame* f = next(s)) {
             last_ = f->best_effort_timestamp == AV_NOPTS_VALUE ? s : seconds(f->best_effort_timestamp);
             if (last_ >= s) {
+                if (check && !kept && last_ - s > tolerance) {
+                    *late = true;
+                    return std::nullopt;
+                }
                 // After a gap in the picture, the frame still shown at `s` is the one before.
                 return make(kept && last_ - s > tolerance ? kept.get() : f);
             }
             kept.reset(av_frame_clone(f));
         }
+        if (check && !kept)
+            *late = true;
         // The recording ended first: its last picture stands in when it is near enough.
         if (kept && !stop_ && s - last_ <= tolerance)
             return make(kept.get());
