@@ -43,6 +43,21 @@ public:
             Q_EMIT ticked(time());
         });
         connect(&media, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus s) {
+            // A span that reaches the recording's end stops the media there, before its end
+            // is seen or before the jump to the next span has landed: play on.
+            if (s == QMediaPlayer::EndOfMedia && !line.spans.empty())
+                QTimer::singleShot(0, this, [this] {
+                    if (line.spans.empty() || media.mediaStatus() != QMediaPlayer::EndOfMedia
+                        || media.playbackState() == QMediaPlayer::PlayingState)
+                        return;
+                    if (sourceTime() < line.spans[index].end - 0.0005) {
+                        go(sourceTime()); // the jump to this span came too late
+                        media.play();
+                    } else {
+                        next();
+                    }
+                    Q_EMIT ticked(time());
+                });
             // Not from inside the signal: a seek made while loading finishes is lost.
             if (pending && loaded(s))
                 QTimer::singleShot(0, this, [this] {
@@ -170,7 +185,7 @@ private:
         watch.start(std::clamp(int(left * 1000.0), 1, 200));
     }
 
-    // At a span's end: on to the next span, or pause at the last one's end.
+    // Wakes near the playing span's end, and moves on once it is there.
     void checkEnd()
     {
         if (line.spans.empty() || media.playbackState() != QMediaPlayer::PlayingState)
@@ -179,9 +194,16 @@ private:
             arm();
             return;
         }
+        next();
+    }
+
+    // At a span's end: on to the next span, or pause at the last one's end.
+    void next()
+    {
         if (index + 1 < int(line.spans.size())) {
             ++index;
             go(line.spans[index].start);
+            media.play();
             arm();
         } else {
             // Frames already on their way would run past the end: put back its last frame.

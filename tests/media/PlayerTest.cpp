@@ -43,6 +43,15 @@ TEST(PlayerTest, SeeksAndCutJumpsShowTheRightFrame)
     for (double t : reported)
         EXPECT_TRUE(t >= 0 && t <= 1.0) << t;
     EXPECT_NEAR(player->time(), 1.0, 0.05);
+
+    // A span that reaches the recording's end goes on to the next one all the same.
+    player->setShort(clip, {{5.5, 6.0}, {1.0, 1.5}});
+    player->seek(0.4);
+    EXPECT_TRUE(waitUntil([&] { return !shown.empty() && shown.back() == 59; }, 5000));
+    shown.clear();
+    player->play();
+    EXPECT_TRUE(waitUntil([&] { return player->rate() == 0 && player->time() > 0.9; }, 5000)) << player->time();
+    EXPECT_TRUE(std::find(shown.begin(), shown.end(), 12) != shown.end());
 }
 
 } // namespace
