@@ -36,16 +36,22 @@ std::optional<Composition> Composition::of(const std::vector<Cut>& cuts, const M
     c.audioStream = media.audioStream;
     c.size = media.naturalSize;
     c.transform = media.transform;
-    const double limit = media.duration > 0 ? media.duration : INFINITY;
     for (const Cut& cut : cuts) {
-        const double start = onGrid(std::clamp(cut.start, 0.0, limit));
-        const double length = onGrid(std::min(cut.end, limit) - start);
-        if (length > 0)
-            c.pieces.push_back({start, start + length});
+        const Span piece = held(cut, media.duration);
+        if (piece.length() > 0)
+            c.pieces.push_back(piece);
     }
     if (c.pieces.empty())
         return std::nullopt;
     return c;
+}
+
+Span Composition::held(const Cut& cut, double duration)
+{
+    const double limit = duration > 0 ? duration : INFINITY;
+    const double start = onGrid(std::clamp(cut.start, 0.0, limit));
+    const double length = onGrid(std::min(cut.end, limit) - start);
+    return {start, start + std::max(length, 0.0)};
 }
 
 double Composition::duration() const

@@ -26,6 +26,10 @@ struct Composition {
 
     // None when there is nothing to play: no cuts, or none that covers any of the recording.
     static std::optional<Composition> of(const std::vector<Cut>& cuts, const MediaInfo& media);
+    // What plays of `cut` in a recording of `duration` seconds (0: not known): held inside
+    // it, on the grid; empty when nothing of it lies there. The Short's time line, its
+    // player and its subtitles all lay out these rather than the cuts as stored.
+    static Span held(const Cut& cut, double duration);
     double duration() const;
 
     // The ffmpeg arguments that render it into `output` as H.264/AAC MPEG-4, upright, at

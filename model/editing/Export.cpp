@@ -22,6 +22,12 @@ QCoro::Task<> AppModel::write(Short s, QString mp4, bool subtitles, Cancel cance
     const auto made = composition(s.cuts);
     if (!made)
         throw Fail(QStringLiteral("It has no cuts."));
+    // Subtitles keep time with the picture: laid out over the cuts as they are rendered.
+    for (Cut& cut : s.cuts) {
+        const Span piece = Composition::held(cut, asset_->duration);
+        cut.start = piece.start;
+        cut.end = piece.end;
+    }
     const QPointer<AppModel> self(this);
     std::function<void(double)> progress = [self](double done) {
         if (self)

@@ -9,11 +9,13 @@
 
 namespace {
 
-ShortLine lineOf(const std::vector<Cut>& cuts)
+// The time line the player plays: each cut as much as the recording holds of it, one span
+// per cut so that span indices are cut indices.
+ShortLine lineOf(const std::vector<Cut>& cuts, double duration)
 {
     ShortLine line;
     for (const Cut& cut : cuts)
-        line.spans.push_back({cut.start, cut.end});
+        line.spans.push_back(Composition::held(cut, duration));
     return line;
 }
 
@@ -31,7 +33,7 @@ const Short* shortWith(const Project& project, const std::optional<QUuid>& id)
 
 std::optional<AppModel::Place> AppModel::locate(double shortTime) const
 {
-    const auto place = lineOf(cuts()).at(shortTime);
+    const auto place = lineOf(cuts(), project_.duration).at(shortTime);
     if (!place)
         return std::nullopt;
     return Place{place->span, place->time};
@@ -39,7 +41,7 @@ std::optional<AppModel::Place> AppModel::locate(double shortTime) const
 
 std::optional<double> AppModel::shortTime(double recordingTime) const
 {
-    return lineOf(cuts()).find(recordingTime);
+    return lineOf(cuts(), project_.duration).find(recordingTime);
 }
 
 double AppModel::recordingTime() const
@@ -121,7 +123,7 @@ void AppModel::showShort(double at)
     stopAt.reset();
     const bool playing = player_->rate() != 0;
     player_->setShort(made->source, made->pieces);
-    const double time = std::max(std::min(at, lineOf(list).total() - 0.02), 0.0);
+    const double time = std::max(std::min(at, lineOf(list, project_.duration).total() - 0.02), 0.0);
     clock_->setTime(time);
     player_->seek(time);
     follow();
@@ -163,7 +165,7 @@ void AppModel::setMode(Mode mode)
 
 void AppModel::scrubShort(double to)
 {
-    const double total = lineOf(cuts()).total();
+    const double total = lineOf(cuts(), project_.duration).total();
     if (cuts().empty() || total <= 0)
         return;
     const double at = std::min(std::max(to, 0.0), total - 0.02);
@@ -183,8 +185,7 @@ void AppModel::togglePlay()
         return;
     }
     if (mode_ == Mode::shortClip) {
-        const Short* active = shortWith(project_, activeShort_);
-        if (active && clock_->time() >= active->duration() - 0.05)
+        if (shortWith(project_, activeShort_) && clock_->time() >= lineOf(cuts(), project_.duration).total() - 0.05)
             seek(0);
     } else {
         const Segment* selected = segmentWith(project_, selection_);
@@ -200,8 +201,8 @@ void AppModel::step(double seconds)
     double low = 0;
     double high = 0;
     if (mode_ == Mode::shortClip) {
-        if (const Short* active = shortWith(project_, activeShort_))
-            high = std::max(active->duration() - 0.02, 0.0);
+        if (shortWith(project_, activeShort_))
+            high = std::max(lineOf(cuts(), project_.duration).total() - 0.02, 0.0);
     } else if (const Segment* selected = segmentWith(project_, selection_)) {
         low = selected->start;
         high = selected->end;

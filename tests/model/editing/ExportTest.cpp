@@ -64,16 +64,20 @@ TEST_F(ExportTest, CutsAreRenderedBackToBackFromTheirPlaceInTheRecording)
 
 TEST_F(ExportTest, SilentAndTurnedRecordingsKeepTheirNature)
 {
-    openWith(silentClip(), {shortOf("Quiet", {cut(-0.5, 1)})}); // held inside the recording
-    await(model->exportShort(root + "/quiet.mp4", false, false));
+    std::vector<Segment> segments{segment("01", 0, 6)};
+    segments[0].lines = std::vector<Line>{{2.1, 2.4, "late"}};
+    // Held inside the recording, and the subtitles with it.
+    openWith(silentClip(), {shortOf("Quiet", {cut(-0.5, 1), cut(2, 2.5)})}, segments);
+    await(model->exportShort(root + "/quiet.mp4", true, false));
     const MediaInfo quiet = Media::probeNow(root + "/quiet.mp4");
     EXPECT_EQ(quiet.audioStream, std::nullopt);
-    EXPECT_NEAR(quiet.duration, 1.0, 0.1);
-    EXPECT_FALSE(QFile::exists(root + "/quiet.srt"));
+    EXPECT_NEAR(quiet.duration, 1.5, 0.1);
+    EXPECT_EQ(readFile(root + "/quiet.srt"), "1\n00:00:01,100 --> 00:00:01,400\nlate\n\n");
     EXPECT_TRUE(revealed.isEmpty());
 
     openWith(uprightClip(), {shortOf("Tall", {cut(1, 2)})});
     await(model->exportShort(root + "/tall.mp4", false, false));
+    EXPECT_FALSE(QFile::exists(root + "/tall.srt"));
     const MediaInfo tall = Media::probeNow(root + "/tall.mp4");
     const auto [w, h] = tall.transform.apply(tall.naturalSize.width(), tall.naturalSize.height());
     EXPECT_EQ(std::fabs(w), 180);

@@ -44,6 +44,13 @@ TEST_F(PlaybackTest, ShortTimeAndRecordingTimeMapBothWays)
     EXPECT_EQ(model->shortTime(5.5), std::nullopt);
     model->scrubShort(2.5);
     EXPECT_DOUBLE_EQ(model->recordingTime(), 1.0);
+
+    // Cuts reaching outside the 6 s recording are timed as the player plays them: held inside.
+    Project p = model->project();
+    p.shorts[0].cuts = {cut(-1, 1), cut(5, 99)};
+    model->setProject(p);
+    EXPECT_EQ(model->locate(1.5), (AppModel::Place{1, 5.5}));
+    EXPECT_NEAR(*model->shortTime(5.5), 1.5, 1e-9);
     dropCuts();
     EXPECT_EQ(model->locate(1), std::nullopt);
     EXPECT_EQ(model->recordingTime(), 0);
