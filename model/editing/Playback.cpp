@@ -227,6 +227,7 @@ void AppModel::mark(Edge edge)
     next.lower = std::max(next.lower, 0.0);
     if (project_.duration > 0)
         next.upper = std::min(next.upper, std::max(project_.duration, next.lower));
+    next.upper = std::max(next.upper, next.lower); // a playhead before 0 must not turn it inside out
     setRange(next);
     setSelectedLines(std::nullopt);
 }

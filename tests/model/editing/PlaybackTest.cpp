@@ -150,6 +150,7 @@ TEST_F(PlaybackTest, MarksAndLineSelectionsMakeProperRanges)
         {TimeRange{0.8, 2.0}, 1.0, Edge::end, {0.7, 1.0}},
         {std::nullopt, 2.4, Edge::start, {2.4, 2.7}}, // the segment's bounds stand in for a range
         {TimeRange{0.5, 1.0}, 0.1, Edge::end, {0, 0.1}}, // never before the recording
+        {TimeRange{0.5, 1.0}, -0.2, Edge::end, {0, 0}},  // nor inside out
     };
     for (const auto& [range, at, edge, made] : marks) {
         model->show("01");
