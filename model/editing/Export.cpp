@@ -103,6 +103,10 @@ QCoro::Task<> AppModel::exportAll(QString folder, bool subtitles, Cancel cancel)
         setExportLabel(QStringLiteral("Exporting %1 of %2").arg(i + 1).arg(shorts.size()));
         QString stem = prefix + u' ' + s.title;
         stem.replace(u'/', u'-').remove(u':');
+        // A line break (or a NUL, which would end the name early) has no place in a file name.
+        for (QChar& c : stem)
+            if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+                c = u' ';
         // Shorts may share a title (each starts as "Untitled Short"): number the later ones
         // rather than write one over another.
         QString name = stem + QStringLiteral(".mp4");

@@ -120,7 +120,8 @@ TEST_F(ExportTest, FailuresAndCancelsLeaveTheOldFile)
 TEST_F(ExportTest, ExportAllNamesEveryFileOnceAndCountsWhatWasWritten)
 {
     openWith(plainClip(), {shortOf("Boss: part 2/3", {cut(1, 2)}), shortOf("Empty", {}),
-                           shortOf("Boss: part 2/3", {cut(3, 4)}), shortOf("Late", {cut(7, 9)})});
+                           shortOf("Boss: part 2/3", {cut(3, 4)}), shortOf("Late", {cut(7, 9)}),
+                           shortOf(QString::fromUtf8("Two\nlines\0x", 11), {cut(0, 0.5)})});
     const QString folder = root + "/all";
     QDir().mkpath(folder);
     await(model->exportAll(folder, true));
@@ -128,12 +129,13 @@ TEST_F(ExportTest, ExportAllNamesEveryFileOnceAndCountsWhatWasWritten)
     QStringList files = QDir(folder).entryList(QDir::Files);
     files.sort();
     EXPECT_EQ(files, (QStringList{"Stream.vtr Boss part 2-3 2.mp4", "Stream.vtr Boss part 2-3 2.srt",
-                                  "Stream.vtr Boss part 2-3.mp4", "Stream.vtr Boss part 2-3.srt"}));
-    EXPECT_EQ(model->toast(), "Exported 2 Shorts");
+                                  "Stream.vtr Boss part 2-3.mp4", "Stream.vtr Boss part 2-3.srt",
+                                  "Stream.vtr Two lines x.mp4", "Stream.vtr Two lines x.srt"}));
+    EXPECT_EQ(model->toast(), "Exported 3 Shorts");
     EXPECT_EQ(revealed, QStringList{folder});
     EXPECT_EQ(model->problem(), "Late could not be exported. It has no cuts."); // it lies past the recording's end
-    ASSERT_EQ(model->jobs().size(), 3u);
-    EXPECT_EQ(model->jobs()[2].detail, "Stream.vtr Boss part 2-3.mp4");
+    ASSERT_EQ(model->jobs().size(), 4u);
+    EXPECT_EQ(model->jobs()[3].detail, "Stream.vtr Boss part 2-3.mp4");
     EXPECT_EQ(model->exportProgress(), std::nullopt);
     EXPECT_EQ(model->exportLabel(), "");
 }
