@@ -11,6 +11,7 @@ packages=(
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
   gnome-keyring dbus dbus-x11 libsecret-1-0
+  fonts-dejavu-core
 )
 
 missing=()

@@ -1,0 +1,63 @@
+#include "app/shell/MainWindow.h"
+
+#include "app/shell/Menus.h"
+#include "app/shell/Settings.h"
+#include "core/services/Updates.h"
+#include "model/lifecycle/AppModel.h"
+#include "views/kit/Style.h"
+#include "views/kit/Windows.h"
+
+#include <QCloseEvent>
+#include <QLayout>
+#include <QMessageBox>
+
+MainWindow::MainWindow(AppModel& model, QStringList arguments, Root::Options options, QWidget* parent)
+    : QMainWindow(parent)
+{
+    setWindowTitle(QStringLiteral("Vantorel"));
+    setUnifiedTitleAndToolBarOnMac(false);
+    content = new Root(model, std::move(arguments), options, this);
+    setCentralWidget(content);
+    // The window takes its limits from its face: fixed on the start screen, resizable
+    // from the workspace's least size upwards.
+    layout()->setSizeConstraint(QLayout::SetMinAndMaxSize);
+    bar = new Menus(model, *this,
+                    {[] { Windows::open(QStringLiteral("settings")); }, [this] { showAbout(this); },
+                     [this] { close(); }});
+    adjustSize();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    QMainWindow::closeEvent(event);
+    if (event->isAccepted())
+        Q_EMIT closed();
+}
+
+void MainWindow::showAbout(QWidget* parent)
+{
+    auto* box = new QMessageBox(parent);
+    box->setWindowTitle(QStringLiteral("About Vantorel"));
+    box->setIconPixmap(Style::symbol(QStringLiteral("vantorel"), Qt::black, 64, box->devicePixelRatioF()));
+    box->setText(QStringLiteral("Vantorel"));
+    box->setInformativeText(QStringLiteral("Version ") + Updates::current()
+                            + QStringLiteral("\nTurns a long stream recording into Shorts."));
+    box->setStandardButtons(QMessageBox::Ok);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->open();
+}
+
+void MainWindow::defineWindows()
+{
+    const auto plain = [](const QString& title, QSize size) {
+        auto* window = new QWidget(nullptr, Qt::Window);
+        window->setWindowTitle(title);
+        window->setAttribute(Qt::WA_DeleteOnClose, false);
+        window->resize(size);
+        return window;
+    };
+    Windows::define(QStringLiteral("activity"), [plain] { return plain(QStringLiteral("Activity"), {980, 600}); });
+    Windows::define(QStringLiteral("stream"), [plain] { return plain(QStringLiteral("Stream"), {1000, 720}); });
+    Windows::define(QStringLiteral("settings"), [] { return new Settings; });
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QDialog>
+#include <optional>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QWidget;
+class SetupList;
+
+// The settings window: updates, the OpenRouter key and models, the set-up checklist and
+// speech to text. Every control writes through at once; there is no Save button.
+class Settings : public QDialog {
+    Q_OBJECT
+public:
+    explicit Settings(QWidget* parent = nullptr);
+
+    // The download rows show only for a known newer version with a download address.
+    static bool offersDownload(const std::optional<QString>& latest, const QString& current, bool hasDownload);
+    // The line under the update controls.
+    static QString updateStatus(bool checking, const QString& verdict);
+
+    bool hasKey() const { return keySaved; }
+    QLineEdit* keyField() const { return key; }
+    QString keyVerdict() const { return verdict; }
+    SetupList* setupList() const { return setup; }
+    // Resumes once the last change of the key field has been stored and read back.
+    bool storingKey() const { return storing > 0; }
+
+private:
+    void keyEdited(const QString& text);
+    void followKey();
+    void followUpdates();
+    void followEngine();
+    void testKey();
+
+    QCheckBox* autoUpdate;
+    QLabel* updateLine;
+    QPushButton* checkNow;
+    QWidget* downloadRows;
+    QLabel* notes;
+    QPushButton* download;
+
+    QLabel* keyLabel;
+    QLineEdit* key;
+    QWidget* savedRow;
+    QLabel* verdictLine;
+    QWidget* failedRow;
+    QComboBox* engine;
+    QLabel* engineNote;
+    SetupList* setup;
+
+    bool keySaved = false;
+    QString verdict;
+    int keyEdits = 0; // the newest change of the key field wins
+    int storing = 0;
+};

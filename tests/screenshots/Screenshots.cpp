@@ -1,0 +1,146 @@
+// Draws the program's windows in their states into PNG files, with the fixed font, for
+// people to look at. Not a test: run by hand.
+//   vantorel_screenshots <folder>
+
+#include "app/shell/MainWindow.h"
+#include "app/shell/Menus.h"
+#include "app/shell/Settings.h"
+#include "core/services/Updates.h"
+#include "model/lifecycle/AppModel.h"
+#include "platform/Prefs.h"
+#include "views/kit/Style.h"
+#include "views/kit/Toast.h"
+#include "views/kit/Windows.h"
+#include "views/start/SetupList.h"
+#include "views/start/StartView.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <clocale>
+#include <cstdio>
+
+namespace {
+
+QString out;
+
+void settle()
+{
+    for (int i = 0; i < 5; ++i) {
+        QApplication::processEvents();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
+void save(QWidget* w, const QString& name)
+{
+    settle();
+    const QString path = out + u'/' + name + QStringLiteral(".png");
+    w->grab().save(path);
+    std::printf("%s\n", qPrintable(path));
+}
+
+std::vector<Setup::Item> missing()
+{
+    return {{QStringLiteral("ffmpeg"), true, QStringLiteral("Reads the sound out of a recording."),
+             QStringLiteral("sudo apt install ffmpeg")},
+            {QStringLiteral("whisper"), false, QStringLiteral("Transcribes on this computer."),
+             QStringLiteral("brew install whisper-cpp")},
+            {QStringLiteral("whisper model"), false, QStringLiteral("The model whisper listens with, 1.6 GB."),
+             QStringLiteral("mkdir -p ~/.whisper-models && curl -L -o …")},
+            {QStringLiteral("OpenRouter key"), false,
+             QStringLiteral("For summaries, Short ideas and Ask AI. Paste it in Settings."), std::nullopt}};
+}
+
+std::vector<Setup::Item> ready()
+{
+    auto items = missing();
+    for (auto& item : items)
+        item.ready = true;
+    return items;
+}
+
+// A menu as it shows under the menu bar, drawn beside nothing else.
+void saveMenu(QMenu* menu, const QString& name)
+{
+    menu->popup(QPoint(0, 0));
+    settle();
+    save(menu, name);
+    menu->hide();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toUtf8());
+    qputenv("VANTOREL_FEED_URL", "http://127.0.0.1:9/latest.json");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+    out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
+    QDir().mkpath(out);
+    Style::useFixedFont();
+    const bool light = argc > 2 && QByteArray(argv[2]) == "light";
+    Style::apply(app, light ? Style::Scheme::light : Style::Scheme::dark);
+    MainWindow::defineWindows();
+    const Root::Options quiet{std::chrono::milliseconds(60000), false};
+
+    {
+        SetupList::standard() = ready;
+        AppModel model;
+        MainWindow window(model, {}, quiet);
+        window.show();
+        save(&window, QStringLiteral("start-empty"));
+        auto* menus = window.menus();
+        for (const QString& title : {QStringLiteral("File"), QStringLiteral("Edit"), QStringLiteral("Stream"),
+                                     QStringLiteral("Segment"), QStringLiteral("Short"), QStringLiteral("Help")})
+            saveMenu(menus->menu(title), QStringLiteral("menu-") + title.toLower());
+        model.setToast(QStringLiteral("Saved Friday night.vtrl"));
+        save(&window, QStringLiteral("start-toast"));
+        model.setToast(std::nullopt);
+        model.setProblem(QStringLiteral("Friday night.vtrl could not be read as a Vantorel project."));
+        settle();
+        save(window.root()->alert(), QStringLiteral("alert"));
+        model.setProblem(std::nullopt);
+    }
+    {
+        // Recents: some in the home folder, one far down, one outside it.
+        QStringList recents;
+        for (const QString& path :
+             {home.path() + QStringLiteral("/Videos/Streams/2024/March/Friday night.vtrl"),
+              home.path() + QStringLiteral("/Videos/Streams/Speedrun practice with a very long name that goes on.vtrl"),
+              home.path() + QStringLiteral("/Birthday stream.vtrl"),
+              QStringLiteral("/tmp/vantorel-shot/Footage/Stream.vtrl")}) {
+            QDir().mkpath(path);
+            recents << path;
+        }
+        Prefs::shared().set(QStringLiteral("recents"), recents);
+        SetupList::standard() = missing;
+        AppModel model;
+        MainWindow window(model, {}, quiet);
+        window.show();
+        save(&window, QStringLiteral("start-recents-missing"));
+        SetupList::standard() = ready;
+        AppModel other;
+        MainWindow second(other, {}, quiet);
+        second.show();
+        save(&second, QStringLiteral("start-recents"));
+        QDir(QStringLiteral("/tmp/vantorel-shot")).removeRecursively();
+    }
+    {
+        SetupList::standard() = missing;
+        Settings settings;
+        settings.show();
+        save(&settings, QStringLiteral("settings"));
+    }
+    Windows::reset();
+    return 0;
+}

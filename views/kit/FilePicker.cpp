@@ -1,0 +1,140 @@
+#include "views/kit/FilePicker.h"
+
+#include "views/kit/Dialogs.h"
+
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPointer>
+
+namespace {
+
+const QString movies = QStringLiteral("Recordings (*.mp4 *.mov *.m4v *.mkv *.webm *.avi *.ts *.flv *.mts)");
+const QString packages = QStringLiteral("Vantorel projects (*.vtrl)");
+
+bool isPackage(const QString& path)
+{
+    return path.endsWith(QStringLiteral(".vtrl"));
+}
+
+QFileDialog* make(QWidget* parent, const QString& caption)
+{
+    auto* dialog = new QFileDialog(parent, caption);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    return dialog;
+}
+
+QCoro::Task<std::optional<QString>> openFile(QWidget* parent, FilePicker::Kind kind, QString caption)
+{
+    QPointer<QFileDialog> dialog = make(parent, caption);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    switch (kind) {
+    case FilePicker::Kind::recording:
+        dialog->setNameFilters({movies});
+        break;
+    case FilePicker::Kind::project:
+        dialog->setNameFilters({packages});
+        break;
+    case FilePicker::Kind::either:
+        dialog->setNameFilters({QStringLiteral("Recordings and projects (*.mp4 *.mov *.m4v *.mkv *.webm *.avi *.ts "
+                                               "*.flv *.mts *.vtrl)"),
+                                movies, packages});
+        break;
+    }
+    // Opening a package folder (a double click, or Open on it) picks it as a whole.
+    auto package = std::make_shared<std::optional<QString>>();
+    if (kind != FilePicker::Kind::recording) {
+        QObject::connect(dialog, &QFileDialog::directoryEntered, dialog, [dialog, package](const QString& folder) {
+            if (dialog && isPackage(folder)) {
+                *package = folder;
+                static_cast<QDialog*>(dialog.data())->done(QDialog::Accepted);
+            }
+        });
+    }
+    const int result = co_await finished(dialog);
+    if (result != QDialog::Accepted)
+        co_return std::nullopt;
+    if (*package)
+        co_return *package;
+    if (!dialog || dialog->selectedFiles().isEmpty())
+        co_return std::nullopt;
+    co_return dialog->selectedFiles().front();
+}
+
+QCoro::Task<std::optional<QString>> saveFile(QWidget* parent, QString caption, QString folder, QString proposed)
+{
+    QPointer<QFileDialog> dialog = make(parent, caption);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setNameFilters({packages});
+    dialog->setDirectory(folder);
+    dialog->selectFile(proposed);
+    // A package is a folder: entering it is choosing its name again, not saving inside.
+    QObject::connect(dialog, &QFileDialog::directoryEntered, dialog, [dialog](const QString& entered) {
+        if (dialog && isPackage(entered)) {
+            dialog->setDirectory(QFileInfo(entered).absolutePath());
+            dialog->selectFile(QFileInfo(entered).fileName());
+        }
+    });
+    const int result = co_await finished(dialog);
+    if (result != QDialog::Accepted || !dialog || dialog->selectedFiles().isEmpty())
+        co_return std::nullopt;
+    QString path = dialog->selectedFiles().front();
+    if (!isPackage(path))
+        path += QStringLiteral(".vtrl");
+    co_return path;
+}
+
+QCoro::Task<std::optional<QString>> chooseFolder(QWidget* parent, QString folder, QString accept, QString message)
+{
+    QPointer<QFileDialog> dialog = make(parent, accept);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
+    if (!folder.isEmpty())
+        dialog->setDirectory(folder);
+    dialog->setLabelText(QFileDialog::Accept, accept);
+    // Qt's dialog has no message line of its own: put one above its contents.
+    if (auto* grid = qobject_cast<QGridLayout*>(dialog->layout()); grid && !message.isEmpty()) {
+        auto* label = new QLabel(message, dialog);
+        label->setWordWrap(true);
+        grid->addWidget(label, grid->rowCount(), 0, 1, grid->columnCount());
+    }
+    const int result = co_await finished(dialog);
+    if (result != QDialog::Accepted || !dialog || dialog->selectedFiles().isEmpty())
+        co_return std::nullopt;
+    co_return dialog->selectedFiles().front();
+}
+
+} // namespace
+
+FilePicker FilePicker::standard()
+{
+    return {openFile, saveFile, chooseFolder};
+}
+
+FilePicker& FilePicker::current()
+{
+    static FilePicker picker = standard();
+    return picker;
+}
+
+Panels FilePicker::panels(QWidget* parent)
+{
+    // The model asks synchronously, so these run the dialogs to their end before they
+    // answer; the choosers themselves stay the current picker's.
+    const QPointer<QWidget> owner(parent);
+    const auto answer = [](QCoro::Task<std::optional<QString>> task) { return QCoro::waitFor(std::move(task)); };
+    Panels panels;
+    panels.locateRecording = [owner, answer](const QString& message) {
+        return answer(current().open(owner, Kind::recording, message));
+    };
+    panels.openItem = [owner, answer] {
+        return answer(current().open(owner, Kind::either, QStringLiteral("Open a recording or a project")));
+    };
+    panels.savePackage = [owner, answer](const QString& folder, const QString& proposed) {
+        return answer(current().savePackage(owner, QStringLiteral("Save a copy of the project"), folder, proposed));
+    };
+    return panels;
+}

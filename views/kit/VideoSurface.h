@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QImage>
+#include <QPointer>
+#include <QVideoFrame>
+#include <QWidget>
+#include <functional>
+
+class QVideoSink;
+
+// Paints the frames of a player's video sink, fitted on black with rounded corners, and
+// lets its owner paint over the picture (the caption). Each new frame is converted once,
+// when it arrives while the surface is shown, or when the surface is shown again.
+class VideoSurface : public QWidget {
+    Q_OBJECT
+public:
+    explicit VideoSurface(QWidget* parent = nullptr);
+    ~VideoSurface() override;
+
+    // Takes frames from `sink` (none: shows black). Call with none before the sink or
+    // its player goes away.
+    void setSink(QVideoSink* sink);
+    // Shows a still as if the sink had sent it (tests, screenshots).
+    void showImage(const QImage& image);
+    const QImage& image() const { return picture; }
+
+    // Where the picture lies in the widget, fitted with its aspect kept.
+    static QRectF fit(const QSizeF& picture, const QRectF& area);
+    // Painted after the picture, with the picture's rectangle (empty without a picture).
+    std::function<void(QPainter&, const QRectF& picture)> overlay;
+    qreal radius = 8;
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+    void showEvent(QShowEvent*) override;
+
+private:
+    void take(const QVideoFrame& frame);
+    QPointer<QVideoSink> sink;
+    QVideoFrame pending;
+    QImage picture;
+};
