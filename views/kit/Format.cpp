@@ -1,6 +1,7 @@
 #include "views/kit/Format.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 
 QString span(double seconds)
@@ -11,5 +12,9 @@ QString span(double seconds)
     if (!std::isfinite(seconds) || std::fabs(seconds) >= limit)
         return QStringLiteral("–:––.–");
     const auto minutes = static_cast<int>(static_cast<std::int64_t>(std::trunc(seconds)) / 60);
-    return QString::asprintf("%d:%04.1f", minutes, std::fmod(seconds, 60.0));
+    // The C library's rounding (half to even on the exact binary value: 15.25 → "15.2"),
+    // which Qt's own formatter does not share; LC_NUMERIC is "C" in this program.
+    char text[32];
+    std::snprintf(text, sizeof text, "%d:%04.1f", minutes, std::fmod(seconds, 60.0));
+    return QString::fromLatin1(text);
 }

@@ -1,0 +1,155 @@
+// The menu bar: which commands are enabled in which state, the notice after an update
+// check, and the commands on a real model.
+
+#include "app/shell/MainWindow.h"
+#include "app/shell/Menus.h"
+#include "model/lifecycle/LifecycleTesting.h"
+#include "views/kit/Windows.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QTest>
+
+using namespace lifecycle;
+
+namespace {
+
+MenuState openWith(void (*change)(MenuState&))
+{
+    MenuState s;
+    s.video = s.file = true;
+    change(s);
+    return s;
+}
+
+} // namespace
+
+TEST(Menus, EnabledRules)
+{
+    const MenuState none;
+    const struct {
+        Command command;
+        MenuState state;
+        bool on;
+    } cases[] = {
+        {Command::open, none, true},
+        {Command::closeProject, none, false},
+        {Command::save, none, false},
+        {Command::showActivity, none, true},
+        {Command::askAI, none, false},
+        {Command::playPause, none, false},
+        {Command::closeProject, openWith([](MenuState&) {}), true},
+        {Command::save, openWith([](MenuState& s) { s.file = false; }), false},
+        {Command::exportShort, openWith([](MenuState& s) { s.anyCuts = true; }), false},
+        {Command::exportShort, openWith([](MenuState& s) { s.activeCuts = s.exportRunning = true; }), true},
+        {Command::exportAll, openWith([](MenuState& s) { s.anyCuts = true; }), true},
+        {Command::exportAll, openWith([](MenuState& s) { s.anyCuts = s.exportRunning = true; }), false},
+        {Command::exportAll, openWith([](MenuState&) {}), false},
+        {Command::transcribeMissing, openWith([](MenuState& s) { s.working = true; }), false},
+        {Command::transcribeAgain, openWith([](MenuState&) {}), true},
+        {Command::askAI, openWith([](MenuState& s) { s.working = true; }), true},
+        {Command::favourite, openWith([](MenuState&) {}), false},
+        {Command::favourite, openWith([](MenuState& s) { s.segment = true; }), true},
+        {Command::addRange, openWith([](MenuState& s) { s.segment = true; }), false},
+        {Command::addRange, openWith([](MenuState& s) { s.segment = s.range = true; }), true},
+        {Command::joinNext, openWith([](MenuState& s) { s.segment = true; }), false},
+        {Command::joinNext, openWith([](MenuState& s) { s.segment = s.touchesNext = true; }), true},
+        {Command::summarizeThis, openWith([](MenuState& s) { s.segment = s.working = true; }), false},
+        {Command::splitSegment, openWith([](MenuState& s) { s.segment = true; }), true},
+        {Command::splitSegment, openWith([](MenuState& s) { s.segment = true, s.segmentMode = false; }), false},
+        {Command::splitCut, openWith([](MenuState&) {}), false},
+        {Command::splitCut, openWith([](MenuState& s) { s.segmentMode = false; }), true},
+        {Command::removeCut, openWith([](MenuState& s) { s.selectedCut = true; }), true},
+        {Command::closeTab, openWith([](MenuState&) {}), false},
+        {Command::undo, openWith([](MenuState& s) { s.canUndo = true; }), true},
+        {Command::redo, openWith([](MenuState& s) { s.canUndo = true; }), false},
+    };
+    int row = 0;
+    for (const auto& c : cases)
+        EXPECT_EQ(enabled(c.command, c.state), c.on) << "row " << row++;
+}
+
+TEST(Menus, UpdateNoticePointsToSettingsOnlyForANewerVersion)
+{
+    const QString far = QStringLiteral("The release site could not be reached.");
+    EXPECT_EQ(updateNotice(far, std::nullopt, QStringLiteral("1.9")), far);
+    EXPECT_EQ(updateNotice(far, QStringLiteral("1.10"), QStringLiteral("1.9")), far + QStringLiteral(" See Settings ▸ Updates"));
+    EXPECT_EQ(updateNotice(QStringLiteral("You have the latest version."), QStringLiteral("1.9"), QStringLiteral("1.9")),
+              QStringLiteral("You have the latest version."));
+}
+
+class MenuBarTest : public LifecycleTest {
+protected:
+    std::unique_ptr<AppModel> model = makeModel();
+    MainWindow window{*model, {}, {std::chrono::milliseconds(60000), false}};
+    Menus& menus = *window.menus();
+    bool on(Command c)
+    {
+        QCoreApplication::processEvents();
+        return menus.action(c)->isEnabled();
+    }
+};
+
+TEST_F(MenuBarTest, OnTheStartScreenOnlyTheOpeningCommandsWork)
+{
+    for (Command c : {Command::closeProject, Command::save, Command::duplicate, Command::purgeCache,
+                      Command::showInFileManager, Command::exportShort, Command::exportAll, Command::undo,
+                      Command::redo, Command::transcribeMissing, Command::askAI, Command::newShort})
+        EXPECT_FALSE(on(c)) << int(c);
+    for (Command c : {Command::open, Command::showActivity, Command::checkForUpdates, Command::settings, Command::quit})
+        EXPECT_TRUE(on(c)) << int(c);
+    EXPECT_FALSE(menus.menu(QStringLiteral("Segment"))->menuAction()->isEnabled());
+}
+
+TEST_F(MenuBarTest, EveryCommandIsOneApplicationWideActionWithoutMnemonics)
+{
+    for (QAction* action : window.findChildren<QAction*>()) {
+        EXPECT_FALSE(action->text().contains(u'&')) << action->text().toStdString();
+        if (!action->shortcut().isEmpty()) {
+            EXPECT_EQ(action->shortcutContext(), Qt::ApplicationShortcut) << action->text().toStdString();
+        }
+    }
+    EXPECT_EQ(menus.action(Command::settings)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    EXPECT_EQ(menus.action(Command::quit)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+}
+
+TEST_F(MenuBarTest, StatesFollowTheModelAndTheCommandsReachIt)
+{
+    openPackage(*model, QStringLiteral("Evening"));
+    ASSERT_TRUE(model->video());
+    EXPECT_TRUE(on(Command::closeProject));
+    EXPECT_TRUE(on(Command::save));
+    EXPECT_TRUE(on(Command::askAI));
+    model->setSelection(QStringLiteral("02"));
+    EXPECT_TRUE(on(Command::favourite));
+    EXPECT_TRUE(menus.menu(QStringLiteral("Segment"))->menuAction()->isEnabled());
+    model->setSelection(QStringLiteral("99"));
+    EXPECT_FALSE(on(Command::favourite));
+
+    menus.action(Command::askAI)->trigger();
+    EXPECT_TRUE(model->askingAI());
+    menus.action(Command::save)->trigger();
+    EXPECT_EQ(model->toast(), QStringLiteral("Saved Evening.vtrl"));
+
+    // The recent list shows the package that is open, under its name.
+    menus.recentMenu()->popup({0, 0});
+    ASSERT_EQ(menus.recentMenu()->actions().size(), 1);
+    EXPECT_EQ(menus.recentMenu()->actions().front()->text(), QStringLiteral("Evening"));
+    menus.recentMenu()->hide();
+
+    menus.action(Command::closeProject)->trigger();
+    EXPECT_FALSE(model->video());
+    EXPECT_FALSE(on(Command::closeProject));
+}
+
+TEST_F(MenuBarTest, ShowActivityTwiceMakesOneWindow)
+{
+    MainWindow::defineWindows();
+    menus.action(Command::showActivity)->trigger();
+    QWidget* first = Windows::existing(QStringLiteral("activity"));
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->windowTitle(), QStringLiteral("Activity"));
+    menus.action(Command::showActivity)->trigger();
+    EXPECT_EQ(Windows::existing(QStringLiteral("activity")), first);
+    Windows::reset();
+}

@@ -1,0 +1,105 @@
+// The shared view kit: the duration format, the picture's fit, the spinner, the
+// one-window-per-id rule and the awaited dialog.
+
+#include "support/Await.h"
+#include "views/kit/Dialogs.h"
+#include "views/kit/Format.h"
+#include "views/kit/Spinner.h"
+#include "views/kit/Style.h"
+#include "views/kit/VideoSurface.h"
+#include "views/kit/Windows.h"
+
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <limits>
+
+TEST(Span, FormatsMinutesAndSecondsWithoutRoundingTheMinutes)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct {
+        double seconds;
+        const char* text;
+    } cases[] = {
+        {0, "0:00.0"},        {75.25, "1:15.2"},     {65, "1:05.0"},       {3600, "60:00.0"},
+        {59.96, "0:60.0"},    {3725.5, "62:05.5"},   {-5, "0:-5.0"},       {-65, "-1:-5.0"},
+        {nan, "–:––.–"},      {inf, "–:––.–"},       {-inf, "–:––.–"},     {1e300, "–:––.–"},
+        {9.3e18, "–:––.–"},   {128849018819.0, "2147483646:59.0"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(span(c.seconds), QString::fromUtf8(c.text)) << c.seconds;
+}
+
+TEST(VideoSurface, FitsThePictureInsideKeepingItsShape)
+{
+    EXPECT_EQ(VideoSurface::fit({1920, 1080}, {0, 0, 400, 400}), QRectF(0, 87.5, 400, 225));
+    EXPECT_EQ(VideoSurface::fit({1080, 1920}, {0, 0, 400, 400}), QRectF(87.5, 0, 225, 400));
+    EXPECT_TRUE(VideoSurface::fit({}, {0, 0, 400, 400}).isEmpty());
+
+    VideoSurface surface;
+    surface.resize(160, 90);
+    QImage red(16, 9, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    QRectF overlaid;
+    surface.overlay = [&](QPainter&, const QRectF& picture) { overlaid = picture; };
+    surface.showImage(red);
+    const QImage drawn = surface.grab().toImage();
+    EXPECT_EQ(drawn.pixelColor(80, 45), QColor(Qt::red));
+    EXPECT_EQ(overlaid, QRectF(0, 0, 160, 90));
+}
+
+TEST(Spinner, TurnsOnlyWhileShown)
+{
+    QWidget window;
+    auto* spinner = new Spinner(&window);
+    EXPECT_FALSE(spinner->turning());
+    window.show();
+    EXPECT_TRUE(spinner->turning());
+    window.hide();
+    EXPECT_FALSE(spinner->turning());
+}
+
+TEST(Windows, MakesEachWindowOnceAndRaisesItAfterwards)
+{
+    int made = 0;
+    Windows::define(QStringLiteral("activity"), [&] {
+        ++made;
+        return new QWidget;
+    });
+    QWidget* first = Windows::open(QStringLiteral("activity"));
+    first->hide();
+    QWidget* second = Windows::open(QStringLiteral("activity"));
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(made, 1);
+    EXPECT_TRUE(second->isVisible());
+    EXPECT_EQ(Windows::open(QStringLiteral("nobody")), nullptr);
+    Windows::reset();
+    EXPECT_EQ(Windows::existing(QStringLiteral("activity")), nullptr);
+}
+
+TEST(Dialogs, ADialogDestroyedBeforeItEndsCountsAsRejected)
+{
+    QPointer<QDialog> accepted = new QDialog;
+    QTimer::singleShot(0, accepted, [&] { accepted->accept(); });
+    EXPECT_EQ(await(finished(accepted)), QDialog::Accepted);
+    delete accepted;
+
+    auto* doomed = new QDialog;
+    QTimer::singleShot(0, [doomed] { delete doomed; });
+    EXPECT_EQ(await(finished(doomed)), QDialog::Rejected);
+}
+
+TEST(Style, SymbolsComeFromTheBundledDrawings)
+{
+    for (const char* name : {"film", "folder", "checkmark.circle.fill", "exclamationmark.triangle.fill", "vantorel"}) {
+        const QImage image = Style::symbol(QString::fromLatin1(name), Qt::red, 24).toImage();
+        bool drawn = false;
+        for (int y = 0; y < image.height() && !drawn; ++y)
+            for (int x = 0; x < image.width() && !drawn; ++x)
+                drawn = qAlpha(image.pixel(x, y)) > 0;
+        EXPECT_TRUE(drawn) << name;
+    }
+}

@@ -1,0 +1,119 @@
+// The start screen: where a recent project lies, the moment its picture comes from, the
+// set-up checklist's shape, drops, and the set-up sheet that follows `fresh`.
+
+#include "model/lifecycle/LifecycleTesting.h"
+#include "views/start/RecentRow.h"
+#include "views/start/SetupList.h"
+#include "views/start/StartView.h"
+
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+
+using namespace lifecycle;
+
+TEST(RecentRow, PlaceNamesTheFolderFromHome)
+{
+    const struct {
+        const char* file;
+        const char* home;
+        const char* place;
+    } cases[] = {
+        {"/home/ann/Videos/Streams/2024/March/Final.vtrl", "/home/ann", "⌂ ▸ Videos ▸ … ▸ March"},
+        {"/home/ann/Stream.vtrl", "/home/ann", "⌂"},
+        {"/home/ann/Stream.vtrl", "/home/ann/", "⌂"},
+        {"/media/Footage/Stream.vtrl", "/home/ann", "media ▸ Footage"},
+        {"/Stream.vtrl", "/home/ann", ""},
+        // Only the home folder itself or what lies inside it.
+        {"/home/anna/x/Stream.vtrl", "/home/ann", "home ▸ anna ▸ x"},
+        {"/home/ann/a/b/c.vtrl", "/", "home ▸ ann ▸ a ▸ b"},
+        {"/home/ann/a/b/c/d.vtrl", "/", "home ▸ ann ▸ … ▸ c"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(RecentRow::place(QString::fromUtf8(c.file), QString::fromUtf8(c.home)), QString::fromUtf8(c.place))
+            << c.file << " from " << c.home;
+}
+
+TEST(RecentRow, StillComesFromTheFirstMarkerElseTheStart)
+{
+    Project p;
+    EXPECT_EQ(RecentRow::stillTime(p), 60);
+    p.segments = {segment("01", 850, 900, {}), segment("02", 2000, 2100, {2050})};
+    EXPECT_EQ(RecentRow::stillTime(p), 850);
+    p.segments.front().markers = {1000, 1100};
+    EXPECT_EQ(RecentRow::stillTime(p), 1000);
+}
+
+TEST(SetupList, ShapeFollowsWhatIsMissing)
+{
+    const Setup::Item ok{QStringLiteral("ffmpeg"), true, QStringLiteral("a"), QStringLiteral("x")};
+    const Setup::Item gone{QStringLiteral("whisper"), false, QStringLiteral("b"), QStringLiteral("y")};
+    using Shape = SetupList::Shape;
+    EXPECT_EQ(SetupList::shape({ok, gone}, true), (Shape{{gone}, true, true}));
+    EXPECT_EQ(SetupList::shape({ok}, true), (Shape{{}, false, false}));
+    EXPECT_EQ(SetupList::shape({}, true), (Shape{{}, false, false}));
+    EXPECT_EQ(SetupList::shape({ok, gone}, false), (Shape{{ok, gone}, false, true}));
+    EXPECT_EQ(SetupList::shape({}, false), (Shape{{}, false, true}));
+}
+
+TEST(SetupList, ReadsAgainOnlyWhenAsked)
+{
+    bool ready = false;
+    SetupList list(false, nullptr, [&] {
+        return std::vector<Setup::Item>{{QStringLiteral("ffmpeg"), ready, QStringLiteral("a"), std::nullopt}};
+    });
+    list.show();
+    EXPECT_FALSE(list.shown().rows.at(0).ready);
+    ready = true;
+    QTest::qWait(10);
+    EXPECT_FALSE(list.shown().rows.at(0).ready);
+    list.findChild<QPushButton*>()->click();
+    EXPECT_TRUE(list.shown().rows.at(0).ready);
+}
+
+class StartViewTest : public LifecycleTest {};
+
+TEST_F(StartViewTest, ADropOpensTheFirstLocalFileAndAsksToSetItUp)
+{
+    auto model = makeModel();
+    StartView view(*model);
+    view.show();
+    const QString first = copy(plainClip(), root + QStringLiteral("/First.mp4"));
+    QMimeData data;
+    data.setUrls({QUrl(QStringLiteral("https://example.com/a.mp4")), QUrl::fromLocalFile(first),
+                  QUrl::fromLocalFile(root + QStringLiteral("/Second.mp4"))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&view, &enter);
+    EXPECT_TRUE(view.hovering());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&view, &drop);
+    EXPECT_FALSE(view.hovering());
+
+    ASSERT_TRUE(waitUntil([&] { return model->fresh().has_value(); }));
+    EXPECT_EQ(model->fresh(), first);
+    ASSERT_TRUE(waitUntil([&] { return view.sheet() != nullptr; }));
+    view.sheet()->reject();
+    EXPECT_EQ(model->fresh(), std::nullopt);
+
+    // Cleared from elsewhere, the sheet goes too.
+    model->setFresh(first);
+    ASSERT_TRUE(waitUntil([&] { return view.sheet() != nullptr; }));
+    model->setFresh(std::nullopt);
+    EXPECT_TRUE(waitUntil([&] { return view.sheet() == nullptr; }));
+}
+
+TEST_F(StartViewTest, ListsOnlyRecentsThatExist)
+{
+    const QString kept = openPackage(*makeModel(), QStringLiteral("Kept"));
+    Prefs::shared().set(QStringLiteral("recents"), QStringList{root + QStringLiteral("/Gone.vtrl"), kept});
+    auto model = makeModel();
+    StartView view(*model);
+    EXPECT_EQ(view.listedRecents(), QStringList{kept});
+    auto rows = view.findChildren<RecentRow*>();
+    ASSERT_EQ(rows.size(), 1);
+    view.show();
+    // Its picture is made from the recording beside it.
+    EXPECT_TRUE(waitUntil([&] { return !rows.front()->still().isNull(); }));
+    rows.front()->click();
+    EXPECT_TRUE(waitUntil([&] { return model->video().has_value(); }));
+}
