@@ -62,7 +62,7 @@ QLabel* note(const QString& text, QWidget* parent)
 }
 
 // A label and its control on one line.
-QHBoxLayout* labelled(const QString& title, QWidget* control, QWidget* parent, int labelWidth = 150)
+QHBoxLayout* labelled(const QString& title, QWidget* control, QWidget* parent, int labelWidth = 170)
 {
     auto* line = new QHBoxLayout;
     line->setSpacing(10);
@@ -180,7 +180,7 @@ Settings::Settings(QWidget* parent)
     keyLabel->setWordWrap(true);
     auto* keyLine = new QHBoxLayout;
     keyLine->setSpacing(10);
-    keyLabel->setFixedWidth(150);
+    keyLabel->setFixedWidth(170);
     keyLine->addWidget(keyLabel);
     keyLine->addWidget(key, 1);
     group->rows->addLayout(keyLine);

@@ -27,7 +27,7 @@ public:
     QLineEdit* keyField() const { return key; }
     QString keyVerdict() const { return verdict; }
     SetupList* setupList() const { return setup; }
-    // Resumes once the last change of the key field has been stored and read back.
+    // True while a change of the key field is being stored and read back.
     bool storingKey() const { return storing > 0; }
 
 private:

@@ -30,6 +30,7 @@ int runWindowed(int& argc, char** argv)
         MainWindow::defineWindows();
         QObject::connect(&window, &MainWindow::closed, &app, &QApplication::quit);
         window.show();
+        window.activateWindow();
         status = QApplication::exec();
         // Windows that views made must go before the model they read.
         Windows::reset();

@@ -16,6 +16,7 @@ BigButton::BigButton(const QString& symbol, const QString& title, const QString&
 {
     setText(title);
     setCursor(Qt::PointingHandCursor);
+    setAttribute(Qt::WA_Hover); // repaints as the pointer comes and goes
     setFocusPolicy(Qt::TabFocus);
     setAccessibleName(title);
     setAccessibleDescription(subtitle);
@@ -30,23 +31,12 @@ QSize BigButton::sizeHint() const
     return {pad + column + gap + textWidth + 2 + pad, pad + std::max(symbolSize, textHeight) + pad};
 }
 
-void BigButton::enterEvent(QEnterEvent*)
-{
-    hovering = true;
-    update();
-}
-
-void BigButton::leaveEvent(QEvent*)
-{
-    hovering = false;
-    update();
-}
-
 void BigButton::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QPalette& pal = palette();
+    const bool hovering = underMouse();
     // Focus shows only when it came from the keyboard, not merely by being first.
     const bool keyboardFocus = hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange);
     if (hovering || isDown() || keyboardFocus) {

@@ -13,11 +13,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent*) override;
-    void enterEvent(QEnterEvent*) override;
-    void leaveEvent(QEvent*) override;
 
 private:
     QString symbolName;
     QString sub;
-    bool hovering = false;
 };

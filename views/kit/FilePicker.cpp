@@ -23,6 +23,7 @@ QFileDialog* make(QWidget* parent, const QString& caption)
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    dialog->resize(800, 520);
     return dialog;
 }
 

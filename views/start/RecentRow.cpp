@@ -20,6 +20,7 @@ RecentRow::RecentRow(AppModel& m, const QString& file, QWidget* parent)
 {
     setText(QFileInfo(file).completeBaseName());
     setCursor(Qt::PointingHandCursor);
+    setAttribute(Qt::WA_Hover); // repaints as the pointer comes and goes
     setToolTip(QDir::toNativeSeparators(file));
     connect(this, &QAbstractButton::clicked, this, [this] {
         TaskHandle::start([model = QPointer<AppModel>(&model), file = path](Cancel) -> QCoro::Task<> {
@@ -63,18 +64,6 @@ QSize RecentRow::sizeHint() const
     return {280, square + 12};
 }
 
-void RecentRow::enterEvent(QEnterEvent*)
-{
-    hovering = true;
-    update();
-}
-
-void RecentRow::leaveEvent(QEvent*)
-{
-    hovering = false;
-    update();
-}
-
 void RecentRow::showEvent(QShowEvent*)
 {
     if (!asked) {
@@ -115,6 +104,7 @@ void RecentRow::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     const QPalette& pal = palette();
+    const bool hovering = underMouse();
     if (hovering) {
         p.setPen(Qt::NoPen);
         p.setBrush(Style::accent(pal));

@@ -28,8 +28,6 @@ public:
 
 protected:
     void paintEvent(QPaintEvent*) override;
-    void enterEvent(QEnterEvent*) override;
-    void leaveEvent(QEvent*) override;
     void showEvent(QShowEvent*) override;
 
 private:
@@ -37,6 +35,5 @@ private:
     AppModel& model;
     QString path;
     QImage picture;
-    bool hovering = false;
     bool asked = false;
 };

@@ -3,18 +3,15 @@
 #include <clocale>
 #include <gtest/gtest.h>
 
+#include "support/Isolation.h"
 #include "views/kit/Style.h"
 
 // Widget tests run inside a QApplication on the offscreen platform, with the fixed font
 // and the program's own style, so that sizes are the same on every machine.
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("VANTOREL_API_BASE"))
-        qputenv("VANTOREL_API_BASE", "http://127.0.0.1:9");
-    if (qEnvironmentVariableIsEmpty("VANTOREL_FEED_URL"))
-        qputenv("VANTOREL_FEED_URL", "http://127.0.0.1:9/latest.json");
     QTemporaryDir settings;
-    qputenv("XDG_CONFIG_HOME", settings.path().toUtf8());
+    isolateTestProcess(settings);
     qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication app(argc, argv);
