@@ -119,6 +119,9 @@ void Root::followProblem()
     box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Something went wrong"),
                           QStringLiteral("Something went wrong"), QMessageBox::Ok, this);
     box->setInformativeText(*problem);
+    // Room for a sentence or two per line rather than a narrow column of words.
+    box->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_label { font-weight: bold; }"
+                                      "QLabel#qt_msgbox_informativelabel { min-width: 320px; }"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
     // However the alert goes, the problem has been seen.

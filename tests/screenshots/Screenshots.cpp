@@ -16,6 +16,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
@@ -28,10 +29,13 @@ namespace {
 
 QString out;
 
-void settle()
+// Lets queued work, deferred deletes and the fades run out.
+void settle(int ms = 300)
 {
-    for (int i = 0; i < 5; ++i) {
-        QApplication::processEvents();
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) {
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 }

@@ -138,8 +138,8 @@ QColor groupBackground(const QPalette& p)
 
 QColor material(const QPalette& p)
 {
-    QColor c = mix(p.color(QPalette::Window), primary(p), 0.10);
-    c.setAlphaF(0.90f);
+    QColor c = mix(p.color(QPalette::Window), primary(p), isDark(p) ? 0.16 : 0.04);
+    c.setAlphaF(0.94f);
     return c;
 }
 
