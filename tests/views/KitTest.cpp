@@ -3,13 +3,19 @@
 
 #include "support/Await.h"
 #include "views/kit/Dialogs.h"
+#include "views/kit/FilePicker.h"
 #include "views/kit/Format.h"
 #include "views/kit/Spinner.h"
 #include "views/kit/Style.h"
 #include "views/kit/VideoSurface.h"
 #include "views/kit/Windows.h"
 
+#include <QApplication>
+#include <QLineEdit>
+#include <QDir>
+#include <QFileDialog>
 #include <QPointer>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
 #include <cmath>
@@ -102,4 +108,23 @@ TEST(Style, SymbolsComeFromTheBundledDrawings)
                 drawn = qAlpha(image.pixel(x, y)) > 0;
         EXPECT_TRUE(drawn) << name;
     }
+}
+
+TEST(FilePicker, APackageFolderIsPickedAsOneItem)
+{
+    QTemporaryDir dir;
+    const QString package = dir.path() + QStringLiteral("/Evening.vtrl");
+    QDir().mkpath(package + QStringLiteral("/cache"));
+    QWidget window;
+    window.show();
+    // Open on the package's name picks it instead of going into it.
+    QTimer::singleShot(50, [&] {
+        for (auto* dialog : window.findChildren<QFileDialog*>()) {
+            dialog->setDirectory(dir.path());
+            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QStringLiteral("Evening.vtrl"));
+            QMetaObject::invokeMethod(dialog, "accept");
+        }
+    });
+    const auto picked = await(FilePicker::standard().open(&window, FilePicker::Kind::either, QStringLiteral("Open")));
+    EXPECT_EQ(picked, package);
 }

@@ -3,6 +3,7 @@
 #include "views/kit/Dialogs.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QPointer>
@@ -17,10 +18,49 @@ bool isPackage(const QString& path)
     return path.endsWith(QStringLiteral(".vtrl"));
 }
 
-QFileDialog* make(QWidget* parent, const QString& caption)
+// Qt's dialog enters a folder on Open; this one takes a package folder as the choice,
+// however the user gets there (Open on it, a typed path, a double click).
+class PickerDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+    bool packagesWhole = false;
+    std::optional<QString> package;
+
+    void take(const QString& folder)
+    {
+        package = folder;
+        QDialog::accept();
+    }
+
+protected:
+    void accept() override
+    {
+        if (packagesWhole) {
+            for (const QString& path : selectedFiles()) {
+                if (isPackage(path) && QFileInfo(path).isDir()) {
+                    take(path);
+                    return;
+                }
+            }
+        }
+        QFileDialog::accept();
+    }
+};
+
+// Deletes the dialog once its answer has been read (not on close: the answer is read
+// after the dialog has closed).
+struct DeleteLater {
+    QPointer<QDialog> dialog;
+    ~DeleteLater()
+    {
+        if (dialog)
+            dialog->deleteLater();
+    }
+};
+
+PickerDialog* make(QWidget* parent, const QString& caption)
 {
-    auto* dialog = new QFileDialog(parent, caption);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    auto* dialog = new PickerDialog(parent, caption);
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
     dialog->resize(800, 520);
@@ -29,7 +69,8 @@ QFileDialog* make(QWidget* parent, const QString& caption)
 
 QCoro::Task<std::optional<QString>> openFile(QWidget* parent, FilePicker::Kind kind, QString caption)
 {
-    QPointer<QFileDialog> dialog = make(parent, caption);
+    QPointer<PickerDialog> dialog = make(parent, caption);
+    const DeleteLater cleanup{dialog.data()};
     dialog->setFileMode(QFileDialog::ExistingFile);
     switch (kind) {
     case FilePicker::Kind::recording:
@@ -44,22 +85,19 @@ QCoro::Task<std::optional<QString>> openFile(QWidget* parent, FilePicker::Kind k
                                 movies, packages});
         break;
     }
-    // Opening a package folder (a double click, or Open on it) picks it as a whole.
-    auto package = std::make_shared<std::optional<QString>>();
     if (kind != FilePicker::Kind::recording) {
-        QObject::connect(dialog, &QFileDialog::directoryEntered, dialog, [dialog, package](const QString& folder) {
-            if (dialog && isPackage(folder)) {
-                *package = folder;
-                static_cast<QDialog*>(dialog.data())->done(QDialog::Accepted);
-            }
+        dialog->packagesWhole = true;
+        QObject::connect(dialog, &QFileDialog::directoryEntered, dialog, [dialog](const QString& folder) {
+            if (dialog && isPackage(folder))
+                dialog->take(folder);
         });
     }
     const int result = co_await finished(dialog);
-    if (result != QDialog::Accepted)
+    if (result != QDialog::Accepted || !dialog)
         co_return std::nullopt;
-    if (*package)
-        co_return *package;
-    if (!dialog || dialog->selectedFiles().isEmpty())
+    if (dialog->package)
+        co_return dialog->package;
+    if (dialog->selectedFiles().isEmpty())
         co_return std::nullopt;
     co_return dialog->selectedFiles().front();
 }
@@ -67,6 +105,7 @@ QCoro::Task<std::optional<QString>> openFile(QWidget* parent, FilePicker::Kind k
 QCoro::Task<std::optional<QString>> saveFile(QWidget* parent, QString caption, QString folder, QString proposed)
 {
     QPointer<QFileDialog> dialog = make(parent, caption);
+    const DeleteLater cleanup{dialog.data()};
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
     dialog->setNameFilters({packages});
@@ -91,6 +130,7 @@ QCoro::Task<std::optional<QString>> saveFile(QWidget* parent, QString caption, Q
 QCoro::Task<std::optional<QString>> chooseFolder(QWidget* parent, QString folder, QString accept, QString message)
 {
     QPointer<QFileDialog> dialog = make(parent, accept);
+    const DeleteLater cleanup{dialog.data()};
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly);
     if (!folder.isEmpty())
