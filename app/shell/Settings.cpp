@@ -243,6 +243,15 @@ Settings::Settings(QWidget* parent)
     followUpdates();
     followKey();
     followEngine();
+    // The key store is read once per run, in the background; until that read has ended
+    // the key in memory says nothing. A change typed meanwhile wins.
+    TaskHandle::start([self = QPointer<Settings>(this)](Cancel) -> QCoro::Task<> {
+        co_await Keychain::load();
+        if (self && self->keyEdits == 0) {
+            self->keySaved = Keychain::key().has_value();
+            self->followKey();
+        }
+    });
 }
 
 void Settings::followUpdates()

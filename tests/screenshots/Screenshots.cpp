@@ -48,7 +48,14 @@ void save(QWidget* w, const QString& name)
     std::printf("%s\n", qPrintable(path));
 }
 
-std::vector<Setup::Item> missing()
+std::vector<Setup::Item> missingNow();
+
+QCoro::Task<std::vector<Setup::Item>> missing()
+{
+    co_return missingNow();
+}
+
+std::vector<Setup::Item> missingNow()
 {
     return {{QStringLiteral("ffmpeg"), true, QStringLiteral("Reads the sound out of a recording."),
              QStringLiteral("sudo apt install ffmpeg")},
@@ -60,12 +67,12 @@ std::vector<Setup::Item> missing()
              QStringLiteral("For summaries, Short ideas and Ask AI. Paste it in Settings."), std::nullopt}};
 }
 
-std::vector<Setup::Item> ready()
+QCoro::Task<std::vector<Setup::Item>> ready()
 {
-    auto items = missing();
+    auto items = missingNow();
     for (auto& item : items)
         item.ready = true;
-    return items;
+    co_return items;
 }
 
 // A menu as it shows under the menu bar, drawn beside nothing else.

@@ -59,8 +59,8 @@ TEST(SetupList, ShapeFollowsWhatIsMissing)
 TEST(SetupList, ReadsAgainOnlyWhenAsked)
 {
     bool ready = false;
-    SetupList list(false, nullptr, [&] {
-        return std::vector<Setup::Item>{{QStringLiteral("ffmpeg"), ready, QStringLiteral("a"), std::nullopt}};
+    SetupList list(false, nullptr, [&]() -> QCoro::Task<std::vector<Setup::Item>> {
+        co_return std::vector<Setup::Item>{{QStringLiteral("ffmpeg"), ready, QStringLiteral("a"), std::nullopt}};
     });
     list.show();
     EXPECT_FALSE(list.shown().rows.at(0).ready);

@@ -8,8 +8,7 @@
 #include <functional>
 
 struct Desktop {
-    // Opens a file-manager window with the item selected; where no file manager answers
-    // on D-Bus, opens the folder that holds it.
+    // Opens a file-manager window with the item selected (FileManager::show).
     std::function<void(const QString& path)> reveal;
     std::function<void(const QUrl& url)> openUrl;
     // Empties the clipboard, then puts `text` on it as plain text.

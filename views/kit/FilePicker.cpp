@@ -163,19 +163,16 @@ FilePicker& FilePicker::current()
 
 Panels FilePicker::panels(QWidget* parent)
 {
-    // The model asks synchronously, so these run the dialogs to their end before they
-    // answer; the choosers themselves stay the current picker's.
+    // Each callable only hands its arguments to the current picker's coroutine (copied
+    // into its frame), so nothing a dialog waits with lives in a lambda.
     const QPointer<QWidget> owner(parent);
-    const auto answer = [](QCoro::Task<std::optional<QString>> task) { return QCoro::waitFor(std::move(task)); };
     Panels panels;
-    panels.locateRecording = [owner, answer](const QString& message) {
-        return answer(current().open(owner, Kind::recording, message));
+    panels.locateRecording = [owner](QString message) { return current().open(owner, Kind::recording, message); };
+    panels.openItem = [owner] {
+        return current().open(owner, Kind::either, QStringLiteral("Open a recording or a project"));
     };
-    panels.openItem = [owner, answer] {
-        return answer(current().open(owner, Kind::either, QStringLiteral("Open a recording or a project")));
-    };
-    panels.savePackage = [owner, answer](const QString& folder, const QString& proposed) {
-        return answer(current().savePackage(owner, QStringLiteral("Save a copy of the project"), folder, proposed));
+    panels.savePackage = [owner](QString folder, QString proposed) {
+        return current().savePackage(owner, QStringLiteral("Save a copy of the project"), folder, proposed);
     };
     return panels;
 }

@@ -40,11 +40,20 @@ void SetupList::showEvent(QShowEvent*)
 void SetupList::refresh()
 {
     const Source& from = source ? source : standard();
-    const Shape next = shape(from ? from() : std::vector<Setup::Item>{}, onlyMissing);
-    if (next == current && rows->count() > 0)
-        return;
-    current = next;
-    rebuild();
+    if (from)
+        read(this, from, ++asks);
+}
+
+QCoro::Task<> SetupList::read(QPointer<SetupList> list, Source from, int ask)
+{
+    const std::vector<Setup::Item> items = co_await from();
+    if (!list || ask != list->asks)
+        co_return;
+    const Shape next = shape(items, list->onlyMissing);
+    if (next == list->current && list->rows->count() > 0)
+        co_return;
+    list->current = next;
+    list->rebuild();
 }
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include "core/services/Setup.h"
 
+#include <QPointer>
 #include <QWidget>
 #include <functional>
 #include <vector>
@@ -14,7 +15,7 @@ class QVBoxLayout;
 class SetupList : public QWidget {
     Q_OBJECT
 public:
-    using Source = std::function<std::vector<Setup::Item>()>;
+    using Source = std::function<QCoro::Task<std::vector<Setup::Item>>()>;
     // `onlyMissing`: the start screen's form, listing only what is missing and taking
     // no room at all while nothing is.
     explicit SetupList(bool onlyMissing, QWidget* parent = nullptr, Source source = {});
@@ -30,6 +31,7 @@ public:
     };
     static Shape shape(const std::vector<Setup::Item>& items, bool onlyMissing);
 
+    // Reads the items again; they show once read (at once when the source answers at once).
     void refresh();
     const Shape& shown() const { return current; }
 
@@ -41,7 +43,9 @@ protected:
     void showEvent(QShowEvent*) override;
 
 private:
+    static QCoro::Task<> read(QPointer<SetupList> list, Source from, int ask);
     void rebuild();
+    int asks = 0; // the newest reading wins
     bool onlyMissing;
     Source source;
     Shape current;
