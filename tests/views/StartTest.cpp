@@ -2,6 +2,7 @@
 // set-up checklist's shape, drops, and the set-up sheet that follows `fresh`.
 
 #include "model/lifecycle/LifecycleTesting.h"
+#include "views/kit/Desktop.h"
 #include "views/start/RecentRow.h"
 #include "views/start/SetupList.h"
 #include "views/start/StartView.h"
@@ -116,4 +117,27 @@ TEST_F(StartViewTest, ListsOnlyRecentsThatExist)
     EXPECT_TRUE(waitUntil([&] { return !rows.front()->still().isNull(); }));
     rows.front()->click();
     EXPECT_TRUE(waitUntil([&] { return model->video().has_value(); }));
+}
+
+TEST(SetupList, CopyCommandPutsTheCommandOnTheClipboard)
+{
+    QStringList copied;
+    const Desktop saved = Desktop::current();
+    Desktop::current().copy = [&](const QString& text) { copied << text; };
+    SetupList list(true, nullptr, []() -> QCoro::Task<std::vector<Setup::Item>> {
+        co_return std::vector<Setup::Item>{
+            {QStringLiteral("whisper"), false, QStringLiteral("a"), QStringLiteral("brew install whisper-cpp")},
+            {QStringLiteral("OpenRouter key"), false, QStringLiteral("b"), std::nullopt}};
+    });
+    list.show();
+    QList<QPushButton*> copies;
+    for (QPushButton* button : list.findChildren<QPushButton*>()) {
+        if (button->text() == u"Copy Command")
+            copies << button;
+    }
+    ASSERT_EQ(copies.size(), 1); // the key has nothing to install
+    EXPECT_EQ(copies.front()->toolTip(), QStringLiteral("Paste it into a terminal: brew install whisper-cpp"));
+    copies.front()->click();
+    EXPECT_EQ(copied, QStringList{QStringLiteral("brew install whisper-cpp")});
+    Desktop::current() = saved;
 }

@@ -6,6 +6,8 @@
 #include "model/lifecycle/LifecycleTesting.h"
 #include "support/Await.h"
 
+#include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 
@@ -65,4 +67,29 @@ TEST_F(KeyFieldTest, ASavedKeyShowsFromTheStart)
     await(Keychain::setKey(QStringLiteral("sk-saved")));
     Settings settings;
     EXPECT_TRUE(settings.hasKey());
+}
+
+TEST(Settings, TheEngineWritesThroughAndItsNoteFollows)
+{
+    Prefs::shared().remove(QStringLiteral("transcriber"));
+    Settings settings;
+    auto* engine = settings.findChild<QComboBox*>();
+    ASSERT_NE(engine, nullptr);
+    EXPECT_EQ(engine->currentData(), QStringLiteral("whisper"));
+    const auto noteShown = [&](const QString& text) {
+        for (QLabel* label : settings.findChildren<QLabel*>()) {
+            if (label->text() == text)
+                return true;
+        }
+        return false;
+    };
+    EXPECT_TRUE(noteShown(QStringLiteral("Nothing leaves this computer. Needs whisper-cli and ffmpeg.")));
+    engine->setCurrentIndex(1);
+    Q_EMIT engine->activated(1);
+    EXPECT_EQ(Prefs::shared().value(QStringLiteral("transcriber")), QStringLiteral("scribe"));
+    EXPECT_TRUE(noteShown(QStringLiteral("Audio of each segment is uploaded to OpenRouter and ElevenLabs. Uses the key above.")));
+    // A value this window does not know picks neither engine.
+    Prefs::shared().set(QStringLiteral("transcriber"), QStringLiteral("other"));
+    EXPECT_EQ(engine->currentIndex(), -1);
+    Prefs::shared().remove(QStringLiteral("transcriber"));
 }
