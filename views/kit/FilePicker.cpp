@@ -109,6 +109,8 @@ QCoro::Task<std::optional<QString>> saveFile(QWidget* parent, QString caption, Q
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
     dialog->setNameFilters({packages});
+    // So that a name typed without ".vtrl" is checked against the package it will become.
+    dialog->setDefaultSuffix(QStringLiteral("vtrl"));
     dialog->setDirectory(folder);
     dialog->selectFile(proposed);
     // A package is a folder: entering it is choosing its name again, not saving inside.
