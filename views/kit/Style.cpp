@@ -5,6 +5,7 @@
 #include <QFontDatabase>
 #include <QPainter>
 #include <QPainterPath>
+#include <QProxyStyle>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QSvgRenderer>
@@ -13,6 +14,20 @@
 namespace Style {
 
 namespace {
+
+// Fusion, without pictures on dialog buttons (the bare X on Cancel) and without
+// underlined mnemonics: the same plain look on every desktop.
+class Look : public QProxyStyle {
+public:
+    Look() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {}
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* answer) const override
+    {
+        if (hint == SH_DialogButtonBox_ButtonsHaveIcons || hint == SH_UnderlineShortcut)
+            return 0;
+        return QProxyStyle::styleHint(hint, option, widget, answer);
+    }
+};
 
 QPalette build(QColor window, QColor text, QColor base, QColor alternate, QColor button, QColor highlight)
 {
@@ -60,7 +75,7 @@ QPalette lightPalette()
 
 void apply(QApplication& app, Scheme scheme)
 {
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setStyle(new Look);
     QPalette palette;
     switch (scheme) {
     case Scheme::dark:
