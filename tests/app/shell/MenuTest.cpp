@@ -126,6 +126,22 @@ TEST_F(MenuBarTest, StatesFollowTheModelAndTheCommandsReachIt)
     model->setSelection(QStringLiteral("99"));
     EXPECT_FALSE(on(Command::favourite));
 
+    // Rating with the rating a segment already has clears it.
+    model->setSelection(QStringLiteral("02"));
+    ASSERT_TRUE(on(Command::favourite));
+    menus.action(Command::favourite)->trigger();
+    EXPECT_EQ(model->project().segments.at(1).rating, 1);
+    menus.action(Command::favourite)->trigger();
+    EXPECT_EQ(model->project().segments.at(1).rating, std::nullopt);
+
+    EXPECT_FALSE(on(Command::undo));
+    menus.action(Command::newShort)->trigger();
+    EXPECT_TRUE(on(Command::undo));
+    EXPECT_TRUE(on(Command::closeTab));
+    menus.action(Command::undo)->trigger();
+    EXPECT_TRUE(on(Command::redo));
+    EXPECT_TRUE(model->project().shorts.empty());
+
     menus.action(Command::askAI)->trigger();
     EXPECT_TRUE(model->askingAI());
     menus.action(Command::save)->trigger();
