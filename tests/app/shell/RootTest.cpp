@@ -57,15 +57,15 @@ TEST_F(RootTest, FaceAndSizeFollowTheRecording)
 
 TEST_F(RootTest, AToastStaysItsFullTimeFromEachNewText)
 {
-    make({}, 300);
+    make({}, 1000);
     model->setToast(QStringLiteral("one"));
-    QTest::qWait(150);
+    QTest::qWait(600);
     model->setToast(QStringLiteral("two"));
-    QTest::qWait(200); // 350 after the first: the second has 100 left
+    QTest::qWait(600); // past the first text's time, well inside the second's
     EXPECT_EQ(model->toast(), QStringLiteral("two"));
     EXPECT_EQ(window->root()->toast()->text(), QStringLiteral("two"));
     model->setToast(QStringLiteral("two")); // no change: no new time
-    EXPECT_TRUE(waitUntil([&] { return !model->toast(); }, 200));
+    EXPECT_TRUE(waitUntil([&] { return !model->toast(); }, 1500));
     EXPECT_FALSE(window->root()->toast()->presented());
 }
 
