@@ -10,6 +10,20 @@
 #include <QSaveFile>
 #include <set>
 
+namespace {
+
+// The file a path names once links and dots are resolved, also for a file not made yet.
+QString resolved(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.exists())
+        return info.canonicalFilePath();
+    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    return folder.isEmpty() ? Text::absolutePath(path) : folder + u'/' + info.fileName();
+}
+
+} // namespace
+
 std::optional<Composition> AppModel::composition(const std::vector<Cut>& cuts) const
 {
     if (!asset_)
@@ -22,6 +36,12 @@ QCoro::Task<> AppModel::write(Short s, QString mp4, bool subtitles, Cancel cance
     const auto made = composition(s.cuts);
     if (!made)
         throw Fail(QStringLiteral("It has no cuts."));
+    // The recording is never written, and an export put over the project's own files
+    // would destroy the work it was cut from.
+    const QString target = resolved(mp4);
+    const QString package = file_ ? resolved(*file_) : QString();
+    if (target == resolved(project_.video) || (!package.isEmpty() && (target == package || target.startsWith(package + u'/'))))
+        throw Fail(QStringLiteral("It would be written over the recording or its project. Choose another name."));
     // Subtitles keep time with the picture: laid out over the cuts as they are rendered.
     for (Cut& cut : s.cuts) {
         const Span piece = Composition::held(cut, asset_->duration);

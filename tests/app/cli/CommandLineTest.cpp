@@ -229,10 +229,16 @@ TEST_F(CommandLine, ExportWritesTheActiveShortWithItsSubtitles)
     ASSERT_TRUE(probe.waitForFinished());
     EXPECT_NEAR(probe.readAllStandardOutput().trimmed().toDouble(), 5.0, 0.2);
 
-    const Ran failed = run({"--export", "rec.mp4", "no/such/folder/out.mp4"});
-    EXPECT_TRUE(failed.out.size() == 1 && failed.out[0].startsWith("error: The Short could not be exported. "))
-        << failed.out.join('\n').toStdString();
-    EXPECT_EQ(failed.status, 1);
+    // A missing folder fails; the recording and the project are never written over.
+    const QByteArray recording = testfiles::readFile(video), saved = testfiles::readFile(package + "/project.json");
+    for (const QString output : {"no/such/folder/out.mp4", "rec.mp4", "./../work/rec.mp4", "rec.vtrl/project.json"}) {
+        const Ran failed = run({"--export", "rec.mp4", output});
+        EXPECT_TRUE(failed.out.size() == 1 && failed.out[0].startsWith("error: The Short could not be exported. "))
+            << failed.out.join('\n').toStdString();
+        EXPECT_EQ(failed.status, 1);
+    }
+    EXPECT_TRUE(testfiles::readFile(video) == recording) << "the recording was written";
+    EXPECT_TRUE(testfiles::readFile(package + "/project.json") == saved) << "the project was written";
 }
 
 } // namespace
