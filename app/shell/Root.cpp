@@ -6,6 +6,7 @@
 #include "views/kit/Style.h"
 #include "views/kit/Toast.h"
 #include "views/start/StartView.h"
+#include "views/workspace/Workspace.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -16,15 +17,15 @@ namespace {
 // The toast's capsule stands this far above the window's bottom edge.
 constexpr int toastLift = 250;
 
-QWidget* emptyWorkspace(AppModel&, QWidget* parent)
+QWidget* workspace(AppModel& model, QWidget* parent)
 {
-    return new QWidget(parent);
+    return new Workspace(model, parent);
 }
 } // namespace
 
 Root::WorkspaceMaker& Root::workspaceMaker()
 {
-    static WorkspaceMaker maker = emptyWorkspace;
+    static WorkspaceMaker maker = workspace;
     return maker;
 }
 

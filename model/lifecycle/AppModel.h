@@ -119,6 +119,8 @@ public:
     void setProject(Project project);
     void setSelection(const std::optional<QString>& v);
     void setSelectedCut(const std::optional<QUuid>& v);
+    void setRange(const std::optional<TimeRange>& v);
+    void setSelectedLines(const std::optional<LineRange>& v);
     void setProblem(const std::optional<QString>& v);
     void setToast(const std::optional<QString>& v);
     void setAskingAI(bool v);
@@ -155,6 +157,12 @@ public:
     QCoro::Task<> create(QString video, QString markers, QString note, double before, double after,
                          bool transcribe, bool summarize, bool ideas);
     void close();
+    // The package `create` writes for these: the usual name, or the first free one when
+    // another recording's project holds it.
+    static QString packageFor(const QString& video, const std::optional<QString>& markers);
+    // The marker times of a marker file as `create` reads them (its text into `text`).
+    // Throws Fail when the file cannot be read or is not UTF-8 text.
+    static std::vector<double> readMarks(const QString& markers, QString* text = nullptr);
 
     // ---- saving and housekeeping ----
     void save();
@@ -364,8 +372,6 @@ private:
     void setFile(const std::optional<QString>& v);
     void assignMode(Mode v);
     void setActiveShort(const std::optional<QUuid>& v);
-    void setRange(const std::optional<TimeRange>& v);
-    void setSelectedLines(const std::optional<LineRange>& v);
     void setStatus(const QString& v);
     void setWorking(bool v);
     void setThumbs(const QMap<QString, QImage>& v);

@@ -124,28 +124,42 @@ QCoro::Task<std::optional<QString>> AppModel::locateRecording(QString stored)
                            + QStringLiteral("? It is not where this project last saw it."));
 }
 
-QCoro::Task<> AppModel::create(QString video, QString markers, QString note, double before, double after,
-                               bool transcribe, bool summarize, bool ideas)
+QString AppModel::packageFor(const QString& video, const std::optional<QString>& markers)
 {
-    video = Text::absolutePath(video);
-    markers = Text::absolutePath(markers);
     // Another recording's project may already sit under the name (two recordings sharing
     // a marker file, or a renamed recording): never write over it, take the next free name.
     QString package = Project::newFile(video, markers);
     const QString base = package.chopped(packageSuffix.size());
     for (int n = 2; !Project::mayWrite(package, video); ++n)
         package = base + u' ' + QString::number(n) + packageSuffix;
+    return package;
+}
 
+std::vector<double> AppModel::readMarks(const QString& markers, QString* text)
+{
+    QFile file(markers);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Fail(QStringLiteral("The marker file %1 could not be read: %2.").arg(fileName(markers), file.errorString()));
+    const QByteArray bytes = file.readAll();
+    QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString read = decode(bytes);
+    if (decode.hasError())
+        throw Fail(QStringLiteral("The marker file %1 is not UTF-8 text.").arg(fileName(markers)));
+    std::vector<double> marks = Markers::parse(read);
+    if (text)
+        *text = std::move(read);
+    return marks;
+}
+
+QCoro::Task<> AppModel::create(QString video, QString markers, QString note, double before, double after,
+                               bool transcribe, bool summarize, bool ideas)
+{
+    video = Text::absolutePath(video);
+    markers = Text::absolutePath(markers);
+    const QString package = packageFor(video, markers);
     Builder builder = [=](double duration) {
-        QFile file(markers);
-        if (!file.open(QIODevice::ReadOnly))
-            throw Fail(QStringLiteral("The marker file %1 could not be read: %2.").arg(fileName(markers), file.errorString()));
-        const QByteArray bytes = file.readAll();
-        QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        const QString text = decode(bytes);
-        if (decode.hasError())
-            throw Fail(QStringLiteral("The marker file %1 is not UTF-8 text.").arg(fileName(markers)));
-        const std::vector<double> marks = Markers::parse(text);
+        QString text;
+        const std::vector<double> marks = readMarks(markers, &text);
         if (marks.empty())
             throw Fail(QStringLiteral("No markers were found in ") + fileName(markers) + u'.');
         Project p;

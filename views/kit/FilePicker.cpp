@@ -150,11 +150,25 @@ QCoro::Task<std::optional<QString>> chooseFolder(QWidget* parent, QString folder
     co_return dialog->selectedFiles().front();
 }
 
+QCoro::Task<std::optional<QString>> chooseMarkers(QWidget* parent, QString folder)
+{
+    QPointer<PickerDialog> dialog = make(parent, QString());
+    const DeleteLater cleanup{dialog.data()};
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setNameFilters({QStringLiteral("Comma-separated text (*.csv *.CSV)")});
+    if (!folder.isEmpty())
+        dialog->setDirectory(folder);
+    const int result = co_await finished(dialog);
+    if (result != QDialog::Accepted || !dialog || dialog->selectedFiles().isEmpty())
+        co_return std::nullopt;
+    co_return dialog->selectedFiles().front();
+}
+
 } // namespace
 
 FilePicker FilePicker::standard()
 {
-    return {openFile, saveFile, chooseFolder};
+    return {openFile, saveFile, chooseFolder, chooseMarkers};
 }
 
 FilePicker& FilePicker::current()

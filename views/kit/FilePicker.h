@@ -27,6 +27,8 @@ struct FilePicker {
     std::function<QCoro::Task<std::optional<QString>>(QWidget* parent, QString folder, QString accept,
                                                       QString message)>
         folder;
+    // A marker file (comma-separated text), starting in `folder`.
+    std::function<QCoro::Task<std::optional<QString>>(QWidget* parent, QString folder)> markers;
 
     // The one the program uses; tests replace its members.
     static FilePicker& current();

@@ -7,6 +7,7 @@
 #include "views/kit/Style.h"
 #include "views/start/RecentRow.h"
 #include "views/start/SetupList.h"
+#include "views/start/SetupSheet.h"
 
 #include <QDialogButtonBox>
 #include <QDragEnterEvent>
@@ -47,34 +48,13 @@ std::optional<QString> firstFile(const QMimeData* data)
     return std::nullopt;
 }
 
-// Until the set-up sheet is built: says what happened and that nothing more can be done.
-QDialog* plainSheet(AppModel&, const QString& video, QWidget* parent)
-{
-    auto* dialog = new QDialog(parent);
-    dialog->setWindowTitle(QStringLiteral("New stream"));
-    auto* layout = new QVBoxLayout(dialog);
-    layout->setContentsMargins(20, 18, 20, 14);
-    layout->setSpacing(10);
-    auto* title = new QLabel(QFileInfo(video).fileName(), dialog);
-    title->setFont(Style::font(Style::Text::headline));
-    auto* text = new QLabel(QStringLiteral("This recording has no project yet. Setting up a new stream is not "
-                                           "available in this version."),
-                            dialog);
-    text->setWordWrap(true);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, dialog);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
-    layout->addWidget(title);
-    layout->addWidget(text);
-    layout->addWidget(buttons);
-    dialog->setFixedWidth(420);
-    return dialog;
-}
-
 } // namespace
 
 StartView::SheetMaker& StartView::sheetMaker()
 {
-    static SheetMaker maker = plainSheet;
+    static SheetMaker maker = [](AppModel& model, const QString& video, QWidget* parent) -> QDialog* {
+        return new SetupSheet(model, video, parent);
+    };
     return maker;
 }
 
