@@ -12,9 +12,17 @@
 #include "views/kit/Toast.h"
 #include "views/kit/Windows.h"
 #include "views/start/SetupList.h"
+#include "views/start/SetupSheet.h"
 #include "views/start/StartView.h"
+#include "views/workspace/Sidebar.h"
+#include "views/workspace/Workspace.h"
+#include "support/Clips.h"
+#include "support/gui/SampleProject.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QCoro/QCoroTask>
+#include <QFile>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMenu>
@@ -24,6 +32,15 @@
 #include <QTimer>
 #include <clocale>
 #include <cstdio>
+
+// Gives the model stills without decoding any.
+struct ThumbsProbe {
+    static void set(AppModel& model, QMap<QString, QImage> thumbs)
+    {
+        model.thumbs_ = std::move(thumbs);
+        Q_EMIT model.thumbsChanged();
+    }
+};
 
 namespace {
 
@@ -82,6 +99,120 @@ void saveMenu(QMenu* menu, const QString& name)
     settle();
     save(menu, name);
     menu->hide();
+}
+
+// A still for each segment: a band of colour that changes along the list.
+QMap<QString, QImage> stills(const Project& project)
+{
+    QMap<QString, QImage> out;
+    int n = 0;
+    for (const Segment& s : project.segments) {
+        if (s.id == u"06")
+            continue; // one without a still yet
+        QImage image(160, 90, QImage::Format_RGB32);
+        QPainter p(&image);
+        QLinearGradient g(0, 0, 160, 90);
+        g.setColorAt(0, QColor::fromHsv((n * 47) % 360, 160, 200));
+        g.setColorAt(1, QColor::fromHsv((n * 47 + 60) % 360, 200, 90));
+        p.fillRect(image.rect(), g);
+        out.insert(s.id, image);
+        ++n;
+    }
+    return out;
+}
+
+void setupSheet(const QString& folder, const Root::Options& quiet)
+{
+    QDir().mkpath(folder);
+    const QString recording = Clips::video(folder + QStringLiteral("/Stream 12 final.mp4"), 4);
+    QFile csv(folder + QStringLiteral("/Stream 12.csv"));
+    if (csv.open(QIODevice::WriteOnly))
+        csv.write("0:00:01\n0:00:02\n0:00:03\n");
+    csv.close();
+    AppModel model;
+    MainWindow window(model, {}, quiet);
+    window.show();
+    settle();
+    model.setFresh(recording);
+    settle(800);
+    auto* start = qobject_cast<StartView*>(window.root()->face());
+    auto* sheet = start ? qobject_cast<SetupSheet*>(start->sheet()) : nullptr;
+    if (!sheet)
+        return;
+    save(sheet, QStringLiteral("setup-sheet"));
+    sheet->transcribeBox()->setChecked(false);
+    sheet->setMarkers(std::nullopt);
+    save(sheet, QStringLiteral("setup-sheet-no-markers"));
+    sheet->reject();
+}
+
+void workspace(const QString& folder, const Root::Options& quiet)
+{
+    QDir().mkpath(folder);
+    const QString recording = Clips::video(folder + QStringLiteral("/Friday night.mp4"), 4);
+    const QString package = folder + QStringLiteral("/Friday night.vtrl");
+    const Project project = sample::sampleProject(recording);
+    project.save(package);
+    AppModel model;
+    MainWindow window(model, {}, quiet);
+    window.show();
+    QCoro::waitFor(model.openProject(package));
+    settle();
+    auto* space = qobject_cast<Workspace*>(window.root()->face());
+    if (!space)
+        return;
+    Sidebar* side = space->sidebar();
+    ThumbsProbe::set(model, stills(project));
+    model.activate(sample::id(201));
+    model.setSelection(QStringLiteral("02"));
+    save(&window, QStringLiteral("workspace-segments"));
+    side->setTab(1);
+    save(&window, QStringLiteral("workspace-shorts"));
+
+    // The menus and dialogs.
+    side->setTab(0);
+    settle();
+    for (SegmentRow* row : side->segmentRows()) {
+        const QString id = row->look().segment.id;
+        if (id == u"01" || id == u"04" || id == u"05a")
+            saveMenu(row->makeMenu(), QStringLiteral("menu-segmentrow-") + id);
+    }
+    saveMenu(side->filterMenu(), QStringLiteral("menu-filter"));
+    side->setTab(1);
+    settle();
+    saveMenu(side->aiMenu(), QStringLiteral("menu-ai"));
+    for (ShortRow* row : side->shortRows()) {
+        if (row->look().item.id == sample::id(201)) {
+            saveMenu(row->makeMenu(), QStringLiteral("menu-shortrow-edited"));
+            row->startRename();
+            save(row->renameDialog(), QStringLiteral("rename"));
+            row->renameDialog()->reject();
+            row->startRevert();
+            save(row->revertDialog(), QStringLiteral("revert"));
+            row->revertDialog()->reject();
+        }
+        if (row->look().item.id == sample::id(202))
+            saveMenu(row->makeMenu(), QStringLiteral("menu-shortrow"));
+    }
+    side->lookForIdeas();
+    save(side->lookAgainDialog(), QStringLiteral("look-again"));
+    side->lookAgainDialog()->reject();
+    model.setMode(Mode::segment);
+    model.setSelection(QStringLiteral("02"));
+    model.seek(900);
+    model.setSplitting(true);
+    save(space->splitDialog(), QStringLiteral("split"));
+    space->splitDialog()->reject();
+
+    // An empty project.
+    Project empty = AppModel::emptyProject();
+    empty.video = recording;
+    empty.duration = 4;
+    model.setProject(empty);
+    side->setTab(0);
+    save(&window, QStringLiteral("workspace-empty-segments"));
+    side->setTab(1);
+    save(&window, QStringLiteral("workspace-empty-shorts"));
 }
 
 } // namespace
@@ -152,6 +283,8 @@ int main(int argc, char** argv)
         settings.show();
         save(&settings, QStringLiteral("settings"));
     }
+    setupSheet(home.path() + QStringLiteral("/Streams"), quiet);
+    workspace(home.path() + QStringLiteral("/Work"), quiet);
     Windows::reset();
     return 0;
 }

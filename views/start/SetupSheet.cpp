@@ -25,6 +25,12 @@
 
 namespace {
 
+constexpr int sheetWidth = 600;
+// What a labelled row leaves for its content: the sheet less its margins, the label
+// column and the space after it. Wrapped texts are given it, so that they take the
+// height they need.
+constexpr int contentWidth = sheetWidth - 2 * 18 - 92 - 14;
+
 // A stepper over whole seconds that reads as minutes and seconds ("2:30").
 class WindowSpin : public QSpinBox {
 public:
@@ -65,7 +71,7 @@ SetupSheet::SetupSheet(AppModel& m, QString path, QWidget* parent)
     : QDialog(parent), model(m), video(std::move(path))
 {
     setWindowTitle(QStringLiteral("New stream"));
-    setFixedWidth(600);
+    setFixedWidth(sheetWidth);
     size = QFileInfo(video).size();
     const QPalette pal = palette();
     auto* column = new QVBoxLayout(this);
@@ -155,6 +161,7 @@ SetupSheet::SetupSheet(AppModel& m, QString path, QWidget* parent)
     steppers->addStretch(1);
     count = plain(QString(), this);
     count->setWordWrap(true);
+    count->setFixedWidth(contentWidth);
     Style::setText(count, Style::Text::body, Style::secondary(pal));
     windows->addLayout(steppers);
     windows->addWidget(count);
@@ -172,6 +179,7 @@ SetupSheet::SetupSheet(AppModel& m, QString path, QWidget* parent)
     }
     auto* help = plain(setupHelp(Prefs::shared().transcriber()), this);
     help->setWordWrap(true);
+    help->setFixedWidth(contentWidth);
     Style::setText(help, Style::Text::body, Style::secondary(pal));
     steps->addWidget(help);
     row(QStringLiteral("Do for me"), steps);
@@ -223,6 +231,10 @@ void SetupSheet::refresh()
     ideas->setEnabled(transcribe->isChecked());
     open->setEnabled(p.canOpen && !busy);
     cancel->setEnabled(!busy);
+    // The count sentence may take another line.
+    if (layout())
+        layout()->activate();
+    adjustSize();
 }
 
 void SetupSheet::setMarkers(const std::optional<QString>& file)

@@ -11,6 +11,7 @@
 #include <QContextMenuEvent>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFrame>
 #include <QHBoxLayout>
 #include <QHelpEvent>
 #include <QLabel>
@@ -215,8 +216,11 @@ SegmentRow::Layout SegmentRow::layoutFor(int width) const
         l.state = QRectF(x, y, cf.horizontalAdvance(QStringLiteral("Transcribe")), infoH);
         break;
     case RowState::vibe: {
+        // The vibe gives way to the count of Shorts when the line is short of room.
         const QString text = vibeText(shown.segment);
-        l.state = QRectF(x, y, text.isEmpty() ? 0 : 7 + 4 + cf.horizontalAdvance(text), infoH);
+        const QString used = usedText(shown.used);
+        const double room = textX + textW - x - (used.isEmpty() ? 0 : cf.horizontalAdvance(used) + 6);
+        l.state = QRectF(x, y, text.isEmpty() ? 0 : std::max(0.0, std::min(7 + 4 + cf.horizontalAdvance(text), room)), infoH);
         break;
     }
     case RowState::working:
@@ -310,7 +314,8 @@ void SegmentRow::paintEvent(QPaintEvent*)
             p.setBrush(vibeColour(s.energy));
             p.drawEllipse(QRectF(l.state.left(), l.state.center().y() - 3.5, 7, 7));
             p.setPen(Style::secondary(pal));
-            p.drawText(l.state.adjusted(11, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, vibeText(s));
+            p.drawText(l.state.adjusted(11, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                       QFontMetricsF(caption).elidedText(vibeText(s), Qt::ElideRight, std::max(0.0, l.state.width() - 11)));
         }
         break;
     case RowState::working:
@@ -709,13 +714,25 @@ Sidebar::Sidebar(AppModel& m, QWidget* parent)
 
     auto* controls = new QHBoxLayout;
     controls->setSpacing(0);
+    // The list switch: two buttons on one rounded track, the chosen one lit.
+    auto* track = new QFrame(header);
+    track->setObjectName(QStringLiteral("listSwitch"));
+    track->setStyleSheet(QStringLiteral("QFrame#listSwitch { background: %1; border-radius: 6px; }"
+                                        "QToolButton { border: none; border-radius: 5px; padding: 2px 9px; color: %2; }"
+                                        "QToolButton:checked { background: %3; color: %4; }")
+                             .arg(Style::css(Style::quaternary(pal)), Style::css(Style::secondary(pal)),
+                                  Style::css(Style::faded(Style::primary(pal), 0.22)), Style::css(Style::primary(pal))));
+    auto* switchRow = new QHBoxLayout(track);
+    switchRow->setContentsMargins(2, 2, 2, 2);
+    switchRow->setSpacing(2);
+    controls->addWidget(track);
     const auto tabButton = [&](int value) {
-        auto* b = new QToolButton(header);
+        auto* b = new QToolButton(track);
         b->setCheckable(true);
         b->setAutoExclusive(true);
         b->setToolButtonStyle(Qt::ToolButtonTextOnly);
         connect(b, &QToolButton::clicked, this, [this, value] { setTab(value); });
-        controls->addWidget(b);
+        switchRow->addWidget(b);
         return b;
     };
     segmentsTab = tabButton(0);

@@ -269,13 +269,8 @@ void Workspace::followSheets()
     const bool forExport = exporting;
     const SheetMaker& make = forExport ? exportSheet() : askSheet();
     QDialog* dialog = make ? make(model, this) : nullptr;
-    if (!dialog) {
-        if (forExport)
-            model.setExporting(false);
-        else
-            model.setAskingAI(false);
+    if (!dialog)
         return;
-    }
     sheet = dialog;
     sheetIsExport = forExport;
     dialog->setAttribute(Qt::WA_DeleteOnClose);

@@ -35,8 +35,8 @@ public:
     using PaneMaker = std::function<QWidget*(AppModel& model, QWidget* parent)>;
     static PaneMaker& paneMaker(Pane pane);
 
-    // The export and Ask AI sheets, made when their flag turns on (none until installed:
-    // the flag then turns off again at once).
+    // The export and Ask AI sheets, made when their flag turns on (until one is
+    // installed its flag turns on and nothing shows).
     using SheetMaker = std::function<QDialog*(AppModel& model, QWidget* parent)>;
     static SheetMaker& exportSheet();
     static SheetMaker& askSheet();
