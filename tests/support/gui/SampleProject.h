@@ -76,7 +76,9 @@ inline Project sampleProject(const QString& video)
     Segment h = seg(QStringLiteral("07"), 6100, 6310, QStringLiteral("<b>Not bold</b> & friends"));
     h.lines = std::vector<Line>{};
     h.summary = QStringLiteral("Quiet.");
-    p.segments = {a, b, c, d, e, f, g, h};
+    Segment i = seg(QStringLiteral("08"), 7000, 7210);
+    i.lines = said(7010);
+    p.segments = {a, b, c, d, e, f, g, h, i};
 
     Idea one{id(101), QStringLiteral("He clutched it with one HP"), QStringLiteral("One hit point left, three enemies."),
              QStringLiteral("clutch"), QStringLiteral("Tension, then a clean payoff in under 40 seconds."),
