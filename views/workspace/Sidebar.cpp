@@ -22,6 +22,7 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSet>
 #include <QTextLayout>
 #include <QTimer>
 #include <QToolButton>
@@ -76,6 +77,10 @@ void arrange(QVBoxLayout* list, int fixed, std::vector<QWidget*>& current, const
         return;
     while (list->count() > fixed)
         delete list->takeAt(fixed);
+    // What leaves the list is kept for later, out of sight.
+    for (QWidget* w : current)
+        if (std::find(wanted.begin(), wanted.end(), w) == wanted.end())
+            w->hide();
     for (QWidget* w : wanted) {
         list->addWidget(w);
         w->show();
@@ -963,8 +968,16 @@ void Sidebar::refreshSegments()
             wanted.push_back(join);
         }
     }
-    for (SegmentRow* gone : std::as_const(segmentRowsById))
-        gone->deleteLater();
+    // Rows of segments the filter hides now are kept for when it shows them again.
+    QSet<QString> present;
+    for (const Segment& s : project.segments)
+        present.insert(s.id);
+    for (auto it = segmentRowsById.cbegin(); it != segmentRowsById.cend(); ++it) {
+        if (present.contains(it.key()))
+            rows.insert(it.key(), it.value());
+        else
+            it.value()->deleteLater();
+    }
     for (QWidget* gone : std::as_const(joinsById))
         gone->deleteLater();
     segmentRowsById = std::move(rows);

@@ -1,0 +1,238 @@
+// The set-up sheet, the workspace and its sidebar on a real model: the key map acts once
+// and stands aside for text fields and Ctrl, sheets follow their flags, the sidebar
+// follows the project and reuses its rows.
+
+#include "app/shell/MainWindow.h"
+#include "model/lifecycle/LifecycleTesting.h"
+#include "support/gui/SampleProject.h"
+#include "views/start/SetupSheet.h"
+#include "views/start/StartView.h"
+#include "views/workspace/Sidebar.h"
+#include "views/workspace/Workspace.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+using namespace lifecycle;
+
+namespace {
+
+class WorkspaceTest : public LifecycleTest {
+protected:
+    std::unique_ptr<AppModel> model = makeModel();
+    MainWindow window{*model, {}, {std::chrono::milliseconds(60000), false}};
+
+    Workspace* open(const QString& name = QStringLiteral("Evening"))
+    {
+        window.show();
+        openPackage(*model, name);
+        EXPECT_TRUE(waitUntil([&] { return qobject_cast<Workspace*>(window.root()->face()) != nullptr; }));
+        auto* space = qobject_cast<Workspace*>(window.root()->face());
+        QApplication::setActiveWindow(&window);
+        settle(20);
+        return space;
+    }
+    int playCalls()
+    {
+        const QStringList& calls = playerOf(*model).calls;
+        return int(calls.count(QStringLiteral("play")));
+    }
+};
+
+} // namespace
+
+TEST_F(WorkspaceTest, TheSheetCreatesTheProjectAndDoesNotComeBack)
+{
+    window.show();
+    const QString recording = copy(plainClip(), root + QStringLiteral("/Stream 12 final.mp4"));
+    writeFile(root + QStringLiteral("/Stream 12.csv"), "0:00:01\n0:00:03\n");
+    model->setFresh(recording);
+    auto* start = qobject_cast<StartView*>(window.root()->face());
+    ASSERT_TRUE(start);
+    ASSERT_TRUE(waitUntil([&] { return start->sheet() != nullptr; }));
+    QPointer<SetupSheet> sheet = qobject_cast<SetupSheet*>(start->sheet());
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(sheet->markers(), root + QStringLiteral("/Stream 12.csv"));
+    EXPECT_EQ(sheet->preview().package, QStringLiteral("Stream 12.vtrl"));
+    EXPECT_TRUE(sheet->openButton()->isEnabled());
+
+    // Summaries and ideas follow the first switch without changing their own.
+    sheet->transcribeBox()->setChecked(false);
+    EXPECT_FALSE(sheet->summarizeBox()->isEnabled());
+    EXPECT_TRUE(sheet->summarizeBox()->isChecked());
+    sheet->transcribeBox()->setChecked(true);
+    EXPECT_TRUE(sheet->ideasBox()->isEnabled());
+
+    sheet->openButton()->click();
+    EXPECT_FALSE(sheet->openButton()->isEnabled()); // no second create
+    EXPECT_FALSE(sheet->cancelButton()->isEnabled());
+    ASSERT_TRUE(waitUntil([&] { return qobject_cast<Workspace*>(window.root()->face()) != nullptr; }));
+    EXPECT_TRUE(waitUntil([&] { return !model->fresh(); }));
+    EXPECT_TRUE(QFileInfo::exists(root + QStringLiteral("/Stream 12.vtrl")));
+    EXPECT_EQ(model->project().markerCount, 2);
+
+    // Back on the start screen, the recording is not waiting any more.
+    model->close();
+    ASSERT_TRUE(waitUntil([&] { return qobject_cast<StartView*>(window.root()->face()) != nullptr; }));
+    settle(50);
+    EXPECT_EQ(qobject_cast<StartView*>(window.root()->face())->sheet(), nullptr);
+}
+
+TEST_F(WorkspaceTest, TheSheetNamesThePackageCreateWillWrite)
+{
+    const QString recording = copy(plainClip(), root + QStringLiteral("/Late.mp4"));
+    writeFile(root + QStringLiteral("/Late.csv"), "0:00:01\n");
+    // Another recording's project holds the usual name.
+    writePackage(root + QStringLiteral("/Late.vtrl"), projectOf(root + QStringLiteral("/Other.mp4")));
+    SetupSheet sheet(*model, recording);
+    sheet.setMarkers(root + QStringLiteral("/Late.csv"));
+    EXPECT_EQ(sheet.preview().package, QStringLiteral("Late 2.vtrl"));
+    writeFile(root + QStringLiteral("/Empty.csv"), "no times here\n");
+    sheet.setMarkers(root + QStringLiteral("/Empty.csv"));
+    EXPECT_FALSE(sheet.openButton()->isEnabled());
+    sheet.setMarkers(std::nullopt);
+    EXPECT_EQ(sheet.preview().package, QStringLiteral("Late 2.vtrl"));
+}
+
+TEST_F(WorkspaceTest, EachKeyActsOnceAndTextFieldsAndCtrlPass)
+{
+    Workspace* space = open();
+    ASSERT_TRUE(space);
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Evening"));
+    playerOf(*model).calls.clear();
+    QWindow* handle = window.windowHandle();
+    QTest::keyClick(handle, Qt::Key_Space);
+    EXPECT_EQ(playCalls(), 1);
+    // Rating twice would clear it again.
+    model->setSelection(QStringLiteral("01"));
+    QTest::keyClick(handle, Qt::Key_F);
+    EXPECT_EQ(model->project().segments.at(0).rating, 1);
+    QTest::keyClick(handle, Qt::Key_Space, Qt::ControlModifier);
+    EXPECT_EQ(playCalls(), 1);
+
+    // A text field in a pane takes its letters and spaces.
+    auto* field = new QLineEdit;
+    space->setPane(Workspace::Pane::inspector, field);
+    EXPECT_EQ(space->pane(Workspace::Pane::inspector), field);
+    EXPECT_EQ(field->objectName(), QStringLiteral("inspectorPane"));
+    field->setFocus();
+    for (char c : {'u', ' ', 'b'})
+        QTest::keyClick(handle, c);
+    EXPECT_EQ(field->text(), QStringLiteral("u b"));
+    EXPECT_EQ(model->project().segments.at(0).rating, 1);
+    EXPECT_FALSE(model->splitting());
+    EXPECT_EQ(playCalls(), 1);
+
+    // Hidden, the workspace no longer listens.
+    field->clearFocus();
+    window.setFocus();
+    QTest::keyClick(handle, Qt::Key_U);
+    EXPECT_EQ(model->project().segments.at(0).rating, std::nullopt);
+    space->hide();
+    QTest::keyClick(handle, Qt::Key_F);
+    EXPECT_EQ(model->project().segments.at(0).rating, std::nullopt);
+}
+
+TEST_F(WorkspaceTest, SheetsAndTheSplitFollowTheirFlags)
+{
+    Workspace* space = open();
+    ASSERT_TRUE(space);
+    Workspace::exportSheet() = [](AppModel&, QWidget* parent) { return new QDialog(parent); };
+    model->setExporting(true);
+    ASSERT_TRUE(space->shownSheet());
+    space->shownSheet()->reject();
+    EXPECT_FALSE(model->exporting());
+    model->setExporting(true);
+    ASSERT_TRUE(waitUntil([&] { return space->shownSheet() != nullptr; }));
+    model->setExporting(false);
+    EXPECT_TRUE(waitUntil([&] { return space->shownSheet() == nullptr; }));
+    Workspace::exportSheet() = nullptr;
+    QApplication::setActiveWindow(&window);
+
+    Project longer = model->project();
+    longer.segments = {segment("01", 0, 20, {10})};
+    model->setProject(longer);
+    model->setSelection(QStringLiteral("01"));
+    model->seek(10);
+    QTest::keyClick(window.windowHandle(), Qt::Key_B);
+    ASSERT_TRUE(model->splitting());
+    ASSERT_TRUE(space->splitDialog());
+    EXPECT_EQ(space->splitDialog()->text(), QStringLiteral("Split segment 01 at 0:00:10?"));
+    space->splitDialog()->reject();
+    EXPECT_FALSE(model->splitting());
+    EXPECT_EQ(model->project().segments.size(), 1u);
+    model->setSplitting(true);
+    ASSERT_TRUE(space->splitDialog());
+    for (QAbstractButton* b : space->splitDialog()->buttons())
+        if (b->text() == QStringLiteral("Split"))
+            b->click();
+    EXPECT_FALSE(model->splitting());
+    EXPECT_EQ(model->project().segments.size(), 2u);
+}
+
+TEST_F(WorkspaceTest, TheSidebarFollowsTheProjectAndReusesItsRows)
+{
+    Workspace* space = open();
+    ASSERT_TRUE(space);
+    Sidebar* side = space->sidebar();
+    model->setProject(sample::sampleProject(model->project().video));
+    QCoreApplication::processEvents();
+    ASSERT_EQ(side->segmentRows().size(), 9u);
+    const int made = side->rowsMade();
+    EXPECT_TRUE(side->transcribeNoticeRow()->isVisibleTo(side));
+    EXPECT_EQ(side->transcribeNoticeRow()->sentence(), QStringLiteral("1 segment is not transcribed"));
+    EXPECT_EQ(side->summaryNoticeRow()->sentence(), QStringLiteral("1 segment has no summary"));
+
+    // Many sets in one turn, one refresh, no new rows.
+    for (int i = 0; i < 20; ++i)
+        model->rate(QStringLiteral("02"), i % 2 ? std::nullopt : std::optional<int>(1));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(side->rowsMade(), made);
+    EXPECT_EQ(side->segmentRows().at(1)->look().segment.rating, std::nullopt);
+
+    Prefs::shared().set(QStringLiteral("segmentFilter"), 1);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(side->segmentRows().size(), 1u);
+    EXPECT_EQ(side->segmentRows().front()->look().segment.id, QStringLiteral("01"));
+    Prefs::shared().set(QStringLiteral("segmentFilter"), 0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(side->segmentRows().size(), 9u);
+    EXPECT_EQ(side->rowsMade(), made);
+
+    side->setTab(1);
+    EXPECT_EQ(side->shortRows().size(), 4u);
+    ASSERT_EQ(side->ideaCards().size(), 1u);
+    EXPECT_FALSE(side->shortsEmptyLabel()->isVisibleTo(side));
+    EXPECT_FALSE(side->ideasEmptyLabel()->isVisibleTo(side));
+    side->ideaCards().front()->openButton()->click();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(side->shortRows().size(), 5u);
+    EXPECT_TRUE(side->ideaCards().empty());
+    EXPECT_EQ(side->ideasEmptyLabel()->text(), QStringLiteral("Every idea is already one of your Shorts."));
+
+    // The rename alert: blanks leave the title as it was.
+    ShortRow* row = side->shortRows().front();
+    const QString title = row->look().item.title;
+    row->startRename();
+    ASSERT_TRUE(row->renameDialog());
+    row->renameDialog()->findChild<QLineEdit*>()->setText(QStringLiteral("   "));
+    row->renameDialog()->accept();
+    EXPECT_EQ(model->project().shorts.front().title, title);
+}
+
+TEST_F(WorkspaceTest, TheWindowSizeIsKeptAfterAQuietMoment)
+{
+    Prefs::shared().remove(QStringLiteral("workspaceWidth"));
+    Workspace* space = open();
+    ASSERT_TRUE(space);
+    settle(50);
+    window.resize(1300, 800);
+    settle(Workspace::quietMs + 200);
+    EXPECT_EQ(Prefs::shared().workspaceWidth(), 1300);
+    EXPECT_EQ(Prefs::shared().workspaceHeight(), 800);
+    Prefs::shared().remove(QStringLiteral("workspaceWidth"));
+    Prefs::shared().remove(QStringLiteral("workspaceHeight"));
+}
