@@ -15,6 +15,11 @@ QString plural(qint64 n, const QString& word)
 }
 } // namespace
 
+QString plainTip(const QString& text)
+{
+    return text.isEmpty() ? QString() : QStringLiteral("<qt>") + text.toHtmlEscaped() + QStringLiteral("</qt>");
+}
+
 // ---- the set-up sheet ----
 
 SetupPreview setupPreview(const std::vector<double>& marks, double before, double after, double length,

@@ -12,6 +12,10 @@
 #include <optional>
 #include <vector>
 
+// Text from the model as a tooltip: tooltips guess at markup, so it is escaped and
+// marked as rich text, and shows exactly as written.
+QString plainTip(const QString& text);
+
 // ---- the set-up sheet ----
 struct SetupPreview {
     int segments = 0;

@@ -168,7 +168,14 @@ SegmentRow::SegmentRow(AppModel& m, QWidget* parent)
     : QWidget(parent), model(m), spinner(new Spinner(this, 12))
 {
     spinner->hide();
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+}
+
+void SegmentRow::resizeEvent(QResizeEvent*)
+{
+    spinner->move(layoutFor(width()).state.topLeft().toPoint());
 }
 
 void SegmentRow::setLook(Look look)
@@ -356,7 +363,7 @@ bool SegmentRow::event(QEvent* event)
         QString tip;
         const RowState state = rowState(shown.segment);
         if (l.state.adjusted(-3, -3, 3, 3).contains(help->pos()) && state == RowState::retry)
-            tip = shown.segment.error.value_or(QString());
+            tip = plainTip(shown.segment.error.value_or(QString()));
         else if (l.state.adjusted(-3, -3, 3, 3).contains(help->pos()) && state == RowState::transcribe)
             tip = transcribeTip(shown.segment);
         else if (shown.marked && help->pos().x() < rowPadX)
@@ -417,7 +424,9 @@ void SegmentRow::contextMenuEvent(QContextMenuEvent* event)
 ShortRow::ShortRow(AppModel& m, QWidget* parent)
     : QWidget(parent), model(m)
 {
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
 }
 
 void ShortRow::setLook(Look look)
@@ -856,7 +865,6 @@ QLabel* Sidebar::heading(const QString& text, QWidget* parent)
 {
     auto* label = new QLabel(text, parent);
     label->setTextFormat(Qt::PlainText);
-    label->setFont(Style::font(Style::Text::callout, QFont::Medium));
     Style::setText(label, Style::Text::callout, Style::secondary(palette()));
     label->setFont(Style::font(Style::Text::callout, QFont::Medium));
     label->setContentsMargins(8, 0, 8, 4);

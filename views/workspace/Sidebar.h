@@ -65,6 +65,7 @@ protected:
     void paintEvent(QPaintEvent*) override;
     void mousePressEvent(QMouseEvent*) override;
     void contextMenuEvent(QContextMenuEvent*) override;
+    void resizeEvent(QResizeEvent*) override;
     bool event(QEvent*) override;
 
 private:

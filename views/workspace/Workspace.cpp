@@ -240,7 +240,7 @@ void Workspace::followStatus()
                                       : Style::symbolIcon(QStringLiteral("list.bullet.rectangle"),
                                                           Style::primary(palette()), 18));
     activity->setToolButtonStyle(model.working() ? Qt::ToolButtonTextOnly : Qt::ToolButtonIconOnly);
-    activity->setToolTip(model.working() ? model.status()
+    activity->setToolTip(model.working() ? plainTip(model.status())
                                          : QStringLiteral("Activity: what the app has run, what it cost, and what went wrong"));
 }
 

@@ -239,6 +239,9 @@ TEST(Rows, StatesAndInfoTexts)
     EXPECT_EQ(vibeText(s), QStringLiteral("hype · clutch"));
     EXPECT_EQ(segmentTitle(s), QStringLiteral("Segment 06a"));
     EXPECT_EQ(transcribeTip(s), QStringLiteral("This one is 15:00.0 long, so it was not transcribed without asking"));
+    // A tooltip shows the model's text as written, never as markup.
+    EXPECT_EQ(plainTip(QStringLiteral("<b>x</b> & y")), QStringLiteral("<qt>&lt;b&gt;x&lt;/b&gt; &amp; y</qt>"));
+    EXPECT_EQ(plainTip(QString()), QString());
     EXPECT_EQ(usedText(0), QString());
     EXPECT_EQ(usedText(1), QStringLiteral("in 1 Short"));
     EXPECT_EQ(usedText(2), QStringLiteral("in 2 Shorts"));
