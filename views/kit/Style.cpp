@@ -267,4 +267,13 @@ void fillMaterial(QPainter& painter, const QRectF& rect, qreal radius, const QPa
     painter.restore();
 }
 
+QString prominentButton(const QPalette& p)
+{
+    return QStringLiteral("QPushButton { background: %1; color: %2; border: none; border-radius: 5px; "
+                          "padding: 3px 12px; } QPushButton:pressed { background: %3; } "
+                          "QPushButton:disabled { background: %4; color: %5; }")
+        .arg(css(accent(p)), css(p.color(QPalette::HighlightedText)), css(accent(p).darker(120)), css(quaternary(p)),
+             css(tertiary(p)));
+}
+
 } // namespace Style

@@ -67,6 +67,9 @@ QIcon symbolIcon(const QString& name, const QColor& colour, int size = 16);
 // The application's icon.
 QIcon appIcon();
 
+// The style sheet of a button filled with the accent colour (the one to press).
+QString prominentButton(const QPalette& p);
+
 // A rounded translucent panel (the toast's capsule, grouped boxes).
 void fillMaterial(QPainter& painter, const QRectF& rect, qreal radius, const QPalette& p);
 

@@ -77,6 +77,8 @@ SetupSheet::SetupSheet(AppModel& m, QString path, QWidget* parent)
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
+    // The sheet is as tall as its content, which grows when the count sentence wraps anew.
+    column->setSizeConstraint(QLayout::SetFixedSize);
     const auto row = [&](const QString& label, QLayout* content) {
         auto* line = new QHBoxLayout;
         line->setContentsMargins(18, 12, 18, 12);
@@ -191,6 +193,7 @@ SetupSheet::SetupSheet(AppModel& m, QString path, QWidget* parent)
     cancel->setAutoDefault(false);
     open = new QPushButton(QStringLiteral("Open stream"), this);
     open->setDefault(true);
+    open->setStyleSheet(Style::prominentButton(pal));
     buttons->addWidget(cancel);
     buttons->addWidget(open);
     row({}, buttons);
@@ -231,10 +234,6 @@ void SetupSheet::refresh()
     ideas->setEnabled(transcribe->isChecked());
     open->setEnabled(p.canOpen && !busy);
     cancel->setEnabled(!busy);
-    // The count sentence may take another line.
-    if (layout())
-        layout()->activate();
-    adjustSize();
 }
 
 void SetupSheet::setMarkers(const std::optional<QString>& file)

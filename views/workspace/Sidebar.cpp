@@ -570,6 +570,8 @@ void ShortRow::startRevert()
     box->setTextFormat(Qt::PlainText);
     box->setInformativeText(revertMessage(shown.idea));
     QPushButton* go = box->addButton(QStringLiteral("Revert"), QMessageBox::DestructiveRole);
+    // Replacing work is never what Return does.
+    box->setDefaultButton(QMessageBox::Cancel);
     AppModel* m = &model;
     // The idea the row showed when it was asked, acted on in the project as it is then.
     const std::optional<Idea> idea = shown.idea;
@@ -617,10 +619,7 @@ IdeaCard::IdeaCard(AppModel& m, QWidget* parent)
     Style::setText(footer, Style::Text::body, Style::secondary(pal));
     footer->setFont(Style::digits(footer->font()));
     open = new QPushButton(QStringLiteral("Open"), this);
-    open->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: %2; border: none; border-radius: 5px; "
-                                       "padding: 3px 12px; } QPushButton:pressed { background: %3; }")
-                            .arg(Style::css(Style::accent(pal)), Style::css(pal.color(QPalette::HighlightedText)),
-                                 Style::css(Style::accent(pal).darker(120))));
+    open->setStyleSheet(Style::prominentButton(pal));
     connect(open, &QPushButton::clicked, this, [this] { model.openIdea(shown); });
     foot->addWidget(format);
     foot->addWidget(footer);
