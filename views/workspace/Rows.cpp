@@ -132,6 +132,43 @@ void StreamMap::mousePressEvent(QMouseEvent* event)
     Windows::open(QStringLiteral("stream"));
 }
 
+// ---- Vibe ----
+
+Vibe::Vibe(QWidget* parent)
+    : QWidget(parent)
+{
+    hide();
+}
+
+void Vibe::setSegment(const Segment& segment)
+{
+    energy = segment.energy;
+    text = vibeText(segment);
+    setVisible(!text.isEmpty());
+    updateGeometry();
+    update();
+}
+
+QSize Vibe::sizeHint() const
+{
+    const QFontMetrics metrics(font());
+    return {text.isEmpty() ? 0 : 7 + 4 + metrics.horizontalAdvance(text), metrics.height()};
+}
+
+void Vibe::paintEvent(QPaintEvent*)
+{
+    if (text.isEmpty())
+        return;
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(vibeColour(energy));
+    p.drawEllipse(QRectF(0, height() / 2.0 - 3.5, 7, 7));
+    p.setPen(Style::secondary(palette()));
+    p.drawText(QRectF(rect()).adjusted(11, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
+               QFontMetricsF(font()).elidedText(text, Qt::ElideRight, std::max(0, width() - 11)));
+}
+
 // ---- ListRow ----
 
 ListRow::ListRow(QWidget* parent)

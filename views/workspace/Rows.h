@@ -30,6 +30,23 @@ private:
     AppModel& model;
 };
 
+// A segment's energy chip: a dot in the energy's colour, then the energy and the kind.
+// Nothing, and no room taken, while the energy is empty.
+class Vibe : public QWidget {
+    Q_OBJECT
+public:
+    explicit Vibe(QWidget* parent = nullptr);
+    void setSegment(const Segment& segment);
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    QString energy;
+    QString text;
+};
+
 // A row of a sidebar list: as wide as the list, as tall as its content at that width.
 class ListRow : public QWidget {
 public:

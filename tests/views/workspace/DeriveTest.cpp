@@ -2,6 +2,7 @@
 
 #include "support/Segments.h"
 #include "views/workspace/Derive.h"
+#include "views/workspace/Rows.h"
 
 #include <gtest/gtest.h>
 #include <cmath>
@@ -310,4 +311,18 @@ TEST(IdeaCard, BarsAndFooter)
     for (double x : barWidths(idea, 102))
         EXPECT_TRUE(std::isfinite(x));
     EXPECT_NEAR(barWidths(idea, 102)[1], 30, 1e-9);
+}
+
+TEST(Vibe, TakesNoRoomWithoutAnEnergy)
+{
+    Vibe chip;
+    Segment s = segment("01", 0, 10);
+    chip.setSegment(s);
+    EXPECT_TRUE(chip.isHidden());
+    EXPECT_EQ(chip.sizeHint().width(), 0);
+    s.energy = QStringLiteral("panic");
+    s.kind = QStringLiteral("scare");
+    chip.setSegment(s);
+    EXPECT_FALSE(chip.isHidden());
+    EXPECT_GT(chip.sizeHint().width(), 11);
 }
