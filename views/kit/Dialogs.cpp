@@ -1,5 +1,7 @@
 #include "views/kit/Dialogs.h"
 
+#include <QMessageBox>
+
 #include <QCoro/QCoroSignal>
 #include <QPointer>
 #include <memory>
@@ -33,3 +35,8 @@ QCoro::Task<int> finished(QDialog* dialog)
 }
 
 #include "Dialogs.moc"
+
+void widen(QMessageBox* box)
+{
+    box->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_informativelabel { min-width: 320px; }"));
+}

@@ -4,6 +4,7 @@
 #include "model/lifecycle/AppModel.h"
 #include "platform/Prefs.h"
 #include "views/kit/Spinner.h"
+#include "views/kit/Dialogs.h"
 #include "views/kit/Style.h"
 #include "views/kit/Windows.h"
 
@@ -574,6 +575,7 @@ void ShortRow::startRevert()
     auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Revert"), revertTitle(shown.item),
                                 QMessageBox::Cancel, window());
     box->setTextFormat(Qt::PlainText);
+    widen(box);
     box->setInformativeText(revertMessage(shown.idea));
     QPushButton* go = box->addButton(QStringLiteral("Revert"), QMessageBox::DestructiveRole);
     // Replacing work is never what Return does.

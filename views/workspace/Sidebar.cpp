@@ -3,6 +3,7 @@
 #include "core/services/Pricing.h"
 #include "model/lifecycle/AppModel.h"
 #include "platform/Prefs.h"
+#include "views/kit/Dialogs.h"
 #include "views/kit/Style.h"
 #include "views/kit/Windows.h"
 
@@ -453,6 +454,7 @@ void Sidebar::lookForIdeas()
     asking = new QMessageBox(QMessageBox::Question, QStringLiteral("Look for new ideas?"),
                              QStringLiteral("Look for new ideas?"), QMessageBox::Cancel, this);
     asking->setTextFormat(Qt::PlainText);
+    widen(asking.data());
     asking->setInformativeText(lookAgainMessage(model.estimate(Rerun{Rerun::Ideas{}}), unopened));
     QPushButton* again = asking->addButton(QStringLiteral("Look Again"), QMessageBox::AcceptRole);
     asking->setDefaultButton(again);

@@ -3,6 +3,7 @@
 #include "model/lifecycle/AppModel.h"
 #include "platform/Prefs.h"
 #include "views/kit/Spinner.h"
+#include "views/kit/Dialogs.h"
 #include "views/kit/Style.h"
 #include "views/kit/Windows.h"
 #include "views/workspace/Sidebar.h"
@@ -299,6 +300,7 @@ void Workspace::followSplit()
     split = new QMessageBox(QMessageBox::Question, QStringLiteral("Split segment"),
                             splitTitle(model.selection(), at), QMessageBox::Cancel, this);
     split->setTextFormat(Qt::PlainText);
+    widen(split.data());
     const QString message = splitMessage(model.project(), model.selection(), at);
     if (!message.isEmpty())
         split->setInformativeText(message);
