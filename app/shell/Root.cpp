@@ -113,7 +113,8 @@ void Root::followProblem()
             box->close();
         return;
     }
-    if (box) {
+    // An alert already dismissed (awaiting deletion) is no place for a new problem.
+    if (box && box->isVisible()) {
         box->setInformativeText(*problem);
         return;
     }

@@ -151,6 +151,16 @@ StartView::StartView(AppModel& m, QWidget* parent)
     fit();
 }
 
+StartView::~StartView()
+{
+    // A sheet still up goes with the start screen (the recording it set up has opened
+    // under it): that dismisses it too, or the next start screen would ask again.
+    if (shownSheet) {
+        shownSheet->disconnect(this);
+        model.setFresh(std::nullopt);
+    }
+}
+
 void StartView::fit()
 {
     // The window's height is fixed: when missing pieces are listed under the buttons,

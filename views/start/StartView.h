@@ -20,6 +20,7 @@ class StartView : public QWidget {
     Q_OBJECT
 public:
     explicit StartView(AppModel& model, QWidget* parent = nullptr);
+    ~StartView() override;
 
     static constexpr QSize size{820, 470};
 

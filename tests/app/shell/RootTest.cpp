@@ -104,3 +104,35 @@ TEST_F(RootTest, OpenArgumentWithANewRecordingAsksToSetItUp)
     ASSERT_NE(start, nullptr);
     EXPECT_TRUE(waitUntil([&] { return start->sheet() != nullptr; }));
 }
+
+TEST_F(RootTest, AProblemRightAfterTheLastOneIsDismissedStillShows)
+{
+    make();
+    model->setProblem(QStringLiteral("first"));
+    ASSERT_NE(window->root()->alert(), nullptr);
+    window->root()->alert()->button(QMessageBox::Ok)->click();
+    // Before the dismissed alert is gone.
+    model->setProblem(QStringLiteral("second"));
+    QMessageBox* box = window->root()->alert();
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_EQ(box->informativeText(), QStringLiteral("second"));
+}
+
+TEST_F(RootTest, TheSetUpSheetGoesWithTheStartScreenWhenARecordingOpens)
+{
+    make();
+    model->setFresh(copy(plainClip(), root + QStringLiteral("/New.mp4")));
+    auto* start = qobject_cast<StartView*>(window->root()->face());
+    ASSERT_NE(start, nullptr);
+    ASSERT_TRUE(waitUntil([&] { return start->sheet() != nullptr; }));
+    openPackage(*model, QStringLiteral("Evening"));
+    ASSERT_TRUE(model->video());
+    EXPECT_TRUE(waitUntil([&] { return !model->fresh(); }));
+    // Back on the start screen, the recording that was set up is not asked about again.
+    model->close();
+    auto* again = qobject_cast<StartView*>(window->root()->face());
+    ASSERT_NE(again, nullptr);
+    QTest::qWait(50);
+    EXPECT_EQ(again->sheet(), nullptr);
+}
