@@ -274,7 +274,8 @@ void Settings::followKey()
     savedRow->setVisible(keySaved);
     verdictLine->setText(verdict);
     verdictLine->setVisible(!verdict.isEmpty());
-    failedRow->setVisible(!keySaved && !key->text().isEmpty());
+    // Blanks alone are never stored, so they cannot have failed to be.
+    failedRow->setVisible(!keySaved && !Text::trimWhitespaceAndLines(key->text()).isEmpty());
 }
 
 void Settings::followEngine()

@@ -47,6 +47,17 @@ TEST_F(KeyFieldTest, StoresTheTrimmedKeyAndShowsWhetherItWasSaved)
     Settings settings;
     settings.show();
     EXPECT_FALSE(settings.hasKey());
+    const auto failureShown = [&] {
+        for (QLabel* label : settings.findChildren<QLabel*>()) {
+            if (label->text() == u"The key could not be saved to your keyring")
+                return label->isVisibleTo(&settings);
+        }
+        return false;
+    };
+
+    // Blanks alone are not a key that failed to save.
+    type(settings, QStringLiteral("  "));
+    EXPECT_FALSE(failureShown());
 
     type(settings, QStringLiteral("  sk-or-v1-abc "));
     EXPECT_EQ(stored(), "sk-or-v1-abc");
@@ -60,6 +71,7 @@ TEST_F(KeyFieldTest, StoresTheTrimmedKeyAndShowsWhetherItWasSaved)
     Keychain::memoryStore().refuseWrites = true;
     type(settings, QStringLiteral("sk-other"));
     EXPECT_FALSE(settings.hasKey());
+    EXPECT_TRUE(failureShown());
 }
 
 TEST_F(KeyFieldTest, ASavedKeyShowsFromTheStart)
