@@ -247,6 +247,9 @@ int main(int argc, char** argv)
             saveMenu(menus->menu(title), QStringLiteral("menu-") + title.toLower());
         model.setToast(QStringLiteral("Saved Friday night.vtrl"));
         save(&window, QStringLiteral("start-toast"));
+        model.setToast(QStringLiteral("Version 1.4 is available. See Settings \u25B8 Updates. The release notes say more "
+                                      "about what changed since the version you have."));
+        save(&window, QStringLiteral("start-toast-long"));
         model.setToast(std::nullopt);
         model.setProblem(QStringLiteral("Friday night.vtrl could not be read as a Vantorel project."));
         settle();

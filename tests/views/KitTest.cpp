@@ -7,6 +7,7 @@
 #include "views/kit/Format.h"
 #include "views/kit/Spinner.h"
 #include "views/kit/Style.h"
+#include "views/kit/Toast.h"
 #include "views/kit/VideoSurface.h"
 #include "views/kit/Windows.h"
 
@@ -127,4 +128,22 @@ TEST(FilePicker, APackageFolderIsPickedAsOneItem)
     });
     const auto picked = await(FilePicker::standard().open(&window, FilePicker::Kind::either, QStringLiteral("Open")));
     EXPECT_EQ(picked, package);
+}
+
+TEST(Toast, ATextWiderThanTheWindowWrapsInsideIt)
+{
+    QWidget window;
+    window.resize(400, 300);
+    Toast toast(&window);
+    toast.present(QStringLiteral("Transcribed 12 segments again. Summaries are unchanged; Stream \u25B8 "
+                                 "Summarize Segments Again refreshes them"));
+    toast.place(100);
+    EXPECT_LE(toast.width(), 360);
+    EXPECT_GE(toast.x(), 20);
+    auto* label = toast.findChild<QLabel*>();
+    ASSERT_NE(label, nullptr);
+    EXPECT_LE(label->geometry().right(), toast.width());
+    // All of it, on more lines than one.
+    EXPECT_GT(label->height(), 2 * label->fontMetrics().height() - 2);
+    EXPECT_EQ(toast.y() + toast.height(), window.height() - 100);
 }

@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPropertyAnimation>
+#include <algorithm>
 
 Toast::Toast(QWidget* parent)
     : QWidget(parent), label(new QLabel(this)), fade(new QGraphicsOpacityEffect(this)),
@@ -54,10 +55,18 @@ void Toast::place(int above)
     lift = above;
     if (!parentWidget())
         return;
-    const QSize size = sizeHint().boundedTo(parentWidget()->size() - QSize(40, 0));
+    const QSize area = parentWidget()->size();
+    // One line while it fits; a longer text wraps within the window rather than being cut.
+    const int room = std::max(80, area.width() - 40);
+    label->setWordWrap(false);
+    QSize size = sizeHint();
+    if (size.width() > room) {
+        label->setWordWrap(true);
+        const QMargins m = layout()->contentsMargins();
+        size = QSize(room, label->heightForWidth(room - m.left() - m.right()) + m.top() + m.bottom());
+    }
     resize(size);
-    const QRect area = parentWidget()->rect();
-    move(area.center().x() - size.width() / 2, std::max(0, area.bottom() - above - size.height()));
+    move((area.width() - size.width()) / 2, std::max(0, area.height() - above - size.height()));
 }
 
 QSize Toast::sizeHint() const
@@ -68,5 +77,6 @@ QSize Toast::sizeHint() const
 void Toast::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    Style::fillMaterial(p, rect(), height() / 2.0, palette());
+    // A capsule on one line; a wrapped text keeps rounded corners, not round ends.
+    Style::fillMaterial(p, rect(), std::min(height() / 2.0, 16.0), palette());
 }
