@@ -18,7 +18,10 @@
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QVideoFrame>
+#include <QVideoSink>
 #include <QWidget>
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
@@ -56,6 +59,26 @@ TEST(VideoSurface, FitsThePictureInsideKeepingItsShape)
     const QImage drawn = surface.grab().toImage();
     EXPECT_EQ(drawn.pixelColor(80, 45), QColor(Qt::red));
     EXPECT_EQ(overlaid, QRectF(0, 0, 160, 90));
+}
+
+TEST(VideoSurface, AFrameClearedWhileHiddenIsNotShownAgain)
+{
+    QVideoSink sink;
+    VideoSurface surface;
+    surface.setSink(&sink);
+    surface.show();
+    QVideoFrame frame(QVideoFrameFormat(QSize(16, 8), QVideoFrameFormat::Format_BGRX8888));
+    ASSERT_TRUE(frame.map(QVideoFrame::WriteOnly));
+    std::fill_n(frame.bits(0), frame.mappedBytes(0), uchar(0x80));
+    frame.unmap();
+    sink.setVideoFrame(frame);
+    EXPECT_FALSE(surface.image().isNull());
+    surface.hide();
+    sink.setVideoFrame(frame);
+    sink.setVideoFrame(QVideoFrame()); // the player stopped while nobody looked
+    surface.show();
+    EXPECT_TRUE(surface.image().isNull());
+    surface.setSink(nullptr);
 }
 
 TEST(Spinner, TurnsOnlyWhileShown)

@@ -23,6 +23,7 @@ void VideoSurface::setSink(QVideoSink* next)
         disconnect(sink, nullptr, this, nullptr);
     sink = next;
     pending = {};
+    waiting = false;
     if (sink)
         connect(sink, &QVideoSink::videoFrameChanged, this, &VideoSurface::take);
 }
@@ -32,22 +33,26 @@ void VideoSurface::take(const QVideoFrame& frame)
     // Converting costs milliseconds per frame: none while nobody can see it.
     if (!isVisible()) {
         pending = frame;
+        waiting = true;
         return;
     }
     pending = {};
+    waiting = false;
     picture = frame.isValid() ? frame.toImage() : QImage();
     update();
 }
 
 void VideoSurface::showEvent(QShowEvent*)
 {
-    if (pending.isValid())
+    // An empty frame counts too: the player stopped, and the old picture must go.
+    if (waiting)
         take(pending);
 }
 
 void VideoSurface::showImage(const QImage& image)
 {
     pending = {};
+    waiting = false;
     picture = image;
     update();
 }

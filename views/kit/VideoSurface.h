@@ -38,5 +38,6 @@ private:
     void take(const QVideoFrame& frame);
     QPointer<QVideoSink> sink;
     QVideoFrame pending;
+    bool waiting = false; // a frame (maybe an empty one) came while hidden
     QImage picture;
 };
