@@ -684,6 +684,7 @@ Notice::Notice(const QString& title, QWidget* parent)
     price->setTextFormat(Qt::PlainText);
     Style::setText(price, Style::Text::callout, Style::tertiary(palette()));
     run = new QPushButton(title, this);
+    run->setFocusPolicy(Qt::NoFocus);
     run->setFont(Style::font(Style::Text::caption));
     row->addWidget(text);
     row->addStretch(1);

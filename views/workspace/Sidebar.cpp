@@ -105,6 +105,7 @@ Sidebar::Sidebar(AppModel& m, QWidget* parent)
         b->setCheckable(true);
         b->setAutoExclusive(true);
         b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        b->setFocusPolicy(Qt::NoFocus);
         connect(b, &QToolButton::clicked, this, [this, value] { setTab(value); });
         switchRow->addWidget(b);
         return b;
@@ -130,6 +131,9 @@ Sidebar::Sidebar(AppModel& m, QWidget* parent)
     }
     filterButton = new QToolButton(header);
     filterButton->setAutoRaise(true);
+    // The sidebar's buttons never hold keyboard focus, so the workspace's keys (and a
+    // Ctrl+Space it lets through) never press one of them by accident.
+    filterButton->setFocusPolicy(Qt::NoFocus);
     filterButton->setPopupMode(QToolButton::InstantPopup);
     filterButton->setMenu(filters);
     filterButton->setStyleSheet(noIndicator);
@@ -139,6 +143,7 @@ Sidebar::Sidebar(AppModel& m, QWidget* parent)
 
     addButton = new QToolButton(header);
     addButton->setAutoRaise(true);
+    addButton->setFocusPolicy(Qt::NoFocus);
     addButton->setIcon(Style::symbolIcon(QStringLiteral("plus"), Style::primary(pal), 18));
     addButton->setIconSize({18, 18});
     addButton->setToolTip(QStringLiteral("Add a segment of your own from the stream"));
@@ -155,6 +160,7 @@ Sidebar::Sidebar(AppModel& m, QWidget* parent)
     search = ai->addAction(QString());
     connect(search, &QAction::triggered, this, &Sidebar::lookForIdeas);
     aiButton = new QToolButton(header);
+    aiButton->setFocusPolicy(Qt::NoFocus);
     aiButton->setIcon(Style::symbolIcon(QStringLiteral("sparkles"), Style::primary(pal), 18));
     aiButton->setIconSize({18, 18});
     aiButton->setPopupMode(QToolButton::InstantPopup);
@@ -368,6 +374,7 @@ QWidget* Sidebar::joinRow(const QString& id)
     bar->setPalette(barPalette);
     auto* join = new QToolButton(row);
     join->setAutoRaise(true);
+    join->setFocusPolicy(Qt::NoFocus);
     join->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     join->setText(QStringLiteral("Join"));
     join->setIcon(Style::symbolIcon(QStringLiteral("arrow.up.and.line.horizontal.and.arrow.down"),

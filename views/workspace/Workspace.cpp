@@ -48,6 +48,9 @@ QToolButton* tool(const QString& icon, const QString& text, const QString& tip, 
     button->setToolTip(tip);
     button->setAutoRaise(true);
     button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    // Pointer controls, as toolbar buttons are: with keyboard focus, a Space or Ctrl+Space
+    // that the key map lets through would press "Streams" and close the project.
+    button->setFocusPolicy(Qt::NoFocus);
     return button;
 }
 

@@ -10,6 +10,7 @@
 #include "views/workspace/Sidebar.h"
 #include "views/workspace/Workspace.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -112,6 +113,14 @@ TEST_F(WorkspaceTest, EachKeyActsOnceAndTextFieldsAndCtrlPass)
     EXPECT_EQ(model->project().segments.at(0).rating, 1);
     QTest::keyClick(handle, Qt::Key_Space, Qt::ControlModifier);
     EXPECT_EQ(playCalls(), 1);
+    // No button holds keyboard focus: a Ctrl+Space let through would press it ("Streams"
+    // closed the project when it had the focus).
+    for (QWidget* part : {space->findChild<QWidget*>(QStringLiteral("toolbar")), static_cast<QWidget*>(space->findChild<Sidebar*>())}) {
+        ASSERT_TRUE(part);
+        for (QAbstractButton* button : part->findChildren<QAbstractButton*>())
+            EXPECT_EQ(button->focusPolicy(), Qt::NoFocus) << button->text().toStdString();
+    }
+    ASSERT_TRUE(model->video());
 
     // A text field in a pane takes its letters and spaces.
     auto* field = new QLineEdit;
