@@ -125,7 +125,7 @@ Workspace::Workspace(AppModel& m, QWidget* parent)
     tools->addSpacing(6);
     undo = tool(QStringLiteral("arrow.uturn.backward"), QStringLiteral("Undo"),
                 QStringLiteral("Undo the last change to a Short or to your own segments (Ctrl+Z)"), bar);
-    redo = tool(QStringLiteral("arrow.uturn.forward"), QStringLiteral("Redo"), QStringLiteral("Redo (Shift+Ctrl+Z)"), bar);
+    redo = tool(QStringLiteral("arrow.uturn.forward"), QStringLiteral("Redo"), QStringLiteral("Redo (Ctrl+Shift+Z)"), bar);
     connect(undo, &QToolButton::clicked, this, [this] { model.undo(); });
     connect(redo, &QToolButton::clicked, this, [this] { model.redo(); });
     tools->addWidget(undo);
@@ -176,7 +176,9 @@ Workspace::Workspace(AppModel& m, QWidget* parent)
 
     saveTimer.setSingleShot(true);
     connect(&saveTimer, &QTimer::timeout, this, [this] {
-        if (QWidget* w = window(); w != this && isVisible()) {
+        // Only a size the user chose is remembered, not the screen's.
+        if (QWidget* w = window(); w != this && isVisible()
+            && !(w->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized))) {
             Prefs::shared().set(QStringLiteral("workspaceWidth"), double(w->width()));
             Prefs::shared().set(QStringLiteral("workspaceHeight"), double(w->height()));
         }
@@ -408,8 +410,12 @@ bool Workspace::eventFilter(QObject* watched, QEvent* event)
     return true;
 }
 
-void Workspace::showEvent(QShowEvent*)
+void Workspace::showEvent(QShowEvent* event)
 {
+    // A window brought back from the taskbar shows its face again spontaneously: the
+    // workspace never left, and its size is the one the user gave it.
+    if (event->spontaneous())
+        return;
     if (!filtering) {
         qApp->installEventFilter(this);
         filtering = true;
@@ -419,8 +425,11 @@ void Workspace::showEvent(QShowEvent*)
     QTimer::singleShot(0, this, &Workspace::restoreSize);
 }
 
-void Workspace::hideEvent(QHideEvent*)
+void Workspace::hideEvent(QHideEvent* event)
 {
+    // Minimized, the window keeps the stream's name in the taskbar.
+    if (event->spontaneous())
+        return;
     if (filtering) {
         qApp->removeEventFilter(this);
         filtering = false;
@@ -437,6 +446,9 @@ void Workspace::restoreSize()
     if (w == this || !isVisible())
         return;
     settled = true;
+    // A maximized or full-screen window keeps the size the desktop gave it.
+    if (w->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized))
+        return;
     const Prefs& prefs = Prefs::shared();
     std::optional<QRect> screen;
     if (QScreen* s = w->screen())

@@ -245,3 +245,25 @@ TEST_F(WorkspaceTest, TheWindowSizeIsKeptAfterAQuietMoment)
     Prefs::shared().remove(QStringLiteral("workspaceWidth"));
     Prefs::shared().remove(QStringLiteral("workspaceHeight"));
 }
+
+TEST_F(WorkspaceTest, MinimizingAndMaximizingLeaveTheWorkspaceAsItWas)
+{
+    Prefs::shared().remove(QStringLiteral("workspaceWidth"));
+    Prefs::shared().remove(QStringLiteral("workspaceHeight"));
+    Workspace* space = open();
+    ASSERT_TRUE(space);
+    settle(50);
+    // Minimized, the taskbar still names the stream; brought back, the keys still act.
+    window.setWindowState(Qt::WindowMinimized);
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Evening"));
+    window.setWindowState(Qt::WindowNoState);
+    settle(20);
+    QApplication::setActiveWindow(&window);
+    model->setSelection(QStringLiteral("01"));
+    QTest::keyClick(window.windowHandle(), Qt::Key_F);
+    EXPECT_EQ(model->project().segments.at(0).rating, 1);
+    // The screen's size is not the user's.
+    window.setWindowState(Qt::WindowMaximized);
+    settle(Workspace::quietMs + 200);
+    EXPECT_EQ(Prefs::shared().workspaceWidth(), std::nullopt);
+}
