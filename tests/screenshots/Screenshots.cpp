@@ -40,6 +40,8 @@ struct ThumbsProbe {
         model.thumbs_ = std::move(thumbs);
         Q_EMIT model.thumbsChanged();
     }
+    // And shows it at work, without running anything.
+    static void working(AppModel& model, bool on) { model.setWorking(on); }
 };
 
 namespace {
@@ -168,6 +170,11 @@ void workspace(const QString& folder, const Root::Options& quiet)
     save(&window, QStringLiteral("workspace-segments"));
     side->setTab(1);
     save(&window, QStringLiteral("workspace-shorts"));
+    // The toolbar while work runs: the spinner in the Activity button's place.
+    ThumbsProbe::working(model, true);
+    settle();
+    save(space->toolbar(), QStringLiteral("toolbar-working"));
+    ThumbsProbe::working(model, false);
 
     // The menus and dialogs.
     side->setTab(0);

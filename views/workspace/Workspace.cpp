@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -116,10 +117,15 @@ Workspace::Workspace(AppModel& m, QWidget* parent)
     progressRow->addWidget(progressLabel);
     progressRow->addWidget(progressBar);
     tools->addWidget(progress);
-    spinner = new Spinner(bar, 16);
-    tools->addWidget(spinner);
     activity = tool(QStringLiteral("list.bullet.rectangle"), QStringLiteral("Activity"), QString(), bar);
     activity->setObjectName(QStringLiteral("activity"));
+    // While work runs the spinner stands where the icon was; the button keeps its size
+    // and its click.
+    spinner = new Spinner(activity, 16);
+    spinner->setAttribute(Qt::WA_TransparentForMouseEvents);
+    auto* inside = new QHBoxLayout(activity);
+    inside->setContentsMargins(0, 0, 0, 0);
+    inside->addWidget(spinner, 0, Qt::AlignCenter);
     connect(activity, &QToolButton::clicked, this, [] { Windows::open(QStringLiteral("activity")); });
     tools->addWidget(activity);
     tools->addSpacing(6);
@@ -242,10 +248,11 @@ void Workspace::followStatus()
 {
     status->setText(model.status());
     spinner->setVisible(model.working());
-    activity->setIcon(model.working() ? QIcon()
+    QPixmap blank(18, 18);
+    blank.fill(Qt::transparent);
+    activity->setIcon(model.working() ? QIcon(blank)
                                       : Style::symbolIcon(QStringLiteral("list.bullet.rectangle"),
                                                           Style::primary(palette()), 18));
-    activity->setToolButtonStyle(model.working() ? Qt::ToolButtonTextOnly : Qt::ToolButtonIconOnly);
     activity->setToolTip(model.working() ? plainTip(model.status())
                                          : QStringLiteral("Activity: what the app has run, what it cost, and what went wrong"));
 }
