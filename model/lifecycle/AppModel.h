@@ -242,6 +242,12 @@ public:
     void togglePlay();
     void step(double seconds);
     void mark(Edge edge);
+    // Unmarks: no range and no selected lines.
+    void clearRange()
+    {
+        setRange(std::nullopt);
+        setSelectedLines(std::nullopt);
+    }
     void selectLine(int index, bool extend);
     std::optional<Place> locate(double shortTime) const;
     std::optional<double> shortTime(double recordingTime) const;

@@ -11,6 +11,12 @@
 #include "views/kit/Style.h"
 #include "views/kit/Toast.h"
 #include "views/kit/Windows.h"
+#include "views/editor/Inspector.h"
+#include "views/editor/ShortTranscript.h"
+#include "views/editor/Transcript.h"
+#include "views/editor/Viewer.h"
+#include "views/kit/VideoSurface.h"
+#include "support/FakePlayer.h"
 #include "views/start/SetupList.h"
 #include "views/start/SetupSheet.h"
 #include "views/start/StartView.h"
@@ -30,7 +36,10 @@
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QAbstractItemView>
+#include <QLinearGradient>
 #include <clocale>
+#include <cmath>
 #include <cstdio>
 
 // Gives the model stills without decoding any.
@@ -222,6 +231,149 @@ void workspace(const QString& folder, const Root::Options& quiet)
     save(&window, QStringLiteral("workspace-empty-shorts"));
 }
 
+// A stream's worth of the editor: three segments with transcripts, peaks and markers,
+// and a Short of three cuts, one of them where nothing was said.
+Project editorProject()
+{
+    Project p;
+    p.video = QStringLiteral("/streams/Friday night.mp4");
+    p.duration = 7200;
+    const char* said[] = {"okay okay we're going in, stay close to me",
+                          "no wait, there's someone on the roof",
+                          "I told you, I told you he was there the whole time!",
+                          "alright that's one down, where's the other",
+                          "chat is saying left, everyone is saying left",
+                          "he's reloading, push now, push push push",
+                          "let's go, that was the cleanest thing I've ever done on this stream",
+                          "okay we need to heal up before the zone closes",
+                          "how many do we have left, two? three?",
+                          "I'm not going back in there"};
+    const double starts[] = {3612, 3840, 4410};
+    for (int s = 0; s < 3; ++s) {
+        Segment seg;
+        seg.id = QString::asprintf("%02d", s + 4);
+        seg.start = starts[s];
+        seg.end = seg.start + 210;
+        seg.markers = {seg.start + 150};
+        if (s == 0)
+            seg.markers.push_back(seg.start + 60);
+        std::vector<Line> lines;
+        for (int l = 0; l < 40; ++l) {
+            const double t = seg.start + 4 + l * 5.1;
+            lines.push_back({t, t + 4.6, QString::fromUtf8(said[l % 10])});
+        }
+        seg.lines = lines;
+        QByteArray peaks(210 * 20, 0);
+        for (int i = 0; i < peaks.size(); ++i) {
+            const double v = std::fabs(std::sin(i / 17.0) * std::sin(i / 91.0 + s)) * 230 + 12;
+            peaks[i] = char(int(v) & 0xff);
+        }
+        seg.peaks = peaks;
+        seg.title = s == 0 ? QStringLiteral("The rooftop ambush") : QString();
+        seg.summary = s == 0 ? QStringLiteral("A squad waits on a roof; the streamer calls it out, gets ignored, "
+                                              "and then wins the fight alone while chat shouts directions.")
+                             : QString();
+        seg.energy = s == 0 ? QStringLiteral("hype") : QString();
+        seg.kind = s == 0 ? QStringLiteral("clutch") : QString();
+        seg.unsure = s == 0 ? QStringLiteral("whether \"the roof\" is the same building both times.") : QString();
+        if (s == 0) {
+            seg.keyLine = 6;
+            seg.rating = 1;
+        }
+        p.segments.push_back(seg);
+    }
+    Short clip;
+    clip.id = QUuid::createUuid();
+    clip.title = QStringLiteral("He was on the roof the whole time");
+    const auto cut = [](double a, double b) {
+        Cut c;
+        c.id = QUuid::createUuid();
+        c.start = a;
+        c.end = b;
+        return c;
+    };
+    // Two cuts with speech, one between two lines, one where no segment lies.
+    clip.cuts = {cut(3621, 3631.2), cut(3646.1, 3656.3), cut(3620.62, 3621.08), cut(3000, 3004)};
+    p.shorts.push_back(clip);
+    return p;
+}
+
+QImage frame()
+{
+    QImage image(1280, 720, QImage::Format_RGB32);
+    QPainter p(&image);
+    QLinearGradient sky(0, 0, 0, 720);
+    sky.setColorAt(0, QColor(0x2a, 0x4d, 0x7a));
+    sky.setColorAt(0.6, QColor(0xc9, 0x7b, 0x4a));
+    sky.setColorAt(1, QColor(0x3b, 0x2a, 0x22));
+    p.fillRect(image.rect(), sky);
+    p.fillRect(QRect(180, 380, 260, 340), QColor(0x22, 0x22, 0x2a));
+    p.fillRect(QRect(520, 300, 200, 420), QColor(0x1b, 0x1b, 0x22));
+    p.fillRect(QRect(800, 420, 320, 300), QColor(0x26, 0x24, 0x2c));
+    return image;
+}
+
+void editorShots()
+{
+    auto owned = std::make_unique<FakePlayer>();
+    AppModel model(std::move(owned), std::make_unique<FakePlayer>());
+    Project p = editorProject();
+    const QUuid shortId = p.shorts[0].id;
+    model.setProject(p);
+    model.activate(shortId);
+    model.setMode(Mode::segment);
+    model.setSelection(QStringLiteral("04"));
+    model.selectLine(3, false);
+    model.selectLine(4, true);
+    model.clock().setTime(3612 + 36.5);
+    {
+        ViewerView viewer(model);
+        viewer.resize(720, 500);
+        viewer.picture->showImage(frame());
+        viewer.show();
+        settle();
+        save(&viewer, QStringLiteral("viewer-segment"));
+        model.setMode(Mode::shortClip);
+        model.clock().setTime(12.4);
+        settle();
+        save(&viewer, QStringLiteral("viewer-short"));
+        model.setMode(Mode::segment);
+        model.setSelection(std::nullopt);
+        settle();
+        save(&viewer, QStringLiteral("viewer-nothing"));
+        model.setSelection(QStringLiteral("04"));
+    }
+    model.clock().setTime(3612 + 36.5);
+    {
+        InspectorView inspector(model);
+        inspector.resize(400, 680);
+        inspector.show();
+        settle();
+        save(&inspector, QStringLiteral("inspector-segment"));
+        inspector.segment->transcript->startCorrection(5);
+        settle();
+        save(&inspector, QStringLiteral("inspector-correcting"));
+        inspector.segment->transcript->discard();
+        Project waiting = model.project();
+        waiting.segments[1].lines.reset();
+        waiting.segments[2].lines.reset();
+        waiting.segments[2].error = QStringLiteral("whisper-cli stopped: the model file could not be read.");
+        model.setProject(waiting);
+        model.clearRange();
+        model.setSelection(QStringLiteral("05"));
+        settle();
+        save(&inspector, QStringLiteral("inspector-waiting"));
+        model.setSelection(QStringLiteral("06"));
+        settle();
+        save(&inspector, QStringLiteral("inspector-failed"));
+        model.setProject(p);
+        model.setMode(Mode::shortClip);
+        model.clock().setTime(12.4);
+        settle();
+        save(&inspector, QStringLiteral("inspector-short"));
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -295,6 +447,7 @@ int main(int argc, char** argv)
     }
     setupSheet(home.path() + QStringLiteral("/Streams"), quiet);
     workspace(home.path() + QStringLiteral("/Work"), quiet);
+    editorShots();
     Windows::reset();
     return 0;
 }

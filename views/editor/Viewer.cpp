@@ -313,6 +313,18 @@ Transport::Transport(AppModel& model, QWidget* parent)
         pickerRow->addWidget(b, 1);
     }
     picker->setFixedWidth(190);
+    // A segmented control: the chosen side filled with the accent.
+    const QPalette& pal = palette();
+    picker->setStyleSheet(
+        QStringLiteral("QPushButton { background: %1; color: %2; border: 1px solid %3; padding: 3px 0; }"
+                       "QPushButton:checked { background: %4; color: white; border-color: %4; }"
+                       "QPushButton:disabled { color: %5; }"
+                       "QPushButton:checked:disabled { background: %6; border-color: %3; color: %2; }")
+            .arg(Style::css(Style::faded(Style::primary(pal), 0.08)), Style::css(Style::primary(pal)),
+                 Style::css(Style::quaternary(pal)), Style::css(Style::accent(pal)), Style::css(Style::tertiary(pal)),
+                 Style::css(Style::quaternary(pal))));
+    segmentMode->setStyleSheet(QStringLiteral("QPushButton { border-top-left-radius: 5px; border-bottom-left-radius: 5px; }"));
+    shortMode->setStyleSheet(QStringLiteral("QPushButton { border-top-right-radius: 5px; border-bottom-right-radius: 5px; border-left: none; }"));
     row->addWidget(play);
     row->addWidget(time);
     row->addWidget(of);

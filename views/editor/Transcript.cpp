@@ -1,0 +1,373 @@
+#include "views/editor/Transcript.h"
+
+#include "model/lifecycle/AppModel.h"
+#include "views/kit/Style.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QScrollBar>
+#include <QTimer>
+
+namespace transcript {
+
+std::optional<int> nowIndex(const std::vector<Line>& lines, double t)
+{
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].t0 <= t && t < lines[i].t1)
+            return int(i);
+    return std::nullopt;
+}
+
+bool lineUsed(const Line& line, const std::vector<Cut>& cuts)
+{
+    for (const Cut& c : cuts)
+        if (line.t0 < c.end - 0.05 && line.t1 > c.start + 0.05)
+            return true;
+    return false;
+}
+
+QString lineTime(double seconds)
+{
+    const QString full = clock(seconds);
+    if (!full.startsWith(QLatin1String("0:")))
+        return full;
+    QString minutes = full.mid(2);
+    if (minutes.startsWith(u'0'))
+        minutes.remove(0, 1);
+    return minutes;
+}
+
+std::optional<int> firstEndingAfter(const std::vector<Line>& lines, double t)
+{
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].t1 > t)
+            return int(i);
+    return std::nullopt;
+}
+
+} // namespace transcript
+
+namespace {
+
+const QString star = QStringLiteral(" ★");
+
+QFont timeFont()
+{
+    return Style::digits(Style::font(Style::Text::caption));
+}
+
+// The field a line is corrected in: Return hands the draft over; Escape and leaving it
+// are the delegate's (they close it without writing).
+class CorrectionField : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    using QPlainTextEdit::QPlainTextEdit;
+Q_SIGNALS:
+    void submitted(const QString& text);
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override
+    {
+        if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && !(e->modifiers() & Qt::ShiftModifier)) {
+            Q_EMIT submitted(toPlainText());
+            return;
+        }
+        QPlainTextEdit::keyPressEvent(e);
+    }
+};
+
+} // namespace
+
+// ---- LineModel ----
+
+void LineModel::setLines(const QString& segment, const std::vector<Line>& lines)
+{
+    beginResetModel();
+    segmentId = segment;
+    held = lines;
+    rows.assign(held.size(), Row{});
+    lit.reset();
+    const QFontMetrics metrics(timeFont());
+    timeColumn = 0;
+    for (const Line& line : held)
+        timeColumn = std::max(timeColumn, metrics.horizontalAdvance(transcript::lineTime(line.t0) + star));
+    endResetModel();
+}
+
+void LineModel::change(int i, const Row& next)
+{
+    if (rows[size_t(i)] == next)
+        return;
+    rows[size_t(i)] = next;
+    const QModelIndex at = index(i);
+    Q_EMIT dataChanged(at, at);
+}
+
+void LineModel::mark(std::optional<qint64> keyLine, const std::optional<LineRange>& selected,
+                     const std::vector<Cut>& cuts)
+{
+    for (int i = 0; i < int(held.size()); ++i) {
+        Row next = rows[size_t(i)];
+        next.key = keyLine && *keyLine == i;
+        next.selected = selected && selected->lower <= i && i <= selected->upper;
+        next.used = transcript::lineUsed(held[size_t(i)], cuts);
+        change(i, next);
+    }
+}
+
+bool LineModel::setNow(std::optional<int> index)
+{
+    if (index == lit)
+        return false;
+    if (lit) {
+        Row off = rows[size_t(*lit)];
+        off.now = false;
+        change(*lit, off);
+    }
+    lit = index;
+    if (lit) {
+        Row on = rows[size_t(*lit)];
+        on.now = true;
+        change(*lit, on);
+    }
+    return true;
+}
+
+int LineModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(held.size());
+}
+
+QVariant LineModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= int(held.size()))
+        return {};
+    if (role == Qt::DisplayRole || role == Qt::EditRole)
+        return held[size_t(index.row())].text;
+    if (role == Qt::ToolTipRole)
+        return QStringLiteral("Double-click to correct what was heard");
+    return {};
+}
+
+Qt::ItemFlags LineModel::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsEditable;
+}
+
+// ---- LineDelegate ----
+
+LineDelegate::LineDelegate(const LineModel& lines, QListView* view)
+    : QStyledItemDelegate(view)
+    , lines(lines)
+    , view(view)
+{
+}
+
+int LineDelegate::textWidth() const
+{
+    // 8 points of list padding and 8 of row padding each side, the time and 10 between.
+    return std::max(view->viewport()->width() - 32 - lines.timeWidth() - 10, 40);
+}
+
+QSize LineDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const
+{
+    const QFont body = Style::font(Style::Text::body, QFont::Medium);
+    const QFontMetrics metrics(body);
+    const QRect text = metrics.boundingRect(QRect(0, 0, textWidth(), 100000), Qt::TextWordWrap,
+                                            lines.lines()[size_t(index.row())].text);
+    return {view->viewport()->width(), std::max(text.height(), metrics.height()) + 10};
+}
+
+void LineDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    const LineModel::Row& row = lines.row(index.row());
+    const Line& line = lines.lines()[size_t(index.row())];
+    const QPalette& pal = view->palette();
+    const QColor accent = Style::accent(pal);
+    const QRectF r = QRectF(option.rect).adjusted(8, 0, -8, 0);
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    if (row.selected) {
+        QPainterPath back;
+        back.addRoundedRect(r, 6, 6);
+        painter->fillPath(back, Style::faded(accent, 0.16));
+    }
+    if (row.used)
+        painter->fillRect(QRectF(r.left(), r.top(), 2.5, r.height()), accent);
+
+    const QFont body = Style::font(Style::Text::body, row.now ? QFont::Medium : QFont::Normal);
+    const QFont time = timeFont();
+    const double top = r.top() + 5;
+    // The time sits on the first line's baseline.
+    const double baseline = top + QFontMetricsF(body).ascent();
+    painter->setFont(time);
+    painter->setPen(row.key ? Style::orange() : Style::tertiary(pal));
+    painter->drawText(QPointF(r.left() + 8, baseline), transcript::lineTime(line.t0) + (row.key ? star : QString()));
+
+    painter->setFont(body);
+    painter->setPen(row.now ? accent : Style::primary(pal));
+    const double left = r.left() + 8 + lines.timeWidth() + 10;
+    painter->drawText(QRectF(left, top, textWidth(), r.height() - 10), Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop,
+                      line.text);
+    painter->restore();
+}
+
+QWidget* LineDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex&) const
+{
+    auto* field = new CorrectionField(parent);
+    field->setFrameShape(QFrame::NoFrame);
+    field->document()->setDocumentMargin(0);
+    field->setFont(Style::font(Style::Text::body));
+    field->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    field->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    const QColor fill = Style::faded(Style::accent(view->palette()), 0.1);
+    // Framed in the accent, so that it reads as a field being typed in.
+    field->setStyleSheet(
+        QStringLiteral("QPlainTextEdit { background: %1; border: 1px solid %2; border-radius: 6px; padding: 4px 8px 4px %3px; }")
+            .arg(Style::css(fill), Style::css(Style::faded(Style::accent(view->palette()), 0.6)))
+            .arg(8 + lines.timeWidth() + 10 - 1));
+    connect(field, &CorrectionField::submitted, this, &LineDelegate::submitted);
+    return field;
+}
+
+void LineDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const
+{
+    auto* field = static_cast<QPlainTextEdit*>(editor);
+    if (field->toPlainText().isEmpty())
+        field->setPlainText(lines.lines()[size_t(index.row())].text);
+}
+
+void LineDelegate::updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option, const QModelIndex&) const
+{
+    editor->setGeometry(option.rect.adjusted(8, 0, -8, 0));
+}
+
+// ---- Transcript ----
+
+Transcript::Transcript(AppModel& model, QWidget* parent)
+    : QListView(parent)
+    , lines(this)
+    , model(model)
+{
+    setModel(&lines);
+    delegate = new LineDelegate(lines, this);
+    setItemDelegate(delegate);
+    setFrameShape(QFrame::NoFrame);
+    setSelectionMode(QAbstractItemView::NoSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setResizeMode(QListView::Adjust);
+    setViewportMargins(0, 6, 0, 6);
+    setMouseTracking(false);
+    viewport()->setAutoFillBackground(false);
+    setAutoFillBackground(false);
+    connect(delegate, &LineDelegate::submitted, this, &Transcript::submit);
+}
+
+void Transcript::present(const Segment& segment)
+{
+    const std::vector<Line>& next = segment.lines ? *segment.lines : std::vector<Line>{};
+    if (segment.id != lines.segment() || next != lines.lines()) {
+        // Never write a draft over a line it was not opened on.
+        discard();
+        lines.setLines(segment.id, next);
+        rangeKnown = false;
+    }
+    lines.mark(segment.keyLine, model.selectedLines(), model.cuts());
+    lines.setNow(transcript::nowIndex(lines.lines(), model.recordingTime()));
+    followRange();
+}
+
+void Transcript::followRange()
+{
+    const std::optional<double> key =
+        model.range() ? std::optional<double>(model.range()->lower) : std::optional<double>();
+    if (rangeKnown && key == rangeKey)
+        return;
+    rangeKnown = true;
+    rangeKey = key;
+    if (!key)
+        return;
+    const auto target = transcript::firstEndingAfter(lines.lines(), *key);
+    if (!target)
+        return;
+    // After the rows are laid out.
+    const QString segment = lines.segment();
+    const int row = *target;
+    QTimer::singleShot(0, this, [this, segment, row] {
+        if (lines.segment() == segment && row < lines.rowCount())
+            scrollTo(lines.index(row), QAbstractItemView::PositionAtCenter);
+    });
+}
+
+void Transcript::tick()
+{
+    const auto now = transcript::nowIndex(lines.lines(), model.recordingTime());
+    if (lines.setNow(now) && now && model.clock().playing())
+        scrollTo(lines.index(*now), QAbstractItemView::PositionAtCenter);
+}
+
+void Transcript::startCorrection(int line)
+{
+    if (line < 0 || line >= lines.rowCount())
+        return;
+    discard();
+    model.player().pause();
+    editing = Correction{lines.segment(), line, lines.lines()[size_t(line)].text};
+    edit(lines.index(line));
+}
+
+void Transcript::submit(const QString& draft)
+{
+    if (!editing)
+        return;
+    const Correction done = *editing;
+    discard();
+    model.correct(done.segment, done.line, draft);
+}
+
+void Transcript::discard()
+{
+    if (!editing)
+        return;
+    const int line = editing->line;
+    editing.reset();
+    if (QWidget* field = indexWidget(lines.index(line)))
+        QListView::closeEditor(field, QAbstractItemDelegate::RevertModelCache);
+}
+
+void Transcript::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint)
+{
+    // Escape, or the focus gone elsewhere: the draft goes with the field.
+    editing.reset();
+    QListView::closeEditor(editor, hint);
+}
+
+void Transcript::mousePressEvent(QMouseEvent* e)
+{
+    const QModelIndex at = indexAt(e->position().toPoint());
+    if (e->button() != Qt::LeftButton || !at.isValid()) {
+        QListView::mousePressEvent(e);
+        return;
+    }
+    if (editing && editing->line == at.row())
+        return;
+    setFocus(Qt::MouseFocusReason);
+    model.selectLine(at.row(), e->modifiers() & Qt::ShiftModifier);
+}
+
+void Transcript::mouseDoubleClickEvent(QMouseEvent* e)
+{
+    const QModelIndex at = indexAt(e->position().toPoint());
+    if (e->button() == Qt::LeftButton && at.isValid())
+        startCorrection(at.row());
+}
+
+#include "Transcript.moc"
