@@ -229,7 +229,7 @@ QWidget* LineDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&
     const QColor fill = Style::faded(Style::accent(view->palette()), 0.1);
     // Framed in the accent, so that it reads as a field being typed in.
     field->setStyleSheet(
-        QStringLiteral("QPlainTextEdit { background: %1; border: 1px solid %2; border-radius: 6px; padding: 4px 8px 4px %3px; }")
+        QStringLiteral("QPlainTextEdit { font-weight: 400; background: %1; border: 1px solid %2; border-radius: 6px; padding: 4px 8px 4px %3px; }")
             .arg(Style::css(fill), Style::css(Style::faded(Style::accent(view->palette()), 0.6)))
             .arg(8 + lines.timeWidth() + 10 - 1));
     connect(field, &CorrectionField::submitted, this, &LineDelegate::submitted);

@@ -1,0 +1,367 @@
+// The Short editor's panes: the waveform's bars, the strips' layouts, the transcripts'
+// derivations, and, on a model with a fake player, the scrub rule, Shift+click and the
+// correction rule.
+
+#include "model/lifecycle/AppModel.h"
+#include "support/FakePlayer.h"
+#include "support/Segments.h"
+#include "views/editor/Inspector.h"
+#include "views/editor/ShortTranscript.h"
+#include "views/editor/Transcript.h"
+#include "views/editor/Viewer.h"
+#include "views/kit/Scrub.h"
+#include "views/kit/Wave.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <limits>
+
+namespace {
+
+const double notANumber = std::numeric_limits<double>::quiet_NaN();
+
+Cut cutOf(double start, double end)
+{
+    return {QUuid::createUuid(), start, end, {}};
+}
+
+std::vector<Line> linesAt(std::initializer_list<std::pair<double, double>> spans)
+{
+    std::vector<Line> lines;
+    for (const auto& [a, b] : spans)
+        lines.push_back({a, b, QStringLiteral("line %1").arg(lines.size())});
+    return lines;
+}
+
+// A model with a fake player over segments "01" (10–20 s, four lines) and "02" (20–30 s),
+// and a Short of two cuts.
+struct Editor {
+    FakePlayer* player = new FakePlayer;
+    AppModel model{std::unique_ptr<Player>(player), std::make_unique<FakePlayer>()};
+    QUuid shortId = QUuid::createUuid();
+
+    Editor()
+    {
+        Project p;
+        p.duration = 100;
+        Segment a = segment(QStringLiteral("01"), 10, 20, {15});
+        a.lines = linesAt({{10, 12}, {12, 14}, {14, 16}, {16, 18}});
+        a.peaks = QByteArray(200, '\x40');
+        p.segments = {a, segment(QStringLiteral("02"), 20, 30)};
+        Short s;
+        s.id = shortId;
+        s.title = QStringLiteral("Roof");
+        s.cuts = {cutOf(11, 15), cutOf(22, 26)};
+        p.shorts = {s};
+        model.setProject(p);
+        model.setSelection(QStringLiteral("01"));
+    }
+    void settle() { QApplication::processEvents(); }
+};
+
+} // namespace
+
+TEST(Wave, BarsEveryTwoPointsAtLeastOneHigh)
+{
+    const QByteArray silent(40, '\0');
+    const QByteArray loud(40, char(255));
+    const struct {
+        std::optional<QByteArray> peaks;
+        double from, to;
+        QRectF in;
+        std::vector<QRectF> bars;
+    } cases[] = {
+        {silent, 0, 1, {10, 0, 3, 20}, {{10, 9.5, 1.3, 1}, {12, 9.5, 1.3, 1}}},
+        {loud, 0, 1, {0, 0, 4, 20}, {{0, 0, 1.3, 20}, {2, 0, 1.3, 20}}},
+        // Only the columns whose time lies inside the bytes.
+        {loud, 1.5, 2.5, {0, 0, 4, 20}, {{0, 0, 1.3, 20}}},
+        {loud, -1, 1, {0, 0, 4, 20}, {{2, 0, 1.3, 20}}},
+        {loud, 1, 1, {0, 0, 4, 20}, {}},
+        {loud, 0, 1, {0, 0, 0, 20}, {}},
+        {loud, 0, notANumber, {0, 0, 4, 20}, {}},
+        {QByteArray(), 0, 1, {0, 0, 4, 20}, {}},
+        {std::nullopt, 0, 1, {0, 0, 4, 20}, {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(waveBars(c.peaks, c.from, c.to, c.in), c.bars) << c.from << " " << c.to << " " << c.in.width();
+}
+
+TEST(Strips, PlacesTimesAndPointerPositions)
+{
+    EXPECT_EQ(viewer::stripX(15, 10, 10, 200), 100.0);
+    EXPECT_EQ(viewer::stripX(5, 10, 10, 200), -100.0); // outside: clipped by the strip, not clamped
+    EXPECT_EQ(viewer::stripX(15, 10, 0, 200), std::nullopt);
+    EXPECT_EQ(viewer::stripX(15, 10, 10, 0), std::nullopt);
+
+    const struct {
+        double x, width;
+        std::optional<double> f;
+    } cases[] = {{50, 100, 0.5}, {150, 100, 0.999}, {-5, 100, 0.0}, {notANumber, 100, 0.0}, {5, 0, std::nullopt},
+                 {5, notANumber, std::nullopt}};
+    for (const auto& c : cases)
+        EXPECT_EQ(Scrub::fraction(c.x, c.width), c.f) << c.x << " / " << c.width;
+}
+
+TEST(Strips, LaysTheShortsCutsBackToBack)
+{
+    Project p;
+    p.segments = {segment(QStringLiteral("01"), 0, 10), segment(QStringLiteral("02"), 10, 20)};
+    // The second cut starts where "01" ends: it shows "02", looked up just after its start.
+    const auto pieces = viewer::shortLayout(p, {cutOf(2, 4), cutOf(10, 16), cutOf(50, 52)}, 100);
+    ASSERT_EQ(pieces.size(), 3u);
+    EXPECT_EQ(pieces[0].x0, 0);
+    EXPECT_EQ(pieces[0].x1, 20);
+    EXPECT_FALSE(pieces[0].join);
+    EXPECT_EQ(pieces[0].segment, &p.segments[0]);
+    EXPECT_EQ(pieces[0].from, 2);
+    EXPECT_EQ(pieces[1].segment, &p.segments[1]);
+    EXPECT_EQ(pieces[1].from, 0);
+    EXPECT_EQ(pieces[1].to, 6);
+    EXPECT_TRUE(pieces[1].join);
+    EXPECT_EQ(pieces[1].x0, 20);
+    EXPECT_EQ(pieces[2].segment, nullptr);
+    EXPECT_EQ(pieces[2].x1, 100);
+    // A Short of 0.05 s scales as 0.1 s; a strip without width lays out nothing.
+    EXPECT_DOUBLE_EQ(viewer::shortLayout(p, {cutOf(1, 1.05)}, 100)[0].x1, 50);
+    EXPECT_TRUE(viewer::shortLayout(p, {cutOf(1, 2)}, 0).empty());
+}
+
+TEST(Transcript, LightsUsesAndLabelsLines)
+{
+    const auto lines = linesAt({{0, 2}, {2, 4}, {5, 6}});
+    const struct {
+        double t;
+        std::optional<int> now;
+    } nows[] = {{0, 0}, {1.9, 0}, {2, 1}, {4, std::nullopt}, {4.5, std::nullopt}, {6, std::nullopt}, {notANumber, std::nullopt}};
+    for (const auto& c : nows)
+        EXPECT_EQ(transcript::nowIndex(lines, c.t), c.now) << c.t;
+
+    const std::vector<Cut> cuts = {cutOf(10, 20)};
+    const struct {
+        Line line;
+        bool used;
+    } uses[] = {{{9, 10.05, {}}, false}, {{9, 10.06, {}}, true}, {{19.95, 21, {}}, false}, {{19.9, 21, {}}, true},
+                {{12, 13, {}}, true},    {{0, 10, {}}, false}};
+    for (const auto& c : uses)
+        EXPECT_EQ(transcript::lineUsed(c.line, cuts), c.used) << c.line.t0 << "-" << c.line.t1;
+
+    const struct {
+        double t;
+        const char* text;
+    } times[] = {{0, "0:00"},       {123, "2:03"},        {754.9, "12:34"},     {3599, "59:59"},
+                 {3600, "1:00:00"}, {3723, "1:02:03"},   {36000, "10:00:00"}, {-3, "0:00"}, {notANumber, "0:00"}};
+    for (const auto& c : times)
+        EXPECT_EQ(transcript::lineTime(c.t), QString::fromLatin1(c.text)) << c.t;
+
+    EXPECT_EQ(transcript::firstEndingAfter(lines, 3), 1);
+    EXPECT_EQ(transcript::firstEndingAfter(lines, 6), std::nullopt);
+}
+
+TEST(ShortTranscript, FindsLinesWithinGhostsAndTimes)
+{
+    const auto lines = linesAt({{0, 2}, {2, 4}, {4.5, 6}, {6, 8}});
+    const struct {
+        Cut cut;
+        std::vector<int> within;
+        std::optional<int> before, after;
+    } cases[] = {
+        {cutOf(2, 6), {1, 2}, 0, 3},
+        {cutOf(1.96, 6.04), {1, 2}, 0, 3},                // grazing by 0.05 s or less is not within
+        {cutOf(1.9, 6.1), {0, 1, 2, 3}, std::nullopt, std::nullopt},
+        {cutOf(4.1, 4.4), {}, 1, 2},                      // between two lines
+        {cutOf(20, 30), {}, 3, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(shortscript::linesWithin(lines, c.cut), c.within) << c.cut.start;
+        EXPECT_EQ(shortscript::ghostBefore(lines, c.cut), c.before) << c.cut.start;
+        EXPECT_EQ(shortscript::ghostAfter(lines, c.cut), c.after) << c.cut.start;
+    }
+    // A line reaching back before the cut starts, in Short time, at the cut's own start.
+    EXPECT_EQ(shortscript::lineSpan({1, 3, {}}, cutOf(2, 6), 10), std::make_pair(10.0, 11.0));
+    EXPECT_EQ(shortscript::caption(0, 0), QStringLiteral("Short · 0 cuts · 0:00.0"));
+    EXPECT_EQ(shortscript::caption(1, 4), QStringLiteral("Short · 1 cut · 0:04.0"));
+    EXPECT_EQ(shortscript::caption(3, 42.5), QStringLiteral("Short · 3 cuts · 0:42.5"));
+}
+
+TEST(Inspector, ChoosesThePanelAndCaption)
+{
+    Editor e;
+    const Project& p = e.model.project();
+    const auto other = QUuid::createUuid();
+    using inspector::Panel;
+    const struct {
+        Mode mode;
+        std::optional<QString> selection;
+        std::optional<QUuid> active;
+        Panel panel;
+    } cases[] = {
+        {Mode::shortClip, QStringLiteral("01"), e.shortId, Panel::shortClip},
+        {Mode::shortClip, QStringLiteral("01"), other, Panel::segment},
+        {Mode::shortClip, std::nullopt, other, Panel::none},
+        {Mode::segment, QStringLiteral("01"), e.shortId, Panel::segment},
+        {Mode::segment, QStringLiteral("09"), e.shortId, Panel::none},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(inspector::panelFor(c.mode, p, c.selection, c.active), c.panel);
+
+    EXPECT_EQ(viewer::caption(e.model), QStringLiteral("Segment 01"));
+    e.model.setSelection(std::nullopt);
+    EXPECT_EQ(viewer::caption(e.model), QStringLiteral("Segment "));
+    e.model.activate(e.shortId);
+    EXPECT_EQ(viewer::caption(e.model), QStringLiteral("Short · Roof"));
+}
+
+TEST(Scrub, PausesSeeksAndResumesInThatOrder)
+{
+    Editor e;
+    ViewerView viewer(e.model);
+    viewer.resize(400, 300);
+    viewer.show();
+    e.settle();
+    Strip* strip = viewer.strip;
+    ASSERT_TRUE(strip->isVisible());
+    const int w = strip->width();
+    e.player->play();
+    e.player->calls.clear();
+    QTest::mousePress(strip, Qt::LeftButton, {}, QPoint(w / 2, 10));
+    QTest::mouseMove(strip, QPoint(w + 40, 10));
+    QTest::mouseRelease(strip, Qt::LeftButton, {}, QPoint(w + 40, 10));
+    EXPECT_EQ(e.player->calls, QStringList({"pause", QStringLiteral("seek %1").arg(10 + 10 * (w / 2) / double(w)),
+                                            "seek 19.99", "play"}));
+    EXPECT_FALSE(e.model.handScrubbing);
+    EXPECT_FALSE(e.model.resumeAfterScrub);
+
+    // Paused before: stays paused. A strip without width seeks nothing.
+    e.player->pause();
+    e.player->calls.clear();
+    QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(0, 10));
+    EXPECT_EQ(e.player->calls, QStringList({"pause", "seek 10"}));
+    strip->resize(0, 38);
+    e.player->calls.clear();
+    QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(0, 10));
+    EXPECT_TRUE(e.player->calls.isEmpty());
+
+    // The Short strip seeks in Short time.
+    e.model.activate(e.shortId);
+    e.settle();
+    strip->resize(w, 38);
+    e.player->calls.clear();
+    QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(w / 4, 10));
+    EXPECT_EQ(e.player->calls, QStringList({"pause", QStringLiteral("seek %1").arg(8 * (w / 4) / double(w))}));
+}
+
+TEST(Transport, MutesToZeroAndUnmutesToFull)
+{
+    Editor e;
+    Transport transport(e.model);
+    transport.volume->setValue(400);
+    EXPECT_FLOAT_EQ(e.model.volume(), 0.4f);
+    transport.speaker->click();
+    EXPECT_EQ(e.model.volume(), 0.0f);
+    transport.speaker->click();
+    EXPECT_EQ(e.model.volume(), 1.0f);
+    EXPECT_FALSE(transport.shortMode->isEnabled()); // no active Short
+    e.model.activate(e.shortId);
+    transport.refresh();
+    EXPECT_TRUE(transport.shortMode->isEnabled());
+    EXPECT_TRUE(transport.shortMode->isChecked());
+    EXPECT_EQ(transport.of->text(), QStringLiteral("of 0:08.0"));
+}
+
+TEST(Transcript, ShiftClickWidensTheSelection)
+{
+    Editor e;
+    InspectorView inspector(e.model);
+    inspector.resize(400, 600);
+    inspector.show();
+    e.settle();
+    Transcript* list = inspector.segment->transcript;
+    const auto click = [&](int row, Qt::KeyboardModifiers mods) {
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, mods, list->visualRect(list->lines.index(row)).center());
+    };
+    click(2, Qt::ShiftModifier); // nothing selected yet: just this line
+    EXPECT_EQ(e.model.selectedLines(), (LineRange{2, 2}));
+    click(3, Qt::ShiftModifier);
+    EXPECT_EQ(e.model.selectedLines(), (LineRange{2, 3}));
+    click(0, Qt::ShiftModifier); // above: widens upward, keeps the upper bound
+    EXPECT_EQ(e.model.selectedLines(), (LineRange{0, 3}));
+    EXPECT_EQ(e.model.range(), (TimeRange{10, 18}));
+    click(1, {});
+    EXPECT_EQ(e.model.selectedLines(), (LineRange{1, 1}));
+}
+
+TEST(Transcript, ACorrectionLandsOnlyOnTheLineItWasOpenedOn)
+{
+    Editor e;
+    InspectorView inspector(e.model);
+    inspector.resize(400, 600);
+    inspector.show();
+    e.settle();
+    Transcript* list = inspector.segment->transcript;
+    const auto textOf = [&](const QString& id, int i) {
+        for (const Segment& s : e.model.project().segments)
+            if (s.id == id)
+                return (*s.lines)[size_t(i)].text;
+        return QString();
+    };
+
+    e.player->play();
+    list->startCorrection(1);
+    EXPECT_FALSE(e.player->playing);
+    list->submit(QStringLiteral("  what was said \n"));
+    EXPECT_EQ(textOf("01", 1), QStringLiteral("what was said"));
+    EXPECT_FALSE(list->correction());
+
+    // The selection moves to a segment with its own lines while the field is open: the
+    // draft goes, and nothing lands on the other segment.
+    list->startCorrection(0);
+    ASSERT_TRUE(list->correction());
+    Project p = e.model.project();
+    p.segments[1].lines = linesAt({{20, 22}});
+    e.model.setProject(p);
+    e.model.setSelection(QStringLiteral("02"));
+    e.settle();
+    EXPECT_FALSE(list->correction());
+    list->submit(QStringLiteral("typed for 01"));
+    EXPECT_EQ(textOf("02", 0), QStringLiteral("line 0"));
+    EXPECT_EQ(textOf("01", 0), QStringLiteral("line 0"));
+
+    // The lines change under an open field (the pipeline transcribed again): dropped too.
+    list->startCorrection(0);
+    p = e.model.project();
+    (*p.segments[1].lines)[0].text = QStringLiteral("heard again");
+    e.model.setProject(p);
+    e.settle();
+    EXPECT_FALSE(list->correction());
+
+    // Escape drops the draft.
+    list->startCorrection(0);
+    QWidget* field = list->indexWidget(list->lines.index(0));
+    ASSERT_NE(field, nullptr);
+    QTest::keyClick(field, Qt::Key_Escape);
+    EXPECT_FALSE(list->correction());
+    EXPECT_EQ(textOf("02", 0), QStringLiteral("heard again"));
+}
+
+TEST(ShortTranscript, AClickOnALineMovesThePlayheadAndKeepsPlaying)
+{
+    Editor e;
+    e.model.activate(e.shortId);
+    ShortTranscript view(e.model);
+    view.resize(400, 600);
+    view.show();
+    e.settle();
+    // Cut 1 (11–15) plays lines 0 (from the cut's start), 1 and 2; cut 2 lies in "02", which has none.
+    ASSERT_EQ(view.rows().size(), 3u);
+    EXPECT_EQ(view.rows()[0].start, 0);
+    EXPECT_EQ(view.rows()[1].start, 1);
+    e.player->play();
+    e.player->calls.clear();
+    QTest::mouseClick(view.rows()[1].row, Qt::LeftButton);
+    EXPECT_EQ(e.player->calls, QStringList({"pause", "seek 1", "play"}));
+    EXPECT_EQ(e.model.selectedCut(), e.model.cuts()[0].id);
+}
