@@ -13,6 +13,8 @@
 #include "views/kit/Wave.h"
 
 #include <QApplication>
+#include <QLabel>
+#include <QSlider>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
