@@ -128,7 +128,7 @@ TEST(Strips, LaysTheShortsCutsBackToBack)
     EXPECT_EQ(pieces[2].segment, nullptr);
     EXPECT_EQ(pieces[2].x1, 100);
     // A Short of 0.05 s scales as 0.1 s; a strip without width lays out nothing.
-    EXPECT_DOUBLE_EQ(viewer::shortLayout(p, {cutOf(1, 1.05)}, 100)[0].x1, 50);
+    EXPECT_NEAR(viewer::shortLayout(p, {cutOf(1, 1.05)}, 100)[0].x1, 50, 1e-9);
     EXPECT_TRUE(viewer::shortLayout(p, {cutOf(1, 2)}, 0).empty());
 }
 
