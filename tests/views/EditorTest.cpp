@@ -63,6 +63,13 @@ struct Editor {
         model.setSelection(QStringLiteral("01"));
     }
     void settle() { QApplication::processEvents(); }
+    SegmentPane* shown(InspectorView& inspector)
+    {
+        inspector.resize(400, 600);
+        inspector.show();
+        settle();
+        return inspector.segment;
+    }
 };
 
 } // namespace
@@ -278,10 +285,7 @@ TEST(Transcript, ShiftClickWidensTheSelection)
 {
     Editor e;
     InspectorView inspector(e.model);
-    inspector.resize(400, 600);
-    inspector.show();
-    e.settle();
-    Transcript* list = inspector.segment->transcript;
+    Transcript* list = e.shown(inspector)->transcript;
     const auto click = [&](int row, Qt::KeyboardModifiers mods) {
         QTest::mouseClick(list->viewport(), Qt::LeftButton, mods, list->visualRect(list->lines.index(row)).center());
     };
@@ -300,10 +304,7 @@ TEST(Transcript, ACorrectionLandsOnlyOnTheLineItWasOpenedOn)
 {
     Editor e;
     InspectorView inspector(e.model);
-    inspector.resize(400, 600);
-    inspector.show();
-    e.settle();
-    Transcript* list = inspector.segment->transcript;
+    Transcript* list = e.shown(inspector)->transcript;
     const auto textOf = [&](const QString& id, int i) {
         for (const Segment& s : e.model.project().segments)
             if (s.id == id)

@@ -267,6 +267,7 @@ void SegmentPane::present(const Segment& s)
 InspectorView::InspectorView(AppModel& model, QWidget* parent)
     : QWidget(parent)
     , model(model)
+    , later(this, [this] { refresh(); })
 {
     stack = new QStackedLayout(this);
     empty = new QWidget(this);
@@ -278,7 +279,7 @@ InspectorView::InspectorView(AppModel& model, QWidget* parent)
     for (auto signal : {&AppModel::projectChanged, &AppModel::selectionChanged, &AppModel::modeChanged,
                         &AppModel::activeShortChanged, &AppModel::rangeChanged, &AppModel::selectedLinesChanged,
                         &AppModel::workingChanged})
-        connect(&model, signal, this, &InspectorView::schedule);
+        connect(&model, signal, this, [this] { later.ask(); });
     connect(&model.clock(), &Clock::timeChanged, this, [this] {
         if (shown == inspector::Panel::segment)
             segment->transcript->tick();
@@ -286,17 +287,6 @@ InspectorView::InspectorView(AppModel& model, QWidget* parent)
             shortTranscript->tick();
     });
     refresh();
-}
-
-void InspectorView::schedule()
-{
-    if (pending)
-        return;
-    pending = true;
-    QTimer::singleShot(0, this, [this] {
-        pending = false;
-        refresh();
-    });
 }
 
 void InspectorView::refresh()

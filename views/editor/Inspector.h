@@ -5,6 +5,7 @@
 // that Short's transcript.
 
 #include "core/project/Records.h"
+#include "views/kit/Coalesce.h"
 
 #include <QWidget>
 
@@ -77,10 +78,9 @@ protected:
     void paintEvent(QPaintEvent*) override;
 
 private:
-    void schedule();
     AppModel& model;
+    Coalesce later;
     QStackedLayout* stack;
     QWidget* empty;
     inspector::Panel shown = inspector::Panel::none;
-    bool pending = false;
 };

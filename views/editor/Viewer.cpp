@@ -386,6 +386,7 @@ void Transport::refresh()
 ViewerView::ViewerView(AppModel& model, QWidget* parent)
     : QWidget(parent)
     , model(model)
+    , later(this, [this] { refresh(); })
 {
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(12, 12, 12, 6);
@@ -412,7 +413,7 @@ ViewerView::ViewerView(AppModel& model, QWidget* parent)
 
     for (auto signal : {&AppModel::projectChanged, &AppModel::selectionChanged, &AppModel::modeChanged,
                         &AppModel::activeShortChanged, &AppModel::rangeChanged})
-        connect(&model, signal, this, &ViewerView::schedule);
+        connect(&model, signal, this, [this] { later.ask(); });
     connect(&model.clock(), &Clock::timeChanged, this, [this] {
         strip->follow();
         transport->tick();
@@ -423,18 +424,6 @@ ViewerView::ViewerView(AppModel& model, QWidget* parent)
 ViewerView::~ViewerView()
 {
     picture->setSink(nullptr);
-}
-
-void ViewerView::schedule()
-{
-    // The project notifies on every step of a drag: one refresh per turn of the loop.
-    if (pending)
-        return;
-    pending = true;
-    QTimer::singleShot(0, this, [this] {
-        pending = false;
-        refresh();
-    });
 }
 
 void ViewerView::refresh()

@@ -5,6 +5,7 @@
 // transport bar.
 
 #include "core/project/Records.h"
+#include "views/kit/Coalesce.h"
 
 #include <QPixmap>
 #include <QWidget>
@@ -109,8 +110,7 @@ public:
     Transport* transport;
 
 private:
-    void schedule();
     void refresh();
     AppModel& model;
-    bool pending = false;
+    Coalesce later;
 };
