@@ -16,6 +16,8 @@
 #include <QLabel>
 #include <QSlider>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
 #include <cmath>
@@ -315,8 +317,13 @@ TEST(Transcript, ACorrectionLandsOnlyOnTheLineItWasOpenedOn)
     e.player->play();
     list->startCorrection(1);
     EXPECT_FALSE(e.player->playing);
+    int resets = 0;
+    QObject::connect(&list->lines, &QAbstractItemModel::modelReset, [&] { ++resets; });
     list->submit(QStringLiteral("  what was said \n"));
+    e.settle();
     EXPECT_EQ(textOf("01", 1), QStringLiteral("what was said"));
+    EXPECT_EQ(list->lines.lines()[1].text, QStringLiteral("what was said"));
+    EXPECT_EQ(resets, 0); // the list keeps its place
     EXPECT_FALSE(list->correction());
 
     // The selection moves to a segment with its own lines while the field is open: the
@@ -367,4 +374,28 @@ TEST(ShortTranscript, AClickOnALineMovesThePlayheadAndKeepsPlaying)
     QTest::mouseClick(view.rows()[1].row, Qt::LeftButton);
     EXPECT_EQ(e.player->calls, QStringList({"pause", "seek 1", "play"}));
     EXPECT_EQ(e.model.selectedCut(), e.model.cuts()[0].id);
+}
+
+TEST(ShortTranscript, FollowsTheCutThatStartsPlayingOnlyWhilePlaying)
+{
+    Editor e;
+    Project p = e.model.project();
+    p.shorts[0].cuts.clear();
+    for (int c = 0; c < 12; ++c)
+        p.shorts[0].cuts.push_back(cutOf(10 + c * 0.5, 10.5 + c * 0.5));
+    e.model.setProject(p);
+    e.model.activate(e.shortId);
+    ShortTranscript view(e.model);
+    view.resize(300, 200);
+    view.show();
+    e.settle();
+    QScrollBar* bar = view.scroll->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+    e.model.clock().setTime(2.2); // cut 5, paused
+    view.tick();
+    EXPECT_EQ(bar->value(), 0);
+    e.model.clock().setPlaying(true);
+    e.model.clock().setTime(3.2); // cut 7, playing
+    view.tick();
+    EXPECT_EQ(bar->value(), std::min(view.groups()[6]->y(), bar->maximum()));
 }

@@ -130,6 +130,7 @@ SegmentPane::SegmentPane(AppModel& model, QWidget* parent)
     top->addWidget(reject);
     head->addLayout(top);
     heading = text(header, Style::Text::title, Style::primary(pal));
+    heading->setFont(Style::font(Style::Text::title3));
     head->addWidget(heading);
     vibe = new QWidget(header);
     auto* vibeRow = new QHBoxLayout(vibe);

@@ -112,7 +112,7 @@ ShortTranscript::ShortTranscript(AppModel& model, QWidget* parent)
     topColumn->setSpacing(5);
     const QPalette& pal = palette();
     header = label({}, top, Style::digits(Style::font(Style::Text::caption)), Style::tertiary(pal), false);
-    title = label({}, top, Style::font(Style::Text::title, QFont::DemiBold), Style::primary(pal), true);
+    title = label({}, top, Style::font(Style::Text::title3), Style::primary(pal), true);
     topColumn->addWidget(header);
     topColumn->addWidget(title);
     column->addWidget(top);

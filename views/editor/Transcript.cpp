@@ -98,6 +98,22 @@ void LineModel::setLines(const QString& segment, const std::vector<Line>& lines)
     endResetModel();
 }
 
+bool LineModel::retext(const QString& segment, const std::vector<Line>& lines)
+{
+    if (segment != segmentId || lines.size() != held.size())
+        return false;
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].t0 != held[i].t0 || lines[i].t1 != held[i].t1)
+            return false;
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].text != held[i].text) {
+            held[i].text = lines[i].text;
+            const QModelIndex at = index(int(i));
+            Q_EMIT dataChanged(at, at);
+        }
+    return true;
+}
+
 void LineModel::change(int i, const Row& next)
 {
     if (rows[size_t(i)] == next)
@@ -277,8 +293,12 @@ void Transcript::present(const Segment& segment)
     if (segment.id != lines.segment() || next != lines.lines()) {
         // Never write a draft over a line it was not opened on.
         discard();
-        lines.setLines(segment.id, next);
-        rangeKnown = false;
+        if (lines.retext(segment.id, next)) {
+            scheduleDelayedItemsLayout(); // a new text may take more or fewer lines
+        } else {
+            lines.setLines(segment.id, next);
+            rangeKnown = false;
+        }
     }
     lines.mark(segment.keyLine, model.selectedLines(), model.cuts());
     lines.setNow(transcript::nowIndex(lines.lines(), model.recordingTime()));

@@ -44,6 +44,9 @@ public:
 
     // A new segment or new lines: every row again. Otherwise only the changed marks.
     void setLines(const QString& segment, const std::vector<Line>& lines);
+    // The same lines at the same times with some texts changed (a correction): those rows
+    // again, without a reset, so that the list keeps its place. False when it is more.
+    bool retext(const QString& segment, const std::vector<Line>& lines);
     void mark(std::optional<qint64> keyLine, const std::optional<LineRange>& selected, const std::vector<Cut>& cuts);
     // The lit line; true when it changed.
     bool setNow(std::optional<int> index);

@@ -179,6 +179,10 @@ QFont font(Text role)
         f.setPixelSize(20);
         f.setWeight(QFont::DemiBold);
         break;
+    case Text::title3:
+        f.setPixelSize(16);
+        f.setWeight(QFont::DemiBold);
+        break;
     case Text::headline:
         f.setPixelSize(13);
         f.setWeight(QFont::DemiBold);

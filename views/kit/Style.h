@@ -52,7 +52,8 @@ QColor faded(QColor c, double alpha);
 QString css(const QColor& colour);
 
 // ---- text ----
-enum class Text { largeTitle, title, headline, body, callout, caption };
+// title3: the heading of a side panel, between title and headline.
+enum class Text { largeTitle, title, title3, headline, body, callout, caption };
 QFont font(Text role);
 QFont font(Text role, QFont::Weight weight);
 // The same size with digits of one width (the fixed font).
