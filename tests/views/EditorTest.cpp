@@ -399,3 +399,94 @@ TEST(ShortTranscript, FollowsTheCutThatStartsPlayingOnlyWhilePlaying)
     view.tick();
     EXPECT_EQ(bar->value(), std::min(view.groups()[6]->y(), bar->maximum()));
 }
+
+TEST(ShortTranscript, AGhostStretchesItsCutToTakeTheLineIn)
+{
+    Editor e;
+    e.model.activate(e.shortId);
+    ShortTranscript view(e.model);
+    e.settle();
+    // The one ghost: after cut 1 (11–15), line 3 (16–18); no line of "01" ends before 11.
+    QWidget* after = nullptr;
+    for (QWidget* w : view.findChildren<QWidget*>())
+        if (w->toolTip() == QStringLiteral("Add this line to the cut"))
+            after = w;
+    ASSERT_NE(after, nullptr);
+    QTest::mouseClick(after, Qt::LeftButton);
+    EXPECT_EQ(e.model.cuts()[0].end, 18);
+    EXPECT_TRUE(e.model.canUndo());
+}
+
+TEST(Inspector, HeaderBodyAndMarkedBarFollowTheSegment)
+{
+    const auto with = [](std::optional<std::vector<Line>> lines, std::optional<QString> error, QString title) {
+        Segment s = segment(QStringLiteral("01"), 0, 10);
+        s.lines = std::move(lines);
+        s.error = std::move(error);
+        s.title = std::move(title);
+        return s;
+    };
+    using inspector::Body;
+    const struct {
+        Segment segment;
+        Body body;
+        bool summarize;
+    } cases[] = {
+        {with(linesAt({{0, 1}}), std::nullopt, {}), Body::transcript, true},
+        {with(linesAt({{0, 1}}), std::nullopt, QStringLiteral("Titled")), Body::transcript, false},
+        {with(std::vector<Line>{}, QStringLiteral("old failure"), {}), Body::transcript, false}, // empty: no notice
+        {with(std::nullopt, QStringLiteral("It failed."), {}), Body::failed, false},
+        {with(std::nullopt, std::nullopt, {}), Body::waiting, false},
+    };
+    for (const auto& c : cases) {
+        Editor e;
+        Project p = e.model.project();
+        p.segments[0] = c.segment;
+        e.model.setProject(p);
+        InspectorView inspector(e.model);
+        SegmentPane* pane = e.shown(inspector);
+        EXPECT_EQ(inspector::bodyFor(c.segment), c.body);
+        EXPECT_EQ(pane->summarize->isVisible(), c.summarize) << c.segment.title.toStdString();
+        EXPECT_EQ(pane->heading->text(), c.segment.title.isEmpty() ? QStringLiteral("Segment 01") : c.segment.title);
+    }
+
+    Editor e;
+    InspectorView inspector(e.model);
+    SegmentPane* pane = e.shown(inspector);
+    EXPECT_EQ(pane->titleLine->text(), QStringLiteral("Segment 01 · 0:00:10 to 0:00:20"));
+    pane->favourite->click();
+    EXPECT_EQ(e.model.project().segments[0].rating, 1);
+    pane->favourite->click(); // a lit star makes the segment neutral again
+    EXPECT_EQ(e.model.project().segments[0].rating, std::nullopt);
+
+    EXPECT_FALSE(pane->marked->isVisible());
+    e.model.selectLine(1, false);
+    e.settle();
+    EXPECT_TRUE(pane->marked->isVisible());
+    EXPECT_EQ(pane->markedLength->text(), QStringLiteral("0:02.0 marked"));
+    for (QPushButton* b : pane->marked->findChildren<QPushButton*>())
+        if (b->text() == QStringLiteral("Clear"))
+            b->click();
+    EXPECT_EQ(e.model.range(), std::nullopt);
+    EXPECT_EQ(e.model.selectedLines(), std::nullopt);
+    e.settle();
+    EXPECT_FALSE(pane->marked->isVisible());
+}
+
+TEST(Viewer, LeavesTheStripOutWhenNoSegmentIsShown)
+{
+    Editor e;
+    ViewerView viewer(e.model);
+    viewer.resize(400, 300);
+    viewer.show();
+    e.settle();
+    EXPECT_TRUE(viewer.strip->isVisible());
+    e.model.setSelection(QStringLiteral("09"));
+    e.settle();
+    EXPECT_FALSE(viewer.strip->isVisible());
+    EXPECT_EQ(viewer::caption(e.model), QStringLiteral("Segment 09"));
+    e.model.activate(e.shortId);
+    e.settle();
+    EXPECT_TRUE(viewer.strip->isVisible());
+    EXPECT_EQ(viewer.strip->height(), 38);
+}
