@@ -45,7 +45,7 @@ Project project(QUuid shortId)
     return p;
 }
 
-void tick(benchmark::State& state, bool shortMode)
+void tick(benchmark::State& state, bool shortMode, double step)
 {
     AppModel model(std::make_unique<FakePlayer>(), std::make_unique<FakePlayer>());
     const QUuid id = QUuid::createUuid();
@@ -68,7 +68,7 @@ void tick(benchmark::State& state, bool shortMode)
     const double length = shortMode ? 48 : 330;
     double t = 0;
     for (auto _ : state) {
-        t += 1.0 / 30;
+        t += step;
         if (t >= length)
             t = 0;
         model.clock().setTime(from + t);
@@ -76,10 +76,15 @@ void tick(benchmark::State& state, bool shortMode)
     }
 }
 
-void BM_TickSegment(benchmark::State& state) { tick(state, false); }
-void BM_TickShort(benchmark::State& state) { tick(state, true); }
+void BM_TickSegment(benchmark::State& state) { tick(state, false, 1.0 / 30); }
+void BM_TickShort(benchmark::State& state) { tick(state, true, 1.0 / 30); }
+// The worst tick: every one lights a new line (or cut) and scrolls the list to it.
+void BM_TickSegmentNewLine(benchmark::State& state) { tick(state, false, 1.1); }
+void BM_TickShortNewCut(benchmark::State& state) { tick(state, true, 6); }
 BENCHMARK(BM_TickSegment)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_TickSegmentNewLine)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_TickShort)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_TickShortNewCut)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

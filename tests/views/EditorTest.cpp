@@ -256,6 +256,17 @@ TEST(Scrub, PausesSeeksAndResumesInThatOrder)
     QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(0, 10));
     EXPECT_TRUE(e.player->calls.isEmpty());
 
+    // The stream window's player follows the same rule on its own pair of flags.
+    auto& other = static_cast<FakePlayer&>(e.model.browser().player());
+    other.play();
+    other.calls.clear();
+    Scrub::begin(Scrub::of(e.model.browser()));
+    Scrub::begin(Scrub::of(e.model.browser())); // a second change does not pause again
+    EXPECT_TRUE(e.model.browser().dragging);
+    Scrub::end(Scrub::of(e.model.browser()));
+    EXPECT_EQ(other.calls, QStringList({"pause", "play"}));
+    EXPECT_FALSE(e.model.browser().resume);
+
     // The Short strip seeks in Short time.
     e.model.activate(e.shortId);
     e.settle();

@@ -7,23 +7,33 @@
 
 namespace Scrub {
 
-void begin(AppModel& model)
+State of(AppModel& model)
 {
-    if (model.handScrubbing)
-        return;
-    model.handScrubbing = true;
-    model.resumeAfterScrub = model.player().rate() != 0;
-    model.player().pause();
+    return {model.handScrubbing, model.resumeAfterScrub, model.player()};
 }
 
-void end(AppModel& model)
+State of(StreamBrowser& browser)
 {
-    if (!model.handScrubbing)
+    return {browser.dragging, browser.resume, browser.player()};
+}
+
+void begin(State state)
+{
+    if (state.scrubbing)
         return;
-    model.handScrubbing = false;
-    if (model.resumeAfterScrub)
-        model.player().play();
-    model.resumeAfterScrub = false;
+    state.scrubbing = true;
+    state.resume = state.player.rate() != 0;
+    state.player.pause();
+}
+
+void end(State state)
+{
+    if (!state.scrubbing)
+        return;
+    state.scrubbing = false;
+    if (state.resume)
+        state.player.play();
+    state.resume = false;
 }
 
 void once(AppModel& model, const std::function<void()>& seek)
