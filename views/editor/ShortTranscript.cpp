@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QToolButton>
@@ -76,9 +77,26 @@ protected:
     }
 };
 
-QLabel* label(const QString& text, QWidget* parent, const QFont& font, const QColor& colour, bool wrap)
+// One line of text that ends in an ellipsis where the row is too narrow for it.
+class Elided : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setPen(palette().color(QPalette::WindowText));
+        p.setFont(font());
+        const QRect area = contentsRect();
+        p.drawText(area, Qt::AlignLeft | Qt::AlignVCenter, fontMetrics().elidedText(text(), Qt::ElideRight, area.width()));
+    }
+};
+
+template <class Kind = QLabel>
+Kind* label(const QString& text, QWidget* parent, const QFont& font, const QColor& colour, bool wrap)
 {
-    auto* l = new QLabel(text, parent);
+    auto* l = new Kind(text, parent);
     l->setFont(font);
     QPalette p = l->palette();
     p.setColor(QPalette::WindowText, colour);
@@ -196,7 +214,7 @@ QWidget* ShortTranscript::group(int index, const Cut& cut, double offset)
                               .arg(Style::css(accent)));
     headRow->addWidget(number);
     const QString from = source ? source->id + u' ' + source->title : u' ' + clock(cut.start);
-    auto* where = label(from, head, Style::font(Style::Text::callout, QFont::Medium), Style::primary(pal), false);
+    auto* where = label<Elided>(from, head, Style::font(Style::Text::callout, QFont::Medium), Style::primary(pal), false);
     where->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     headRow->addWidget(where, 1);
     headRow->addSpacing(4);
@@ -233,7 +251,7 @@ QWidget* ShortTranscript::group(int index, const Cut& cut, double offset)
         plus->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         plus->setAttribute(Qt::WA_TransparentForMouseEvents);
         r->addWidget(plus);
-        auto* text = label(line.text, row, Style::font(Style::Text::body), Style::tertiary(pal), false);
+        auto* text = label<Elided>(line.text, row, Style::font(Style::Text::body), Style::tertiary(pal), false);
         text->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         r->addWidget(text, 1);
         const double to = edge == Edge::start ? line.t0 : line.t1;
