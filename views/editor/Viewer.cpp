@@ -91,6 +91,20 @@ const Segment* segmentWith(const Project& project, const std::optional<QString>&
     return nullptr;
 }
 
+// The play button takes clicks in the circle inscribed in its square only.
+class RoundButton : public QToolButton {
+public:
+    using QToolButton::QToolButton;
+
+protected:
+    bool hitButton(const QPoint& pos) const override
+    {
+        const QPointF d = QPointF(pos) - QRectF(rect()).center();
+        const double r = std::min(width(), height()) / 2.0;
+        return d.x() * d.x() + d.y() * d.y() <= r * r;
+    }
+};
+
 QPainterPath rounded(const QRectF& r, qreal radius)
 {
     QPainterPath path;
@@ -282,7 +296,7 @@ Transport::Transport(AppModel& model, QWidget* parent)
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(10);
-    play = new QToolButton(this);
+    play = new RoundButton(this);
     play->setAutoRaise(true);
     play->setFixedSize(30, 30);
     play->setIconSize(QSize(18, 18));
