@@ -5,6 +5,8 @@
 #include "platform/TaskHandle.h"
 #include "views/kit/Style.h"
 #include "views/kit/Toast.h"
+#include "views/editor/Inspector.h"
+#include "views/editor/Viewer.h"
 #include "views/start/StartView.h"
 #include "views/workspace/Workspace.h"
 
@@ -19,7 +21,10 @@ constexpr int toastLift = 250;
 
 QWidget* workspace(AppModel& model, QWidget* parent)
 {
-    return new Workspace(model, parent);
+    auto* space = new Workspace(model, parent);
+    space->setPane(Workspace::Pane::viewer, new ViewerView(model));
+    space->setPane(Workspace::Pane::inspector, new InspectorView(model));
+    return space;
 }
 } // namespace
 

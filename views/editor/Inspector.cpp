@@ -6,6 +6,7 @@
 #include "views/kit/Format.h"
 #include "views/kit/Spinner.h"
 #include "views/kit/Style.h"
+#include "views/workspace/Rows.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -68,35 +69,6 @@ QLabel* text(QWidget* parent, Style::Text role, const QColor& colour, bool wrap 
     return l;
 }
 
-QColor energyColour(const QString& energy)
-{
-    if (energy == QLatin1String("tense"))
-        return Style::orange();
-    if (energy == QLatin1String("panic"))
-        return Style::red();
-    if (energy == QLatin1String("hype"))
-        return QColor(0xbf, 0x5a, 0xf2);
-    return QColor(0x8e, 0x8e, 0x93);
-}
-
-// The energy chip: a dot in the energy's colour, then the energy and the kind.
-class Dot : public QWidget {
-public:
-    using QWidget::QWidget;
-    QColor colour;
-    QSize sizeHint() const override { return {8, 8}; }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(Qt::NoPen);
-        p.setBrush(colour);
-        p.drawEllipse(QRectF(0, (height() - 8) / 2.0, 8, 8));
-    }
-};
-
 } // namespace
 
 SegmentPane::SegmentPane(AppModel& model, QWidget* parent)
@@ -132,15 +104,8 @@ SegmentPane::SegmentPane(AppModel& model, QWidget* parent)
     heading = text(header, Style::Text::title, Style::primary(pal));
     heading->setFont(Style::font(Style::Text::title3));
     head->addWidget(heading);
-    vibe = new QWidget(header);
-    auto* vibeRow = new QHBoxLayout(vibe);
-    vibeRow->setContentsMargins(0, 0, 0, 0);
-    vibeRow->setSpacing(5);
-    vibeRow->addWidget(new Dot(vibe));
-    vibeText = text(vibe, Style::Text::body, Style::secondary(pal), false);
-    vibeRow->addWidget(vibeText);
-    vibeRow->addStretch(1);
-    head->addWidget(vibe);
+    vibe = new Vibe(header);
+    head->addWidget(vibe, 0, Qt::AlignLeft);
     summarize = new QPushButton(QStringLiteral("Summarize This Segment"), header);
     summarize->setFont(Style::font(Style::Text::callout));
     auto* summarizeRow = new QHBoxLayout;
@@ -205,9 +170,7 @@ SegmentPane::SegmentPane(AppModel& model, QWidget* parent)
     auto* add = new QPushButton(QStringLiteral("Add to Short"), bar);
     add->setToolTip(QStringLiteral("A"));
     add->setDefault(true);
-    add->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: white; border: none; border-radius: 5px; "
-                                      "padding: 4px 12px; } QPushButton:pressed { background: %2; }")
-                           .arg(Style::css(Style::accent(pal)), Style::css(Style::accent(pal).darker(120))));
+    add->setStyleSheet(Style::prominentButton(pal));
     barRow->addWidget(clear);
     barRow->addWidget(add);
     markedColumn->addWidget(bar);
@@ -237,9 +200,7 @@ void SegmentPane::present(const Segment& s)
     reject->setIcon(Style::symbolIcon(rej ? QStringLiteral("xmark.circle.fill") : QStringLiteral("xmark.circle"),
                                       rej ? Style::red() : Style::secondary(pal), 16));
     heading->setText(s.title.isEmpty() ? QStringLiteral("Segment ") + s.id : s.title);
-    vibe->setVisible(!s.energy.isEmpty());
-    static_cast<Dot*>(vibe->layout()->itemAt(0)->widget())->colour = energyColour(s.energy);
-    vibeText->setText(s.energy + QStringLiteral(" · ") + s.kind);
+    vibe->setSegment(s);
     summarize->setVisible(s.title.isEmpty() && s.lines && !s.lines->empty());
     summarize->setEnabled(!model.working());
     summary->setVisible(!s.summary.isEmpty());

@@ -17,6 +17,7 @@ class QToolButton;
 class ShortTranscript;
 class Spinner;
 class Transcript;
+class Vibe;
 enum class Mode;
 
 namespace inspector {
@@ -45,8 +46,7 @@ public:
     QToolButton* favourite;
     QToolButton* reject;
     QLabel* heading;
-    QWidget* vibe;
-    QLabel* vibeText;
+    Vibe* vibe;
     QPushButton* summarize;
     QLabel* summary;
     QLabel* unsure;
