@@ -51,15 +51,6 @@ Body bodyFor(const Segment& segment)
 
 namespace {
 
-QFrame* divider(QWidget* parent)
-{
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    line->setStyleSheet(QStringLiteral("color: %1;").arg(Style::css(Style::quaternary(parent->palette()))));
-    return line;
-}
-
 QLabel* text(QWidget* parent, Style::Text role, const QColor& colour, bool wrap = true)
 {
     auto* l = new QLabel(parent);
@@ -122,7 +113,7 @@ SegmentPane::SegmentPane(AppModel& model, QWidget* parent)
                               .arg(Style::css(Style::faded(Style::orange(), 0.14))));
     head->addWidget(unsure);
     column->addWidget(header);
-    column->addWidget(divider(this));
+    column->addWidget(Style::divider(this));
 
     auto* bodyHost = new QWidget(this);
     body = new QStackedLayout(bodyHost);
@@ -156,7 +147,7 @@ SegmentPane::SegmentPane(AppModel& model, QWidget* parent)
     auto* markedColumn = new QVBoxLayout(marked);
     markedColumn->setContentsMargins(0, 0, 0, 0);
     markedColumn->setSpacing(0);
-    markedColumn->addWidget(divider(marked));
+    markedColumn->addWidget(Style::divider(marked));
     auto* bar = new QWidget(marked);
     bar->setFixedHeight(46);
     auto* barRow = new QHBoxLayout(bar);

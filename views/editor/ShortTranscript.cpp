@@ -134,11 +134,7 @@ ShortTranscript::ShortTranscript(AppModel& model, QWidget* parent)
     topColumn->addWidget(header);
     topColumn->addWidget(title);
     column->addWidget(top);
-    auto* divider = new QFrame(this);
-    divider->setFrameShape(QFrame::HLine);
-    divider->setFrameShadow(QFrame::Plain);
-    divider->setStyleSheet(QStringLiteral("color: %1;").arg(Style::css(Style::quaternary(pal))));
-    column->addWidget(divider);
+    column->addWidget(Style::divider(this));
     scroll = new QScrollArea(this);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);

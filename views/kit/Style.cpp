@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFrame>
 #include <QFontDatabase>
 #include <QPainter>
 #include <QPainterPath>
@@ -259,6 +260,15 @@ QIcon appIcon()
     for (int size : {16, 32, 64, 128, 256})
         icon.addPixmap(symbol(QStringLiteral("vantorel"), Qt::black, size));
     return icon;
+}
+
+QFrame* divider(QWidget* parent)
+{
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    line->setStyleSheet(QStringLiteral("color: %1;").arg(css(quaternary(parent->palette()))));
+    return line;
 }
 
 void fillMaterial(QPainter& painter, const QRectF& rect, qreal radius, const QPalette& p)

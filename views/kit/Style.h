@@ -11,6 +11,7 @@
 #include <QString>
 
 class QApplication;
+class QFrame;
 class QPainter;
 class QRectF;
 class QWidget;
@@ -70,6 +71,9 @@ QIcon appIcon();
 
 // The style sheet of a button filled with the accent colour (the one to press).
 QString prominentButton(const QPalette& p);
+
+// A thin horizontal line between parts of a panel.
+QFrame* divider(QWidget* parent);
 
 // A rounded translucent panel (the toast's capsule, grouped boxes).
 void fillMaterial(QPainter& painter, const QRectF& rect, qreal radius, const QPalette& p);

@@ -49,15 +49,6 @@ protected:
     int valueFromText(const QString&) const override { return value(); }
 };
 
-QFrame* divider(QWidget* parent)
-{
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    line->setStyleSheet(QStringLiteral("color: %1;").arg(Style::css(Style::quaternary(parent->palette()))));
-    return line;
-}
-
 QLabel* plain(const QString& text, QWidget* parent)
 {
     auto* label = new QLabel(text, parent);
@@ -92,7 +83,7 @@ SetupSheet::SetupSheet(AppModel& m, QString path, QWidget* parent)
         }
         line->addLayout(content, 1);
         if (column->count() > 0)
-            column->addWidget(divider(this));
+            column->addWidget(Style::divider(this));
         column->addLayout(line);
     };
 
