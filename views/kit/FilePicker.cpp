@@ -164,11 +164,32 @@ QCoro::Task<std::optional<QString>> chooseMarkers(QWidget* parent, QString folde
     co_return dialog->selectedFiles().front();
 }
 
+QCoro::Task<std::optional<QString>> saveMovieFile(QWidget* parent, QString folder, QString proposed)
+{
+    QPointer<QFileDialog> dialog = make(parent, QString());
+    const DeleteLater cleanup{dialog.data()};
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setNameFilters({QStringLiteral("MPEG-4 movies (*.mp4)")});
+    // So that a name typed without ".mp4" is checked against the file it will become.
+    dialog->setDefaultSuffix(QStringLiteral("mp4"));
+    if (!folder.isEmpty())
+        dialog->setDirectory(folder);
+    dialog->selectFile(proposed);
+    const int result = co_await finished(dialog);
+    if (result != QDialog::Accepted || !dialog || dialog->selectedFiles().isEmpty())
+        co_return std::nullopt;
+    QString path = dialog->selectedFiles().front();
+    if (!path.endsWith(QStringLiteral(".mp4"), Qt::CaseInsensitive))
+        path += QStringLiteral(".mp4");
+    co_return path;
+}
+
 } // namespace
 
 FilePicker FilePicker::standard()
 {
-    return {openFile, saveFile, chooseFolder, chooseMarkers};
+    return {openFile, saveFile, chooseFolder, chooseMarkers, saveMovieFile};
 }
 
 FilePicker& FilePicker::current()

@@ -29,6 +29,9 @@ struct FilePicker {
         folder;
     // A marker file (comma-separated text), starting in `folder`.
     std::function<QCoro::Task<std::optional<QString>>(QWidget* parent, QString folder)> markers;
+    // A new MPEG-4 movie, starting in `folder` (the dialog's own choice when empty) with
+    // `proposed` as its name; the path ends in ".mp4".
+    std::function<QCoro::Task<std::optional<QString>>(QWidget* parent, QString folder, QString proposed)> saveMovie;
 
     // The one the program uses; tests replace its members.
     static FilePicker& current();

@@ -1,0 +1,97 @@
+// The export sheet on a real model and real ffmpeg: it asks where, exports with the
+// options of that moment, and closes exactly once when the export returns.
+
+#include "model/editing/ShortTesting.h"
+#include "platform/Prefs.h"
+#include "views/kit/FilePicker.h"
+#include "views/windows/ExportSheet.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+using namespace shorts;
+
+namespace {
+
+class ExportSheetTest : public ShortTest {
+protected:
+    FilePicker saved = FilePicker::current();
+    QStringList asked; // the proposed names
+    std::optional<QString> chosen;
+    void SetUp() override
+    {
+        ShortTest::SetUp();
+        model->revealFile = [](const QString&) {};
+        FilePicker::current().saveMovie = [this](QWidget*, QString folder, QString proposed) {
+            asked << folder + u'|' + proposed;
+            return answer(chosen);
+        };
+    }
+    void TearDown() override
+    {
+        FilePicker::current() = saved;
+        ShortTest::TearDown();
+    }
+};
+
+} // namespace
+
+TEST_F(ExportSheetTest, ExportsWithTheOptionsAndClosesOnce)
+{
+    openWith(plainClip(), {shortOf("Moon: part/two", {cut(1, 2), cut(3, 3.5)})});
+    Prefs::shared().set(QStringLiteral("exportSubtitles"), false);
+    QPointer<ExportSheet> sheet = new ExportSheet(*model);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    int closings = 0;
+    QObject::connect(sheet, &QDialog::finished, [&] { ++closings; });
+    sheet->show();
+    EXPECT_EQ(sheet->lengthLabel()->text(), QStringLiteral("0:01.5 · 2 cuts"));
+    EXPECT_FALSE(sheet->findChildren<QCheckBox*>()[0]->isChecked());
+    EXPECT_FALSE(sheet->progressBar()->isVisible());
+
+    // A cancelled save panel leaves the sheet as it was.
+    sheet->exportButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return asked.size() == 1; }));
+    settle(20);
+    EXPECT_EQ(asked[0], root + QStringLiteral("|Stream.mp4 Moon part-two.mp4"));
+    EXPECT_TRUE(sheet && sheet->isVisible());
+    EXPECT_EQ(closings, 0);
+
+    chosen = root + QStringLiteral("/out.mp4");
+    sheet->exportButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return model->exportProgress().has_value(); }));
+    EXPECT_FALSE(sheet->exportButton()->isEnabled());
+    EXPECT_FALSE(sheet->cancelButton()->isEnabled());
+    QTest::keyClick(sheet, Qt::Key_Escape); // does nothing while the export runs
+    EXPECT_TRUE(sheet->isVisible());
+    ASSERT_TRUE(waitUntil([&] { return !sheet; }));
+    settle(50);
+    EXPECT_EQ(closings, 1);
+    EXPECT_TRUE(QFileInfo::exists(root + QStringLiteral("/out.mp4")));
+    EXPECT_FALSE(QFileInfo::exists(root + QStringLiteral("/out.srt")));
+    EXPECT_EQ(model->toast(), QStringLiteral("Exported out.mp4"));
+}
+
+TEST_F(ExportSheetTest, ASheetClosedWhileItsExportRunsIsLeftAlone)
+{
+    openWith(plainClip(), {shortOf("Moon", {cut(1, 2)})});
+    chosen = root + QStringLiteral("/gone.mp4");
+    QPointer<ExportSheet> first = new ExportSheet(*model);
+    first->show();
+    first->exportButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return model->exportProgress().has_value(); }));
+    delete first;
+    // A new sheet shows the running export and is not closed by the old one's end.
+    QPointer<ExportSheet> second = new ExportSheet(*model);
+    second->show();
+    EXPECT_TRUE(second->progressBar()->isVisible());
+    ASSERT_TRUE(waitUntil([&] { return !model->exportProgress(); }));
+    settle(50);
+    EXPECT_TRUE(second && second->isVisible());
+    EXPECT_TRUE(second->exportButton()->isEnabled());
+    EXPECT_TRUE(QFileInfo::exists(root + QStringLiteral("/gone.mp4")));
+    delete second;
+}
