@@ -6,6 +6,7 @@
 #include "model/lifecycle/AppModel.h"
 #include "views/kit/Style.h"
 #include "views/kit/Windows.h"
+#include "views/windows/AskAI.h"
 #include "views/windows/ExportSheet.h"
 #include "views/workspace/Workspace.h"
 
@@ -62,5 +63,6 @@ void MainWindow::defineWindows()
     Windows::define(QStringLiteral("activity"), [plain] { return plain(QStringLiteral("Activity"), {980, 600}); });
     Windows::define(QStringLiteral("stream"), [plain] { return plain(QStringLiteral("Stream"), {1000, 720}); });
     Windows::define(QStringLiteral("settings"), [] { return new Settings; });
+    Workspace::askSheet() = [](AppModel& model, QWidget* parent) -> QDialog* { return new AskAI(model, parent); };
     Workspace::exportSheet() = [](AppModel& model, QWidget* parent) -> QDialog* { return new ExportSheet(model, parent); };
 }

@@ -27,3 +27,28 @@ QString exportName(const std::optional<QString>& video, const std::optional<QStr
     }
     return name;
 }
+
+std::vector<const Segment*> listedSegments(const Project& project)
+{
+    std::vector<const Segment*> listed;
+    for (const Segment& s : project.segments) {
+        if (s.lines && s.rating != -1)
+            listed.push_back(&s);
+    }
+    return listed;
+}
+
+int askListHeight(int listed)
+{
+    return std::min(28 * listed + 4, 280);
+}
+
+QString includeCount(const std::set<QString>& include)
+{
+    return include.empty() ? QStringLiteral("none") : QString::number(include.size());
+}
+
+bool canCreate(const QString& instruction, bool composing)
+{
+    return !composing && !Text::trimSpacesTabs(instruction).isEmpty();
+}

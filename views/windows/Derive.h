@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <optional>
+#include <set>
 #include <vector>
 
 // ---- export ----
@@ -17,3 +18,15 @@ QString exportLength(double seconds, int cuts);
 // becomes "-"; ":", control characters and line breaks are dropped, since a title
 // comes from the model and may hold anything.
 QString exportName(const std::optional<QString>& video, const std::optional<QString>& title);
+
+// ---- Ask AI ----
+// The segments offered for their full transcripts: those with a transcript (even an
+// empty one) that are not rejected, in the project's order.
+std::vector<const Segment*> listedSegments(const Project& project);
+// The height of the list of `listed` segments: 28 points a row and 4 more, at most 280.
+int askListHeight(int listed);
+// "none", or how many transcripts go with the request.
+QString includeCount(const std::set<QString>& include);
+// "Create Short" needs an instruction with more than spaces and tabs, and no request
+// under way.
+bool canCreate(const QString& instruction, bool composing);

@@ -2,6 +2,7 @@
 
 #include "views/windows/Derive.h"
 
+#include <QStringList>
 #include <gtest/gtest.h>
 
 TEST(ExportTexts, LengthCountsCutsInTheSingularOnlyForOne)
@@ -28,4 +29,41 @@ TEST(ExportTexts, DefaultNameIsSafeForEveryFolder)
     };
     for (const auto& c : cases)
         EXPECT_EQ(exportName(c.video, c.title), c.name) << c.name.toStdString();
+}
+
+TEST(AskTexts, ListedSegmentsHaveATranscriptAndAreNotRejected)
+{
+    Project p;
+    const auto make = [](const QString& id, bool lines, std::optional<qint64> rating) {
+        Segment s;
+        s.id = id;
+        if (lines)
+            s.lines = std::vector<Line>{};
+        s.rating = rating;
+        return s;
+    };
+    p.segments = {make("01", true, std::nullopt), make("02", false, std::nullopt), make("03", true, -1),
+                  make("04", true, 1), make("05", true, 0)};
+    QStringList ids;
+    for (const Segment* s : listedSegments(p))
+        ids << s->id;
+    EXPECT_EQ(ids, QStringList({"01", "04", "05"}));
+}
+
+TEST(AskTexts, ListHeightCountAndCreate)
+{
+    for (const auto& [n, height] : std::vector<std::pair<int, int>>{{0, 4}, {1, 32}, {9, 256}, {10, 280}, {50, 280}})
+        EXPECT_EQ(askListHeight(n), height) << n;
+    EXPECT_EQ(includeCount({}), QStringLiteral("none"));
+    EXPECT_EQ(includeCount({"01", "07"}), QStringLiteral("2"));
+    const struct {
+        QString text;
+        bool composing;
+        bool can;
+    } cases[] = {
+        {"", false, false}, {" \t ", false, false}, {"\n", false, true},
+        {" moon ", false, true}, {"moon", true, false}, {"\u00a0", false, true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(canCreate(c.text, c.composing), c.can) << c.text.toStdString();
 }
