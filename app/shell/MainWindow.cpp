@@ -6,6 +6,7 @@
 #include "model/lifecycle/AppModel.h"
 #include "views/kit/Style.h"
 #include "views/kit/Windows.h"
+#include "views/windows/ActivityView.h"
 #include "views/windows/AskAI.h"
 #include "views/windows/ExportSheet.h"
 #include "views/workspace/Workspace.h"
@@ -51,7 +52,7 @@ void MainWindow::showAbout(QWidget* parent)
     box->open();
 }
 
-void MainWindow::defineWindows()
+void MainWindow::defineWindows(AppModel& model)
 {
     const auto plain = [](const QString& title, QSize size) {
         auto* window = new QWidget(nullptr, Qt::Window);
@@ -60,7 +61,13 @@ void MainWindow::defineWindows()
         window->resize(size);
         return window;
     };
-    Windows::define(QStringLiteral("activity"), [plain] { return plain(QStringLiteral("Activity"), {980, 600}); });
+    Windows::define(QStringLiteral("activity"), [&model] {
+        auto* window = new ActivityView(model);
+        window->setWindowFlag(Qt::Window);
+        window->setAttribute(Qt::WA_DeleteOnClose, false);
+        window->resize(980, 600);
+        return window;
+    });
     Windows::define(QStringLiteral("stream"), [plain] { return plain(QStringLiteral("Stream"), {1000, 720}); });
     Windows::define(QStringLiteral("settings"), [] { return new Settings; });
     Workspace::askSheet() = [](AppModel& model, QWidget* parent) -> QDialog* { return new AskAI(model, parent); };

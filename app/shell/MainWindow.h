@@ -19,7 +19,7 @@ public:
 
     // The extra windows: "activity", "stream" (empty until their views exist) and
     // "settings", each made on first request.
-    static void defineWindows();
+    static void defineWindows(AppModel& model);
     static void showAbout(QWidget* parent);
 
 Q_SIGNALS:

@@ -27,7 +27,7 @@ int runWindowed(int& argc, char** argv)
         AppModel model;
         MainWindow window(model, QApplication::arguments());
         model.panels = FilePicker::panels(&window);
-        MainWindow::defineWindows();
+        MainWindow::defineWindows(model);
         QObject::connect(&window, &MainWindow::closed, &app, &QApplication::quit);
         window.show();
         window.activateWindow();

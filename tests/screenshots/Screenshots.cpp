@@ -391,7 +391,6 @@ int main(int argc, char** argv)
     Style::useFixedFont();
     const bool light = argc > 2 && QByteArray(argv[2]) == "light";
     Style::apply(app, light ? Style::Scheme::light : Style::Scheme::dark);
-    MainWindow::defineWindows();
     const Root::Options quiet{std::chrono::milliseconds(60000), false};
 
     {

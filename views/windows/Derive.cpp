@@ -4,6 +4,7 @@
 #include "views/kit/Format.h"
 
 #include <QFileInfo>
+#include <QStringList>
 
 QString exportLength(double seconds, int cuts)
 {
@@ -51,4 +52,96 @@ QString includeCount(const std::set<QString>& include)
 bool canCreate(const QString& instruction, bool composing)
 {
     return !composing && !Text::trimSpacesTabs(instruction).isEmpty();
+}
+
+QString money(double dollars)
+{
+    if (dollars < 0.1)
+        return QString::asprintf("%.1f", dollars * 100) + QStringLiteral("¢");
+    return QString::asprintf("$%.2f", dollars);
+}
+
+QString jobLength(const Job& job)
+{
+    if (!job.ended || job.state == u"note")
+        return {};
+    const double took = *job.ended - job.started;
+    return took >= 60 ? span(took) : QString::asprintf("%.0f s", took);
+}
+
+QString jobLine(const Job& job, const QString& when)
+{
+    QStringList parts{when};
+    if (job.state != u"done" && job.state != u"note")
+        parts << job.state;
+    if (const QString length = jobLength(job); !length.isEmpty())
+        parts << length;
+    if (job.cost)
+        parts << money(*job.cost);
+    return parts.join(QStringLiteral(" · "));
+}
+
+QString activityFooter(size_t jobs, double spent)
+{
+    if (jobs == 0)
+        return QStringLiteral("Nothing has run yet");
+    return QString::number(jobs) + QStringLiteral(" entries · ") + money(spent) + QStringLiteral(" spent");
+}
+
+Mark mark(const Job& job)
+{
+    using C = Mark::Colour;
+    if (job.state == u"running")
+        return {};
+    if (job.state == u"failed")
+        return {QStringLiteral("exclamationmark.circle.fill"), C::red};
+    if (job.state == u"cancelled" || job.state == u"interrupted")
+        return {QStringLiteral("stop.circle"), C::secondary};
+    if (job.state == u"note")
+        return {QStringLiteral("pencil"), C::secondary};
+    if (job.kind == u"transcribe")
+        return {QStringLiteral("waveform"), C::accent};
+    if (job.kind == u"export")
+        return {QStringLiteral("square.and.arrow.up"), C::accent};
+    return {QStringLiteral("sparkles"), C::accent};
+}
+
+std::optional<size_t> shownJob(const std::vector<Job>& jobs, const std::optional<QUuid>& chosen)
+{
+    if (chosen) {
+        for (size_t i = 0; i < jobs.size(); ++i) {
+            if (jobs[i].id == *chosen)
+                return i;
+        }
+    }
+    if (jobs.empty())
+        return std::nullopt;
+    return 0;
+}
+
+bool pipelineKind(const QString& kind)
+{
+    return kind == u"transcribe" || kind == u"summarize" || kind == u"ideas";
+}
+
+HeaderButton headerButton(const Job& job, bool working, bool askHeld, bool exportHeld)
+{
+    if (job.state == u"running") {
+        const bool stoppable = (pipelineKind(job.kind) && working) || (job.kind == u"ask" && askHeld)
+                               || (job.kind == u"export" && exportHeld);
+        return stoppable ? HeaderButton::stop : HeaderButton::none;
+    }
+    return job.rerun ? HeaderButton::runAgain : HeaderButton::none;
+}
+
+QString clipped(const QString& text)
+{
+    // Every character counts as at least one code unit: a short text needs no counting.
+    if (text.size() <= shownCharacters)
+        return text;
+    const int total = Text::graphemes(text);
+    if (total <= shownCharacters)
+        return text;
+    return Text::firstGraphemes(text, shownCharacters) + QStringLiteral("\n… (") + QString::number(total - shownCharacters)
+           + QStringLiteral(" more characters; Copy takes everything)");
 }

@@ -3,7 +3,10 @@
 // Texts and rules of the tool windows (activity, Ask AI, export), kept apart from their
 // widgets so that they can be checked on their own.
 
+#include "core/project/Activity.h"
 #include "core/project/Records.h"
+
+#include <QUuid>
 
 #include <QString>
 #include <optional>
@@ -30,3 +33,41 @@ QString includeCount(const std::set<QString>& include);
 // "Create Short" needs an instruction with more than spaces and tabs, and no request
 // under way.
 bool canCreate(const QString& instruction, bool composing);
+
+// ---- activity ----
+// A cost in cents below a dime ("1.2¢"), in dollars from there on ("$0.25").
+QString money(double dollars);
+// How long a finished job took, for the list: "42 s" below a minute, "1:15.2" from there.
+// Empty while it runs and for a note.
+QString jobLength(const Job& job);
+// The line under a job's title: when it started (`when`, already formatted), its state
+// unless done or a note, its length, its cost.
+QString jobLine(const Job& job, const QString& when);
+// The footer under the list.
+QString activityFooter(size_t jobs, double spent);
+
+// The status icon: a turning wheel for a running job, else a symbol in a colour role.
+struct Mark {
+    enum class Colour { none, red, secondary, accent };
+    QString symbol; // empty: the wheel
+    Colour colour = Colour::none;
+    bool operator==(const Mark&) const = default;
+};
+Mark mark(const Job& job);
+
+// The job the detail pane shows: the chosen one while it is listed, else the newest;
+// none when there are no jobs.
+std::optional<size_t> shownJob(const std::vector<Job>& jobs, const std::optional<QUuid>& chosen);
+
+// The button in a job's header. "Stop" only where it really stops that job: the
+// pipeline's work while it runs, or an Ask AI request or an export whose token a window
+// holds. Never a Stop that would cancel something else.
+enum class HeaderButton { none, stop, runAgain };
+HeaderButton headerButton(const Job& job, bool working, bool askHeld, bool exportHeld);
+// The job kinds that the pipeline runs (stopped through the model's cancelWork).
+bool pipelineKind(const QString& kind);
+
+// A long text as the detail pane shows it: its first 6,000 characters (as a user counts
+// them) and a line saying how many more there are.
+constexpr int shownCharacters = 6000;
+QString clipped(const QString& text);

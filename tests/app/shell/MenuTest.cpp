@@ -160,7 +160,7 @@ TEST_F(MenuBarTest, StatesFollowTheModelAndTheCommandsReachIt)
 
 TEST_F(MenuBarTest, ShowActivityTwiceMakesOneWindow)
 {
-    MainWindow::defineWindows();
+    MainWindow::defineWindows(*model);
     menus.action(Command::showActivity)->trigger();
     QWidget* first = Windows::existing(QStringLiteral("activity"));
     ASSERT_NE(first, nullptr);

@@ -67,3 +67,100 @@ TEST(AskTexts, ListHeightCountAndCreate)
     for (const auto& c : cases)
         EXPECT_EQ(canCreate(c.text, c.composing), c.can) << c.text.toStdString();
 }
+
+namespace {
+
+Job jobOf(const QString& kind, const QString& state, std::optional<double> took = std::nullopt,
+          std::optional<double> cost = std::nullopt)
+{
+    Job j;
+    j.id = QUuid::createUuid();
+    j.kind = kind;
+    j.state = state;
+    j.started = 1000;
+    if (took)
+        j.ended = 1000 + *took;
+    j.cost = cost;
+    return j;
+}
+
+} // namespace
+
+TEST(ActivityTexts, Money)
+{
+    for (const auto& [dollars, text] : std::vector<std::pair<double, QString>>{
+             {0, "0.0¢"}, {0.0123, "1.2¢"}, {0.0999, "10.0¢"}, {0.1, "$0.10"}, {0.25, "$0.25"}, {12.345, "$12.35"}})
+        EXPECT_EQ(money(dollars), text) << dollars;
+    EXPECT_EQ(activityFooter(0, 0), QStringLiteral("Nothing has run yet"));
+    EXPECT_EQ(activityFooter(1, 0), QStringLiteral("1 entries · 0.0¢ spent"));
+    EXPECT_EQ(activityFooter(14, 0.032), QStringLiteral("14 entries · 3.2¢ spent"));
+}
+
+TEST(ActivityTexts, SummaryLines)
+{
+    const struct {
+        Job job;
+        QString line;
+    } cases[] = {
+        {jobOf("ask", "running"), "T · running"},
+        {jobOf("ask", "done", 59.6, 0.0123), "T · 60 s · 1.2¢"},
+        {jobOf("export", "failed", 75.25), "T · failed · 1:15.2"},
+        {jobOf("note", "note", 3), "T"},
+        {jobOf("transcribe", "interrupted", 0), "T · interrupted · 0 s"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(jobLine(c.job, "T"), c.line) << c.line.toStdString();
+}
+
+TEST(ActivityTexts, MarkPrecedence)
+{
+    using C = Mark::Colour;
+    EXPECT_EQ(mark(jobOf("export", "running")), Mark{});
+    EXPECT_EQ(mark(jobOf("export", "failed")), (Mark{"exclamationmark.circle.fill", C::red}));
+    EXPECT_EQ(mark(jobOf("transcribe", "cancelled")), (Mark{"stop.circle", C::secondary}));
+    EXPECT_EQ(mark(jobOf("ask", "interrupted")), (Mark{"stop.circle", C::secondary}));
+    EXPECT_EQ(mark(jobOf("note", "note")), (Mark{"pencil", C::secondary}));
+    EXPECT_EQ(mark(jobOf("transcribe", "done")), (Mark{"waveform", C::accent}));
+    EXPECT_EQ(mark(jobOf("export", "done")), (Mark{"square.and.arrow.up", C::accent}));
+    EXPECT_EQ(mark(jobOf("ideas", "whatever")), (Mark{"sparkles", C::accent}));
+}
+
+TEST(ActivityTexts, ClippedAtSixThousandCharactersAsSeen)
+{
+    const QString thumb = QStringLiteral("👍🏽"); // four code units, one character
+    const QString accented = QStringLiteral("e\u0301");
+    const QString exact = thumb.repeated(3000) + accented.repeated(3000);
+    EXPECT_EQ(clipped(exact), exact);
+    EXPECT_EQ(clipped(exact + accented),
+              exact + QStringLiteral("\n… (1 more characters; Copy takes everything)"));
+    EXPECT_EQ(clipped(exact + thumb + thumb + u'x'), exact + QStringLiteral("\n… (3 more characters; Copy takes everything)"));
+    EXPECT_EQ(clipped(QString(6000, u'a')), QString(6000, u'a'));
+}
+
+TEST(ActivityTexts, ShownJobAndHeaderButton)
+{
+    std::vector<Job> jobs{jobOf("ask", "done"), jobOf("export", "done")};
+    EXPECT_EQ(shownJob({}, std::nullopt), std::nullopt);
+    EXPECT_EQ(shownJob(jobs, std::nullopt), 0u);
+    EXPECT_EQ(shownJob(jobs, jobs[1].id), 1u);
+    EXPECT_EQ(shownJob(jobs, QUuid::createUuid()), 0u) << "a chosen job that left falls back to the newest";
+
+    Job again = jobOf("ideas", "done");
+    again.rerun = Rerun{Rerun::Ideas{}};
+    const struct {
+        Job job;
+        bool working, ask, exporting;
+        HeaderButton button;
+    } cases[] = {
+        {jobOf("transcribe", "running"), true, false, false, HeaderButton::stop},
+        {jobOf("summarize", "running"), false, false, false, HeaderButton::none},
+        {jobOf("ask", "running"), true, false, false, HeaderButton::none}, // Stop would cancel the pipeline instead
+        {jobOf("ask", "running"), false, true, false, HeaderButton::stop},
+        {jobOf("export", "running"), true, true, false, HeaderButton::none},
+        {jobOf("export", "running"), false, false, true, HeaderButton::stop},
+        {again, true, false, false, HeaderButton::runAgain},
+        {jobOf("ask", "failed"), false, true, true, HeaderButton::none},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(headerButton(c.job, c.working, c.ask, c.exporting), c.button) << c.job.kind.toStdString();
+}

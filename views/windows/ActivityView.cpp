@@ -1,0 +1,438 @@
+#include "views/windows/ActivityView.h"
+
+#include "model/lifecycle/AppModel.h"
+#include "views/kit/Desktop.h"
+#include "views/kit/Style.h"
+#include "views/windows/Derive.h"
+#include "views/windows/Stops.h"
+
+#include <QDateTime>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListView>
+#include <QLocale>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStackedWidget>
+#include <QStyledItemDelegate>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr double since2001 = 978307200;
+
+QDateTime startedAt(double started)
+{
+    return QDateTime::fromMSecsSinceEpoch(qint64((started + since2001) * 1000));
+}
+
+// "Dec 7, 2026, 08:05" in the list; with seconds in the detail pane.
+QString when(double started, bool seconds)
+{
+    const QDateTime at = startedAt(started);
+    const QLocale locale;
+    const QString time = seconds ? locale.toString(at.time(), QStringLiteral("HH:mm:ss"))
+                                 : locale.toString(at.time(), QLocale::ShortFormat);
+    return locale.toString(at.date(), QStringLiteral("MMM d, yyyy")) + QStringLiteral(", ") + time;
+}
+
+QColor colourOf(Mark::Colour colour, const QPalette& p)
+{
+    switch (colour) {
+    case Mark::Colour::red:
+        return Style::red();
+    case Mark::Colour::secondary:
+        return Style::secondary(p);
+    case Mark::Colour::accent:
+    case Mark::Colour::none:
+        break;
+    }
+    return Style::accent(p);
+}
+
+// A row: the status icon in 18 points, the title over its summary line.
+class JobDelegate : public QStyledItemDelegate {
+public:
+    JobDelegate(const JobList& jobs, const int& step, QObject* parent)
+        : QStyledItemDelegate(parent), jobs(jobs), step(step)
+    {
+    }
+    QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override { return {330, 42}; }
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem base = option;
+        base.text.clear();
+        QStyledItemDelegate::paint(painter, base, index);
+        const Job& job = jobs.job(index.row());
+        const QPalette& p = option.palette;
+        const bool chosen = option.state & QStyle::State_Selected;
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        const QRect r = option.rect.adjusted(10, 0, -10, 0);
+        const QRectF icon(r.left(), r.center().y() - 8, 16, 16);
+        const Mark m = mark(job);
+        if (m.symbol.isEmpty()) {
+            // A turning arc, as the spinner draws.
+            QPen pen(chosen ? p.highlightedText().color() : Style::secondary(p), 2);
+            pen.setCapStyle(Qt::RoundCap);
+            painter->setPen(pen);
+            painter->drawArc(icon.adjusted(2, 2, -2, -2), -step * 30 * 16, 270 * 16);
+        } else {
+            const QColor colour = chosen ? p.highlightedText().color() : colourOf(m.colour, p);
+            painter->drawPixmap(icon.topLeft(), Style::symbol(m.symbol, colour, 16, painter->device()->devicePixelRatioF()));
+        }
+        const int x = r.left() + 18 + 8;
+        const QRect textRect(x, r.top() + 4, r.right() - x, r.height() - 8);
+        QFont title = option.font;
+        painter->setFont(title);
+        painter->setPen(chosen ? p.highlightedText().color() : Style::primary(p));
+        const QFontMetrics fm(title);
+        painter->drawText(QRect(textRect.left(), textRect.top(), textRect.width(), fm.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                          fm.elidedText(job.title, Qt::ElideRight, textRect.width()));
+        const QFont caption = Style::digits(Style::font(Style::Text::caption));
+        painter->setFont(caption);
+        painter->setPen(chosen ? p.highlightedText().color() : Style::secondary(p));
+        const QFontMetrics cm(caption);
+        painter->drawText(QRect(textRect.left(), textRect.top() + fm.height() + 1, textRect.width(), cm.height()),
+                          Qt::AlignLeft | Qt::AlignVCenter,
+                          cm.elidedText(jobLine(job, when(job.started, false)), Qt::ElideRight, textRect.width()));
+        painter->restore();
+    }
+
+private:
+    const JobList& jobs;
+    const int& step;
+};
+
+QLabel* selectable(const QString& text, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label->setWordWrap(true);
+    return label;
+}
+
+QFrame* line(Qt::Orientation orientation, QWidget* parent)
+{
+    auto* rule = new QFrame(parent);
+    rule->setFrameShape(orientation == Qt::Vertical ? QFrame::VLine : QFrame::HLine);
+    rule->setFrameShadow(QFrame::Plain);
+    rule->setStyleSheet(QStringLiteral("color: %1;").arg(Style::css(Style::quaternary(parent->palette()))));
+    return rule;
+}
+
+int step = 0;
+
+} // namespace
+
+JobList::JobList(AppModel& m, QObject* parent)
+    : QAbstractListModel(parent), model(m), jobs(m.jobs())
+{
+}
+
+int JobList::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(jobs.size());
+}
+
+QVariant JobList::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || size_t(index.row()) >= jobs.size())
+        return {};
+    const Job& job = jobs[size_t(index.row())];
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+        return job.title;
+    if (role == idRole)
+        return job.id;
+    return {};
+}
+
+void JobList::follow()
+{
+    const std::vector<Job>& now = model.jobs();
+    // New jobs come in at the front; the ones before keep their order.
+    size_t added = 0;
+    if (now.size() >= jobs.size()) {
+        added = now.size() - jobs.size();
+        for (size_t i = 0; i < jobs.size(); ++i) {
+            if (now[i + added].id != jobs[i].id) {
+                added = size_t(-1);
+                break;
+            }
+        }
+    } else {
+        added = size_t(-1);
+    }
+    if (added == size_t(-1)) {
+        beginResetModel();
+        jobs = now;
+        endResetModel();
+        return;
+    }
+    if (added > 0) {
+        beginInsertRows({}, 0, int(added) - 1);
+        jobs.insert(jobs.begin(), now.begin(), now.begin() + qsizetype(added));
+        endInsertRows();
+    }
+    for (size_t i = added; i < now.size(); ++i) {
+        if (!(jobs[i] == now[i])) {
+            jobs[i] = now[i];
+            Q_EMIT dataChanged(index(int(i)), index(int(i)));
+        }
+    }
+}
+
+ActivityView::ActivityView(AppModel& m, QWidget* parent)
+    : QWidget(parent), model(m)
+{
+    setWindowTitle(QStringLiteral("Activity"));
+    setMinimumSize(860, 480);
+    const QPalette pal = palette();
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+
+    auto* left = new QWidget(this);
+    left->setFixedWidth(330);
+    auto* column = new QVBoxLayout(left);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    jobs = new JobList(model, this);
+    listView = new QListView(left);
+    listView->setModel(jobs);
+    listView->setItemDelegate(new JobDelegate(*jobs, step, listView));
+    listView->setFrameShape(QFrame::NoFrame);
+    listView->setUniformItemSizes(true);
+    listView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    column->addWidget(listView, 1);
+    column->addWidget(line(Qt::Horizontal, left));
+    auto* foot = new QWidget(left);
+    foot->setFixedHeight(36);
+    auto* footRow = new QHBoxLayout(foot);
+    footRow->setContentsMargins(12, 0, 12, 0);
+    footer = new QLabel(foot);
+    Style::setText(footer, Style::Text::callout, Style::secondary(pal));
+    stopAll = new QPushButton(QStringLiteral("Stop"), foot);
+    stopAll->setToolTip(QStringLiteral("Stop what is running now"));
+    stopAll->setFont(Style::font(Style::Text::caption));
+    footRow->addWidget(footer);
+    footRow->addStretch(1);
+    footRow->addWidget(stopAll);
+    column->addWidget(foot);
+    row->addWidget(left);
+    row->addWidget(line(Qt::Vertical, this));
+
+    pages = new QStackedWidget(this);
+    auto* empty = new QLabel(QStringLiteral("Transcriptions, summaries, idea searches, Ask AI and exports are listed here as they run."),
+                             pages);
+    empty->setWordWrap(true);
+    empty->setAlignment(Qt::AlignCenter);
+    empty->setContentsMargins(40, 40, 40, 40);
+    Style::setText(empty, Style::Text::body, Style::secondary(pal));
+    pages->addWidget(empty);
+    scroll = new QScrollArea(pages);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    pages->addWidget(scroll);
+    row->addWidget(pages, 1);
+
+    connect(stopAll, &QPushButton::clicked, &model, &AppModel::cancelWork);
+    connect(listView->selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& now) {
+        if (now.isValid())
+            selected = now.data(JobList::idRole).toUuid();
+        schedule();
+    });
+    connect(&model, &AppModel::jobsChanged, this, [this] {
+        jobs->follow();
+        schedule();
+    });
+    connect(&model, &AppModel::workingChanged, this, &ActivityView::schedule);
+    coalesce.setSingleShot(true);
+    coalesce.setInterval(0);
+    connect(&coalesce, &QTimer::timeout, this, &ActivityView::refresh);
+    turn.setInterval(80);
+    connect(&turn, &QTimer::timeout, this, [this] {
+        step = (step + 1) % 12;
+        listView->viewport()->update();
+    });
+    refresh();
+}
+
+std::optional<QUuid> ActivityView::shown() const
+{
+    const std::optional<size_t> at = shownJob(model.jobs(), selected);
+    return at ? std::optional<QUuid>(model.jobs()[*at].id) : std::nullopt;
+}
+
+void ActivityView::schedule()
+{
+    coalesce.start();
+}
+
+void ActivityView::refresh()
+{
+    const std::vector<Job>& all = model.jobs();
+    footer->setText(activityFooter(all.size(), model.spent()));
+    stopAll->setVisible(model.working());
+    const bool running = std::any_of(all.begin(), all.end(), [](const Job& j) { return j.state == u"running"; });
+    if (running && !turn.isActive())
+        turn.start();
+    else if (!running)
+        turn.stop();
+    // A chosen job that left the list (another project) is forgotten.
+    if (selected && !std::any_of(all.begin(), all.end(), [&](const Job& j) { return j.id == *selected; }))
+        selected.reset();
+    const std::optional<size_t> at = shownJob(all, selected);
+    if (!at) {
+        pages->setCurrentIndex(0);
+        drawn.reset();
+        return;
+    }
+    pages->setCurrentIndex(1);
+    const Job& job = all[*at];
+    if (drawn && *drawn == job && drawnWorking == model.working() && header)
+        return;
+    fillDetail(job);
+}
+
+const QString& ActivityView::clippedFor(const QUuid& id, bool reply, const QString& text)
+{
+    Clip& clip = clips[{id, reply}];
+    if (clip.size != text.size()) {
+        clip.size = text.size();
+        clip.shown = clipped(text);
+    }
+    return clip.shown;
+}
+
+QWidget* ActivityView::block(const QString& title, const QString& body, const QString& shownText)
+{
+    const QPalette pal = palette();
+    auto* box = new QWidget;
+    auto* column = new QVBoxLayout(box);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(4);
+    auto* head = new QHBoxLayout;
+    auto* name = new QLabel(title, box);
+    name->setFont(Style::font(Style::Text::body, QFont::Medium));
+    auto* copy = new QPushButton(QStringLiteral("Copy"), box);
+    copy->setFlat(true);
+    copy->setCursor(Qt::PointingHandCursor);
+    // Copy takes the whole text, however much of it is shown.
+    connect(copy, &QPushButton::clicked, this, [body] { Desktop::current().copy(body); });
+    head->addWidget(name);
+    head->addStretch(1);
+    head->addWidget(copy);
+    column->addLayout(head);
+    auto* text = selectable(shownText, box);
+    text->setObjectName(QStringLiteral("blockText"));
+    QFont mono = Style::font(Style::Text::callout);
+    mono.setFamily(QStringLiteral("DejaVu Sans Mono"));
+    mono.setStyleHint(QFont::Monospace);
+    text->setFont(mono);
+    text->setStyleSheet(QStringLiteral("#blockText { background: %1; border-radius: 8px; padding: 10px; }")
+                            .arg(Style::css(Style::faded(Style::quaternary(pal), 0.5))));
+    text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    column->addWidget(text);
+    return box;
+}
+
+void ActivityView::fillDetail(const Job& job)
+{
+    drawn = job;
+    drawnWorking = model.working();
+    const QPalette pal = palette();
+    auto* pane = new QWidget;
+    auto* column = new QVBoxLayout(pane);
+    column->setContentsMargins(18, 18, 18, 18);
+    column->setSpacing(12);
+
+    auto* head = new QHBoxLayout;
+    auto* title = selectable(job.title, pane);
+    title->setFont(Style::font(Style::Text::title, QFont::DemiBold));
+    head->addWidget(title, 1, Qt::AlignTop);
+    header = nullptr;
+    const bool askHeld = Stops::held(QStringLiteral("ask")).has_value();
+    const bool exportHeld = Stops::held(QStringLiteral("export")).has_value();
+    switch (::headerButton(job, model.working(), askHeld, exportHeld)) {
+    case HeaderButton::stop: {
+        header = new QPushButton(QStringLiteral("Stop"), pane);
+        const QString kind = job.kind;
+        connect(header, &QPushButton::clicked, this, [this, kind] {
+            if (pipelineKind(kind)) {
+                model.cancelWork();
+            } else if (const std::optional<Cancel> token = Stops::held(kind)) {
+                token->cancel();
+            }
+        });
+        break;
+    }
+    case HeaderButton::runAgain: {
+        header = new QPushButton(QStringLiteral("Run Again"), pane);
+        header->setToolTip(QStringLiteral("The same job, with what the project holds now"));
+        header->setEnabled(!model.working());
+        const Job again = job;
+        connect(header, &QPushButton::clicked, this, [this, again] { model.runAgain(again); });
+        break;
+    }
+    case HeaderButton::none:
+        break;
+    }
+    if (header)
+        head->addWidget(header, 0, Qt::AlignTop);
+    column->addLayout(head);
+
+    if (!job.detail.isEmpty()) {
+        auto* detailText = selectable(job.detail, pane);
+        Style::setText(detailText, Style::Text::body, Style::secondary(pal));
+        column->addWidget(detailText);
+    }
+
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(16);
+    grid->setVerticalSpacing(4);
+    int rowAt = 0;
+    const auto add = [&](const QString& label, const QString& value) {
+        auto* name = new QLabel(label, pane);
+        Style::setText(name, Style::Text::body, Style::secondary(pal));
+        auto* text = selectable(value, pane);
+        text->setFont(Style::digits(text->font()));
+        grid->addWidget(name, rowAt, 0, Qt::AlignLeft | Qt::AlignTop);
+        grid->addWidget(text, rowAt, 1, Qt::AlignLeft | Qt::AlignTop);
+        ++rowAt;
+    };
+    const bool note = job.state == u"note";
+    add(QStringLiteral("Started"), when(job.started, true));
+    if (job.ended && !note)
+        add(QStringLiteral("Took"), QString::asprintf("%.1f s", *job.ended - job.started));
+    if (!job.engine.isEmpty())
+        add(QStringLiteral("With"), job.engine);
+    if (job.cost)
+        add(QStringLiteral("Cost"), QString::asprintf("$%.4f", *job.cost));
+    if (!note)
+        add(QStringLiteral("Result"), job.state);
+    grid->setColumnStretch(1, 1);
+    column->addLayout(grid);
+
+    if (job.error) {
+        auto* error = selectable(*job.error, pane);
+        error->setObjectName(QStringLiteral("errorBox"));
+        error->setStyleSheet(QStringLiteral("#errorBox { color: %1; background: %2; border-radius: 8px; padding: 10px; }")
+                                 .arg(Style::css(Style::red()), Style::css(Style::faded(Style::red(), 0.1))));
+        column->addWidget(error);
+    }
+    if (job.request)
+        column->addWidget(block(QStringLiteral("Sent"), *job.request, clippedFor(job.id, false, *job.request)));
+    if (job.reply)
+        column->addWidget(block(QStringLiteral("Came back"), *job.reply, clippedFor(job.id, true, *job.reply)));
+    column->addStretch(1);
+
+    delete scroll->takeWidget();
+    scroll->setWidget(pane);
+    detail = pane;
+}
