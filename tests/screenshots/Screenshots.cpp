@@ -20,6 +20,9 @@
 #include "views/start/SetupList.h"
 #include "views/start/SetupSheet.h"
 #include "views/start/StartView.h"
+#include "views/windows/ActivityView.h"
+#include "views/windows/AskAI.h"
+#include "views/windows/ExportSheet.h"
 #include "views/workspace/Sidebar.h"
 #include "views/workspace/Workspace.h"
 #include "support/Clips.h"
@@ -33,6 +36,9 @@
 #include <QElapsedTimer>
 #include <QMenu>
 #include <QMenuBar>
+#include <QListView>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -51,6 +57,17 @@ struct ThumbsProbe {
     }
     // And shows it at work, without running anything.
     static void working(AppModel& model, bool on) { model.setWorking(on); }
+};
+
+// Puts the model into the states the tool windows show.
+struct AppModelProbe {
+    static void setJobs(AppModel& model, std::vector<Job> jobs) { model.setJobs(std::move(jobs)); }
+    static void setExportProgress(AppModel& model, std::optional<double> v) { model.setExportProgress(v); }
+    static void setComposing(AppModel& model, bool on, const QString& status)
+    {
+        model.setComposing(on);
+        model.setComposeStatus(status);
+    }
 };
 
 namespace {
@@ -157,6 +174,84 @@ void setupSheet(const QString& folder, const Root::Options& quiet)
     sheet->reject();
 }
 
+Job jobOf(int n, const QString& kind, const QString& title, const QString& state, double took, std::optional<double> cost)
+{
+    Job j;
+    j.id = sample::id(900 + n);
+    j.kind = kind;
+    j.title = title;
+    j.state = state;
+    j.started = 818000000 + n * 60;
+    if (state != u"running")
+        j.ended = j.started + took;
+    j.cost = cost;
+    return j;
+}
+
+// The activity window, the Ask AI sheet and the export sheet over the open sample.
+void tools(AppModel& model, QWidget* window)
+{
+    {
+        ActivityView activity(model);
+        activity.resize(980, 600);
+        activity.show();
+        save(&activity, QStringLiteral("activity-empty"));
+        Job transcribe = jobOf(1, QStringLiteral("transcribe"), QStringLiteral("Transcribe 02"), QStringLiteral("done"), 48.2, std::nullopt);
+        transcribe.engine = QStringLiteral("whisper (on this computer)");
+        transcribe.rerun = Rerun{Rerun::Transcribe{QStringLiteral("02"), QStringLiteral("whisper")}};
+        Job failed = jobOf(2, QStringLiteral("summarize"), QStringLiteral("Summarize 12 segments"), QStringLiteral("failed"), 3.4, 0.0041);
+        failed.engine = QStringLiteral("anthropic/claude-haiku-5.5");
+        failed.error = QStringLiteral("The AI service did not answer in time. Check the connection and try again.");
+        failed.request = QStringLiteral("Summarize each segment of this stream.\n\n01 [0:00-2:30] no way, no way…");
+        failed.rerun = Rerun{Rerun::Summarize{}};
+        Job note = jobOf(3, QStringLiteral("note"), QStringLiteral("Project made"), QStringLiteral("note"), 0, std::nullopt);
+        note.detail = QStringLiteral("14 segments from Friday night.csv");
+        Job ask = jobOf(4, QStringLiteral("ask"), QStringLiteral("Ask AI for a Short"), QStringLiteral("done"), 75.25, 0.0312);
+        ask.detail = QStringLiteral("the part where he admires the moon");
+        ask.engine = QStringLiteral("anthropic/claude-sonnet-5.5");
+        ask.request = QStringLiteral("Cut a Short of under a minute from this stream: the part where he admires the moon.");
+        QString reply;
+        for (int i = 0; reply.size() < 7000; ++i)
+            reply += QStringLiteral("{\"from\":\"%1.01\",\"to\":\"%1.04\",\"why\":\"the moon line lands here\"}\n").arg(i % 100, 2, 10, QLatin1Char('0'));
+        ask.reply = reply;
+        ask.rerun = Rerun{Rerun::Ask{ask.detail, {QStringLiteral("02")}}};
+        Job running = jobOf(5, QStringLiteral("ideas"), QStringLiteral("Look for Short ideas"), QStringLiteral("running"), 0, std::nullopt);
+        running.engine = QStringLiteral("anthropic/claude-haiku-5.5");
+        AppModelProbe::setJobs(model, {running, ask, note, failed, transcribe});
+        save(&activity, QStringLiteral("activity-running"));
+        for (const auto& [row, name] : {std::pair{1, "activity-long-reply"}, {2, "activity-note"}, {3, "activity-failed"}, {4, "activity-done"}}) {
+            activity.list()->setCurrentIndex(activity.list()->model()->index(row, 0));
+            save(&activity, QString::fromLatin1(name));
+        }
+        AppModelProbe::setJobs(model, {});
+    }
+    {
+        auto* ask = new AskAI(model, window);
+        ask->setAttribute(Qt::WA_DeleteOnClose);
+        ask->open();
+        save(ask, QStringLiteral("ask-idle"));
+        ask->instruction()->setPlainText(QStringLiteral("the part where he admires the moon"));
+        ask->allButton()->click();
+        AppModelProbe::setComposing(model, true, QStringLiteral("Reading 3 transcripts…"));
+        save(ask, QStringLiteral("ask-composing"));
+        AppModelProbe::setComposing(model, false, QString());
+        ask->requestReturned(QStringLiteral("The answer named a line that is not in segment 04. Try again, or tick that segment."));
+        save(ask, QStringLiteral("ask-failure"));
+        ask->close();
+    }
+    {
+        model.activate(sample::id(201));
+        auto* sheet = new ExportSheet(model, window);
+        sheet->setAttribute(Qt::WA_DeleteOnClose);
+        sheet->open();
+        save(sheet, QStringLiteral("export-idle"));
+        AppModelProbe::setExportProgress(model, 0.42);
+        save(sheet, QStringLiteral("export-running"));
+        AppModelProbe::setExportProgress(model, std::nullopt);
+        sheet->close();
+    }
+}
+
 void workspace(const QString& folder, const Root::Options& quiet)
 {
     QDir().mkpath(folder);
@@ -219,6 +314,8 @@ void workspace(const QString& folder, const Root::Options& quiet)
     model.setSplitting(true);
     save(space->splitDialog(), QStringLiteral("split"));
     space->splitDialog()->reject();
+
+    tools(model, &window);
 
     // An empty project.
     Project empty = AppModel::emptyProject();

@@ -6,6 +6,7 @@
 #include "views/windows/Derive.h"
 #include "views/windows/Stops.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QFrame>
 #include <QGridLayout>
@@ -63,9 +64,13 @@ public:
     QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override { return {330, 42}; }
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
+        // The row's background and selection only: the texts are drawn below.
         QStyleOptionViewItem base = option;
+        initStyleOption(&base, index);
         base.text.clear();
-        QStyledItemDelegate::paint(painter, base, index);
+        base.icon = QIcon();
+        const QStyle* style = option.widget ? option.widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &base, painter, option.widget);
         const Job& job = jobs.job(index.row());
         const QPalette& p = option.palette;
         const bool chosen = option.state & QStyle::State_Selected;
@@ -81,7 +86,9 @@ public:
             painter->setPen(pen);
             painter->drawArc(icon.adjusted(2, 2, -2, -2), -step * 30 * 16, 270 * 16);
         } else {
-            const QColor colour = chosen ? p.highlightedText().color() : colourOf(m.colour, p);
+            // Red and grey stay readable on the selection; the accent would vanish into it.
+            const QColor colour = chosen && m.colour == Mark::Colour::accent ? p.highlightedText().color()
+                                                                             : colourOf(m.colour, p);
             painter->drawPixmap(icon.topLeft(), Style::symbol(m.symbol, colour, 16, painter->device()->devicePixelRatioF()));
         }
         const int x = r.left() + 18 + 8;
@@ -401,9 +408,10 @@ void ActivityView::fillDetail(const Job& job)
         auto* name = new QLabel(label, pane);
         Style::setText(name, Style::Text::body, Style::secondary(pal));
         auto* text = selectable(value, pane);
+        text->setWordWrap(false);
         text->setFont(Style::digits(text->font()));
-        grid->addWidget(name, rowAt, 0, Qt::AlignLeft | Qt::AlignTop);
-        grid->addWidget(text, rowAt, 1, Qt::AlignLeft | Qt::AlignTop);
+        grid->addWidget(name, rowAt, 0, Qt::AlignLeft | Qt::AlignVCenter);
+        grid->addWidget(text, rowAt, 1, Qt::AlignLeft | Qt::AlignVCenter);
         ++rowAt;
     };
     const bool note = job.state == u"note";

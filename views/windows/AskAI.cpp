@@ -96,11 +96,14 @@ AskAI::AskAI(AppModel& m, QWidget* parent)
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setStyleSheet(QStringLiteral("#segmentList { background: %1; border-radius: 8px; }")
-                              .arg(Style::css(Style::secondaryBackground(pal))));
+    // The list's own ground, set through the palette: a style sheet here would give the
+    // check boxes inside a look of its own.
+    QPalette ground = scroll->palette();
+    ground.setColor(QPalette::Window, Style::secondaryBackground(pal));
+    scroll->setPalette(ground);
+    scroll->viewport()->setAutoFillBackground(true);
     rows = new QWidget;
     rows->setAutoFillBackground(false);
-    rows->setStyleSheet(QStringLiteral("background: transparent;"));
     rowsLayout = new QVBoxLayout(rows);
     rowsLayout->setContentsMargins(0, 2, 0, 2);
     rowsLayout->setSpacing(0);
@@ -114,10 +117,14 @@ AskAI::AskAI(AppModel& m, QWidget* parent)
     note->setWordWrap(true);
     note->setFixedWidth(inner);
     Style::setText(note, Style::Text::callout, Style::secondary(pal));
+    // A wrapped label in a layout of fixed size is otherwise given the height of a
+    // narrower one and runs into the list.
+    note->setFixedHeight(note->heightForWidth(inner));
     column->addWidget(note);
 
     failureText = new QLabel(this);
     failureText->setWordWrap(true);
+    failureText->setTextFormat(Qt::PlainText);
     failureText->setFixedWidth(inner);
     failureText->setTextInteractionFlags(Qt::TextSelectableByMouse);
     Style::setText(failureText, Style::Text::body, Style::red());
@@ -198,9 +205,11 @@ void AskAI::fill()
             line->setSpacing(8);
             auto* box = new QCheckBox(row);
             auto* id = new QLabel(s->id, row);
+            id->setTextFormat(Qt::PlainText);
             Style::setText(id, Style::Text::body, Style::secondary(pal));
             id->setFont(Style::digits(id->font()));
             auto* name = new QLabel(row);
+            name->setTextFormat(Qt::PlainText); // titles come from the model: shown as written
             const QString title = s->title.isEmpty() ? QStringLiteral("Segment ") + s->id : s->title;
             name->setText(name->fontMetrics().elidedText(title, Qt::ElideRight, 300));
             auto* at = new QLabel(clock(s->start), row);
@@ -290,5 +299,6 @@ void AskAI::requestReturned(const std::optional<QString>& failure)
         return;
     }
     failureText->setText(*failure);
+    failureText->setFixedHeight(failureText->heightForWidth(failureText->width()));
     refresh();
 }
