@@ -112,16 +112,19 @@ ExportSheet::ExportSheet(AppModel& m, QWidget* parent)
     refresh();
 }
 
+const Short* ExportSheet::current() const
+{
+    for (const Short& s : model.project().shorts) {
+        if (model.activeShort() && s.id == *model.activeShort())
+            return &s;
+    }
+    return nullptr;
+}
+
 void ExportSheet::refresh()
 {
-    double seconds = 0;
-    for (const Short& s : model.project().shorts) {
-        if (model.activeShort() && s.id == *model.activeShort()) {
-            seconds = s.duration();
-            break;
-        }
-    }
-    length->setText(exportLength(seconds, int(model.cuts().size())));
+    const Short* shown = current();
+    length->setText(exportLength(shown ? shown->duration() : 0, int(model.cuts().size())));
     const QSignalBlocker quietSubtitles(subtitles);
     const QSignalBlocker quietReveal(reveal);
     subtitles->setChecked(Prefs::shared().exportSubtitles());
@@ -150,13 +153,8 @@ void ExportSheet::begin()
 {
     if (!start->isEnabled())
         return;
-    std::optional<QString> title;
-    for (const Short& s : model.project().shorts) {
-        if (model.activeShort() && s.id == *model.activeShort()) {
-            title = s.title;
-            break;
-        }
-    }
+    const Short* shown = current();
+    const std::optional<QString> title = shown ? std::optional<QString>(shown->title) : std::nullopt;
     const QString folder = model.video() ? QFileInfo(*model.video()).absolutePath() : QString();
     const QString proposed = exportName(model.video(), title) + QStringLiteral(".mp4");
     TaskHandle::start([sheet = QPointer<ExportSheet>(this), app = QPointer<AppModel>(&model), folder,

@@ -3,6 +3,7 @@
 #include <QDialog>
 
 class AppModel;
+struct Short;
 class QCheckBox;
 class QLabel;
 class QProgressBar;
@@ -29,6 +30,8 @@ public Q_SLOTS:
     void reject() override;
 
 private:
+    // The active Short, none when no Short is active.
+    const Short* current() const;
     void refresh();
     void begin();
     AppModel& model;
