@@ -9,7 +9,7 @@
 #include "views/windows/ActivityView.h"
 #include "views/windows/AskAI.h"
 #include "views/windows/ExportSheet.h"
-#include "views/workspace/Workspace.h"
+#include "views/start/Workspace.h"
 
 #include <QCloseEvent>
 #include <QLayout>

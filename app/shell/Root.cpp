@@ -8,7 +8,7 @@
 #include "views/editor/Inspector.h"
 #include "views/editor/Viewer.h"
 #include "views/start/StartView.h"
-#include "views/workspace/Workspace.h"
+#include "views/start/Workspace.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -6,7 +6,7 @@
 #include "support/FakePlayer.h"
 #include "support/gui/SampleProject.h"
 #include "views/kit/Style.h"
-#include "views/workspace/Sidebar.h"
+#include "views/start/Sidebar.h"
 
 #include <QApplication>
 #include <QTemporaryDir>

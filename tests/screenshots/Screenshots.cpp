@@ -23,8 +23,8 @@
 #include "views/windows/ActivityView.h"
 #include "views/windows/AskAI.h"
 #include "views/windows/ExportSheet.h"
-#include "views/workspace/Sidebar.h"
-#include "views/workspace/Workspace.h"
+#include "views/start/Sidebar.h"
+#include "views/start/Workspace.h"
 #include "support/Clips.h"
 #include "support/gui/SampleProject.h"
 

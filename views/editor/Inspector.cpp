@@ -6,7 +6,7 @@
 #include "views/kit/Format.h"
 #include "views/kit/Spinner.h"
 #include "views/kit/Style.h"
-#include "views/workspace/Rows.h"
+#include "views/start/Rows.h"
 
 #include <QFrame>
 #include <QHBoxLayout>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "views/workspace/Derive.h"
+#include "views/start/Derive.h"
 
 #include <QDialog>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "views/workspace/Rows.h"
+#include "views/start/Rows.h"
 
 #include "core/services/Pricing.h"
 #include "model/lifecycle/AppModel.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "views/workspace/Rows.h"
+#include "views/start/Rows.h"
 
 #include <QHash>
 #include <QUuid>

@@ -7,8 +7,8 @@
 #include "support/gui/SampleProject.h"
 #include "views/start/SetupSheet.h"
 #include "views/start/StartView.h"
-#include "views/workspace/Sidebar.h"
-#include "views/workspace/Workspace.h"
+#include "views/start/Sidebar.h"
+#include "views/start/Workspace.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

@@ -1,8 +1,8 @@
 // What the set-up sheet and the workspace show, worked out from the model's values.
 
 #include "support/Segments.h"
-#include "views/workspace/Derive.h"
-#include "views/workspace/Rows.h"
+#include "views/start/Derive.h"
+#include "views/start/Rows.h"
 
 #include <gtest/gtest.h>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "views/workspace/Sidebar.h"
+#include "views/start/Sidebar.h"
 
 #include "core/services/Pricing.h"
 #include "model/lifecycle/AppModel.h"

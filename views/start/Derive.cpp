@@ -1,4 +1,4 @@
-#include "views/workspace/Derive.h"
+#include "views/start/Derive.h"
 
 #include "core/project/Markers.h"
 #include "core/services/Pricing.h"

@@ -1,4 +1,4 @@
-#include "views/workspace/Workspace.h"
+#include "views/start/Workspace.h"
 
 #include "model/lifecycle/AppModel.h"
 #include "platform/Prefs.h"
@@ -6,7 +6,7 @@
 #include "views/kit/Dialogs.h"
 #include "views/kit/Style.h"
 #include "views/kit/Windows.h"
-#include "views/workspace/Sidebar.h"
+#include "views/start/Sidebar.h"
 
 #include <QAbstractSpinBox>
 #include <QApplication>
