@@ -3,6 +3,7 @@
 // Short's transcript in Short mode. Each iteration moves the clock by 1/30 s and lets the
 // window paint what changed.
 
+#include "bench/ViewMain.h"
 #include "model/lifecycle/AppModel.h"
 #include "support/FakePlayer.h"
 #include "views/editor/Inspector.h"
@@ -90,13 +91,5 @@ BENCHMARK(BM_TickShortNewCut)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    std::setlocale(LC_NUMERIC, "C");
-    Style::useFixedFont();
-    Style::apply(app, Style::Scheme::dark);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runViewBenchmarks(argc, argv);
 }

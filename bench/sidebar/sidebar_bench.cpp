@@ -2,6 +2,7 @@
 // ideas in which one segment's rating changes, from the change to the next painted frame
 // (the coalesced refresh, then the sidebar painted). Offscreen, with the fixed font.
 
+#include "bench/ViewMain.h"
 #include "model/lifecycle/AppModel.h"
 #include "support/FakePlayer.h"
 #include "support/gui/SampleProject.h"
@@ -78,15 +79,5 @@ BENCHMARK(BM_SidebarFirstFill)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    std::setlocale(LC_NUMERIC, "C");
-    Style::useFixedFont();
-    Style::apply(app, Style::Scheme::dark);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runViewBenchmarks(argc, argv);
 }
