@@ -240,7 +240,11 @@ void AppModel::selectLine(int index, bool extend)
     const std::vector<Line>& lines = *selected->lines;
     int low = index;
     int high = index;
-    if (extend && selectedLines_) {
+    // Lines selected in another segment, or before the transcript changed, may lie past
+    // this one's lines: then the click starts a new selection.
+    const bool within = selectedLines_ && selectedLines_->lower >= 0 && selectedLines_->lower <= selectedLines_->upper &&
+                        selectedLines_->upper < int(lines.size());
+    if (extend && within) {
         low = std::min(selectedLines_->lower, index);
         high = std::max(selectedLines_->upper, index);
     }

@@ -313,6 +313,15 @@ TEST(Transcript, ShiftClickWidensTheSelection)
     EXPECT_EQ(e.model.selectedLines(), (LineRange{1, 1}));
 }
 
+TEST(Transcript, ShiftClickAfterLinesOfALongerTranscriptStartsAfresh)
+{
+    Editor e;
+    e.model.setSelectedLines(LineRange{5, 9}); // left from a segment with more lines
+    e.model.selectLine(1, true);
+    EXPECT_EQ(e.model.selectedLines(), (LineRange{1, 1}));
+    EXPECT_EQ(e.model.range(), (TimeRange{12, 14}));
+}
+
 TEST(Transcript, ACorrectionLandsOnlyOnTheLineItWasOpenedOn)
 {
     Editor e;
@@ -358,6 +367,19 @@ TEST(Transcript, ACorrectionLandsOnlyOnTheLineItWasOpenedOn)
     e.model.setProject(p);
     e.settle();
     EXPECT_FALSE(list->correction());
+
+    // Return pressed before the pane caught up with a changed line: the draft goes too.
+    list->startCorrection(0);
+    p = e.model.project();
+    (*p.segments[1].lines)[0].text = QStringLiteral("heard a third time");
+    e.model.setProject(p);
+    list->submit(QStringLiteral("typed over the old text"));
+    EXPECT_EQ(textOf("02", 0), QStringLiteral("heard a third time"));
+    e.settle();
+    p = e.model.project();
+    (*p.segments[1].lines)[0].text = QStringLiteral("heard again");
+    e.model.setProject(p);
+    e.settle();
 
     // Escape drops the draft.
     list->startCorrection(0);

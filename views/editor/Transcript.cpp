@@ -350,7 +350,14 @@ void Transcript::submit(const QString& draft)
         return;
     const Correction done = *editing;
     discard();
-    model.correct(done.segment, done.line, draft);
+    // The pane catches up with the project on the next turn of the event loop: a line that
+    // changed meanwhile is no longer the one the draft was typed over.
+    for (const Segment& s : model.project().segments)
+        if (s.id == done.segment) {
+            if (s.lines && done.line < int(s.lines->size()) && (*s.lines)[size_t(done.line)].text == done.original)
+                model.correct(done.segment, done.line, draft);
+            return;
+        }
 }
 
 void Transcript::discard()

@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 namespace viewer {
@@ -139,13 +140,16 @@ void Strip::resizeEvent(QResizeEvent*)
 double Strip::playheadAt() const
 {
     const double width = this->width();
+    double x = -10;
     if (segment) {
-        const Segment* s = segmentWith(model.project(), segment);
-        if (!s)
-            return -10;
-        return viewer::stripX(model.recordingTime(), s->start, s->end - s->start, width).value_or(-10);
+        if (const Segment* s = segmentWith(model.project(), segment))
+            x = viewer::stripX(model.recordingTime(), s->start, s->end - s->start, width).value_or(-10);
+    } else {
+        x = width * model.clock().time() / viewer::shortScale(model.cuts());
     }
-    return width * model.clock().time() / viewer::shortScale(model.cuts());
+    // Off the strip it is clipped away anyway; kept near it, it stays a sound pixel column
+    // to repaint (a time that is not a number, or far off, would not be).
+    return std::isnan(x) ? -10 : std::clamp(x, -10.0, width + 10);
 }
 
 void Strip::follow()
