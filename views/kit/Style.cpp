@@ -262,10 +262,10 @@ QIcon appIcon()
     return icon;
 }
 
-QFrame* divider(QWidget* parent)
+QFrame* divider(QWidget* parent, Qt::Orientation orientation)
 {
     auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
+    line->setFrameShape(orientation == Qt::Vertical ? QFrame::VLine : QFrame::HLine);
     line->setFrameShadow(QFrame::Plain);
     line->setStyleSheet(QStringLiteral("color: %1;").arg(css(quaternary(parent->palette()))));
     return line;

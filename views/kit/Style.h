@@ -72,8 +72,8 @@ QIcon appIcon();
 // The style sheet of a button filled with the accent colour (the one to press).
 QString prominentButton(const QPalette& p);
 
-// A thin horizontal line between parts of a panel.
-QFrame* divider(QWidget* parent);
+// A thin line between parts of a panel.
+QFrame* divider(QWidget* parent, Qt::Orientation orientation = Qt::Horizontal);
 
 // A rounded translucent panel (the toast's capsule, grouped boxes).
 void fillMaterial(QPainter& painter, const QRectF& rect, qreal radius, const QPalette& p);

@@ -31,15 +31,6 @@
 
 namespace {
 
-QFrame* line(QFrame::Shape shape, QWidget* parent)
-{
-    auto* rule = new QFrame(parent);
-    rule->setFrameShape(shape);
-    rule->setFrameShadow(QFrame::Plain);
-    rule->setStyleSheet(QStringLiteral("color: %1;").arg(Style::css(Style::quaternary(parent->palette()))));
-    return rule;
-}
-
 QToolButton* tool(const QString& icon, const QString& text, const QString& tip, QWidget* parent)
 {
     auto* button = new QToolButton(parent);
@@ -143,7 +134,7 @@ Workspace::Workspace(AppModel& m, QWidget* parent)
     connect(exportButton, &QToolButton::clicked, this, [this] { model.setExporting(true); });
     tools->addWidget(exportButton);
     column->addWidget(bar);
-    column->addWidget(line(QFrame::HLine, this));
+    column->addWidget(Style::divider(this));
 
     // The sidebar beside the editor column.
     auto* splitter = new QSplitter(Qt::Horizontal, this);
@@ -164,10 +155,10 @@ Workspace::Workspace(AppModel& m, QWidget* parent)
     }
     panes[1]->setFixedWidth(inspectorWidth);
     top->addWidget(panes[0], 1);
-    top->addWidget(line(QFrame::VLine, detail));
+    top->addWidget(Style::divider(detail, Qt::Vertical));
     top->addWidget(panes[1]);
     detailColumn->addLayout(top, 1);
-    detailColumn->addWidget(line(QFrame::HLine, detail));
+    detailColumn->addWidget(Style::divider(detail));
     detailColumn->addWidget(panes[2], 1);
     splitter->addWidget(side);
     splitter->addWidget(detail);

@@ -123,15 +123,6 @@ QLabel* selectable(const QString& text, QWidget* parent)
     return label;
 }
 
-QFrame* line(Qt::Orientation orientation, QWidget* parent)
-{
-    auto* rule = new QFrame(parent);
-    rule->setFrameShape(orientation == Qt::Vertical ? QFrame::VLine : QFrame::HLine);
-    rule->setFrameShadow(QFrame::Plain);
-    rule->setStyleSheet(QStringLiteral("color: %1;").arg(Style::css(Style::quaternary(parent->palette()))));
-    return rule;
-}
-
 int step = 0;
 
 } // namespace
@@ -216,7 +207,7 @@ ActivityView::ActivityView(AppModel& m, QWidget* parent)
     listView->setUniformItemSizes(true);
     listView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     column->addWidget(listView, 1);
-    column->addWidget(line(Qt::Horizontal, left));
+    column->addWidget(Style::divider(left));
     auto* foot = new QWidget(left);
     foot->setFixedHeight(36);
     auto* footRow = new QHBoxLayout(foot);
@@ -231,7 +222,7 @@ ActivityView::ActivityView(AppModel& m, QWidget* parent)
     footRow->addWidget(stopAll);
     column->addWidget(foot);
     row->addWidget(left);
-    row->addWidget(line(Qt::Vertical, this));
+    row->addWidget(Style::divider(this, Qt::Vertical));
 
     pages = new QStackedWidget(this);
     auto* empty = new QLabel(QStringLiteral("Transcriptions, summaries, idea searches, Ask AI and exports are listed here as they run."),
