@@ -45,6 +45,10 @@ QPushButton* borderless(const QString& title, QWidget* parent)
     button->setFlat(true);
     button->setAutoDefault(false);
     button->setCursor(Qt::PointingHandCursor);
+    // Flat, so the accent colour is what says it can be pressed.
+    QPalette p = button->palette();
+    p.setColor(QPalette::ButtonText, Style::accent(p));
+    button->setPalette(p);
     return button;
 }
 
@@ -100,6 +104,10 @@ AskAI::AskAI(AppModel& m, QWidget* parent)
     // check boxes inside a look of its own.
     QPalette ground = scroll->palette();
     ground.setColor(QPalette::Window, Style::secondaryBackground(pal));
+    // The boxes' own fill stands off the ground, so an unticked box can be seen.
+    const QColor back = Style::secondaryBackground(pal), fore = Style::primary(pal);
+    ground.setColor(QPalette::Base, QColor::fromRgbF(back.redF() * 0.8 + fore.redF() * 0.2, back.greenF() * 0.8 + fore.greenF() * 0.2,
+                                                      back.blueF() * 0.8 + fore.blueF() * 0.2));
     scroll->setPalette(ground);
     scroll->viewport()->setAutoFillBackground(true);
     rows = new QWidget;
