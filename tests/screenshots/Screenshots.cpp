@@ -27,6 +27,7 @@
 #include "views/start/Workspace.h"
 #include "support/Clips.h"
 #include "support/gui/SampleProject.h"
+#include "screenshots/Shots.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -70,12 +71,12 @@ struct AppModelProbe {
     }
 };
 
-namespace {
+namespace Shots {
 
 QString out;
 
 // Lets queued work, deferred deletes and the fades run out.
-void settle(int ms = 300)
+void settle(int ms)
 {
     QElapsedTimer clock;
     clock.start();
@@ -92,6 +93,24 @@ void save(QWidget* w, const QString& name)
     w->grab().save(path);
     std::printf("%s\n", qPrintable(path));
 }
+
+std::vector<std::function<void()>>& more()
+{
+    static std::vector<std::function<void()>> list;
+    return list;
+}
+
+int add(std::function<void()> shots)
+{
+    more().push_back(std::move(shots));
+    return int(more().size());
+}
+
+} // namespace Shots
+
+using namespace Shots;
+
+namespace {
 
 std::vector<Setup::Item> missingNow();
 
@@ -328,6 +347,10 @@ void workspace(const QString& folder, const Root::Options& quiet)
     save(&window, QStringLiteral("workspace-empty-shorts"));
 }
 
+} // namespace
+
+namespace Shots {
+
 // A stream's worth of the editor: three segments with transcripts, peaks and markers,
 // and a Short of three cuts, one of them where nothing was said.
 Project editorProject()
@@ -409,6 +432,10 @@ QImage frame()
     p.fillRect(QRect(800, 420, 320, 300), QColor(0x26, 0x24, 0x2c));
     return image;
 }
+
+} // namespace Shots
+
+namespace {
 
 void editorShots()
 {
@@ -544,6 +571,8 @@ int main(int argc, char** argv)
     setupSheet(home.path() + QStringLiteral("/Streams"), quiet);
     workspace(home.path() + QStringLiteral("/Work"), quiet);
     editorShots();
+    for (const auto& shots : more())
+        shots();
     Windows::reset();
     return 0;
 }
