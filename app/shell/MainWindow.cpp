@@ -8,6 +8,7 @@
 #include "views/kit/Windows.h"
 #include "views/windows/ActivityView.h"
 #include "views/windows/AskAI.h"
+#include "views/windows/BrowserView.h"
 #include "views/windows/ExportSheet.h"
 #include "views/start/Workspace.h"
 
@@ -54,21 +55,15 @@ void MainWindow::showAbout(QWidget* parent)
 
 void MainWindow::defineWindows(AppModel& model)
 {
-    const auto plain = [](const QString& title, QSize size) {
-        auto* window = new QWidget(nullptr, Qt::Window);
-        window->setWindowTitle(title);
-        window->setAttribute(Qt::WA_DeleteOnClose, false);
-        window->resize(size);
-        return window;
+    // A view of its own as a window that is kept when closed, so that it opens again as it was.
+    const auto window = [](QWidget* view, QSize size) {
+        view->setWindowFlag(Qt::Window);
+        view->setAttribute(Qt::WA_DeleteOnClose, false);
+        view->resize(size);
+        return view;
     };
-    Windows::define(QStringLiteral("activity"), [&model] {
-        auto* window = new ActivityView(model);
-        window->setWindowFlag(Qt::Window);
-        window->setAttribute(Qt::WA_DeleteOnClose, false);
-        window->resize(980, 600);
-        return window;
-    });
-    Windows::define(QStringLiteral("stream"), [plain] { return plain(QStringLiteral("Stream"), {1000, 720}); });
+    Windows::define(QStringLiteral("activity"), [&model, window] { return window(new ActivityView(model), {980, 600}); });
+    Windows::define(QStringLiteral("stream"), [&model, window] { return window(new BrowserView(model), {1000, 720}); });
     Windows::define(QStringLiteral("settings"), [] { return new Settings; });
     Workspace::askSheet() = [](AppModel& model, QWidget* parent) -> QDialog* { return new AskAI(model, parent); };
     Workspace::exportSheet() = [](AppModel& model, QWidget* parent) -> QDialog* { return new ExportSheet(model, parent); };

@@ -34,6 +34,7 @@ public:
 
     // Written by the stream window's views.
     void setIsKey(bool v);
+    void setRange(const std::optional<TimeRange>& v);
     double viewWidth = 900; // points
     bool dragging = false;  // a hand scrub of the player is under way
     bool resume = false;    // the player plays again when that scrub ends
@@ -67,7 +68,6 @@ private:
     void report(double seconds);
     void setTime(double v);
     void setPlaying(bool v);
-    void setRange(const std::optional<TimeRange>& v);
     void setDuration(double v);
     void setViewStart(double v);
     void setViewSpan(double v);

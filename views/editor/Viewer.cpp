@@ -2,6 +2,7 @@
 
 #include "model/lifecycle/AppModel.h"
 #include "views/kit/Format.h"
+#include "views/kit/RoundButton.h"
 #include "views/kit/Scrub.h"
 #include "views/kit/Style.h"
 #include "views/kit/VideoSurface.h"
@@ -91,20 +92,6 @@ const Segment* segmentWith(const Project& project, const std::optional<QString>&
             return &s;
     return nullptr;
 }
-
-// The play button takes clicks in the circle inscribed in its square only.
-class RoundButton : public QToolButton {
-public:
-    using QToolButton::QToolButton;
-
-protected:
-    bool hitButton(const QPoint& pos) const override
-    {
-        const QPointF d = QPointF(pos) - QRectF(rect()).center();
-        const double r = std::min(width(), height()) / 2.0;
-        return d.x() * d.x() + d.y() * d.y() <= r * r;
-    }
-};
 
 QPainterPath rounded(const QRectF& r, qreal radius)
 {
