@@ -1,0 +1,152 @@
+// The stream window's key and wheel maps on a real model: they act only while the window
+// is the active one (and the wheel only over the timeline), Ctrl lets keys through, a
+// handled key is swallowed, and hiding the window pauses and lets go.
+
+#include "model/lifecycle/AppModel.h"
+#include "support/FakePlayer.h"
+#include "views/windows/BrowserView.h"
+#include "views/windows/StreamTimeline.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QWheelEvent>
+#include <gtest/gtest.h>
+
+namespace {
+
+// A window elsewhere in the program that records what reaches it.
+class Probe : public QWidget {
+public:
+    QList<int> keys;
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override { keys << e->key(); }
+};
+
+class StreamWindowTest : public ::testing::Test {
+protected:
+    AppModel model{std::make_unique<FakePlayer>(), std::make_unique<FakePlayer>()};
+    StreamBrowser& browser = model.browser();
+    BrowserView window{model};
+    Probe other;
+
+    void SetUp() override
+    {
+        browser.load(QStringLiteral("/streams/night.mp4"), 3600);
+        other.resize(200, 100);
+        other.show();
+        window.resize(1000, 720);
+        window.show();
+        activate(&window);
+    }
+    static void activate(QWidget* w)
+    {
+        w->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    }
+    // Sends a key to the other window, as the application would deliver it.
+    void press(int key, Qt::KeyboardModifiers mods = {}, const QString& text = {})
+    {
+        QKeyEvent event(QEvent::KeyPress, key, mods, text);
+        QApplication::sendEvent(&other, &event);
+    }
+    void wheel(QPoint angle, Qt::KeyboardModifiers mods = {})
+    {
+        QWheelEvent event(QPointF(100, 40), QPointF(100, 40), QPoint(), angle, Qt::NoButton, mods, Qt::NoScrollPhase,
+                          false);
+        QApplication::sendEvent(window.timeline, &event);
+    }
+};
+
+} // namespace
+
+TEST_F(StreamWindowTest, KeysActOnlyWhileTheWindowIsActiveAndCtrlPasses)
+{
+    EXPECT_TRUE(browser.isKey());
+    press(Qt::Key_Right);
+    EXPECT_DOUBLE_EQ(browser.time(), 1);
+    press(Qt::Key_Right, Qt::ShiftModifier);
+    EXPECT_DOUBLE_EQ(browser.time(), 11);
+    press(Qt::Key_I, Qt::ShiftModifier, QStringLiteral("I"));
+    EXPECT_EQ(browser.range(), (TimeRange{11, 12}));
+    press(Qt::Key_Escape);
+    press(Qt::Key_Escape); // swallowed with no range as well
+    EXPECT_EQ(browser.range(), std::nullopt);
+    EXPECT_TRUE(other.keys.isEmpty());
+
+    press(Qt::Key_Right, Qt::ControlModifier);
+    press(Qt::Key_X, {}, QStringLiteral("x"));
+    EXPECT_DOUBLE_EQ(browser.time(), 11);
+    EXPECT_EQ(other.keys, (QList<int>{Qt::Key_Right, Qt::Key_X}));
+
+    // Another window of the program active: every key reaches it.
+    activate(&other);
+    EXPECT_FALSE(browser.isKey());
+    press(Qt::Key_Right);
+    press(Qt::Key_Escape);
+    EXPECT_DOUBLE_EQ(browser.time(), 11);
+    EXPECT_EQ(other.keys.size(), 4);
+}
+
+TEST_F(StreamWindowTest, ArrowsBringThePlayheadBackIntoView)
+{
+    browser.seek(235);
+    press(Qt::Key_Right, Qt::ShiftModifier);
+    EXPECT_DOUBLE_EQ(browser.time(), 245);
+    EXPECT_DOUBLE_EQ(browser.viewStart(), 125); // centred on it
+    press(Qt::Key_Left);
+    EXPECT_DOUBLE_EQ(browser.viewStart(), 125); // still inside: the view stays
+}
+
+TEST_F(StreamWindowTest, TheWheelActsOverTheTimelineOnly)
+{
+    browser.scroll(1000);
+    const double width = window.timeline->width();
+    wheel({0, -120});
+    EXPECT_DOUBLE_EQ(browser.viewStart(), 1000); // the pointer is elsewhere
+
+    QEnterEvent enter(QPointF(100, 40), QPointF(100, 40), QPointF(100, 40));
+    QApplication::sendEvent(window.timeline, &enter);
+    ASSERT_TRUE(window.timeline->over());
+    wheel({0, -120}); // one notch down moves the view on
+    EXPECT_DOUBLE_EQ(browser.viewStart(), 1000 + 20 / width * 240);
+    wheel({0, 120}, Qt::ControlModifier); // Ctrl zooms, as Alt does
+    EXPECT_NEAR(browser.viewSpan(), 240 * std::exp(-0.2), 1e-9);
+    wheel({0, 120}, Qt::AltModifier);
+    EXPECT_NEAR(browser.viewSpan(), 240 * std::exp(-0.4), 1e-9);
+
+    activate(&other);
+    const double span = browser.viewSpan();
+    wheel({0, 120}, Qt::ControlModifier);
+    EXPECT_DOUBLE_EQ(browser.viewSpan(), span);
+}
+
+TEST_F(StreamWindowTest, HidingPausesAndLetsGoOfTheKeys)
+{
+    browser.player().play();
+    window.hide();
+    EXPECT_EQ(browser.player().rate(), 0);
+    EXPECT_FALSE(browser.isKey());
+    press(Qt::Key_Space);
+    EXPECT_EQ(other.keys, QList<int>{Qt::Key_Space});
+    EXPECT_EQ(browser.player().rate(), 0);
+}
+
+TEST_F(StreamWindowTest, AddSegmentNeedsThreeSecondsAndClearsTheRange)
+{
+    EXPECT_FALSE(window.add->isEnabled());
+    EXPECT_FALSE(window.rangeLabel->isVisibleTo(&window));
+    browser.setRange(TimeRange{100, 102.9});
+    QApplication::processEvents();
+    EXPECT_FALSE(window.add->isEnabled());
+    EXPECT_TRUE(window.clear->isVisibleTo(&window));
+    browser.setRange(TimeRange{100, 103});
+    QApplication::processEvents();
+    ASSERT_TRUE(window.add->isEnabled());
+    window.clear->click();
+    QApplication::processEvents();
+    EXPECT_FALSE(window.add->isEnabled());
+}
