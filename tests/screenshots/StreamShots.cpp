@@ -5,7 +5,9 @@
 #include "screenshots/Shots.h"
 #include "support/FakePlayer.h"
 #include "support/gui/StreamCaches.h"
+#include "views/kit/FilmGrid.h"
 #include "views/kit/VideoSurface.h"
+#include "views/windows/StreamRules.h"
 #include "views/windows/BrowserView.h"
 
 #include <QTemporaryDir>
@@ -46,9 +48,10 @@ void shots()
     StreamBrowser& browser = model.browser();
     browser.load(project.video, project.duration);
     QTemporaryDir caches;
+    // The stills of the three views below (the timeline is 972 points wide).
     std::vector<int> seconds;
-    for (int s = 0; s < int(project.duration); s += 8)
-        if (s < 2400 || s % 1024 == 512)
+    for (const auto& [from, to] : {std::pair{1487.0, 1636.0}, {0.0, project.duration}, {1537.0, 1547.0}})
+        for (int s : filmGridLayout(from, to, 972, stream::stripHeight, 16.0 / 9.0).seconds())
             seconds.push_back(s);
     streamcaches::fill(model, caches.path(), project.video, int(project.duration / 60) + 1, seconds);
 

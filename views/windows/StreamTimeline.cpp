@@ -2,6 +2,7 @@
 
 #include "model/lifecycle/AppModel.h"
 #include "platform/Prefs.h"
+#include "views/kit/FilmGrid.h"
 #include "views/kit/Scrub.h"
 #include "views/kit/Style.h"
 #include "views/kit/Wave.h"
@@ -51,6 +52,7 @@ StreamTimeline::StreamTimeline(AppModel& model, QWidget* parent)
     : QWidget(parent)
     , model(model)
     , browser(model.browser())
+    , loader(new FilmLoader(model.frames(), this))
     , later(this, [this] {
         request();
         redraw();
@@ -84,10 +86,12 @@ void StreamTimeline::redraw()
 
 void StreamTimeline::request()
 {
+    const double start = browser.viewStart();
+    const double span = browser.viewSpan();
+    loader->want(filmGridLayout(start, start + span, width(), stripHeight, model.frames().aspect()).seconds());
     // The chunks are asked for again whenever the visible minutes change, and only for
     // views of half an hour or less: a wider view shows what is already loaded.
-    const double span = browser.viewSpan();
-    std::vector<int> minutes = visibleMinutes(browser.viewStart(), span, browser.duration());
+    std::vector<int> minutes = visibleMinutes(start, span, browser.duration());
     if (span > wavesUpTo || asked == minutes)
         return;
     model.waves().load(minutes);
@@ -128,8 +132,7 @@ void StreamTimeline::paintBand(QPainter& p, const QSizeF& size) const
     const QRectF wave(0, rulerHeight + stripHeight, W, waveHeight);
     const Project& project = model.project();
 
-    // Film strip.
-    Q_UNUSED(stripHeight); // filmstrip-call-site
+    drawFilmGrid(p, QRectF(0, rulerHeight, W, stripHeight), m.start, viewEnd, model.frames(), Style::primary(pal));
 
     // Segment blocks, at least a pixel wide so that a short one in a long view still shows.
     std::vector<const Segment*> shown;
@@ -234,6 +237,7 @@ void StreamTimeline::paintEvent(QPaintEvent*)
 void StreamTimeline::resizeEvent(QResizeEvent*)
 {
     browser.viewWidth = width();
+    request();
     redraw();
 }
 

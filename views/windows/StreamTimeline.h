@@ -15,6 +15,7 @@
 #include <vector>
 
 class AppModel;
+class FilmLoader;
 class StreamBrowser;
 
 class StreamTimeline : public QWidget {
@@ -54,6 +55,7 @@ private:
 
     AppModel& model;
     StreamBrowser& browser;
+    FilmLoader* loader;
     Coalesce later;
     QPixmap canvas;
     bool stale = true;
