@@ -26,20 +26,24 @@ std::vector<QRectF> waveBars(const std::optional<QByteArray>& peaks, double from
     return bars;
 }
 
-void drawWave(QPainter& painter, const std::optional<QByteArray>& peaks, double from, double to, const QRectF& in,
-              const QColor& colour)
+void drawWaveBars(QPainter& painter, const std::vector<QRectF>& bars, const QColor& colour)
 {
-    const std::vector<QRectF> bars = waveBars(peaks, from, to, in);
     if (bars.empty())
         return;
-    QPainterPath path;
-    for (const QRectF& bar : bars)
-        path.addRect(bar);
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
     QColor fill = colour;
     fill.setAlphaF(float(colour.alphaF() * 0.32));
-    painter.fillPath(path, fill);
+    painter.setBrush(fill);
+    // The bars never overlap, so each can be filled on its own: far cheaper than one path
+    // of hundreds of rectangles.
+    painter.drawRects(bars.data(), int(bars.size()));
     painter.restore();
+}
+
+void drawWave(QPainter& painter, const std::optional<QByteArray>& peaks, double from, double to, const QRectF& in,
+              const QColor& colour)
+{
+    drawWaveBars(painter, waveBars(peaks, from, to, in), colour);
 }

@@ -13,6 +13,8 @@ class QPainter;
 // byte, so the caller picks which stretch fills the rectangle. A column whose time falls
 // outside the bytes stays empty; every other bar is at least 1 point high.
 std::vector<QRectF> waveBars(const std::optional<QByteArray>& peaks, double from, double to, const QRectF& in);
-// The bars gathered into one path and filled once in `colour` at opacity 0.32.
+// The bars filled in `colour` at opacity 0.32.
+void drawWaveBars(QPainter& painter, const std::vector<QRectF>& bars, const QColor& colour);
+// The bars of `peaks`, as drawWaveBars fills them.
 void drawWave(QPainter& painter, const std::optional<QByteArray>& peaks, double from, double to, const QRectF& in,
               const QColor& colour);

@@ -11,6 +11,7 @@
 #include <QNativeGestureEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScopeGuard>
 #include <algorithm>
 #include <cmath>
 
@@ -123,7 +124,19 @@ void StreamTimeline::paintBand(QPainter& p, const QSizeF& size) const
     const QPalette& pal = palette();
     const QRectF all(QPointF(0, 0), size);
     p.setRenderHint(QPainter::Antialiasing);
-    p.setClipPath(rounded(all, 7));
+    p.setClipRect(all);
+    // The rounded corners are cut out once at the end: clipping every fill to a rounded
+    // path would cost more than all the drawing.
+    const auto corners = qScopeGuard([&] {
+        QPainterPath outside;
+        outside.addRect(all);
+        outside.addPath(rounded(all, 7));
+        outside.setFillRule(Qt::OddEvenFill);
+        p.setClipping(false);
+        p.setCompositionMode(QPainter::CompositionMode_Clear);
+        p.fillPath(outside, Qt::black);
+        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    });
     p.fillRect(all, Style::faded(Style::quaternary(pal), 0.5));
     if (!m.valid())
         return;
@@ -135,27 +148,41 @@ void StreamTimeline::paintBand(QPainter& p, const QSizeF& size) const
     drawFilmGrid(p, QRectF(0, rulerHeight, W, stripHeight), m.start, viewEnd, model.frames(), Style::primary(pal));
 
     // Segment blocks, at least a pixel wide so that a short one in a long view still shows.
+    // Where segments overlap, the stretch they cover is tinted once.
     std::vector<const Segment*> shown;
-    QPainterPath blocks;
+    std::vector<std::pair<double, double>> spans;
     for (const Segment& s : project.segments) {
         if (!(m.start < s.end && s.start < viewEnd))
             continue;
         shown.push_back(&s);
-        blocks.addRect(QRectF(m.x(s.start), wave.top(), std::max(W * (s.end - s.start) / m.span, 1.0), wave.height()));
+        const double x = m.x(s.start);
+        spans.emplace_back(x, x + std::max(W * (s.end - s.start) / m.span, 1.0));
     }
-    p.fillPath(blocks, Style::faded(Style::accent(pal), 0.2));
+    std::sort(spans.begin(), spans.end());
+    const QColor tint = Style::faded(Style::accent(pal), 0.2);
+    for (size_t i = 0; i < spans.size();) {
+        double right = spans[i].second;
+        size_t j = i + 1;
+        for (; j < spans.size() && spans[j].first <= right; ++j)
+            right = std::max(right, spans[j].second);
+        p.fillRect(QRectF(spans[i].first, wave.top(), right - spans[i].first, wave.height()), tint);
+        i = j;
+    }
 
-    // Waveform, one visible minute at a time from its own chunk.
+    // Waveform, one visible minute at a time from its own chunk, filled together.
     const QMap<int, QByteArray>& peaks = model.waves().peaks();
+    std::vector<QRectF> bars;
     for (int minute : visibleMinutes(m.start, m.span, m.duration)) {
         const auto chunk = peaks.constFind(minute);
         if (chunk == peaks.constEnd())
             continue;
         const double from = std::max(m.start, 60.0 * minute);
         const double to = std::min(60.0 * (minute + 1), viewEnd);
-        drawWave(p, *chunk, from - 60.0 * minute, to - 60.0 * minute,
-                 QRectF(m.x(from), wave.top() + 3, W * (to - from) / m.span, wave.height() - 6), Style::primary(pal));
+        const std::vector<QRectF> more = waveBars(*chunk, from - 60.0 * minute, to - 60.0 * minute,
+                                                  QRectF(m.x(from), wave.top() + 3, W * (to - from) / m.span, wave.height() - 6));
+        bars.insert(bars.end(), more.begin(), more.end());
     }
+    drawWaveBars(p, bars, Style::primary(pal));
 
     // Ids and marker ticks. In a long view many segments share a few points: an id is
     // left out where it would run into the one before, and a tick where one already stands.
