@@ -2,6 +2,7 @@
 
 #include "model/lifecycle/AppModel.h"
 #include "views/kit/Format.h"
+#include "views/kit/Paint.h"
 #include "views/kit/RoundButton.h"
 #include "views/kit/Scrub.h"
 #include "views/kit/Style.h"
@@ -93,13 +94,6 @@ const Segment* segmentWith(const Project& project, const std::optional<QString>&
     return nullptr;
 }
 
-QPainterPath rounded(const QRectF& r, qreal radius)
-{
-    QPainterPath path;
-    path.addRoundedRect(r, radius, radius);
-    return path;
-}
-
 } // namespace
 
 Strip::Strip(AppModel& model, QWidget* parent)
@@ -141,14 +135,7 @@ double Strip::playheadAt() const
 
 void Strip::follow()
 {
-    const double next = playheadAt();
-    if (next == playhead)
-        return;
-    // Only the strips of the old and the new line are painted again.
-    const int h = height();
-    update(QRect(int(std::floor(playhead)) - 1, 0, 4, h));
-    playhead = next;
-    update(QRect(int(std::floor(playhead)) - 1, 0, 4, h));
+    moveColumn(*this, playhead, playheadAt());
 }
 
 void Strip::paintCanvas()

@@ -167,6 +167,7 @@ QColor materialEdge(const QPalette& p)
 QColor green() { return QColor(0x30, 0xc1, 0x59); }
 QColor orange() { return QColor(0xff, 0x9f, 0x0a); }
 QColor red() { return QColor(0xff, 0x45, 0x3a); }
+QColor yellow() { return QColor(255, 204, 0); }
 
 QFont font(Text role)
 {

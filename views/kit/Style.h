@@ -47,6 +47,8 @@ QColor materialEdge(const QPalette& p);
 QColor green();
 QColor orange();
 QColor red();
+// The stream window's selection and a favourite's star.
+QColor yellow();
 // `c` with its alpha multiplied by `alpha`.
 QColor faded(QColor c, double alpha);
 // `colour` as CSS for style sheets: rgba(r, g, b, a).

@@ -2,6 +2,7 @@
 
 #include "model/lifecycle/AppModel.h"
 #include "platform/Prefs.h"
+#include "views/kit/Paint.h"
 #include "views/kit/RoundButton.h"
 #include "views/kit/Scrub.h"
 #include "views/kit/Style.h"
@@ -27,20 +28,8 @@ using namespace stream;
 
 namespace {
 
-QColor yellow()
-{
-    return QColor(255, 204, 0);
-}
-
 // A wheel notch of a mouse counts as this many points; trackpads give points themselves.
 constexpr double notch = 20;
-
-QPainterPath rounded(const QRectF& r, qreal radius)
-{
-    QPainterPath path;
-    path.addRoundedRect(r, radius, radius);
-    return path;
-}
 
 } // namespace
 
@@ -71,7 +60,7 @@ void OverviewStrip::paintEvent(QPaintEvent*)
         blocks.addRoundedRect(QRectF(b.x, 0, b.width, h), 1.5, 1.5);
     p.fillPath(blocks, Style::secondary(pal));
     if (o.range)
-        p.fillRect(QRectF(o.range->x, 0, o.range->width, h), yellow());
+        p.fillRect(QRectF(o.range->x, 0, o.range->width, h), Style::yellow());
     p.setPen(QPen(Style::faded(Style::primary(pal), 0.7), 1));
     p.setBrush(Qt::NoBrush);
     p.drawRoundedRect(QRectF(o.view.x, 0, o.view.width, h).adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);

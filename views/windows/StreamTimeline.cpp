@@ -3,6 +3,7 @@
 #include "model/lifecycle/AppModel.h"
 #include "platform/Prefs.h"
 #include "views/kit/FilmGrid.h"
+#include "views/kit/Paint.h"
 #include "views/kit/Scrub.h"
 #include "views/kit/Style.h"
 #include "views/kit/Wave.h"
@@ -18,18 +19,6 @@
 using namespace stream;
 
 namespace {
-
-QColor yellow()
-{
-    return QColor(255, 204, 0);
-}
-
-QPainterPath rounded(const QRectF& r, qreal radius)
-{
-    QPainterPath path;
-    path.addRoundedRect(r, radius, radius);
-    return path;
-}
 
 // A handle's tab: square on the selection's side, rounded on the outer one.
 QPainterPath tab(const QRectF& r, bool left)
@@ -108,14 +97,7 @@ double StreamTimeline::playheadAt() const
 
 void StreamTimeline::movePlayhead()
 {
-    const double next = playheadAt();
-    if (next == playhead)
-        return;
-    // Only the columns of the old and the new line are painted again.
-    const int h = height();
-    update(QRect(int(std::floor(playhead)) - 2, 0, 5, h));
-    playhead = next;
-    update(QRect(int(std::floor(playhead)) - 2, 0, 5, h));
+    moveColumn(*this, playhead, playheadAt());
 }
 
 void StreamTimeline::paintBand(QPainter& p, const QSizeF& size) const
@@ -229,13 +211,13 @@ void StreamTimeline::paintBand(QPainter& p, const QSizeF& size) const
         const double lo = m.x(range->lower);
         const double hi = m.x(range->upper);
         const QRectF r(lo, rulerHeight, W * (range->upper - range->lower) / m.span, size.height() - rulerHeight);
-        p.fillRect(r, Style::faded(yellow(), 0.22));
-        p.setPen(QPen(yellow(), 2));
+        p.fillRect(r, Style::faded(Style::yellow(), 0.22));
+        p.setPen(QPen(Style::yellow(), 2));
         p.setBrush(Qt::NoBrush);
         p.drawRect(r.adjusted(0, 1, 0, -1));
         for (const Edge edge : {Edge::start, Edge::end}) {
             const QRectF h = handleRect(edge == Edge::start ? lo : hi, edge);
-            p.fillPath(tab(h, edge == Edge::start), yellow());
+            p.fillPath(tab(h, edge == Edge::start), Style::yellow());
             const QRectF grip(h.center().x() - 1, h.center().y() - 8, 2, 16);
             p.fillPath(rounded(grip, 1), QColor(0, 0, 0, int(255 * 0.45)));
         }
