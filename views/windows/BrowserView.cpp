@@ -238,7 +238,12 @@ void BrowserView::tick()
 {
     time->setText(clock(browser.time()));
     overview->update();
-    picture->update();
+    // The picture is painted again only when the caption over it changes.
+    auto now = caption(model.project(), browser.time());
+    if (now != shownCaption) {
+        shownCaption = std::move(now);
+        picture->update();
+    }
 }
 
 void BrowserView::refresh()
@@ -262,12 +267,14 @@ void BrowserView::refresh()
         rangeLabel->setText(rangeText(*range));
     add->setEnabled(canAddSegment(range));
     overview->update();
+    shownCaption.reset();
+    picture->update();
     tick();
 }
 
 void BrowserView::paintCaption(QPainter& p)
 {
-    const auto text = caption(model.project(), browser.time());
+    const auto& text = shownCaption;
     if (!text)
         return;
     // White on a dark rounded plate, 12 points above the picture's bottom edge; long

@@ -8,6 +8,7 @@
 #include "views/kit/Coalesce.h"
 
 #include <QWidget>
+#include <optional>
 
 class AppModel;
 class QLabel;
@@ -80,4 +81,5 @@ private:
     StreamBrowser& browser;
     Coalesce later;
     bool listening = false;
+    std::optional<QString> shownCaption;
 };
