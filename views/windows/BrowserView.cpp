@@ -152,7 +152,6 @@ BrowserView::BrowserView(AppModel& model, QWidget* parent)
     zoomSlider->setRange(0, sliderSteps);
     zoomSlider->setFixedWidth(110);
     zoomSlider->setFocusPolicy(Qt::NoFocus);
-    zoomSlider->setAttribute(Qt::WA_MacMiniSize);
     zoomIn = tool(QStringLiteral("plus.magnifyingglass"),
                   QStringLiteral("Zoom in. You can also pinch, or hold Alt or Ctrl and scroll."), 16);
     snapToggle = tool(QStringLiteral("dot.squareshape.split.2x2"),
