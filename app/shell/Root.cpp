@@ -6,6 +6,7 @@
 #include "views/kit/Style.h"
 #include "views/kit/Toast.h"
 #include "views/editor/Inspector.h"
+#include "views/editor/Timeline.h"
 #include "views/editor/Viewer.h"
 #include "views/start/StartView.h"
 #include "views/start/Workspace.h"
@@ -24,6 +25,7 @@ QWidget* workspace(AppModel& model, QWidget* parent)
     auto* space = new Workspace(model, parent);
     space->setPane(Workspace::Pane::viewer, new ViewerView(model));
     space->setPane(Workspace::Pane::inspector, new InspectorView(model));
+    space->setPane(Workspace::Pane::timeline, new TimelineView(model));
     return space;
 }
 } // namespace

@@ -1,0 +1,300 @@
+#include "views/editor/TimelineHeader.h"
+
+#include "model/lifecycle/AppModel.h"
+#include "platform/Prefs.h"
+#include "views/editor/TimelineDerive.h"
+#include "views/kit/Format.h"
+#include "views/kit/Style.h"
+
+#include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QSlider>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <cmath>
+
+namespace {
+
+// The zoom slider runs in hundredths.
+constexpr int zoomSteps = 100;
+
+QToolButton* plainButton(QWidget* parent, const QString& icon, const QString& help)
+{
+    auto* b = new QToolButton(parent);
+    b->setAutoRaise(true);
+    b->setFocusPolicy(Qt::NoFocus);
+    b->setIcon(Style::symbolIcon(icon, Style::primary(parent->palette()), 16));
+    b->setToolTip(help);
+    return b;
+}
+
+// The close button takes clicks only inside its circle.
+class CloseButton : public QToolButton {
+public:
+    using QToolButton::QToolButton;
+
+protected:
+    bool hitButton(const QPoint& pos) const override
+    {
+        const QPointF d = QPointF(pos) - QRectF(rect()).center();
+        return d.x() * d.x() + d.y() * d.y() <= 81;
+    }
+};
+
+void setZoom(double zoom) { Prefs::shared().set(QStringLiteral("timelineZoom"), zoom); }
+
+} // namespace
+
+// ---- a tab ----
+
+ShortTab::ShortTab(AppModel& model, const QUuid& id, const QString& text, bool active, QWidget* parent)
+    : QWidget(parent)
+    , id(id)
+    , active(active)
+    , model(model)
+{
+    setFixedHeight(28);
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(13, 0, 5, 0);
+    row->setSpacing(4);
+    title = new QLabel(this);
+    title->setFont(Style::font(Style::Text::body, QFont::Medium));
+    const QColor colour = active ? Style::primary(palette()) : Style::secondary(palette());
+    QPalette pal = title->palette();
+    pal.setColor(QPalette::WindowText, colour);
+    title->setPalette(pal);
+    title->setText(QFontMetrics(title->font()).elidedText(text, Qt::ElideRight, 190));
+    title->setMaximumWidth(190);
+    title->setToolTip(text);
+    close = new CloseButton(this);
+    close->setAutoRaise(true);
+    close->setFocusPolicy(Qt::NoFocus);
+    close->setFixedSize(18, 18);
+    close->setIconSize(QSize(9, 9));
+    close->setStyleSheet(QStringLiteral("QToolButton { border: none; background: transparent; }"));
+    close->setToolTip(QStringLiteral("Close this tab. The Short stays in the sidebar under Shorts."));
+    if (active) {
+        close->setIcon(Style::symbolIcon(QStringLiteral("xmark"), Style::secondary(palette()), 9));
+        connect(close, &QToolButton::clicked, this, [this] { this->model.closeTab(this->id); });
+    } else {
+        // Invisible and deaf, but it keeps its place.
+        close->setAttribute(Qt::WA_TransparentForMouseEvents);
+        close->setToolTip({});
+    }
+    row->addWidget(title);
+    row->addWidget(close);
+}
+
+void ShortTab::paintEvent(QPaintEvent*)
+{
+    if (!active)
+        return;
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF r = QRectF(rect()).adjusted(0.25, 0.25, -0.25, -0.25);
+    QPainterPath path;
+    path.addRoundedRect(r, r.height() / 2, r.height() / 2);
+    p.fillPath(path, palette().color(QPalette::Window));
+    p.strokePath(path, QPen(Style::quaternary(palette()), 0.5));
+}
+
+void ShortTab::mousePressEvent(QMouseEvent* e)
+{
+    if (e->button() == Qt::LeftButton)
+        model.activate(id);
+}
+
+void ShortTab::mouseDoubleClickEvent(QMouseEvent* e)
+{
+    if (e->button() == Qt::LeftButton && rename)
+        rename(id);
+}
+
+void ShortTab::contextMenuEvent(QContextMenuEvent* e)
+{
+    QMenu menu(this);
+    const QUuid short_ = id;
+    AppModel* m = &model;
+    auto renameIt = rename;
+    menu.addAction(QStringLiteral("Rename…"), this, [renameIt, short_] {
+        if (renameIt)
+            renameIt(short_);
+    });
+    menu.addAction(QStringLiteral("Duplicate"), this, [m, short_] { m->duplicateShort(short_); });
+    menu.addAction(QStringLiteral("Close Tab"), this, [m, short_] { m->closeTab(short_); });
+    menu.addSeparator();
+    menu.addAction(QStringLiteral("Delete Short"), this, [m, short_] { m->deleteShort(short_); });
+    menu.exec(e->globalPos());
+}
+
+// ---- the display options ----
+
+TimelineOptions::TimelineOptions(QWidget* parent)
+    : QFrame(parent, Qt::Popup)
+{
+    setFrameShape(QFrame::StyledPanel);
+    setFixedWidth(280);
+    auto* form = new QVBoxLayout(this);
+    form->setContentsMargins(16, 16, 16, 16);
+    form->setSpacing(8);
+    Prefs& prefs = Prefs::shared();
+    auto toggle = [&](const QString& text, const QString& key) {
+        auto* box = new QCheckBox(text, this);
+        connect(box, &QCheckBox::toggled, this, [key](bool on) { Prefs::shared().set(key, on); });
+        form->addWidget(box);
+        return box;
+    };
+    auto heightRow = [&](QSlider*& slider, int least, int most, const QString& key) {
+        auto* row = new QWidget(this);
+        auto* line = new QHBoxLayout(row);
+        line->setContentsMargins(0, 0, 0, 0);
+        line->addWidget(new QLabel(QStringLiteral("Height"), row));
+        slider = new QSlider(Qt::Horizontal, row);
+        slider->setRange(least, most);
+        connect(slider, &QSlider::valueChanged, this, [key](int v) { Prefs::shared().set(key, double(v)); });
+        line->addWidget(slider, 1);
+        form->addWidget(row);
+        return row;
+    };
+    names = toggle(QStringLiteral("Names"), QStringLiteral("clipNames"));
+    filmstrip = toggle(QStringLiteral("Filmstrip"), QStringLiteral("clipFilmstrip"));
+    filmstripRow = heightRow(filmstripHeight, 28, 140, QStringLiteral("clipFilmstripHeight"));
+    waveform = toggle(QStringLiteral("Waveform"), QStringLiteral("clipWaveform"));
+    waveformRow = heightRow(waveformHeight, 12, 90, QStringLiteral("clipWaveformHeight"));
+    snap = toggle(QStringLiteral("Snap trims to speech"), QStringLiteral("snapToSpeech"));
+    help = new QLabel(QStringLiteral("Drag a cut to reorder. Drag its edges to trim; hold Alt or Shift to trim freely "
+                                     "when snapping is on. Click the ruler to move the playhead. Every key is listed in "
+                                     "the Segment and Short menus."),
+                      this);
+    help->setWordWrap(true);
+    Style::setText(help, Style::Text::caption, Style::secondary(palette()));
+    form->addWidget(help);
+    connect(&prefs, &Prefs::changed, this, [this] { refresh(); });
+    refresh();
+}
+
+void TimelineOptions::refresh()
+{
+    const Prefs& prefs = Prefs::shared();
+    const QSignalBlocker a(names), b(filmstrip), c(filmstripHeight), d(waveform), e(waveformHeight), f(snap);
+    names->setChecked(prefs.clipNames());
+    filmstrip->setChecked(prefs.clipFilmstrip());
+    filmstripHeight->setValue(int(std::lround(prefs.clipFilmstripHeight())));
+    waveform->setChecked(prefs.clipWaveform());
+    waveformHeight->setValue(int(std::lround(prefs.clipWaveformHeight())));
+    snap->setChecked(prefs.snapToSpeech());
+    filmstripRow->setVisible(prefs.clipFilmstrip());
+    waveformRow->setVisible(prefs.clipWaveform());
+    adjustSize();
+}
+
+// ---- the bar ----
+
+TimelineHeader::TimelineHeader(AppModel& model, QWidget* parent)
+    : QWidget(parent)
+    , model(model)
+{
+    setFixedHeight(40);
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(12, 0, 12, 0);
+    row->setSpacing(6);
+    tabRow = new QWidget(this);
+    auto* tabLine = new QHBoxLayout(tabRow);
+    tabLine->setContentsMargins(0, 0, 0, 0);
+    tabLine->setSpacing(6);
+    row->addWidget(tabRow, 0, Qt::AlignVCenter);
+
+    newShort = plainButton(this, QStringLiteral("plus"), QStringLiteral("New empty Short"));
+    newShort->setText(QStringLiteral("New Short"));
+    connect(newShort, &QToolButton::clicked, this, [this] { this->model.newShort(); });
+    row->addWidget(newShort);
+    askAI = plainButton(this, QStringLiteral("sparkles"), QStringLiteral("Describe a Short and let AI cut it from the transcript"));
+    askAI->setText(QStringLiteral("Ask AI"));
+    askAI->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    connect(askAI, &QToolButton::clicked, this, [this] { this->model.setAskingAI(true); });
+    row->addWidget(askAI);
+    row->addStretch(1);
+    options = plainButton(this, QStringLiteral("rectangle.split.1x2"), QStringLiteral("What each cut shows, and how tall"));
+    connect(options, &QToolButton::clicked, this, &TimelineHeader::showOptions);
+    row->addWidget(options);
+    row->addSpacing(8 - 6);
+
+    zoomControls = new QWidget(this);
+    auto* zoomLine = new QHBoxLayout(zoomControls);
+    zoomLine->setContentsMargins(0, 0, 0, 0);
+    zoomLine->setSpacing(6);
+    zoomOut = plainButton(zoomControls, QStringLiteral("minus.magnifyingglass"), QStringLiteral("Zoom out"));
+    connect(zoomOut, &QToolButton::clicked, this, [] { setZoom(timeline::zoomOut(Prefs::shared().timelineZoom())); });
+    zoom = new QSlider(Qt::Horizontal, zoomControls);
+    zoom->setRange(int(timeline::minZoom * zoomSteps), int(timeline::maxZoom * zoomSteps));
+    zoom->setFixedWidth(80);
+    zoom->setFocusPolicy(Qt::NoFocus);
+    connect(zoom, &QSlider::valueChanged, this, [](int v) { setZoom(double(v) / zoomSteps); });
+    zoomIn = plainButton(zoomControls, QStringLiteral("plus.magnifyingglass"),
+                         QStringLiteral("Zoom in. You can also pinch the timeline, or hold Ctrl and turn the wheel over it."));
+    connect(zoomIn, &QToolButton::clicked, this, [] { setZoom(timeline::zoomIn(Prefs::shared().timelineZoom())); });
+    length = new QLabel(zoomControls);
+    length->setFont(Style::digits(Style::font(Style::Text::body)));
+    ofMinute = new QLabel(QStringLiteral("/ 1:00"), zoomControls);
+    Style::setText(ofMinute, Style::Text::body, Style::tertiary(palette()));
+    ofMinute->setFont(Style::digits(Style::font(Style::Text::body)));
+    zoomLine->addWidget(zoomOut);
+    zoomLine->addWidget(zoom);
+    zoomLine->addWidget(zoomIn);
+    zoomLine->addSpacing(10);
+    zoomLine->addWidget(length);
+    zoomLine->addWidget(ofMinute);
+    row->addWidget(zoomControls);
+    refresh();
+}
+
+void TimelineHeader::refresh()
+{
+    const std::vector<Short> open = model.openShorts();
+    std::vector<Shown> next;
+    for (const Short& s : open)
+        next.push_back({s.id, s.title, model.activeShort() == s.id});
+    if (next != shown) {
+        shown = next;
+        for (ShortTab* tab : tabList)
+            delete tab;
+        tabList.clear();
+        for (const Shown& s : shown) {
+            auto* tab = new ShortTab(model, s.id, s.title, s.active, tabRow);
+            tab->rename = [this](const QUuid& id) {
+                if (rename)
+                    rename(id);
+            };
+            tabRow->layout()->addWidget(tab);
+            tabList.push_back(tab);
+        }
+    }
+    newShort->setToolButtonStyle(open.empty() ? Qt::ToolButtonTextBesideIcon : Qt::ToolButtonIconOnly);
+
+    const double total = timeline::shortLength(model.project(), model.activeShort());
+    zoomControls->setVisible(!model.cuts().empty());
+    {
+        const QSignalBlocker quiet(zoom);
+        zoom->setValue(int(std::lround(Prefs::shared().timelineZoom() * zoomSteps)));
+    }
+    length->setText(span(total));
+    QPalette pal = length->palette();
+    pal.setColor(QPalette::WindowText, timeline::isLong(total) ? Style::red() : Style::primary(palette()));
+    length->setPalette(pal);
+}
+
+void TimelineHeader::showOptions()
+{
+    if (!popover)
+        popover = new TimelineOptions(this);
+    popover->adjustSize();
+    const QPoint below = options->mapToGlobal(QPoint(options->width() / 2 - popover->width() / 2, options->height() + 4));
+    popover->move(below);
+    popover->show();
+}

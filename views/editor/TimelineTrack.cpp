@@ -1,0 +1,382 @@
+#include "views/editor/TimelineTrack.h"
+
+#include "model/lifecycle/AppModel.h"
+#include "platform/Prefs.h"
+#include "views/kit/FilmGrid.h"
+#include "views/kit/Scrub.h"
+#include "views/kit/Style.h"
+#include "views/kit/Wave.h"
+
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <cmath>
+
+using namespace timeline;
+
+namespace {
+
+// A reorder begins once the pointer has travelled this far; a shorter press is a click.
+constexpr double reorderAfter = 5;
+constexpr double playheadWidth = 9;
+
+QPainterPath capsule(const QRectF& r)
+{
+    QPainterPath path;
+    const double radius = std::min(r.width(), r.height()) / 2;
+    path.addRoundedRect(r, radius, radius);
+    return path;
+}
+
+} // namespace
+
+TimelineTrack::TimelineTrack(AppModel& model, QWidget* parent)
+    : QWidget(parent)
+    , model(model)
+    , loader(new FilmLoader(model.frames(), this))
+{
+    setMouseTracking(true);
+    connect(&model.frames(), &Frames::imagesChanged, this, qOverload<>(&QWidget::update));
+    connect(&model.frames(), &Frames::aspectChanged, this, qOverload<>(&QWidget::update));
+}
+
+bool TimelineTrack::layOut(double width, double zoom, const ClipLook& clipLook)
+{
+    cuts_ = model.cuts();
+    look = clipLook;
+    const double total = shortLength(model.project(), model.activeShort());
+    const double before = scale_;
+    scale_ = timelineScale(width, total, zoom, frozen);
+    spans = blockSpans(cuts_, usableScale(scale_) ? scale_ : 0);
+    const double content = usableScale(scale_) ? std::max(width, total * scale_) : width;
+    setFixedSize(int(std::ceil(std::max(content, 0.0))), int(trackHeight(look)));
+    // Every second the blocks' strips show, asked for once the list changes.
+    std::vector<int> seconds;
+    if (look.filmstrip > 0) {
+        for (size_t i = 0; i < cuts_.size(); ++i) {
+            const FilmGridLayout grid = filmGridLayout(cuts_[i].start, cuts_[i].end, spans[i].width, look.filmstrip,
+                                                       model.frames().aspect());
+            const std::vector<int> more = grid.seconds();
+            seconds.insert(seconds.end(), more.begin(), more.end());
+        }
+    }
+    loader->want(std::move(seconds));
+    shownAt = playheadX().value_or(-100);
+    update();
+    return before != scale_;
+}
+
+std::optional<double> TimelineTrack::playheadTime() const
+{
+    std::optional<double> shortTime;
+    if (model.mode() != Mode::shortClip)
+        shortTime = model.shortTime(model.clock().time());
+    return timeline::playheadTime(model.mode(), model.clock().time(), shortTime);
+}
+
+std::optional<double> TimelineTrack::playheadX() const
+{
+    const std::optional<double> t = playheadTime();
+    if (!t || !usableScale(scale_) || cuts_.empty())
+        return std::nullopt;
+    const double x = *t * scale_;
+    if (!std::isfinite(x))
+        return std::nullopt;
+    return std::clamp(x, -100.0, width() + 100.0);
+}
+
+void TimelineTrack::follow()
+{
+    const double next = playheadX().value_or(-100);
+    if (next == shownAt)
+        return;
+    const auto column = [this](double x) {
+        return QRect(int(std::floor(x - playheadWidth / 2)) - 2, 0, int(playheadWidth) + 5, height());
+    };
+    update(column(shownAt));
+    shownAt = next;
+    update(column(shownAt));
+}
+
+// ---- painting ----
+
+void TimelineTrack::paintEvent(QPaintEvent* e)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    paintRuler(p, e->rect());
+    const double left = e->rect().left() - 1;
+    const double right = e->rect().right() + 1;
+    int moving = -1;
+    for (size_t i = 0; i < cuts_.size(); ++i) {
+        if (movingID && cuts_[i].id == *movingID) {
+            moving = int(i);
+            continue;
+        }
+        if (spans[i].x + spans[i].width >= left && spans[i].x <= right)
+            paintBlock(p, int(i), spans[i]);
+    }
+    if (moving >= 0) {
+        // The moved block follows the pointer above the others, the marker shows where it lands.
+        p.save();
+        p.setOpacity(0.8);
+        BlockPlace shifted = spans[size_t(moving)];
+        shifted.x += movingBy;
+        paintBlock(p, moving, shifted);
+        p.restore();
+        const double h = blockHeight(look);
+        p.fillPath(capsule(QRectF(insertionX(cuts_, movingTo, scale_), rulerHeight, 3, h)), Style::accent(palette()));
+    }
+    paintPlayhead(p);
+}
+
+void TimelineTrack::paintRuler(QPainter& p, const QRect& exposed)
+{
+    if (exposed.top() > rulerHeight)
+        return;
+    const QPalette& pal = palette();
+    QFont font = Style::digits(Style::font(Style::Text::caption));
+    font.setPixelSize(10);
+    p.setFont(font);
+    const QFontMetricsF metrics(font);
+    const double labelHeight = metrics.height();
+    p.setPen(Style::tertiary(pal));
+    for (const Tick& tick : rulerTicks(shortLength(model.project(), model.activeShort()), scale_)) {
+        if (tick.x < exposed.left() - 60 || tick.x > exposed.right() + 1)
+            continue;
+        p.fillRect(QRectF(tick.x, 0, 0.5, labelHeight), Style::quaternary(pal));
+        p.drawText(QRectF(tick.x + 3, 0, 60, labelHeight), Qt::AlignLeft | Qt::AlignVCenter, tick.label);
+    }
+}
+
+void TimelineTrack::paintBlock(QPainter& p, int index, const BlockPlace& span)
+{
+    const Cut& cut = cuts_[size_t(index)];
+    const Segment* segment = model.project().segment(cut.start + 0.01);
+    const bool selected = model.selectedCut() == cut.id;
+    const QPalette& pal = palette();
+    const QColor accent = Style::accent(pal);
+    const double h = blockHeight(look);
+    const bool bare = allRowsOff(look);
+    const QRectF box(span.x, rulerHeight, span.width, h);
+    const double radius = bare ? 5 : 8;
+    QPainterPath outline;
+    outline.addRoundedRect(box, radius, radius);
+
+    p.save();
+    p.setClipPath(outline);
+    p.fillRect(box, Style::faded(accent, 0.18));
+    double y = box.top();
+    if (look.names) {
+        const QRectF row(box.left() + 12, y, box.width() - 24, 22);
+        QFont detailFont = Style::digits(Style::font(Style::Text::caption));
+        detailFont.setPixelSize(10);
+        const QString detail = blockDetail(cut, span.width);
+        const double detailWidth = std::min(QFontMetricsF(detailFont).horizontalAdvance(detail), row.width());
+        p.setFont(detailFont);
+        p.setPen(Style::secondary(pal));
+        p.drawText(QRectF(row.right() - detailWidth, y, detailWidth, 22), Qt::AlignRight | Qt::AlignVCenter,
+                   QFontMetricsF(detailFont).elidedText(detail, Qt::ElideRight, detailWidth + 0.5));
+        const QFont nameFont = Style::font(Style::Text::callout, QFont::Medium);
+        const double nameWidth = std::max(row.width() - detailWidth - 6, 0.0);
+        p.setFont(nameFont);
+        p.setPen(Style::primary(pal));
+        p.drawText(QRectF(row.left(), y, nameWidth, 22), Qt::AlignLeft | Qt::AlignVCenter,
+                   QFontMetricsF(nameFont).elidedText(blockName(segment, cut), Qt::ElideRight, nameWidth));
+        y += 22;
+    }
+    if (look.filmstrip > 0) {
+        drawFilmGrid(p, QRectF(box.left(), y, box.width(), look.filmstrip), cut.start, cut.end, model.frames(),
+                     Style::primary(pal));
+        y += look.filmstrip;
+    }
+    if (look.waveform > 0) {
+        if (segment)
+            drawWave(p, segment->peaks, cut.start - segment->start, cut.end - segment->start,
+                     QRectF(box.left(), y + 2, box.width(), look.waveform - 4), Style::primary(pal));
+        y += look.waveform;
+    }
+    if (showsBadge(look, span.width)) {
+        QFont font = Style::digits(Style::font(Style::Text::caption, QFont::DemiBold));
+        font.setPixelSize(10);
+        const QFontMetricsF metrics(font);
+        const QString text = badge(segment);
+        const QSizeF size(metrics.horizontalAdvance(text) + 10, metrics.height() + 2);
+        const double top = bare ? box.center().y() - size.height() / 2 : box.top() + 4;
+        const QRectF pill(QPointF(box.left() + 12, top), size);
+        p.fillPath(capsule(pill), QColor(0, 0, 0, 140));
+        p.setFont(font);
+        p.setPen(Qt::white);
+        p.drawText(pill, Qt::AlignCenter, text);
+    }
+    p.restore();
+
+    // The border lies inside the edge.
+    const double line = selected ? 2 : 1;
+    QPainterPath border;
+    const QRectF inner = box.adjusted(line / 2, line / 2, -line / 2, -line / 2);
+    border.addRoundedRect(inner, radius - line / 2, radius - line / 2);
+    p.strokePath(border, QPen(selected ? accent : Style::secondaryBackground(pal), line));
+
+    // The trim handles, centred in the 12-point strips inside either edge.
+    const double handle = handleHeight(h, selected);
+    for (double centre : {box.left() + handleWidth / 2, box.right() - handleWidth / 2}) {
+        const QRectF bar(centre - 1.5, box.center().y() - handle / 2, 3, handle);
+        p.fillPath(capsule(bar.adjusted(-1, -1, 1, 1)), QColor(0, 0, 0, 84));
+        p.fillPath(capsule(bar), selected ? accent : QColor(255, 255, 255, 178));
+    }
+}
+
+void TimelineTrack::paintPlayhead(QPainter& p)
+{
+    const std::optional<double> x = playheadX();
+    if (!x)
+        return;
+    const bool shortMode = model.mode() == Mode::shortClip;
+    const QColor colour = shortMode ? Style::red() : Style::faded(Style::orange(), 0.6);
+    QPainterPath head;
+    head.moveTo(*x - 4.5, 0);
+    head.lineTo(*x + 4.5, 0);
+    head.lineTo(*x, 8);
+    head.closeSubpath();
+    head.addRect(QRectF(*x - 0.75, 7, 1.5, height() - 7));
+    head.setFillRule(Qt::WindingFill);
+    p.fillPath(head, colour);
+}
+
+// ---- the pointer ----
+
+void TimelineTrack::scrubTo(double x)
+{
+    Scrub::begin(model);
+    model.scrubShort(x / scale_);
+}
+
+void TimelineTrack::mousePressEvent(QMouseEvent* e)
+{
+    gesture = Gesture::none;
+    // Before the first layout there is no scale to turn points into seconds.
+    if (e->button() != Qt::LeftButton || !usableScale(scale_) || cuts_.empty())
+        return;
+    const QPointF at = e->position();
+    pressAt = at;
+    const std::optional<double> head = playheadX();
+    const bool onPlayhead = model.mode() == Mode::shortClip && head && std::abs(at.x() - *head) <= playheadWidth / 2;
+    if (onPlayhead || at.y() < rulerHeight) {
+        gesture = Gesture::scrub;
+        scrubTo(at.x());
+        return;
+    }
+    if (at.y() > rulerHeight + blockHeight(look))
+        return;
+    const Hit hit = blockHit(spans, at.x());
+    if (hit.part == Part::none)
+        return;
+    pressed = hit.index;
+    pressedCut = cuts_[size_t(hit.index)].id;
+    gesture = hit.part == Part::body ? Gesture::press : Gesture::trim;
+    trimEnd = hit.part == Part::end;
+}
+
+void TimelineTrack::mouseMoveEvent(QMouseEvent* e)
+{
+    const QPointF at = e->position();
+    if (gesture == Gesture::none) {
+        // Over the track with no button down: the pointer tells what a press would do.
+        Qt::CursorShape shape = Qt::ArrowCursor;
+        const std::optional<double> head = playheadX();
+        if (!cuts_.empty() && usableScale(scale_)) {
+            if (at.y() < rulerHeight || (model.mode() == Mode::shortClip && head && std::abs(at.x() - *head) <= 4.5))
+                shape = Qt::OpenHandCursor;
+            else if (at.y() <= rulerHeight + blockHeight(look)) {
+                const Part part = blockHit(spans, at.x()).part;
+                if (part == Part::start || part == Part::end)
+                    shape = Qt::SplitHCursor;
+            }
+        }
+        setCursor(shape);
+        return;
+    }
+    pointTo(at);
+    if (gesture == Gesture::trim)
+        model.trim(pressedCut, trimEnd ? Edge::end : Edge::start, *origin + (at.x() - pressAt.x()) / *frozen,
+                   snapWithin(*frozen, Prefs::shared().snapToSpeech(),
+                              e->modifiers() & (Qt::AltModifier | Qt::ShiftModifier)));
+}
+
+// The state changes of a drag's move; the trim call itself needs the event's modifiers.
+void TimelineTrack::pointTo(const QPointF& at)
+{
+    switch (gesture) {
+    case Gesture::none:
+        return;
+    case Gesture::scrub:
+        scrubTo(at.x());
+        return;
+    case Gesture::press: {
+        const QPointF moved = at - pressAt;
+        if (std::hypot(moved.x(), moved.y()) < reorderAfter)
+            return;
+        gesture = Gesture::reorder;
+        [[fallthrough]];
+    }
+    case Gesture::reorder:
+        movingID = pressedCut;
+        movingBy = at.x() - pressAt.x();
+        movingTo = dropIndex(cuts_, at.x(), scale_);
+        model.setSelectedCut(pressedCut);
+        update();
+        return;
+    case Gesture::trim:
+        if (!origin) {
+            const Cut& cut = cuts_[size_t(pressed)];
+            origin = trimEnd ? cut.end : cut.start;
+            frozen = scale_;
+            model.setSelectedCut(pressedCut);
+        }
+        return;
+    }
+}
+
+void TimelineTrack::mouseReleaseEvent(QMouseEvent* e)
+{
+    if (e->button() != Qt::LeftButton)
+        return;
+    finish();
+}
+
+void TimelineTrack::finish()
+{
+    const Gesture ended = gesture;
+    gesture = Gesture::none;
+    switch (ended) {
+    case Gesture::none:
+        return;
+    case Gesture::scrub:
+        Scrub::end(model);
+        return;
+    case Gesture::press: {
+        // A click: select the cut and play from the clicked moment on.
+        const std::vector<Cut> now = cuts_;
+        const double local = pressAt.x() - spans[size_t(pressed)].x;
+        model.setSelectedCut(pressedCut);
+        Scrub::once(model, [&] { model.scrubShort(clickTime(now, pressed, local, scale_)); });
+        return;
+    }
+    case Gesture::reorder:
+        if (movingID) {
+            movingID.reset();
+            model.moveCut(pressed, movingTo);
+        }
+        update();
+        return;
+    case Gesture::trim:
+        if (origin) {
+            origin.reset();
+            frozen.reset();
+            model.endTrim(pressedCut, trimEnd ? Edge::end : Edge::start);
+        }
+        return;
+    }
+}
