@@ -5,9 +5,9 @@
 #include "views/editor/TimelineDerive.h"
 #include "views/editor/TimelineHeader.h"
 #include "views/editor/TimelineTrack.h"
+#include "views/kit/Dialogs.h"
 #include "views/kit/Style.h"
 
-#include <QInputDialog>
 #include <QNativeGestureEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -70,7 +70,13 @@ TimelineView::TimelineView(AppModel& model, QWidget* parent)
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     // A thin bar that fits in the room left under the blocks.
-    scroll->horizontalScrollBar()->setFixedHeight(8);
+    scroll->horizontalScrollBar()->setStyleSheet(
+        QStringLiteral("QScrollBar:horizontal { height: 8px; background: transparent; margin: 0; border: none; }"
+                       "QScrollBar::handle:horizontal { background: %1; border-radius: 3px; min-width: 24px;"
+                       " margin: 1px 0; }"
+                       "QScrollBar::add-line, QScrollBar::sub-line { width: 0; height: 0; border: none; }"
+                       "QScrollBar::add-page, QScrollBar::sub-page { background: none; }")
+            .arg(Style::css(Style::tertiary(palette()))));
     scroll->setWidgetResizable(false);
     scroll->viewport()->setAutoFillBackground(false);
     track = new TimelineTrack(model, scroll->viewport());
@@ -233,17 +239,9 @@ void TimelineView::startRename(const QUuid& id)
         if (s.id == id)
             title = s.title;
     if (alert)
-        alert->deleteLater();
-    alert = new QInputDialog(this);
-    alert->setWindowModality(Qt::WindowModal);
-    alert->setWindowTitle(QStringLiteral("Rename Short"));
-    alert->setLabelText(QStringLiteral("Name"));
-    alert->setTextValue(title);
-    alert->setOkButtonText(QStringLiteral("Rename"));
-    alert->setCancelButtonText(QStringLiteral("Cancel"));
+        alert->reject();
     // The Short whose tab was used, not whichever is active when the user answers: an Ask
     // AI request that ends meanwhile makes its own Short the active one.
-    connect(alert, &QInputDialog::textValueSelected, this, [this, id](const QString& name) { model.rename(id, name); });
-    connect(alert, &QDialog::finished, alert, &QObject::deleteLater);
-    alert->open();
+    AppModel* m = &model;
+    alert = openRenameShort(this, title, [m, id](const QString& name) { m->rename(id, name); });
 }

@@ -6,7 +6,7 @@
 
 #include "views/kit/Coalesce.h"
 
-#include <QInputDialog>
+#include <QDialog>
 #include <QPointer>
 #include <QUuid>
 #include <QWidget>
@@ -34,7 +34,7 @@ public:
     // Asks for a new name for Short `id` (made active first); the answer renames that
     // Short, whichever is active by the time the alert closes.
     void startRename(const QUuid& id);
-    QInputDialog* renameAlert() const { return alert; }
+    QDialog* renameAlert() const { return alert; }
 
     TimelineHeader* header;
     QWidget* area;
@@ -60,5 +60,5 @@ private:
     std::optional<double> pinchFrom;
     double magnification = 1;
     long half = 0; // the clock's half-second the follower last saw
-    QPointer<QInputDialog> alert;
+    QPointer<QDialog> alert;
 };

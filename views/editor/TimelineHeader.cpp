@@ -47,6 +47,34 @@ protected:
     }
 };
 
+// A tab's title: at most 190 points, cut short at the tail, and able to shrink further
+// when the tabs do not all fit.
+class TabTitle : public QLabel {
+public:
+    TabTitle(const QString& full, QWidget* parent)
+        : QLabel(parent)
+        , full(full)
+    {
+        setToolTip(full);
+    }
+    QSize sizeHint() const override
+    {
+        const QFontMetrics m(font());
+        return {std::min(m.horizontalAdvance(full) + 1, 190), m.height()};
+    }
+    QSize minimumSizeHint() const override { return {std::min(sizeHint().width(), 40), fontMetrics().height()}; }
+
+protected:
+    void resizeEvent(QResizeEvent* e) override
+    {
+        QLabel::resizeEvent(e);
+        setText(fontMetrics().elidedText(full, Qt::ElideRight, width()));
+    }
+
+private:
+    QString full;
+};
+
 void setZoom(double zoom) { Prefs::shared().set(QStringLiteral("timelineZoom"), zoom); }
 
 } // namespace
@@ -63,15 +91,13 @@ ShortTab::ShortTab(AppModel& model, const QUuid& id, const QString& text, bool a
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(13, 0, 5, 0);
     row->setSpacing(4);
-    title = new QLabel(this);
+    title = new TabTitle(text, this);
     title->setFont(Style::font(Style::Text::body, QFont::Medium));
     const QColor colour = active ? Style::primary(palette()) : Style::secondary(palette());
     QPalette pal = title->palette();
     pal.setColor(QPalette::WindowText, colour);
     title->setPalette(pal);
-    title->setText(QFontMetrics(title->font()).elidedText(text, Qt::ElideRight, 190));
-    title->setMaximumWidth(190);
-    title->setToolTip(text);
+    title->setText(text);
     close = new CloseButton(this);
     close->setAutoRaise(true);
     close->setFocusPolicy(Qt::NoFocus);

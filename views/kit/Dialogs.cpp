@@ -1,6 +1,13 @@
 #include "views/kit/Dialogs.h"
 
+#include "views/kit/Style.h"
+
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
 
 #include <QCoro/QCoroSignal>
 #include <QPointer>
@@ -39,4 +46,32 @@ QCoro::Task<int> finished(QDialog* dialog)
 void widen(QMessageBox* box)
 {
     box->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_informativelabel { min-width: 320px; }"));
+}
+
+QDialog* openRenameShort(QWidget* parent, const QString& name, std::function<void(const QString& name)> rename)
+{
+    auto* dialog = new QDialog(parent->window());
+    dialog->setWindowTitle(QStringLiteral("Rename Short"));
+    auto* column = new QVBoxLayout(dialog);
+    auto* title = new QLabel(QStringLiteral("Rename Short"), dialog);
+    title->setFont(Style::font(Style::Text::headline));
+    auto* field = new QLineEdit(name, dialog);
+    field->setObjectName(QStringLiteral("name"));
+    field->setPlaceholderText(QStringLiteral("Name"));
+    field->setMinimumWidth(260);
+    field->selectAll();
+    auto* buttons = new QDialogButtonBox(dialog);
+    buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
+    QPushButton* button = buttons->addButton(QStringLiteral("Rename"), QDialogButtonBox::AcceptRole);
+    button->setDefault(true);
+    column->addWidget(title);
+    column->addWidget(field);
+    column->addWidget(buttons);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    QObject::connect(dialog, &QDialog::accepted, dialog, [rename = std::move(rename), field] { rename(field->text()); });
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->open();
+    return dialog;
 }

@@ -2,6 +2,7 @@
 
 #include <QCoro/QCoroTask>
 #include <QDialog>
+#include <functional>
 
 class QMessageBox;
 
@@ -14,3 +15,8 @@ QCoro::Task<int> finished(QDialog* dialog);
 // Gives an alert's message room for a sentence or two per line rather than a narrow
 // column of words.
 void widen(QMessageBox* box);
+
+// The "Rename Short" alert, opened window-modal over `parent`'s window with the Short's
+// `title` selected in its field; "Rename" hands `rename` the text as typed. It deletes
+// itself when closed.
+QDialog* openRenameShort(QWidget* parent, const QString& title, std::function<void(const QString& name)> rename);

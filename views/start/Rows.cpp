@@ -540,32 +540,9 @@ void ShortRow::startRename()
 {
     if (renaming)
         return;
-    auto* dialog = new QDialog(window());
-    dialog->setWindowTitle(QStringLiteral("Rename Short"));
-    auto* column = new QVBoxLayout(dialog);
-    auto* title = new QLabel(QStringLiteral("Rename Short"), dialog);
-    title->setFont(Style::font(Style::Text::headline));
-    auto* field = new QLineEdit(shown.item.title, dialog);
-    field->setObjectName(QStringLiteral("name"));
-    field->setPlaceholderText(QStringLiteral("Name"));
-    field->setMinimumWidth(260);
-    field->selectAll();
-    auto* buttons = new QDialogButtonBox(dialog);
-    buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
-    QPushButton* rename = buttons->addButton(QStringLiteral("Rename"), QDialogButtonBox::AcceptRole);
-    rename->setDefault(true);
-    column->addWidget(title);
-    column->addWidget(field);
-    column->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
     AppModel* m = &model;
     const QUuid id = shown.item.id;
-    connect(dialog, &QDialog::accepted, m, [m, id, field] { m->rename(id, field->text()); });
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setWindowModality(Qt::WindowModal);
-    renaming = dialog;
-    dialog->open();
+    renaming = openRenameShort(this, shown.item.title, [m, id](const QString& name) { m->rename(id, name); });
 }
 
 void ShortRow::startRevert()
