@@ -45,6 +45,8 @@ bool TimelineTrack::layOut(double width, double zoom, const ClipLook& clipLook)
 {
     cuts_ = model.cuts();
     look = clipLook;
+    laidWidth = width;
+    laidZoom = zoom;
     const double total = shortLength(model.project(), model.activeShort());
     const double before = scale_;
     scale_ = timelineScale(width, total, zoom, frozen);
@@ -376,6 +378,8 @@ void TimelineTrack::finish()
             origin.reset();
             frozen.reset();
             model.endTrim(pressedCut, trimEnd ? Edge::end : Edge::start);
+            // Unfrozen, the track fits the Short at its new length.
+            layOut(laidWidth, laidZoom, look);
         }
         return;
     }

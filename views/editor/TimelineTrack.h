@@ -60,6 +60,8 @@ private:
     std::vector<timeline::BlockPlace> spans;
     timeline::ClipLook look;
     double scale_ = 0;
+    double laidWidth = 0;
+    double laidZoom = 1;
     double shownAt = -100; // the playhead's x as last painted
 
     Gesture gesture = Gesture::none;

@@ -1,0 +1,203 @@
+// The Shorts timeline on a model with a fake player: what a press on the track does (a
+// click, a move, a trim), the scale a trim keeps, and which Short a rename renames.
+
+#include "model/lifecycle/AppModel.h"
+#include "platform/Prefs.h"
+#include "support/FakePlayer.h"
+#include "support/Segments.h"
+#include "views/editor/Timeline.h"
+#include "views/editor/TimelineHeader.h"
+#include "views/editor/TimelineTrack.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QToolButton>
+#include <QMouseEvent>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Segment "01" (100–130 s) with lines ending at 108 and 112, and two Shorts: "Roof" with
+// cuts of 10, 5 and 5 seconds, and "Left".
+struct Timeline : ::testing::Test {
+    FakePlayer* player = new FakePlayer;
+    AppModel model{std::unique_ptr<Player>(player), std::make_unique<FakePlayer>()};
+    QUuid roof = QUuid::createUuid();
+    QUuid left = QUuid::createUuid();
+    std::unique_ptr<TimelineView> view;
+
+    void SetUp() override
+    {
+        Prefs::shared().set(QStringLiteral("timelineZoom"), 1.0);
+        Prefs::shared().set(QStringLiteral("snapToSpeech"), true);
+        Project p;
+        p.duration = 600;
+        Segment a = segment(QStringLiteral("01"), 100, 130);
+        a.lines = std::vector<Line>{{100, 108, QStringLiteral("one")}, {108.5, 112, QStringLiteral("two")}};
+        p.segments = {a};
+        Short s;
+        s.id = roof;
+        s.title = QStringLiteral("Roof");
+        s.cuts = {cut(100, 110), cut(200, 205), cut(300, 305)};
+        Short t;
+        t.id = left;
+        t.title = QStringLiteral("Left");
+        p.shorts = {s, t};
+        model.setProject(p);
+        model.activate(roof);
+        view = std::make_unique<TimelineView>(model);
+        view->resize(628, 200); // a track 600 points wide: 30 points a second
+        view->show();
+        settle();
+    }
+    static Cut cut(double a, double b) { return {QUuid::createUuid(), a, b, {}}; }
+    static void settle() { QApplication::processEvents(); }
+    TimelineTrack* track() { return view->track; }
+    std::vector<double> starts()
+    {
+        std::vector<double> list;
+        for (const Cut& c : model.cuts())
+            list.push_back(c.start);
+        return list;
+    }
+    void mouse(QEvent::Type type, double x, Qt::KeyboardModifiers mods = {})
+    {
+        const QPointF at(x, 40);
+        const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+        QMouseEvent e(type, at, track()->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                      held, mods);
+        QApplication::sendEvent(track(), &e);
+        settle();
+    }
+    // A press at `from`, moves through `through`, and the release at the last of them.
+    void drag(double from, std::initializer_list<double> through, Qt::KeyboardModifiers mods = {})
+    {
+        mouse(QEvent::MouseButtonPress, from, mods);
+        double last = from;
+        for (double x : through)
+            mouse(QEvent::MouseMove, last = x, mods);
+        mouse(QEvent::MouseButtonRelease, last, mods);
+    }
+    int undoSteps()
+    {
+        int n = 0;
+        for (; model.canUndo() && n < 20; ++n)
+            model.undo();
+        settle();
+        return n;
+    }
+};
+
+} // namespace
+
+TEST_F(Timeline, APressThatBarelyMovesSelectsAndSeeksAndAFartherOneMovesTheCut)
+{
+    ASSERT_EQ(track()->scale(), 30);
+    const std::vector<double> before = starts();
+    const bool couldUndo = model.canUndo();
+    player->play();
+
+    // Into the second cut, 1.5 s in; 4 points of travel are still a click.
+    drag(300 + 45, {300 + 47, 300 + 49});
+    EXPECT_EQ(model.selectedCut(), model.cuts()[1].id);
+    EXPECT_EQ(model.mode(), Mode::shortClip);
+    EXPECT_DOUBLE_EQ(model.clock().time(), 11.5);
+    EXPECT_TRUE(player->playing) << "a click during playback lets it go on";
+    EXPECT_EQ(starts(), before);
+    EXPECT_EQ(model.canUndo(), couldUndo);
+
+    // The first cut dragged past the middle of the last one lands at the end, as one step.
+    drag(150, {160, 560});
+    EXPECT_EQ(starts(), (std::vector<double>{200, 300, 100}));
+    EXPECT_EQ(model.selectedCut(), model.cuts()[2].id);
+    EXPECT_FALSE(track()->movingID);
+    model.undo();
+    settle();
+    EXPECT_EQ(starts(), before);
+
+    // Dropped just behind itself: nothing changes and no step is taken.
+    drag(150, {160, 320});
+    EXPECT_EQ(starts(), before);
+    EXPECT_EQ(model.canUndo(), couldUndo);
+}
+
+TEST_F(Timeline, ATrimKeepsItsScaleSnapsUnlessShiftOrAltIsHeldAndIsOneUndoStep)
+{
+    const int stepsBefore = 0;
+    // The first cut's end handle, dragged 1.9 s left (57 points): the line ending at 108
+    // lies 0.1 s away, within 8 points, so the end lands on it.
+    mouse(QEvent::MouseButtonPress, 295);
+    mouse(QEvent::MouseMove, 280);
+    EXPECT_EQ(track()->frozen, 30);
+    view->resize(1228, 200); // the window grows during the drag
+    settle();
+    EXPECT_EQ(track()->scale(), 30) << "the scale stays while the trim runs";
+    mouse(QEvent::MouseMove, 238);
+    EXPECT_DOUBLE_EQ(model.cuts()[0].end, 108);
+    // With Shift held (Alt is often taken by the window manager) the edge goes where pointed.
+    mouse(QEvent::MouseMove, 238, Qt::ShiftModifier);
+    EXPECT_DOUBLE_EQ(model.cuts()[0].end, 108.1);
+    mouse(QEvent::MouseMove, 238, Qt::AltModifier);
+    EXPECT_DOUBLE_EQ(model.cuts()[0].end, 108.1);
+    mouse(QEvent::MouseButtonRelease, 238, Qt::AltModifier);
+    EXPECT_FALSE(track()->frozen);
+    EXPECT_FALSE(track()->origin);
+    EXPECT_NE(track()->scale(), 30) << "released, the track fits the new width ";
+    EXPECT_EQ(model.selectedCut(), model.cuts()[0].id);
+    EXPECT_EQ(undoSteps(), stepsBefore + 1);
+    EXPECT_DOUBLE_EQ(model.cuts()[0].end, 110);
+
+    // Snapping off: the start handle of the second cut moves freely.
+    Prefs::shared().set(QStringLiteral("snapToSpeech"), false);
+    const double scale = track()->scale();
+    drag(10 * scale + 2, {10.5 * scale + 2});
+    EXPECT_DOUBLE_EQ(model.cuts()[1].start, 200.5);
+}
+
+TEST_F(Timeline, PointerInputWaitsForAScale)
+{
+    TimelineView hidden(model);
+    ASSERT_EQ(hidden.track->scale(), 0);
+    const std::optional<QUuid> selected = model.selectedCut();
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseMove, QEvent::MouseButtonRelease}) {
+        QMouseEvent e(type, QPointF(5, 40), QPointF(5, 40), Qt::LeftButton, Qt::LeftButton, {});
+        QApplication::sendEvent(hidden.track, &e);
+    }
+    EXPECT_EQ(model.selectedCut(), selected);
+    EXPECT_DOUBLE_EQ(model.clock().time(), 0);
+}
+
+TEST_F(Timeline, ARenameRenamesTheShortWhoseTabItBeganOn)
+{
+    view->startRename(left);
+    EXPECT_EQ(model.activeShort(), left);
+    QDialog* alert = view->renameAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->findChild<QLineEdit*>()->text(), QStringLiteral("Left"));
+    // Something else makes another Short active before the user answers.
+    model.activate(roof);
+    alert->findChild<QLineEdit*>()->setText(QStringLiteral("Chat said left"));
+    alert->accept();
+    EXPECT_EQ(model.project().shorts[1].title, QStringLiteral("Chat said left"));
+    EXPECT_EQ(model.project().shorts[0].title, QStringLiteral("Roof"));
+}
+
+TEST_F(Timeline, TheHeaderShowsTabsZoomAndTheLength)
+{
+    TimelineHeader* header = view->header;
+    ASSERT_EQ(header->tabs().size(), 2u);
+    EXPECT_TRUE(header->tabs()[0]->active);
+    EXPECT_TRUE(header->zoomControls->isVisibleTo(header));
+    EXPECT_EQ(header->length->text(), QStringLiteral("0:20.0"));
+    EXPECT_EQ(header->newShort->toolButtonStyle(), Qt::ToolButtonIconOnly);
+    header->zoomIn->click();
+    EXPECT_DOUBLE_EQ(Prefs::shared().timelineZoom(), 1.5);
+    settle();
+    EXPECT_EQ(track()->scale(), 45);
+    model.activate(left);
+    settle();
+    EXPECT_FALSE(header->zoomControls->isVisibleTo(header));
+    EXPECT_TRUE(view->empty->isVisibleTo(view.get()));
+}
