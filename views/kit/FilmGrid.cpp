@@ -2,6 +2,8 @@
 
 #include "model/editing/Frames.h"
 
+#include <QCache>
+#include <QPaintDevice>
 #include <QPainter>
 #include <QTimer>
 #include <cmath>
@@ -12,6 +14,21 @@ bool positive(double v) { return std::isfinite(v) && v > 0; }
 
 // Beyond this the seconds no longer fit an int; no recording is that long.
 constexpr double farthest = 1 << 30;
+
+// `image` scaled to `size` pixels, kept for the next paint: scaling every still on every
+// paint would cost more than the rest of a timeline's frame.
+const QImage& scaled(const QImage& image, QSize size)
+{
+    static QCache<std::pair<qint64, qint64>, QImage> made(64 << 20);
+    const std::pair<qint64, qint64> key{image.cacheKey(), (qint64(size.width()) << 32) | size.height()};
+    if (const QImage* found = made.object(key))
+        return *found;
+    auto* fresh = new QImage(image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    const qsizetype cost = std::max<qsizetype>(fresh->sizeInBytes(), 1);
+    if (!made.insert(key, fresh, cost))
+        return image; // larger than the whole cache: drawn from the still as it is
+    return *made.object(key);
+}
 
 } // namespace
 
@@ -65,8 +82,8 @@ void drawFilmGrid(QPainter& painter, const QRectF& rect, double from, double to,
         return;
     QColor faint = primary;
     faint.setAlphaF(float(primary.alphaF() * 0.08));
+    const double ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
     painter.save();
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
     for (const FilmCell& cell : grid.cells) {
         const QRectF box(rect.left() + cell.x, rect.top(), cell.width, rect.height());
         const QRectF shown = box & rect;
@@ -82,11 +99,14 @@ void drawFilmGrid(QPainter& painter, const QRectF& rect, double from, double to,
         const double drawnWidth = std::max(aspect * box.height(), box.width());
         const QRectF drawn(box.center().x() - drawnWidth / 2, box.center().y() - drawnWidth / aspect / 2, drawnWidth,
                            drawnWidth / aspect);
-        const double sx = image->width() / drawn.width();
-        const double sy = image->height() / drawn.height();
+        const QSize pixels(std::max(1, int(std::lround(drawn.width() * ratio))),
+                           std::max(1, int(std::lround(drawn.height() * ratio))));
+        const QImage& still = scaled(*image, pixels);
+        const double sx = still.width() / drawn.width();
+        const double sy = still.height() / drawn.height();
         const QRectF source((shown.left() - drawn.left()) * sx, (shown.top() - drawn.top()) * sy, shown.width() * sx,
                             shown.height() * sy);
-        painter.drawImage(shown, *image, source);
+        painter.drawImage(shown, still, source);
     }
     painter.restore();
 }
