@@ -144,19 +144,20 @@ void ShortTab::mouseDoubleClickEvent(QMouseEvent* e)
 
 void ShortTab::contextMenuEvent(QContextMenuEvent* e)
 {
-    QMenu menu(this);
+    // The menu and its actions may outlive the tab: choosing one can rebuild the tabs.
+    auto* menu = new QMenu(parentWidget());
+    menu->setAttribute(Qt::WA_DeleteOnClose);
     const QUuid short_ = id;
     AppModel* m = &model;
-    auto renameIt = rename;
-    menu.addAction(QStringLiteral("Rename…"), this, [renameIt, short_] {
+    menu->addAction(QStringLiteral("Rename…"), m, [renameIt = rename, short_] {
         if (renameIt)
             renameIt(short_);
     });
-    menu.addAction(QStringLiteral("Duplicate"), this, [m, short_] { m->duplicateShort(short_); });
-    menu.addAction(QStringLiteral("Close Tab"), this, [m, short_] { m->closeTab(short_); });
-    menu.addSeparator();
-    menu.addAction(QStringLiteral("Delete Short"), this, [m, short_] { m->deleteShort(short_); });
-    menu.exec(e->globalPos());
+    menu->addAction(QStringLiteral("Duplicate"), m, [m, short_] { m->duplicateShort(short_); });
+    menu->addAction(QStringLiteral("Close Tab"), m, [m, short_] { m->closeTab(short_); });
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Delete Short"), m, [m, short_] { m->deleteShort(short_); });
+    menu->popup(e->globalPos());
 }
 
 // ---- the display options ----
@@ -288,8 +289,11 @@ void TimelineHeader::refresh()
         next.push_back({s.id, s.title, model.activeShort() == s.id});
     if (next != shown) {
         shown = next;
-        for (ShortTab* tab : tabList)
-            delete tab;
+        for (ShortTab* tab : tabList) {
+            tabRow->layout()->removeWidget(tab);
+            tab->hide();
+            tab->deleteLater();
+        }
         tabList.clear();
         for (const Shown& s : shown) {
             auto* tab = new ShortTab(model, s.id, s.title, s.active, tabRow);
