@@ -52,7 +52,8 @@ bool TimelineTrack::layOut(double width, double zoom, const ClipLook& clipLook)
     scale_ = timelineScale(width, total, zoom, frozen);
     spans = blockSpans(cuts_, usableScale(scale_) ? scale_ : 0);
     const double content = usableScale(scale_) ? std::max(width, total * scale_) : width;
-    setFixedSize(int(std::ceil(std::max(content, 0.0))), int(trackHeight(look)));
+    // Fitted to the width, the product may land a hair above it: no scroll bar for that.
+    setFixedSize(int(std::ceil(std::max(content - 1e-6, 0.0))), int(trackHeight(look)));
     // Every second the blocks' strips show, asked for once the list changes.
     std::vector<int> seconds;
     if (look.filmstrip > 0) {
