@@ -4,6 +4,7 @@
 #include "platform/Prefs.h"
 #include "views/editor/TimelineDerive.h"
 #include "views/kit/Format.h"
+#include "views/kit/RoundButton.h"
 #include "views/kit/Style.h"
 
 #include <QCheckBox>
@@ -33,19 +34,6 @@ QToolButton* plainButton(QWidget* parent, const QString& icon, const QString& he
     b->setToolTip(help);
     return b;
 }
-
-// The close button takes clicks only inside its circle.
-class CloseButton : public QToolButton {
-public:
-    using QToolButton::QToolButton;
-
-protected:
-    bool hitButton(const QPoint& pos) const override
-    {
-        const QPointF d = QPointF(pos) - QRectF(rect()).center();
-        return d.x() * d.x() + d.y() * d.y() <= 81;
-    }
-};
 
 // A tab's title: at most 190 points, cut short at the tail, and able to shrink further
 // when the tabs do not all fit.
@@ -98,7 +86,7 @@ ShortTab::ShortTab(AppModel& model, const QUuid& id, const QString& text, bool a
     pal.setColor(QPalette::WindowText, colour);
     title->setPalette(pal);
     title->setText(text);
-    close = new CloseButton(this);
+    close = new RoundButton(this);
     close->setAutoRaise(true);
     close->setFocusPolicy(Qt::NoFocus);
     close->setFixedSize(18, 18);

@@ -3,7 +3,7 @@
 #include <QToolButton>
 #include <algorithm>
 
-// A play button: it takes clicks in the circle inscribed in its square only.
+// A round button (play, a tab's close): it takes clicks in the circle inscribed in its square only.
 class RoundButton : public QToolButton {
 public:
     using QToolButton::QToolButton;
