@@ -88,14 +88,15 @@ void timelineShots()
     model.setSelectedCut(p.shorts[0].cuts[1].id);
     save(&view, QStringLiteral("timeline-names"));
 
-    // A cut on its way to the front, the marker at the gap it would land in.
+    // The first cut on its way to the end, the marker at the gap it would land in.
     TimelineTrack* track = view.track;
-    const QPointF from(track->width() * 0.7, 60);
+    const QPointF from(60, 60);
+    const QPointF to(track->width() * 0.5, 60);
     mouse(track, QEvent::MouseButtonPress, from, Qt::LeftButton);
-    mouse(track, QEvent::MouseMove, QPointF(30, 60), Qt::LeftButton);
+    mouse(track, QEvent::MouseMove, to, Qt::LeftButton);
     save(&view, QStringLiteral("timeline-reordering"));
     track->movingID.reset(); // let go without moving it
-    mouse(track, QEvent::MouseButtonRelease, QPointF(30, 60), Qt::NoButton);
+    mouse(track, QEvent::MouseButtonRelease, to, Qt::NoButton);
 
     setLook(false, true, true);
     Prefs::shared().set(QStringLiteral("timelineZoom"), 6.0);
