@@ -6,6 +6,7 @@
 #include "views/editor/TimelineHeader.h"
 #include "views/editor/TimelineTrack.h"
 #include "views/kit/Dialogs.h"
+#include "views/kit/Paint.h"
 #include "views/kit/Style.h"
 
 #include <QNativeGestureEvent>
@@ -26,8 +27,7 @@ void EmptyTrack::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing);
     const QPalette& pal = palette();
     const QRectF box = QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75);
-    QPainterPath outline;
-    outline.addRoundedRect(box, 9, 9);
+    const QPainterPath outline = rounded(box, 9);
     QPen dashed(Style::quaternary(pal), 1.5);
     dashed.setDashPattern({6 / 1.5, 5 / 1.5});
     p.strokePath(outline, dashed);

@@ -4,6 +4,7 @@
 #include "platform/Prefs.h"
 #include "views/editor/TimelineDerive.h"
 #include "views/kit/Format.h"
+#include "views/kit/Paint.h"
 #include "views/kit/RoundButton.h"
 #include "views/kit/Style.h"
 
@@ -112,8 +113,7 @@ void ShortTab::paintEvent(QPaintEvent*)
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF r = QRectF(rect()).adjusted(0.25, 0.25, -0.25, -0.25);
-    QPainterPath path;
-    path.addRoundedRect(r, r.height() / 2, r.height() / 2);
+    const QPainterPath path = rounded(r, r.height() / 2);
     p.fillPath(path, palette().color(QPalette::Window));
     p.strokePath(path, QPen(Style::quaternary(palette()), 0.5));
 }

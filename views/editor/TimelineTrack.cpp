@@ -3,6 +3,7 @@
 #include "model/lifecycle/AppModel.h"
 #include "platform/Prefs.h"
 #include "views/kit/FilmGrid.h"
+#include "views/kit/Paint.h"
 #include "views/kit/Scrub.h"
 #include "views/kit/Style.h"
 #include "views/kit/Wave.h"
@@ -21,13 +22,7 @@ namespace {
 constexpr double reorderAfter = 5;
 constexpr double playheadWidth = 9;
 
-QPainterPath capsule(const QRectF& r)
-{
-    QPainterPath path;
-    const double radius = std::min(r.width(), r.height()) / 2;
-    path.addRoundedRect(r, radius, radius);
-    return path;
-}
+QPainterPath capsule(const QRectF& r) { return rounded(r, std::min(r.width(), r.height()) / 2); }
 
 } // namespace
 
@@ -164,8 +159,7 @@ void TimelineTrack::paintBlock(QPainter& p, int index, const BlockPlace& span)
     const bool bare = allRowsOff(look);
     const QRectF box(span.x, rulerHeight, span.width, h);
     const double radius = bare ? 5 : 8;
-    QPainterPath outline;
-    outline.addRoundedRect(box, radius, radius);
+    const QPainterPath outline = rounded(box, radius);
 
     p.save();
     p.setClipPath(outline);
@@ -217,10 +211,8 @@ void TimelineTrack::paintBlock(QPainter& p, int index, const BlockPlace& span)
 
     // The border lies inside the edge.
     const double line = selected ? 2 : 1;
-    QPainterPath border;
     const QRectF inner = box.adjusted(line / 2, line / 2, -line / 2, -line / 2);
-    border.addRoundedRect(inner, radius - line / 2, radius - line / 2);
-    p.strokePath(border, QPen(selected ? accent : Style::secondaryBackground(pal), line));
+    p.strokePath(rounded(inner, radius - line / 2), QPen(selected ? accent : Style::secondaryBackground(pal), line));
 
     // The trim handles, centred in the 12-point strips inside either edge.
     const double handle = handleHeight(h, selected);
