@@ -15,6 +15,10 @@ public:
     static Cancel make() { Cancel c; c.state = std::make_shared<State>(); return c; }
 
     bool cancelled() const { return state && state->cancelled; }
+    // False for a default-made token, which nothing can fire.
+    bool live() const { return bool(state); }
+    // Copies of one token are equal.
+    bool operator==(const Cancel& other) const { return state == other.state; }
 
     void cancel() const
     {

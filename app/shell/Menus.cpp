@@ -394,6 +394,8 @@ void Menus::exportAll()
             QStringLiteral("Each Short is written as its own .mp4, with subtitles beside it."));
         if (!chosen || !model)
             co_return;
-        co_await model->exportAll(*chosen, Prefs::shared().exportSubtitles());
+        // A token of its own, so that the activity window's Stop ends the whole run.
+        const Cancel cancel = Cancel::make();
+        co_await model->exportAll(*chosen, Prefs::shared().exportSubtitles(), cancel);
     });
 }

@@ -31,6 +31,7 @@ std::optional<QString> stored(const QString& text)
 
 void AppModel::finish(const QUuid& id, const Trace& trace, const QString& state, const std::optional<QString>& error)
 {
+    stops_.erase(id);
     std::vector<Job> next = jobs_;
     const auto it = std::find_if(next.begin(), next.end(), [&](const Job& j) { return j.id == id; });
     if (it == next.end())
@@ -157,12 +158,15 @@ void AppModel::runAgain(const Job& job)
                 runPipeline(true, false, false, false, {});
             } else {
                 const QPointer<AppModel> self(this);
+                // A token of its own, so that the activity window's Stop reaches this request.
                 TaskHandle::start([self, instruction = c.instruction,
                                    ids = std::set<QString>(c.segments.begin(), c.segments.end())](Cancel) -> QCoro::Task<> {
                     if (!self)
                         co_return;
-                    const auto message = co_await self->compose(instruction, ids);
-                    if (self && message)
+                    const Cancel stop = Cancel::make();
+                    const auto message = co_await self->compose(instruction, ids, stop);
+                    // A request the user stopped is no failure to report: its job says so.
+                    if (self && message && !stop.cancelled())
                         self->setProblem(message);
                 });
             }
@@ -176,6 +180,23 @@ void AppModel::cancelWork()
         pipeline_->cancel();
     setWorking(false);
     setStatus(QString());
+}
+
+bool AppModel::stoppable(const QUuid& job) const
+{
+    const auto found = stops_.find(job);
+    return found != stops_.end() && !found->second.cancelled();
+}
+
+void AppModel::stop(const QUuid& job)
+{
+    const auto found = stops_.find(job);
+    if (found == stops_.end())
+        return;
+    if (pipeline_ && pipeline_->token() == found->second)
+        cancelWork(); // the pipeline stops as a whole, and its status with it
+    else
+        found->second.cancel();
 }
 
 std::optional<double> AppModel::estimate(const Rerun& rerun) const

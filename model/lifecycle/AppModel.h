@@ -31,6 +31,7 @@
 #include <QStringList>
 #include <QUuid>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -177,6 +178,11 @@ public:
     double spent() const;
     void runAgain(const Job& job);
     void cancelWork();
+    // Whether `job` runs with a cancel token of its own that has not fired yet, so that
+    // `stop` really stops it.
+    bool stoppable(const QUuid& job) const;
+    // Stops that job: the pipeline's work as `cancelWork` does, any other by its token.
+    void stop(const QUuid& job);
     std::optional<double> estimate(const Rerun& rerun) const;
     std::vector<QString> unsummarized() const;
     std::vector<QString> untranscribed() const;
@@ -407,6 +413,7 @@ private:
     bool composing_ = false;
     bool askingAI_ = false;
     std::vector<Job> jobs_;
+    std::map<QUuid, Cancel> stops_; // the tokens of running jobs, by job
     std::optional<QString> fresh_;
     bool exporting_ = false;
     bool splitting_ = false;

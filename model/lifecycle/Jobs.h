@@ -37,6 +37,8 @@ QCoro::Task<T> AppModel::runJob(JobLabel label, std::function<QCoro::Task<T>(Tra
     entry.state = QStringLiteral("running");
     entry.rerun = label.rerun;
     const QUuid id = entry.id;
+    if (cancel.live())
+        stops_[id] = cancel;
     std::vector<Job> next = jobs_;
     next.insert(next.begin(), std::move(entry));
     setJobs(std::move(next));

@@ -4,7 +4,6 @@
 #include "views/kit/Desktop.h"
 #include "views/kit/Style.h"
 #include "views/windows/Derive.h"
-#include "views/windows/Stops.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -240,9 +239,14 @@ ActivityView::ActivityView(AppModel& m, QWidget* parent)
     row->addWidget(pages, 1);
 
     connect(stopAll, &QPushButton::clicked, &model, &AppModel::cancelWork);
-    connect(listView->selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& now) {
-        if (now.isValid())
-            selected = now.data(JobList::idRole).toUuid();
+    // The user's choice is the selection, not the current row: the list makes its first
+    // row current on its own when it takes the focus, and that is no choice (new jobs
+    // would stop coming into view).
+    listView->setSelectionMode(QAbstractItemView::SingleSelection);
+    connect(listView->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        const QModelIndexList chosen = listView->selectionModel()->selectedIndexes();
+        if (!chosen.isEmpty())
+            selected = chosen.first().data(JobList::idRole).toUuid();
         schedule();
     });
     connect(&model, &AppModel::jobsChanged, this, [this] {
@@ -293,8 +297,13 @@ void ActivityView::refresh()
     }
     pages->setCurrentIndex(1);
     const Job& job = all[*at];
-    if (drawn && *drawn == job && drawnWorking == model.working() && header)
+    // The pane is built again only when what it shows changes, so that a reader keeps
+    // their place in a long reply while other work comes and goes.
+    if (drawn && *drawn == job && drawnButton == ::headerButton(job, model.stoppable(job.id))) {
+        if (header && drawnButton == HeaderButton::runAgain)
+            header->setEnabled(!model.working());
         return;
+    }
     fillDetail(job);
 }
 
@@ -343,7 +352,6 @@ QWidget* ActivityView::block(const QString& title, const QString& body, const QS
 void ActivityView::fillDetail(const Job& job)
 {
     drawn = job;
-    drawnWorking = model.working();
     const QPalette pal = palette();
     auto* pane = new QWidget;
     auto* column = new QVBoxLayout(pane);
@@ -355,18 +363,14 @@ void ActivityView::fillDetail(const Job& job)
     title->setFont(Style::font(Style::Text::title, QFont::DemiBold));
     head->addWidget(title, 1, Qt::AlignTop);
     header = nullptr;
-    const bool askHeld = Stops::held(QStringLiteral("ask")).has_value();
-    const bool exportHeld = Stops::held(QStringLiteral("export")).has_value();
-    switch (::headerButton(job, model.working(), askHeld, exportHeld)) {
+    drawnButton = ::headerButton(job, model.stoppable(job.id));
+    switch (drawnButton) {
     case HeaderButton::stop: {
         header = new QPushButton(QStringLiteral("Stop"), pane);
-        const QString kind = job.kind;
-        connect(header, &QPushButton::clicked, this, [this, kind] {
-            if (pipelineKind(kind)) {
-                model.cancelWork();
-            } else if (const std::optional<Cancel> token = Stops::held(kind)) {
-                token->cancel();
-            }
+        const QUuid id = job.id;
+        connect(header, &QPushButton::clicked, this, [this, id] {
+            model.stop(id);
+            schedule(); // a stopped job has no Stop while it winds down
         });
         break;
     }

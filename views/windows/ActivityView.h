@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/project/Activity.h"
+#include "views/windows/Derive.h"
 
 #include <QAbstractListModel>
 #include <QPointer>
@@ -70,7 +71,7 @@ private:
     QPointer<QPushButton> header;
     std::optional<QUuid> selected;
     std::optional<Job> drawn; // the job the detail pane shows now
-    bool drawnWorking = false;
+    HeaderButton drawnButton = HeaderButton::none;
     struct Clip {
         qsizetype size = -1;
         QString shown;

@@ -6,7 +6,6 @@
 #include "views/kit/Spinner.h"
 #include "views/kit/Style.h"
 #include "views/windows/Derive.h"
-#include "views/windows/Stops.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -30,11 +29,9 @@ QCoro::Task<> askTask(QPointer<AskAI> sheet, QPointer<AppModel> model, QString i
 {
     if (!model)
         co_return;
-    // Held while the request runs, so that the activity window can stop it.
+    // A token of its own, so that the activity window's Stop reaches the request.
     const Cancel cancel = Cancel::make();
-    const int ticket = Stops::hold(QStringLiteral("ask"), cancel);
     const std::optional<QString> failure = co_await model->compose(instruction, include, cancel);
-    Stops::release(QStringLiteral("ask"), ticket);
     if (sheet)
         sheet->requestReturned(failure);
 }
@@ -44,6 +41,9 @@ QPushButton* borderless(const QString& title, QWidget* parent)
     auto* button = new QPushButton(title, parent);
     button->setFlat(true);
     button->setAutoDefault(false);
+    // As wide as its word: the style's least width for a push button would push the row,
+    // and the sheet with it, past its 480 points.
+    button->setFixedWidth(button->fontMetrics().horizontalAdvance(title) + 16);
     button->setCursor(Qt::PointingHandCursor);
     // Flat, so the accent colour is what says it can be pressed.
     QPalette p = button->palette();
@@ -195,11 +195,13 @@ void AskAI::grow()
 void AskAI::fill()
 {
     const std::vector<const Segment*> listed = listedSegments(model.project());
-    // Rows are made again only when the listed segments change, not on every edit.
-    bool same = listed.size() == boxes.size();
-    for (size_t i = 0; same && i < listed.size(); ++i)
-        same = boxes[i].first == listed[i]->id;
-    if (!same) {
+    // Rows are made again only when what they show changes (a summary brings a title),
+    // not on every edit.
+    QStringList shown;
+    for (const Segment* s : listed)
+        shown << s->id + u'\x1f' + s->title + u'\x1f' + clock(s->start);
+    if (shown != drawnRows) {
+        drawnRows = shown;
         while (QLayoutItem* item = rowsLayout->takeAt(0)) {
             delete item->widget();
             delete item;

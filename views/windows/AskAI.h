@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
 #include <set>
 
 class AppModel;
@@ -56,6 +57,7 @@ private:
     QWidget* rows;
     QVBoxLayout* rowsLayout;
     std::vector<std::pair<QString, QCheckBox*>> boxes;
+    QStringList drawnRows; // what the rows show, one entry a row
     QLabel* failureText;
     Spinner* spinner;
     QLabel* status;

@@ -119,18 +119,10 @@ std::optional<size_t> shownJob(const std::vector<Job>& jobs, const std::optional
     return 0;
 }
 
-bool pipelineKind(const QString& kind)
+HeaderButton headerButton(const Job& job, bool stoppable)
 {
-    return kind == u"transcribe" || kind == u"summarize" || kind == u"ideas";
-}
-
-HeaderButton headerButton(const Job& job, bool working, bool askHeld, bool exportHeld)
-{
-    if (job.state == u"running") {
-        const bool stoppable = (pipelineKind(job.kind) && working) || (job.kind == u"ask" && askHeld)
-                               || (job.kind == u"export" && exportHeld);
+    if (job.state == u"running")
         return stoppable ? HeaderButton::stop : HeaderButton::none;
-    }
     return job.rerun ? HeaderButton::runAgain : HeaderButton::none;
 }
 

@@ -59,13 +59,12 @@ Mark mark(const Job& job);
 // none when there are no jobs.
 std::optional<size_t> shownJob(const std::vector<Job>& jobs, const std::optional<QUuid>& chosen);
 
-// The button in a job's header. "Stop" only where it really stops that job: the
-// pipeline's work while it runs, or an Ask AI request or an export whose token a window
-// holds. Never a Stop that would cancel something else.
+// The button in a job's header: "Stop" for a running job only where it really stops
+// that job (`stoppable`: it runs with a token of its own that has not fired), never a
+// Stop that would cancel something else; "Run Again" for a finished job that can be run
+// again.
 enum class HeaderButton { none, stop, runAgain };
-HeaderButton headerButton(const Job& job, bool working, bool askHeld, bool exportHeld);
-// The job kinds that the pipeline runs (stopped through the model's cancelWork).
-bool pipelineKind(const QString& kind);
+HeaderButton headerButton(const Job& job, bool stoppable);
 
 // A long text as the detail pane shows it: its first 6,000 characters (as a user counts
 // them) and a line saying how many more there are.

@@ -6,7 +6,6 @@
 #include "views/kit/FilePicker.h"
 #include "views/kit/Style.h"
 #include "views/windows/Derive.h"
-#include "views/windows/Stops.h"
 
 #include <QCheckBox>
 #include <QFileInfo>
@@ -33,11 +32,9 @@ QCoro::Task<> exportTask(QPointer<ExportSheet> sheet, QPointer<AppModel> model, 
         co_return;
     const bool subtitles = Prefs::shared().exportSubtitles();
     const bool reveal = Prefs::shared().exportReveal();
-    // The token stays held while the export runs, so that the activity window can stop it.
+    // A token of its own, so that the activity window's Stop reaches the export.
     const Cancel cancel = Cancel::make();
-    const int ticket = Stops::hold(QStringLiteral("export"), cancel);
     co_await model->exportShort(*path, subtitles, reveal, cancel);
-    Stops::release(QStringLiteral("export"), ticket);
     if (sheet)
         sheet->exportReturned();
 }

@@ -5,6 +5,8 @@
 #include "views/kit/Desktop.h"
 #include "views/windows/ActivityView.h"
 
+#include <QApplication>
+#include <QFocusEvent>
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
@@ -94,4 +96,29 @@ TEST_F(ActivityViewTest, NewJobsComeInAtTheTopAndTheChosenOneStays)
     settle(10);
     EXPECT_EQ(view.shown(), uuid(7));
     EXPECT_FALSE(view.headerButton());
+}
+
+TEST_F(ActivityViewTest, UntilOneIsChosenTheNewestShowsAndAReaderKeepsTheirPlace)
+{
+    ActivityView view(*model);
+    view.show();
+    AppModelProbe::setJobs(*model, {job(1, "done", 1000, 1001)});
+    settle(10);
+    // The list makes its first row current when it takes the focus: that is no choice.
+    QFocusEvent in(QEvent::FocusIn, Qt::TabFocusReason);
+    QApplication::sendEvent(view.list(), &in);
+    settle(10);
+    AppModelProbe::setJobs(*model, {job(2, "running", 1010), job(1, "done", 1000, 1001)});
+    settle(10);
+    EXPECT_EQ(view.shown(), uuid(2));
+
+    // A chosen job's pane stays as it is while other jobs come and go.
+    view.list()->setCurrentIndex(view.list()->model()->index(1, 0));
+    settle(10);
+    ASSERT_EQ(view.shown(), uuid(1));
+    const QWidget* pane = view.detailPane();
+    AppModelProbe::setJobs(*model, {job(3, "running", 1020), job(2, "done", 1010, 1012), job(1, "done", 1000, 1001)});
+    settle(10);
+    EXPECT_EQ(view.shown(), uuid(1));
+    EXPECT_EQ(view.detailPane(), pane);
 }

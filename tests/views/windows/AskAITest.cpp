@@ -3,10 +3,11 @@
 // runs is left alone by that request.
 
 #include "model/lifecycle/LifecycleTesting.h"
+#include "support/Await.h"
 #include "support/Env.h"
 #include "support/FakeServer.h"
+#include "views/windows/ActivityView.h"
 #include "views/windows/AskAI.h"
-#include "views/windows/Stops.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -88,7 +89,8 @@ TEST_F(AskAITest, ReturnCreatesAndShiftReturnBreaksTheLine)
     EXPECT_EQ(model->project().shorts[0].title, "Greeting");
     ASSERT_FALSE(server.requests().empty());
     EXPECT_TRUE(server.requests().back().body.contains("the greeting"));
-    EXPECT_FALSE(Stops::held("ask")) << "the token is let go once the request returns";
+    ASSERT_FALSE(model->jobs().empty());
+    EXPECT_FALSE(model->stoppable(model->jobs().front().id)) << "the token is let go once the request returns";
 }
 
 TEST_F(AskAITest, AFailureStaysInTheSheetWithTheInput)
@@ -128,12 +130,47 @@ TEST_F(AskAITest, ASheetClosedWhileItsRequestRunsIsLeftAlone)
     EXPECT_TRUE(second->costLabel()->isHidden());
 
     // The request still runs until someone stops it; its end leaves the new sheet open.
-    ASSERT_TRUE(Stops::held("ask"));
-    Stops::held("ask")->cancel();
+    ASSERT_FALSE(model->jobs().empty());
+    const QUuid asking = model->jobs().front().id;
+    ASSERT_TRUE(model->stoppable(asking));
+    model->stop(asking);
     ASSERT_TRUE(waitUntil([&] { return !model->composing(); }));
     settle(50);
     EXPECT_TRUE(second && second->isVisible());
     EXPECT_TRUE(second->createButton()->isEnabled());
     EXPECT_TRUE(second->failureLabel()->isHidden()) << "the old request's failure is not this sheet's";
     delete second;
+}
+
+TEST_F(AskAITest, StopShowsOnlyForARequestThatItStops)
+{
+    openHeard();
+    server.hang(chat);
+    ActivityView view(*model);
+    view.show();
+    const auto front = [&] { return model->jobs().empty() ? Job{} : model->jobs().front(); };
+    const auto button = [&] { return view.headerButton() ? view.headerButton()->text() : QString(); };
+
+    // Run Again of an Ask AI request holds a token of its own: Stop ends that request.
+    Job asked = job(1, "done", 1000, 1002);
+    asked.kind = "ask";
+    asked.rerun = Rerun{Rerun::Ask{"the greeting", {"01"}}};
+    model->runAgain(asked);
+    ASSERT_TRUE(waitUntil([&] { return front().kind == "ask" && button() == "Stop"; }));
+    EXPECT_FALSE(view.footerStop()->isVisible()) << "the footer's Stop is the pipeline's";
+    view.headerButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return front().state == "cancelled"; }, 20000));
+    settle(20);
+    EXPECT_EQ(model->problem(), std::nullopt) << "a request the user stopped is no failure";
+    EXPECT_EQ(button(), "Run Again");
+
+    // A request started without a token (the command line) shows no Stop that would
+    // stop nothing.
+    auto untokened = model->compose("the greeting", {});
+    ASSERT_TRUE(waitUntil([&] { return front().state == "running" && server.requests(chat).size() == 2; }));
+    settle(20);
+    EXPECT_EQ(button(), "");
+    server.close();
+    (void)await(std::move(untokened));
+    EXPECT_EQ(front().state, "failed");
 }

@@ -149,18 +149,17 @@ TEST(ActivityTexts, ShownJobAndHeaderButton)
     again.rerun = Rerun{Rerun::Ideas{}};
     const struct {
         Job job;
-        bool working, ask, exporting;
+        bool stoppable;
         HeaderButton button;
     } cases[] = {
-        {jobOf("transcribe", "running"), true, false, false, HeaderButton::stop},
-        {jobOf("summarize", "running"), false, false, false, HeaderButton::none},
-        {jobOf("ask", "running"), true, false, false, HeaderButton::none}, // Stop would cancel the pipeline instead
-        {jobOf("ask", "running"), false, true, false, HeaderButton::stop},
-        {jobOf("export", "running"), true, true, false, HeaderButton::none},
-        {jobOf("export", "running"), false, false, true, HeaderButton::stop},
-        {again, true, false, false, HeaderButton::runAgain},
-        {jobOf("ask", "failed"), false, true, true, HeaderButton::none},
+        {jobOf("transcribe", "running"), true, HeaderButton::stop},
+        {jobOf("ask", "running"), false, HeaderButton::none}, // no token of its own, or it fired already
+        {jobOf("export", "running"), true, HeaderButton::stop},
+        {again, false, HeaderButton::runAgain},
+        {again, true, HeaderButton::runAgain},
+        {jobOf("ask", "failed"), true, HeaderButton::none},
+        {jobOf("note", "note"), false, HeaderButton::none},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(headerButton(c.job, c.working, c.ask, c.exporting), c.button) << c.job.kind.toStdString();
+        EXPECT_EQ(headerButton(c.job, c.stoppable), c.button) << c.job.kind.toStdString() << ' ' << c.job.state.toStdString();
 }

@@ -1,12 +1,16 @@
 // The export sheet on a real model and real ffmpeg: it asks where, exports with the
 // options of that moment, and closes exactly once when the export returns.
 
+#include "app/shell/MainWindow.h"
+#include "app/shell/Menus.h"
 #include "model/editing/ShortTesting.h"
 #include "platform/Prefs.h"
 #include "views/kit/FilePicker.h"
 #include "views/windows/ExportSheet.h"
 
+#include <QAction>
 #include <QCheckBox>
+#include <QDir>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -94,4 +98,29 @@ TEST_F(ExportSheetTest, ASheetClosedWhileItsExportRunsIsLeftAlone)
     EXPECT_TRUE(second->exportButton()->isEnabled());
     EXPECT_TRUE(QFileInfo::exists(root + QStringLiteral("/gone.mp4")));
     delete second;
+}
+
+TEST_F(ExportSheetTest, ExportAllFromTheMenuCanBeStopped)
+{
+    openWith(plainClip(), {shortOf("One", {cut(1, 2)}), shortOf("Two", {cut(3, 4)})});
+    MainWindow window{*model, {}, {std::chrono::milliseconds(60000), false}};
+    const QString folder = root + QStringLiteral("/all");
+    QDir().mkpath(folder);
+    FilePicker::current().folder = [&](QWidget*, QString, QString, QString) { return answer(folder); };
+    // The first export is stopped the moment it is listed, as the activity window's Stop
+    // would (its button shows exactly when the job is stoppable).
+    bool couldStop = false;
+    QObject::connect(model.get(), &AppModel::jobsChanged, [&] {
+        const Job& first = model->jobs().front();
+        if (first.kind == u"export" && first.state == u"running" && !couldStop) {
+            couldStop = model->stoppable(first.id);
+            model->stop(first.id);
+        }
+    });
+    window.menus()->action(Command::exportAll)->trigger();
+    ASSERT_TRUE(waitUntil([&] { return couldStop && !model->exportProgress(); }, 20000));
+    EXPECT_EQ(model->jobs().front().state, "cancelled");
+    EXPECT_EQ(std::count_if(model->jobs().begin(), model->jobs().end(), [](const Job& j) { return j.kind == u"export"; }), 1)
+        << "the whole run stops, not just the Short under way";
+    EXPECT_FALSE(model->stoppable(model->jobs().front().id));
 }
