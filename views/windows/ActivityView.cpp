@@ -97,7 +97,7 @@ public:
         painter->setPen(chosen ? p.highlightedText().color() : Style::primary(p));
         const QFontMetrics fm(title);
         painter->drawText(QRect(textRect.left(), textRect.top(), textRect.width(), fm.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                          fm.elidedText(job.title, Qt::ElideRight, textRect.width()));
+                          fm.elidedText(oneLine(job.title), Qt::ElideRight, textRect.width()));
         const QFont caption = Style::digits(Style::font(Style::Text::caption));
         painter->setFont(caption);
         painter->setPen(chosen ? p.highlightedText().color() : Style::secondary(p));

@@ -130,14 +130,24 @@ AskAI::AskAI(AppModel& m, QWidget* parent)
     note->setFixedHeight(note->heightForWidth(inner));
     column->addWidget(note);
 
-    failureText = new QLabel(this);
+    // The failure as written, however long the gateway's message: beyond a few lines it
+    // scrolls, so the sheet never grows past the screen and its buttons stay in reach.
+    failureArea = new QScrollArea(this);
+    failureArea->setFrameShape(QFrame::NoFrame);
+    failureArea->setWidgetResizable(true);
+    failureArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    failureArea->setFixedWidth(inner);
+    failureArea->viewport()->setAutoFillBackground(false);
+    failureText = new QLabel;
     failureText->setWordWrap(true);
     failureText->setTextFormat(Qt::PlainText);
-    failureText->setFixedWidth(inner);
+    failureText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     failureText->setTextInteractionFlags(Qt::TextSelectableByMouse);
     Style::setText(failureText, Style::Text::body, Style::red());
+    failureArea->setWidget(failureText);
     failureText->hide();
-    column->addWidget(failureText);
+    failureArea->hide();
+    column->addWidget(failureArea);
 
     auto* footer = new QHBoxLayout;
     spinner = new Spinner(this, 14);
@@ -220,7 +230,7 @@ void AskAI::fill()
             id->setFont(Style::digits(id->font()));
             auto* name = new QLabel(row);
             name->setTextFormat(Qt::PlainText); // titles come from the model: shown as written
-            const QString title = s->title.isEmpty() ? QStringLiteral("Segment ") + s->id : s->title;
+            const QString title = s->title.isEmpty() ? QStringLiteral("Segment ") + s->id : oneLine(s->title);
             name->setText(name->fontMetrics().elidedText(title, Qt::ElideRight, 300));
             auto* at = new QLabel(clock(s->start), row);
             Style::setText(at, Style::Text::body, Style::tertiary(pal));
@@ -271,6 +281,7 @@ void AskAI::refresh()
     const Rerun ask{Rerun::Ask{QString(), std::vector<QString>(include.begin(), include.end())}};
     cost->setText(Pricing::about(model.estimate(ask)));
     failureText->setVisible(!failureText->text().isEmpty());
+    failureArea->setVisible(!failureText->text().isEmpty());
     create->setEnabled(canCreate(text->toPlainText(), composing));
 }
 
@@ -295,6 +306,7 @@ void AskAI::begin()
         return;
     failureText->clear();
     failureText->hide();
+    failureArea->hide();
     // The request is under way from here on: no second one from a quick second press.
     create->setEnabled(false);
     TaskHandle::start([sheet = QPointer<AskAI>(this), app = QPointer<AppModel>(&model), instruction = text->toPlainText(),
@@ -309,6 +321,7 @@ void AskAI::requestReturned(const std::optional<QString>& failure)
         return;
     }
     failureText->setText(*failure);
-    failureText->setFixedHeight(failureText->heightForWidth(failureText->width()));
+    const int most = 8 * failureText->fontMetrics().lineSpacing();
+    failureArea->setFixedHeight(std::min(failureText->heightForWidth(failureArea->width()), most));
     refresh();
 }

@@ -58,6 +58,7 @@ private:
     QVBoxLayout* rowsLayout;
     std::vector<std::pair<QString, QCheckBox*>> boxes;
     QStringList drawnRows; // what the rows show, one entry a row
+    QScrollArea* failureArea;
     QLabel* failureText;
     Spinner* spinner;
     QLabel* status;

@@ -6,6 +6,25 @@
 #include <QFileInfo>
 #include <QStringList>
 
+namespace {
+
+bool control(QChar c)
+{
+    return c.category() == QChar::Other_Control || Text::isLineBreak(c);
+}
+
+} // namespace
+
+QString oneLine(const QString& text)
+{
+    QString line = text;
+    for (QChar& c : line) {
+        if (control(c))
+            c = u' ';
+    }
+    return line;
+}
+
 QString exportLength(double seconds, int cuts)
 {
     return span(seconds) + QStringLiteral(" · ") + QString::number(cuts) + QStringLiteral(" cut")
@@ -21,7 +40,7 @@ QString exportName(const std::optional<QString>& video, const std::optional<QStr
     for (const QChar c : raw) {
         if (c == u'/')
             name += u'-';
-        else if (c == u':' || c.category() == QChar::Other_Control || Text::isLineBreak(c))
+        else if (c == u':' || control(c))
             continue;
         else
             name += c;

@@ -13,6 +13,10 @@
 #include <set>
 #include <vector>
 
+// A title for a row of one line: line breaks, tabs and other control characters become
+// blanks (titles come from the model and may hold anything).
+QString oneLine(const QString& text);
+
 // ---- export ----
 // "1:15.2 · 3 cuts": the Short's length and its number of cuts.
 QString exportLength(double seconds, int cuts);

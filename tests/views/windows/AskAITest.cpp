@@ -96,13 +96,19 @@ TEST_F(AskAITest, ReturnCreatesAndShiftReturnBreaksTheLine)
 TEST_F(AskAITest, AFailureStaysInTheSheetWithTheInput)
 {
     openHeard();
-    server.reply(chat, 500, "{}");
+    // A gateway's message of any length is shown as written, and the sheet stays on screen.
+    const std::string message = QString("slow down ").repeated(3000).toStdString();
+    server.reply(chat, 500, QByteArray::fromStdString(Json{{"error", {{"message", message}}}}.dump()));
     QPointer<AskAI> sheet = new AskAI(*model);
     sheet->show();
+    const int before = sheet->height();
     type(sheet->instruction(), "anything");
     sheet->createButton()->click();
     ASSERT_TRUE(waitUntil([&] { return sheet->failureLabel()->isVisible(); }, 20000));
-    EXPECT_FALSE(sheet->failureLabel()->text().isEmpty());
+    EXPECT_EQ(sheet->failureLabel()->text(), "OpenRouter did not answer. " + QString::fromStdString(message));
+    settle(20);
+    EXPECT_LT(sheet->height(), before + 12 * sheet->fontMetrics().lineSpacing());
+    EXPECT_EQ(sheet->width(), 480);
     EXPECT_EQ(sheet->instruction()->toPlainText(), "anything");
     EXPECT_TRUE(sheet->isVisible());
     EXPECT_TRUE(sheet->createButton()->isEnabled());
@@ -166,11 +172,31 @@ TEST_F(AskAITest, StopShowsOnlyForARequestThatItStops)
 
     // A request started without a token (the command line) shows no Stop that would
     // stop nothing.
+    const size_t sent = server.requests(chat).size();
     auto untokened = model->compose("the greeting", {});
-    ASSERT_TRUE(waitUntil([&] { return front().state == "running" && server.requests(chat).size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return front().state == "running" && server.requests(chat).size() > sent; }));
     settle(20);
     EXPECT_EQ(button(), "");
     server.close();
     (void)await(std::move(untokened));
     EXPECT_EQ(front().state, "failed");
+}
+
+TEST_F(AskAITest, RowsFollowTitlesThatArriveWhileTheSheetIsOpen)
+{
+    openHeard();
+    AskAI sheet(*model);
+    sheet.show();
+    const auto shows = [&](const QString& text) {
+        for (QLabel* label : sheet.list()->findChildren<QLabel*>())
+            if (label->text() == text)
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(shows("Segment 01"));
+    Project next = model->project();
+    next.segments[0].title = "The moon\nrises";
+    model->setProject(next);
+    EXPECT_TRUE(shows("The moon rises"));
+    EXPECT_FALSE(shows("Segment 01"));
 }

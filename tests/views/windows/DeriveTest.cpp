@@ -31,6 +31,20 @@ TEST(ExportTexts, DefaultNameIsSafeForEveryFolder)
         EXPECT_EQ(exportName(c.video, c.title), c.name) << c.name.toStdString();
 }
 
+TEST(ToolTexts, RowTitlesKeepToOneLine)
+{
+    const struct {
+        QString title, line;
+    } cases[] = {
+        {"Moon", "Moon"},
+        {"one\ntwo\r\nthree", "one two  three"},
+        {"tab\there\u2028and\u0085bell\u0007", "tab here and bell "},
+        {"👍🏽 e\u0301 \u200d", "👍🏽 e\u0301 \u200d"}, // joiners and marks are no control characters
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(oneLine(c.title), c.line) << c.title.toStdString();
+}
+
 TEST(AskTexts, ListedSegmentsHaveATranscriptAndAreNotRejected)
 {
     Project p;
