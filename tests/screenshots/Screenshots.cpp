@@ -41,6 +41,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QAbstractItemView>
@@ -64,6 +66,14 @@ struct ThumbsProbe {
 struct AppModelProbe {
     static void setJobs(AppModel& model, std::vector<Job> jobs) { model.setJobs(std::move(jobs)); }
     static void setExportProgress(AppModel& model, std::optional<double> v) { model.setExportProgress(v); }
+    // A running job that Stop would stop, without running anything.
+    static void stoppable(AppModel& model, const QUuid& job, bool on)
+    {
+        if (on)
+            model.stops_[job] = Cancel::make();
+        else
+            model.stops_.erase(job);
+    }
     static void setComposing(AppModel& model, bool on, const QString& status)
     {
         model.setComposing(on);
@@ -236,11 +246,29 @@ void tools(AppModel& model, QWidget* window)
         ask.rerun = Rerun{Rerun::Ask{ask.detail, {QStringLiteral("02")}}};
         Job running = jobOf(5, QStringLiteral("ideas"), QStringLiteral("Look for Short ideas"), QStringLiteral("running"), 0, std::nullopt);
         running.engine = QStringLiteral("anthropic/claude-haiku-5.5");
-        AppModelProbe::setJobs(model, {running, ask, note, failed, transcribe});
+        // An answer of one unbroken run of characters, as a gateway may send.
+        Job unbroken = jobOf(0, QStringLiteral("transcribe"), QStringLiteral("Transcribe 05"), QStringLiteral("failed"), 2.1, std::nullopt);
+        unbroken.engine = QStringLiteral("elevenlabs/scribe-v2");
+        unbroken.error = QStringLiteral("The transcription service sent something that is not a transcript.");
+        unbroken.reply = QString(900, u'Q') + QStringLiteral("==");
+        AppModelProbe::setJobs(model, {running, ask, note, failed, transcribe, unbroken});
+        // The pipeline at work: Stop in the header and in the footer.
+        AppModelProbe::stoppable(model, running.id, true);
+        ThumbsProbe::working(model, true);
         save(&activity, QStringLiteral("activity-running"));
-        for (const auto& [row, name] : {std::pair{1, "activity-long-reply"}, {2, "activity-note"}, {3, "activity-failed"}, {4, "activity-done"}}) {
+        ThumbsProbe::working(model, false);
+        AppModelProbe::stoppable(model, running.id, false);
+        for (const auto& [row, name] : {std::pair{1, "activity-long-reply"}, {2, "activity-note"}, {3, "activity-failed"},
+                                        {4, "activity-done"}, {5, "activity-unbroken"}}) {
             activity.list()->setCurrentIndex(activity.list()->model()->index(row, 0));
             save(&activity, QString::fromLatin1(name));
+        }
+        // The end of the long reply, where it says how much more Copy takes.
+        activity.list()->setCurrentIndex(activity.list()->model()->index(1, 0));
+        settle();
+        if (auto* pane = activity.findChild<QScrollArea*>()) {
+            pane->verticalScrollBar()->setValue(pane->verticalScrollBar()->maximum());
+            save(&activity, QStringLiteral("activity-long-reply-end"));
         }
         AppModelProbe::setJobs(model, {});
     }

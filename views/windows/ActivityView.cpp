@@ -6,6 +6,7 @@
 #include "views/windows/Derive.h"
 
 #include <QApplication>
+#include <cmath>
 #include <QDateTime>
 #include <QFrame>
 #include <QGridLayout>
@@ -17,7 +18,10 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStackedWidget>
+#include <QResizeEvent>
 #include <QStyledItemDelegate>
+#include <QTextDocument>
+#include <QTextEdit>
 #include <QVBoxLayout>
 
 namespace {
@@ -121,6 +125,59 @@ QLabel* selectable(const QString& text, QWidget* parent)
     label->setWordWrap(true);
     return label;
 }
+
+// Selectable text on a rounded ground that breaks a line anywhere when a word is wider
+// than the line: a reply may be one unbroken run of characters, and a label would widen
+// the pane past the window for it. As tall as its text at the width it is given.
+class WrapText : public QTextEdit {
+public:
+    WrapText(const QString& text, const QColor& ink, const QColor& ground, const QFont& font, QWidget* parent)
+        : QTextEdit(parent)
+    {
+        setReadOnly(true);
+        setFont(font);
+        setFrameShape(QFrame::NoFrame);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        setFocusPolicy(Qt::ClickFocus);
+        document()->setDocumentMargin(10);
+        setPlainText(text);
+        setStyleSheet(QStringLiteral("QTextEdit { color: %1; background: %2; border-radius: 8px; }")
+                          .arg(Style::css(ink), Style::css(ground)));
+        QSizePolicy policy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        policy.setHeightForWidth(true);
+        setSizePolicy(policy);
+    }
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override
+    {
+        // Laid out once per width: a text of thousands of characters is not cheap.
+        if (width != laidWidth) {
+            QTextDocument* sizing = document()->clone();
+            sizing->setTextWidth(width);
+            laidHeight = int(std::ceil(sizing->size().height()));
+            laidWidth = width;
+            delete sizing;
+        }
+        return laidHeight;
+    }
+    QSize sizeHint() const override { return {100, heightForWidth(width() > 0 ? width() : 400)}; }
+    QSize minimumSizeHint() const override { return {50, 20}; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QTextEdit::resizeEvent(event);
+        if (event->size().width() != event->oldSize().width())
+            updateGeometry();
+    }
+
+private:
+    mutable int laidWidth = -1;
+    mutable int laidHeight = 0;
+};
 
 int step = 0;
 
@@ -336,16 +393,10 @@ QWidget* ActivityView::block(const QString& title, const QString& body, const QS
     head->addStretch(1);
     head->addWidget(copy);
     column->addLayout(head);
-    auto* text = selectable(shownText, box);
-    text->setObjectName(QStringLiteral("blockText"));
     QFont mono = Style::font(Style::Text::callout);
     mono.setFamily(QStringLiteral("DejaVu Sans Mono"));
     mono.setStyleHint(QFont::Monospace);
-    text->setFont(mono);
-    text->setStyleSheet(QStringLiteral("#blockText { background: %1; border-radius: 8px; padding: 10px; }")
-                            .arg(Style::css(Style::faded(Style::quaternary(pal), 0.5))));
-    text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    column->addWidget(text);
+    column->addWidget(new WrapText(shownText, Style::primary(pal), Style::faded(Style::quaternary(pal), 0.5), mono, box));
     return box;
 }
 
@@ -423,11 +474,8 @@ void ActivityView::fillDetail(const Job& job)
     column->addLayout(grid);
 
     if (job.error) {
-        auto* error = selectable(*job.error, pane);
-        error->setObjectName(QStringLiteral("errorBox"));
-        error->setStyleSheet(QStringLiteral("#errorBox { color: %1; background: %2; border-radius: 8px; padding: 10px; }")
-                                 .arg(Style::css(Style::red()), Style::css(Style::faded(Style::red(), 0.1))));
-        column->addWidget(error);
+        column->addWidget(new WrapText(*job.error, Style::red(), Style::faded(Style::red(), 0.1),
+                                       Style::font(Style::Text::body), pane));
     }
     if (job.request)
         column->addWidget(block(QStringLiteral("Sent"), *job.request, clippedFor(job.id, false, *job.request)));

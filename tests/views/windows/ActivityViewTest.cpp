@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
+#include <QTextEdit>
 
 // Puts jobs into the model as its own work would.
 struct AppModelProbe {
@@ -83,6 +84,8 @@ TEST_F(ActivityViewTest, NewJobsComeInAtTheTopAndTheChosenOneStays)
         QStringList all;
         for (QLabel* l : view.detailPane()->findChildren<QLabel*>())
             all << l->text();
+        for (QTextEdit* t : view.detailPane()->findChildren<QTextEdit*>())
+            all << t->toPlainText();
         return all;
     }();
     EXPECT_TRUE(texts.contains(QString(6000, u'r') + "\n… (1 more characters; Copy takes everything)"));
@@ -121,4 +124,22 @@ TEST_F(ActivityViewTest, UntilOneIsChosenTheNewestShowsAndAReaderKeepsTheirPlace
     settle(10);
     EXPECT_EQ(view.shown(), uuid(1));
     EXPECT_EQ(view.detailPane(), pane);
+}
+
+TEST_F(ActivityViewTest, AnUnbrokenReplyWrapsWithinThePane)
+{
+    ActivityView view(*model);
+    view.resize(860, 480);
+    view.show();
+    Job done = job(1, "failed", 1000, 1001);
+    done.error = QString(700, u'E');
+    done.reply = QString(3000, u'Q');
+    AppModelProbe::setJobs(*model, {done});
+    settle(20);
+    const QWidget* pane = view.detailPane();
+    ASSERT_TRUE(pane);
+    EXPECT_LE(pane->width(), view.width() - 330) << "the pane stays inside the window";
+    QPushButton* copy = button(view.detailPane(), "Copy");
+    ASSERT_TRUE(copy);
+    EXPECT_LE(copy->mapTo(&view, QPoint(copy->width(), 0)).x(), view.width()) << "Copy can be reached";
 }
