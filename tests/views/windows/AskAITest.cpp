@@ -170,6 +170,13 @@ TEST_F(AskAITest, StopShowsOnlyForARequestThatItStops)
     EXPECT_EQ(model->problem(), std::nullopt) << "a request the user stopped is no failure";
     EXPECT_EQ(button(), "Run Again");
 
+    // The pipeline's idea search: Stop ends the run, as the footer's Stop does.
+    model->runPipeline(true, false, false, false, {});
+    ASSERT_TRUE(waitUntil([&] { return front().kind == "ideas" && button() == "Stop"; }));
+    EXPECT_TRUE(view.footerStop()->isVisible());
+    view.headerButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return front().state == "cancelled" && !model->working(); }, 20000));
+
     // A request started without a token (the command line) shows no Stop that would
     // stop nothing.
     const size_t sent = server.requests(chat).size();
