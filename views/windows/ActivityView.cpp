@@ -322,6 +322,15 @@ ActivityView::ActivityView(AppModel& m, QWidget* parent)
     refresh();
 }
 
+void ActivityView::closeEvent(QCloseEvent* event)
+{
+    // The window is kept when closed; opened again, it starts with no job chosen.
+    selected.reset();
+    listView->selectionModel()->clear();
+    schedule();
+    QWidget::closeEvent(event);
+}
+
 std::optional<QUuid> ActivityView::shown() const
 {
     const std::optional<size_t> at = shownJob(model.jobs(), selected);

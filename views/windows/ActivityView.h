@@ -52,6 +52,9 @@ public:
     QWidget* detailPane() const { return detail; }
     std::optional<QUuid> shown() const;
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void schedule();
     void refresh();

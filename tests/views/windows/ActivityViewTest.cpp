@@ -124,6 +124,12 @@ TEST_F(ActivityViewTest, UntilOneIsChosenTheNewestShowsAndAReaderKeepsTheirPlace
     settle(10);
     EXPECT_EQ(view.shown(), uuid(1));
     EXPECT_EQ(view.detailPane(), pane);
+
+    // Closed and opened again, the window starts with no choice: the newest shows.
+    view.close();
+    view.show();
+    settle(10);
+    EXPECT_EQ(view.shown(), uuid(3));
 }
 
 TEST_F(ActivityViewTest, AnUnbrokenReplyWrapsWithinThePane)
