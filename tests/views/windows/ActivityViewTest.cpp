@@ -91,6 +91,7 @@ TEST_F(ActivityViewTest, NewJobsComeInAtTheTopAndTheChosenOneStays)
     EXPECT_TRUE(texts.contains(QString(6000, u'r') + "\n… (1 more characters; Copy takes everything)"));
     QPushButton* copy = button(view.detailPane(), "Copy");
     ASSERT_TRUE(copy);
+    EXPECT_LE(copy->mapTo(&view, QPoint(copy->width(), 0)).x(), view.width()) << "an unbroken reply wraps in the pane";
     copy->click();
     EXPECT_EQ(copied, QStringList{QString(6001, u'r')});
 
@@ -130,22 +131,4 @@ TEST_F(ActivityViewTest, UntilOneIsChosenTheNewestShowsAndAReaderKeepsTheirPlace
     view.show();
     settle(10);
     EXPECT_EQ(view.shown(), uuid(3));
-}
-
-TEST_F(ActivityViewTest, AnUnbrokenReplyWrapsWithinThePane)
-{
-    ActivityView view(*model);
-    view.resize(860, 480);
-    view.show();
-    Job done = job(1, "failed", 1000, 1001);
-    done.error = QString(700, u'E');
-    done.reply = QString(3000, u'Q');
-    AppModelProbe::setJobs(*model, {done});
-    settle(20);
-    const QWidget* pane = view.detailPane();
-    ASSERT_TRUE(pane);
-    EXPECT_LE(pane->width(), view.width() - 330) << "the pane stays inside the window";
-    QPushButton* copy = button(view.detailPane(), "Copy");
-    ASSERT_TRUE(copy);
-    EXPECT_LE(copy->mapTo(&view, QPoint(copy->width(), 0)).x(), view.width()) << "Copy can be reached";
 }

@@ -33,16 +33,8 @@ TEST(ExportTexts, DefaultNameIsSafeForEveryFolder)
 
 TEST(ToolTexts, RowTitlesKeepToOneLine)
 {
-    const struct {
-        QString title, line;
-    } cases[] = {
-        {"Moon", "Moon"},
-        {"one\ntwo\r\nthree", "one two  three"},
-        {"tab\there\u2028and\u0085bell\u0007", "tab here and bell "},
-        {"👍🏽 e\u0301 \u200d", "👍🏽 e\u0301 \u200d"}, // joiners and marks are no control characters
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(oneLine(c.title), c.line) << c.title.toStdString();
+    EXPECT_EQ(oneLine("one\ntwo\r\nthree\tfour\u2028five\u0085six\u0007"), "one two  three four five six ");
+    EXPECT_EQ(oneLine("👍🏽e\u0301\u200d"), "👍🏽e\u0301\u200d") << "marks and joiners are no control characters";
 }
 
 TEST(AskTexts, ListedSegmentsHaveATranscriptAndAreNotRejected)

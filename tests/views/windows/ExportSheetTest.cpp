@@ -10,7 +10,6 @@
 
 #include <QAction>
 #include <QCheckBox>
-#include <QDir>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -104,9 +103,7 @@ TEST_F(ExportSheetTest, ExportAllFromTheMenuCanBeStopped)
 {
     openWith(plainClip(), {shortOf("One", {cut(1, 2)}), shortOf("Two", {cut(3, 4)})});
     MainWindow window{*model, {}, {std::chrono::milliseconds(60000), false}};
-    const QString folder = root + QStringLiteral("/all");
-    QDir().mkpath(folder);
-    FilePicker::current().folder = [&](QWidget*, QString, QString, QString) { return answer(folder); };
+    FilePicker::current().folder = [&](QWidget*, QString, QString, QString) { return answer(root); };
     // The first export is stopped the moment it is listed, as the activity window's Stop
     // would (its button shows exactly when the job is stoppable).
     bool couldStop = false;
@@ -120,7 +117,5 @@ TEST_F(ExportSheetTest, ExportAllFromTheMenuCanBeStopped)
     window.menus()->action(Command::exportAll)->trigger();
     ASSERT_TRUE(waitUntil([&] { return couldStop && !model->exportProgress(); }, 20000));
     EXPECT_EQ(model->jobs().front().state, "cancelled");
-    EXPECT_EQ(std::count_if(model->jobs().begin(), model->jobs().end(), [](const Job& j) { return j.kind == u"export"; }), 1)
-        << "the whole run stops, not just the Short under way";
-    EXPECT_FALSE(model->stoppable(model->jobs().front().id));
+    EXPECT_EQ(model->jobs().size(), 1u) << "the whole run stops, not just the Short under way";
 }
