@@ -20,6 +20,8 @@
 
 namespace {
 
+constexpr int sheetWidth = 420;
+constexpr int padding = 22;
 const QString subtitlesKey = QStringLiteral("exportSubtitles");
 const QString revealKey = QStringLiteral("exportReveal");
 
@@ -42,6 +44,8 @@ QCoro::Task<> exportTask(QPointer<ExportSheet> sheet, QPointer<AppModel> model, 
 QWidget* labelled(const QString& label, QLabel* value, QWidget* parent)
 {
     auto* row = new QWidget(parent);
+    // The rows hold the sheet at its width while no progress bar shows.
+    row->setFixedWidth(sheetWidth - 2 * padding);
     auto* line = new QHBoxLayout(row);
     line->setContentsMargins(0, 0, 0, 0);
     line->addWidget(new QLabel(label, row));
@@ -58,10 +62,10 @@ ExportSheet::ExportSheet(AppModel& m, QWidget* parent)
     : QDialog(parent), model(m)
 {
     setWindowTitle(QStringLiteral("Export Short"));
-    setFixedWidth(420);
+    setFixedWidth(sheetWidth);
     const QPalette pal = palette();
     auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(22, 22, 22, 22);
+    column->setContentsMargins(padding, padding, padding, padding);
     column->setSpacing(12);
     column->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -82,7 +86,7 @@ ExportSheet::ExportSheet(AppModel& m, QWidget* parent)
     bar = new QProgressBar(this);
     bar->setRange(0, 1000);
     bar->setTextVisible(false);
-    bar->setFixedWidth(420 - 44);
+    bar->setFixedWidth(sheetWidth - 2 * padding);
     column->addWidget(bar);
 
     auto* buttons = new QHBoxLayout;

@@ -54,6 +54,7 @@ TEST_F(ExportSheetTest, ExportsWithTheOptionsAndClosesOnce)
     EXPECT_EQ(sheet->lengthLabel()->text(), QStringLiteral("0:01.5 · 2 cuts"));
     EXPECT_FALSE(sheet->findChildren<QCheckBox*>()[0]->isChecked());
     EXPECT_FALSE(sheet->progressBar()->isVisible());
+    EXPECT_EQ(sheet->width(), 420);
 
     // A cancelled save panel leaves the sheet as it was.
     sheet->exportButton()->click();
@@ -68,6 +69,7 @@ TEST_F(ExportSheetTest, ExportsWithTheOptionsAndClosesOnce)
     ASSERT_TRUE(waitUntil([&] { return model->exportProgress().has_value(); }));
     EXPECT_FALSE(sheet->exportButton()->isEnabled());
     EXPECT_FALSE(sheet->cancelButton()->isEnabled());
+    EXPECT_EQ(sheet->width(), 420) << "the progress bar does not widen the sheet";
     QTest::keyClick(sheet, Qt::Key_Escape); // does nothing while the export runs
     EXPECT_TRUE(sheet->isVisible());
     ASSERT_TRUE(waitUntil([&] { return !sheet; }));
