@@ -29,7 +29,8 @@ void StreamBrowser::load(const std::optional<QString>& video, double duration)
     if (video == loaded_)
         return;
     loaded_ = video;
-    setDuration(std::max(duration, 1.0));
+    // A length the media could not tell (infinite or not a number) counts as the least.
+    setDuration(std::isfinite(duration) ? std::max(duration, 1.0) : 1.0);
     setRange(std::nullopt);
     setTime(0);
     setViewStart(0);

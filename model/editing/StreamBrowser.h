@@ -78,7 +78,7 @@ private:
     std::optional<TimeRange> range_;
     double duration_ = 1;
     double viewStart_ = 0;
-    double viewSpan_ = defaultSpan;
+    double viewSpan_ = 1; // as loaded with nothing: the whole length of 1 s
     bool isKey_ = false;
     std::optional<QString> loaded_;
 };

@@ -24,12 +24,12 @@ void Waves::reset(const std::optional<QString>& video, const std::optional<QStri
 
 void Waves::clear()
 {
-    if (!peaks_.isEmpty()) {
-        peaks_.clear();
-        Q_EMIT peaksChanged();
-    }
+    peaks_.clear();
     wanted_.clear();
     asked_.clear();
+    ++generation_;
+    // Also when nothing had arrived yet: chunks on their way are forgotten too.
+    Q_EMIT peaksChanged();
 }
 
 void Waves::load(const std::vector<int>& chunks)

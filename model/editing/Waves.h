@@ -23,11 +23,14 @@ public:
     const std::optional<QString>& video() const { return video_; }
     const std::optional<QString>& cache() const { return cache_; }
     bool busy() const { return busy_; }
+    // Counts the times every chunk was forgotten, so that a view can tell that chunks it
+    // asked for before must be asked for again.
+    int generation() const { return generation_; }
 
     // Points it at a recording and its cache folder (none: nothing open) and forgets
     // every chunk.
     void reset(const std::optional<QString>& video, const std::optional<QString>& cache);
-    // Forgets every chunk and request.
+    // Forgets every chunk and request, and says so.
     void clear();
     // Queues every chunk never asked for before, in order, and starts the worker when it
     // is idle. Returns at once; asking again for a queued, running or done chunk costs nothing.
@@ -49,4 +52,5 @@ private:
     std::vector<int> wanted_;
     std::set<int> asked_;
     bool busy_ = false;
+    int generation_ = 0;
 };

@@ -99,6 +99,17 @@ void OverviewStrip::mouseReleaseEvent(QMouseEvent* e)
     Scrub::end(Scrub::of(browser));
 }
 
+void OverviewStrip::hideEvent(QHideEvent* e)
+{
+    QWidget::hideEvent(e);
+    // As the timeline does: a scrub cut short by closing the window ends without playing.
+    if (e->spontaneous() || !pressed)
+        return;
+    pressed = false;
+    browser.dragging = false;
+    browser.resume = false;
+}
+
 // ---- BrowserView ----
 
 BrowserView::BrowserView(AppModel& model, QWidget* parent)

@@ -31,6 +31,7 @@ protected:
     void mousePressEvent(QMouseEvent*) override;
     void mouseMoveEvent(QMouseEvent*) override;
     void mouseReleaseEvent(QMouseEvent*) override;
+    void hideEvent(QHideEvent*) override;
 
 private:
     void scrubTo(double x);

@@ -36,7 +36,10 @@ double rulerStep(double width, double span)
     for (double step : steps)
         if (width * step / span >= 70)
             return step;
-    return 3600;
+    // Hours, or as many whole hours as keep a stream of a day or more from running its
+    // labels into each other.
+    const double hours = std::ceil(70 / (width * 3600 / span));
+    return 3600 * (std::isfinite(hours) ? std::max(hours, 1.0) : 1.0);
 }
 
 std::vector<double> rulerTicks(const Map& map)

@@ -42,7 +42,7 @@ struct Map {
 
 // ---- ruler ----
 // The first of 1, 2, 5, 10, 30 s … 30 min at which ticks stand at least 70 points apart,
-// else an hour.
+// else an hour, or the fewest whole hours that do.
 double rulerStep(double width, double span);
 // Every multiple of the step from the view's start through its end, both included.
 std::vector<double> rulerTicks(const Map& map);

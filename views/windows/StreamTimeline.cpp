@@ -79,13 +79,14 @@ void StreamTimeline::request()
     const double start = browser.viewStart();
     const double span = browser.viewSpan();
     loader->want(filmGridLayout(start, start + span, width(), stripHeight, model.frames().aspect()).seconds());
-    // The chunks are asked for again whenever the visible minutes change, and only for
-    // views of half an hour or less: a wider view shows what is already loaded.
-    std::vector<int> minutes = visibleMinutes(start, span, browser.duration());
-    if (span > wavesUpTo || asked == minutes)
+    // The chunks are asked for again whenever the visible minutes change or the waves
+    // forgot what they had (another recording, a freed cache), and only for views of half
+    // an hour or less: a wider view shows what is already loaded.
+    auto wanted = std::pair(model.waves().generation(), visibleMinutes(start, span, browser.duration()));
+    if (span > wavesUpTo || asked == wanted)
         return;
-    model.waves().load(minutes);
-    asked = std::move(minutes);
+    model.waves().load(wanted.second);
+    asked = std::move(wanted);
 }
 
 double StreamTimeline::playheadAt() const
@@ -378,6 +379,19 @@ void StreamTimeline::pointer(const QPointF& at)
     default:
         unsetCursor();
     }
+}
+
+void StreamTimeline::hideEvent(QHideEvent* e)
+{
+    QWidget::hideEvent(e);
+    // A window closed in the middle of a drag never sees its release: the drag is dropped
+    // without playing again, so that the window opens again at rest.
+    if (e->spontaneous() || drag == Drag::none)
+        return;
+    drag = Drag::none;
+    anchor.reset();
+    browser.dragging = false;
+    browser.resume = false;
 }
 
 void StreamTimeline::enterEvent(QEnterEvent* e)

@@ -40,6 +40,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent*) override;
     void enterEvent(QEnterEvent*) override;
     void leaveEvent(QEvent*) override;
+    void hideEvent(QHideEvent*) override;
     bool event(QEvent*) override;
 
 private:
@@ -67,5 +68,6 @@ private:
     std::optional<double> anchor;    // the selection drag's time at the press
     std::optional<double> pinchFrom; // the span a pinch began at
     double magnification = 1;
-    std::optional<std::vector<int>> asked; // the waveform chunks last requested
+    // The waveform chunks last requested, and the waves' generation then.
+    std::optional<std::pair<int, std::vector<int>>> asked;
 };

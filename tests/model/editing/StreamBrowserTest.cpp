@@ -1,6 +1,8 @@
 #include "model/editing/StreamBrowser.h"
 #include "model/lifecycle/LifecycleTesting.h"
 
+#include <cmath>
+
 namespace {
 
 using lifecycle::LifecycleTest;
@@ -15,11 +17,14 @@ struct Browser {
 TEST(StreamBrowserTest, LoadingSetsLengthAndSpan)
 {
     for (const auto& [length, duration, span] : std::vector<std::tuple<double, double, double>>{
-             {100, 100, 100}, {0, 1, 1}, {10800, 10800, 240}}) {
+             {100, 100, 100}, {0, 1, 1}, {10800, 10800, 240}, {INFINITY, 1, 1}, {NAN, 1, 1}}) {
         Browser b(length);
         EXPECT_EQ(b.browser.duration(), duration);
         EXPECT_EQ(b.browser.viewSpan(), span);
     }
+    // Before any recording the view spans the whole (least) length, as after unloading.
+    const StreamBrowser fresh{std::make_unique<FakePlayer>()};
+    EXPECT_EQ(fresh.viewSpan(), fresh.duration());
     // Loading the recording already loaded keeps the user's place; none empties the player.
     Browser b(3600);
     EXPECT_EQ(b.player->current, "/s.mp4");

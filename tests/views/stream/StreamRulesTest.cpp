@@ -61,7 +61,8 @@ TEST(StreamRuler, StepsTicksAndLabels)
 {
     const struct {
         double width, span, step;
-    } steps[] = {{900, 240, 30}, {70, 1, 1}, {69.9, 1, 2}, {900, 14400, 1800}, {900, 36000, 3600}, {700, 100, 10}};
+    } steps[] = {{900, 240, 30},    {70, 1, 1},        {69.9, 1, 2},          {900, 14400, 1800}, {900, 36000, 3600},
+                 {700, 100, 10},    {900, 86400, 7200}, {900, 172800, 14400}}; // a day or two: whole hours
     for (const auto& c : steps)
         EXPECT_EQ(rulerStep(c.width, c.span), c.step) << c.width << " " << c.span;
 

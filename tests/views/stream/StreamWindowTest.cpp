@@ -4,6 +4,7 @@
 
 #include "model/lifecycle/AppModel.h"
 #include "support/FakePlayer.h"
+#include "support/gui/StreamCaches.h"
 #include "views/windows/BrowserView.h"
 #include "views/windows/StreamTimeline.h"
 
@@ -11,6 +12,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWheelEvent>
 #include <gtest/gtest.h>
@@ -149,4 +151,37 @@ TEST_F(StreamWindowTest, AddSegmentNeedsThreeSecondsAndClearsTheRange)
     window.clear->click();
     QApplication::processEvents();
     EXPECT_FALSE(window.add->isEnabled());
+}
+
+TEST_F(StreamWindowTest, ClosingTheWindowMidDragLeavesItAtRest)
+{
+    auto* timeline = window.timeline;
+    for (const int y : {5, 50}) { // the ruler's scrub, then a selection drag
+        browser.player().play();
+        QTest::mousePress(timeline, Qt::LeftButton, {}, QPoint(300, y));
+        QTest::mouseMove(timeline, QPoint(340, y));
+        ASSERT_TRUE(browser.dragging) << y;
+        window.close(); // the release goes elsewhere
+        EXPECT_FALSE(browser.dragging) << y;
+        EXPECT_EQ(browser.player().rate(), 0) << y;
+        window.show();
+        EXPECT_EQ(browser.player().rate(), 0) << y;
+    }
+    // The overview's scrub too; and the next press works as ever.
+    browser.player().play();
+    QTest::mousePress(window.overview, Qt::LeftButton, {}, QPoint(10, 10));
+    window.close();
+    window.show();
+    EXPECT_FALSE(browser.dragging);
+    EXPECT_EQ(browser.player().rate(), 0);
+    QTest::mouseClick(timeline, Qt::LeftButton, {}, QPoint(timeline->width() / 2, 5));
+    EXPECT_NEAR(browser.time(), 120, 0.5);
+}
+
+TEST_F(StreamWindowTest, ForgottenWaveChunksAreAskedForAgain)
+{
+    QTemporaryDir caches;
+    ASSERT_TRUE(streamcaches::fill(model, caches.path(), QStringLiteral("/streams/night.mp4"), 5, {}));
+    model.waves().clear(); // as freeing the cache does, with the view where it was
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model.waves().peaks().size() == 5; }));
 }
