@@ -123,7 +123,7 @@ void AppModel::extend(const QUuid& cut, Edge edge, double to)
 {
     Short* active = lookup::byId(project_.shorts, activeShort_);
     const int k = active ? lookup::cutIndex(active->cuts, cut) : -1;
-    if (k < 0)
+    if (k < 0 || !std::isfinite(to))
         return;
     commit();
     Cut& c = active->cuts[size_t(k)];
@@ -176,7 +176,8 @@ void AppModel::trim(const QUuid& cut, Edge edge, double to, std::optional<double
 {
     Short* active = lookup::byId(project_.shorts, activeShort_);
     const int k = active ? lookup::cutIndex(active->cuts, cut) : -1;
-    if (k < 0)
+    // A time that is not a number would become the cut's edge and be saved.
+    if (k < 0 || !std::isfinite(to))
         return;
     if (!scrubbing) {
         // One undo point for the whole drag; the recording is shown while it runs.

@@ -166,7 +166,7 @@ void AppModel::setMode(Mode mode)
 void AppModel::scrubShort(double to)
 {
     const double total = lineOf(cuts(), project_.duration).total();
-    if (cuts().empty() || total <= 0)
+    if (cuts().empty() || total <= 0 || !std::isfinite(to))
         return;
     const double at = std::min(std::max(to, 0.0), total - 0.02);
     if (mode_ == Mode::shortClip) {

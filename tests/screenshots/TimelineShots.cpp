@@ -66,7 +66,7 @@ void timelineShots()
     second.title = QStringLiteral("Chat said left");
     Short third;
     third.id = QUuid::createUuid();
-    third.title = QStringLiteral("Cleanest play of the stream, and then the zone closes on everyone");
+    third.title = QStringLiteral("Cleanest play of the stream,\nand then the zone closes on everyone");
     third.cuts = {p.shorts[0].cuts[1]};
     p.shorts.push_back(second);
     p.shorts.push_back(third);

@@ -125,7 +125,7 @@ void TimelineView::layOut()
     // Until it is shown the area has no width of its own: the scale stays 0 and the track
     // takes no pointer input.
     const double width = isVisible() ? area->width() - 28 : 0;
-    track->layOut(width, Prefs::shared().timelineZoom(), look(Prefs::shared()));
+    track->layOut(width, storedZoom(Prefs::shared()), look(Prefs::shared()));
 }
 
 void TimelineView::resizeEvent(QResizeEvent* e)
@@ -153,7 +153,7 @@ void TimelineView::tick()
     if (now == half)
         return;
     half = now;
-    if (Prefs::shared().timelineZoom() > 1 && model.clock().playing() && model.mode() == Mode::shortClip)
+    if (storedZoom(Prefs::shared()) > 1 && model.clock().playing() && model.mode() == Mode::shortClip)
         reveal();
 }
 
@@ -188,7 +188,7 @@ bool TimelineView::wheel(QWheelEvent* e)
         // Pinching needs a touchpad under Wayland; Ctrl and the wheel zoom everywhere.
         const double degrees = e->angleDelta().y() / 8.0;
         if (degrees != 0)
-            Prefs::shared().set(QStringLiteral("timelineZoom"), wheelZoom(Prefs::shared().timelineZoom(), degrees));
+            Prefs::shared().set(QStringLiteral("timelineZoom"), wheelZoom(storedZoom(Prefs::shared()), degrees));
         return true;
     }
     const QPoint angle = e->angleDelta();
@@ -210,12 +210,12 @@ bool TimelineView::eventFilter(QObject* watched, QEvent* event)
         auto* gesture = static_cast<QNativeGestureEvent*>(event);
         switch (gesture->gestureType()) {
         case Qt::BeginNativeGesture:
-            pinchFrom = Prefs::shared().timelineZoom();
+            pinchFrom = storedZoom(Prefs::shared());
             magnification = 1;
             return true;
         case Qt::ZoomNativeGesture:
             if (!pinchFrom) {
-                pinchFrom = Prefs::shared().timelineZoom();
+                pinchFrom = storedZoom(Prefs::shared());
                 magnification = 1;
             }
             magnification *= 1 + gesture->value();

@@ -27,8 +27,9 @@ double clampZoom(double zoom) { return std::clamp(zoom, minZoom, maxZoom); }
 
 ClipLook look(const Prefs& prefs)
 {
-    return {prefs.clipNames(), prefs.clipFilmstrip() ? prefs.clipFilmstripHeight() : 0.0,
-            prefs.clipWaveform() ? prefs.clipWaveformHeight() : 0.0};
+    // A hand-edited preferences file may hold any number; the track's height follows it.
+    return {prefs.clipNames(), prefs.clipFilmstrip() ? std::clamp(prefs.clipFilmstripHeight(), 28.0, 140.0) : 0.0,
+            prefs.clipWaveform() ? std::clamp(prefs.clipWaveformHeight(), 12.0, 90.0) : 0.0};
 }
 
 bool allRowsOff(const ClipLook& look) { return !look.names && look.filmstrip <= 0 && look.waveform <= 0; }
@@ -62,6 +63,8 @@ double timelineScale(double width, double total, double zoom, std::optional<doub
 }
 
 bool usableScale(double scale) { return std::isfinite(scale) && scale > 0; }
+
+double storedZoom(const Prefs& prefs) { return clampZoom(prefs.timelineZoom()); }
 
 double zoomIn(double zoom) { return std::min(zoom * 1.5, maxZoom); }
 double zoomOut(double zoom) { return std::max(zoom / 1.5, minZoom); }
@@ -163,13 +166,13 @@ QString blockName(const Segment* segment, const Cut& cut)
 {
     if (!segment)
         return clock(cut.start) + QLatin1Char(' ');
-    return segment->id + QLatin1Char(' ') + segment->title;
+    return segment->id + QLatin1Char(' ') + oneLine(segment->title);
 }
 
 QString blockDetail(const Cut& cut, double width)
 {
     if (!cut.role.isEmpty() && width >= 160)
-        return cut.role + QStringLiteral(" · ") + span(length(cut));
+        return oneLine(cut.role) + QStringLiteral(" · ") + span(length(cut));
     return span(length(cut));
 }
 
@@ -178,6 +181,38 @@ QString badge(const Segment* segment) { return segment ? segment->id : QStringLi
 bool showsBadge(const ClipLook& look, double width) { return !look.names && width > 34; }
 
 double handleHeight(double blockHeight, bool selected) { return std::min(blockHeight - 4, selected ? 34.0 : 20.0); }
+
+std::vector<double> fitTitles(const std::vector<double>& wanted, double room, double least)
+{
+    // The widest a title may be: the smallest width that the titles wider than it, cut
+    // to it, share with the others whole.
+    std::vector<double> sorted = wanted;
+    std::sort(sorted.begin(), sorted.end());
+    double cap = sorted.empty() ? 0 : sorted.back();
+    double left = room;
+    for (size_t i = 0; i < sorted.size(); ++i) {
+        const double share = left / double(sorted.size() - i);
+        if (sorted[i] > share) {
+            cap = share;
+            break;
+        }
+        left -= sorted[i];
+    }
+    std::vector<double> widths;
+    widths.reserve(wanted.size());
+    for (double w : wanted)
+        widths.push_back(std::min(w, std::max(cap, least)));
+    return widths;
+}
+
+QString oneLine(QString text)
+{
+    for (QChar& c : text) {
+        if (c == u'\n' || c == u'\r' || c == u'\t' || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+            c = u' ';
+    }
+    return text;
+}
 
 std::optional<double> playheadTime(Mode mode, double clock, std::optional<double> shortTime)
 {

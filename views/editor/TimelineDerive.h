@@ -23,6 +23,7 @@ struct ClipLook {
     double waveform = 0;
     bool operator==(const ClipLook&) const = default;
 };
+// The stored options, their heights held within what the options' sliders offer.
 ClipLook look(const Prefs& prefs);
 // A block's height: 22 for the name row plus the two strips, or 20 when nothing shows.
 double blockHeight(const ClipLook& look);
@@ -46,6 +47,8 @@ double timelineScale(double width, double total, double zoom, std::optional<doub
 // Pointer input needs a scale to turn points into seconds.
 bool usableScale(double scale);
 
+// The stored zoom, held within 1 to 12 whatever the preferences file says.
+double storedZoom(const Prefs& prefs);
 double zoomIn(double zoom);
 double zoomOut(double zoom);
 // The zoom while a pinch that began at `from` has reached `magnification`.
@@ -97,6 +100,13 @@ QString blockDetail(const Cut& cut, double width);
 QString badge(const Segment* segment);
 bool showsBadge(const ClipLook& look, double width);
 double handleHeight(double blockHeight, bool selected);
+
+// The widths of the tabs' titles that `wanted` them when together they get `room`: when
+// they do not all fit, the longest give way first (a short title stays whole while a
+// long one is cut), and none gets less than `least` or more than it wanted.
+std::vector<double> fitTitles(const std::vector<double>& wanted, double room, double least);
+// A title on one line: line breaks and tabs read as blanks.
+QString oneLine(QString text);
 
 // The playhead's Short time; none when it lies outside every cut in segment mode.
 std::optional<double> playheadTime(Mode mode, double clock, std::optional<double> shortTime);

@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QSlider>
+#include <QTextDocument>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <cmath>
@@ -40,11 +41,13 @@ QToolButton* plainButton(QWidget* parent, const QString& icon, const QString& he
 // when the tabs do not all fit.
 class TabTitle : public QLabel {
 public:
-    TabTitle(const QString& full, QWidget* parent)
+    TabTitle(const QString& title, QWidget* parent)
         : QLabel(parent)
-        , full(full)
+        , full(timeline::oneLine(title))
     {
-        setToolTip(full);
+        // A title is the user's or the model's words, never markup.
+        setTextFormat(Qt::PlainText);
+        setToolTip(Qt::convertFromPlainText(title));
     }
     QSize sizeHint() const override
     {
@@ -63,6 +66,54 @@ protected:
 private:
     QString full;
 };
+
+constexpr int tabSpacing = 6;
+
+} // namespace
+
+// The tabs side by side. When they do not all fit, the longest titles give way first, so
+// that a short title stays whole while a long one is cut.
+class TabRow : public QWidget {
+public:
+    using QWidget::QWidget;
+    std::vector<ShortTab*> tabs;
+
+    QSize sizeHint() const override { return measure([](const QWidget* w) { return w->sizeHint().width(); }); }
+    QSize minimumSizeHint() const override
+    {
+        return measure([](const QWidget* w) { return w->minimumSizeHint().width(); });
+    }
+    void place()
+    {
+        std::vector<double> wanted;
+        double chrome = tabSpacing * std::max(int(tabs.size()) - 1, 0);
+        for (const ShortTab* tab : tabs) {
+            wanted.push_back(tab->title->sizeHint().width());
+            chrome += tab->sizeHint().width() - wanted.back();
+        }
+        const std::vector<double> widths = timeline::fitTitles(wanted, width() - chrome, 40);
+        int x = 0;
+        for (size_t i = 0; i < tabs.size(); ++i) {
+            const int w = tabs[i]->sizeHint().width() - int(wanted[i]) + int(widths[i]);
+            tabs[i]->setGeometry(x, (height() - tabs[i]->height()) / 2, w, tabs[i]->height());
+            x += w + tabSpacing;
+        }
+    }
+
+protected:
+    void resizeEvent(QResizeEvent*) override { place(); }
+
+private:
+    template <typename Width> QSize measure(Width width) const
+    {
+        int sum = tabSpacing * std::max(int(tabs.size()) - 1, 0);
+        for (const ShortTab* tab : tabs)
+            sum += width(tab);
+        return {sum, 28};
+    }
+};
+
+namespace {
 
 void setZoom(double zoom) { Prefs::shared().set(QStringLiteral("timelineZoom"), zoom); }
 
@@ -219,10 +270,7 @@ TimelineHeader::TimelineHeader(AppModel& model, QWidget* parent)
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(12, 0, 12, 0);
     row->setSpacing(6);
-    tabRow = new QWidget(this);
-    auto* tabLine = new QHBoxLayout(tabRow);
-    tabLine->setContentsMargins(0, 0, 0, 0);
-    tabLine->setSpacing(6);
+    tabRow = new TabRow(this);
     row->addWidget(tabRow, 0, Qt::AlignVCenter);
 
     newShort = plainButton(this, QStringLiteral("plus"), QStringLiteral("New empty Short"));
@@ -238,14 +286,14 @@ TimelineHeader::TimelineHeader(AppModel& model, QWidget* parent)
     options = plainButton(this, QStringLiteral("rectangle.split.1x2"), QStringLiteral("What each cut shows, and how tall"));
     connect(options, &QToolButton::clicked, this, &TimelineHeader::showOptions);
     row->addWidget(options);
-    row->addSpacing(8 - 6);
+    row->addSpacing(8); // the row's spacing comes on top
 
     zoomControls = new QWidget(this);
     auto* zoomLine = new QHBoxLayout(zoomControls);
     zoomLine->setContentsMargins(0, 0, 0, 0);
     zoomLine->setSpacing(6);
     zoomOut = plainButton(zoomControls, QStringLiteral("minus.magnifyingglass"), QStringLiteral("Zoom out"));
-    connect(zoomOut, &QToolButton::clicked, this, [] { setZoom(timeline::zoomOut(Prefs::shared().timelineZoom())); });
+    connect(zoomOut, &QToolButton::clicked, this, [] { setZoom(timeline::zoomOut(timeline::storedZoom(Prefs::shared()))); });
     zoom = new QSlider(Qt::Horizontal, zoomControls);
     zoom->setRange(int(timeline::minZoom * zoomSteps), int(timeline::maxZoom * zoomSteps));
     zoom->setFixedWidth(80);
@@ -253,7 +301,7 @@ TimelineHeader::TimelineHeader(AppModel& model, QWidget* parent)
     connect(zoom, &QSlider::valueChanged, this, [](int v) { setZoom(double(v) / zoomSteps); });
     zoomIn = plainButton(zoomControls, QStringLiteral("plus.magnifyingglass"),
                          QStringLiteral("Zoom in. You can also pinch the timeline, or hold Ctrl and turn the wheel over it."));
-    connect(zoomIn, &QToolButton::clicked, this, [] { setZoom(timeline::zoomIn(Prefs::shared().timelineZoom())); });
+    connect(zoomIn, &QToolButton::clicked, this, [] { setZoom(timeline::zoomIn(timeline::storedZoom(Prefs::shared()))); });
     length = new QLabel(zoomControls);
     length->setFont(Style::digits(Style::font(Style::Text::body)));
     ofMinute = new QLabel(QStringLiteral("/ 1:00"), zoomControls);
@@ -278,7 +326,6 @@ void TimelineHeader::refresh()
     if (next != shown) {
         shown = next;
         for (ShortTab* tab : tabList) {
-            tabRow->layout()->removeWidget(tab);
             tab->hide();
             tab->deleteLater();
         }
@@ -289,9 +336,13 @@ void TimelineHeader::refresh()
                 if (rename)
                     rename(id);
             };
-            tabRow->layout()->addWidget(tab);
+            tab->show();
             tabList.push_back(tab);
         }
+        tabRow->tabs = tabList;
+        tabRow->updateGeometry();
+        layout()->activate(); // the row's new width at once, so no title is cut for a moment
+        tabRow->place();
     }
     newShort->setToolButtonStyle(open.empty() ? Qt::ToolButtonTextBesideIcon : Qt::ToolButtonIconOnly);
 
@@ -299,7 +350,7 @@ void TimelineHeader::refresh()
     zoomControls->setVisible(!model.cuts().empty());
     {
         const QSignalBlocker quiet(zoom);
-        zoom->setValue(int(std::lround(Prefs::shared().timelineZoom() * zoomSteps)));
+        zoom->setValue(int(std::lround(timeline::storedZoom(Prefs::shared()) * zoomSteps)));
     }
     length->setText(span(total));
     QPalette pal = length->palette();

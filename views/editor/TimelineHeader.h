@@ -15,6 +15,7 @@ class QCheckBox;
 class QLabel;
 class QSlider;
 class QToolButton;
+class TabRow;
 
 // One open Short's tab. Only the active tab's close button shows and takes clicks; the
 // others keep its place, so a tab does not change width when it becomes active.
@@ -81,7 +82,7 @@ public:
 
 private:
     AppModel& model;
-    QWidget* tabRow;
+    TabRow* tabRow;
     std::vector<ShortTab*> tabList;
     struct Shown {
         QUuid id;

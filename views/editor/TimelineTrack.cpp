@@ -12,6 +12,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <algorithm>
 #include <cmath>
 
 using namespace timeline;
@@ -23,6 +24,12 @@ constexpr double reorderAfter = 5;
 constexpr double playheadWidth = 9;
 
 QPainterPath capsule(const QRectF& r) { return rounded(r, std::min(r.width(), r.height()) / 2); }
+
+int indexOf(const std::vector<Cut>& cuts, const QUuid& id)
+{
+    const auto at = std::find_if(cuts.begin(), cuts.end(), [&id](const Cut& c) { return c.id == id; });
+    return at == cuts.end() ? -1 : int(at - cuts.begin());
+}
 
 } // namespace
 
@@ -42,11 +49,21 @@ bool TimelineTrack::layOut(double width, double zoom, const ClipLook& clipLook)
     look = clipLook;
     laidWidth = width;
     laidZoom = zoom;
+    if (gesture == Gesture::press || gesture == Gesture::reorder || gesture == Gesture::trim) {
+        // The list changed under the drag (an undo, another tab, a closed project): it
+        // follows its cut, or ends when the cut is gone.
+        pressed = indexOf(cuts_, pressedCut);
+        if (pressed < 0)
+            cancel();
+    }
     const double total = shortLength(model.project(), model.activeShort());
     const double before = scale_;
     scale_ = timelineScale(width, total, zoom, frozen);
     spans = blockSpans(cuts_, usableScale(scale_) ? scale_ : 0);
-    const double content = usableScale(scale_) ? std::max(width, total * scale_) : width;
+    // Blocks are at least 4 points wide, so many short cuts may reach past the Short's
+    // length at this scale: the track scrolls to the last of them.
+    const double blocksEnd = spans.empty() ? 0 : spans.back().x + spans.back().width;
+    const double content = usableScale(scale_) ? std::max({width, total * scale_, blocksEnd}) : width;
     // Fitted to the width, the product may land a hair above it: no scroll bar for that.
     setFixedSize(int(std::ceil(std::max(content - 1e-6, 0.0))), int(trackHeight(look)));
     // Every second the blocks' strips show, asked for once the list changes.
@@ -248,9 +265,41 @@ void TimelineTrack::scrubTo(double x)
     model.scrubShort(x / scale_);
 }
 
+void TimelineTrack::hideEvent(QHideEvent* e)
+{
+    QWidget::hideEvent(e);
+    cancel();
+}
+
+void TimelineTrack::cancel()
+{
+    const Gesture ended = gesture;
+    gesture = Gesture::none;
+    switch (ended) {
+    case Gesture::none:
+    case Gesture::press:
+        return;
+    case Gesture::scrub:
+        Scrub::end(model);
+        return;
+    case Gesture::reorder:
+        movingID.reset();
+        update();
+        return;
+    case Gesture::trim:
+        if (origin) {
+            origin.reset();
+            frozen.reset();
+            model.endTrim(pressedCut, trimEnd ? Edge::end : Edge::start);
+        }
+        return;
+    }
+}
+
 void TimelineTrack::mousePressEvent(QMouseEvent* e)
 {
-    gesture = Gesture::none;
+    // A drag whose release never came (the window lost the pointer) ends here.
+    cancel();
     // Before the first layout there is no scale to turn points into seconds.
     if (e->button() != Qt::LeftButton || !usableScale(scale_) || cuts_.empty())
         return;
@@ -293,6 +342,11 @@ void TimelineTrack::mouseMoveEvent(QMouseEvent* e)
         setCursor(shape);
         return;
     }
+    if (!(e->buttons() & Qt::LeftButton)) {
+        // The button went up where this widget could not see it: that was the release.
+        finish();
+        return;
+    }
     pointTo(at);
     if (gesture == Gesture::trim)
         model.trim(pressedCut, trimEnd ? Edge::end : Edge::start, *origin + (at.x() - pressAt.x()) / *frozen,
@@ -325,6 +379,10 @@ void TimelineTrack::pointTo(const QPointF& at)
         return;
     case Gesture::trim:
         if (!origin) {
+            if (!usableScale(scale_)) {
+                gesture = Gesture::none;
+                return;
+            }
             const Cut& cut = cuts_[size_t(pressed)];
             origin = trimEnd ? cut.end : cut.start;
             frozen = scale_;
@@ -362,7 +420,10 @@ void TimelineTrack::finish()
     case Gesture::reorder:
         if (movingID) {
             movingID.reset();
-            model.moveCut(pressed, movingTo);
+            // Where the cut is now: the list may have changed since the track was laid out.
+            const int from = indexOf(model.cuts(), pressedCut);
+            if (from >= 0)
+                model.moveCut(from, movingTo);
         }
         update();
         return;

@@ -30,6 +30,9 @@ public:
     std::optional<double> playheadX() const;
     // The clock moved: repaints the old and the new playhead only.
     void follow();
+    // Ends the drag in progress without its drop or click: a scrub ends, a trim keeps what
+    // it did as its one undo step, a move or a click does nothing.
+    void cancel();
 
     // The drag in progress.
     std::optional<double> frozen; // the scale a trim began at
@@ -40,6 +43,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent*) override;
+    void hideEvent(QHideEvent*) override;
     void mousePressEvent(QMouseEvent*) override;
     void mouseMoveEvent(QMouseEvent*) override;
     void mouseReleaseEvent(QMouseEvent*) override;

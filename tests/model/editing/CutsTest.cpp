@@ -3,6 +3,8 @@
 
 #include "model/editing/EditingTesting.h"
 
+#include <cmath>
+
 using namespace editing;
 
 namespace {
@@ -32,7 +34,9 @@ TEST_F(CutsTest, TrimsAndExtendsLeaveAThirdOfASecond)
         double to;
         Bounds result; // of cut 2, 5 … 8 s, in a 400 s recording
     } rows[] = {{true, Edge::start, -2, {0, 8}}, {true, Edge::start, 9, {7.7, 8}},  {true, Edge::end, 500, {5, 400}},
-                {true, Edge::end, 1, {5, 5.3}},  {false, Edge::start, 9, {7.7, 8}}, {false, Edge::end, 500, {5, 500}}};
+                {true, Edge::end, 1, {5, 5.3}},  {false, Edge::start, 9, {7.7, 8}}, {false, Edge::end, 500, {5, 500}},
+                // A time that is not a number changes nothing.
+                {true, Edge::start, std::nan(""), {5, 8}}, {false, Edge::end, std::nan(""), {5, 8}}};
     for (const auto& row : rows) {
         openWith();
         row.drag ? model->trim(uuid(2), row.edge, row.to, {}) : model->extend(uuid(2), row.edge, row.to);

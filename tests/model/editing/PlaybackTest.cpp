@@ -2,6 +2,8 @@
 
 #include "model/editing/ShortTesting.h"
 
+#include <cmath>
+
 using namespace shorts;
 
 namespace {
@@ -43,6 +45,8 @@ TEST_F(PlaybackTest, ShortTimeAndRecordingTimeMapBothWays)
     EXPECT_NEAR(*model->shortTime(5.0), 2.0, 1e-9);
     EXPECT_EQ(model->shortTime(5.5), std::nullopt);
     model->scrubShort(2.5);
+    EXPECT_DOUBLE_EQ(model->recordingTime(), 1.0);
+    model->scrubShort(std::nan(""));
     EXPECT_DOUBLE_EQ(model->recordingTime(), 1.0);
 
     // Cuts reaching outside the 6 s recording are timed as the player plays them: held inside.

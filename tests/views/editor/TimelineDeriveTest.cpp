@@ -2,6 +2,7 @@
 // and where a moved cut drops.
 
 #include "model/lifecycle/AppModel.h"
+#include "platform/Prefs.h"
 #include "views/editor/TimelineDerive.h"
 
 #include <gtest/gtest.h>
@@ -55,6 +56,22 @@ TEST(TimelineZoom, StaysWithinOneAndTwelve)
     };
     for (const auto& c : cases)
         EXPECT_DOUBLE_EQ(c.got, c.want);
+
+    // A hand-edited preferences file: the zoom and the heights come back within bounds.
+    Prefs& prefs = Prefs::shared();
+    for (const auto& [stored, zoom] : {std::pair{0.0, 1.0}, {-4.0, 1.0}, {1e300, 12.0}, {2.5, 2.5}}) {
+        prefs.set(QStringLiteral("timelineZoom"), stored);
+        EXPECT_DOUBLE_EQ(storedZoom(prefs), zoom) << stored;
+    }
+    prefs.set(QStringLiteral("clipNames"), false);
+    prefs.set(QStringLiteral("clipFilmstrip"), true);
+    prefs.set(QStringLiteral("clipWaveform"), true);
+    prefs.set(QStringLiteral("clipFilmstripHeight"), 1e9);
+    prefs.set(QStringLiteral("clipWaveformHeight"), -3.0);
+    EXPECT_EQ(look(prefs), (ClipLook{false, 140, 12}));
+    prefs.set(QStringLiteral("timelineZoom"), 1.0);
+    prefs.set(QStringLiteral("clipFilmstripHeight"), 54.0);
+    prefs.set(QStringLiteral("clipWaveformHeight"), 24.0);
 }
 
 TEST(TimelineRuler, StepsAndLabelsFollowTheScale)
@@ -153,6 +170,8 @@ TEST(TimelineBlocks, FacesShowRoleBadgeAndLength)
     segment.title = QStringLiteral("Roof");
     EXPECT_EQ(blockName(&segment, cut), QStringLiteral("04 Roof"));
     EXPECT_EQ(blockName(nullptr, cut), QStringLiteral("0:50:00 "));
+    segment.title = QStringLiteral("Roof\nand\r\nchat");
+    EXPECT_EQ(blockName(&segment, cut), QStringLiteral("04 Roof and  chat"));
     EXPECT_EQ(blockDetail(cut, 160), QStringLiteral("hook · 0:04.5"));
     EXPECT_EQ(blockDetail(cut, 159.9), QStringLiteral("0:04.5"));
     EXPECT_EQ(badge(nullptr), QStringLiteral("–"));
@@ -164,4 +183,22 @@ TEST(TimelineBlocks, FacesShowRoleBadgeAndLength)
     EXPECT_EQ(playheadTime(Mode::segment, 3000, std::nullopt), std::nullopt);
     EXPECT_EQ(playheadTime(Mode::segment, 3000, 2.5), 2.5);
     EXPECT_EQ(playheadTime(Mode::shortClip, 7, std::nullopt), 7);
+}
+
+TEST(TimelineTabs, TheLongestTitlesGiveWayFirst)
+{
+    const struct {
+        std::vector<double> wanted;
+        double room;
+        std::vector<double> widths;
+    } cases[] = {
+        {{100, 50}, 200, {100, 50}},           // all fit
+        {{190, 60, 190}, 300, {120, 60, 120}}, // the short one stays whole
+        {{30, 190}, 100, {30, 70}},
+        {{190, 190}, 50, {40, 40}},            // never below the least
+        {{30, 190}, -10, {30, 40}},            // nor above what a title wants
+        {{}, 100, {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(fitTitles(c.wanted, c.room, 40), c.widths) << c.room;
 }

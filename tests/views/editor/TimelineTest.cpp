@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QToolButton>
 #include <QMouseEvent>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -168,6 +169,80 @@ TEST_F(Timeline, PointerInputWaitsForAScale)
     EXPECT_DOUBLE_EQ(model.clock().time(), 0);
 }
 
+TEST_F(Timeline, ADragEndsCleanlyWhenItsCutGoesTheTrackHidesOrTheReleaseIsLost)
+{
+    // Cuts lie at 0–300, 300–450 and 450–600 points; the ruler is above y 18.
+    auto removeLast = [this] {
+        model.setSelectedCut(model.cuts()[2].id);
+        model.removeCut();
+    };
+    auto emptyTab = [this] { model.activate(left); };
+    auto hide = [this] { view->hide(); };
+    auto release = [this] {
+        QMouseEvent e(QEvent::MouseMove, QPointF(500, 40), track()->mapToGlobal(QPointF(500, 40)), Qt::NoButton,
+                      Qt::NoButton, {});
+        QApplication::sendEvent(track(), &e);
+    };
+    const struct {
+        const char* what;
+        double press, move; // a move of 0 presses only
+        std::function<void()> meanwhile;
+        size_t cuts; // left afterwards
+    } cases[] = {
+        {"a click on the cut removed", 520, 0, removeLast, 2},
+        {"a move of the cut removed", 520, 100, removeLast, 2},
+        {"a trim of the cut removed", 595, 560, removeLast, 2},
+        {"a trim while the tab changes", 595, 560, emptyTab, 0},
+        {"a trim when the track hides", 595, 560, hide, 3},
+        {"a trim whose release was lost", 595, 560, release, 3},
+        {"a move whose release was lost", 520, 100, release, 3},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        player->play();
+        mouse(QEvent::MouseButtonPress, c.press);
+        if (c.move)
+            mouse(QEvent::MouseMove, c.move);
+        c.meanwhile();
+        settle();
+        mouse(QEvent::MouseButtonRelease, c.move ? c.move : c.press);
+        EXPECT_EQ(model.cuts().size(), c.cuts) << c.what;
+        EXPECT_FALSE(track()->movingID) << c.what;
+        EXPECT_FALSE(track()->origin || track()->frozen) << c.what;
+        EXPECT_FALSE(model.scrubbing) << c.what << ": the trim's undo step is closed";
+        EXPECT_FALSE(model.handScrubbing) << c.what;
+        // The next hover is a hover, not the rest of the old drag.
+        const std::vector<double> before = starts();
+        mouse(QEvent::MouseMove, 20);
+        EXPECT_EQ(starts(), before) << c.what;
+    }
+
+    // A ruler scrub while the active Short turns empty ends, and playback goes on.
+    SetUp();
+    player->play();
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(100, 5), track()->mapToGlobal(QPointF(100, 5)), Qt::LeftButton,
+                      Qt::LeftButton, {});
+    QApplication::sendEvent(track(), &press);
+    EXPECT_TRUE(model.handScrubbing);
+    model.activate(left);
+    settle();
+    EXPECT_FALSE(model.handScrubbing);
+    EXPECT_TRUE(player->playing);
+}
+
+TEST_F(Timeline, ManyShortCutsScrollAsFarAsTheirBlocks)
+{
+    Project p = model.project();
+    p.shorts[0].cuts.clear();
+    for (int i = 0; i < 400; ++i)
+        p.shorts[0].cuts.push_back(cut(100 + i, 100.3 + i));
+    model.setProject(p);
+    settle();
+    // 120 s at 5 points a second would be 600 points; every block is drawn 4 wide.
+    EXPECT_NEAR(track()->scale(), 5, 1e-9);
+    EXPECT_GE(track()->width(), 1600);
+}
+
 TEST_F(Timeline, ARenameRenamesTheShortWhoseTabItBeganOn)
 {
     view->startRename(left);
@@ -199,4 +274,11 @@ TEST_F(Timeline, TheHeaderShowsTabsZoomAndTheLength)
     settle();
     EXPECT_FALSE(header->zoomControls->isVisibleTo(header));
     EXPECT_TRUE(view->empty->isVisibleTo(view.get()));
+
+    // A title is shown as written, on one line.
+    model.rename(left, QStringLiteral("<b>Left</b>\nagain"));
+    settle();
+    QLabel* title = header->tabs()[1]->title;
+    EXPECT_EQ(title->textFormat(), Qt::PlainText);
+    EXPECT_EQ(title->text(), QStringLiteral("<b>Left</b> again"));
 }
