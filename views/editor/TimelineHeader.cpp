@@ -16,6 +16,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScreen>
 #include <QSlider>
 #include <QTextDocument>
 #include <QToolButton>
@@ -363,7 +364,12 @@ void TimelineHeader::showOptions()
     if (!popover)
         popover = new TimelineOptions(this);
     popover->adjustSize();
-    const QPoint below = options->mapToGlobal(QPoint(options->width() / 2 - popover->width() / 2, options->height() + 4));
+    QPoint below = options->mapToGlobal(QPoint(options->width() / 2 - popover->width() / 2, options->height() + 4));
+    // Near the screen's edge (the button sits at the window's right) it stays on screen.
+    if (const QScreen* screen = options->screen()) {
+        const QRect room = screen->availableGeometry();
+        below.setX(std::max(std::min(below.x(), room.right() + 1 - popover->width()), room.left()));
+    }
     popover->move(below);
     popover->show();
 }

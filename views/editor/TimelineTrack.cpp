@@ -298,10 +298,12 @@ void TimelineTrack::cancel()
 
 void TimelineTrack::mousePressEvent(QMouseEvent* e)
 {
+    if (e->button() != Qt::LeftButton)
+        return;
     // A drag whose release never came (the window lost the pointer) ends here.
     cancel();
     // Before the first layout there is no scale to turn points into seconds.
-    if (e->button() != Qt::LeftButton || !usableScale(scale_) || cuts_.empty())
+    if (!usableScale(scale_) || cuts_.empty())
         return;
     const QPointF at = e->position();
     pressAt = at;

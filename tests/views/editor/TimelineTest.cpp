@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QToolButton>
 #include <QMouseEvent>
+#include <QScreen>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -63,10 +64,10 @@ struct Timeline : ::testing::Test {
             list.push_back(c.start);
         return list;
     }
-    void mouse(QEvent::Type type, double x, Qt::KeyboardModifiers mods = {})
+    void mouse(QEvent::Type type, double x, Qt::KeyboardModifiers mods = {}, double y = 40, bool down = true)
     {
-        const QPointF at(x, 40);
-        const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+        const QPointF at(x, y);
+        const Qt::MouseButtons held = type == QEvent::MouseButtonRelease || !down ? Qt::NoButton : Qt::LeftButton;
         QMouseEvent e(type, at, track()->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
                       held, mods);
         QApplication::sendEvent(track(), &e);
@@ -172,62 +173,38 @@ TEST_F(Timeline, PointerInputWaitsForAScale)
 TEST_F(Timeline, ADragEndsCleanlyWhenItsCutGoesTheTrackHidesOrTheReleaseIsLost)
 {
     // Cuts lie at 0–300, 300–450 and 450–600 points; the ruler is above y 18.
-    auto removeLast = [this] {
-        model.setSelectedCut(model.cuts()[2].id);
-        model.removeCut();
-    };
-    auto emptyTab = [this] { model.activate(left); };
-    auto hide = [this] { view->hide(); };
-    auto release = [this] {
-        QMouseEvent e(QEvent::MouseMove, QPointF(500, 40), track()->mapToGlobal(QPointF(500, 40)), Qt::NoButton,
-                      Qt::NoButton, {});
-        QApplication::sendEvent(track(), &e);
-    };
+    const std::function<void()> removeLast = [this] { model.setSelectedCut(model.cuts()[2].id), model.removeCut(); },
+                                emptyTab = [this] { model.activate(left); }, hide = [this] { view->hide(); },
+                                letGo = [this] { mouse(QEvent::MouseMove, 500, {}, 40, false); };
     const struct {
         const char* what;
-        double press, move; // a move of 0 presses only
+        double x, y, to;
         std::function<void()> meanwhile;
         size_t cuts; // left afterwards
     } cases[] = {
-        {"a click on the cut removed", 520, 0, removeLast, 2},
-        {"a move of the cut removed", 520, 100, removeLast, 2},
-        {"a trim of the cut removed", 595, 560, removeLast, 2},
-        {"a trim while the tab changes", 595, 560, emptyTab, 0},
-        {"a trim when the track hides", 595, 560, hide, 3},
-        {"a trim whose release was lost", 595, 560, release, 3},
-        {"a move whose release was lost", 520, 100, release, 3},
+        {"a click on the cut removed", 520, 40, 520, removeLast, 2},
+        {"a move of the cut removed", 520, 40, 100, removeLast, 2},
+        {"a trim of the cut removed", 595, 40, 560, removeLast, 2},
+        {"a trim while the tab changes", 595, 40, 560, emptyTab, 0},
+        {"a trim when the track hides", 595, 40, 560, hide, 3},
+        {"a trim whose release was lost", 595, 40, 560, letGo, 3},
+        {"a ruler scrub while the tab changes", 100, 5, 100, emptyTab, 0},
     };
     for (const auto& c : cases) {
         SetUp();
         player->play();
-        mouse(QEvent::MouseButtonPress, c.press);
-        if (c.move)
-            mouse(QEvent::MouseMove, c.move);
+        mouse(QEvent::MouseButtonPress, c.x, {}, c.y);
+        mouse(QEvent::MouseMove, c.to, {}, c.y);
         c.meanwhile();
         settle();
-        mouse(QEvent::MouseButtonRelease, c.move ? c.move : c.press);
+        mouse(QEvent::MouseButtonRelease, c.to);
         EXPECT_EQ(model.cuts().size(), c.cuts) << c.what;
-        EXPECT_FALSE(track()->movingID) << c.what;
-        EXPECT_FALSE(track()->origin || track()->frozen) << c.what;
-        EXPECT_FALSE(model.scrubbing) << c.what << ": the trim's undo step is closed";
-        EXPECT_FALSE(model.handScrubbing) << c.what;
-        // The next hover is a hover, not the rest of the old drag.
+        EXPECT_FALSE(track()->movingID || track()->origin || track()->frozen || model.scrubbing || model.handScrubbing)
+            << c.what;
         const std::vector<double> before = starts();
-        mouse(QEvent::MouseMove, 20);
+        mouse(QEvent::MouseMove, 20); // a hover, not the rest of the old drag
         EXPECT_EQ(starts(), before) << c.what;
     }
-
-    // A ruler scrub while the active Short turns empty ends, and playback goes on.
-    SetUp();
-    player->play();
-    QMouseEvent press(QEvent::MouseButtonPress, QPointF(100, 5), track()->mapToGlobal(QPointF(100, 5)), Qt::LeftButton,
-                      Qt::LeftButton, {});
-    QApplication::sendEvent(track(), &press);
-    EXPECT_TRUE(model.handScrubbing);
-    model.activate(left);
-    settle();
-    EXPECT_FALSE(model.handScrubbing);
-    EXPECT_TRUE(player->playing);
 }
 
 TEST_F(Timeline, ManyShortCutsScrollAsFarAsTheirBlocks)
@@ -238,9 +215,7 @@ TEST_F(Timeline, ManyShortCutsScrollAsFarAsTheirBlocks)
         p.shorts[0].cuts.push_back(cut(100 + i, 100.3 + i));
     model.setProject(p);
     settle();
-    // 120 s at 5 points a second would be 600 points; every block is drawn 4 wide.
-    EXPECT_NEAR(track()->scale(), 5, 1e-9);
-    EXPECT_GE(track()->width(), 1600);
+    EXPECT_GE(track()->width(), 1600) << "120 s at 5 points a second, but every block is drawn 4 wide";
 }
 
 TEST_F(Timeline, ARenameRenamesTheShortWhoseTabItBeganOn)
@@ -274,6 +249,11 @@ TEST_F(Timeline, TheHeaderShowsTabsZoomAndTheLength)
     settle();
     EXPECT_FALSE(header->zoomControls->isVisibleTo(header));
     EXPECT_TRUE(view->empty->isVisibleTo(view.get()));
+    // The options button at the screen's right edge: the popover stays on screen.
+    const QRect screen = view->screen()->availableGeometry();
+    view->move(screen.right() + 1 - view->width(), screen.top());
+    header->showOptions();
+    EXPECT_TRUE(screen.contains(header->popover->geometry())) << header->popover->x();
 
     // A title is shown as written, on one line.
     model.rename(left, QStringLiteral("<b>Left</b>\nagain"));
