@@ -404,39 +404,26 @@ void TimelineTrack::mouseReleaseEvent(QMouseEvent* e)
 void TimelineTrack::finish()
 {
     const Gesture ended = gesture;
-    gesture = Gesture::none;
-    switch (ended) {
-    case Gesture::none:
-        return;
-    case Gesture::scrub:
-        Scrub::end(model);
-        return;
-    case Gesture::press: {
+    if (ended == Gesture::press) {
         // A click: select the cut and play from the clicked moment on.
+        gesture = Gesture::none;
         const std::vector<Cut> now = cuts_;
         const double local = pressAt.x() - spans[size_t(pressed)].x;
         model.setSelectedCut(pressedCut);
         Scrub::once(model, [&] { model.scrubShort(clickTime(now, pressed, local, scale_)); });
         return;
     }
-    case Gesture::reorder:
-        if (movingID) {
-            movingID.reset();
-            // Where the cut is now: the list may have changed since the track was laid out.
-            const int from = indexOf(model.cuts(), pressedCut);
-            if (from >= 0)
-                model.moveCut(from, movingTo);
-        }
-        update();
-        return;
-    case Gesture::trim:
-        if (origin) {
-            origin.reset();
-            frozen.reset();
-            model.endTrim(pressedCut, trimEnd ? Edge::end : Edge::start);
-            // Unfrozen, the track fits the Short at its new length.
-            layOut(laidWidth, laidZoom, look);
-        }
-        return;
+    const bool moving = bool(movingID);
+    const bool trimming = bool(origin);
+    // A scrub ends, a trim closes its undo step, a move's marker goes away; then the drop.
+    cancel();
+    if (ended == Gesture::reorder && moving) {
+        // Where the cut is now: the list may have changed since the track was laid out.
+        const int from = indexOf(model.cuts(), pressedCut);
+        if (from >= 0)
+            model.moveCut(from, movingTo);
+    } else if (ended == Gesture::trim && trimming) {
+        // Unfrozen, the track fits the Short at its new length.
+        layOut(laidWidth, laidZoom, look);
     }
 }
