@@ -320,6 +320,8 @@ void workspace(const QString& folder, const Root::Options& quiet)
     model.setSelection(QStringLiteral("02"));
     save(&window, QStringLiteral("workspace-segments"));
     side->setTab(1);
+    // The player here has no picture to report a time from: place the playhead in the Short.
+    model.clock().setTime(12.4);
     save(&window, QStringLiteral("workspace-shorts"));
     // The toolbar while work runs: the spinner in the Activity button's place.
     ThumbsProbe::working(model, true);
