@@ -26,14 +26,18 @@ void AppModel::commit()
     setCanRedo(false);
 }
 
+// A trim drag is one edit still being made: stepping through the history under it would
+// leave the rest of the drag without an undo point and the redo step holding half of it.
 void AppModel::undo()
 {
-    travel(undoStack_, redoStack_);
+    if (!scrubbing)
+        travel(undoStack_, redoStack_);
 }
 
 void AppModel::redo()
 {
-    travel(redoStack_, undoStack_);
+    if (!scrubbing)
+        travel(redoStack_, undoStack_);
 }
 
 // Takes the last state of `from`, keeps the present one on `to`, and restores.

@@ -62,6 +62,9 @@ TEST_F(CutsTest, ADragMakesOneUndoPointAndOneSaveThenPreviewsTheEdge)
     EXPECT_FALSE(model->canUndo());
 
     model->trim(uuid(3), Edge::end, 16, std::nullopt);
+    model->redo();
+    model->undo();
+    EXPECT_EQ(model->cuts()[2].end, 16) << "undo and redo wait for the drag to end";
     model->setSelectedCut(uuid(3));
     model->removeCut();
     model->endTrim(uuid(3), Edge::end);
