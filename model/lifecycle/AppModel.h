@@ -411,6 +411,7 @@ private:
     std::optional<double> exportProgress_;
     QString exportLabel_;
     bool composing_ = false;
+    int composeRuns_ = 0;
     bool askingAI_ = false;
     std::vector<Job> jobs_;
     std::map<QUuid, Cancel> stops_; // the tokens of running jobs, by job

@@ -15,6 +15,9 @@ QCoro::Task<std::optional<QString>> AppModel::compose(QString instruction, std::
                      [](const Segment& s) { return s.lines && !s.lines->empty(); }))
         co_return QStringLiteral("No segment has a transcript yet.");
 
+    // Requests may overlap (a sheet closed while its request runs on, a run again from the
+    // activity window): the flag stays up until the last of them returns.
+    ++composeRuns_;
     setComposing(true);
     const QPointer<AppModel> self(this);
     const int generation = generation_;
@@ -40,6 +43,7 @@ QCoro::Task<std::optional<QString>> AppModel::compose(QString instruction, std::
     }
     if (!self)
         co_return failure.isEmpty() ? closedMeanwhile : failure;
+    --composeRuns_;
 
     // An answer for a recording that was closed or replaced meanwhile makes no Short in
     // whatever is open now.
@@ -59,8 +63,10 @@ QCoro::Task<std::optional<QString>> AppModel::compose(QString instruction, std::
             assignMode(Mode::shortClip);
         showShort(0);
     }
-    setComposing(false);
-    setComposeStatus(QString());
+    if (composeRuns_ == 0) {
+        setComposing(false);
+        setComposeStatus(QString());
+    }
     if (made)
         co_return std::nullopt;
     co_return failure;

@@ -269,4 +269,20 @@ TEST_F(PipelineTest, AskAIAddsTheShortOrSaysWhyNot)
     EXPECT_EQ(await(model->compose("anything", {})), "No segment has a transcript yet.");
 }
 
+TEST_F(PipelineTest, OverlappingAskAIRequestsComposeUntilTheLastReturns)
+{
+    openHeard("Overlap");
+    server.hang(chat);
+    const Cancel first = Cancel::make();
+    const Cancel second = Cancel::make();
+    auto one = model->compose("one", {}, first);
+    auto two = model->compose("two", {}, second);
+    first.cancel();
+    EXPECT_EQ(await(std::move(one)), "The request was cancelled.");
+    EXPECT_TRUE(model->composing()) << "the second request still runs";
+    second.cancel();
+    EXPECT_EQ(await(std::move(two)), "The request was cancelled.");
+    EXPECT_FALSE(model->composing());
+}
+
 } // namespace
