@@ -166,8 +166,8 @@ BrowserView::BrowserView(AppModel& model, QWidget* parent)
     zoomIn = tool(QStringLiteral("plus.magnifyingglass"),
                   QStringLiteral("Zoom in. You can also pinch, or hold Alt or Ctrl and scroll."), 16);
     snapToggle = tool(QStringLiteral("dot.squareshape.split.2x2"),
-                      QStringLiteral("Snap a selection to speech, markers and segment edges. Hold Alt to go without "
-                                     "for one drag."),
+                      QStringLiteral("Snap a selection to speech, markers and segment edges. Hold Alt or Shift to go "
+                                     "without for one drag."),
                       14);
     snapToggle->setCheckable(true);
     rangeLabel = new QLabel(this);

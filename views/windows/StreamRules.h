@@ -57,7 +57,7 @@ constexpr double wavesUpTo = 1800;
 // ---- selections ----
 // `t` moved to the nearest segment start, end, marker or transcript line edge strictly
 // within 8 points, scanning the segments within 30 s of `t` in order (the first met wins a
-// tie); `t` itself when snapping is off, Alt is held, or there is no scale.
+// tie); `t` itself when snapping is off, a free drag is asked for (Alt or Shift), or there is no scale.
 double snapped(const Project& project, double t, double pps, bool snap, bool alt);
 
 // What one change of a selection drag does. Travel of 3 points or less is ignored (a

@@ -268,7 +268,9 @@ StreamTimeline::Drag StreamTimeline::hit(const QPointF& at) const
 
 double StreamTimeline::snap(double t, double pps, Qt::KeyboardModifiers modifiers) const
 {
-    return snapped(model.project(), t, pps, Prefs::shared().snapToSpeech(), modifiers.testFlag(Qt::AltModifier));
+    // Many window managers keep Alt with a drag for themselves: Shift frees a drag as well.
+    return snapped(model.project(), t, pps, Prefs::shared().snapToSpeech(),
+                   bool(modifiers & (Qt::AltModifier | Qt::ShiftModifier)));
 }
 
 void StreamTimeline::change(double x, Qt::KeyboardModifiers modifiers)
