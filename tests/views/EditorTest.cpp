@@ -21,6 +21,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <cmath>
+#include <functional>
 #include <gtest/gtest.h>
 #include <limits>
 
@@ -448,6 +449,37 @@ TEST(ShortTranscript, AGhostStretchesItsCutToTakeTheLineIn)
     QTest::mouseClick(after, Qt::LeftButton);
     EXPECT_EQ(e.model.cuts()[0].end, 18);
     EXPECT_TRUE(e.model.canUndo());
+}
+
+// After an edit the player is often busy for a while; a list that only appears on a later
+// turn of the event loop would stay blank for that long.
+TEST(ShortTranscript, ARebuiltListIsShownAndLaidOutAtOnce)
+{
+    const std::vector<std::pair<const char*, std::function<void(AppModel&)>>> edits = {
+        {"trim", [](AppModel& m) {
+             m.trim(m.cuts()[0].id, Edge::end, 14, std::nullopt);
+             m.endTrim(m.cuts()[0].id, Edge::end);
+         }},
+        {"move", [](AppModel& m) { m.moveCut(1, 0); }},
+        {"new cut", [](AppModel& m) {
+             m.setRange(TimeRange{16, 18});
+             m.addRange();
+         }},
+    };
+    for (const auto& [name, edit] : edits) {
+        Editor e;
+        e.model.activate(e.shortId);
+        ShortTranscript view(e.model);
+        view.resize(400, 600);
+        view.show();
+        e.settle();
+        edit(e.model);
+        view.rebuild(); // what the coalesced refresh runs, with no turn of the event loop after it
+        ASSERT_GE(view.groups().size(), 2u) << name;
+        for (QWidget* g : view.groups())
+            EXPECT_TRUE(g->isVisible()) << name;
+        EXPECT_GT(view.groups()[1]->y(), view.groups()[0]->y()) << name;
+    }
 }
 
 TEST(Inspector, HeaderBodyAndMarkedBarFollowTheSegment)

@@ -179,9 +179,13 @@ void ShortTranscript::rebuild()
     for (size_t i = 0; i < cuts.size(); ++i) {
         QWidget* g = group(int(i), cuts[i], offset);
         list->insertWidget(list->count() - 1, g);
+        // Shown now rather than on a later turn of the event loop: a paint in between (the
+        // player is often busy right after an edit) would show an empty list for a moment.
+        g->show();
         groupWidgets.push_back(g);
         offset += cuts[i].end - cuts[i].start;
     }
+    list->activate(); // the groups' places at once, for the scroll to the playing cut
     // A new list is not a move of the playhead: it scrolls only on the next change.
     const auto place = model.locate(model.clock().time());
     cutUnder = place ? std::optional<int>(place->cut) : std::nullopt;

@@ -161,6 +161,9 @@ void TimelineTrack::paintRuler(QPainter& p, const QRect& exposed)
         if (tick.x < exposed.left() - 60 || tick.x > exposed.right() + 1)
             continue;
         p.fillRect(QRectF(tick.x, 0, 0.5, labelHeight), Style::quaternary(pal));
+        // A label the track's end would cut ("1" of "15s") would read as another time.
+        if (tick.x + 3 + metrics.horizontalAdvance(tick.label) > width())
+            continue;
         p.drawText(QRectF(tick.x + 3, 0, 60, labelHeight), Qt::AlignLeft | Qt::AlignVCenter, tick.label);
     }
 }

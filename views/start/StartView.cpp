@@ -202,8 +202,11 @@ void StartView::fillRecents()
         delete item->widget();
         delete item;
     }
-    for (int i = 0; i < listed.size(); ++i)
-        recentList->insertWidget(i, new RecentRow(model, listed[i]));
+    for (int i = 0; i < listed.size(); ++i) {
+        auto* row = new RecentRow(model, listed[i]);
+        recentList->insertWidget(i, row);
+        row->show(); // at once, not on a later turn of the event loop
+    }
 }
 
 void StartView::showEvent(QShowEvent*)
