@@ -66,6 +66,12 @@ struct Editor {
         model.setSelection(QStringLiteral("01"));
     }
     void settle() { QApplication::processEvents(); }
+    void showIn(QWidget& view, int width, int height)
+    {
+        view.resize(width, height);
+        view.show();
+        settle();
+    }
     SegmentPane* shown(InspectorView& inspector)
     {
         inspector.resize(400, 600);
@@ -396,9 +402,7 @@ TEST(ShortTranscript, AClickOnALineMovesThePlayheadAndKeepsPlaying)
     Editor e;
     e.model.activate(e.shortId);
     ShortTranscript view(e.model);
-    view.resize(400, 600);
-    view.show();
-    e.settle();
+    e.showIn(view, 400, 600);
     // Cut 1 (11–15) plays lines 0 (from the cut's start), 1 and 2; cut 2 lies in "02", which has none.
     ASSERT_EQ(view.rows().size(), 3u);
     EXPECT_EQ(view.rows()[0].start, 0);
@@ -470,9 +474,7 @@ TEST(ShortTranscript, ARebuiltListIsShownAndLaidOutAtOnce)
         Editor e;
         e.model.activate(e.shortId);
         ShortTranscript view(e.model);
-        view.resize(400, 600);
-        view.show();
-        e.settle();
+        e.showIn(view, 400, 600);
         edit(e.model);
         view.rebuild(); // what the coalesced refresh runs, with no turn of the event loop after it
         ASSERT_GE(view.groups().size(), 2u) << name;
