@@ -11,6 +11,8 @@
 #include <QSaveFile>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <cmath>
+
 namespace {
 
 QImage readJpeg(const QString& path)
@@ -57,6 +59,9 @@ void Frames::use(const MediaInfo& recording, double aspect, const std::optional<
     if (assign(aspect_, aspect))
         Q_EMIT aspectChanged();
     cache_ = cache;
+    last_ = recording.duration > 0 && std::isfinite(recording.duration)
+                ? std::optional(std::max(int(std::ceil(recording.duration)) - 1, 0))
+                : std::nullopt;
     source_ = sources_(recording);
 }
 
@@ -89,7 +94,9 @@ QCoro::Task<> Frames::fetch(int second, std::optional<QString> file, int generat
             co_return;
     }
     if (image.isNull()) {
-        QFuture<std::optional<QImage>> request = source_->still(second);
+        // A strip's last cell may stand for a second past the end (its middle lies beyond
+        // the recording): it shows the last picture there is rather than staying empty.
+        QFuture<std::optional<QImage>> request = source_->still(last_ ? std::min(second, *last_) : second);
         const std::optional<QImage> made = co_await request;
         if (!made)
             co_return; // stays asked: not tried again for this recording

@@ -66,6 +66,8 @@ private:
     double aspect_ = 16.0 / 9.0;
     std::unique_ptr<StillSource> source_;
     std::optional<QString> cache_;
+    // The recording's last whole second, when its length is known.
+    std::optional<int> last_;
     std::deque<int> order_;
     std::set<int> asked_;
     // Bumped by `use` and `clear`: work begun before drops what it brings.

@@ -77,6 +77,18 @@ TEST_F(FramesTest, AsksOncePerSecondAndNeverBeforeARecording)
     EXPECT_FALSE(frames.images().contains(4));
 }
 
+TEST_F(FramesTest, ASecondPastTheEndShowsTheLastPicture)
+{
+    MediaInfo recording;
+    recording.duration = 179.5;
+    frames.use(recording, 16.0 / 9.0, std::nullopt);
+    frames.load(184);
+    frames.load(12);
+    EXPECT_EQ(asked, (std::vector<int>{179, 12}));
+    source->answer(179, filled(Qt::blue));
+    EXPECT_TRUE(waitUntil([&] { return frames.images().contains(184); }));
+}
+
 TEST_F(FramesTest, ReadsTheCacheWithoutAskingAndWritesWhatWasMade)
 {
     ASSERT_TRUE(QDir().mkpath(cache()) && filled(Qt::green).save(Frames::file(cache(), 42), "jpg"));
