@@ -258,6 +258,12 @@ void AppModel::remember(const QString& package)
 
 void AppModel::close()
 {
+    // A trim drag ends with its recording, before the views let go of it: what it made is
+    // kept, and no preview of it starts playing over the closing.
+    if (scrubbing) {
+        scrubbing = false;
+        save();
+    }
     ++generation_;
     if (pipeline_)
         pipeline_->cancel();
@@ -283,8 +289,7 @@ void AppModel::close()
     browser_->load(std::nullopt, 1);
     waves_->reset(std::nullopt, std::nullopt);
     setJobs({});
-    // A trim drag or a pause point of the closed recording must not carry over.
-    scrubbing = false;
+    // A pause point of the closed recording must not carry over.
     stopAt.reset();
 }
 

@@ -71,6 +71,26 @@ TEST_F(CutsTest, ADragMakesOneUndoPointAndOneSaveThenPreviewsTheEdge)
     EXPECT_FALSE(model->scrubbing) << "a drag whose cut went away still ends";
 }
 
+TEST_F(CutsTest, ADragCutShortByClosingKeepsItsEditAndPlaysNothing)
+{
+    // Closing, or opening another project, mid-trim: the timeline hides with its window
+    // and ends the drag as the recording goes.
+    for (const bool another : {false, true}) {
+        openWith();
+        const QString other = writePackage(root + "/Other.vtrl", stored());
+        model->trim(uuid(3), Edge::end, 20, std::nullopt);
+        QObject::connect(model.get(), &AppModel::videoChanged, model.get(),
+                         [this] { model->endTrim(uuid(3), Edge::end); });
+        if (another)
+            QCoro::waitFor(model->openProject(other));
+        else
+            model->close();
+        EXPECT_EQ(stored().shorts[0].cuts[2].end, 20) << another;
+        EXPECT_FALSE(playerOf(*model).playing) << another;
+        EXPECT_FALSE(model->scrubbing || model->stopAt) << another;
+    }
+}
+
 TEST_F(CutsTest, MoveCutTakesAnInsertionIndexCountedBeforeTheRemoval)
 {
     const struct {
