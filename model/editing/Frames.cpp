@@ -11,6 +11,8 @@
 #include <QSaveFile>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace {
@@ -59,8 +61,9 @@ void Frames::use(const MediaInfo& recording, double aspect, const std::optional<
     if (assign(aspect_, aspect))
         Q_EMIT aspectChanged();
     cache_ = cache;
+    // Reckoned in double: a damaged file may claim a length no int can hold.
     last_ = recording.duration > 0 && std::isfinite(recording.duration)
-                ? std::optional(std::max(int(std::ceil(recording.duration)) - 1, 0))
+                ? std::optional(int(std::clamp(std::ceil(recording.duration) - 1, 0.0, double(INT_MAX))))
                 : std::nullopt;
     source_ = sources_(recording);
 }

@@ -2,6 +2,7 @@
 #include "model/lifecycle/LifecycleTesting.h"
 
 #include <QPromise>
+#include <limits>
 #include <map>
 
 namespace {
@@ -79,14 +80,22 @@ TEST_F(FramesTest, AsksOncePerSecondAndNeverBeforeARecording)
 
 TEST_F(FramesTest, ASecondPastTheEndShowsTheLastPicture)
 {
-    MediaInfo recording;
-    recording.duration = 179.5;
-    frames.use(recording, 16.0 / 9.0, std::nullopt);
-    frames.load(184);
-    frames.load(12);
-    EXPECT_EQ(asked, (std::vector<int>{179, 12}));
-    source->answer(179, filled(Qt::blue));
-    EXPECT_TRUE(waitUntil([&] { return frames.images().contains(184); }));
+    const struct {
+        double duration;
+        int second, asks;
+    } rows[] = {{179.5, 184, 179}, {179.5, 12, 12}, {180, 180, 179}, {0.4, 3, 0},
+                // A damaged file's length beyond any second: every second is asked as it is.
+                {1e13, 184, 184}, {std::numeric_limits<double>::infinity(), 184, 184}};
+    for (const auto& row : rows) {
+        asked.clear();
+        MediaInfo recording;
+        recording.duration = row.duration;
+        frames.use(recording, 16.0 / 9.0, std::nullopt);
+        frames.load(row.second);
+        EXPECT_EQ(asked, std::vector<int>{row.asks}) << row.duration << " " << row.second;
+        source->answer(row.asks, filled(Qt::blue));
+        EXPECT_TRUE(waitUntil([&] { return frames.images().contains(row.second); })) << row.duration;
+    }
 }
 
 TEST_F(FramesTest, ReadsTheCacheWithoutAskingAndWritesWhatWasMade)
