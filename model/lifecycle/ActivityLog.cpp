@@ -193,10 +193,12 @@ void AppModel::stop(const QUuid& job)
     const auto found = stops_.find(job);
     if (found == stops_.end())
         return;
-    if (pipeline_ && pipeline_->token() == found->second)
+    // A copy: cancelling may finish the job at once, and finishing lets go of its entry.
+    const Cancel token = found->second;
+    if (pipeline_ && pipeline_->token() == token)
         cancelWork(); // the pipeline stops as a whole, and its status with it
     else
-        found->second.cancel();
+        token.cancel();
 }
 
 std::optional<double> AppModel::estimate(const Rerun& rerun) const
