@@ -65,11 +65,6 @@ QStringList wrap(const QString& text, const QFont& font, double width, int most)
     return out;
 }
 
-QColor yellow()
-{
-    return QColor(255, 204, 0);
-}
-
 // The band of an idea's cuts, drawn to scale.
 class Strip : public QWidget {
 public:
@@ -114,7 +109,7 @@ void StreamMap::paintEvent(QPaintEvent*)
     p.fillPath(clip, Style::quaternary(palette()));
     for (const MapBlock& b : mapBlocks(model.project(), model.selection(), width())) {
         const QColor colour = b.fill == Fill::accent      ? Style::accent(palette())
-                            : b.fill == Fill::favourite ? yellow()
+                            : b.fill == Fill::favourite ? Style::yellow()
                                                          : Style::secondary(palette());
         QPainterPath block;
         block.addRoundedRect(QRectF(b.x, 0, b.width, height()), 1.5, 1.5);
@@ -317,7 +312,7 @@ void SegmentRow::paintEvent(QPaintEvent*)
     // The info line.
     const QFont caption = Style::font(Style::Text::caption);
     if (s.rating == 1)
-        p.drawPixmap(l.star.toRect(), Style::symbol(QStringLiteral("star.fill"), yellow(), 11, devicePixelRatioF()));
+        p.drawPixmap(l.star.toRect(), Style::symbol(QStringLiteral("star.fill"), Style::yellow(), 11, devicePixelRatioF()));
     p.setFont(Style::digits(caption));
     p.setPen(Style::tertiary(pal));
     p.drawText(l.clock, Qt::AlignLeft | Qt::AlignVCenter, clock(s.start));
