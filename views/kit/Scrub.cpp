@@ -36,6 +36,12 @@ void end(State state)
     state.resume = false;
 }
 
+void drop(State state)
+{
+    state.scrubbing = false;
+    state.resume = false;
+}
+
 void once(AppModel& model, const std::function<void()>& seek)
 {
     begin(model);

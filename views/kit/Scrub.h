@@ -27,6 +27,8 @@ State of(StreamBrowser& browser);
 void begin(State state);
 // The end of the drag: resumes when the drag began while playing.
 void end(State state);
+// A drag cut short before its release (its window closed): it ends without playing again.
+void drop(State state);
 inline void begin(AppModel& model) { begin(of(model)); }
 inline void end(AppModel& model) { end(of(model)); }
 // A one-shot scrub of the main player: begin, `seek`, end.

@@ -106,8 +106,7 @@ void OverviewStrip::hideEvent(QHideEvent* e)
     if (e->spontaneous() || !pressed)
         return;
     pressed = false;
-    browser.dragging = false;
-    browser.resume = false;
+    Scrub::drop(Scrub::of(browser));
 }
 
 // ---- BrowserView ----

@@ -392,8 +392,7 @@ void StreamTimeline::hideEvent(QHideEvent* e)
         return;
     drag = Drag::none;
     anchor.reset();
-    browser.dragging = false;
-    browser.resume = false;
+    Scrub::drop(Scrub::of(browser));
 }
 
 void StreamTimeline::enterEvent(QEnterEvent* e)
