@@ -103,15 +103,7 @@ std::optional<double> TimelineTrack::playheadX() const
 
 void TimelineTrack::follow()
 {
-    const double next = playheadX().value_or(-100);
-    if (next == shownAt)
-        return;
-    const auto column = [this](double x) {
-        return QRect(int(std::floor(x - playheadWidth / 2)) - 2, 0, int(playheadWidth) + 5, height());
-    };
-    update(column(shownAt));
-    shownAt = next;
-    update(column(shownAt));
+    moveColumn(*this, shownAt, playheadX().value_or(-100), playheadWidth);
 }
 
 // ---- painting ----

@@ -14,14 +14,15 @@ inline QPainterPath rounded(const QRectF& r, qreal radius)
     return path;
 }
 
-// Moves a playhead line drawn at `x` to `next`, repainting only the columns of the old
-// and the new line.
-inline void moveColumn(QWidget& widget, double& x, double next)
+// Moves a playhead drawn at `x`, `lineWidth` points wide about it, to `next`, repainting
+// only the columns of the old and the new one.
+inline void moveColumn(QWidget& widget, double& x, double next, double lineWidth = 0)
 {
     if (next == x)
         return;
     const int h = widget.height();
-    widget.update(QRect(int(std::floor(x)) - 2, 0, 5, h));
+    const auto column = [&](double at) { return QRect(int(std::floor(at - lineWidth / 2)) - 2, 0, int(lineWidth) + 5, h); };
+    widget.update(column(x));
     x = next;
-    widget.update(QRect(int(std::floor(x)) - 2, 0, 5, h));
+    widget.update(column(x));
 }
