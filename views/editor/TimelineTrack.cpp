@@ -254,6 +254,13 @@ void TimelineTrack::paintPlayhead(QPainter& p)
 
 // ---- the pointer ----
 
+bool TimelineTrack::onPlayhead(const QPointF& at) const
+{
+    // Outside Short mode the head is only a marker.
+    const std::optional<double> head = playheadX();
+    return model.mode() == Mode::shortClip && head && std::abs(at.x() - *head) <= playheadWidth / 2;
+}
+
 void TimelineTrack::scrubTo(double x)
 {
     Scrub::begin(model);
@@ -302,9 +309,7 @@ void TimelineTrack::mousePressEvent(QMouseEvent* e)
         return;
     const QPointF at = e->position();
     pressAt = at;
-    const std::optional<double> head = playheadX();
-    const bool onPlayhead = model.mode() == Mode::shortClip && head && std::abs(at.x() - *head) <= playheadWidth / 2;
-    if (onPlayhead || at.y() < rulerHeight) {
+    if (onPlayhead(at) || at.y() < rulerHeight) {
         gesture = Gesture::scrub;
         scrubTo(at.x());
         return;
@@ -326,9 +331,8 @@ void TimelineTrack::mouseMoveEvent(QMouseEvent* e)
     if (gesture == Gesture::none) {
         // Over the track with no button down: the pointer tells what a press would do.
         Qt::CursorShape shape = Qt::ArrowCursor;
-        const std::optional<double> head = playheadX();
         if (!cuts_.empty() && usableScale(scale_)) {
-            if (at.y() < rulerHeight || (model.mode() == Mode::shortClip && head && std::abs(at.x() - *head) <= 4.5))
+            if (at.y() < rulerHeight || onPlayhead(at))
                 shape = Qt::OpenHandCursor;
             else if (at.y() <= rulerHeight + blockHeight(look)) {
                 const Part part = blockHit(spans, at.x()).part;

@@ -55,6 +55,8 @@ private:
     void paintPlayhead(QPainter& p);
     void scrubTo(double x);
     void pointTo(const QPointF& at);
+    // Whether a press at `at` takes the playhead.
+    bool onPlayhead(const QPointF& at) const;
     void finish();
     std::optional<double> playheadTime() const;
 
