@@ -1,6 +1,7 @@
 #include "views/kit/FilmGrid.h"
 
 #include "model/editing/Frames.h"
+#include "views/kit/Style.h"
 
 #include <QCache>
 #include <QPaintDevice>
@@ -80,8 +81,7 @@ void drawFilmGrid(QPainter& painter, const QRectF& rect, double from, double to,
     const FilmGridLayout grid = filmGridLayout(from, to, rect.width(), rect.height(), aspect);
     if (grid.cells.empty())
         return;
-    QColor faint = primary;
-    faint.setAlphaF(float(primary.alphaF() * 0.08));
+    const QColor faint = Style::faded(primary, 0.08);
     const double ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
     painter.save();
     for (const FilmCell& cell : grid.cells) {

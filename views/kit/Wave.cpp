@@ -1,7 +1,8 @@
 #include "views/kit/Wave.h"
 
+#include "views/kit/Style.h"
+
 #include <QPainter>
-#include <QPainterPath>
 #include <cmath>
 
 std::vector<QRectF> waveBars(const std::optional<QByteArray>& peaks, double from, double to, const QRectF& in)
@@ -33,9 +34,7 @@ void drawWaveBars(QPainter& painter, const std::vector<QRectF>& bars, const QCol
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    QColor fill = colour;
-    fill.setAlphaF(float(colour.alphaF() * 0.32));
-    painter.setBrush(fill);
+    painter.setBrush(Style::faded(colour, 0.32));
     // The bars never overlap, so each can be filled on its own: far cheaper than one path
     // of hundreds of rectangles.
     painter.drawRects(bars.data(), int(bars.size()));
