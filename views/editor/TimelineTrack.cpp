@@ -143,8 +143,7 @@ void TimelineTrack::paintRuler(QPainter& p, const QRect& exposed)
     if (exposed.top() > rulerHeight)
         return;
     const QPalette& pal = palette();
-    QFont font = Style::digits(Style::font(Style::Text::caption));
-    font.setPixelSize(10);
+    const QFont font = Style::digits(Style::font(Style::Text::caption));
     p.setFont(font);
     const QFontMetricsF metrics(font);
     const double labelHeight = metrics.height();
@@ -179,8 +178,7 @@ void TimelineTrack::paintBlock(QPainter& p, int index, const BlockPlace& span)
     double y = box.top();
     if (look.names) {
         const QRectF row(box.left() + 12, y, box.width() - 24, 22);
-        QFont detailFont = Style::digits(Style::font(Style::Text::caption));
-        detailFont.setPixelSize(10);
+        const QFont detailFont = Style::digits(Style::font(Style::Text::caption));
         const QString detail = blockDetail(cut, span.width);
         const double detailWidth = std::min(QFontMetricsF(detailFont).horizontalAdvance(detail), row.width());
         p.setFont(detailFont);
@@ -207,8 +205,7 @@ void TimelineTrack::paintBlock(QPainter& p, int index, const BlockPlace& span)
         y += look.waveform;
     }
     if (showsBadge(look, span.width)) {
-        QFont font = Style::digits(Style::font(Style::Text::caption, QFont::DemiBold));
-        font.setPixelSize(10);
+        const QFont font = Style::digits(Style::font(Style::Text::caption, QFont::DemiBold));
         const QFontMetricsF metrics(font);
         const QString text = badge(segment);
         const QSizeF size(metrics.horizontalAdvance(text) + 10, metrics.height() + 2);

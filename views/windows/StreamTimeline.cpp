@@ -169,9 +169,7 @@ void StreamTimeline::paintBand(QPainter& p, const QSizeF& size) const
 
     // Ids and marker ticks. In a long view many segments share a few points: an id is
     // left out where it would run into the one before, and a tick where one already stands.
-    QFont idFont = Style::digits(Style::font(Style::Text::caption));
-    idFont.setPixelSize(10);
-    idFont.setWeight(QFont::DemiBold);
+    const QFont idFont = Style::digits(Style::font(Style::Text::caption, QFont::DemiBold));
     p.setFont(idFont);
     p.setPen(Style::secondary(pal));
     const QFontMetricsF idMetrics(idFont);
@@ -195,8 +193,7 @@ void StreamTimeline::paintBand(QPainter& p, const QSizeF& size) const
     p.fillPath(ticks, Style::orange());
 
     // Ruler.
-    QFont rulerFont = Style::digits(Style::font(Style::Text::caption));
-    rulerFont.setPixelSize(10);
+    const QFont rulerFont = Style::digits(Style::font(Style::Text::caption));
     p.setFont(rulerFont);
     const QFontMetricsF rulerMetrics(rulerFont);
     QPainterPath rulerTicks;
