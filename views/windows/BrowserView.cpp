@@ -275,7 +275,7 @@ void BrowserView::refresh()
     if (range)
         rangeLabel->setText(rangeText(*range));
     add->setEnabled(canAddSegment(range));
-    overview->update();
+    // tick() repaints the overview.
     shownCaption.reset();
     picture->update();
     tick();
