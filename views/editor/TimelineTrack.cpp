@@ -60,6 +60,7 @@ bool TimelineTrack::layOut(double width, double zoom, const ClipLook& clipLook)
     const double before = scale_;
     scale_ = timelineScale(width, total, zoom, frozen);
     spans = blockSpans(cuts_, usableScale(scale_) ? scale_ : 0);
+    ticks = rulerTicks(total, scale_);
     // Blocks are at least 4 points wide, so many short cuts may reach past the Short's
     // length at this scale: the track scrolls to the last of them.
     const double blocksEnd = spans.empty() ? 0 : spans.back().x + spans.back().width;
@@ -148,7 +149,7 @@ void TimelineTrack::paintRuler(QPainter& p, const QRect& exposed)
     const QFontMetricsF metrics(font);
     const double labelHeight = metrics.height();
     p.setPen(Style::tertiary(pal));
-    for (const Tick& tick : rulerTicks(shortLength(model.project(), model.activeShort()), scale_)) {
+    for (const Tick& tick : ticks) {
         if (tick.x < exposed.left() - 60 || tick.x > exposed.right() + 1)
             continue;
         p.fillRect(QRectF(tick.x, 0, 0.5, labelHeight), Style::quaternary(pal));

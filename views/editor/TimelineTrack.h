@@ -64,6 +64,7 @@ private:
     FilmLoader* loader;
     std::vector<Cut> cuts_;
     std::vector<timeline::BlockPlace> spans;
+    std::vector<timeline::Tick> ticks; // the ruler's, made with the layout rather than on every paint
     timeline::ClipLook look;
     double scale_ = 0;
     double laidWidth = 0;
