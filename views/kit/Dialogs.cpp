@@ -75,3 +75,17 @@ QDialog* openRenameShort(QWidget* parent, const QString& name, std::function<voi
     dialog->open();
     return dialog;
 }
+
+QVBoxLayout* sheetColumn(QDialog* sheet, const QString& title, int width, int padding)
+{
+    sheet->setWindowTitle(title);
+    sheet->setFixedWidth(width);
+    auto* column = new QVBoxLayout(sheet);
+    column->setContentsMargins(padding, padding, padding, padding);
+    column->setSpacing(12);
+    column->setSizeConstraint(QLayout::SetFixedSize);
+    auto* heading = new QLabel(title, sheet);
+    heading->setFont(Style::font(Style::Text::title, QFont::DemiBold));
+    column->addWidget(heading);
+    return column;
+}

@@ -1,3 +1,4 @@
+#include "views/kit/Dialogs.h"
 #include "views/windows/AskAI.h"
 
 #include "core/services/Pricing.h"
@@ -57,18 +58,9 @@ QPushButton* borderless(const QString& title, QWidget* parent)
 AskAI::AskAI(AppModel& m, QWidget* parent)
     : QDialog(parent), model(m)
 {
-    setWindowTitle(QStringLiteral("Cut a Short with AI"));
-    setFixedWidth(sheetWidth);
     const QPalette pal = palette();
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(padding, padding, padding, padding);
-    column->setSpacing(12);
-    column->setSizeConstraint(QLayout::SetFixedSize);
+    QVBoxLayout* column = sheetColumn(this, QStringLiteral("Cut a Short with AI"), sheetWidth, padding);
     const int inner = sheetWidth - 2 * padding;
-
-    auto* title = new QLabel(QStringLiteral("Cut a Short with AI"), this);
-    title->setFont(Style::font(Style::Text::title, QFont::DemiBold));
-    column->addWidget(title);
 
     text = new QPlainTextEdit(this);
     text->setPlaceholderText(QStringLiteral("What should it be? For example: the part where he admires the moon"));

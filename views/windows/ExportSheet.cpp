@@ -1,3 +1,4 @@
+#include "views/kit/Dialogs.h"
 #include "views/windows/ExportSheet.h"
 
 #include "model/lifecycle/AppModel.h"
@@ -61,17 +62,8 @@ QWidget* labelled(const QString& label, QLabel* value, QWidget* parent)
 ExportSheet::ExportSheet(AppModel& m, QWidget* parent)
     : QDialog(parent), model(m)
 {
-    setWindowTitle(QStringLiteral("Export Short"));
-    setFixedWidth(sheetWidth);
     const QPalette pal = palette();
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(padding, padding, padding, padding);
-    column->setSpacing(12);
-    column->setSizeConstraint(QLayout::SetFixedSize);
-
-    auto* heading = new QLabel(QStringLiteral("Export Short"), this);
-    heading->setFont(Style::font(Style::Text::title, QFont::DemiBold));
-    column->addWidget(heading);
+    QVBoxLayout* column = sheetColumn(this, QStringLiteral("Export Short"), sheetWidth, padding);
 
     length = new QLabel(this);
     length->setFont(Style::digits(length->font()));
