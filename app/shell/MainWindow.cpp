@@ -10,7 +10,7 @@
 #include "views/windows/AskAI.h"
 #include "views/windows/BrowserView.h"
 #include "views/windows/ExportSheet.h"
-#include "views/start/Workspace.h"
+#include "views/start/WorkspaceView.h"
 
 #include <QCloseEvent>
 #include <QLayout>
@@ -65,6 +65,6 @@ void MainWindow::defineWindows(AppModel& model)
     Windows::define(QStringLiteral("activity"), [&model, window] { return window(new ActivityView(model), {980, 600}); });
     Windows::define(QStringLiteral("stream"), [&model, window] { return window(new BrowserView(model), {1000, 720}); });
     Windows::define(QStringLiteral("settings"), [] { return new Settings; });
-    Workspace::askSheet() = [](AppModel& model, QWidget* parent) -> QDialog* { return new AskAI(model, parent); };
-    Workspace::exportSheet() = [](AppModel& model, QWidget* parent) -> QDialog* { return new ExportSheet(model, parent); };
+    WorkspaceView::askSheet() = [](AppModel& model, QWidget* parent) -> QDialog* { return new AskAI(model, parent); };
+    WorkspaceView::exportSheet() = [](AppModel& model, QWidget* parent) -> QDialog* { return new ExportSheet(model, parent); };
 }

@@ -9,7 +9,7 @@
 #include "views/editor/Timeline.h"
 #include "views/editor/Viewer.h"
 #include "views/start/StartView.h"
-#include "views/start/Workspace.h"
+#include "views/start/WorkspaceView.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -22,10 +22,10 @@ constexpr int toastLift = 250;
 
 QWidget* workspace(AppModel& model, QWidget* parent)
 {
-    auto* space = new Workspace(model, parent);
-    space->setPane(Workspace::Pane::viewer, new ViewerView(model));
-    space->setPane(Workspace::Pane::inspector, new InspectorView(model));
-    space->setPane(Workspace::Pane::timeline, new TimelineView(model));
+    auto* space = new WorkspaceView(model, parent);
+    space->setPane(WorkspaceView::Pane::viewer, new ViewerView(model));
+    space->setPane(WorkspaceView::Pane::inspector, new InspectorView(model));
+    space->setPane(WorkspaceView::Pane::timeline, new TimelineView(model));
     return space;
 }
 } // namespace

@@ -7,7 +7,7 @@
 #include "support/FakePlayer.h"
 #include "support/gui/SampleProject.h"
 #include "views/kit/Style.h"
-#include "views/start/Sidebar.h"
+#include "views/start/SidebarView.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
@@ -19,11 +19,11 @@ namespace {
 struct Shown {
     QTemporaryDir settings;
     AppModel model{std::make_unique<FakePlayer>(), std::make_unique<FakePlayer>()};
-    std::unique_ptr<Sidebar> side;
+    std::unique_ptr<SidebarView> side;
     explicit Shown(int tab)
     {
         model.setProject(sample::largeProject(QStringLiteral("/nowhere/Stream.mp4"), 300, 40, 30));
-        side = std::make_unique<Sidebar>(model);
+        side = std::make_unique<SidebarView>(model);
         side->resize(312, 720);
         side->show();
         side->setTab(tab);
@@ -67,7 +67,7 @@ void BM_SidebarFirstFill(benchmark::State& state)
     AppModel model{std::make_unique<FakePlayer>(), std::make_unique<FakePlayer>()};
     model.setProject(sample::largeProject(QStringLiteral("/nowhere/Stream.mp4"), 300, 40, 30));
     for (auto _ : state) {
-        Sidebar side(model);
+        SidebarView side(model);
         side.resize(312, 720);
         side.show();
         side.repaint();

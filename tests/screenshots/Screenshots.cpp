@@ -23,8 +23,8 @@
 #include "views/windows/ActivityView.h"
 #include "views/windows/AskAI.h"
 #include "views/windows/ExportSheet.h"
-#include "views/start/Sidebar.h"
-#include "views/start/Workspace.h"
+#include "views/start/SidebarView.h"
+#include "views/start/WorkspaceView.h"
 #include "support/Clips.h"
 #include "support/gui/SampleProject.h"
 #include "screenshots/Shots.h"
@@ -311,10 +311,10 @@ void workspace(const QString& folder, const Root::Options& quiet)
     window.show();
     QCoro::waitFor(model.openProject(package));
     settle();
-    auto* space = qobject_cast<Workspace*>(window.root()->face());
+    auto* space = qobject_cast<WorkspaceView*>(window.root()->face());
     if (!space)
         return;
-    Sidebar* side = space->sidebar();
+    SidebarView* side = space->sidebar();
     ThumbsProbe::set(model, stills(project));
     model.activate(sample::id(201));
     model.setSelection(QStringLiteral("02"));

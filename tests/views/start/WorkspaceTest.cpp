@@ -7,8 +7,8 @@
 #include "support/gui/SampleProject.h"
 #include "views/start/SetupSheet.h"
 #include "views/start/StartView.h"
-#include "views/start/Sidebar.h"
-#include "views/start/Workspace.h"
+#include "views/start/SidebarView.h"
+#include "views/start/WorkspaceView.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -26,12 +26,12 @@ protected:
     std::unique_ptr<AppModel> model = makeModel();
     MainWindow window{*model, {}, {std::chrono::milliseconds(60000), false}};
 
-    Workspace* open(const QString& name = QStringLiteral("Evening"))
+    WorkspaceView* open(const QString& name = QStringLiteral("Evening"))
     {
         window.show();
         openPackage(*model, name);
-        EXPECT_TRUE(waitUntil([&] { return qobject_cast<Workspace*>(window.root()->face()) != nullptr; }));
-        auto* space = qobject_cast<Workspace*>(window.root()->face());
+        EXPECT_TRUE(waitUntil([&] { return qobject_cast<WorkspaceView*>(window.root()->face()) != nullptr; }));
+        auto* space = qobject_cast<WorkspaceView*>(window.root()->face());
         QApplication::setActiveWindow(&window);
         settle(20);
         return space;
@@ -70,7 +70,7 @@ TEST_F(WorkspaceTest, TheSheetCreatesTheProjectAndDoesNotComeBack)
     sheet->openButton()->click();
     EXPECT_FALSE(sheet->openButton()->isEnabled()); // no second create
     EXPECT_FALSE(sheet->cancelButton()->isEnabled());
-    ASSERT_TRUE(waitUntil([&] { return qobject_cast<Workspace*>(window.root()->face()) != nullptr; }));
+    ASSERT_TRUE(waitUntil([&] { return qobject_cast<WorkspaceView*>(window.root()->face()) != nullptr; }));
     EXPECT_TRUE(waitUntil([&] { return !model->fresh(); }));
     EXPECT_TRUE(QFileInfo::exists(root + QStringLiteral("/Stream 12.vtrl")));
     EXPECT_EQ(model->project().markerCount, 2);
@@ -100,7 +100,7 @@ TEST_F(WorkspaceTest, TheSheetNamesThePackageCreateWillWrite)
 
 TEST_F(WorkspaceTest, EachKeyActsOnceAndTextFieldsAndCtrlPass)
 {
-    Workspace* space = open();
+    WorkspaceView* space = open();
     ASSERT_TRUE(space);
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Evening"));
     playerOf(*model).calls.clear();
@@ -115,7 +115,7 @@ TEST_F(WorkspaceTest, EachKeyActsOnceAndTextFieldsAndCtrlPass)
     EXPECT_EQ(playCalls(), 1);
     // No button holds keyboard focus: a Ctrl+Space let through would press it ("Streams"
     // closed the project when it had the focus).
-    for (QWidget* part : {space->findChild<QWidget*>(QStringLiteral("toolbar")), static_cast<QWidget*>(space->findChild<Sidebar*>())}) {
+    for (QWidget* part : {space->findChild<QWidget*>(QStringLiteral("toolbar")), static_cast<QWidget*>(space->findChild<SidebarView*>())}) {
         ASSERT_TRUE(part);
         for (QAbstractButton* button : part->findChildren<QAbstractButton*>())
             EXPECT_EQ(button->focusPolicy(), Qt::NoFocus) << button->text().toStdString();
@@ -124,8 +124,8 @@ TEST_F(WorkspaceTest, EachKeyActsOnceAndTextFieldsAndCtrlPass)
 
     // A text field in a pane takes its letters and spaces.
     auto* field = new QLineEdit;
-    space->setPane(Workspace::Pane::inspector, field);
-    EXPECT_EQ(space->pane(Workspace::Pane::inspector), field);
+    space->setPane(WorkspaceView::Pane::inspector, field);
+    EXPECT_EQ(space->pane(WorkspaceView::Pane::inspector), field);
     EXPECT_EQ(field->objectName(), QStringLiteral("inspectorPane"));
     field->setFocus();
     for (char c : {'u', ' ', 'b'})
@@ -147,9 +147,9 @@ TEST_F(WorkspaceTest, EachKeyActsOnceAndTextFieldsAndCtrlPass)
 
 TEST_F(WorkspaceTest, SheetsAndTheSplitFollowTheirFlags)
 {
-    Workspace* space = open();
+    WorkspaceView* space = open();
     ASSERT_TRUE(space);
-    Workspace::exportSheet() = [](AppModel&, QWidget* parent) { return new QDialog(parent); };
+    WorkspaceView::exportSheet() = [](AppModel&, QWidget* parent) { return new QDialog(parent); };
     model->setExporting(true);
     ASSERT_TRUE(space->shownSheet());
     space->shownSheet()->reject();
@@ -158,7 +158,7 @@ TEST_F(WorkspaceTest, SheetsAndTheSplitFollowTheirFlags)
     ASSERT_TRUE(waitUntil([&] { return space->shownSheet() != nullptr; }));
     model->setExporting(false);
     EXPECT_TRUE(waitUntil([&] { return space->shownSheet() == nullptr; }));
-    Workspace::exportSheet() = nullptr;
+    WorkspaceView::exportSheet() = nullptr;
     QApplication::setActiveWindow(&window);
 
     Project longer = model->project();
@@ -184,9 +184,9 @@ TEST_F(WorkspaceTest, SheetsAndTheSplitFollowTheirFlags)
 
 TEST_F(WorkspaceTest, TheSidebarFollowsTheProjectAndReusesItsRows)
 {
-    Workspace* space = open();
+    WorkspaceView* space = open();
     ASSERT_TRUE(space);
-    Sidebar* side = space->sidebar();
+    SidebarView* side = space->sidebar();
     model->setProject(sample::sampleProject(model->project().video));
     QCoreApplication::processEvents();
     ASSERT_EQ(side->segmentRows().size(), 9u);
@@ -235,11 +235,11 @@ TEST_F(WorkspaceTest, TheSidebarFollowsTheProjectAndReusesItsRows)
 TEST_F(WorkspaceTest, TheWindowSizeIsKeptAfterAQuietMoment)
 {
     Prefs::shared().remove(QStringLiteral("workspaceWidth"));
-    Workspace* space = open();
+    WorkspaceView* space = open();
     ASSERT_TRUE(space);
     settle(50);
     window.resize(1300, 800);
-    settle(Workspace::quietMs + 200);
+    settle(WorkspaceView::quietMs + 200);
     EXPECT_EQ(Prefs::shared().workspaceWidth(), 1300);
     EXPECT_EQ(Prefs::shared().workspaceHeight(), 800);
     Prefs::shared().remove(QStringLiteral("workspaceWidth"));
@@ -250,7 +250,7 @@ TEST_F(WorkspaceTest, MinimizingAndMaximizingLeaveTheWorkspaceAsItWas)
 {
     Prefs::shared().remove(QStringLiteral("workspaceWidth"));
     Prefs::shared().remove(QStringLiteral("workspaceHeight"));
-    Workspace* space = open();
+    WorkspaceView* space = open();
     ASSERT_TRUE(space);
     settle(50);
     // Minimized, the taskbar still names the stream; brought back, the keys still act.
@@ -264,6 +264,6 @@ TEST_F(WorkspaceTest, MinimizingAndMaximizingLeaveTheWorkspaceAsItWas)
     EXPECT_EQ(model->project().segments.at(0).rating, 1);
     // The screen's size is not the user's.
     window.setWindowState(Qt::WindowMaximized);
-    settle(Workspace::quietMs + 200);
+    settle(WorkspaceView::quietMs + 200);
     EXPECT_EQ(Prefs::shared().workspaceWidth(), std::nullopt);
 }

@@ -12,10 +12,10 @@ class QVBoxLayout;
 
 // The workspace's left column: the stream line and map, the list switch, the filter,
 // the add and AI buttons, and the segment list or the Shorts and ideas.
-class Sidebar : public QWidget {
+class SidebarView : public QWidget {
     Q_OBJECT
 public:
-    explicit Sidebar(AppModel& model, QWidget* parent = nullptr);
+    explicit SidebarView(AppModel& model, QWidget* parent = nullptr);
 
     int tab() const { return shownTab; }
     void setTab(int tab);

@@ -1,4 +1,4 @@
-#include "views/start/Sidebar.h"
+#include "views/start/SidebarView.h"
 
 #include "core/services/Pricing.h"
 #include "model/lifecycle/AppModel.h"
@@ -65,9 +65,9 @@ std::vector<T*> shown(const std::vector<QWidget*>& order)
 
 } // namespace
 
-// ---- Sidebar ----
+// ---- SidebarView ----
 
-Sidebar::Sidebar(AppModel& m, QWidget* parent)
+SidebarView::SidebarView(AppModel& m, QWidget* parent)
     : QWidget(parent), model(m)
 {
     const QPalette pal = palette();
@@ -158,7 +158,7 @@ Sidebar::Sidebar(AppModel& m, QWidget* parent)
     describe = ai->addAction(QStringLiteral("Describe a Short…"));
     connect(describe, &QAction::triggered, this, [this] { model.setAskingAI(true); });
     search = ai->addAction(QString());
-    connect(search, &QAction::triggered, this, &Sidebar::lookForIdeas);
+    connect(search, &QAction::triggered, this, &SidebarView::lookForIdeas);
     aiButton = new QToolButton(header);
     aiButton->setFocusPolicy(Qt::NoFocus);
     aiButton->setIcon(Style::symbolIcon(QStringLiteral("sparkles"), Style::primary(pal), 18));
@@ -219,7 +219,7 @@ Sidebar::Sidebar(AppModel& m, QWidget* parent)
 
     for (auto signal : {&AppModel::projectChanged, &AppModel::selectionChanged, &AppModel::thumbsChanged,
                         &AppModel::activeShortChanged, &AppModel::workingChanged, &AppModel::videoChanged})
-        connect(&model, signal, this, &Sidebar::schedule);
+        connect(&model, signal, this, &SidebarView::schedule);
     connect(&Prefs::shared(), &Prefs::changed, this, [this](const QString& key) {
         if (key == u"segmentFilter")
             schedule();
@@ -227,7 +227,7 @@ Sidebar::Sidebar(AppModel& m, QWidget* parent)
     refreshNow();
 }
 
-QLabel* Sidebar::heading(const QString& text, QWidget* parent)
+QLabel* SidebarView::heading(const QString& text, QWidget* parent)
 {
     auto* label = new QLabel(text, parent);
     label->setTextFormat(Qt::PlainText);
@@ -237,7 +237,7 @@ QLabel* Sidebar::heading(const QString& text, QWidget* parent)
     return label;
 }
 
-void Sidebar::setTab(int tab)
+void SidebarView::setTab(int tab)
 {
     shownTab = tab == 1 ? 1 : 0;
     segmentsTab->setChecked(shownTab == 0);
@@ -247,7 +247,7 @@ void Sidebar::setTab(int tab)
     refreshNow();
 }
 
-void Sidebar::schedule()
+void SidebarView::schedule()
 {
     // `project` notifies on every set, a drag's every step included: one refresh a turn.
     if (pending)
@@ -259,7 +259,7 @@ void Sidebar::schedule()
     });
 }
 
-void Sidebar::refreshNow()
+void SidebarView::refreshNow()
 {
     pending = false;
     refreshHeader();
@@ -269,7 +269,7 @@ void Sidebar::refreshNow()
         refreshShorts();
 }
 
-void Sidebar::refreshHeader()
+void SidebarView::refreshHeader()
 {
     const Project& project = model.project();
     line->setText(streamLine(project));
@@ -294,7 +294,7 @@ void Sidebar::refreshHeader()
     search->setEnabled(!model.working() && transcribed);
 }
 
-void Sidebar::refreshSegments()
+void SidebarView::refreshSegments()
 {
     const Project& project = model.project();
     // What is waiting.
@@ -359,7 +359,7 @@ void Sidebar::refreshSegments()
     arrange(segmentList, 2, segmentOrder, wanted);
 }
 
-QWidget* Sidebar::joinRow(const QString& id)
+QWidget* SidebarView::joinRow(const QString& id)
 {
     auto* row = new QWidget(segmentPage);
     row->setFixedHeight(16);
@@ -390,7 +390,7 @@ QWidget* Sidebar::joinRow(const QString& id)
     return row;
 }
 
-void Sidebar::refreshShorts()
+void SidebarView::refreshShorts()
 {
     const Project& project = model.project();
     shortsEmpty->setVisible(project.shorts.empty());
@@ -434,22 +434,22 @@ void Sidebar::refreshShorts()
     arrange(shortList, 2, shortOrder, wanted);
 }
 
-std::vector<SegmentRow*> Sidebar::segmentRows() const
+std::vector<SegmentRow*> SidebarView::segmentRows() const
 {
     return shown<SegmentRow>(segmentOrder);
 }
 
-std::vector<ShortRow*> Sidebar::shortRows() const
+std::vector<ShortRow*> SidebarView::shortRows() const
 {
     return shown<ShortRow>(shortOrder);
 }
 
-std::vector<IdeaCard*> Sidebar::ideaCards() const
+std::vector<IdeaCard*> SidebarView::ideaCards() const
 {
     return shown<IdeaCard>(shortOrder);
 }
 
-void Sidebar::lookForIdeas()
+void SidebarView::lookForIdeas()
 {
     const int unopened = int(unopenedIdeas(model.project()).size());
     if (unopened == 0) {
@@ -474,7 +474,7 @@ void Sidebar::lookForIdeas()
     asking->open();
 }
 
-void Sidebar::searchIdeas()
+void SidebarView::searchIdeas()
 {
     if (model.video())
         model.runPipeline(true, false, false, false, {});

@@ -1,4 +1,4 @@
-#include "views/start/Workspace.h"
+#include "views/start/WorkspaceView.h"
 
 #include "model/lifecycle/AppModel.h"
 #include "platform/Prefs.h"
@@ -6,7 +6,7 @@
 #include "views/kit/Dialogs.h"
 #include "views/kit/Style.h"
 #include "views/kit/Windows.h"
-#include "views/start/Sidebar.h"
+#include "views/start/SidebarView.h"
 
 #include <QAbstractSpinBox>
 #include <QApplication>
@@ -50,25 +50,25 @@ const char* paneNames[] = {"viewerPane", "inspectorPane", "timelinePane"};
 
 } // namespace
 
-Workspace::PaneMaker& Workspace::paneMaker(Pane pane)
+WorkspaceView::PaneMaker& WorkspaceView::paneMaker(Pane pane)
 {
     static PaneMaker makers[3];
     return makers[int(pane)];
 }
 
-Workspace::SheetMaker& Workspace::exportSheet()
+WorkspaceView::SheetMaker& WorkspaceView::exportSheet()
 {
     static SheetMaker maker;
     return maker;
 }
 
-Workspace::SheetMaker& Workspace::askSheet()
+WorkspaceView::SheetMaker& WorkspaceView::askSheet()
 {
     static SheetMaker maker;
     return maker;
 }
 
-Workspace::Workspace(AppModel& m, QWidget* parent)
+WorkspaceView::WorkspaceView(AppModel& m, QWidget* parent)
     : QWidget(parent), model(m)
 {
     auto* column = new QVBoxLayout(this);
@@ -140,7 +140,7 @@ Workspace::Workspace(AppModel& m, QWidget* parent)
     auto* splitter = new QSplitter(Qt::Horizontal, this);
     splitter->setChildrenCollapsible(false);
     splitter->setHandleWidth(1);
-    side = new Sidebar(model, splitter);
+    side = new SidebarView(model, splitter);
     side->setMinimumWidth(sidebarLeast);
     side->setMaximumWidth(sidebarMost);
     auto* detail = new QWidget(splitter);
@@ -181,30 +181,30 @@ Workspace::Workspace(AppModel& m, QWidget* parent)
         }
     });
 
-    connect(&model, &AppModel::fileChanged, this, &Workspace::followTitle);
-    connect(&model, &AppModel::statusChanged, this, &Workspace::followStatus);
-    connect(&model, &AppModel::workingChanged, this, &Workspace::followStatus);
-    connect(&model, &AppModel::exportProgressChanged, this, &Workspace::followExport);
-    connect(&model, &AppModel::exportLabelChanged, this, &Workspace::followExport);
-    connect(&model, &AppModel::canUndoChanged, this, &Workspace::followExport);
-    connect(&model, &AppModel::canRedoChanged, this, &Workspace::followExport);
+    connect(&model, &AppModel::fileChanged, this, &WorkspaceView::followTitle);
+    connect(&model, &AppModel::statusChanged, this, &WorkspaceView::followStatus);
+    connect(&model, &AppModel::workingChanged, this, &WorkspaceView::followStatus);
+    connect(&model, &AppModel::exportProgressChanged, this, &WorkspaceView::followExport);
+    connect(&model, &AppModel::exportLabelChanged, this, &WorkspaceView::followExport);
+    connect(&model, &AppModel::canUndoChanged, this, &WorkspaceView::followExport);
+    connect(&model, &AppModel::canRedoChanged, this, &WorkspaceView::followExport);
     // The open Short's cuts follow the project and the active Short.
-    connect(&model, &AppModel::projectChanged, this, &Workspace::followExport);
-    connect(&model, &AppModel::activeShortChanged, this, &Workspace::followExport);
-    connect(&model, &AppModel::exportingChanged, this, &Workspace::followSheets);
-    connect(&model, &AppModel::askingAIChanged, this, &Workspace::followSheets);
-    connect(&model, &AppModel::splittingChanged, this, &Workspace::followSplit);
+    connect(&model, &AppModel::projectChanged, this, &WorkspaceView::followExport);
+    connect(&model, &AppModel::activeShortChanged, this, &WorkspaceView::followExport);
+    connect(&model, &AppModel::exportingChanged, this, &WorkspaceView::followSheets);
+    connect(&model, &AppModel::askingAIChanged, this, &WorkspaceView::followSheets);
+    connect(&model, &AppModel::splittingChanged, this, &WorkspaceView::followSplit);
     followStatus();
     followExport();
 }
 
-Workspace::~Workspace()
+WorkspaceView::~WorkspaceView()
 {
     if (filtering)
         qApp->removeEventFilter(this);
 }
 
-void Workspace::setPane(Pane which, QWidget* view)
+void WorkspaceView::setPane(Pane which, QWidget* view)
 {
     QWidget*& slot = panes[int(which)];
     if (!view || view == slot)
@@ -221,12 +221,12 @@ void Workspace::setPane(Pane which, QWidget* view)
     view->show();
 }
 
-QWidget* Workspace::pane(Pane which) const
+QWidget* WorkspaceView::pane(Pane which) const
 {
     return panes[int(which)];
 }
 
-void Workspace::followTitle()
+void WorkspaceView::followTitle()
 {
     QWidget* w = window();
     if (w == this)
@@ -235,7 +235,7 @@ void Workspace::followTitle()
     w->setWindowTitle(file ? QFileInfo(*file).completeBaseName() : QString());
 }
 
-void Workspace::followStatus()
+void WorkspaceView::followStatus()
 {
     status->setText(model.status());
     spinner->setVisible(model.working());
@@ -248,7 +248,7 @@ void Workspace::followStatus()
                                          : QStringLiteral("Activity: what the app has run, what it cost, and what went wrong"));
 }
 
-void Workspace::followExport()
+void WorkspaceView::followExport()
 {
     progress->setVisible(model.exportProgress().has_value());
     progressLabel->setText(model.exportLabel());
@@ -258,7 +258,7 @@ void Workspace::followExport()
     exportButton->setEnabled(!model.cuts().empty());
 }
 
-void Workspace::followSheets()
+void WorkspaceView::followSheets()
 {
     const bool exporting = model.exporting();
     const bool asking = model.askingAI();
@@ -285,12 +285,12 @@ void Workspace::followSheets()
         else
             model.setAskingAI(false);
         // The other flag may have been set while this sheet was up.
-        QTimer::singleShot(0, this, &Workspace::followSheets);
+        QTimer::singleShot(0, this, &WorkspaceView::followSheets);
     });
     dialog->open();
 }
 
-void Workspace::followSplit()
+void WorkspaceView::followSplit()
 {
     if (!model.splitting()) {
         if (split)
@@ -320,7 +320,7 @@ void Workspace::followSplit()
     split->open();
 }
 
-KeyContext Workspace::keyContext() const
+KeyContext WorkspaceView::keyContext() const
 {
     KeyContext c;
     c.streamKey = model.browser().isKey();
@@ -333,7 +333,7 @@ KeyContext Workspace::keyContext() const
     return c;
 }
 
-void Workspace::act(KeyAction action)
+void WorkspaceView::act(KeyAction action)
 {
     const std::optional<QString> selection = model.selection();
     switch (action) {
@@ -393,7 +393,7 @@ void Workspace::act(KeyAction action)
     }
 }
 
-bool Workspace::eventFilter(QObject* watched, QEvent* event)
+bool WorkspaceView::eventFilter(QObject* watched, QEvent* event)
 {
     // A key reaches the filter once for the window and again for each widget it is
     // offered to. Acting swallows it at its first stop, so it never comes back; a key
@@ -408,7 +408,7 @@ bool Workspace::eventFilter(QObject* watched, QEvent* event)
     return true;
 }
 
-void Workspace::showEvent(QShowEvent* event)
+void WorkspaceView::showEvent(QShowEvent* event)
 {
     // A window brought back from the taskbar shows its face again spontaneously: the
     // workspace never left, and its size is the one the user gave it.
@@ -420,10 +420,10 @@ void Workspace::showEvent(QShowEvent* event)
     }
     followTitle();
     // After the window has taken the new face's size, which would undo a restore made now.
-    QTimer::singleShot(0, this, &Workspace::restoreSize);
+    QTimer::singleShot(0, this, &WorkspaceView::restoreSize);
 }
 
-void Workspace::hideEvent(QHideEvent* event)
+void WorkspaceView::hideEvent(QHideEvent* event)
 {
     // Minimized, the window keeps the stream's name in the taskbar.
     if (event->spontaneous())
@@ -438,7 +438,7 @@ void Workspace::hideEvent(QHideEvent* event)
         w->setWindowTitle(QStringLiteral("Vantorel"));
 }
 
-void Workspace::restoreSize()
+void WorkspaceView::restoreSize()
 {
     QWidget* w = window();
     if (w == this || !isVisible())
@@ -460,7 +460,7 @@ void Workspace::restoreSize()
     restoring = false;
 }
 
-void Workspace::resizeEvent(QResizeEvent*)
+void WorkspaceView::resizeEvent(QResizeEvent*)
 {
     // Linux has no end of a live resize: the size is kept once it has been still a moment.
     if (isVisible() && settled && !restoring)

@@ -14,17 +14,17 @@ class QLabel;
 class QProgressBar;
 class QSplitter;
 class QToolButton;
-class Sidebar;
+class SidebarView;
 class Spinner;
 
 // The main window's face while a recording is open: the sidebar beside the editor
 // column (viewer and inspector over the timeline), the toolbar, the sheets that follow
 // the model's flags, the key map and the remembered window size.
-class Workspace : public QWidget {
+class WorkspaceView : public QWidget {
     Q_OBJECT
 public:
-    explicit Workspace(AppModel& model, QWidget* parent = nullptr);
-    ~Workspace() override;
+    explicit WorkspaceView(AppModel& model, QWidget* parent = nullptr);
+    ~WorkspaceView() override;
 
     // The editor's three places. Each starts as an empty widget named "viewerPane",
     // "inspectorPane" or "timelinePane"; setPane puts a view in its place (the workspace
@@ -48,7 +48,7 @@ public:
     // How long the window must keep its size before it is remembered.
     static constexpr int quietMs = 400;
 
-    Sidebar* sidebar() const { return side; }
+    SidebarView* sidebar() const { return side; }
     QWidget* toolbar() const { return bar; }
     QDialog* shownSheet() const { return sheet; }
     QMessageBox* splitDialog() const { return split; }
@@ -71,7 +71,7 @@ private:
     void followSplit();
     void restoreSize();
     AppModel& model;
-    Sidebar* side;
+    SidebarView* side;
     QWidget* bar;
     QWidget* panes[3] = {};
     QLabel* status;
