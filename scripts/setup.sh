@@ -12,6 +12,9 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
   gnome-keyring dbus dbus-x11 libsecret-1-0
   fonts-dejavu-core
+  # Transcripts and titles in Thai and the other scripts people stream in; the
+  # screenshots keep drawing with DejaVu so that they stay the same.
+  fonts-noto-core
 )
 
 missing=()
