@@ -54,6 +54,13 @@ Json write(const Segment& v);
 Json write(const Project& v);
 Json write(const Job& v);
 Json write(const Rerun& v);
+class Writer;
+void write(Writer& out, const Line& v);
+void write(Writer& out, const Cut& v);
+void write(Writer& out, const Short& v);
+void write(Writer& out, const Idea& v);
+void write(Writer& out, const Segment& v);
+void write(Writer& out, const Project& v);
 template <class T>
 Json write(const std::vector<T>& items)
 {
@@ -73,6 +80,116 @@ void put(Json& object, const char* key, const std::optional<T>& value)
 {
     if (value)
         object[key] = write(*value);
+}
+
+// ---- writing text straight away ----
+
+// Writes JSON text without building the tree first, byte for byte what dump(write(x))
+// gives for the same value: saving a large project is mostly this, after every edit.
+class Writer {
+public:
+    Writer() { reserve(4096); }
+    void reserve(qsizetype bytes);
+    // The text written so far; the writer is empty afterwards.
+    QByteArray take();
+
+    void value(double value); // throws Fail when the number is not finite
+    void value(qint64 value);
+    void value(int value) { this->value(qint64(value)); }
+    void value(bool value);
+    void value(const QString& value);
+    void value(const QUuid& value);
+    void value(const QByteArray& bytes); // Base64
+    template <class T>
+    void value(const std::vector<T>& items)
+    {
+        raw('[');
+        bool first = true;
+        for (const T& item : items) {
+            if (!first)
+                raw(',');
+            first = false;
+            value(item);
+        }
+        raw(']');
+    }
+    // A record: its fields are written by the overload of write(Writer&, ...) beside it.
+    template <class T>
+    void value(const T& record)
+    {
+        write(*this, record);
+    }
+
+    // An object, whose members `fields` adds through the Fields it is given.
+    class Fields {
+    public:
+        template <class T>
+        void operator()(const char* key, const T& v)
+        {
+            name(key);
+            out_.value(v);
+        }
+        template <class T>
+        void operator()(const char* key, const std::optional<T>& v)
+        {
+            if (v)
+                (*this)(key, *v);
+        }
+
+    private:
+        friend class Writer;
+        explicit Fields(Writer& out) : out_(out) {}
+        void name(const char* key);
+        Writer& out_;
+        bool first_ = true;
+    };
+    template <class F>
+    void object(F&& fields)
+    {
+        raw('{');
+        Fields members(*this);
+        fields(members);
+        raw('}');
+    }
+
+private:
+    void raw(char c)
+    {
+        if (size_ == buffer_.size())
+            grow(1);
+        buffer_.data()[size_++] = c;
+    }
+    // Room for `more` bytes past the end.
+    char* room(qsizetype more)
+    {
+        if (buffer_.size() - size_ < more)
+            grow(more);
+        return buffer_.data() + size_;
+    }
+    void grow(qsizetype more);
+    void slowText(const QString& value, qsizetype from);
+
+    QByteArray buffer_; // its size is the capacity; size_ bytes are written
+    qsizetype size_ = 0;
+};
+
+// The fields of a record, for both ways of writing it: a tree (Json) and text (Writer).
+struct TreeFields {
+    Json& object;
+    template <class T>
+    void operator()(const char* key, const T& v)
+    {
+        put(object, key, v);
+    }
+};
+
+// JSON text of a record, as the files hold it.
+template <class T>
+QByteArray encode(const T& value)
+{
+    Writer out;
+    out.value(value);
+    return out.take();
 }
 
 // ---- reading ----

@@ -118,7 +118,7 @@ bool Project::mayWrite(const QString& package, const QString& video)
 
 void Project::save(const QString& package) const
 {
-    const QByteArray bytes = json::dumpBytes(json::write(*this)); // throws before any write
+    const QByteArray bytes = json::encode(*this); // throws before any write
 
     // A legacy single-file package is moved aside, not deleted, until the folder is
     // written, so a failed save never loses the only copy.

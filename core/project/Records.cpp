@@ -33,91 +33,165 @@ QString clock(double seconds)
 
 namespace json {
 
+// Each record's keys, in declaration order, once for both ways of writing it.
+
+template <class Out>
+void fields(Out& o, const Line& v)
+{
+    o("t0", v.t0);
+    o("t1", v.t1);
+    o("text", v.text);
+}
+
+template <class Out>
+void fields(Out& o, const Cut& v)
+{
+    o("id", v.id);
+    o("start", v.start);
+    o("end", v.end);
+    o("role", v.role);
+}
+
+template <class Out>
+void fields(Out& o, const Short& v)
+{
+    o("id", v.id);
+    o("title", v.title);
+    o("idea", v.idea);
+    o("cuts", v.cuts);
+    o("closed", v.closed);
+}
+
+template <class Out>
+void fields(Out& o, const Idea& v)
+{
+    o("id", v.id);
+    o("title", v.title);
+    o("hook", v.hook);
+    o("format", v.format);
+    o("why", v.why);
+    o("cuts", v.cuts);
+}
+
+template <class Out>
+void fields(Out& o, const Segment& v)
+{
+    o("id", v.id);
+    o("start", v.start);
+    o("end", v.end);
+    o("markers", v.markers);
+    o("lines", v.lines);
+    o("peaks", v.peaks);
+    o("title", v.title);
+    o("summary", v.summary);
+    o("energy", v.energy);
+    o("kind", v.kind);
+    o("unsure", v.unsure);
+    o("keyLine", v.keyLine);
+    o("error", v.error);
+    o("rating", v.rating);
+    o("manual", v.manual);
+    o("waiting", v.waiting);
+}
+
+template <class Out>
+void fields(Out& o, const Project& v)
+{
+    o("format", v.format);
+    o("video", v.video);
+    o("markersName", v.markersName);
+    o("markersCSV", v.markersCSV);
+    o("note", v.note);
+    o("before", v.before);
+    o("after", v.after);
+    o("duration", v.duration);
+    o("markerCount", v.markerCount);
+    o("segments", v.segments);
+    o("ideas", v.ideas);
+    o("shorts", v.shorts);
+    o("analyzed", v.analyzed);
+    o("ideated", v.ideated);
+    o("autoTranscribe", v.autoTranscribe);
+    o("autoSummarize", v.autoSummarize);
+    o("autoIdeas", v.autoIdeas);
+}
+
 Json write(const Line& v)
 {
     Json o = Json::object();
-    put(o, "t0", v.t0);
-    put(o, "t1", v.t1);
-    put(o, "text", v.text);
+    TreeFields tree{o};
+    fields(tree, v);
     return o;
+}
+
+void write(Writer& out, const Line& v)
+{
+    out.object([&v](Writer::Fields& o) { fields(o, v); });
 }
 
 Json write(const Cut& v)
 {
     Json o = Json::object();
-    put(o, "id", v.id);
-    put(o, "start", v.start);
-    put(o, "end", v.end);
-    put(o, "role", v.role);
+    TreeFields tree{o};
+    fields(tree, v);
     return o;
+}
+
+void write(Writer& out, const Cut& v)
+{
+    out.object([&v](Writer::Fields& o) { fields(o, v); });
 }
 
 Json write(const Short& v)
 {
     Json o = Json::object();
-    put(o, "id", v.id);
-    put(o, "title", v.title);
-    put(o, "idea", v.idea);
-    put(o, "cuts", v.cuts);
-    put(o, "closed", v.closed);
+    TreeFields tree{o};
+    fields(tree, v);
     return o;
+}
+
+void write(Writer& out, const Short& v)
+{
+    out.object([&v](Writer::Fields& o) { fields(o, v); });
 }
 
 Json write(const Idea& v)
 {
     Json o = Json::object();
-    put(o, "id", v.id);
-    put(o, "title", v.title);
-    put(o, "hook", v.hook);
-    put(o, "format", v.format);
-    put(o, "why", v.why);
-    put(o, "cuts", v.cuts);
+    TreeFields tree{o};
+    fields(tree, v);
     return o;
+}
+
+void write(Writer& out, const Idea& v)
+{
+    out.object([&v](Writer::Fields& o) { fields(o, v); });
 }
 
 Json write(const Segment& v)
 {
     Json o = Json::object();
-    put(o, "id", v.id);
-    put(o, "start", v.start);
-    put(o, "end", v.end);
-    put(o, "markers", v.markers);
-    put(o, "lines", v.lines);
-    put(o, "peaks", v.peaks);
-    put(o, "title", v.title);
-    put(o, "summary", v.summary);
-    put(o, "energy", v.energy);
-    put(o, "kind", v.kind);
-    put(o, "unsure", v.unsure);
-    put(o, "keyLine", v.keyLine);
-    put(o, "error", v.error);
-    put(o, "rating", v.rating);
-    put(o, "manual", v.manual);
-    put(o, "waiting", v.waiting);
+    TreeFields tree{o};
+    fields(tree, v);
     return o;
+}
+
+void write(Writer& out, const Segment& v)
+{
+    out.object([&v](Writer::Fields& o) { fields(o, v); });
 }
 
 Json write(const Project& v)
 {
     Json o = Json::object();
-    put(o, "format", v.format);
-    put(o, "video", v.video);
-    put(o, "markersName", v.markersName);
-    put(o, "markersCSV", v.markersCSV);
-    put(o, "note", v.note);
-    put(o, "before", v.before);
-    put(o, "after", v.after);
-    put(o, "duration", v.duration);
-    put(o, "markerCount", v.markerCount);
-    put(o, "segments", v.segments);
-    put(o, "ideas", v.ideas);
-    put(o, "shorts", v.shorts);
-    put(o, "analyzed", v.analyzed);
-    put(o, "ideated", v.ideated);
-    put(o, "autoTranscribe", v.autoTranscribe);
-    put(o, "autoSummarize", v.autoSummarize);
-    put(o, "autoIdeas", v.autoIdeas);
+    TreeFields tree{o};
+    fields(tree, v);
     return o;
+}
+
+void write(Writer& out, const Project& v)
+{
+    out.object([&v](Writer::Fields& o) { fields(o, v); });
 }
 
 void read(const Json& j, Line& out)

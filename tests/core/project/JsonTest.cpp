@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <random>
 
 using namespace testing_model;
 
@@ -118,6 +120,120 @@ TEST(JsonTest, ProjectRoundTripsWithEverythingSet)
     EXPECT_EQ(encode(back), text);
     EXPECT_EQ(back.segments[0].peaks->toHex(), "007fff");
     EXPECT_EQ(back.segments[1].lines, std::optional<std::vector<Line>>(std::vector<Line>{})); // empty, not absent
+}
+
+namespace {
+
+// Projects that reach every branch of the text writer: numbers off any grid and at the
+// edges of their forms, every kind of character, peaks of every length and byte, and
+// optional fields absent, false and true.
+std::vector<std::pair<const char*, Project>> variedProjects()
+{
+    std::vector<std::pair<const char*, Project>> rows;
+    rows.emplace_back("everything set", fullProject());
+    rows.emplace_back("a new project", Project{});
+
+    Project numbers = fullProject();
+    std::mt19937_64 random(23);
+    std::vector<double> edges = {0.0, -0.0, 0.1 + 0.2, 1.0 / 3, -1.5, 1e-7, 0.0001, 0.00001, 1e15, 1e16, 1e21,
+                                 123456789.123, 9007199254740992.0, 9007199254740993.0, -9007199254740994.0,
+                                 18014398509481988.0, 1e300, -1e-300, 5e-324, 2.2250738585072014e-308,
+                                 std::numeric_limits<double>::max(), 1.7976931348623155e308, 3.001, 2.456};
+    for (int i = 0; i < 2000; ++i) {
+        // Random bit patterns give every exponent; times in milliseconds give the usual ones.
+        const std::uint64_t bits = random();
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        if (std::isfinite(d))
+            edges.push_back(d);
+        edges.push_back(double(random() % 14400000) / 1000.0);
+        edges.push_back(double(random() % 1000000) / 7.0);
+    }
+    Segment& s = numbers.segments[0];
+    s.markers = edges;
+    s.lines->clear();
+    for (size_t i = 0; i + 1 < edges.size(); i += 2)
+        s.lines->push_back({edges[i], edges[i + 1], "x"});
+    numbers.before = 149.99999999999997;
+    numbers.duration = 14399.999;
+    numbers.shorts[0].cuts[0].start = 1.123;
+    numbers.shorts[0].cuts[0].end = 2.456;
+    rows.emplace_back("numbers off the grid and at the edges", numbers);
+
+    Project text = fullProject();
+    QString every;
+    for (char16_t c = 0; c < 0x80; ++c)
+        every += QChar(c);
+    text.note = every;
+    text.video = QStringLiteral("/home/ana/Vidéos/стрим 配信 🎮/night.mkv");
+    text.segments[0].title = QStringLiteral("e\u0301 \u00A0\u00FF\u0100\u07FF\u0800\uFFFD\uFFFE\uFFFF\u2028 \\ \" / //");
+    text.segments[0].summary = QString::fromUtf16(u"\U0001F600\U0010FFFF\U00010000 😀👍🏽 🇩🇪");
+    (*text.segments[0].lines)[0].text = QStringLiteral("\t\r\n\b\f\x01\x1f\x7f end");
+    text.shorts[0].title = QString(3000, QChar(u'é')) + QStringLiteral("/");
+    rows.emplace_back("every kind of character", text);
+
+    // Lone halves of surrogate pairs: the writer hands these to the library.
+    Project lone = fullProject();
+    lone.note = QString::fromUtf16(u"a\xD800");
+    lone.markersName = QString::fromUtf16(u"\xDC00 b");
+    lone.markersCSV = QString::fromUtf16(u"x\xDC00\xD800y/");
+    lone.segments[0].title = QString::fromUtf16(u"\xD83D\xDE00\xD83D");
+    rows.emplace_back("lone surrogates", lone);
+
+    Project peaks = fullProject();
+    QByteArray all;
+    for (int b = 0; b < 256; ++b)
+        all += char(b);
+    for (int n = 0; n <= 5; ++n) {
+        Segment seg = peaks.segments[1];
+        seg.peaks = all.right(n);
+        peaks.segments.push_back(seg);
+    }
+    peaks.segments[1].peaks = all + all.left(1);
+    peaks.segments[2].peaks = QByteArray(4210, '\xff');
+    rows.emplace_back("peaks of every length and byte", peaks);
+
+    Project flags = fullProject();
+    for (int n = 0; n < 9; ++n) {
+        const std::optional<bool> states[] = {std::nullopt, false, true};
+        Segment seg = flags.segments[0];
+        seg.manual = states[n % 3];
+        seg.waiting = states[n / 3];
+        seg.lines = n % 2 ? std::nullopt : seg.lines;
+        seg.peaks = n % 3 ? std::nullopt : seg.peaks;
+        seg.keyLine = n % 4 ? std::optional<qint64>(n - 5) : std::nullopt;
+        seg.error = n % 5 ? std::nullopt : std::optional<QString>("");
+        seg.rating = states[n % 3] ? std::optional<qint64>(*states[n % 3] ? 1 : -1) : std::nullopt;
+        flags.segments.push_back(seg);
+        flags.shorts.push_back(Short{QUuid(), "", n % 2 ? std::optional<QUuid>(uuid(n)) : std::nullopt, {},
+                                     states[n % 3]});
+    }
+    flags.ideated = std::nullopt;
+    flags.autoTranscribe = true;
+    flags.autoSummarize = std::nullopt;
+    flags.autoIdeas = false;
+    rows.emplace_back("absent optionals and tri-state flags", flags);
+    return rows;
+}
+
+} // namespace
+
+// project.json is written straight as text; the bytes must stay those of the library's
+// dump of the record's tree, which the files on disk and the tests above were made with.
+TEST(JsonTest, TheTextWriterWritesWhatTheTreeDumpWrites)
+{
+    for (const auto& [name, project] : variedProjects()) {
+        const QByteArray tree = json::dumpBytes(json::write(project));
+        const QByteArray text = json::encode(project);
+        if (text == tree)
+            continue;
+        qsizetype at = 0;
+        while (at < text.size() && at < tree.size() && text[at] == tree[at])
+            ++at;
+        ADD_FAILURE() << name << ": the texts differ at byte " << at << ": tree "
+                      << tree.mid(std::max<qsizetype>(0, at - 40), 80).toStdString() << " text "
+                      << text.mid(std::max<qsizetype>(0, at - 40), 80).toStdString();
+    }
 }
 
 TEST(JsonTest, WholeNumbersBeyondThirtyTwoBitsRoundTrip)
@@ -259,15 +375,26 @@ TEST(JsonTest, NumbersThatAreNotFiniteAreRefused)
         }
         return false;
     };
+    auto refusedAsText = [](const Project& value) {
+        try {
+            json::encode(value);
+        } catch (const Fail&) {
+            return true;
+        }
+        return false;
+    };
     Project p = fullProject();
     p.duration = std::nan("");
     EXPECT_TRUE(refused(p));
+    EXPECT_TRUE(refusedAsText(p));
     p = fullProject();
     (*p.segments[0].lines)[1].t1 = inf;
     EXPECT_TRUE(refused(p));
+    EXPECT_TRUE(refusedAsText(p));
     p = fullProject();
     p.segments[1].markers = {-inf};
     EXPECT_TRUE(refused(p));
+    EXPECT_TRUE(refusedAsText(p));
     Job job = runningJob();
     job.cost = inf;
     EXPECT_TRUE(refused(job));
