@@ -5,9 +5,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -73,6 +75,74 @@ Fail writeFailure(const QString& path, const QString& reason)
                     .arg(QFileInfo(path).fileName(), reason));
 }
 
+// A save writes into a file of this name beside the document and renames it over the
+// document when it is whole. A save cut short (the program killed) leaves it behind; the
+// name, which nobody else would choose, is how opening the package knows it is ours.
+const QString savingMark = QStringLiteral(".saving-");
+
+QString savingName(const QString& name)
+{
+    return name + savingMark + QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
+// True when `name` is `base` followed by the mark and a UUID as savingName writes it.
+bool isSavingName(const QString& name, const QString& base)
+{
+    if (!name.startsWith(base + savingMark))
+        return false;
+    const QString id = name.mid(base.size() + savingMark.size());
+    return QUuid::fromString(id).toString(QUuid::WithoutBraces) == id && !QUuid::fromString(id).isNull();
+}
+
+// Writes `bytes` to `path` whole or not at all: into a temporary file beside it, flushed to
+// the disk, then renamed over `path`. Throws the system's reason; the temporary file is
+// removed on failure.
+void writeWhole(const QString& path, const QByteArray& bytes)
+{
+    // A document that is a link is written where the link points, and the link stays.
+    const QFileInfo named(path);
+    const QFileInfo target(named.isSymLink() ? named.symLinkTarget() : path);
+    const QString temporary = target.absolutePath() + u'/' + savingName(target.fileName());
+    QFile file(temporary);
+    // A document made read-only for others stays so.
+    const bool opened = target.exists() ? file.open(QIODevice::WriteOnly | QIODevice::NewOnly, target.permissions())
+                                        : file.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+    std::optional<QString> reason;
+    if (!opened || file.write(bytes) != bytes.size() || !file.flush())
+        reason = file.errorString();
+    else if (::fdatasync(file.handle()) != 0)
+        reason = qt_error_string(errno);
+    file.close();
+    if (!reason && std::rename(QFile::encodeName(temporary).constData(),
+                                      QFile::encodeName(target.absoluteFilePath()).constData()) != 0)
+        reason = qt_error_string(errno);
+    if (reason) {
+        if (opened)
+            QFile::remove(temporary);
+        throw Fail(reason->isEmpty() ? QStringLiteral("the file could not be written") : *reason);
+    }
+}
+
+// What saves cut short left: the temporary files beside project.json, and the older
+// single-file project moved aside while the package became a folder. Called only once the
+// package's own project.json has been read, so the newest state is certainly kept.
+void removeLeftovers(const QString& package)
+{
+    const QFileInfo info(package);
+    if (!info.isDir())
+        return;
+    const auto files = QDir::Files | QDir::Hidden | QDir::NoSymLinks;
+    for (const QString& name : QDir(package).entryList(files)) {
+        if (isSavingName(name, documentName))
+            QFile::remove(package + u'/' + name);
+    }
+    const QString folder = info.absolutePath();
+    for (const QString& name : QDir(folder).entryList(files)) {
+        if (isSavingName(name, info.fileName()))
+            QFile::remove(folder + u'/' + name);
+    }
+}
+
 } // namespace
 
 QString Project::newFile(const QString& video, const std::optional<QString>& markers)
@@ -100,8 +170,10 @@ std::optional<QString> Project::existingFile(const QString& video)
 Project Project::load(const QString& package)
 {
     Loaded loaded = tryLoad(package);
-    if (loaded.project)
+    if (loaded.project) {
+        removeLeftovers(package);
         return std::move(*loaded.project);
+    }
     QString sentence = QFileInfo(package).fileName() + QStringLiteral(" could not be read as a Vantorel project.");
     if (loaded.tooLarge)
         sentence += QStringLiteral(" It is larger than 256 MB, far more than any project holds.");
@@ -125,7 +197,7 @@ void Project::save(const QString& package) const
     const QFileInfo info(package);
     QString aside;
     if (info.exists() && !info.isDir()) {
-        aside = package + QStringLiteral(".saving-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+        aside = info.absolutePath() + u'/' + savingName(info.fileName());
         if (!QFile::rename(package, aside))
             throw writeFailure(package, QStringLiteral("the older single-file project could not be moved"));
     }
@@ -140,12 +212,11 @@ void Project::save(const QString& package) const
         restore();
         throw writeFailure(package, QStringLiteral("the folder could not be created"));
     }
-    QSaveFile file(package + u'/' + documentName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush() || !file.commit()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
+    try {
+        writeWhole(package + u'/' + documentName, bytes);
+    } catch (const Fail& fail) {
         restore();
-        throw writeFailure(package, reason.isEmpty() ? QStringLiteral("the file could not be written") : reason);
+        throw writeFailure(package, fail.errorDescription);
     }
     if (!aside.isEmpty())
         QFile::remove(aside);

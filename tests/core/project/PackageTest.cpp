@@ -10,6 +10,8 @@
 #include <functional>
 #include <limits>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace testing_model;
 
@@ -126,6 +128,16 @@ TEST_F(PackageTest, SaveWritesTheFolderAndKeepsItsOtherContents)
     EXPECT_EQ(Project::load(package), p);
     EXPECT_EQ(entries(package), QStringList({"activity.jsonl", "cache", "project.json"}));
     EXPECT_EQ(readFile(package + "/cache/waves/0.bin"), "peaks");
+
+    // A project.json that links elsewhere is written there, and stays a link.
+    const QString linked = root + "/linked.vtrl";
+    writeFile(root + "/elsewhere/project.json", "{}");
+    QDir().mkpath(linked);
+    ASSERT_TRUE(QFile::link(root + "/elsewhere/project.json", linked + "/project.json"));
+    p.save(linked);
+    EXPECT_TRUE(QFileInfo(linked + "/project.json").isSymLink());
+    EXPECT_EQ(readFile(root + "/elsewhere/project.json"), bytesOf(p));
+    EXPECT_EQ(entries(root + "/elsewhere"), QStringList({"project.json"}));
 }
 
 TEST_F(PackageTest, LegacyFileBecomesAFolderOnSave)
@@ -178,6 +190,87 @@ TEST_F(PackageTest, FailedSaveLosesNothing)
     EXPECT_EQ(Project::load(folder).note, "kept");
     EXPECT_EQ(entries(folder), QStringList({"project.json"}));
     EXPECT_EQ(entries(root), QStringList({"folder.vtrl", "legacy.vtrl", "plain"}));
+}
+
+// Opening a package removes what a save that was cut short left there, and nothing else:
+// not the document, the log or the caches, not a file a person made, not another
+// package's leftovers, and nothing at all while project.json cannot be read.
+TEST_F(PackageTest, OpeningRemovesOnlyTheLeftoversOfSavesCutShort)
+{
+    const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QByteArray partial = bytesOf(project("/streams/night.mov")).left(40);
+    struct Row {
+        QString path; // below root; a trailing slash makes a folder
+        bool removed;
+    };
+    const Row rows[] = {
+        {"night.vtrl/project.json.saving-" + id, true},        // a save's temporary file
+        {"night.vtrl.saving-" + id, true},                     // the single-file project moved aside
+        {"night.vtrl/activity.jsonl", false},
+        {"night.vtrl/cache/waves/0.bin", false},
+        {"night.vtrl/cache/frames/project.json.saving-" + id, false}, // only beside project.json
+        {"night.vtrl/project.json.AbC123", false},               // perhaps a person's copy
+        {"night.vtrl/project.json.backup", false},
+        {"night.vtrl/project.json.saving-notes", false},
+        {"night.vtrl/project.json.saving-" + id.toUpper(), false}, // not as a save names it
+        {"night.vtrl/activity.jsonl.saving-" + id, false},
+        {"night.vtrl/notes.txt", false},
+        {"night.vtrl/project.json.saving-" + id + "-a/", false}, // a folder
+        {"other.vtrl.saving-" + id, false}, // another project's only copy, perhaps
+        {"night.mov", false},
+    };
+    const QString package = root + "/night.vtrl";
+    const Project p = project("/streams/night.mov");
+    p.save(package);
+    for (const Row& row : rows) {
+        if (row.path.endsWith('/'))
+            QDir().mkpath(root + '/' + row.path);
+        else
+            writeFile(root + '/' + row.path, partial);
+    }
+
+    EXPECT_EQ(Project::load(package), p);
+    EXPECT_EQ(readFile(package + "/project.json"), bytesOf(p));
+    for (const Row& row : rows)
+        EXPECT_EQ(QFileInfo::exists(root + '/' + row.path), !row.removed) << row.path.toStdString();
+
+    // While project.json cannot be read, a leftover may hold the only copy: it stays.
+    const QString broken = root + "/broken.vtrl";
+    const QString leftover = broken + "/project.json.saving-" + id;
+    writeFile(leftover, bytesOf(p));
+    EXPECT_FALSE(failureOf([&] { Project::load(broken); }).isEmpty());
+    writeFile(broken + "/project.json", "{");
+    EXPECT_FALSE(failureOf([&] { Project::load(broken); }).isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(leftover));
+}
+
+// The program killed at any moment of a save: project.json is always whole (the old or
+// the new project), and opening the package leaves nothing else beside it.
+TEST_F(PackageTest, ASaveKilledAtAnyMomentLeavesAWholeProjectAndNoLeftover)
+{
+    const QString package = root + "/night.vtrl";
+    Project p = project(root + "/night.mov");
+    p.segments[0].lines = std::vector<Line>(20000, Line{1.5, 2.25, "words and more words"});
+    p.save(package);
+    for (int round = 0; round < 12; ++round) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            Project changing = p;
+            for (int n = 0;; ++n) {
+                changing.note = QString::number(n);
+                changing.save(package);
+            }
+        }
+        usleep(useconds_t(5000 + round * 3100));
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        Project loaded;
+        ASSERT_NO_THROW(loaded = Project::load(package)) << "round " << round;
+        EXPECT_EQ(loaded.segments, p.segments);
+        EXPECT_EQ(entries(package), QStringList({"project.json"})) << "round " << round;
+        EXPECT_EQ(entries(root), QStringList({"night.vtrl"})) << "round " << round;
+    }
 }
 
 TEST_F(PackageTest, LoadNamesThePackageThatCannotBeRead)
