@@ -54,6 +54,34 @@ Span Composition::held(const Cut& cut, double duration)
     return {start, start + std::max(length, 0.0)};
 }
 
+ShortLine Composition::line(const std::vector<Cut>& cuts, double duration)
+{
+    ShortLine line;
+    line.spans.reserve(cuts.size());
+    for (const Cut& cut : cuts)
+        line.spans.push_back(held(cut, duration));
+    return line;
+}
+
+std::optional<double> Composition::shortTime(const ShortLine& line, double r)
+{
+    // Whole steps of the grid: an edge and the time it was rounded from fall on the same one.
+    const auto step = [](double seconds) { return std::round(seconds * 600.0); };
+    const double at = step(r);
+    double acc = 0;
+    for (const Span& s : line.spans) {
+        if (step(s.start) <= at && at <= step(s.end)) {
+            // An edge maps to exactly the Short time of that edge, which `ShortLine::at`
+            // then finds again (a cut's end is the next cut's start there).
+            if (at == step(s.start))
+                return acc;
+            return acc + (at == step(s.end) ? s.length() : r - s.start);
+        }
+        acc += s.length();
+    }
+    return std::nullopt;
+}
+
 double Composition::duration() const
 {
     return ShortLine{pieces}.total();

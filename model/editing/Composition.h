@@ -30,6 +30,13 @@ struct Composition {
     // it, on the grid; empty when nothing of it lies there. The Short's time line, its
     // player and its subtitles all lay out these rather than the cuts as stored.
     static Span held(const Cut& cut, double duration);
+    // The Short's time line: one span per cut, each as `held`, so span k is cut k. Every
+    // Short time (the player's, the playhead kept by an edit, a cut's place) is counted on it.
+    static ShortLine line(const std::vector<Cut>& cuts, double duration);
+    // The Short time of recording time `r` on `line`: in the first span that holds it, both
+    // ends included, with the edges compared on the grid, so that a cut stored as starting at
+    // 3.001 s (played from its nearest grid point) still holds 3.001 s. None when no span does.
+    static std::optional<double> shortTime(const ShortLine& line, double r);
     double duration() const;
 
     // The ffmpeg arguments that render it into `output` as H.264/AAC MPEG-4, upright, at

@@ -105,7 +105,7 @@ void AppModel::removeCut()
         return;
     commit();
     std::vector<Cut>& list = active->cuts;
-    const double keep = lookup::startOf(list, size_t(i));
+    const double keep = lookup::startOf(list, size_t(i), project_.duration);
     list.erase(list.begin() + i);
     Q_EMIT projectChanged();
 
@@ -116,7 +116,7 @@ void AppModel::removeCut()
         setSelectedCut(list.back().id);
     else
         setSelectedCut(std::nullopt);
-    edited(std::min(keep, std::max(active->duration() - endMargin, 0.0)));
+    edited(std::min(keep, std::max(lookup::totalOf(list, project_.duration) - endMargin, 0.0)));
 }
 
 void AppModel::extend(const QUuid& cut, Edge edge, double to)
@@ -131,7 +131,7 @@ void AppModel::extend(const QUuid& cut, Edge edge, double to)
         c.start = std::min(to, c.end - shortestCut);
     else
         c.end = std::max(to, c.start + shortestCut);
-    const double keep = lookup::startOf(active->cuts, size_t(k));
+    const double keep = lookup::startOf(active->cuts, size_t(k), project_.duration);
     Q_EMIT projectChanged();
     setSelectedCut(cut);
     edited(keep);
@@ -152,7 +152,7 @@ void AppModel::moveCut(int from, int to)
     list.erase(list.begin() + from);
     const int at = to <= from ? to : to - 1;
     list.insert(list.begin() + at, moved);
-    const double keep = lookup::startOf(list, size_t(at));
+    const double keep = lookup::startOf(list, size_t(at), project_.duration);
     Q_EMIT projectChanged();
     setSelectedCut(moved.id);
     edited(keep);
@@ -221,9 +221,9 @@ void AppModel::endTrim(const QUuid& cut, Edge edge)
     }
     save();
     const std::vector<Cut>& list = active->cuts;
-    const double bound = active->duration() - endMargin;
-    const double e = lookup::startOf(list, size_t(k))
-                     + (edge == Edge::end ? list[size_t(k)].end - list[size_t(k)].start : 0.0);
+    const ShortLine line = Composition::line(list, project_.duration);
+    const double bound = line.total() - endMargin;
+    const double e = line.offset(k) + (edge == Edge::end ? line.spans[size_t(k)].length() : 0.0);
     assignMode(Mode::shortClip);
     showShort(std::max(e - previewAround, 0.0));
     stopAt = StopAt{std::min(e + previewAround, bound), std::min(bound, e)};

@@ -4,6 +4,7 @@
 // Each finds the first match, as ids are meant to be unique but stored files may repeat one.
 
 #include "core/project/Records.h"
+#include "model/editing/Composition.h"
 
 #include <algorithm>
 #include <optional>
@@ -35,13 +36,17 @@ inline int cutIndex(const std::vector<Cut>& cuts, const QUuid& id)
     return -1;
 }
 
-// The Short time at which cut `k` starts: the lengths of the cuts before it.
-inline double startOf(const std::vector<Cut>& cuts, size_t k)
+// The Short time at which cut `k` starts in a recording of `duration` seconds: the lengths
+// of the cuts before it as they play, so that the playhead an edit keeps lands in cut k.
+inline double startOf(const std::vector<Cut>& cuts, size_t k, double duration)
 {
-    double sum = 0;
-    for (size_t i = 0; i < k && i < cuts.size(); ++i)
-        sum += cuts[i].end - cuts[i].start;
-    return sum;
+    return Composition::line(cuts, duration).offset(int(std::min(k, cuts.size())));
+}
+
+// The length of the Short as it plays.
+inline double totalOf(const std::vector<Cut>& cuts, double duration)
+{
+    return Composition::line(cuts, duration).total();
 }
 
 // A copy of `cuts` with fresh ids (bounds and roles kept).

@@ -13,10 +13,7 @@ namespace {
 // per cut so that span indices are cut indices.
 ShortLine lineOf(const std::vector<Cut>& cuts, double duration)
 {
-    ShortLine line;
-    for (const Cut& cut : cuts)
-        line.spans.push_back(Composition::held(cut, duration));
-    return line;
+    return Composition::line(cuts, duration);
 }
 
 const Segment* segmentWith(const Project& project, const std::optional<QString>& id)
@@ -41,7 +38,7 @@ std::optional<AppModel::Place> AppModel::locate(double shortTime) const
 
 std::optional<double> AppModel::shortTime(double recordingTime) const
 {
-    return lineOf(cuts(), project_.duration).find(recordingTime);
+    return Composition::shortTime(lineOf(cuts(), project_.duration), recordingTime);
 }
 
 double AppModel::recordingTime() const
