@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QSaveFile>
+#include <memory>
 #include <set>
 
 namespace {
@@ -22,6 +23,16 @@ QString resolved(const QString& path)
     return folder.isEmpty() ? Text::absolutePath(path) : folder + u'/' + info.fileName();
 }
 
+// The transcripts that subtitles are made from, copied once for a whole run.
+std::shared_ptr<const Project> wordsOf(const Project& project, bool subtitles)
+{
+    if (!subtitles)
+        return nullptr;
+    auto words = std::make_shared<Project>();
+    words->segments = project.segments;
+    return words;
+}
+
 } // namespace
 
 std::optional<Composition> AppModel::composition(const std::vector<Cut>& cuts) const
@@ -31,46 +42,67 @@ std::optional<Composition> AppModel::composition(const std::vector<Cut>& cuts) c
     return Composition::of(cuts, *asset_);
 }
 
-QCoro::Task<> AppModel::write(Short s, QString mp4, bool subtitles, Cancel cancel)
+// Everything a file is made from. Taken when the export starts: a project opened, or the
+// Short edited, while it renders cannot creep into the file or its subtitles.
+struct AppModel::ExportTake {
+    Short s;                              // its cuts as they are rendered
+    QString mp4;
+    std::optional<Composition> made;      // none: nothing to render
+    std::shared_ptr<const Project> words; // the transcripts for the SRT; none: no SRT
+    bool overwrites = false;              // the target is the recording or lies in its package
+};
+
+AppModel::ExportTake AppModel::exportTake(const Short& s, const QString& mp4,
+                                          std::shared_ptr<const Project> words) const
 {
-    const auto made = composition(s.cuts);
-    if (!made)
-        throw Fail(QStringLiteral("It has no cuts."));
+    ExportTake take{s, mp4, composition(s.cuts), std::move(words), false};
     // The recording is never written, and an export put over the project's own files
     // would destroy the work it was cut from.
     const QString target = resolved(mp4);
     const QString package = file_ ? resolved(*file_) : QString();
-    if (target == resolved(project_.video) || (!package.isEmpty() && (target == package || target.startsWith(package + u'/'))))
-        throw Fail(QStringLiteral("It would be written over the recording or its project. Choose another name."));
+    take.overwrites = target == resolved(project_.video)
+                      || (!package.isEmpty() && (target == package || target.startsWith(package + u'/')));
     // Subtitles keep time with the picture: laid out over the cuts as they are rendered.
-    for (Cut& cut : s.cuts) {
-        const Span piece = Composition::held(cut, asset_->duration);
-        cut.start = piece.start;
-        cut.end = piece.end;
+    if (asset_) {
+        for (Cut& cut : take.s.cuts) {
+            const Span piece = Composition::held(cut, asset_->duration);
+            cut.start = piece.start;
+            cut.end = piece.end;
+        }
     }
+    return take;
+}
+
+QCoro::Task<> AppModel::write(ExportTake take, Cancel cancel)
+{
+    if (!take.made)
+        throw Fail(QStringLiteral("It has no cuts."));
+    if (take.overwrites)
+        throw Fail(QStringLiteral("It would be written over the recording or its project. Choose another name."));
     const QPointer<AppModel> self(this);
     std::function<void(double)> progress = [self](double done) {
         if (self)
             self->setExportProgress(done);
     };
-    co_await render(*made, mp4, std::move(progress), cancel);
-    if (!subtitles || !self)
+    co_await render(*take.made, take.mp4, std::move(progress), cancel);
+    if (!take.words)
         co_return;
-    const QString srt = QFileInfo(mp4).dir().filePath(Text::stem(QFileInfo(mp4).fileName()) + QStringLiteral(".srt"));
+    const QString srt = QFileInfo(take.mp4).dir().filePath(Text::stem(QFileInfo(take.mp4).fileName())
+                                                             + QStringLiteral(".srt"));
     QSaveFile file(srt);
-    if (!file.open(QIODevice::WriteOnly) || file.write(Subtitles::srt(s, project_).toUtf8()) < 0 || !file.commit())
+    if (!file.open(QIODevice::WriteOnly) || file.write(Subtitles::srt(take.s, *take.words).toUtf8()) < 0
+        || !file.commit())
         throw Fail(QStringLiteral("The subtitles could not be saved as %1: %2.")
                        .arg(QDir::toNativeSeparators(srt), file.errorString()));
 }
 
-QCoro::Task<std::optional<QString>> AppModel::exportJob(Short s, QString mp4, bool subtitles, Cancel cancel)
+QCoro::Task<std::optional<QString>> AppModel::exportJob(ExportTake take, Cancel cancel)
 {
-    auto work = [this, s, mp4, subtitles, cancel](Trace&) -> QCoro::Task<> {
-        co_await write(s, mp4, subtitles, cancel);
-    };
+    const QString title = QStringLiteral("Export ") + take.s.title;
+    const QString name = QFileInfo(take.mp4).fileName();
+    auto work = [this, take = std::move(take), cancel](Trace&) -> QCoro::Task<> { co_await write(take, cancel); };
     try {
-        co_await job<void>(QStringLiteral("export"), QStringLiteral("Export ") + s.title, QFileInfo(mp4).fileName(),
-                           QString(), std::nullopt, std::move(work), cancel);
+        co_await job<void>(QStringLiteral("export"), title, name, QString(), std::nullopt, std::move(work), cancel);
     } catch (const Fail& fail) {
         co_return fail.errorDescription;
     }
@@ -89,8 +121,10 @@ QCoro::Task<> AppModel::exportShort(QString mp4, bool subtitles, bool reveal, Ca
     setExportProgress(0.0);
     setExportLabel(QStringLiteral("Exporting ") + s.title);
 
+    // A recording opened meanwhile changes nothing: the file is finished from what was taken.
     const QPointer<AppModel> self(this);
-    const std::optional<QString> failure = co_await exportJob(s, mp4, subtitles, cancel);
+    ExportTake take = exportTake(s, mp4, wordsOf(project_, subtitles));
+    const std::optional<QString> failure = co_await exportJob(std::move(take), cancel);
     if (!self)
         co_return;
     if (failure) {
@@ -115,12 +149,18 @@ QCoro::Task<> AppModel::exportAll(QString folder, bool subtitles, Cancel cancel)
     const QString prefix = file_ ? Text::firstGraphemes(QFileInfo(*file_).fileName(), 10) : QString();
     setExportProgress(0.0);
 
+    // Every file is made from what the run takes here. A recording opened (or the project
+    // closed) meanwhile ends the run after the Short under way: the rest would be recorded
+    // as work of a project they do not belong to.
+    const int generation = generation_;
+    const std::shared_ptr<const Project> words = wordsOf(project_, subtitles);
+    std::vector<ExportTake> takes;
+    takes.reserve(shorts.size());
     const QPointer<AppModel> self(this);
     int exported = 0;
     std::set<QString> taken;
     for (std::size_t i = 0; i < shorts.size(); ++i) {
-        const Short s = shorts[i];
-        setExportLabel(QStringLiteral("Exporting %1 of %2").arg(i + 1).arg(shorts.size()));
+        const Short& s = shorts[i];
         QString stem = prefix + u' ' + s.title;
         stem.replace(u'/', u'-').remove(u':');
         // A line break (or a NUL, which would end the name early) has no place in a file name.
@@ -133,17 +173,20 @@ QCoro::Task<> AppModel::exportAll(QString folder, bool subtitles, Cancel cancel)
         for (int n = 2; taken.count(name); ++n)
             name = stem + QStringLiteral(" %1.mp4").arg(n);
         taken.insert(name);
-        const QString mp4 = QDir(folder).filePath(name);
-
-        const std::optional<QString> failure = co_await exportJob(s, mp4, subtitles, cancel);
+        takes.push_back(exportTake(s, QDir(folder).filePath(name), words));
+    }
+    for (std::size_t i = 0; i < takes.size(); ++i) {
+        const QString title = takes[i].s.title;
+        setExportLabel(QStringLiteral("Exporting %1 of %2").arg(i + 1).arg(takes.size()));
+        const std::optional<QString> failure = co_await exportJob(std::move(takes[i]), cancel);
         if (!self)
             co_return;
         if (failure)
-            setProblem(s.title + QStringLiteral(" could not be exported. ") + *failure);
+            setProblem(title + QStringLiteral(" could not be exported. ") + *failure);
         else
             ++exported;
         // A cancel stops the whole run, not just the Short under way.
-        if (cancel.cancelled())
+        if (cancel.cancelled() || generation != generation_)
             break;
     }
     if (revealFile)

@@ -372,10 +372,13 @@ private:
     // Puts the recording (not a Short of it) into the main player, unless it is there.
     void holdRecording();
 
-    // Export.
-    QCoro::Task<> write(Short s, QString mp4, bool subtitles, Cancel cancel);
+    // Export. What one file is made from, taken from the model when its export starts
+    // (defined in Export.cpp); writing it reads nothing else.
+    struct ExportTake;
+    ExportTake exportTake(const Short& s, const QString& mp4, std::shared_ptr<const Project> words) const;
+    QCoro::Task<> write(ExportTake take, Cancel cancel);
     // Runs `write` as an "export" job: the failure's sentence, or none.
-    QCoro::Task<std::optional<QString>> exportJob(Short s, QString mp4, bool subtitles, Cancel cancel);
+    QCoro::Task<std::optional<QString>> exportJob(ExportTake take, Cancel cancel);
     void setExportProgress(const std::optional<double>& v);
     void setExportLabel(const QString& v);
 

@@ -140,4 +140,41 @@ TEST_F(ExportTest, ExportAllNamesEveryFileOnceAndCountsWhatWasWritten)
     EXPECT_EQ(model->exportLabel(), "");
 }
 
+TEST_F(ExportTest, AnExportKeepsToTheRecordingAndWordsItStartedWith)
+{
+    // The counted clip says "alpha"; the project opened meanwhile is another clip saying "bravo"
+    // at the same times.
+    std::vector<Segment> mine{segment("01", 0, 6)};
+    mine[0].lines = std::vector<Line>{{1.2, 1.8, "alpha"}};
+    std::vector<Segment> theirs{segment("01", 0, 6)};
+    theirs[0].lines = std::vector<Line>{{1.2, 1.8, "bravo"}};
+    const QString alpha = "1\n00:00:00,200 --> 00:00:00,800\nalpha\n\n";
+
+    // One Short: finished from what it took.
+    openWith(countedClip(), {shortOf("One", {cut(1, 2)})}, mine);
+    auto one = model->exportShort(root + "/one.mp4", true, false);
+    openPackage(*model, "Other", plainClip(), theirs);
+    await(std::move(one));
+    EXPECT_EQ(model->problem(), std::nullopt);
+    EXPECT_EQ(QString::fromUtf8(readFile(root + "/one.srt")), alpha);
+    EXPECT_EQ(frameIndex(Media::stillNow(root + "/one.mp4", 0.5, {160, 96})), 15);
+
+    // All Shorts: the one under way is finished, and no other is begun for the project
+    // that is no longer open.
+    openWith(countedClip(), {shortOf("First", {cut(1, 2)}), shortOf("Second", {cut(3, 4)}), shortOf("Third", {cut(4, 5)})},
+             mine);
+    const QString folder = root + "/all";
+    QDir().mkpath(folder);
+    auto all = model->exportAll(folder, true);
+    openPackage(*model, "Later", plainClip(), theirs);
+    await(std::move(all));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), (QStringList{"Stream.vtr First.mp4", "Stream.vtr First.srt"}));
+    EXPECT_EQ(QString::fromUtf8(readFile(folder + "/Stream.vtr First.srt")), alpha);
+    EXPECT_EQ(frameIndex(Media::stillNow(folder + "/Stream.vtr First.mp4", 0.5, {160, 96})), 15);
+    EXPECT_EQ(model->toast(), "Exported 1 Short");
+    EXPECT_EQ(model->exportProgress(), std::nullopt);
+    for (const Job& job : model->jobs())
+        EXPECT_NE(job.kind, "export") << "the other project's activity holds none of it";
+}
+
 } // namespace
