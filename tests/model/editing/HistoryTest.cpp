@@ -115,3 +115,22 @@ TEST_F(HistoryTest, AnUntranscribedSegmentBroughtBackRestartsThePipeline)
     ASSERT_TRUE(model->pipeline());
     EXPECT_FALSE(running && *model->pipeline() == *running);
 }
+
+TEST_F(HistoryTest, ANewEditAfterAnUndoDiscardsTheUndoneBranch)
+{
+    openWith();
+    const State before = stateOf(model->project());
+    model->extend(uuid(2), Edge::end, 9); // the branch that will be discarded
+    model->undo();
+    model->deleteShort(uuid(101));
+    const State after = stateOf(model->project());
+
+    model->redo(); // nothing to redo: the extend does not come back
+    EXPECT_EQ(stateOf(model->project()), after);
+    EXPECT_EQ(stateOf(stored()), after);
+    model->undo();
+    EXPECT_EQ(stateOf(model->project()), before);
+    EXPECT_FALSE(model->canUndo());
+    model->redo();
+    EXPECT_EQ(stateOf(model->project()), after);
+}
