@@ -25,9 +25,14 @@ public:
         if (!state || state->cancelled)
             return;
         state->cancelled = true;
-        auto callbacks = std::move(state->callbacks);
-        for (auto& [id, f] : callbacks)
+        // One at a time from the shared list: a callback may end work that forgets its own
+        // callback (or another's) meanwhile, and a forgotten callback must not run.
+        const auto keep = state;
+        while (!keep->callbacks.empty()) {
+            auto f = std::move(keep->callbacks.front().second);
+            keep->callbacks.erase(keep->callbacks.begin());
             f();
+        }
     }
 
     // Runs `f` when the token fires (at once if it already has); returns an id for `forget`.

@@ -2,14 +2,14 @@
 
 #include "core/project/Fail.h"
 
-#include <QCoro/QCoroNetworkReply>
+#include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QPointer>
 #include <QThreadStorage>
 #include <algorithm>
 #include <climits>
+#include <coroutine>
 
 namespace Http {
 
@@ -33,6 +33,81 @@ bool safeHeaderPart(const QByteArray& part)
 }
 
 QString cancelledSentence() { return QStringLiteral("The request was cancelled."); }
+
+constexpr int maxRedirects = 10;
+
+// One reply, owned by the coroutine that sent it for as long as its frame lives. However
+// the frame ends (its end, an exception, or destroyed while it waits), the reply is cut
+// off from the frame and, when still running, aborted, so a late signal from it can
+// resume nothing. Qt sends a request on the next turn of the event loop and goes on to
+// send it even when it was aborted before that turn; the pending start is taken back, so
+// a request cancelled at once never leaves.
+class Exchange {
+public:
+    QNetworkReply* reply;
+    bool cancelled = false;
+    bool tooLarge = false;
+
+    Exchange(QNetworkReply* sent, Cancel token, qint64 maxBody)
+        : reply(sent)
+        , cancel(std::move(token))
+    {
+        hook = cancel.onCancel([this] {
+            cancelled = true;
+            stop();
+        });
+        watch = QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
+                                 [this, maxBody](qint64 received, qint64 total) {
+                                     if (maxBody > 0 && (received > maxBody || total > maxBody) && !tooLarge) {
+                                         tooLarge = true;
+                                         stop();
+                                     }
+                                 });
+    }
+    Exchange(const Exchange&) = delete;
+    Exchange& operator=(const Exchange&) = delete;
+    ~Exchange()
+    {
+        cancel.forget(hook);
+        QObject::disconnect(watch);
+        QObject::disconnect(done);
+        stop();
+        reply->deleteLater();
+    }
+
+    // Awaits the reply's end. The connection fires once and goes with the frame.
+    struct Finished {
+        Exchange& exchange;
+        bool await_ready() const noexcept { return exchange.reply->isFinished(); }
+        void await_suspend(std::coroutine_handle<> waiting)
+        {
+            exchange.done = QObject::connect(exchange.reply, &QNetworkReply::finished, exchange.reply,
+                                             [&exchange = exchange, waiting] {
+                                                 QObject::disconnect(exchange.done);
+                                                 waiting.resume();
+                                             });
+        }
+        void await_resume() const noexcept {}
+    };
+    Finished finished() { return Finished{*this}; }
+
+private:
+    // Aborting emits `finished` at once, which may resume and end the frame that holds
+    // this object: nothing here is touched after the abort.
+    void stop()
+    {
+        QNetworkReply* const stopping = reply;
+        if (stopping->isFinished())
+            return;
+        QCoreApplication::removePostedEvents(stopping, QEvent::MetaCall);
+        stopping->abort();
+    }
+
+    Cancel cancel;
+    int hook = 0;
+    QMetaObject::Connection watch;
+    QMetaObject::Connection done;
+};
 } // namespace
 
 QString transportSentence(const QString& detail)
@@ -58,68 +133,82 @@ QCoro::Task<Response> send(Request request, Cancel cancel)
         out.cancelled = true;
         co_return out;
     }
-    if (!request.url.isValid() || request.url.scheme().isEmpty() || request.url.host().isEmpty()) {
-        out.transportError = transportSentence(QStringLiteral("the address is not valid"));
-        co_return out;
-    }
-    QNetworkRequest req(request.url);
-    // Qt follows redirects anywhere by default, which would hand the key in the headers
-    // and the body to whatever host a reply names.
-    req.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
-    if (request.timeout.count() > 0)
-        req.setTransferTimeout(int(std::min<qint64>(request.timeout.count(), INT_MAX)));
-    for (const auto& [name, value] : request.headers) {
+    for (const auto& [name, value] : request.headers)
         if (name.isEmpty() || !safeHeaderPart(name) || !safeHeaderPart(value)) {
             out.transportError = transportSentence(QStringLiteral("a request header holds a line break"));
             co_return out;
         }
-        req.setRawHeader(name, value);
-    }
 
-    QNetworkReply* reply = manager().sendCustomRequest(req, request.method, request.body);
-    bool cancelledHere = false;
-    bool tooLarge = false;
-    const int hook = cancel.onCancel([reply = QPointer<QNetworkReply>(reply), &cancelledHere] {
-        cancelledHere = true;
-        if (reply)
-            reply->abort();
-    });
-    const qint64 maxBody = request.maxBody;
-    const auto watch = QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
-        [reply, maxBody, &tooLarge](qint64 received, qint64 total) {
-            if (maxBody > 0 && (received > maxBody || total > maxBody) && !tooLarge) {
-                tooLarge = true;
-                reply->abort();
+    const QUrl first = request.url;
+    QUrl url = first;
+    QByteArray method = request.method;
+    QByteArray body = request.body;
+    for (int hop = 0;; ++hop) {
+        if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty()) {
+            out.transportError = transportSentence(QStringLiteral("the address is not valid"));
+            co_return out;
+        }
+        QNetworkRequest req(url);
+        // Redirects are followed here rather than by Qt: Qt follows them anywhere by
+        // default (handing the key in the headers and the body to whatever host a reply
+        // names), and its own following of a POST with a body now and then ends a
+        // complete answer with an unknown error.
+        req.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+        if (request.timeout.count() > 0)
+            req.setTransferTimeout(int(std::min<qint64>(request.timeout.count(), INT_MAX)));
+        for (const auto& [name, value] : request.headers)
+            req.setRawHeader(name, value);
+
+        Exchange exchange(manager().sendCustomRequest(req, method, body), cancel, request.maxBody);
+        co_await exchange.finished();
+
+        QNetworkReply& reply = *exchange.reply;
+        const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        const QNetworkReply::NetworkError error = reply.error();
+        // Errors 1–99 are the network layer's: the answer never arrived whole. Higher codes
+        // only say how Qt files an HTTP status, which the caller judges for itself.
+        const bool networkFailure = int(error) >= 1 && int(error) <= 99;
+        if (exchange.cancelled) {
+            out.transportError = cancelledSentence();
+            out.cancelled = true;
+            co_return out;
+        }
+        if (exchange.tooLarge) {
+            out.transportError = QStringLiteral("The server sent an answer too large to read.");
+            co_return out;
+        }
+        if (!status.isValid() || networkFailure) {
+            if (error == QNetworkReply::OperationCanceledError || error == QNetworkReply::TimeoutError)
+                // Nobody else aborts our replies, so this is the transfer time-out.
+                out.transportError = QStringLiteral("The server did not answer in time.");
+            else
+                out.transportError = transportSentence(reply.errorString());
+            co_return out;
+        }
+        const int code = status.toInt();
+        const QVariant target = reply.attribute(QNetworkRequest::RedirectionTargetAttribute);
+        if (code >= 300 && code < 400 && target.isValid()) {
+            const QUrl next = url.resolved(target.toUrl());
+            if (next.scheme() != first.scheme() || next.host() != first.host() || next.port() != first.port()) {
+                out.transportError = QStringLiteral("The server sent the request on to another address, which is not followed.");
+                co_return out;
             }
-        });
-    co_await reply;
-    cancel.forget(hook);
-    QObject::disconnect(watch);
-
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const int error = int(reply->error());
-    // Errors 1–99 are the network layer's: the answer never arrived whole. Higher codes
-    // only say how Qt files an HTTP status, which the caller judges for itself.
-    const bool networkFailure = error >= 1 && error <= 99;
-    if (cancelledHere) {
-        out.transportError = cancelledSentence();
-        out.cancelled = true;
-    } else if (tooLarge) {
-        out.transportError = QStringLiteral("The server sent an answer too large to read.");
-    } else if (status.isValid() && !networkFailure) {
-        out.status = status.toInt();
-        out.body = reply->readAll();
-    } else if (reply->error() == QNetworkReply::InsecureRedirectError) {
-        out.transportError = QStringLiteral("The server sent the request on to another address, which is not followed.");
-    } else if (reply->error() == QNetworkReply::OperationCanceledError
-               || reply->error() == QNetworkReply::TimeoutError) {
-        // Nobody else aborts our replies, so this is the transfer time-out.
-        out.transportError = QStringLiteral("The server did not answer in time.");
-    } else {
-        out.transportError = transportSentence(reply->errorString());
+            if (hop + 1 >= maxRedirects) {
+                out.transportError = transportSentence(QStringLiteral("the server sent the request on too many times"));
+                co_return out;
+            }
+            // 307 and 308 repeat the request as it was; the others fetch the new address.
+            if (code != 307 && code != 308 && method != "HEAD") {
+                method = "GET";
+                body.clear();
+            }
+            url = next;
+            continue;
+        }
+        out.status = code;
+        out.body = reply.readAll();
+        co_return out;
     }
-    reply->deleteLater();
-    co_return out;
 }
 
 QCoro::Task<Response> exchange(Request request, Cancel cancel)

@@ -2,9 +2,23 @@
 #include "support/Await.h"
 #include "support/FakeServer.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
 #include <gtest/gtest.h>
 
 namespace {
+
+// Runs the event loop for a while, as the program does between a user's actions.
+void settle(int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+}
 
 FakeServer::Reply redirectTo(const QString& url)
 {
@@ -31,7 +45,7 @@ TEST(HttpTest, RedirectsAreFollowedOnlyWithinTheSameHost)
 
     request.url = QUrl(gateway.base() + "/moved");
     const Http::Response near = await(Http::send(request));
-    EXPECT_EQ(near.status, 200);
+    EXPECT_EQ(near.status, 200) << near.transportError.value_or(QString()).toStdString();
     ASSERT_EQ(gateway.requests("/here").size(), 1u);
     EXPECT_EQ(gateway.requests("/here")[0].body, "the prompt");
 
@@ -40,6 +54,49 @@ TEST(HttpTest, RedirectsAreFollowedOnlyWithinTheSameHost)
     EXPECT_EQ(far.transportError, "The server sent the request on to another address, which is not followed.");
     EXPECT_EQ(far.status, 0);
     EXPECT_TRUE(elsewhere.requests().empty());
+}
+
+// A cancelled request ends at once as cancelled, and its reply can reach nothing afterwards:
+// not the finished coroutine (whose frame is gone), and not the server when the request had
+// not gone out yet. Each case runs several times, as a late signal shows only now and then.
+TEST(HttpTest, ACancelledRequestEndsAndReachesNothingAfterwards)
+{
+    struct Case {
+        const char* name;
+        bool beforeItLeaves; // cancelled before the event loop has turned
+        bool answered;       // the server answers instead of hanging
+    };
+    const Case cases[] = {
+        {"cancelled at once, server answering", true, true},
+        {"cancelled at once, server hanging", true, false},
+        {"cancelled while the server hangs", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (int round = 0; round < 3; ++round) {
+            FakeServer server;
+            if (c.answered)
+                server.reply("/ask", 200, R"({"ok":true})");
+            else
+                server.hang("/ask");
+            Http::Request request;
+            request.method = "POST";
+            request.url = QUrl(server.base() + "/ask");
+            request.body = "the prompt";
+            const Cancel cancel = Cancel::make();
+            QCoro::Task<Http::Response> sent = Http::send(request, cancel);
+            if (!c.beforeItLeaves)
+                settle(60);
+            cancel.cancel();
+            const Http::Response response = await(std::move(sent));
+            EXPECT_TRUE(response.cancelled);
+            EXPECT_EQ(response.transportError, "The request was cancelled.");
+            settle(60); // a late signal of the reply would land here
+            if (c.beforeItLeaves) {
+                EXPECT_TRUE(server.requests().empty()) << "a cancelled request went out";
+            }
+        }
+    }
 }
 
 } // namespace
