@@ -1,8 +1,10 @@
 #include "platform/media/Player.h"
 
+#include <QAudioDevice>
 #include <QAudioOutput>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QMediaDevices>
 #include <QMediaPlayer>
 #include <QTimer>
 #include <QUrl>
@@ -10,22 +12,41 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
-// Milliseconds for a seek, rounded up: a frame's time in whole milliseconds may lie just
-// before it (1/30 s is 33.33 ms), and a seek there would show the frame before.
-qint64 millis(double seconds)
+// The millisecond a seek asks for: just after `seconds`. A frame's time in whole
+// milliseconds may lie before it (1/30 s is 33.33 ms), and a stream's own stamps may put a
+// frame a hair after its exact time (frame 33 of a 30 fps clip just after 1.100 s): a seek
+// that lands before a frame shows the one before.
+qint64 after(double seconds)
 {
-    return qint64(std::ceil(std::max(0.0, seconds) * 1000.0 - 1e-6));
+    return qint64(std::floor(std::max(0.0, seconds) * 1000.0 + 1e-6)) + 1;
+}
+
+// The millisecond just before `seconds`: the last frame of a stretch that ends there.
+qint64 before(double seconds)
+{
+    return std::max<qint64>(0, qint64(std::ceil(seconds * 1000.0 - 1e-6)) - 1);
 }
 
 class QtPlayer final : public Player {
 public:
-    QtPlayer()
+    explicit QtPlayer(bool trySound) : trySound(trySound)
     {
-        media.setAudioOutput(&audio);
         media.setVideoOutput(&sink);
+        // A sound output that fails (a sound server without an output device) stops the
+        // whole pipeline while the player still says it plays: load again without sound.
+        connect(&media, &QMediaPlayer::errorOccurred, this, [this](QMediaPlayer::Error error) {
+            if (error == QMediaPlayer::NoError || !sound)
+                return;
+            sound = false;
+            soundFailed = true;
+            QTimer::singleShot(0, this, [this] { silence(); });
+        });
+        // A device that appears is worth a try at the next item.
+        connect(&devices, &QMediaDevices::audioOutputsChanged, this, [this] { soundFailed = false; });
         timer.setInterval(1000 / 30);
         connect(&timer, &QTimer::timeout, this, [this] { Q_EMIT ticked(time()); });
         // Watches for the end of the playing span, waking when it is due rather than polling.
@@ -65,7 +86,11 @@ public:
                         return;
                     const double at = *pending;
                     pending.reset();
-                    go(at);
+                    go(at, pendingBefore);
+                    if (std::exchange(resume, false)) {
+                        media.play();
+                        arm();
+                    }
                 });
         });
     }
@@ -100,7 +125,11 @@ public:
         ended = false;
         media.play();
     }
-    void pause() override { media.pause(); }
+    void pause() override
+    {
+        resume = false;
+        media.pause();
+    }
     void seek(double seconds) override
     {
         if (line.spans.empty()) {
@@ -108,7 +137,9 @@ public:
         } else {
             const auto place = line.at(seconds);
             index = place->span;
-            go(place->time);
+            // At a span's end (the Short's end, or past it) its last frame is shown, not
+            // the recording's frame that follows the cut.
+            go(place->time, place->time >= line.spans[index].end);
             arm();
         }
         Q_EMIT ticked(time());
@@ -122,6 +153,11 @@ public:
     }
     double rate() const override
     {
+        if (resume) // loading again to play on
+            return media.playbackRate();
+        // Media that cannot be played is not playing, whatever state was asked for.
+        if (media.mediaStatus() == QMediaPlayer::InvalidMedia)
+            return 0.0;
         return media.playbackState() == QMediaPlayer::PlayingState ? media.playbackRate() : 0.0;
     }
     void setVolume(float volume) override { audio.setVolume(volume); }
@@ -143,34 +179,63 @@ private:
         current = path;
         pending.reset();
         target.reset();
+        resume = false;
+        // Sound only where there is somewhere to play it: without an output the sound
+        // branch may never start, and then neither does the picture.
+        const bool wanted = !soundFailed && (trySound || !QMediaDevices::audioOutputs().isEmpty());
+        if (wanted != sound) {
+            sound = wanted;
+            media.setAudioOutput(sound ? &audio : nullptr);
+        }
         media.setSource(path ? QUrl::fromLocalFile(*path) : QUrl());
     }
 
-    // Seeks in the recording, or keeps the seek until the media is loaded.
-    void go(double seconds)
+    // The sound output failed: the same item again without sound, at the same place,
+    // playing if it was.
+    void silence()
+    {
+        if (!current)
+            return;
+        const double at = sourceTime();
+        const bool playing = resume || media.playbackState() == QMediaPlayer::PlayingState;
+        qWarning("No sound output could be opened: the picture plays without sound.");
+        media.setAudioOutput(nullptr);
+        media.setSource(QUrl());
+        load(current);
+        go(at);
+        resume = playing;
+    }
+
+    // Seeks in the recording (to the frame shown at `seconds`, or with `lastBefore` to the
+    // one before it), or keeps the seek until the media is loaded.
+    void go(double seconds, bool lastBefore = false)
     {
         target = seconds;
+        sought = lastBefore ? before(seconds) : after(seconds);
         ended = false;
         settling.restart();
         if (!loaded(media.mediaStatus())) {
             pending = seconds;
+            pendingBefore = lastBefore;
             return;
         }
         // A stopped player shows no picture: pausing it shows the frame sought to.
         if (media.playbackState() == QMediaPlayer::StoppedState)
             media.pause();
-        media.setPosition(millis(seconds));
+        media.setPosition(sought);
     }
 
-    // The recording's time; right after a seek, the asked time until the media gets there
-    // (a position read while a seek is under way may still be the old one).
+    // The recording's time; right after a seek, the asked time until the media moves on
+    // from where it was sent (a position read while a seek is under way may still be the
+    // old one).
     double sourceTime() const
     {
         if (pending)
             return *pending;
-        const double at = double(media.position()) / 1000.0;
+        const qint64 position = media.position();
+        const double at = double(position) / 1000.0;
         if (target) {
-            if (std::fabs(at - *target) > 0.25 && settling.elapsed() < 500)
+            if (position == sought || (std::fabs(at - *target) > 0.25 && settling.elapsed() < 500))
                 return *target;
             target.reset();
         }
@@ -207,14 +272,19 @@ private:
             arm();
         } else {
             // Frames already on their way would run past the end: put back its last frame.
-            go(line.spans[index].end - 0.001);
+            go(line.spans[index].end, true);
             ended = true;
             media.pause();
         }
     }
 
+    const bool trySound;
+    QMediaDevices devices;
     QMediaPlayer media;
     QAudioOutput audio;
+    bool sound = false;       // the audio output is attached
+    bool soundFailed = false; // it failed on this system's outputs as they are
+    bool resume = false;      // play once the pending seek has landed
     QVideoSink sink;
     QTimer timer;
     QTimer watch;
@@ -223,7 +293,9 @@ private:
     int index = 0;
     bool ended = false; // paused at the Short's end
     std::optional<double> pending;
+    bool pendingBefore = false;
     mutable std::optional<double> target;
+    qint64 sought = 0; // the millisecond the last seek asked for
     QElapsedTimer settling;
 };
 
@@ -269,9 +341,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<Player> Player::makeDefault()
+std::unique_ptr<Player> Player::makeDefault(bool trySound)
 {
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        return std::make_unique<QtPlayer>();
+        return std::make_unique<QtPlayer>(trySound);
     return std::make_unique<SilentPlayer>();
 }

@@ -41,8 +41,10 @@ public:
     virtual QVideoSink* videoSink() const { return nullptr; }
 
     // A player on Qt Multimedia when the program has a GUI, else one that only keeps
-    // its state (command-line jobs have no screen and no speakers to play to).
-    static std::unique_ptr<Player> makeDefault();
+    // its state (command-line jobs have no screen and no speakers to play to). The picture
+    // plays without sound where the system lists no audio output, or where its sound
+    // output fails; `trySound` makes it try the sound output even when none is listed.
+    static std::unique_ptr<Player> makeDefault(bool trySound = false);
 
 Q_SIGNALS:
     void ticked(double seconds);

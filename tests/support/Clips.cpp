@@ -45,4 +45,33 @@ QString audioOnly(const QString& path, double seconds)
         : QString();
 }
 
+QString numbered(const QString& path, double seconds, int fps, int keyEvery)
+{
+    const QString length = QString::number(seconds);
+    return ffmpeg({"-f", "lavfi", "-i", QStringLiteral("color=c=black:s=320x180:r=%1:d=%2").arg(fps).arg(length), "-f",
+                   "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=" + length, "-vf",
+                   "geq=lum='if(mod(trunc(N/pow(2,trunc(X*10/W))),2),235,16)':cb=128:cr=128", "-c:v", "libx264",
+                   "-crf", "12", "-g", QString::number(keyEvery), "-keyint_min", QString::number(keyEvery),
+                   "-sc_threshold", "0", "-pix_fmt", "yuv420p", "-c:a", "aac", "-ac", "2", "-shortest", path})
+        ? path
+        : QString();
+}
+
+int numberOf(const QImage& image)
+{
+    if (image.isNull())
+        return -1;
+    int n = 0;
+    for (int bit = 0; bit < 10; ++bit) {
+        const int x = (2 * bit + 1) * image.width() / 20;
+        const int grey = qGray(image.pixel(x, image.height() / 2));
+        // Between the two levels is neither: a blend of two frames, or no numbered frame.
+        if (grey > 80 && grey < 175)
+            return -1;
+        if (grey >= 175)
+            n |= 1 << bit;
+    }
+    return n;
+}
+
 } // namespace Clips
