@@ -4,12 +4,10 @@
 #include "core/project/Text.h"
 #include "platform/TempFile.h"
 
-#include <QCoro/QCoroFuture>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QPromise>
 #include <QStringDecoder>
 #include <QUuid>
 #include <memory>
@@ -21,6 +19,10 @@ QStringList folders()
     QStringList out = qEnvironmentVariable("VANTOREL_TOOL_DIRS").split(u':', Qt::SkipEmptyParts);
     out << QStringLiteral("/opt/homebrew/bin") << QStringLiteral("/home/linuxbrew/.linuxbrew/bin")
         << QStringLiteral("/usr/local/bin") << QStringLiteral("/usr/bin");
+    // An empty or relative entry names a folder relative to wherever we were started.
+    for (const QString& folder : qEnvironmentVariable("PATH").split(u':', Qt::SkipEmptyParts))
+        if (folder.startsWith(u'/'))
+            out << folder;
     return out;
 }
 
@@ -68,25 +70,33 @@ QString require(const QString& name)
     return *program;
 }
 
-QCoro::Task<void> ended(QProcess& process)
+Ended::Ended(QProcess& process)
+    : process_(process)
 {
-    if (process.state() == QProcess::NotRunning)
-        co_return;
-    auto promise = std::make_shared<QPromise<void>>();
-    promise->start();
-    const QFuture<void> over = promise->future();
-    auto done = [promise] {
-        if (!promise->future().isFinished())
-            promise->finish();
+}
+
+Ended::~Ended() = default; // the context takes its connections and any queued resume along
+
+bool Ended::await_ready() const noexcept
+{
+    return process_.state() == QProcess::NotRunning;
+}
+
+void Ended::await_suspend(std::coroutine_handle<> waiting)
+{
+    context_ = std::make_unique<QObject>();
+    QObject* const context = context_.get();
+    auto end = [this, context, waiting] {
+        if (fired_)
+            return;
+        fired_ = true;
+        QMetaObject::invokeMethod(context, [waiting] { waiting.resume(); }, Qt::QueuedConnection);
     };
-    const auto finished = QObject::connect(&process, &QProcess::finished, done);
-    const auto failed = QObject::connect(&process, &QProcess::errorOccurred, [done](QProcess::ProcessError error) {
+    QObject::connect(&process_, &QProcess::finished, context, end);
+    QObject::connect(&process_, &QProcess::errorOccurred, context, [end](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
-            done();
+            end();
     });
-    co_await over;
-    QObject::disconnect(finished);
-    QObject::disconnect(failed);
 }
 
 QCoro::Task<void> run(QString name, QStringList arguments)
@@ -109,6 +119,18 @@ QCoro::Task<void> run(QString name, QStringList arguments)
     process.setInputChannelMode(QProcess::ForwardedInputChannel);
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(log);
+    // A frame destroyed while the program runs ends the program with it.
+    struct EndWithFrame {
+        QProcess& process;
+        ~EndWithFrame()
+        {
+            if (process.state() == QProcess::NotRunning)
+                return;
+            process.disconnect();
+            process.kill();
+            process.waitForFinished(1000);
+        }
+    } endWithFrame{process};
     process.start();
     co_await ended(process);
 

@@ -2,12 +2,16 @@
 #include "core/services/Tool.h"
 
 #include <QCoro/QCoroTask>
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include "support/Await.h"
+#include "support/Detached.h"
 #include "support/Env.h"
 #include "support/Files.h"
 
@@ -41,14 +45,54 @@ TEST_F(ToolTest, FindsInToolFoldersOnlyFirstFolderFirst)
         writeFile(dir + "/vt-both", "");
     writeFile(bin.filePath("vt-plain"), "", false);
     writeFile(other.filePath("vt-plain"), "");
-    QTemporaryDir onPath;
-    writeFile(onPath.filePath("vt-on-path"), "");
-    Env path("PATH", onPath.path().toUtf8());
 
     EXPECT_EQ(Tool::find("vt-both"), bin.filePath("vt-both"));
     EXPECT_EQ(Tool::find("vt-plain"), other.filePath("vt-plain")); // the first is not executable
-    EXPECT_EQ(Tool::find("vt-on-path"), std::nullopt);
     EXPECT_EQ(Tool::find(""), std::nullopt);
+}
+
+// PATH is searched after every fixed folder, and only its absolute folders: what is found
+// never depends on the folder the program was started in.
+TEST_F(ToolTest, PathIsSearchedAfterTheFixedFolders)
+{
+    QTemporaryDir first, second, here;
+    writeFile(first.filePath("vt-on-path"), "");
+    writeFile(second.filePath("vt-on-path"), "");
+    writeFile(first.filePath("vt-plain"), "", false);
+    writeFile(second.filePath("vt-plain"), "");
+    writeFile(first.filePath("sh"), ""); // /usr/bin has its own
+    writeFile(bin.filePath("vt-ours"), "");
+    writeFile(first.filePath("vt-ours"), "");
+    writeFile(here.filePath("vt-here"), "");
+    QDir(first.path()).mkdir("vt-folder");
+    writeFile(second.filePath("vt-folder"), "");
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(here.path()));
+    const QString relative = QDir(here.path()).relativeFilePath(first.path());
+
+    struct Case {
+        const char* name;
+        QString path;
+        QString program;
+        std::optional<QString> found;
+    };
+    const std::vector<Case> cases{
+        {"a program in no fixed folder is found on PATH", first.path(), "vt-on-path", first.filePath("vt-on-path")},
+        {"the PATH folders keep their order", first.path() + ':' + second.path(), "vt-on-path", first.filePath("vt-on-path")},
+        {"a fixed folder wins over PATH", first.path(), "sh", "/usr/bin/sh"},
+        {"the test folders win over PATH", first.path(), "vt-ours", bin.filePath("vt-ours")},
+        {"a file that is not executable is skipped", first.path() + ':' + second.path(), "vt-plain", second.filePath("vt-plain")},
+        {"a folder of that name is skipped", first.path() + ':' + second.path(), "vt-folder", second.filePath("vt-folder")},
+        {"empty entries do not mean the current folder", "::" + second.path() + ':', "vt-here", std::nullopt},
+        {"a dot does not mean the current folder", ".", "vt-here", std::nullopt},
+        {"relative entries are skipped", relative, "vt-on-path", std::nullopt},
+        {"no PATH at all", "", "vt-on-path", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        Env path("PATH", c.path.toUtf8());
+        EXPECT_EQ(Tool::find(c.program), c.found) << c.name;
+    }
+    QDir::setCurrent(previous);
 }
 
 TEST_F(ToolTest, RunsWithArgumentsAsGivenAndLeavesNoLog)
@@ -82,6 +126,29 @@ TEST_F(ToolTest, FailuresGiveOneSentenceAndLeaveNoLog)
     writeFile(bin.filePath("vt-broken"), "#!/nonexistent/interpreter\n");
     EXPECT_TRUE(run("vt-broken").value_or("").startsWith("vt-broken could not be started from " + bin.filePath("vt-broken")));
     EXPECT_EQ(leftovers(), "");
+}
+
+// A coroutine destroyed while a program runs is never resumed by the program's end.
+TEST_F(ToolTest, AFrameDestroyedWhileAProgramRunsIsNotResumed)
+{
+    QProcess process;
+    process.setProgram("/bin/sh");
+    process.setArguments({"-c", "sleep 0.2"});
+    process.start();
+    ASSERT_TRUE(process.waitForStarted());
+    bool resumed = false;
+    auto wait = [](QProcess& p, bool& out) -> Detached {
+        co_await Tool::ended(p);
+        out = true;
+    };
+    Detached waiting = wait(process, resumed);
+    waiting.frame.destroy();
+    ASSERT_TRUE(process.waitForFinished(5000));
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 200)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_FALSE(resumed);
 }
 
 } // namespace
