@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 StreamBrowser::StreamBrowser(std::unique_ptr<Player> player, QObject* parent)
     : QObject(parent), player_(std::move(player))
@@ -11,12 +12,25 @@ StreamBrowser::StreamBrowser(std::unique_ptr<Player> player, QObject* parent)
     player_->setReportInterval(reportInterval);
     // The player is owned here, so its reports stop when the browser goes.
     connect(player_.get(), &Player::ticked, this, &StreamBrowser::report);
+    patience_.setSingleShot(true);
+    patience_.setInterval(seekPatienceMs);
+    connect(&patience_, &QTimer::timeout, this, &StreamBrowser::landed);
 }
 
 void StreamBrowser::report(double seconds)
 {
     if (!std::isfinite(seconds))
         return;
+    if (inside_) {
+        echoed_ = true;
+    } else if (seeking_) {
+        // The seek on its way has landed. When a newer time waits, this report is of an
+        // older one: the playhead stays where it was last asked to be, and the newer goes.
+        const bool newer = waiting_.has_value();
+        landed();
+        if (newer)
+            return;
+    }
     setTime(seconds);
     setPlaying(player_->rate() != 0);
     // Page follow: once the playhead runs past the right edge, it comes back in 5 % from the left.
@@ -29,6 +43,10 @@ void StreamBrowser::load(const std::optional<QString>& video, double duration)
     if (video == loaded_)
         return;
     loaded_ = video;
+    // A seek still on its way belongs to the recording going out.
+    seeking_ = false;
+    waiting_.reset();
+    patience_.stop();
     // A length the media could not tell (infinite or not a number) counts as the least.
     setDuration(std::isfinite(duration) ? std::max(duration, 1.0) : 1.0);
     setRange(std::nullopt);
@@ -46,7 +64,42 @@ void StreamBrowser::scroll(double to)
 void StreamBrowser::seek(double time)
 {
     setTime(std::clamp(time, 0.0, duration_));
-    player_->seek(time_);
+    if (seeking_)
+        waiting_ = time_;
+    else
+        send(time_);
+}
+
+void StreamBrowser::send(double time)
+{
+    seeking_ = true;
+    const int sent = ++sends_;
+    waiting_.reset();
+    inside_ = true;
+    echoed_ = false;
+    player_->seek(time);
+    inside_ = false;
+    if (echoed_) {
+        // A player that reports from within its seek call may have spent a while there:
+        // the next seek waits for the next turn of the event loop, so that the pointer's
+        // moves queued meanwhile are all taken first and only the newest is sent.
+        QTimer::singleShot(0, this, [this, sent] {
+            if (seeking_ && sent == sends_)
+                landed();
+        });
+    } else if (player_->time() == time) {
+        seeking_ = false; // it stood there at once
+    } else {
+        patience_.start();
+    }
+}
+
+void StreamBrowser::landed()
+{
+    patience_.stop();
+    seeking_ = false;
+    if (const auto next = std::exchange(waiting_, std::nullopt))
+        send(*next);
 }
 
 void StreamBrowser::show(double at, const std::optional<TimeRange>& range)

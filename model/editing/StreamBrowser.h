@@ -4,6 +4,7 @@
 #include "platform/media/Player.h"
 
 #include <QObject>
+#include <QTimer>
 #include <memory>
 #include <optional>
 
@@ -44,8 +45,13 @@ public:
     void load(const std::optional<QString>& video, double duration);
     // Makes `time` the timeline's left edge as far as the bounds allow.
     void scroll(double to);
-    // Moves the playhead and the player to `time`, kept within the recording.
+    // Moves the playhead to `time`, kept within the recording, and the player after it. A
+    // player on a long recording takes a while to land a seek: while one is on its way the
+    // newest time asked for waits, and goes when the player reports the one before (those
+    // in between are never sent), so a drag never leaves seeks queued behind each other.
     void seek(double time);
+    // A seek the player never reports is given up on after this long.
+    static constexpr int seekPatienceMs = 500;
     // Pauses, sets the range (none clears it), brings the time or the range into view and
     // seeks to the time.
     void show(double at, const std::optional<TimeRange>& range);
@@ -66,6 +72,8 @@ Q_SIGNALS:
 
 private:
     void report(double seconds);
+    void send(double time);
+    void landed();
     void setTime(double v);
     void setPlaying(bool v);
     void setDuration(double v);
@@ -81,4 +89,11 @@ private:
     double viewSpan_ = 1; // as loaded with nothing: the whole length of 1 s
     bool isKey_ = false;
     std::optional<QString> loaded_;
+
+    bool seeking_ = false;          // a seek is on its way to the player
+    bool inside_ = false;           // within the player's seek call
+    bool echoed_ = false;           // the player reported from within it
+    int sends_ = 0;                 // seeks sent so far
+    std::optional<double> waiting_; // the newest time asked for meanwhile
+    QTimer patience_;
 };

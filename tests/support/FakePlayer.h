@@ -3,6 +3,8 @@
 #include "platform/media/Player.h"
 
 #include <QStringList>
+#include <QTimer>
+#include <algorithm>
 
 // A player that plays nothing and records what it was asked to do.
 class FakePlayer : public Player {
@@ -44,7 +46,16 @@ public:
     void seek(double seconds) override
     {
         calls << QStringLiteral("seek %1").arg(seconds);
-        position = seconds;
+        if (seekDelay <= 0) {
+            position = seconds;
+            return;
+        }
+        // As a real player on a long recording: the seek lands later and is reported then.
+        mostInFlight = std::max(mostInFlight, ++inFlight);
+        QTimer::singleShot(int(seekDelay * 1000), this, [this, seconds] {
+            --inFlight;
+            report(seconds);
+        });
     }
     double time() const override { return position; }
     double rate() const override { return playing ? 1.0 : 0.0; }
@@ -71,4 +82,8 @@ public:
     bool playing = false;
     float level = 1;
     double interval = 1.0 / 30.0;
+    // Seconds each seek takes to land; 0 lands at once, without a report.
+    double seekDelay = 0;
+    int inFlight = 0;     // seeks asked for and not yet landed
+    int mostInFlight = 0; // the most there ever were at once
 };

@@ -90,6 +90,49 @@ TEST(StreamBrowserTest, ReportsMoveThePlayheadAndFollowThePageOnlyWhilePlaying)
     EXPECT_EQ(b.browser.time(), 240.05);
 }
 
+// Players that report a seek from within the call, as the real one does, and that
+// never report one that has not landed.
+struct EchoPlayer : FakePlayer {
+    void seek(double s) override
+    {
+        FakePlayer::seek(s);
+        report(s);
+    }
+};
+struct MutePlayer : FakePlayer {
+    void seek(double s) override { calls << QStringLiteral("seek %1").arg(s); }
+};
+
+TEST(StreamBrowserTest, OneSeekAtATimeAndTheNewestWins)
+{
+    const std::vector<std::pair<const char*, std::function<FakePlayer*()>>> players{
+        {"reports within the call", [] { return new EchoPlayer; }},
+        {"lands 50 ms later", [] {
+             auto* p = new FakePlayer;
+             p->seekDelay = 0.05;
+             return p;
+         }},
+        {"never reports", [] { return new MutePlayer; }},
+    };
+    for (const auto& [what, make] : players) {
+        FakePlayer* player = make();
+        StreamBrowser browser{std::unique_ptr<Player>(player)};
+        browser.load(QStringLiteral("/s.mp4"), 100);
+        for (double t : {10, 20, 30})
+            browser.seek(t);
+        EXPECT_EQ(browser.time(), 30) << what; // the playhead goes at once
+        EXPECT_TRUE(waitUntil([&] { return player->calls.last() == "seek 30"; }, 2000)) << what;
+        lifecycle::settle(100); // the report of 10 (or the one of 30) comes in
+        EXPECT_EQ(player->calls.mid(1), (QStringList{"seek 10", "seek 30"})) << what;
+        EXPECT_EQ(browser.time(), 30) << what;
+    }
+    // A player that stands at the time at once takes every seek as it comes.
+    Browser b(100);
+    b.browser.seek(10);
+    b.browser.seek(20);
+    EXPECT_EQ(b.player->calls.mid(1), (QStringList{"seek 10", "seek 20"}));
+}
+
 TEST(StreamBrowserTest, MarkingKeepsTheRangeOrderedAndInsideTheRecording)
 {
     // Length 100; the player may report beyond it or before 0.

@@ -330,7 +330,8 @@ TEST(StreamTexts, CaptionRangeAndAddSegment)
         std::optional<TimeRange> range;
         bool enabled;
     } adds[] = {{std::nullopt, false}, {TimeRange{10, 12.9}, false}, {TimeRange{10, 13}, true},
-                {TimeRange{10.1, 13.1}, true}, {TimeRange{0, 600}, true}};
+                {TimeRange{10.1, 13.1}, true}, {TimeRange{1.1, 4.1}, true}, // 2.9999999999999996 apart
+                {TimeRange{10, 13 - 1e-6}, false}, {TimeRange{0, 600}, true}};
     for (const auto& c : adds)
-        EXPECT_EQ(canAddSegment(c.range), c.enabled);
+        EXPECT_EQ(canAddSegment(c.range), c.enabled) << (c.range ? c.range->upper - c.range->lower : -1);
 }

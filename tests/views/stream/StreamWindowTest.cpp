@@ -6,15 +6,18 @@
 #include "support/FakePlayer.h"
 #include "support/gui/StreamCaches.h"
 #include "views/windows/BrowserView.h"
+#include "views/windows/StreamRules.h"
 #include "views/windows/StreamTimeline.h"
 
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWheelEvent>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -61,6 +64,19 @@ protected:
                           false);
         QApplication::sendEvent(window.timeline, &event);
     }
+    // A press, moves and a release on the timeline at the height `y`, the moves `pause` ms
+    // apart; the release follows the last move at once.
+    void drag(int y, int from, const std::vector<int>& moves, int pause = 0)
+    {
+        QTest::mousePress(window.timeline, Qt::LeftButton, {}, QPoint(from, y));
+        for (int x : moves) {
+            QTest::mouseMove(window.timeline, QPoint(x, y));
+            if (pause && &x != &moves.back())
+                QTest::qWait(pause);
+        }
+        QTest::mouseRelease(window.timeline, Qt::LeftButton, {}, QPoint(moves.empty() ? from : moves.back(), y));
+    }
+    FakePlayer& player() { return static_cast<FakePlayer&>(browser.player()); }
 };
 
 } // namespace
@@ -177,4 +193,66 @@ TEST_F(StreamWindowTest, ForgottenWaveChunksAreAskedForAgain)
     ASSERT_TRUE(streamcaches::fill(model, caches.path(), QStringLiteral("/streams/night.mp4"), 5, {}));
     model.waves().clear(); // as freeing the cache does, with the view where it was
     EXPECT_TRUE(QTest::qWaitFor([&] { return model.waves().peaks().size() == 5; }));
+}
+
+TEST_F(StreamWindowTest, SelectionAndEdgeDragsThenAClickSeeks)
+{
+    // In turn, on a timeline that keeps its view (no pointer near its edges) and has no
+    // speech to snap to: each drag takes hold where it was pressed, and a click after
+    // them only moves the playhead.
+    const stream::Map m = window.timeline->map();
+    const auto x = [&](double t) { return int(std::lround(m.x(t))); };
+    const auto t = [&](int at) { return *m.t(at); };
+    struct Row {
+        const char* what;
+        std::function<void()> act;
+        std::function<TimeRange()> range;
+        std::function<double()> time;
+    };
+    const std::vector<Row> table{
+        {"selection to the right", [&] { drag(50, 300, {310, 400, 500}); }, [&] { return TimeRange{t(300), t(500)}; },
+         [&] { return t(500); }},
+        {"selection to the left, anchored at its own press", [&] { drag(90, 600, {590, 450}); },
+         [&] { return TimeRange{t(450), t(600)}; }, [&] { return t(450); }},
+        {"start edge past the end", [&] { drag(50, x(t(450)) - 4, {x(t(450)) + 40, x(t(600)) + 50}); },
+         [&] { return TimeRange{t(600) - 0.2, t(600)}; }, [&] { return t(600) - 0.2; }},
+        {"end edge before the start", [&] { drag(50, x(t(600)) + 5, {x(t(600)) - 40, 100}); },
+         [&] { return TimeRange{t(600) - 0.2, t(600)}; }, [&] { return t(600); }},
+        {"a click", [&] { drag(60, 700, {702}); drag(60, 700, {}); }, [&] { return TimeRange{t(600) - 0.2, t(600)}; },
+         [&] { return t(700); }},
+    };
+    for (const Row& row : table) {
+        row.act();
+        ASSERT_TRUE(browser.range()) << row.what;
+        EXPECT_NEAR(browser.range()->lower, row.range().lower, 1e-9) << row.what;
+        EXPECT_NEAR(browser.range()->upper, row.range().upper, 1e-9) << row.what;
+        EXPECT_NEAR(browser.time(), row.time(), 1e-9) << row.what;
+        EXPECT_NEAR(player().position, row.time(), 1e-9) << row.what;
+        EXPECT_FALSE(browser.dragging) << row.what;
+    }
+}
+
+TEST_F(StreamWindowTest, ASelectionIsFinalAtReleaseWhileSeeksLag)
+{
+    // Each seek of the player takes 50 ms to land; the pointer moves every 5 ms.
+    player().seekDelay = 0.05;
+    const stream::Map m = window.timeline->map();
+    std::vector<int> moves;
+    for (int i = 1; i <= 40; ++i)
+        moves.push_back(300 + 7 * i);
+    drag(50, 300, moves, 5);
+    const TimeRange last{*m.t(300), *m.t(moves.back())};
+    // At the release, before anything else runs.
+    ASSERT_EQ(browser.range(), last);
+    EXPECT_EQ(window.rangeLabel->text(), stream::rangeText(last));
+    EXPECT_EQ(browser.time(), last.upper);
+
+    QTest::qWait(300); // every seek has landed
+    EXPECT_EQ(browser.range(), last);
+    EXPECT_EQ(window.rangeLabel->text(), stream::rangeText(last));
+    EXPECT_EQ(browser.time(), last.upper);
+    EXPECT_EQ(player().position, last.upper);
+    EXPECT_EQ(player().calls.back(), QStringLiteral("seek %1").arg(last.upper));
+    EXPECT_EQ(player().mostInFlight, 1);
+    EXPECT_LT(player().calls.filter(QRegularExpression(QStringLiteral("^seek"))).size(), 20);
 }
