@@ -1,5 +1,6 @@
 #include "core/services/Audio.h"
 
+#include "core/project/Fail.h"
 #include "core/project/Text.h"
 #include "core/services/Tool.h"
 
@@ -7,11 +8,14 @@
 #include <QFile>
 #include <QUuid>
 #include <algorithm>
+#include <cmath>
 
 namespace Audio {
 
 QCoro::Task<QString> extract(QString video, double start, double duration)
 {
+    if (!(duration >= shortestCut) || !std::isfinite(duration))
+        throw Fail(QStringLiteral("A stretch of sound shorter than a millisecond cannot be cut."));
     const QString wav = QDir::tempPath() + QStringLiteral("/vt-")
                         + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".wav");
     const QStringList arguments{

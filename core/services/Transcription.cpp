@@ -230,6 +230,9 @@ namespace Pipeline {
 QCoro::Task<Transcript> transcribe(Segment segment, QString video, QString language, QString hint,
                                    std::shared_ptr<const Transcriber> engine, Trace* trace, Cancel cancel)
 {
+    // A stretch too short to cut holds no speech; no engine is run (nor paid) for it.
+    if (!(segment.end - segment.start >= Audio::shortestCut))
+        co_return Transcript{};
     const QString wav = co_await Audio::extract(video, segment.start, segment.end - segment.start);
     const RemoveWhenDone cleanup{wav};
     std::vector<Line> lines = co_await engine->transcribe(wav, language, hint, trace, cancel);

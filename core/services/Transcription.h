@@ -70,6 +70,7 @@ struct Transcript {
 
 // Cuts the segment's audio, transcribes it, moves the lines onto the recording's time
 // line (no line ends after the segment) and computes the peaks. The WAV is always removed.
+// A segment shorter than `Audio::shortestCut` gives no lines and no peaks, without an engine.
 QCoro::Task<Transcript> transcribe(Segment segment, QString video, QString language, QString hint,
                                    std::shared_ptr<const Transcriber> engine, Trace* trace, Cancel cancel = {});
 

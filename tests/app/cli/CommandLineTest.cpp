@@ -117,6 +117,7 @@ TEST_F(CommandLine, FlagsAreTestedInOrderOnTheirFirstOccurrenceAndEveryRefusalIs
         {{"--export", "rec.mp4", "--check-key"}, noProject},
         {{"--ask", "rec.mp4", "all", "make one", "--check-key"}, noProject},
         {{"--transcribe", "rec.mp4", "0x10", "-1e0", "--check-key"}, "error: The length must be more than 0 seconds."},
+        {{"--transcribe", "rec.mp4", "5", "0", "--check-key"}, "error: The length must be more than 0 seconds."},
         {{"--transcribe", "rec.mp4", "-0.5", "1"}, "error: The start must not be before the beginning of the recording."},
         {{"--transcribe", "rec.mp4", "nan", "1"}, notFinite},
         {{"--transcribe", "rec.mp4", "1e308", "1e308"}, notFinite},
@@ -189,6 +190,17 @@ TEST_F(CommandLine, AddSegmentRefusesBadTimesUntouchedThenListsAfterThePipeline)
 
     expectRun({"--add-segment", "rec.mp4", "12", "15"}, {"01 0:00:00 2 lines | Opening", "02 0:00:10 1 lines | Middle",
                                                          "02a 0:00:12 2 lines | ", "03 0:00:20 -1 lines | End"});
+
+    // A start equal to the end is accepted; such a segment holds no words, and nothing of
+    // the stream after it is cut or transcribed.
+    QFile::remove(root.filePath("home/whisper-args"));
+    expectRun({"--add-segment", "rec.mp4", "16", "16"},
+              {"01 0:00:00 2 lines | Opening", "02 0:00:10 1 lines | Middle", "02a 0:00:12 2 lines | ",
+               "02b 0:00:16 0 lines | ", "03 0:00:20 -1 lines | End"});
+    EXPECT_FALSE(QFile::exists(root.filePath("home/whisper-args"))) << "no engine ran";
+    const Segment empty = Project::load(package).segments.at(3);
+    EXPECT_EQ(empty.lines, std::vector<Line>{});
+    EXPECT_EQ(empty.error, std::nullopt);
 }
 
 TEST_F(CommandLine, AskSendsTheNamedTranscriptsAndPrintsTheShort)

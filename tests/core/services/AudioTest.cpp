@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <cmath>
 #include <gtest/gtest.h>
 
 #include "support/Env.h"
@@ -88,6 +89,26 @@ TEST_F(AudioTest, PassesItsArgumentsAndRemovesTheWavWhenFfmpegFails)
     EXPECT_EQ(got.mid(0, 17).join(' '), "-nostdin -v error -y -ss 150.0 -t 210.25 -i /streams/night one.mp4 -vn -ac 1 -ar 16000 -c:a pcm_s16le");
     EXPECT_TRUE(got[17].startsWith(QDir(tmp.path()).canonicalPath() + "/vt-"));
     EXPECT_EQ(leftovers(), ""); // neither the half-written WAV nor the log
+}
+
+// ffmpeg reads a length of 0, or one that rounds to no sample, as "to the end": the whole
+// rest of a stream would be cut (and, with Scribe, uploaded).
+TEST_F(AudioTest, ALengthThatIsNotPositiveIsRefusedBeforeFfmpegRuns)
+{
+    Env tools("VANTOREL_TOOL_DIRS", dir.path().toUtf8());
+    QFile fake(dir.filePath("ffmpeg"));
+    ASSERT_TRUE(fake.open(QIODevice::WriteOnly));
+    fake.write("#!/bin/sh\ntouch \"$0.ran\"\n");
+    fake.setPermissions(fake.permissions() | QFile::ExeOwner);
+    fake.close();
+
+    for (const double length : {0.0, -0.0, -1.0, 0.00001, 0.0009, std::nan(""), HUGE_VAL}) {
+        const auto [path, failure] = QCoro::waitFor(extract("/streams/night.mp4", 100, length));
+        EXPECT_EQ(failure, "A stretch of sound shorter than a millisecond cannot be cut.") << length;
+        EXPECT_EQ(path, "");
+    }
+    EXPECT_FALSE(QFile::exists(fake.fileName() + ".ran"));
+    EXPECT_EQ(leftovers(), "");
 }
 
 TEST_F(AudioTest, PeaksOneBytePerWindowFollowedBySamples)

@@ -250,4 +250,20 @@ TEST(PipelineTranscribe, MovesLinesOntoTheRecordingAndRemovesTheWav)
     EXPECT_FALSE(QFile::exists(engine->seen));
 }
 
+// A segment without length (an added segment whose start is its end) holds no speech: it
+// gets no lines and no engine runs, so nothing of the rest of the stream is cut or paid for.
+TEST(PipelineTranscribe, ASegmentWithoutLengthGetsNoLinesWithoutAnEngine)
+{
+    const auto engine = std::make_shared<StubEngine>();
+    for (const auto& [start, end] : {std::pair{100.0, 100.0}, {100.0, 100.0005}, {100.0, 99.0}}) {
+        Segment segment;
+        segment.start = start;
+        segment.end = end;
+        const auto result = await(Pipeline::transcribe(segment, "/nowhere/stream.mp4", "th", "", engine, nullptr));
+        EXPECT_TRUE(result.lines.empty()) << end;
+        EXPECT_TRUE(result.peaks.isEmpty()) << end;
+    }
+    EXPECT_EQ(engine->seen, "") << "the engine never ran";
+}
+
 } // namespace
