@@ -345,7 +345,9 @@ private:
     QCoro::Task<> pipelineRun(RunRequest request, Run run);
     QCoro::Task<> transcribeRun(std::vector<QString> ids, std::shared_ptr<const Transcriber> engine, QString key,
                                 Run run);
-    QCoro::Task<> transcribe(QString id, std::shared_ptr<const Transcriber> engine, QString key, Run run);
+    // True when the segment was joined or split meanwhile: the result was dropped and the
+    // segment, with its new bounds, still needs transcribing.
+    QCoro::Task<bool> transcribe(QString id, std::shared_ptr<const Transcriber> engine, QString key, Run run);
     template <class T>
     QCoro::Task<std::optional<T>> aiStep(Run run, QString status, JobLabel label,
                                          std::function<QCoro::Task<T>(Trace&)> work);

@@ -22,6 +22,25 @@ bool transcribed(const Segment& s)
     return s.lines && !s.lines->empty();
 }
 
+bool missing(const Segment& s)
+{
+    return !s.lines && !s.waiting.value_or(false);
+}
+
+// `changed` was joined or split while it was transcribed and its result dropped: it goes
+// to the end of the work list again, as do the missing segments the edit made (the second
+// part of a split), so that the run transcribes them with their new bounds. `changed` is
+// a copy: it may name an entry of the list that grows here.
+void requeue(std::vector<QString>& work, QString changed, const std::vector<Segment>& segments)
+{
+    for (const Segment& s : segments) {
+        const bool again = s.id == changed && !s.waiting.value_or(false);
+        const bool made = missing(s) && std::find(work.begin(), work.end(), s.id) == work.end();
+        if (again || made)
+            work.push_back(s.id);
+    }
+}
+
 } // namespace
 
 void AppModel::runPipeline(bool ideasAgain, bool summariesAgain, bool transcribeNow, bool firstRun,
@@ -106,7 +125,7 @@ QCoro::Task<> AppModel::pipelineRun(RunRequest request, Run run)
     std::vector<QString> work;
     if (project_.autoTranscribe.value_or(true) || request.transcribeNow) {
         for (const Segment& s : project_.segments) {
-            if (!s.lines && !s.waiting.value_or(false))
+            if (missing(s))
                 work.push_back(s.id);
         }
     }
@@ -117,9 +136,11 @@ QCoro::Task<> AppModel::pipelineRun(RunRequest request, Run run)
         }
         if (run.number == runs_)
             setStatus(QStringLiteral("Transcribing %1 of %2").arg(i + 1).arg(work.size()));
-        co_await transcribe(work[i], engine, key, run);
+        const bool changed = co_await transcribe(work[i], engine, key, run);
         if (!self)
             co_return;
+        if (changed)
+            requeue(work, work[i], project_.segments);
     }
 
     const auto failed = size_t(std::count_if(project_.segments.begin(), project_.segments.end(),

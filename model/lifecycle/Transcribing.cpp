@@ -18,11 +18,11 @@ Segment* find(Project& project, const QString& id)
 
 } // namespace
 
-QCoro::Task<> AppModel::transcribe(QString id, std::shared_ptr<const Transcriber> engine, QString key, Run run)
+QCoro::Task<bool> AppModel::transcribe(QString id, std::shared_ptr<const Transcriber> engine, QString key, Run run)
 {
     const Segment* found = find(project_, id);
     if (!found)
-        co_return;
+        co_return false;
     const Segment segment = *found;
     const QString language = Prefs::shared().language();
     const QString hint = project_.note;
@@ -45,13 +45,17 @@ QCoro::Task<> AppModel::transcribe(QString id, std::shared_ptr<const Transcriber
     }
     // Nothing of this recording's work may land in another one's project.
     if (!self || !stillFor(run))
-        co_return;
+        co_return false;
 
     Project next = project_;
     Segment* target = find(next, id);
+    // A segment joined or split meanwhile keeps its id but not the stretch that was heard:
+    // its lines would miss a part or run past its end, and a failure may not be its own.
+    if (target && (target->start != segment.start || target->end != segment.end))
+        co_return !run.cancel.cancelled();
     if (result) {
         if (!target)
-            co_return;
+            co_return false;
         target->lines = std::move(result->lines);
         target->peaks = std::move(result->peaks);
         target->error.reset();
@@ -61,6 +65,7 @@ QCoro::Task<> AppModel::transcribe(QString id, std::shared_ptr<const Transcriber
     }
     setProject(std::move(next));
     save();
+    co_return false;
 }
 
 void AppModel::transcribeAgain(std::vector<QString> ids, QString engineKey)
@@ -81,16 +86,18 @@ QCoro::Task<> AppModel::transcribeRun(std::vector<QString> ids, std::shared_ptr<
     const QPointer<AppModel> self(this);
     setWorking(true);
     const size_t n = ids.size();
-    for (size_t k = 0; k < n; ++k) {
+    for (size_t k = 0; k < n;) {
         if (run.cancel.cancelled() || !stillFor(run)) {
             endRun(run, QString());
             co_return;
         }
         if (run.number == runs_)
             setStatus(QStringLiteral("Transcribing %1 of %2 again with %3").arg(k + 1).arg(n).arg(engine->name()));
-        co_await transcribe(ids[k], engine, key, run);
+        const bool changed = co_await transcribe(ids[k], engine, key, run);
         if (!self)
             co_return;
+        if (!changed)
+            ++k; // else the same segment again, as it is now
     }
     // A closed or replaced recording, or a stopped run, gets no closing notice.
     if (run.cancel.cancelled() || !stillFor(run)) {

@@ -107,6 +107,13 @@ TEST_F(SegmentsTest, RateCorrectRenameAddRangeAndTheQueries)
         {"0.04 s before", [&](AppModel& m) { nextAt(m, 29.96); return yes(m.touchesNext("01")); }, "yes"},
         {"0.06 s before", [&](AppModel& m) { nextAt(m, 29.94); return yes(m.touchesNext("01")); }, "no"},
         {"the last", [&](AppModel& m) { return yes(m.touchesNext("03")); }, "no"},
+        {"marker segments stay", [](AppModel& m) {
+             m.removeSegment("01"), m.removeSegment("03");
+             QStringList ids;
+             for (const Segment& s : m.project().segments)
+                 ids << s.id;
+             return ids.join(' '); },
+         "01 02 02a 03"},
         {"blank correction", [&](AppModel& m) { m.correct("01", 0, " \n\t\u2029"); return line(); }, "words"},
         {"trimmed correction", [&](AppModel& m) { m.correct("01", 0, "\u00a0\nfixed it \r\n"); return line(); },
          "fixed it"},

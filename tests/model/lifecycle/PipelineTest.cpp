@@ -285,4 +285,128 @@ TEST_F(PipelineTest, OverlappingAskAIRequestsComposeUntilTheLastReturns)
     EXPECT_FALSE(model->composing());
 }
 
+// Every AI step of a run that was asked for on its own leaves its result on disk.
+TEST_F(PipelineTest, EachStepAskedForAloneIsSaved)
+{
+    const struct {
+        const char* name;
+        QByteArray reply;
+        std::function<void(AppModel&)> ask;
+    } rows[] = {
+        {"summarize segments again", summaries, [](AppModel& m) { m.runPipeline(false, true, false, false, {}); }},
+        {"summarize this segment", summaries, [](AppModel& m) { m.runPipeline(false, false, false, false, {"02"}); }},
+        {"look for ideas again", ideas, [](AppModel& m) { m.runPipeline(true, false, false, false, {}); }},
+    };
+    int n = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString package = openHeard(QString("Alone %1").arg(++n));
+        const Project before = model->project();
+        server.reply(chat, 200, row.reply);
+        row.ask(*model);
+        finish();
+        ASSERT_EQ(model->problem(), std::nullopt);
+        EXPECT_NE(model->project(), before);
+        const Project saved = Project::load(package);
+        EXPECT_EQ(saved.segments, model->project().segments);
+        EXPECT_EQ(saved.ideas, model->project().ideas);
+        EXPECT_EQ(saved.analyzed, model->project().analyzed);
+    }
+}
+
+// A segment joined or split while it is transcribed keeps its id but not the stretch that
+// was heard: the result is dropped and the segment, as it is now, is transcribed again
+// (with the second part of a split), so no transcript is lost or runs past its segment.
+TEST_F(PipelineTest, AResultLandsOnlyOnTheStretchThatWasHeard)
+{
+    const QString longClip = sharedClip("twelve.mp4", [](const QString& p) { return Clips::video(p, 12); });
+    ASSERT_TRUE(QFileInfo::exists(longClip));
+    // What the stand-in hears in a stretch: its second line runs to the stretch's end.
+    const auto fresh = [](const QString& id, double start, double end) {
+        Segment s = segment(id, start, end);
+        s.lines = std::vector<Line>{{start + 0.5, start + 1.5, "hello chat"}, {start + 1.5, end, "goodbye"}};
+        return s;
+    };
+    const auto unheard = [](const QString& id, double start, double end) { return segment(id, start, end); };
+    Segment old = unheard("01", 0, 12);
+    old.lines = std::vector<Line>{{1, 2, "old one"}, {8, 9, "old two"}};
+    Segment oldPart = unheard("01a", 6, 12);
+    oldPart.lines = std::vector<Line>{{8, 9, "old two"}}; // not asked for again
+    const auto split = [](AppModel& m) { m.setSelection("01"), m.clock().setTime(6), m.splitSegment(); };
+    const auto pipeline = [](AppModel&) {}; // the run that opening starts
+    const struct {
+        const char* name;
+        QString clip;
+        std::vector<Segment> segments;
+        std::function<void(AppModel&)> start, edit;
+        std::vector<Segment> expected; // ids, bounds and lines
+    } rows[] = {
+        {"joined with a transcribed one", plainClip(), {unheard("01", 0, 3), heard("02", 3)}, pipeline,
+         [](AppModel& m) { m.joinWithNext("01"); }, {fresh("01", 0, 5.5)}},
+        {"split", longClip, {unheard("01", 0, 12)}, pipeline, split, {fresh("01", 0, 6), fresh("01a", 6, 12)}},
+        {"split while transcribed again", longClip, {old},
+         [](AppModel& m) { m.transcribeAgain({"01"}, "whisper"); }, split, {fresh("01", 0, 6), oldPart}},
+    };
+    const auto shown = [](const std::vector<Segment>& segments) {
+        QStringList out;
+        for (const Segment& s : segments) {
+            out << s.id + QString(" %1-%2 ").arg(s.start).arg(s.end);
+            for (const Line& l : s.lines.value_or(std::vector<Line>{}))
+                out.back() += QString("[%1-%2 %3]").arg(l.t0).arg(l.t1).arg(l.text);
+            if (s.error)
+                out.back() += " error";
+        }
+        return out;
+    };
+    int n = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScopedEnv slow{"WHISPER_SLEEP", QByteArray("0.5 0")};
+        QFile::remove(bin.filePath("count"));
+        Project p = projectOf(copy(row.clip, root + QString("/Edited %1.mp4").arg(++n)), row.segments);
+        p.autoTranscribe = true;
+        p.duration = 12;
+        const QString package = writePackage(root + QString("/Edited %1.vtrl").arg(n), p);
+        QCoro::waitFor(model->openProject(package));
+        row.start(*model);
+        ASSERT_TRUE(waitUntil([&] { return QFile::exists(bin.filePath("count")); })); // whisper-cli is under way
+        row.edit(*model);
+        finish();
+
+        EXPECT_EQ(shown(model->project().segments), shown(row.expected));
+        EXPECT_EQ(shown(Project::load(package).segments), shown(row.expected));
+        EXPECT_FALSE(model->working());
+    }
+}
+
+// Stopping the work while a segment is transcribed: whisper-cli runs to its end and its
+// lines land; a Scribe request is aborted. Either way the segment is not marked failed.
+TEST_F(PipelineTest, AStoppedTranscriptionLeavesItsSegmentUnfailed)
+{
+    const QByteArray scribe = "/api/v1/audio/transcriptions";
+    server.hang(scribe);
+    for (const auto& [engine, state, heardIt] : {std::tuple{"whisper", "done", true}, {"scribe", "cancelled", false}}) {
+        SCOPED_TRACE(engine);
+        ScopedEnv slow{"WHISPER_SLEEP", QByteArray("0.5")};
+        Prefs::shared().set("transcriber", QString(engine));
+        QFile::remove(bin.filePath("count"));
+        Project p = projectOf(copy(plainClip(), root + "/Stopped " + engine + ".mp4"), {segment("01", 0, 2.5)});
+        p.autoTranscribe = true;
+        const QString package = writePackage(root + "/Stopped " + engine + ".vtrl", p);
+        QCoro::waitFor(model->openProject(package));
+        ASSERT_TRUE(waitUntil([&] {
+            return QFile::exists(bin.filePath("count")) || !server.requests(scribe).empty();
+        }));
+        ASSERT_EQ(model->jobs().size(), 1u);
+        model->stop(model->jobs()[0].id);
+        finish();
+        EXPECT_EQ(model->jobs()[0].state, state);
+        EXPECT_EQ(segmentAt(0).error, std::nullopt);
+        EXPECT_EQ(Project::load(package).segments[0].error, std::nullopt);
+        EXPECT_EQ(segmentAt(0).lines.has_value(), heardIt);
+        EXPECT_FALSE(model->working());
+    }
+    Prefs::shared().remove("transcriber");
+}
+
 } // namespace
