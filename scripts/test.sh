@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test.
+# Installs what is missing, builds, and runs every test: each test on its own through CTest,
+# then (when no CTest arguments are given) each test program once as a whole process,
+# since a fault that one test leaves for a later one shows only there. The last line
+# counts both: "N passed, N failed".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -12,10 +15,48 @@ export HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/config" XDG_DATA_HOME="$sc
        XDG_CACHE_HOME="$scratch/cache" XDG_RUNTIME_DIR="$scratch/runtime"
 mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
-export QT_QPA_PLATFORM=offscreen
+export QT_QPA_PLATFORM=offscreen SCRATCH="$scratch"
 
 # A private session bus with an unlocked Secret Service for the key-store tests.
 exec dbus-run-session -- bash -c '
+  set -u
   eval "$(printf test | gnome-keyring-daemon --unlock --components=secrets | sed "s/^/export /")"
-  ctest --test-dir build --output-on-failure -j"$(nproc)" "$@"
+  ctest --test-dir build --output-on-failure -j"$(nproc)" "$@" 2>&1 | tee "$SCRATCH/ctest.log"
+  ctest_rc=${PIPESTATUS[0]}
+  # "100% tests passed, 0 tests failed out of 412"
+  summary=$(grep -E "tests passed, [0-9]+ tests? failed out of [0-9]+" "$SCRATCH/ctest.log" | tail -n 1 || true)
+  failed=$(sed -E "s/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/" <<<"$summary")
+  total=$(sed -E "s/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/" <<<"$summary")
+  if [[ -z $summary ]]; then failed=1; total=1; fi
+  passed=$((total - failed))
+  if [[ $ctest_rc -ne 0 && $failed -eq 0 ]]; then failed=1; fi
+
+  if [[ $# -eq 0 ]]; then
+    # Each program in its own scratch folders, all at once; the slowest sets the time.
+    started=$(date +%s)
+    declare -A pids
+    for program in build/tests/*_tests; do
+      [[ -x $program ]] || continue
+      name=$(basename "$program")
+      home="$SCRATCH/whole/$name"
+      mkdir -p "$home/home" "$home/config" "$home/data" "$home/cache"
+      HOME="$home/home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" \
+        XDG_CACHE_HOME="$home/cache" LC_ALL=C.UTF-8 \
+        "$program" >"$SCRATCH/whole-$name.log" 2>&1 &
+      pids[$name]=$!
+    done
+    for name in $(printf "%s\n" "${!pids[@]}" | sort); do
+      if wait "${pids[$name]}"; then
+        echo "whole program $name: passed"
+        passed=$((passed + 1))
+      else
+        echo "whole program $name: FAILED (exit $?); its output ends:"
+        tail -n 40 "$SCRATCH/whole-$name.log"
+        failed=$((failed + 1))
+      fi
+    done
+    echo "Whole test programs took $(( $(date +%s) - started )) s."
+  fi
+  echo "$passed passed, $failed failed"
+  [[ $failed -eq 0 ]]
 ' bash "$@"
