@@ -11,8 +11,13 @@
 #include "views/editor/Viewer.h"
 #include "views/kit/Scrub.h"
 #include "views/kit/Wave.h"
+#include "views/start/Rows.h"
 
 #include <QApplication>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QStyleHints>
+#include <QWindow>
 #include <QLabel>
 #include <QSlider>
 #include <QPushButton>
@@ -80,6 +85,21 @@ struct Editor {
         return inspector.segment;
     }
 };
+
+// A shorter double-click time for the tests that wait for a click to count as single.
+struct QuickDoubleClick {
+    const int was = QGuiApplication::styleHints()->mouseDoubleClickInterval();
+    QuickDoubleClick() { QGuiApplication::styleHints()->setMouseDoubleClickInterval(60); }
+    ~QuickDoubleClick() { QGuiApplication::styleHints()->setMouseDoubleClickInterval(was); }
+};
+
+// Waits until a click on the transcript has counted as a single click.
+void settleClick(Transcript* list)
+{
+    for (int i = 0; i < 200 && list->clickPending(); ++i)
+        QTest::qWait(5);
+    QApplication::processEvents();
+}
 
 } // namespace
 
@@ -306,8 +326,10 @@ TEST(Transcript, ShiftClickWidensTheSelection)
     Editor e;
     InspectorView inspector(e.model);
     Transcript* list = e.shown(inspector)->transcript;
+    const QuickDoubleClick quick;
     const auto click = [&](int row, Qt::KeyboardModifiers mods) {
         QTest::mouseClick(list->viewport(), Qt::LeftButton, mods, list->visualRect(list->lines.index(row)).center());
+        settleClick(list);
     };
     click(2, Qt::ShiftModifier); // nothing selected yet: just this line
     EXPECT_EQ(e.model.selectedLines(), (LineRange{2, 2}));
@@ -556,4 +578,120 @@ TEST(Viewer, LeavesTheStripOutWhenNoSegmentIsShown)
     e.settle();
     EXPECT_TRUE(viewer.strip->isVisible());
     EXPECT_EQ(viewer.strip->height(), 38);
+}
+
+// The mood line is measured and painted with the same widths: at the width it asks for,
+// it shows its whole text, never "tense · f…".
+TEST(Inspector, TheMoodLineShowsItsWholeText)
+{
+    const struct {
+        const char* energy;
+        const char* kind;
+    } moods[] = {{"tense", "fail"}, {"calm", "chat"}, {"hype", "clutch"}, {"panic", "fail"}, {"funny", "bit"},
+                 {"tense", "comeback after the wipe"}};
+    for (const double points : {9.0, 10.5, 11.0, 12.5, 13.0}) {
+        for (const auto& mood : moods) {
+            Segment s = segment(QStringLiteral("01"), 0, 10);
+            s.energy = QString::fromUtf8(mood.energy);
+            s.kind = QString::fromUtf8(mood.kind);
+            Vibe vibe;
+            QFont font = vibe.font();
+            font.setPointSizeF(points);
+            vibe.setFont(font);
+            vibe.setSegment(s);
+            const QSize asked = vibe.sizeHint();
+            vibe.resize(asked);
+            const QImage fitted = vibe.grab().toImage();
+            vibe.resize(asked.width() + 60, asked.height());
+            const QImage roomy = vibe.grab().toImage().copy(QRect(QPoint(0, 0), asked));
+            EXPECT_TRUE(fitted == roomy) << mood.energy << " · " << mood.kind << " at " << points << " points";
+        }
+    }
+}
+
+// The first press of a double-click cannot know a second will follow: a click counts only
+// once the double-click time has passed. Until then the row shows as selected at once, so
+// the click still answers the hand; a double-click leaves the selection, the mark and the
+// playhead as they were, and a key pressed meanwhile finds the click already counted.
+TEST(Transcript, ADoubleClickCorrectsWithoutSelectingMarkingOrSeeking)
+{
+    const QuickDoubleClick quick;
+    Editor e;
+    InspectorView inspector(e.model);
+    Transcript* list = e.shown(inspector)->transcript;
+    e.model.selectLine(0, false);
+    e.settle();
+    const auto lines = e.model.selectedLines();
+    const auto range = e.model.range();
+    const double time = e.model.recordingTime();
+    e.player->calls.clear();
+    QWindow* window = inspector.windowHandle();
+    ASSERT_TRUE(window);
+    const auto pointAt = [&](int row) {
+        return list->viewport()->mapTo(&inspector, list->visualRect(list->lines.index(row)).center());
+    };
+
+    // Through the window, so that the platform makes the double-click out of two presses.
+    QTest::mouseDClick(window, Qt::LeftButton, {}, pointAt(2));
+    ASSERT_TRUE(list->correction());
+    EXPECT_EQ(list->correction()->line, 2);
+    QTest::qWait(150); // past the double-click time
+    EXPECT_EQ(e.model.selectedLines(), lines);
+    EXPECT_EQ(e.model.range(), range);
+    EXPECT_EQ(e.model.recordingTime(), time);
+    EXPECT_EQ(e.player->calls, QStringList({"pause"}));
+    EXPECT_TRUE(list->lines.row(0).selected);
+    EXPECT_FALSE(list->lines.row(2).selected);
+    QTest::keyClick(list->indexWidget(list->lines.index(2)), Qt::Key_Escape);
+
+    // A single click: the row lights at once, the model follows after the double-click time.
+    QTest::mouseClick(window, Qt::LeftButton, {}, pointAt(3));
+    EXPECT_TRUE(list->lines.row(3).selected);
+    EXPECT_FALSE(list->lines.row(0).selected);
+    EXPECT_EQ(e.model.selectedLines(), lines);
+    settleClick(list);
+    EXPECT_EQ(e.model.selectedLines(), (LineRange{3, 3}));
+    EXPECT_EQ(e.model.range(), (TimeRange{16, 18}));
+    EXPECT_FALSE(list->correction());
+
+    // A key pressed before the double-click time is up acts on the clicked line.
+    QTest::mouseClick(window, Qt::LeftButton, {}, pointAt(1));
+    QTest::keyClick(list, Qt::Key_Shift);
+    EXPECT_EQ(e.model.selectedLines(), (LineRange{1, 1}));
+    EXPECT_FALSE(list->clickPending());
+}
+
+// The field takes the row's place: the row paints nothing of its own under it.
+TEST(Transcript, TheRowBeingCorrectedPaintsNothingUnderTheField)
+{
+    Editor e;
+    InspectorView inspector(e.model);
+    Transcript* list = e.shown(inspector)->transcript;
+    e.model.selectLine(1, false); // selected and under the playhead: every mark drawn
+    e.settle();
+    const auto paintRow = [&](int row) {
+        const QModelIndex at = list->lines.index(row);
+        QStyleOptionViewItem option;
+        option.rect = QRect(QPoint(0, 0), list->visualRect(at).size());
+        QImage image(option.rect.size(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter p(&image);
+        list->itemDelegate()->paint(&p, option, at);
+        p.end();
+        QImage blank(image.size(), image.format());
+        blank.fill(Qt::transparent);
+        return image == blank;
+    };
+    EXPECT_FALSE(paintRow(1));
+    list->startCorrection(1);
+    auto* field = qobject_cast<QPlainTextEdit*>(list->indexWidget(list->lines.index(1)));
+    ASSERT_TRUE(field);
+    const int oneLine = list->visualRect(list->lines.index(1)).height();
+    field->setPlainText(QStringLiteral("what was really said, and a good deal more than the line held before"));
+    e.settle();
+    EXPECT_TRUE(paintRow(1));
+    EXPECT_FALSE(paintRow(2));
+    // The field grows downward with its draft, so the whole draft shows.
+    EXPECT_GT(list->visualRect(list->lines.index(1)).height(), oneLine);
+    EXPECT_EQ(field->height(), list->visualRect(list->lines.index(1)).height());
 }

@@ -3,6 +3,7 @@
 #include "model/lifecycle/AppModel.h"
 #include "views/kit/Style.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -10,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QScrollBar>
+#include <QStyleHints>
 #include <QTimer>
 
 namespace transcript {
@@ -193,15 +195,21 @@ int LineDelegate::textWidth() const
 
 QSize LineDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const
 {
-    const QFont body = Style::font(Style::Text::body, QFont::Medium);
+    // A row being corrected is as tall as its draft, so the field grows as the text does.
+    const auto* field = qobject_cast<const QPlainTextEdit*>(view->indexWidget(index));
+    const QFont body = Style::font(Style::Text::body, field ? QFont::Normal : QFont::Medium);
     const QFontMetrics metrics(body);
-    const QRect text = metrics.boundingRect(QRect(0, 0, textWidth(), 100000), Qt::TextWordWrap,
-                                            lines.lines()[size_t(index.row())].text);
+    const QString shown = field ? field->toPlainText() : lines.lines()[size_t(index.row())].text;
+    const QRect text = metrics.boundingRect(QRect(0, 0, textWidth(), 100000), Qt::TextWordWrap, shown);
     return {view->viewport()->width(), std::max(text.height(), metrics.height()) + 10};
 }
 
 void LineDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
+    // The correction field takes the row's place; its fill is translucent, so anything
+    // painted here would show through the draft.
+    if (view->indexWidget(index))
+        return;
     const LineModel::Row& row = lines.row(index.row());
     const Line& line = lines.lines()[size_t(index.row())];
     const QPalette& pal = view->palette();
@@ -234,7 +242,7 @@ void LineDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
     painter->restore();
 }
 
-QWidget* LineDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex&) const
+QWidget* LineDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const
 {
     auto* field = new CorrectionField(parent);
     field->setFrameShape(QFrame::NoFrame);
@@ -249,6 +257,12 @@ QWidget* LineDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&
             .arg(Style::css(fill), Style::css(Style::faded(Style::accent(view->palette()), 0.6)))
             .arg(8 + lines.timeWidth() + 10 - 1));
     connect(field, &CorrectionField::submitted, this, &LineDelegate::submitted);
+    const QPersistentModelIndex row(index);
+    auto* self = const_cast<LineDelegate*>(this); // Qt makes editors in a const function
+    connect(field, &QPlainTextEdit::textChanged, self, [self, row] {
+        if (row.isValid())
+            Q_EMIT self->sizeHintChanged(row);
+    });
     return field;
 }
 
@@ -285,14 +299,23 @@ Transcript::Transcript(AppModel& model, QWidget* parent)
     viewport()->setAutoFillBackground(false);
     setAutoFillBackground(false);
     connect(delegate, &LineDelegate::submitted, this, &Transcript::submit);
+    clickTimer.setSingleShot(true);
+    connect(&clickTimer, &QTimer::timeout, this, &Transcript::commitClick);
+}
+
+Transcript::~Transcript()
+{
+    qApp->removeEventFilter(this);
 }
 
 void Transcript::present(const Segment& segment)
 {
     const std::vector<Line>& next = segment.lines ? *segment.lines : std::vector<Line>{};
     if (segment.id != lines.segment() || next != lines.lines()) {
-        // Never write a draft over a line it was not opened on.
+        // Never write a draft over a line it was not opened on, nor a click on another's.
         discard();
+        if (segment.id != lines.segment())
+            dropClick();
         if (lines.retext(segment.id, next)) {
             scheduleDelayedItemsLayout(); // a new text may take more or fewer lines
         } else {
@@ -300,9 +323,80 @@ void Transcript::present(const Segment& segment)
             rangeKnown = false;
         }
     }
-    lines.mark(segment.keyLine, model.selectedLines(), model.cuts());
+    keyLine = segment.keyLine;
+    markRows();
     lines.setNow(transcript::nowIndex(lines.lines(), model.recordingTime()));
     followRange();
+}
+
+void Transcript::markRows()
+{
+    lines.mark(keyLine, shownSelection(), model.cuts());
+}
+
+std::optional<LineRange> Transcript::shownSelection() const
+{
+    const std::optional<LineRange> now = model.selectedLines();
+    if (!pending)
+        return now;
+    // As the model will make it: Shift widens a selection that lies within these lines.
+    int low = pending->line;
+    int high = pending->line;
+    if (pending->extend && now && now->lower >= 0 && now->lower <= now->upper && now->upper < lines.rowCount()) {
+        low = std::min(now->lower, low);
+        high = std::max(now->upper, high);
+    }
+    return LineRange{low, high};
+}
+
+void Transcript::press(int line, bool extend)
+{
+    if (pending && pending->segment == lines.segment() && pending->line == line)
+        return; // the second press of a double-click, or a second click on the same line
+    commitClick();
+    pending = Click{lines.segment(), line, extend};
+    clickTimer.start(QGuiApplication::styleHints()->mouseDoubleClickInterval());
+    qApp->installEventFilter(this);
+    markRows();
+}
+
+void Transcript::commitClick()
+{
+    if (!pending)
+        return;
+    const Click click = *pending;
+    dropClick();
+    if (click.segment == lines.segment())
+        model.selectLine(click.line, click.extend);
+}
+
+void Transcript::dropClick()
+{
+    if (!pending)
+        return;
+    pending.reset();
+    clickTimer.stop();
+    qApp->removeEventFilter(this);
+    markRows();
+}
+
+bool Transcript::eventFilter(QObject* watched, QEvent* event)
+{
+    // A key, or a press anywhere else, acts on what the waiting click makes: it counts now.
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::ShortcutOverride:
+        commitClick();
+        break;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+        if (watched->isWidgetType() && watched != viewport())
+            commitClick();
+        break;
+    default:
+        break;
+    }
+    return QListView::eventFilter(watched, event);
 }
 
 void Transcript::followRange()
@@ -387,14 +481,23 @@ void Transcript::mousePressEvent(QMouseEvent* e)
     if (editing && editing->line == at.row())
         return;
     setFocus(Qt::MouseFocusReason);
-    model.selectLine(at.row(), e->modifiers() & Qt::ShiftModifier);
+    press(at.row(), e->modifiers() & Qt::ShiftModifier);
 }
 
 void Transcript::mouseDoubleClickEvent(QMouseEvent* e)
 {
     const QModelIndex at = indexAt(e->position().toPoint());
-    if (e->button() == Qt::LeftButton && at.isValid())
-        startCorrection(at.row());
+    if (e->button() != Qt::LeftButton || !at.isValid())
+        return;
+    if (editing && editing->line == at.row())
+        return;
+    if (pending && pending->line != at.row()) {
+        // The two presses fell on different lines: two clicks.
+        mousePressEvent(e);
+        return;
+    }
+    dropClick();
+    startCorrection(at.row());
 }
 
 #include "Transcript.moc"

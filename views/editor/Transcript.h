@@ -4,12 +4,19 @@
 // lines and the lines a cut of the active Short uses marked. A click selects a line (Shift
 // widens the selection), a double-click corrects it in place. Only rows whose marks
 // change are painted again, so a transcript of hundreds of lines follows the clock cheaply.
+//
+// The first press of a double-click cannot know that a second will follow, and a click
+// seeks and marks. So a click counts only once the double-click time has passed, or as soon
+// as a key or another press comes; until then its row shows as selected, so the hand gets
+// its answer at once. A double-click drops the waiting click: selection, mark and playhead
+// stay as they were.
 
 #include "core/project/Records.h"
 
 #include <QAbstractListModel>
 #include <QListView>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <optional>
 #include <vector>
 
@@ -98,6 +105,7 @@ class Transcript : public QListView {
     Q_OBJECT
 public:
     explicit Transcript(AppModel& model, QWidget* parent = nullptr);
+    ~Transcript() override;
 
     // Shows `segment`'s lines (it has lines). An open correction of another segment, or
     // of lines that changed meanwhile, is dropped.
@@ -117,17 +125,36 @@ public:
     void submit(const QString& draft);
     void discard();
 
+    // A click waits to be told from the first press of a double-click.
+    bool clickPending() const { return pending.has_value(); }
+
     LineModel lines;
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void mousePressEvent(QMouseEvent* e) override;
     void mouseDoubleClickEvent(QMouseEvent* e) override;
     void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
 
 private:
+    struct Click {
+        QString segment;
+        int line = 0;
+        bool extend = false;
+    };
     void followRange();
+    void markRows();
+    // The selection the rows show: the model's, or what the waiting click will make of it.
+    std::optional<LineRange> shownSelection() const;
+    void press(int line, bool extend);
+    // The waiting click counts now, or is dropped.
+    void commitClick();
+    void dropClick();
     AppModel& model;
     LineDelegate* delegate;
+    QTimer clickTimer;
+    std::optional<Click> pending;
+    std::optional<qint64> keyLine;
     std::optional<Correction> editing;
     std::optional<double> rangeKey;
     bool rangeKnown = false;

@@ -147,8 +147,11 @@ void Vibe::setSegment(const Segment& segment)
 
 QSize Vibe::sizeHint() const
 {
-    const QFontMetrics metrics(font());
-    return {text.isEmpty() ? 0 : 7 + 4 + metrics.horizontalAdvance(text), metrics.height()};
+    // Measured as it is painted, in fractional widths: a width rounded from whole-pixel
+    // advances can fall short of the painted text, which then loses its end to an ellipsis.
+    const QFontMetricsF metrics(font());
+    return {text.isEmpty() ? 0 : 7 + 4 + int(std::ceil(metrics.horizontalAdvance(text))),
+            int(std::ceil(metrics.height()))};
 }
 
 void Vibe::paintEvent(QPaintEvent*)
