@@ -654,6 +654,8 @@ Notice::Notice(const QString& title, QWidget* parent)
     row->setContentsMargins(10, 6, 10, 6 + 4);
     text = new QLabel(this);
     text->setTextFormat(Qt::PlainText);
+    // The sentence gives way in a narrow column, never the cost or the button.
+    text->setWordWrap(true);
     Style::setText(text, Style::Text::callout, Style::secondary(palette()));
     price = new QLabel(this);
     price->setTextFormat(Qt::PlainText);
@@ -661,8 +663,7 @@ Notice::Notice(const QString& title, QWidget* parent)
     run = new QPushButton(title, this);
     run->setFocusPolicy(Qt::NoFocus);
     run->setFont(Style::font(Style::Text::caption));
-    row->addWidget(text);
-    row->addStretch(1);
+    row->addWidget(text, 1);
     row->addWidget(price);
     row->addWidget(run);
 }

@@ -15,6 +15,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 
 using namespace lifecycle;
@@ -266,4 +268,46 @@ TEST_F(WorkspaceTest, MinimizingAndMaximizingLeaveTheWorkspaceAsItWas)
     window.setWindowState(Qt::WindowMaximized);
     settle(WorkspaceView::quietMs + 200);
     EXPECT_EQ(Prefs::shared().workspaceWidth(), std::nullopt);
+}
+
+TEST_F(WorkspaceTest, NoticesAndRowsFitEverySidebarWidth)
+{
+    WorkspaceView* space = open();
+    ASSERT_TRUE(space);
+    Project project = sample::sampleProject(model->project().video);
+    // Many waiting segments make the longest sentences.
+    for (int i = 0; i < 12; ++i) {
+        Segment s = sample::seg(QString::asprintf("w%02d", i), 8000 + i * 300, 8200 + i * 300,
+                                QStringLiteral("A title long enough to wrap onto a second line and then some more"));
+        s.lines = sample::said(s.start);
+        if (i % 2)
+            s.lines.reset();
+        project.segments.push_back(s);
+    }
+    model->setProject(project);
+    SidebarView side(*model);
+    side.setAttribute(Qt::WA_DontShowOnScreen);
+    side.show();
+    for (const bool scrolling : {false, true}) {
+        for (int width = 280; width <= 380; width += 4) {
+            side.resize(width, scrolling ? 400 : 4000);
+            side.refreshNow();
+            for (int i = 0; i < 3; ++i)
+                QCoreApplication::processEvents();
+            auto* scroll = side.findChild<QScrollArea*>();
+            ASSERT_TRUE(scroll);
+            const QString where = QStringLiteral("width %1, scroll bar %2").arg(width).arg(scrolling);
+            ASSERT_EQ(scroll->verticalScrollBar()->isVisible(), scrolling) << where.toStdString();
+            const int room = scroll->viewport()->width();
+            EXPECT_LE(scroll->widget()->width(), room) << where.toStdString();
+            for (Notice* notice : {side.transcribeNoticeRow(), side.summaryNoticeRow()}) {
+                ASSERT_TRUE(notice->isVisibleTo(&side)) << where.toStdString();
+                QPushButton* button = notice->button();
+                EXPECT_GE(button->width(), button->sizeHint().width()) << where.toStdString();
+                EXPECT_LE(button->mapTo(scroll->viewport(), QPoint(button->width(), 0)).x(), room) << where.toStdString();
+            }
+            for (SegmentRow* row : side.segmentRows())
+                EXPECT_LE(row->mapTo(scroll->viewport(), QPoint(row->width(), 0)).x(), room - 8) << where.toStdString();
+        }
+    }
 }
