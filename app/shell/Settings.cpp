@@ -18,6 +18,11 @@
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -118,15 +123,25 @@ Settings::Settings(QWidget* parent)
 {
     setWindowTitle(QStringLiteral("Settings"));
     setModal(false);
-    auto* page = new QVBoxLayout(this);
-    page->setSizeConstraint(QLayout::SetFixedSize);
+    // The sections scroll, so that the window fits a low screen (768 pixels less the
+    // desktop's panels) and every control stays in reach.
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setWidgetResizable(true);
+    outer->addWidget(scroll);
+    content = new QWidget(scroll);
+    auto* page = new QVBoxLayout(content);
+    page->setSizeConstraint(QLayout::SetMinAndMaxSize);
     page->setContentsMargins(20, 16, 20, 20);
     page->setSpacing(8);
     Prefs& prefs = Prefs::shared();
     Updates& updates = Updates::shared();
 
     // ---- Updates ----
-    auto* group = new Group(QStringLiteral("Updates"), page, this);
+    auto* group = new Group(QStringLiteral("Updates"), page, content);
     const QString build = Updates::build();
     auto* version = new QLabel(Updates::current() + (build.isEmpty() ? QString() : QStringLiteral(" (") + build + u')'), group);
     group->rows->addLayout(labelled(QStringLiteral("Version"), version, group));
@@ -172,7 +187,7 @@ Settings::Settings(QWidget* parent)
 
     // ---- OpenRouter ----
     page->addSpacing(10);
-    group = new Group(QStringLiteral("OpenRouter"), page, this);
+    group = new Group(QStringLiteral("OpenRouter"), page, content);
     keySaved = Keychain::key().has_value();
     key = new QLineEdit(group);
     key->setEchoMode(QLineEdit::Password);
@@ -214,22 +229,23 @@ Settings::Settings(QWidget* parent)
 
     // ---- Setup ----
     page->addSpacing(10);
-    group = new Group(QStringLiteral("Setup"), page, this);
+    group = new Group(QStringLiteral("Setup"), page, content);
     setup = new SetupList(false, group);
     group->rows->addWidget(setup);
 
     // ---- Speech to text ----
     page->addSpacing(10);
-    group = new Group(QStringLiteral("Speech to text"), page, this);
+    group = new Group(QStringLiteral("Speech to text"), page, content);
     engine = new QComboBox(group);
     engine->addItem(QStringLiteral("whisper, on this computer"), QStringLiteral("whisper"));
     engine->addItem(QStringLiteral("ElevenLabs Scribe, through OpenRouter"), QStringLiteral("scribe"));
     connect(engine, &QComboBox::activated, this, [this](int index) {
         Prefs::shared().set(QStringLiteral("transcriber"), engine->itemData(index));
     });
-    group->rows->addLayout(labelled(QStringLiteral("Engine"), engine, group));
+    // The longer choice is shown whole: this group's labels are narrower.
+    group->rows->addLayout(labelled(QStringLiteral("Engine"), engine, group, 120));
     group->rows->addLayout(labelled(QStringLiteral("Spoken language (two letters)"),
-                                    preferenceField(QStringLiteral("language"), prefs.language(), group), group));
+                                    preferenceField(QStringLiteral("language"), prefs.language(), group), group, 120));
     engineNote = note(QString(), group);
     group->rows->addWidget(engineNote);
     connect(&prefs, &Prefs::changed, this, [this](const QString& changed) {
@@ -240,9 +256,14 @@ Settings::Settings(QWidget* parent)
         }
     });
 
+    page->addStretch(1);
+    scroll->setWidget(content);
+    content->installEventFilter(this);
+
     followUpdates();
     followKey();
     followEngine();
+    fitToScreen();
     // The key store is read once per run, in the background; until that read has ended
     // the key in memory says nothing. A change typed meanwhile wins.
     TaskHandle::start([self = QPointer<Settings>(this)](Cancel) -> QCoro::Task<> {
@@ -252,6 +273,41 @@ Settings::Settings(QWidget* parent)
             self->followKey();
         }
     });
+}
+
+int Settings::fittedHeight(int content, int available)
+{
+    // Room for the window's title bar and frame, which the desktop adds.
+    return std::max(200, std::min(content, available - 48));
+}
+
+void Settings::fitToScreen()
+{
+    const int inner = content->sizeHint().width();
+    // Room for the scroll bar, so that it never covers the groups.
+    const int width = inner + scroll->verticalScrollBar()->sizeHint().width();
+    QScreen* on = screen() ? screen() : QGuiApplication::primaryScreen();
+    const int available = on ? on->availableGeometry().height() : 720;
+    const int full = content->hasHeightForWidth() ? content->heightForWidth(inner) : content->sizeHint().height();
+    setFixedWidth(width);
+    setMaximumHeight(std::max(full, 200));
+    resize(width, fittedHeight(full, available));
+}
+
+bool Settings::eventFilter(QObject* watched, QEvent* event)
+{
+    // The checklist and the download rows come and go after the window is shown: the
+    // window follows them, no taller than the screen allows.
+    if (watched == content && event->type() == QEvent::LayoutRequest && !fitting) {
+        fitting = true;
+        QTimer::singleShot(0, this, [self = QPointer<Settings>(this)] {
+            if (!self)
+                return;
+            self->fitting = false;
+            self->fitToScreen();
+        });
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void Settings::followUpdates()
@@ -275,7 +331,9 @@ void Settings::followKey()
     verdictLine->setText(verdict);
     verdictLine->setVisible(!verdict.isEmpty());
     // Blanks alone are never stored, so they cannot have failed to be.
-    failedRow->setVisible(!keySaved && !Text::trimWhitespaceAndLines(key->text()).isEmpty());
+    // A keyring may first ask for its own password: the failure shows only once the
+    // store has answered the newest change, not while its prompt is open.
+    failedRow->setVisible(!keySaved && answered == keyEdits && !Text::trimWhitespaceAndLines(key->text()).isEmpty());
 }
 
 void Settings::followEngine()
@@ -308,6 +366,7 @@ void Settings::keyEdited(const QString& text)
         --self->storing;
         if (edit != self->keyEdits)
             co_return;
+        self->answered = edit;
         self->keySaved = back && Text::trimWhitespaceAndLines(QString::fromUtf8(*back)) == trimmed;
         self->followKey();
     });

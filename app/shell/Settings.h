@@ -8,6 +8,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 class QWidget;
 class SetupList;
 
@@ -29,6 +30,13 @@ public:
     SetupList* setupList() const { return setup; }
     // True while a change of the key field is being stored and read back.
     bool storingKey() const { return storing > 0; }
+    QScrollArea* sections() const { return scroll; }
+    // The window's height: all of its content where the screen has room, else what
+    // the screen has room for (the sections scroll).
+    static int fittedHeight(int content, int available);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void keyEdited(const QString& text);
@@ -36,7 +44,10 @@ private:
     void followUpdates();
     void followEngine();
     void testKey();
+    void fitToScreen();
 
+    QScrollArea* scroll = nullptr;
+    QWidget* content = nullptr;
     QCheckBox* autoUpdate;
     QLabel* updateLine;
     QPushButton* checkNow;
@@ -57,4 +68,6 @@ private:
     QString verdict;
     int keyEdits = 0; // the newest change of the key field wins
     int storing = 0;
+    int answered = 0; // the newest change the store has answered
+    bool fitting = false;
 };

@@ -319,6 +319,32 @@ void workspace(const QString& folder, const Root::Options& quiet)
     model.activate(sample::id(201));
     model.setSelection(QStringLiteral("02"));
     save(&window, QStringLiteral("workspace-segments"));
+    {
+        // The sidebar at its narrowest and at its usual width, with both notices, long
+        // titles and, in the shorter one, the scroll bar.
+        Project waiting = model.project();
+        for (int i = 0; i < 6; ++i) {
+            Segment s = sample::seg(QString::asprintf("w%d", i), 8000 + i * 300, 8200 + i * 300,
+                                    QStringLiteral("The raid where everyone forgot the plan and it worked anyway"));
+            if (i % 2)
+                s.lines = sample::said(s.start);
+            waiting.segments.push_back(s);
+        }
+        model.setProject(waiting);
+        for (const int width : {280, 312}) {
+            for (const int height : {1400, 620}) {
+                SidebarView narrow(model);
+                narrow.resize(width, height);
+                narrow.show();
+                save(&narrow, QStringLiteral("sidebar-%1%2").arg(width).arg(height < 1000 ? QStringLiteral("-scrolling")
+                                                                                         : QString()));
+            }
+        }
+        model.setProject(project);
+        model.activate(sample::id(201));
+        model.setSelection(QStringLiteral("02"));
+        settle();
+    }
     side->setTab(1);
     // The player here has no picture to report a time from: place the playhead in the Short.
     model.clock().setTime(12.4);
@@ -597,6 +623,30 @@ int main(int argc, char** argv)
         Settings settings;
         settings.show();
         save(&settings, QStringLiteral("settings"));
+        // The whole of it beside a 1366×768 screen: on the left every section at once,
+        // on the right the window as it opens there (the sections scroll).
+        QWidget* content = settings.sections()->widget();
+        const QImage all = content->grab().toImage();
+        const int screenH = 768, panel = 32, titleBar = 30;
+        settings.setMaximumHeight(Settings::fittedHeight(all.height(), screenH - panel));
+        settings.resize(settings.width(), Settings::fittedHeight(all.height(), screenH - panel));
+        settle();
+        const QImage fitted = settings.grab().toImage();
+        QImage board(all.width() + fitted.width() + 60, std::max(all.height() + panel + titleBar, screenH) + 40, QImage::Format_RGB32);
+        board.fill(QColor(0x30, 0x30, 0x34));
+        QPainter p(&board);
+        p.drawImage(20, 20 + panel + titleBar, all);
+        p.drawImage(all.width() + 40, 20 + panel + titleBar, fitted);
+        p.setPen(QPen(Style::red(), 2, Qt::DashLine));
+        p.drawLine(0, 20 + screenH, board.width(), 20 + screenH);
+        p.drawLine(0, 20 + panel, board.width(), 20 + panel);
+        p.setPen(Style::red());
+        p.drawText(QPoint(24, 16 + screenH), QStringLiteral("bottom of a 768-pixel screen"));
+        p.drawText(QPoint(24, 16 + panel), QStringLiteral("desktop panel"));
+        p.end();
+        const QString path = out + QStringLiteral("/settings-768.png");
+        board.save(path);
+        std::printf("%s\n", qPrintable(path));
     }
     setupSheet(home.path() + QStringLiteral("/Streams"), quiet);
     workspace(home.path() + QStringLiteral("/Work"), quiet);

@@ -9,6 +9,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScreen>
+#include <QScrollArea>
 #include <QTest>
 
 using namespace lifecycle;
@@ -72,6 +74,21 @@ TEST_F(KeyFieldTest, StoresTheTrimmedKeyAndShowsWhetherItWasSaved)
     type(settings, QStringLiteral("sk-other"));
     EXPECT_FALSE(settings.hasKey());
     EXPECT_TRUE(failureShown());
+
+    // While the store has not answered (its own password prompt may be open), no verdict.
+    Keychain::memoryStore().refuseWrites = false;
+    Keychain::useMemoryStore(true);
+    Settings fresh;
+    fresh.show();
+    QTest::keyClicks(fresh.keyField(), QStringLiteral("sk-new"));
+    ASSERT_TRUE(fresh.storingKey());
+    for (QLabel* label : fresh.findChildren<QLabel*>()) {
+        if (label->text() == u"The key could not be saved to your keyring") {
+            EXPECT_FALSE(label->isVisibleTo(&fresh));
+        }
+    }
+    ASSERT_TRUE(waitUntil([&] { return !fresh.storingKey(); }));
+    EXPECT_TRUE(fresh.hasKey());
 }
 
 TEST_F(KeyFieldTest, ASavedKeyShowsFromTheStart)
@@ -104,4 +121,25 @@ TEST(Settings, TheEngineWritesThroughAndItsNoteFollows)
     Prefs::shared().set(QStringLiteral("transcriber"), QStringLiteral("other"));
     EXPECT_EQ(engine->currentIndex(), -1);
     Prefs::shared().remove(QStringLiteral("transcriber"));
+}
+
+TEST(Settings, TheWindowFitsTheScreenAndShowsTheWholeEngine)
+{
+    // The sections scroll where the screen is too low for all of them.
+    EXPECT_EQ(Settings::fittedHeight(900, 1000), 900);
+    EXPECT_EQ(Settings::fittedHeight(900, 740), 692);
+    Settings settings;
+    settings.show();
+    QCoreApplication::processEvents();
+    const int available = settings.screen()->availableGeometry().height();
+    EXPECT_LE(settings.height(), available - 48);
+    // Every control can be scrolled to, the last one too.
+    auto* engine = settings.findChild<QComboBox*>();
+    ASSERT_NE(engine, nullptr);
+    settings.sections()->ensureWidgetVisible(engine);
+    QCoreApplication::processEvents();
+    const QRect inView = QRect(engine->mapTo(settings.sections()->viewport(), QPoint(0, 0)), engine->size());
+    EXPECT_TRUE(settings.sections()->viewport()->rect().contains(inView));
+    // The longer choice is shown whole.
+    EXPECT_GE(engine->width(), engine->sizeHint().width());
 }
