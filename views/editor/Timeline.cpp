@@ -118,6 +118,13 @@ void TimelineView::refresh()
     empty->setVisible(none);
     scroll->setVisible(!none);
     layOut();
+    // Another Short opens at its start, where its playhead is, not where the last one was.
+    if (model.activeShort() != shownShort) {
+        shownShort = model.activeShort();
+        if (slide)
+            slide->stop();
+        scroll->horizontalScrollBar()->setValue(0);
+    }
 }
 
 void TimelineView::layOut()
@@ -163,17 +170,19 @@ void TimelineView::reveal()
     if (!x)
         return;
     QScrollBar* bar = scroll->horizontalScrollBar();
-    const double left = bar->value();
-    const double right = left + scroll->viewport()->width();
-    double to = left;
-    if (*x - 4.5 < left)
-        to = *x - 4.5;
-    else if (*x + 4.5 > right)
-        to = *x + 4.5 - scroll->viewport()->width();
-    const int target = std::clamp(int(std::lround(to)), bar->minimum(), bar->maximum());
+    // The playhead moves on while the track slides, and the follower looks again only at
+    // the next half second: the view takes in where it will be by then, so that it never
+    // runs past the edge.
+    const std::optional<double> to = followScroll(bar->value(), scroll->viewport()->width(), *x,
+                                                  *x + followAhead * track->scale(), bar->maximum());
+    if (!to)
+        return;
+    const int target = std::clamp(int(std::ceil(*to)), bar->minimum(), bar->maximum());
     if (target == bar->value())
         return;
-    auto* slide = new QPropertyAnimation(bar, "value", bar);
+    if (slide)
+        slide->stop();
+    slide = new QPropertyAnimation(bar, "value", bar);
     slide->setDuration(300);
     slide->setEasingCurve(QEasingCurve::Linear);
     slide->setEndValue(target);

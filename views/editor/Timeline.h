@@ -8,6 +8,7 @@
 
 #include <QDialog>
 #include <QPointer>
+#include <QPropertyAnimation>
 #include <QUuid>
 #include <QWidget>
 #include <optional>
@@ -60,5 +61,7 @@ private:
     std::optional<double> pinchFrom;
     double magnification = 1;
     long half = 0; // the clock's half-second the follower last saw
+    QPointer<QPropertyAnimation> slide; // the follower's move under way
+    std::optional<QUuid> shownShort; // the Short the track was last laid out for
     QPointer<QDialog> alert;
 };

@@ -221,4 +221,20 @@ std::optional<double> playheadTime(Mode mode, double clock, std::optional<double
     return shortTime;
 }
 
+std::optional<double> followScroll(double left, double view, double now, double ahead, double last)
+{
+    const double half = 4.5; // half the playhead's width
+    const double from = now - half;
+    const double to = std::min(std::max(now, ahead) + half, from + view);
+    double target = left;
+    if (from < left)
+        target = from;
+    else if (to > left + view)
+        target = to - view;
+    target = std::clamp(target, 0.0, std::max(last, 0.0));
+    if (target == left)
+        return std::nullopt;
+    return target;
+}
+
 } // namespace timeline

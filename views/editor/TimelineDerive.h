@@ -111,4 +111,12 @@ QString oneLine(QString text);
 // The playhead's Short time; none when it lies outside every cut in segment mode.
 std::optional<double> playheadTime(Mode mode, double clock, std::optional<double> shortTime);
 
+// How far ahead of the playhead the follower looks: it looks again at the next half second,
+// and a tick or two may pass before it does.
+constexpr double followAhead = 0.6;
+// Where a track scrolled to `left`, `view` points wide, goes so that the whole playhead is
+// in view now (at `now`) and until the follower looks again (at `ahead`): the least move,
+// never past `last`. None when no move is needed. Should both not fit, the playhead now wins.
+std::optional<double> followScroll(double left, double view, double now, double ahead, double last);
+
 } // namespace timeline

@@ -16,6 +16,10 @@
 #include <QToolButton>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTest>
+#include <QWindow>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -261,4 +265,92 @@ TEST_F(Timeline, TheHeaderShowsTabsZoomAndTheLength)
     QLabel* title = header->tabs()[1]->title;
     EXPECT_EQ(title->textFormat(), Qt::PlainText);
     EXPECT_EQ(title->text(), QStringLiteral("<b>Left</b> again"));
+}
+
+// Another Short, opened by its tab or by closing the active one, shows its start, where its
+// playhead is, whatever the track had been scrolled to.
+TEST_F(Timeline, AnotherShortOpensAtItsStart)
+{
+    Project p = model.project();
+    p.shorts[1].cuts = {cut(400, 420), cut(430, 440)};
+    model.setProject(p);
+    Prefs::shared().set(QStringLiteral("timelineZoom"), 6.0);
+    settle();
+    QScrollBar* bar = view->scroll->horizontalScrollBar();
+    const std::function<void()> clickTab = [this] {
+        for (ShortTab* tab : view->header->tabs())
+            if (tab->id == left)
+                QTest::mouseClick(tab, Qt::LeftButton, {}, tab->title->geometry().center());
+    };
+    const std::function<void()> closeActive = [this] { model.closeTab(model.activeShort().value()); };
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        QUuid opened;
+    } cases[] = {{"a tab clicked", clickTab, left}, {"the active tab closed", closeActive, left}};
+    for (const auto& c : cases) {
+        model.activate(roof);
+        settle();
+        ASSERT_GT(bar->maximum(), 0);
+        bar->setValue(bar->maximum());
+        c.change();
+        settle();
+        EXPECT_EQ(model.activeShort(), c.opened) << c.what;
+        EXPECT_EQ(bar->value(), 0) << c.what;
+    }
+}
+
+// At zoom the track follows playback so that the whole playhead stays in view at every
+// tick, also while the track slides.
+TEST_F(Timeline, FollowingPlaybackKeepsThePlayheadInView)
+{
+    Prefs::shared().set(QStringLiteral("timelineZoom"), 12.0);
+    model.scrubShort(0);
+    settle();
+    ASSERT_EQ(model.mode(), Mode::shortClip);
+    ASSERT_EQ(track()->scale(), 360);
+    QScrollBar* bar = view->scroll->horizontalScrollBar();
+    const int shown = view->scroll->viewport()->width();
+    model.clock().setPlaying(true);
+    // Four seconds of playback, a tick every 1/30 s, in real time so that the slides run as
+    // they would (a busy machine slows the clock down rather than making it jump).
+    int moved = 0;
+    for (int tick = 0; tick < 120; ++tick) {
+        const double t = tick / 30.0;
+        model.clock().setTime(t);
+        QTest::qWait(33);
+        const double x = track()->playheadX().value();
+        EXPECT_GE(std::max(x - 4.5, 0.0), bar->value() - 0.5) << "at " << t << " s";
+        EXPECT_LE(x + 4.5, bar->value() + shown + 0.5) << "at " << t << " s";
+        moved = std::max(moved, bar->value());
+    }
+    EXPECT_GT(moved, 3 * 360 - shown) << "the track went along";
+}
+
+// The tab gestures, through the window so that the platform makes the double-click: a
+// click opens the tab's Short; a double-click on another tab opens it and asks for its name.
+TEST_F(Timeline, ATabClickOpensItsShortAndADoubleClickRenamesIt)
+{
+    QWindow* window = view->windowHandle();
+    ASSERT_TRUE(window);
+    const auto pointOn = [this](const QUuid& id) {
+        for (ShortTab* tab : view->header->tabs())
+            if (tab->id == id)
+                return tab->mapTo(view.get(), tab->title->geometry().center());
+        return QPoint();
+    };
+    QTest::mouseClick(window, Qt::LeftButton, {}, pointOn(left));
+    settle();
+    EXPECT_EQ(model.activeShort(), left);
+    EXPECT_FALSE(view->renameAlert());
+
+    QTest::mouseDClick(window, Qt::LeftButton, {}, pointOn(roof));
+    settle();
+    EXPECT_EQ(model.activeShort(), roof);
+    QDialog* alert = view->renameAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->findChild<QLineEdit*>()->text(), QStringLiteral("Roof"));
+    alert->findChild<QLineEdit*>()->setText(QStringLiteral("Off the roof"));
+    alert->accept();
+    EXPECT_EQ(model.project().shorts[0].title, QStringLiteral("Off the roof"));
 }
