@@ -56,6 +56,41 @@ TEST(HttpTest, RedirectsAreFollowedOnlyWithinTheSameHost)
     EXPECT_TRUE(elsewhere.requests().empty());
 }
 
+// How a followed redirect repeats the request: 307 and 308 as it was, the others as a GET
+// without the body; a loop ends with a sentence instead of running on.
+TEST(HttpTest, ARedirectRepeatsOrFetchesByItsStatus)
+{
+    struct Case {
+        int status;
+        QByteArray method;
+        QByteArray body;
+    };
+    const Case cases[] = {{307, "POST", "the prompt"}, {308, "POST", "the prompt"}, {303, "GET", ""}, {302, "GET", ""}};
+    for (const Case& c : cases) {
+        FakeServer server;
+        FakeServer::Reply moved = redirectTo("/here"); // relative to the address asked
+        moved.status = c.status;
+        server.reply("/moved", moved);
+        server.reply("/here", 200, R"({"ok":true})");
+        Http::Request request;
+        request.method = "POST";
+        request.body = "the prompt";
+        request.url = QUrl(server.base() + "/moved");
+        EXPECT_EQ(await(Http::send(request)).status, 200) << c.status;
+        ASSERT_EQ(server.requests("/here").size(), 1u) << c.status;
+        EXPECT_EQ(server.requests("/here")[0].method, c.method) << c.status;
+        EXPECT_EQ(server.requests("/here")[0].body, c.body) << c.status;
+    }
+
+    FakeServer loop;
+    loop.reply("/loop", redirectTo(loop.base() + "/loop"));
+    Http::Request request;
+    request.url = QUrl(loop.base() + "/loop");
+    const Http::Response response = await(Http::send(request));
+    EXPECT_EQ(response.transportError, "The connection failed: the server sent the request on too many times.");
+    EXPECT_EQ(loop.requests("/loop").size(), 10u);
+}
+
 // A cancelled request ends at once as cancelled, and its reply can reach nothing afterwards:
 // not the finished coroutine (whose frame is gone), and not the server when the request had
 // not gone out yet. Each case runs several times, as a late signal shows only now and then.
