@@ -152,6 +152,15 @@ private:
             // frame that follows it is not the one asked for.
             const int64_t stamp = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts;
             const bool mine = packet_->stream_index == index_ && (packet_->flags & AV_PKT_FLAG_KEY);
+            // The seek may land on a key frame before the one asked for (an MP4's index holds
+            // decoding times, which its seek shifts by the delay that reordered frames add):
+            // read on to the one asked for. Its stamps are not both before the index's.
+            const int64_t latest = std::max(packet_->pts == AV_NOPTS_VALUE ? INT64_MIN : packet_->pts,
+                                            packet_->dts == AV_NOPTS_VALUE ? INT64_MIN : packet_->dts);
+            if (mine && stamp != AV_NOPTS_VALUE && latest < at) {
+                av_packet_unref(packet_.get());
+                continue;
+            }
             if (mine && (stamp == AV_NOPTS_VALUE || std::fabs(seconds(stamp) - seconds(at)) > tolerance)) {
                 av_packet_unref(packet_.get());
                 return std::nullopt;

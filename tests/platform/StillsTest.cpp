@@ -67,4 +67,23 @@ TEST(StillsTest, KnownColoursAtKnownSeconds)
         EXPECT_TRUE(f.isFinished() && f.resultCount() == 1);
 }
 
+// Stills of a 30 fps clip whose frames show their number: where a key frame lies on the
+// second, or where the decoder walks to it, the still is the frame of that very second,
+// not the one after it.
+TEST(StillsTest, StillsAreTheFrameOfTheirSecondAtThirtyFrames)
+{
+    QTemporaryDir dir;
+    for (const auto& [keyEvery, type] : std::vector<std::pair<int, QString>>{{30, "mp4"}, {300, "mp4"}, {300, "ts"}}) {
+        const QString clip =
+            Clips::numbered(dir.filePath(QStringLiteral("numbered%1.%2").arg(keyEvery).arg(type)), 10, 30, keyEvery);
+        ASSERT_FALSE(clip.isEmpty());
+        StillDecoder decoder(clip, QSize(240, 240));
+        for (const int second : {0, 1, 3, 4, 7, 2, 9, 5}) {
+            const std::optional<QImage> still = stillOf(decoder, second);
+            EXPECT_EQ(still ? Clips::numberOf(*still) : -1, 30 * second)
+                << type.toStdString() << " key every " << keyEvery << ", second " << second;
+        }
+    }
+}
+
 } // namespace
