@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QUuid>
 #include <cmath>
 #include <cstdio>
@@ -127,12 +128,13 @@ QCoro::Task<> render(Composition composition, QString target, std::function<void
     const QString part = folder + QStringLiteral("/.vt-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()
                          + QStringLiteral(".mp4");
 
-    QProcess process;
-    process.setProgram(ffmpeg);
-    process.setArguments(composition.arguments(part));
+    // Declared before the process: its destructor still reads the program's output into them.
     QByteArray errors;
     QByteArray lines;
     const double total = composition.duration();
+    QProcess process;
+    process.setProgram(ffmpeg);
+    process.setArguments(composition.arguments(part));
     QObject::connect(&process, &QProcess::readyReadStandardError, [&] {
         errors += process.readAllStandardError();
         if (errors.size() > 16384)
@@ -153,9 +155,18 @@ QCoro::Task<> render(Composition composition, QString target, std::function<void
         }
     });
     const int stop = cancel.onCancel([&process] { process.kill(); });
+    // A frame destroyed while ffmpeg runs (the program quitting mid-export) leaves no half-written file
+    // and no cancel callback that points into it.
+    auto leave = qScopeGuard([&] {
+        cancel.forget(stop);
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(2000);
+            QFile::remove(part);
+        }
+    });
     process.start();
     co_await Tool::ended(process);
-    cancel.forget(stop);
 
     const bool done = process.error() != QProcess::FailedToStart && process.exitStatus() == QProcess::NormalExit
                       && process.exitCode() == 0;
