@@ -38,13 +38,16 @@ struct ShortLine {
     };
     // The span and recording time under Short time t. A time on the boundary of two spans
     // belongs to the later one; times before 0 or past the end stay at the first start or
-    // the last end. None without spans.
+    // the last end. None without spans. Sums of lengths carry rounding (5.2 - 4.5 is a hair
+    // over 0.7), so a time within a nanosecond of a boundary counts as on it: otherwise the
+    // boundary a user reads as 1.7 would show the last frame of the cut before it.
     std::optional<Place> at(double t) const
     {
+        constexpr double onBoundary = 1e-9;
         double acc = 0;
         for (int k = 0; k < int(spans.size()); ++k) {
             const Span& s = spans[k];
-            if (t < acc + s.length() || k + 1 == int(spans.size()))
+            if (t < acc + s.length() - onBoundary || k + 1 == int(spans.size()))
                 return Place{k, std::min(s.start + std::max(0.0, t - acc), s.end)};
             acc += s.length();
         }
