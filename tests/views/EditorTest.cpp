@@ -687,11 +687,14 @@ TEST(Transcript, TheRowBeingCorrectedPaintsNothingUnderTheField)
     auto* field = qobject_cast<QPlainTextEdit*>(list->indexWidget(list->lines.index(1)));
     ASSERT_TRUE(field);
     const int oneLine = list->visualRect(list->lines.index(1)).height();
-    field->setPlainText(QStringLiteral("what was really said, and a good deal more than the line held before"));
+    // Typed into the one-line field, which scrolls to keep the cursor in sight.
+    field->selectAll();
+    field->textCursor().insertText(QStringLiteral("what was really said, and a good deal more than the line held before"));
     e.settle();
     EXPECT_TRUE(paintRow(1));
     EXPECT_FALSE(paintRow(2));
     // The field grows downward with its draft, so the whole draft shows.
     EXPECT_GT(list->visualRect(list->lines.index(1)).height(), oneLine);
     EXPECT_EQ(field->height(), list->visualRect(list->lines.index(1)).height());
+    EXPECT_EQ(field->verticalScrollBar()->value(), 0) << "the draft shows from its first line";
 }

@@ -12,7 +12,9 @@
 #include <QPointer>
 #include <QScrollBar>
 #include <QStyleHints>
+#include <QTextLayout>
 #include <QTimer>
+#include <cmath>
 
 namespace transcript {
 
@@ -195,12 +197,30 @@ int LineDelegate::textWidth() const
 
 QSize LineDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const
 {
-    // A row being corrected is as tall as its draft, so the field grows as the text does.
-    const auto* field = qobject_cast<const QPlainTextEdit*>(view->indexWidget(index));
-    const QFont body = Style::font(Style::Text::body, field ? QFont::Normal : QFont::Medium);
+    // A row being corrected is as tall as its draft, so the field grows as the text does:
+    // whole lines as the field lays them out, or it scrolls its first lines out of sight.
+    if (const auto* field = qobject_cast<const QPlainTextEdit*>(view->indexWidget(index))) {
+        const QFont font = field->font();
+        const int width = field->viewport()->width() > 0 ? field->viewport()->width() : textWidth() - 1;
+        int count = 0;
+        for (const QString& paragraph : field->toPlainText().split(u'\n')) {
+            QTextLayout layout(paragraph, font);
+            QTextOption wrap;
+            wrap.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+            layout.setTextOption(wrap);
+            layout.beginLayout();
+            int lines = 0;
+            for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine(), ++lines)
+                line.setLineWidth(width);
+            layout.endLayout();
+            count += std::max(lines, 1);
+        }
+        return {view->viewport()->width(), int(std::ceil(count * QFontMetricsF(font).lineSpacing())) + 10 + 1};
+    }
+    const QFont body = Style::font(Style::Text::body, QFont::Medium);
     const QFontMetrics metrics(body);
-    const QString shown = field ? field->toPlainText() : lines.lines()[size_t(index.row())].text;
-    const QRect text = metrics.boundingRect(QRect(0, 0, textWidth(), 100000), Qt::TextWordWrap, shown);
+    const QRect text = metrics.boundingRect(QRect(0, 0, textWidth(), 100000), Qt::TextWordWrap,
+                                            lines.lines()[size_t(index.row())].text);
     return {view->viewport()->width(), std::max(text.height(), metrics.height()) + 10};
 }
 
@@ -276,6 +296,10 @@ void LineDelegate::setEditorData(QWidget* editor, const QModelIndex& index) cons
 void LineDelegate::updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option, const QModelIndex&) const
 {
     editor->setGeometry(option.rect.adjusted(8, 0, -8, 0));
+    // The row has grown to the whole draft, but the field scrolled a line down to keep the
+    // cursor in sight while it was still short: every line fits now, from the first.
+    if (auto* field = qobject_cast<QPlainTextEdit*>(editor))
+        field->verticalScrollBar()->setValue(0);
 }
 
 // ---- Transcript ----
