@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QMenu>
 #include <QDir>
 #include <QFileDialog>
 #include <QPointer>
@@ -169,4 +170,50 @@ TEST(Toast, ATextWiderThanTheWindowWrapsInsideIt)
     // All of it, on more lines than one.
     EXPECT_GT(label->height(), 2 * label->fontMetrics().height() - 2);
     EXPECT_EQ(toast.y() + toast.height(), window.height() - 100);
+}
+
+namespace {
+
+// How much of `area` of `image` is drawn in a reddish colour.
+int reddish(const QImage& image, const QRect& area)
+{
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            n += c.red() > 150 && c.green() < 120 && c.blue() < 120;
+        }
+    return n;
+}
+
+} // namespace
+
+TEST(Style, DestructiveItemsReadRedAndSeparatorsShowInBothSchemes)
+{
+    const QPalette before = QApplication::palette();
+    for (const QPalette& scheme : {Style::darkPalette(), Style::lightPalette()}) {
+        QApplication::setPalette(scheme);
+        QMenu menu;
+        QAction* plain = menu.addAction(QStringLiteral("Duplicate"));
+        QAction* line = menu.addSeparator();
+        QAction* gone = menu.addAction(QStringLiteral("Delete Short"));
+        Style::markDestructive(gone);
+        QAction* off = menu.addAction(QStringLiteral("Remove Segment"));
+        Style::markDestructive(off);
+        off->setEnabled(false);
+        menu.popup({0, 0});
+        QCoreApplication::processEvents();
+        const QImage image = menu.grab().toImage();
+        EXPECT_EQ(reddish(image, menu.actionGeometry(plain)), 0);
+        EXPECT_GT(reddish(image, menu.actionGeometry(gone)), 10);
+        // A disabled item looks disabled, not red.
+        EXPECT_EQ(reddish(image, menu.actionGeometry(off)), 0);
+        // The separator's middle row stands out from the menu's background beside it.
+        const QRect sep = menu.actionGeometry(line);
+        const QColor back = image.pixelColor(sep.left() + 2, sep.center().y());
+        const QColor mid = image.pixelColor(sep.center());
+        EXPECT_GT(std::abs(qGray(mid.rgb()) - qGray(back.rgb())), 12);
+        menu.hide();
+    }
+    QApplication::setPalette(before);
 }

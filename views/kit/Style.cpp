@@ -2,7 +2,11 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QAbstractButton>
+#include <QAction>
 #include <QFrame>
+#include <QMenu>
+#include <QStyleOption>
 #include <QFontDatabase>
 #include <QPainter>
 #include <QPainterPath>
@@ -27,6 +31,34 @@ public:
         if (hint == SH_DialogButtonBox_ButtonsHaveIcons || hint == SH_UnderlineShortcut)
             return 0;
         return QProxyStyle::styleHint(hint, option, widget, answer);
+    }
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override
+    {
+        const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+        if (element != CE_MenuItem || !item)
+            return QProxyStyle::drawControl(element, option, painter, widget);
+        // Fusion draws separators in a shade of the window that vanishes on a dark
+        // one: a faint line in the text colour shows on either.
+        if (item->menuItemType == QStyleOptionMenuItem::Separator && item->text.isEmpty()) {
+            painter->save();
+            painter->setPen(QPen(faded(item->palette.color(QPalette::WindowText), 0.2), 1));
+            const int y = item->rect.center().y();
+            painter->drawLine(item->rect.left() + 6, y, item->rect.right() - 6, y);
+            painter->restore();
+            return;
+        }
+        // An item that throws work away reads in red, as desktop menus mark it; lit
+        // under the pointer it keeps the highlighted text colour.
+        const auto* menu = qobject_cast<const QMenu*>(widget);
+        const QAction* action = menu ? menu->actionAt(item->rect.center()) : nullptr;
+        if (action && isDestructive(action) && action->isEnabled()) {
+            QStyleOptionMenuItem red = *item;
+            for (auto role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
+                red.palette.setColor(role, Style::red());
+            return QProxyStyle::drawControl(element, &red, painter, widget);
+        }
+        QProxyStyle::drawControl(element, option, painter, widget);
     }
 };
 
@@ -280,6 +312,23 @@ void fillMaterial(QPainter& painter, const QRectF& rect, qreal radius, const QPa
     painter.setBrush(material(p));
     painter.drawRoundedRect(rect.adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);
     painter.restore();
+}
+
+void markDestructive(QAction* action)
+{
+    action->setProperty("destructive", true);
+}
+
+bool isDestructive(const QAction* action)
+{
+    return action && action->property("destructive").toBool();
+}
+
+void markDestructive(QAbstractButton* button)
+{
+    // A rule of its own: a dialog's style sheet (a message box's width) would set a
+    // palette colour aside. A colour alone keeps the button's own drawing.
+    button->setStyleSheet(QStringLiteral("color: %1;").arg(css(red())));
 }
 
 QString prominentButton(const QPalette& p)

@@ -10,6 +10,8 @@
 #include <QPixmap>
 #include <QString>
 
+class QAbstractButton;
+class QAction;
 class QApplication;
 class QFrame;
 class QPainter;
@@ -70,6 +72,12 @@ QPixmap symbol(const QString& name, const QColor& colour, int size, qreal scale 
 QIcon symbolIcon(const QString& name, const QColor& colour, int size = 16);
 // The application's icon.
 QIcon appIcon();
+
+// Marks a menu item or a dialog's button that throws work away: its text reads red
+// (menus of either scheme, the menu bar's and context menus alike).
+void markDestructive(QAction* action);
+bool isDestructive(const QAction* action);
+void markDestructive(QAbstractButton* button);
 
 // The style sheet of a button filled with the accent colour (the one to press).
 QString prominentButton(const QPalette& p);

@@ -409,7 +409,7 @@ QMenu* SegmentRow::makeMenu()
         } else {
             QAction* action = menu->addAction(e.title);
             if (e.destructive)
-                action->setObjectName(QStringLiteral("destructive"));
+                Style::markDestructive(action);
             std::function<void()> run;
             if (e.title.contains(QStringLiteral("Favourite")))
                 run = [m, id] { m->rate(id, 1); };
@@ -515,6 +515,8 @@ QMenu* ShortRow::makeMenu()
             continue;
         }
         QAction* action = menu->addAction(e.title);
+        if (e.destructive)
+            Style::markDestructive(action);
         if (e.title.startsWith(QStringLiteral("Rename")))
             connect(action, &QAction::triggered, this, &ShortRow::startRename);
         else if (e.title.startsWith(QStringLiteral("Duplicate")))
@@ -553,6 +555,7 @@ void ShortRow::startRevert()
     widen(box);
     box->setInformativeText(revertMessage(shown.idea));
     QPushButton* go = box->addButton(QStringLiteral("Revert"), QMessageBox::DestructiveRole);
+    Style::markDestructive(go);
     // Replacing work is never what Return does.
     box->setDefaultButton(QMessageBox::Cancel);
     AppModel* m = &model;

@@ -78,6 +78,8 @@ public:
     // The context menu as it stands now (the caller owns it).
     QMenu* makeMenu();
     int heightForWidth(int width) const override;
+    // Where the state element ("Retry", "Transcribe", the chip) lies now.
+    QRectF stateRect() const { return layoutFor(width()).state; }
 
 protected:
     void paintEvent(QPaintEvent*) override;
