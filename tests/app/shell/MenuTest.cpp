@@ -169,3 +169,88 @@ TEST_F(MenuBarTest, ShowActivityTwiceMakesOneWindow)
     EXPECT_EQ(Windows::existing(QStringLiteral("activity")), first);
     Windows::reset();
 }
+
+// Each editing command reaches its own model call: a command wired to a neighbour's
+// call would pass every enabled-state test.
+TEST_F(MenuBarTest, EachEditingCommandReachesItsModelCall)
+{
+    openPackage(*model, QStringLiteral("Evening"), plainClip(), {segment("01", 0, 2.5, {1}), segment("02", 2.5, 5.5, {4})});
+    ASSERT_TRUE(model->video());
+    FakePlayer& player = playerOf(*model);
+    const auto rating = [&] { return model->project().segments.at(0).rating; };
+    const auto cutsOfShorts = [&] {
+        size_t n = 0;
+        for (const Short& s : model->project().shorts)
+            n += s.cuts.size();
+        return n;
+    };
+    size_t shorts = 0, cuts = 0;
+    double at = 0;
+    QUuid closing;
+    const struct {
+        const char* name;
+        Command command;
+        std::function<void()> before;
+        std::function<bool()> reached;
+    } cases[] = {
+        {"reject", Command::reject, [&] { model->setSelection(QStringLiteral("01")); }, [&] { return rating() == -1; }},
+        {"favourite", Command::favourite, [] {}, [&] { return rating() == 1; }},
+        {"clear rating", Command::clearRating, [] {}, [&] { return rating() == std::nullopt; }},
+        {"mark start", Command::markStart, [&] { model->seek(0.5); },
+         [&] { return model->range() && std::abs(model->range()->lower - 0.5) < 1e-6; }},
+        {"mark end", Command::markEnd, [&] { model->seek(1.5); },
+         [&] { return model->range() && std::abs(model->range()->upper - 1.5) < 1e-6; }},
+        {"add range", Command::addRange, [&] { cuts = cutsOfShorts(); }, [&] { return cutsOfShorts() == cuts + 1; }},
+        {"new short", Command::newShort, [&] { shorts = model->project().shorts.size(); },
+         [&] { return model->project().shorts.size() == shorts + 1; }},
+        {"undo", Command::undo, [] {}, [&] { return model->project().shorts.size() == shorts; }},
+        {"redo", Command::redo, [] {}, [&] { return model->project().shorts.size() == shorts + 1; }},
+        {"close tab", Command::closeTab, [&] { closing = model->activeShort().value_or(QUuid()); },
+         [&] {
+             for (const Short& s : model->project().shorts)
+                 if (s.id == closing)
+                     return s.closed == true;
+             return false;
+         }},
+        {"play or pause", Command::playPause, [&] { player.calls.clear(); },
+         [&] { return player.calls.contains(QStringLiteral("play")); }},
+        {"step forward", Command::stepForward,
+         [&] {
+             model->setMode(Mode::segment);
+             model->setSelection(QStringLiteral("01"));
+             model->seek(1);
+             at = model->clock().time();
+         },
+         [&] { return std::abs(model->clock().time() - (at + 1.0 / 30)) < 1e-6; }},
+        {"step back", Command::stepBack, [&] { at = model->clock().time(); },
+         [&] { return std::abs(model->clock().time() - (at - 1.0 / 30)) < 1e-6; }},
+        {"split segment", Command::splitSegment,
+         [&] {
+             model->setSelection(QStringLiteral("01"));
+             player.calls.clear();
+         },
+         [&] { return model->splitting() && player.calls.contains(QStringLiteral("pause")); }},
+        {"join", Command::joinNext, [&] { model->setSplitting(false); },
+         [&] { return model->project().segments.size() == 1; }},
+        {"ask AI", Command::askAI, [] {}, [&] { return model->askingAI(); }},
+        {"split cut", Command::splitCut,
+         [&] {
+             for (const Short& s : model->project().shorts)
+                 if (!s.cuts.empty())
+                     model->activate(s.id);
+             model->setMode(Mode::shortClip);
+             model->seek(0.5);
+         },
+         [&] { return model->cuts().size() == 2; }},
+        {"remove cut", Command::removeCut, [&] { model->setSelectedCut(model->cuts().front().id); },
+         [&] { return model->cuts().size() == 1; }},
+        {"export short", Command::exportShort, [] {}, [&] { return model->exporting(); }},
+    };
+    for (const auto& c : cases) {
+        c.before();
+        ASSERT_TRUE(on(c.command)) << c.name;
+        menus.action(c.command)->trigger();
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(c.reached()) << c.name;
+    }
+}

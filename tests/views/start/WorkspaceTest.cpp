@@ -9,11 +9,13 @@
 #include "views/start/StartView.h"
 #include "views/start/SidebarView.h"
 #include "views/start/WorkspaceView.h"
+#include "views/kit/Style.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -310,4 +312,119 @@ TEST_F(WorkspaceTest, NoticesAndRowsFitEverySidebarWidth)
                 EXPECT_LE(row->mapTo(scroll->viewport(), QPoint(row->width(), 0)).x(), room - 8) << where.toStdString();
         }
     }
+}
+
+namespace {
+
+QAction* item(QMenu* menu, const QString& title)
+{
+    for (QAction* a : menu->actions()) {
+        if (a->text() == title)
+            return a;
+        if (a->menu())
+            if (QAction* inner = item(a->menu(), title))
+                return inner;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+// Each click and menu item of a row reaches its own model call with the row's own id.
+TEST_F(WorkspaceTest, RowClicksAndMenusReachTheirModelCalls)
+{
+    WorkspaceView* space = open();
+    ASSERT_TRUE(space);
+    model->setProject(sample::sampleProject(model->project().video));
+    SidebarView side(*model);
+    side.resize(312, 2000);
+    side.show();
+    side.refreshNow();
+    QCoreApplication::processEvents();
+    const auto segmentRow = [&](const QString& id) -> SegmentRow* {
+        for (SegmentRow* row : side.segmentRows())
+            if (row->look().segment.id == id)
+                return row;
+        return nullptr;
+    };
+    const auto segmentOf = [&](const QString& id) -> const Segment* {
+        for (const Segment& s : model->project().segments)
+            if (s.id == id)
+                return &s;
+        return nullptr;
+    };
+    const auto refresh = [&] {
+        side.refreshNow();
+        QCoreApplication::processEvents();
+    };
+
+    // A click on the row shows its segment; on "Retry" it runs the segment again.
+    QTest::mouseClick(segmentRow(QStringLiteral("04")), Qt::LeftButton, {}, QPoint(20, 20));
+    EXPECT_EQ(model->selection(), QStringLiteral("04"));
+    SegmentRow* failed = segmentRow(QStringLiteral("03"));
+    QTest::mouseClick(failed, Qt::LeftButton, {}, failed->stateRect().center().toPoint());
+    EXPECT_FALSE(segmentOf(QStringLiteral("03"))->error);
+    EXPECT_EQ(model->selection(), QStringLiteral("04"));
+    model->cancelWork();
+    refresh();
+
+    const struct {
+        const char* row;
+        const char* title;
+        std::function<bool()> reached;
+    } segmentCases[] = {
+        {"02", "Favourite", [&] { return segmentOf(QStringLiteral("02"))->rating == 1; }},
+        {"02", "Not a Favourite", [&] { return segmentOf(QStringLiteral("02"))->rating == std::nullopt; }},
+        {"02", "Reject", [&] { return segmentOf(QStringLiteral("02"))->rating == -1; }},
+        {"02", "Not Rejected", [&] { return segmentOf(QStringLiteral("02"))->rating == std::nullopt; }},
+        {"05a", "Remove Segment", [&] { return segmentOf(QStringLiteral("05a")) == nullptr; }},
+        {"01", "Join With the Next Segment",
+         [&] { return segmentOf(QStringLiteral("02")) == nullptr && segmentOf(QStringLiteral("01"))->end == 1030; }},
+    };
+    for (const auto& c : segmentCases) {
+        SegmentRow* row = segmentRow(QString::fromUtf8(c.row));
+        ASSERT_TRUE(row) << c.title;
+        std::unique_ptr<QMenu> menu(row->makeMenu());
+        QAction* action = item(menu.get(), QString::fromUtf8(c.title));
+        ASSERT_TRUE(action) << c.title;
+        EXPECT_EQ(Style::isDestructive(action), QByteArray(c.title) == "Remove Segment") << c.title;
+        action->trigger();
+        EXPECT_TRUE(c.reached()) << c.title;
+        refresh();
+    }
+
+    side.setTab(1);
+    const auto shortRow = [&](int n) -> ShortRow* {
+        for (ShortRow* row : side.shortRows())
+            if (row->look().item.id == sample::id(n))
+                return row;
+        return nullptr;
+    };
+    QTest::mouseClick(shortRow(202), Qt::LeftButton, {}, QPoint(30, 10));
+    EXPECT_EQ(model->activeShort(), sample::id(202));
+    const size_t shorts = model->project().shorts.size();
+    std::unique_ptr<QMenu> menu(shortRow(202)->makeMenu());
+    item(menu.get(), QStringLiteral("Duplicate"))->trigger();
+    EXPECT_EQ(model->project().shorts.size(), shorts + 1);
+    refresh();
+    menu.reset(shortRow(204)->makeMenu());
+    QAction* remove = item(menu.get(), QStringLiteral("Delete Short"));
+    ASSERT_TRUE(remove);
+    EXPECT_TRUE(Style::isDestructive(remove));
+    remove->trigger();
+    EXPECT_EQ(model->project().shorts.size(), shorts);
+    EXPECT_TRUE(std::none_of(model->project().shorts.begin(), model->project().shorts.end(),
+                             [](const Short& s) { return s.id == sample::id(204); }));
+    refresh();
+
+    // The edited Short goes back to its idea's cuts through the confirmation.
+    ShortRow* edited = shortRow(201);
+    ASSERT_TRUE(edited && edited->look().edited);
+    menu.reset(edited->makeMenu());
+    item(menu.get(), QStringLiteral("Revert to AI's Cut…"))->trigger();
+    ASSERT_TRUE(edited->revertDialog());
+    for (QAbstractButton* b : edited->revertDialog()->buttons())
+        if (b->text() == QStringLiteral("Revert"))
+            b->click();
+    EXPECT_DOUBLE_EQ(model->project().shorts.front().cuts.at(1).end, 741.5);
 }
