@@ -1,5 +1,6 @@
 #include "views/editor/ShortTranscript.h"
 
+#include "model/editing/Composition.h"
 #include "model/lifecycle/AppModel.h"
 #include "views/kit/Format.h"
 #include "views/kit/Scrub.h"
@@ -175,15 +176,16 @@ void ShortTranscript::rebuild()
     groupWidgets.clear();
     shown.clear();
     lit.reset();
-    double offset = 0;
+    // Each group starts where its cut starts as it plays, so a click on its first line seeks
+    // into that cut even when the cuts' edges lie off the player's grid.
+    const ShortLine played = Composition::line(cuts, model.project().duration);
     for (size_t i = 0; i < cuts.size(); ++i) {
-        QWidget* g = group(int(i), cuts[i], offset);
+        QWidget* g = group(int(i), cuts[i], played.offset(int(i)));
         list->insertWidget(list->count() - 1, g);
         // Shown now rather than on a later turn of the event loop: a paint in between (the
         // player is often busy right after an edit) would show an empty list for a moment.
         g->show();
         groupWidgets.push_back(g);
-        offset += cuts[i].end - cuts[i].start;
     }
     list->activate(); // the groups' places at once, for the scroll to the playing cut
     // A new list is not a move of the playhead: it scrolls only on the next change.

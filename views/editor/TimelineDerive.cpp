@@ -1,5 +1,6 @@
 #include "views/editor/TimelineDerive.h"
 
+#include "model/editing/Composition.h"
 #include "model/lifecycle/AppModel.h"
 #include "platform/Prefs.h"
 #include "views/kit/Format.h"
@@ -147,12 +148,15 @@ int dropIndex(const std::vector<Cut>& cuts, double x, double scale)
 
 double insertionX(const std::vector<Cut>& cuts, int to, double scale) { return scale * lengthBefore(cuts, to) - 1.5; }
 
-double clickTime(const std::vector<Cut>& cuts, int index, double localX, double scale)
+double clickTime(const std::vector<Cut>& cuts, int index, double localX, double scale, double duration)
 {
     if (index < 0 || index >= int(cuts.size()))
         return 0;
-    const double local = std::min(std::max(localX / scale, 0.0), length(cuts[size_t(index)]) - 0.02);
-    return lengthBefore(cuts, index) + local;
+    // Counted on the cuts as they play: a click at a block's left edge then lands in that
+    // cut, not in the last frame of the one before when edges lie off the player's grid.
+    const ShortLine line = Composition::line(cuts, duration);
+    const double local = std::min(std::max(localX / scale, 0.0), line.spans[size_t(index)].length() - 0.02);
+    return line.offset(index) + std::max(local, 0.0);
 }
 
 std::optional<double> snapWithin(double scale, bool snap, bool free)

@@ -89,7 +89,7 @@ int dropIndex(const std::vector<Cut>& cuts, double x, double scale);
 // The insertion marker's left edge for a drop in front of cut `to`.
 double insertionX(const std::vector<Cut>& cuts, int to, double scale);
 // The Short time a click `localX` points into block `index` seeks to.
-double clickTime(const std::vector<Cut>& cuts, int index, double localX, double scale);
+double clickTime(const std::vector<Cut>& cuts, int index, double localX, double scale, double duration = 0);
 // The snap distance of a trim: 8 points in seconds, none when snapping is off or the
 // free-trim key is held.
 std::optional<double> snapWithin(double scale, bool snap, bool free);

@@ -407,7 +407,7 @@ void TimelineTrack::finish()
         const std::vector<Cut> now = cuts_;
         const double local = pressAt.x() - spans[size_t(pressed)].x;
         model.setSelectedCut(pressedCut);
-        Scrub::once(model, [&] { model.scrubShort(clickTime(now, pressed, local, scale_)); });
+        Scrub::once(model, [&] { model.scrubShort(clickTime(now, pressed, local, scale_, model.project().duration)); });
         return;
     }
     const bool moving = bool(movingID);

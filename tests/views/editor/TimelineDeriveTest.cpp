@@ -5,6 +5,8 @@
 #include "platform/Prefs.h"
 #include "views/editor/TimelineDerive.h"
 
+#include "model/editing/Composition.h"
+
 #include <gtest/gtest.h>
 #include <limits>
 
@@ -154,6 +156,12 @@ TEST(TimelineBlocks, ClicksSeekWithinTheCutAndTrimsSnapEightPoints)
     EXPECT_DOUBLE_EQ(clickTime(cuts, 0, 15, 10), 1.5);
     EXPECT_DOUBLE_EQ(clickTime(cuts, 1, 20, 10), 5.98);
     EXPECT_DOUBLE_EQ(clickTime(cuts, 1, 500, 10), 5.98);
+    // Edges off the player's 1/600 s grid: a click at a block's left edge plays that block's cut.
+    std::vector<Cut> offGrid = lasting({1, 1, 1});
+    offGrid[0].start = 1.123, offGrid[0].end = 2.456, offGrid[1].start = 3.001, offGrid[1].end = 4.0;
+    offGrid[2].start = 7.2004, offGrid[2].end = 9.0;
+    for (int k = 0; k < 3; ++k)
+        EXPECT_EQ(Composition::line(offGrid, 100).at(clickTime(offGrid, k, 0, 10, 100))->span, k) << k;
 
     EXPECT_EQ(snapWithin(40, true, false), 0.2);
     EXPECT_EQ(snapWithin(40, false, false), std::nullopt);
