@@ -310,6 +310,16 @@ TEST_F(WorkspaceTest, NoticesAndRowsFitEverySidebarWidth)
             }
             for (SegmentRow* row : side.segmentRows())
                 EXPECT_LE(row->mapTo(scroll->viewport(), QPoint(row->width(), 0)).x(), room - 8) << where.toStdString();
+            // The Shorts and the ideas' cards too.
+            side.setTab(1);
+            for (int i = 0; i < 3; ++i)
+                QCoreApplication::processEvents();
+            EXPECT_LE(scroll->widget()->width(), scroll->viewport()->width()) << where.toStdString();
+            for (IdeaCard* card : side.ideaCards())
+                EXPECT_LE(card->openButton()->mapTo(scroll->viewport(), QPoint(card->openButton()->width(), 0)).x(),
+                          scroll->viewport()->width())
+                    << where.toStdString();
+            side.setTab(0);
         }
     }
 }
