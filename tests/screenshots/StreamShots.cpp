@@ -1,5 +1,5 @@
-// The stream window: a marked stretch with its handles under a spoken line, the whole of a
-// long stream, and a view of a few seconds.
+// The stream window: a marked stretch with its handles under a spoken line, a selection just
+// dragged with the pointer, the whole of a long stream, and a view of a few seconds.
 
 #include "model/lifecycle/AppModel.h"
 #include "screenshots/Shots.h"
@@ -9,10 +9,21 @@
 #include "views/kit/VideoSurface.h"
 #include "views/windows/StreamRules.h"
 #include "views/windows/BrowserView.h"
+#include "views/windows/StreamTimeline.h"
 
+#include <QApplication>
+#include <QMouseEvent>
 #include <QTemporaryDir>
 
 namespace {
+
+void mouse(QWidget* w, QEvent::Type type, double x, double y)
+{
+    const QPointF at(x, y);
+    QMouseEvent e(type, at, w->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                  type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
 
 // Nine hours with a segment every twenty minutes, each with a transcript and markers.
 Project longStream()
@@ -64,6 +75,15 @@ void shots()
     browser.show(1560, TimeRange{1530, 1580.4});
     browser.seek(1561);
     Shots::save(&window, QStringLiteral("stream-selection"));
+
+    // A selection dragged from right to left across a segment's start, just released.
+    browser.show(1520, std::nullopt);
+    QWidget* timeline = window.timeline;
+    mouse(timeline, QEvent::MouseButtonPress, 640, 70);
+    for (double x = 630; x >= 330; x -= 15)
+        mouse(timeline, QEvent::MouseMove, x, 70);
+    mouse(timeline, QEvent::MouseButtonRelease, 330, 70);
+    Shots::save(&window, QStringLiteral("stream-selection-released"));
 
     browser.setRange(std::nullopt);
     browser.zoom(project.duration, browser.time());
