@@ -641,7 +641,12 @@ int main(int argc, char** argv)
         p.drawLine(0, 20 + screenH, board.width(), 20 + screenH);
         p.drawLine(0, 20 + panel, board.width(), 20 + panel);
         p.setPen(Style::red());
-        p.drawText(QPoint(24, 16 + screenH), QStringLiteral("bottom of a 768-pixel screen"));
+        // The labels sit in the gap between the two, clear of both.
+        p.save();
+        p.translate(all.width() + 34, 20 + screenH - 6);
+        p.rotate(-90);
+        p.drawText(QPoint(0, 0), QStringLiteral("bottom of a 768-pixel screen"));
+        p.restore();
         p.drawText(QPoint(24, 16 + panel), QStringLiteral("desktop panel"));
         p.end();
         const QString path = out + QStringLiteral("/settings-768.png");
