@@ -15,6 +15,8 @@ packages=(
   # Transcripts and titles in Thai and the other scripts people stream in; the
   # screenshots keep drawing with DejaVu so that they stay the same.
   fonts-noto-core
+  # Tests only: a sound server with no output device, where the player must still show the picture.
+  pulseaudio
 )
 
 missing=()
