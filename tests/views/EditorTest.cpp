@@ -698,3 +698,49 @@ TEST(Transcript, TheRowBeingCorrectedPaintsNothingUnderTheField)
     EXPECT_EQ(field->height(), list->visualRect(list->lines.index(1)).height());
     EXPECT_EQ(field->verticalScrollBar()->value(), 0) << "the draft shows from its first line";
 }
+
+// A click that waits for the double-click time acts on the line it was made on, or not at
+// all: when the transcript under it was replaced meanwhile, it selects nothing and seeks
+// nowhere (the same row now holds other words at another time).
+TEST(Transcript, AWaitingClickIsDroppedWhenItsLinesAreReplaced)
+{
+    const QuickDoubleClick quick;
+    const struct {
+        const char* what;
+        std::function<void(Editor&)> meanwhile;
+    } table[] = {
+        {"transcribed again",
+         [](Editor& e) {
+             Project p = e.model.project();
+             p.segments[0].lines = linesAt({{10, 11}, {11, 19}, {19, 20}});
+             e.model.setProject(p);
+         }},
+        {"another project with a segment of the same name",
+         [](Editor& e) {
+             Project p = e.model.project();
+             p.segments[0].lines = linesAt({{10, 13}, {13, 20}});
+             e.model.close();
+             e.model.setProject(p);
+             e.model.setSelection(QStringLiteral("01"));
+         }},
+        {"the project closed", [](Editor& e) { e.model.close(); }},
+    };
+    for (const auto& row : table) {
+        Editor e;
+        InspectorView inspector(e.model);
+        Transcript* list = e.shown(inspector)->transcript;
+        QWindow* window = inspector.windowHandle();
+        ASSERT_TRUE(window);
+        e.player->calls.clear();
+        QTest::mouseClick(window, Qt::LeftButton, {},
+                          list->viewport()->mapTo(&inspector, list->visualRect(list->lines.index(1)).center()));
+        ASSERT_TRUE(list->clickPending()) << row.what;
+        row.meanwhile(e);
+        e.settle();
+        settleClick(list);
+        EXPECT_FALSE(e.model.selectedLines()) << row.what;
+        EXPECT_FALSE(e.model.range()) << row.what;
+        EXPECT_FALSE(e.player->calls.filter(QStringLiteral("seek")).size()) << row.what;
+        EXPECT_FALSE(list->clickPending()) << row.what;
+    }
+}

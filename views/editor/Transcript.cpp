@@ -336,13 +336,13 @@ void Transcript::present(const Segment& segment)
 {
     const std::vector<Line>& next = segment.lines ? *segment.lines : std::vector<Line>{};
     if (segment.id != lines.segment() || next != lines.lines()) {
-        // Never write a draft over a line it was not opened on, nor a click on another's.
+        // Never write a draft over a line it was not opened on, nor a click on another's:
+        // new lines (transcribed again, another project) put other words at that row.
         discard();
-        if (segment.id != lines.segment())
-            dropClick();
         if (lines.retext(segment.id, next)) {
             scheduleDelayedItemsLayout(); // a new text may take more or fewer lines
         } else {
+            dropClick();
             lines.setLines(segment.id, next);
             rangeKnown = false;
         }
@@ -390,7 +390,9 @@ void Transcript::commitClick()
         return;
     const Click click = *pending;
     dropClick();
-    if (click.segment == lines.segment())
+    // The pane may no longer show the segment (the project closed): then it is not the
+    // selected one, and the click has nothing left to act on.
+    if (click.segment == lines.segment() && model.selection() == click.segment)
         model.selectLine(click.line, click.extend);
 }
 
