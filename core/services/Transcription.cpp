@@ -230,15 +230,18 @@ namespace Pipeline {
 QCoro::Task<Transcript> transcribe(Segment segment, QString video, QString language, QString hint,
                                    std::shared_ptr<const Transcriber> engine, Trace* trace, Cancel cancel)
 {
+    // Sound begins at the recording's start: ffmpeg cuts a stretch that begins before it
+    // from there, so the lines are counted from there too.
+    const double from = std::max(segment.start, 0.0);
     // A stretch too short to cut holds no speech; no engine is run (nor paid) for it.
-    if (!(segment.end - segment.start >= Audio::shortestCut))
+    if (!(segment.end - from >= Audio::shortestCut))
         co_return Transcript{};
-    const QString wav = co_await Audio::extract(video, segment.start, segment.end - segment.start);
+    const QString wav = co_await Audio::extract(video, from, segment.end - from);
     const RemoveWhenDone cleanup{wav};
     std::vector<Line> lines = co_await engine->transcribe(wav, language, hint, trace, cancel);
     for (Line& line : lines) {
-        line.t0 += segment.start;
-        line.t1 = std::min(line.t1 + segment.start, segment.end);
+        line.t0 += from;
+        line.t1 = std::min(line.t1 + from, segment.end);
     }
     co_return Transcript{std::move(lines), Audio::peaks(wav)};
 }

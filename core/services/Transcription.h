@@ -70,7 +70,8 @@ struct Transcript {
 
 // Cuts the segment's audio, transcribes it, moves the lines onto the recording's time
 // line (no line ends after the segment) and computes the peaks. The WAV is always removed.
-// A segment shorter than `Audio::shortestCut` gives no lines and no peaks, without an engine.
+// A segment shorter than `Audio::shortestCut` gives no lines and no peaks, without an engine;
+// one that begins before the recording is cut from its start.
 QCoro::Task<Transcript> transcribe(Segment segment, QString video, QString language, QString hint,
                                    std::shared_ptr<const Transcriber> engine, Trace* trace, Cancel cancel = {});
 

@@ -266,4 +266,29 @@ TEST(PipelineTranscribe, ASegmentWithoutLengthGetsNoLinesWithoutAnEngine)
     EXPECT_EQ(engine->seen, "") << "the engine never ran";
 }
 
+// A segment that begins before the recording (an added segment from a negative time) is
+// cut from the recording's start, where its sound begins: its lines keep their real times
+// rather than landing as far before them as the segment starts too early.
+TEST(PipelineTranscribe, ASegmentFromBeforeTheRecordingKeepsItsLinesOnTime)
+{
+    QTemporaryDir dir;
+    const QString clip = Clips::video(dir.filePath("clip.mp4"), 6);
+    ASSERT_FALSE(clip.isEmpty());
+    const auto engine = std::make_shared<StubEngine>();
+    Segment segment;
+    segment.start = -2;
+    segment.end = 3;
+    const auto result = await(Pipeline::transcribe(segment, clip, "th", "", engine, nullptr));
+    ASSERT_EQ(result.lines.size(), 2u);
+    EXPECT_EQ(result.lines[0], (Line{1.5, 3.0, "one"}));
+    EXPECT_EQ(result.peaks.size(), 59) << "3 s of audio gives 3 * 20 - 1 peaks";
+
+    // Wholly before the recording: nothing to hear, no engine.
+    engine->seen.clear();
+    segment.start = -5;
+    segment.end = 0;
+    EXPECT_TRUE(await(Pipeline::transcribe(segment, clip, "th", "", engine, nullptr)).lines.empty());
+    EXPECT_EQ(engine->seen, "");
+}
+
 } // namespace
