@@ -100,7 +100,13 @@ void timelineShots()
 
     setLook(false, true, true);
     Prefs::shared().set(QStringLiteral("timelineZoom"), 6.0);
+    settle();
+    // Scrolled to the playhead, as following it leaves the track, so the zoomed picture
+    // shows where the playhead stands and not only the Short's first seconds.
+    if (const auto x = view.track->playheadX())
+        view.scroll->horizontalScrollBar()->setValue(int(*x) - view.scroll->viewport()->width() * 3 / 5);
     save(&view, QStringLiteral("timeline-zoomed"));
+    view.scroll->horizontalScrollBar()->setValue(0);
     Prefs::shared().set(QStringLiteral("timelineZoom"), 1.0);
 
     view.header->showOptions();
