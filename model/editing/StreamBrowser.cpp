@@ -2,6 +2,8 @@
 
 #include "platform/Observable.h"
 
+#include <QElapsedTimer>
+
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -47,6 +49,7 @@ void StreamBrowser::load(const std::optional<QString>& video, double duration)
     seeking_ = false;
     waiting_.reset();
     patience_.stop();
+    cost_ = 0;
     // A length the media could not tell (infinite or not a number) counts as the least.
     setDuration(std::isfinite(duration) ? std::max(duration, 1.0) : 1.0);
     setRange(std::nullopt);
@@ -64,10 +67,20 @@ void StreamBrowser::scroll(double to)
 void StreamBrowser::seek(double time)
 {
     setTime(std::clamp(time, 0.0, duration_));
-    if (seeking_)
+    if (seeking_) {
         waiting_ = time_;
-    else
+    } else if (cost_ > quickSeekMs) {
+        // The new time is painted first: the slow seek goes out on the next turn.
+        seeking_ = true;
+        waiting_ = time_;
+        const int sent = sends_;
+        QTimer::singleShot(0, this, [this, sent] {
+            if (seeking_ && sent == sends_)
+                landed();
+        });
+    } else {
         send(time_);
+    }
 }
 
 void StreamBrowser::send(double time)
@@ -77,13 +90,17 @@ void StreamBrowser::send(double time)
     waiting_.reset();
     inside_ = true;
     echoed_ = false;
+    QElapsedTimer took;
+    took.start();
     player_->seek(time);
+    cost_ = took.elapsed();
     inside_ = false;
     if (echoed_) {
         // A player that reports from within its seek call may have spent a while there:
-        // the next seek waits for the next turn of the event loop, so that the pointer's
-        // moves queued meanwhile are all taken first and only the newest is sent.
-        QTimer::singleShot(0, this, [this, sent] {
+        // the next seek waits for the next turn of the event loop, and as long again as this
+        // one held the window, so that the pointer's moves queued meanwhile are all taken and
+        // painted first (a drag keeps up with the pointer) and only the newest is sent.
+        QTimer::singleShot(int(std::min<qint64>(cost_, seekPatienceMs)), this, [this, sent] {
             if (seeking_ && sent == sends_)
                 landed();
         });

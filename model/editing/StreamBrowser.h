@@ -52,6 +52,10 @@ public:
     void seek(double time);
     // A seek the player never reports is given up on after this long.
     static constexpr int seekPatienceMs = 500;
+    // A seek call that returns within this is quick; a slower one (the real player on a
+    // recording with key frames seconds apart holds the window 0.1-0.5 s) is never made
+    // from the call that asks for a new time, and the next waits as long again.
+    static constexpr qint64 quickSeekMs = 8;
     // Pauses, sets the range (none clears it), brings the time or the range into view and
     // seeks to the time.
     void show(double at, const std::optional<TimeRange>& range);
@@ -94,6 +98,7 @@ private:
     bool inside_ = false;           // within the player's seek call
     bool echoed_ = false;           // the player reported from within it
     int sends_ = 0;                 // seeks sent so far
+    qint64 cost_ = 0;               // ms the player's last seek call kept the window waiting
     std::optional<double> waiting_; // the newest time asked for meanwhile
     QTimer patience_;
 };

@@ -1,6 +1,7 @@
 #include "model/editing/StreamBrowser.h"
 #include "model/lifecycle/LifecycleTesting.h"
 
+#include <QThread>
 #include <cmath>
 
 namespace {
@@ -131,6 +132,34 @@ TEST(StreamBrowserTest, OneSeekAtATimeAndTheNewestWins)
     b.browser.seek(10);
     b.browser.seek(20);
     EXPECT_EQ(b.player->calls.mid(1), (QStringList{"seek 10", "seek 20"}));
+}
+
+// The real player's seek call blocks until the frame is decoded (0.1-0.5 s on a recording
+// with key frames seconds apart): a drag must not wait on it for every move.
+struct BlockingPlayer : EchoPlayer {
+    void seek(double s) override
+    {
+        QThread::msleep(40);
+        EchoPlayer::seek(s);
+    }
+};
+
+TEST(StreamBrowserTest, ASlowSeekNeverHoldsTheCallThatAsksForANewTime)
+{
+    auto* player = new BlockingPlayer;
+    StreamBrowser browser{std::unique_ptr<Player>(player)};
+    browser.load(QStringLiteral("/s.mp4"), 100);
+    browser.seek(10); // the first is sent at once: nothing says yet that seeks are slow
+    lifecycle::settle(150);
+    ASSERT_EQ(player->calls.mid(1), QStringList{"seek 10"});
+    for (double t : {20, 30, 40})
+        browser.seek(t);
+    EXPECT_EQ(player->calls.mid(1), QStringList{"seek 10"}); // none of the three waited for the player
+    EXPECT_EQ(browser.time(), 40);
+    EXPECT_TRUE(waitUntil([&] { return player->calls.last() == "seek 40"; }, 2000));
+    lifecycle::settle(150);
+    EXPECT_EQ(player->calls.mid(1), (QStringList{"seek 10", "seek 40"}));
+    EXPECT_EQ(browser.time(), 40);
 }
 
 TEST(StreamBrowserTest, MarkingKeepsTheRangeOrderedAndInsideTheRecording)
