@@ -160,6 +160,7 @@ QCoro::Task<> render(Composition composition, QString target, std::function<void
     auto leave = qScopeGuard([&] {
         cancel.forget(stop);
         if (process.state() != QProcess::NotRunning) {
+            process.disconnect(); // no progress from a run nobody waits for
             process.kill();
             process.waitForFinished(2000);
             QFile::remove(part);
