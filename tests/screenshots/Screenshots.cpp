@@ -340,6 +340,21 @@ void workspace(const QString& folder, const Root::Options& quiet)
                                                                                          : QString()));
             }
         }
+        // Texts without a place to break, Thai and a long kind, at the narrowest width.
+        const QString unbroken = QStringLiteral("#") + QString(60, u'w');
+        const QString thai = QString::fromUtf8("ไฮไลต์การต่อสู้กับบอสที่ยาวมากจนต้องขึ้นบรรทัดใหม่");
+        waiting.ideas.push_back({sample::id(900), unbroken, thai, QStringLiteral("a very long kind of Short indeed"),
+                                 unbroken, {sample::cut(90, 100, 110)}});
+        waiting.shorts.push_back({sample::id(950), unbroken, std::nullopt, {sample::cut(95, 100, 110)}, std::nullopt});
+        waiting.shorts.push_back({sample::id(951), thai, std::nullopt, {sample::cut(96, 100, 110)}, std::nullopt});
+        model.setProject(waiting);
+        {
+            SidebarView odd(model);
+            odd.resize(280, 1100);
+            odd.setTab(1);
+            odd.show();
+            save(&odd, QStringLiteral("sidebar-280-odd-texts"));
+        }
         model.setProject(project);
         model.activate(sample::id(201));
         model.setSelection(QStringLiteral("02"));

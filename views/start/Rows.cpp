@@ -43,6 +43,10 @@ QStringList wrap(const QString& text, const QFont& font, double width, int most)
 {
     QStringList out;
     QTextLayout layout(text, font);
+    // A word wider than the line (a link, a hashtag) breaks inside rather than run past it.
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
     layout.beginLayout();
     int used = 0;
     while (true) {
@@ -85,6 +89,47 @@ protected:
             x += w + 2;
         }
     }
+};
+
+// The kind of an idea in a rounded chip. It is a word or two; a longer one gives way to
+// the card's width (shortened, whole in its tooltip) so that "Open" stays in reach.
+class Chip : public QWidget {
+public:
+    explicit Chip(QWidget* parent) : QWidget(parent)
+    {
+        setFont(Style::font(Style::Text::caption));
+        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    }
+    void setText(const QString& value)
+    {
+        text = value;
+        updateGeometry();
+        update();
+    }
+    QSize sizeHint() const override
+    {
+        const QFontMetricsF metrics(font());
+        return {int(std::ceil(metrics.horizontalAdvance(text))) + 2 * padX, int(std::ceil(metrics.height())) + 2};
+    }
+    QSize minimumSizeHint() const override { return {std::min(sizeHint().width(), 40), sizeHint().height()}; }
+
+protected:
+    void resizeEvent(QResizeEvent*) override { setToolTip(shown() == text ? QString() : text); }
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        QPainterPath back;
+        back.addRoundedRect(QRectF(rect()), std::min(8.0, height() / 2.0), std::min(8.0, height() / 2.0));
+        p.fillPath(back, Style::quaternary(palette()));
+        p.setPen(palette().color(QPalette::WindowText));
+        p.drawText(QRectF(rect()).adjusted(padX, 0, -padX, 0), Qt::AlignLeft | Qt::AlignVCenter, shown());
+    }
+
+private:
+    static constexpr int padX = 7;
+    QString shown() const { return QFontMetricsF(font()).elidedText(text, Qt::ElideRight, std::max(0, width() - 2 * padX)); }
+    QString text;
 };
 
 } // namespace
@@ -595,11 +640,7 @@ IdeaCard::IdeaCard(AppModel& m, QWidget* parent)
     Style::setText(why, Style::Text::body, Style::secondary(pal));
     strip = new Strip(this);
     auto* foot = new QHBoxLayout;
-    format = new QLabel(this);
-    format->setTextFormat(Qt::PlainText);
-    format->setFont(Style::font(Style::Text::caption));
-    format->setStyleSheet(QStringLiteral("QLabel { background: %1; border-radius: 8px; padding: 1px 7px; }")
-                              .arg(Style::css(Style::quaternary(pal))));
+    format = new Chip(this);
     footer = new QLabel(this);
     footer->setTextFormat(Qt::PlainText);
     Style::setText(footer, Style::Text::body, Style::secondary(pal));
@@ -611,6 +652,10 @@ IdeaCard::IdeaCard(AppModel& m, QWidget* parent)
     foot->addWidget(footer);
     foot->addStretch(1);
     foot->addWidget(open);
+    // A run of text without a place to break (a link, a hashtag) must not widen the card
+    // past the column: it is cut at the card's edge, and "Open" stays in reach.
+    for (QLabel* label : {title, hook, why})
+        label->setMinimumWidth(1);
     column->addWidget(title);
     column->addWidget(hook);
     column->addWidget(why);
@@ -631,7 +676,7 @@ void IdeaCard::setIdea(const Idea& idea)
     why->setVisible(!idea.why.isEmpty());
     static_cast<Strip*>(strip)->idea = idea;
     strip->update();
-    format->setText(idea.format);
+    static_cast<Chip*>(format)->setText(idea.format);
     format->setVisible(!idea.format.isEmpty());
     footer->setText(ideaFooter(idea));
 }

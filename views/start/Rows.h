@@ -151,7 +151,7 @@ private:
     QLabel* hook;
     QLabel* why;
     QWidget* strip;
-    QLabel* format;
+    QWidget* format;
     QLabel* footer;
     QPushButton* open;
 };

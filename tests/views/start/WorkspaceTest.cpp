@@ -438,3 +438,47 @@ TEST_F(WorkspaceTest, RowClicksAndMenusReachTheirModelCalls)
             b->click();
     EXPECT_DOUBLE_EQ(model->project().shorts.front().cuts.at(1).end, 741.5);
 }
+
+// Texts the AI or the user wrote fit the narrowest sidebar: a run without breaks (a link,
+// a hashtag, a long word), Thai and very long ones never push the list past the column.
+TEST_F(WorkspaceTest, OddTextsFitTheNarrowestSidebar)
+{
+    WorkspaceView* space = open();
+    ASSERT_TRUE(space);
+    Project project = sample::sampleProject(model->project().video);
+    const QString unbroken = QStringLiteral("#") + QString(90, u'w');
+    const QString thai = QString::fromUtf8("ไฮไลต์การต่อสู้กับบอสที่ยาวมากจนต้องขึ้นบรรทัดใหม่และยังยาวต่อไปอีก");
+    const QString essay = QStringLiteral("A sentence that goes on ").repeated(20);
+    const QString texts[] = {unbroken, thai, essay};
+    for (int i = 0; i < 3; ++i) {
+        const QString& t = texts[i];
+        project.ideas.push_back({sample::id(900 + i), t, t, t, t, {sample::cut(90 + i, 100, 110)}});
+        project.shorts.push_back({sample::id(950 + i), t, std::nullopt, {sample::cut(95 + i, 100, 110)}, std::nullopt});
+        Segment s = sample::seg(QString::asprintf("x%d", i), 8000 + i * 300, 8200 + i * 300, t);
+        s.lines = sample::said(s.start);
+        s.energy = t;
+        s.kind = t;
+        project.segments.push_back(s);
+    }
+    model->setProject(project);
+    SidebarView side(*model);
+    side.setAttribute(Qt::WA_DontShowOnScreen);
+    side.show();
+    auto* scroll = side.findChild<QScrollArea*>();
+    ASSERT_TRUE(scroll);
+    for (const int tab : {0, 1}) {
+        for (const int width : {280, 380}) {
+            side.resize(width, 500);
+            side.setTab(tab);
+            side.refreshNow();
+            for (int i = 0; i < 3; ++i)
+                QCoreApplication::processEvents();
+            const std::string where = QStringLiteral("tab %1, width %2").arg(tab).arg(width).toStdString();
+            const int room = scroll->viewport()->width();
+            EXPECT_LE(scroll->widget()->width(), room) << where;
+            for (IdeaCard* card : side.ideaCards())
+                EXPECT_LE(card->openButton()->mapTo(scroll->viewport(), QPoint(card->openButton()->width(), 0)).x(), room)
+                    << where;
+        }
+    }
+}
