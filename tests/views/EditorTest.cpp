@@ -744,3 +744,27 @@ TEST(Transcript, AWaitingClickIsDroppedWhenItsLinesAreReplaced)
         EXPECT_FALSE(list->clickPending()) << row.what;
     }
 }
+
+// The field grows downward with its draft: on the last line of a short pane the list
+// scrolls along, so that the line being typed stays in sight.
+TEST(Transcript, TheLineBeingTypedStaysInSight)
+{
+    Editor e;
+    InspectorView inspector(e.model);
+    Transcript* list = e.shown(inspector)->transcript;
+    inspector.resize(400, 300);
+    e.settle();
+    const int last = list->lines.rowCount() - 1;
+    list->scrollToBottom();
+    e.settle();
+    list->startCorrection(last);
+    auto* field = qobject_cast<QPlainTextEdit*>(list->indexWidget(list->lines.index(last)));
+    ASSERT_TRUE(field);
+    for (int i = 0; i < 8; ++i) {
+        field->insertPlainText(QStringLiteral("more and more words that the field has to wrap "));
+        e.settle();
+        const QRect cursor(field->viewport()->mapTo(list->viewport(), field->cursorRect().topLeft()),
+                           field->cursorRect().size());
+        EXPECT_TRUE(list->viewport()->rect().contains(cursor.center())) << "after " << i + 1 << " pieces";
+    }
+}

@@ -283,6 +283,23 @@ QWidget* LineDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&
         if (row.isValid())
             Q_EMIT self->sizeHintChanged(row);
     });
+    // The row grows downward, past the pane's bottom on its last lines: once the rows are
+    // laid out again, the list scrolls so that the line being typed stays in sight.
+    QListView* list = view;
+    const auto reveal = [list, field] {
+        QTimer::singleShot(0, field, [list, field] {
+            const QRect cursor = field->cursorRect();
+            const int bottom = field->viewport()->mapTo(list->viewport(), cursor.bottomLeft()).y();
+            const int top = bottom - cursor.height();
+            QScrollBar* bar = list->verticalScrollBar();
+            if (bottom > list->viewport()->height())
+                bar->setValue(bar->value() + bottom - list->viewport()->height() + 1);
+            else if (top < 0)
+                bar->setValue(bar->value() + top);
+        });
+    };
+    connect(field, &QPlainTextEdit::textChanged, field, reveal);
+    connect(field, &QPlainTextEdit::cursorPositionChanged, field, reveal);
     return field;
 }
 
