@@ -10,6 +10,7 @@
 #include "views/start/SidebarView.h"
 #include "views/start/WorkspaceView.h"
 #include "views/kit/Style.h"
+#include "core/services/Transcription.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -400,6 +401,22 @@ TEST_F(WorkspaceTest, RowClicksAndMenusReachTheirModelCalls)
         EXPECT_EQ(Style::isDestructive(action), QByteArray(c.title) == "Remove Segment") << c.title;
         action->trigger();
         EXPECT_TRUE(c.reached()) << c.title;
+        refresh();
+    }
+
+    // Each engine of "Transcribe Again" runs the segment with that engine, not the other.
+    for (const char* engine : {"whisper", "scribe"}) {
+        SegmentRow* row = segmentRow(QStringLiteral("01"));
+        ASSERT_TRUE(row);
+        std::unique_ptr<QMenu> menu(row->makeMenu());
+        QAction* action = item(menu.get(), engine == QByteArray("whisper") ? QStringLiteral("With whisper, on this computer")
+                                                                           : QStringLiteral("With ElevenLabs Scribe"));
+        ASSERT_TRUE(action) << engine;
+        action->trigger();
+        const QString name = Transcribers::named(QString::fromUtf8(engine))->name();
+        EXPECT_TRUE(waitUntil([&] { return model->status().contains(name); }))
+            << engine << ": " << model->status().toStdString();
+        model->cancelWork();
         refresh();
     }
 
