@@ -3,6 +3,7 @@
 
 #include "app/shell/MainWindow.h"
 #include "app/shell/Menus.h"
+#include "core/services/Transcription.h"
 #include "model/lifecycle/LifecycleTesting.h"
 #include "views/kit/Windows.h"
 
@@ -245,6 +246,11 @@ TEST_F(MenuBarTest, EachEditingCommandReachesItsModelCall)
         {"remove cut", Command::removeCut, [&] { model->setSelectedCut(model->cuts().front().id); },
          [&] { return model->cuts().size() == 1; }},
         {"export short", Command::exportShort, [] {}, [&] { return model->exporting(); }},
+        // Each engine of "Transcribe Everything Again" runs with that engine, not the other.
+        {"transcribe with whisper", Command::transcribeWhisper, [&] { model->setExporting(false); },
+         [&] { return waitUntil([&] { return model->status().contains(Transcribers::named("whisper")->name()); }); }},
+        {"transcribe with scribe", Command::transcribeScribe, [&] { model->cancelWork(); },
+         [&] { return waitUntil([&] { return model->status().contains(Transcribers::named("scribe")->name()); }); }},
     };
     for (const auto& c : cases) {
         c.before();
