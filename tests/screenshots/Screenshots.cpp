@@ -347,6 +347,8 @@ void workspace(const QString& folder, const Root::Options& quiet)
                                  unbroken, {sample::cut(90, 100, 110)}});
         waiting.shorts.push_back({sample::id(950), unbroken, std::nullopt, {sample::cut(95, 100, 110)}, std::nullopt});
         waiting.shorts.push_back({sample::id(951), thai, std::nullopt, {sample::cut(96, 100, 110)}, std::nullopt});
+        waiting.shorts.push_back({sample::id(952), QStringLiteral("A title the AI\nbroke over\nthree lines"), std::nullopt,
+                                  {sample::cut(97, 100, 110)}, std::nullopt});
         model.setProject(waiting);
         {
             SidebarView odd(model);

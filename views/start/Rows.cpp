@@ -39,8 +39,13 @@ constexpr double thumbW = 72;
 constexpr double thumbH = 40.5;
 
 // `text` broken into at most `most` lines of `width`, the last one elided.
-QStringList wrap(const QString& text, const QFont& font, double width, int most)
+QStringList wrap(const QString& given, const QFont& font, double width, int most)
 {
+    // A title is one flowing text: line breaks the AI or a paste put in read as blanks.
+    QString text = given;
+    for (QChar& c : text)
+        if (c == u'\n' || c == u'\r' || c == QChar::LineSeparator || c == QChar::ParagraphSeparator || c == u'\t')
+            c = u' ';
     QStringList out;
     QTextLayout layout(text, font);
     // A word wider than the line (a link, a hashtag) breaks inside rather than run past it.
