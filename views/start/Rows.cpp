@@ -116,7 +116,7 @@ public:
         const QFontMetricsF metrics(font());
         return {int(std::ceil(metrics.horizontalAdvance(text))) + 2 * padX, int(std::ceil(metrics.height())) + 2};
     }
-    QSize minimumSizeHint() const override { return {std::min(sizeHint().width(), 40), sizeHint().height()}; }
+    QSize minimumSizeHint() const override { return {std::min(sizeHint().width(), 2 * padX + 10), sizeHint().height()}; }
 
 protected:
     void resizeEvent(QResizeEvent*) override { setToolTip(shown() == text ? QString() : text); }

@@ -478,14 +478,18 @@ TEST_F(WorkspaceTest, OddTextsFitTheNarrowestSidebar)
         project.segments.push_back(s);
     }
     model->setProject(project);
-    SidebarView side(*model);
-    side.setAttribute(Qt::WA_DontShowOnScreen);
-    side.show();
+    // Inside a window, as in the workspace, so that the column is exactly as wide as asked
+    // (a window of its own keeps a width of its choosing).
+    QWidget host;
+    host.resize(600, 600);
+    SidebarView side(*model, &host);
+    host.setAttribute(Qt::WA_DontShowOnScreen);
+    host.show();
     auto* scroll = side.findChild<QScrollArea*>();
     ASSERT_TRUE(scroll);
     for (const int tab : {0, 1}) {
-        for (const int width : {280, 380}) {
-            side.resize(width, 500);
+        for (const int width : {280, 312, 380}) {
+            side.setGeometry(0, 0, width, 500);
             side.setTab(tab);
             side.refreshNow();
             for (int i = 0; i < 3; ++i)
