@@ -288,12 +288,15 @@ TEST_F(WorkspaceTest, NoticesAndRowsFitEverySidebarWidth)
         project.segments.push_back(s);
     }
     model->setProject(project);
-    SidebarView side(*model);
-    side.setAttribute(Qt::WA_DontShowOnScreen);
-    side.show();
+    // Inside a window, as in the workspace: a window of its own keeps a width of its choosing.
+    QWidget host;
+    host.resize(600, 4000);
+    SidebarView side(*model, &host);
+    host.setAttribute(Qt::WA_DontShowOnScreen);
+    host.show();
     for (const bool scrolling : {false, true}) {
         for (int width = 280; width <= 380; width += 4) {
-            side.resize(width, scrolling ? 400 : 4000);
+            side.setGeometry(0, 0, width, scrolling ? 400 : 4000);
             side.refreshNow();
             for (int i = 0; i < 3; ++i)
                 QCoreApplication::processEvents();
