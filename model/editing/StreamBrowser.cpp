@@ -14,6 +14,12 @@ StreamBrowser::StreamBrowser(std::unique_ptr<Player> player, QObject* parent)
     player_->setReportInterval(reportInterval);
     // The player is owned here, so its reports stop when the browser goes.
     connect(player_.get(), &Player::ticked, this, &StreamBrowser::report);
+    connect(player_.get(), &Player::landed, this, [this] {
+        if (inside_)
+            landedInside_ = true;
+        else if (seeking_)
+            landed();
+    });
     patience_.setSingleShot(true);
     patience_.setInterval(seekPatienceMs);
     connect(&patience_, &QTimer::timeout, this, &StreamBrowser::landed);
@@ -25,6 +31,11 @@ void StreamBrowser::report(double seconds)
         return;
     if (inside_) {
         echoed_ = true;
+    } else if (seeking_ && player_->tellsLanding()) {
+        // Not the landing, which the player tells of itself; while a newer time waits the
+        // playhead stays where it was last asked to be.
+        if (waiting_)
+            return;
     } else if (seeking_) {
         // The seek on its way has landed. When a newer time waits, this report is of an
         // older one: the playhead stays where it was last asked to be, and the newer goes.
@@ -90,12 +101,15 @@ void StreamBrowser::send(double time)
     waiting_.reset();
     inside_ = true;
     echoed_ = false;
+    landedInside_ = false;
     QElapsedTimer took;
     took.start();
     player_->seek(time);
     cost_ = took.elapsed();
     inside_ = false;
-    if (echoed_) {
+    if (player_->tellsLanding() && !landedInside_) {
+        patience_.start(landingPatienceMs);
+    } else if (echoed_ || landedInside_) {
         // A player that reports from within its seek call may have spent a while there:
         // the next seek waits for the next turn of the event loop, and as long again as this
         // one held the window, so that the pointer's moves queued meanwhile are all taken and
@@ -107,7 +121,7 @@ void StreamBrowser::send(double time)
     } else if (player_->time() == time) {
         seeking_ = false; // it stood there at once
     } else {
-        patience_.start();
+        patience_.start(seekPatienceMs);
     }
 }
 

@@ -52,6 +52,9 @@ public:
     void seek(double time);
     // A seek the player never reports is given up on after this long.
     static constexpr int seekPatienceMs = 500;
+    // The same for a player that tells when a seek has landed: a long decode from a key
+    // frame seconds back is worth waiting for rather than queueing a seek behind it.
+    static constexpr int landingPatienceMs = 1500;
     // A seek call that returns within this is quick; a slower one (the real player on a
     // recording with key frames seconds apart holds the window 0.1-0.5 s) is never made
     // from the call that asks for a new time, and the next waits as long again.
@@ -97,6 +100,7 @@ private:
     bool seeking_ = false;          // a seek is on its way to the player
     bool inside_ = false;           // within the player's seek call
     bool echoed_ = false;           // the player reported from within it
+    bool landedInside_ = false;     // the player said it landed from within it
     int sends_ = 0;                 // seeks sent so far
     qint64 cost_ = 0;               // ms the player's last seek call kept the window waiting
     std::optional<double> waiting_; // the newest time asked for meanwhile

@@ -8,10 +8,12 @@
 #include <QMediaPlayer>
 #include <QTimer>
 #include <QUrl>
+#include <QVideoFrame>
 #include <QVideoSink>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <utility>
 
 namespace {
@@ -36,14 +38,37 @@ public:
     explicit QtPlayer(bool trySound) : trySound(trySound)
     {
         media.setVideoOutput(&sink);
+        // The first picture after a seek tells that the seek is done: until then a further
+        // seek would make Qt's GStreamer back end wait inside `setPosition` for this one to
+        // finish decoding, holding the window for as long as that takes (up to a second on
+        // a recording with key frames seconds apart).
+        connect(&sink, &QVideoSink::videoFrameChanged, this, [this](const QVideoFrame& frame) {
+            if (frame.isValid())
+                recoveries = 0; // the media plays again
+            if (!seeking)
+                return;
+            // A frame decoded before the seek may still be on its way to the sink.
+            const qint64 at = frame.startTime();
+            if (at >= 0 && std::llabs(at / 1000 - sought) > 1000 && settling.elapsed() < 2000)
+                return;
+            seeking = false;
+            Q_EMIT landed();
+        });
         // A sound output that fails (a sound server without an output device) stops the
         // whole pipeline while the player still says it plays: load again without sound.
+        // Without sound, quick seeks on a file with a sound track now and then end the
+        // pipeline with "Internal data stream error", leaving the picture stuck for good:
+        // load again there too, a few times before the picture has moved again.
         connect(&media, &QMediaPlayer::errorOccurred, this, [this](QMediaPlayer::Error error) {
-            if (error == QMediaPlayer::NoError || !sound)
+            if (error == QMediaPlayer::NoError)
                 return;
-            sound = false;
-            soundFailed = true;
-            QTimer::singleShot(0, this, [this] { silence(); });
+            if (sound) {
+                sound = false;
+                soundFailed = true;
+            } else if (++recoveries > 3) {
+                return;
+            }
+            QTimer::singleShot(0, this, [this] { reload(); });
         });
         // A device that appears is worth a try at the next item.
         connect(&devices, &QMediaDevices::audioOutputsChanged, this, [this] { soundFailed = false; });
@@ -165,6 +190,7 @@ public:
     void setReportInterval(double seconds) override { timer.setInterval(std::max(1, int(seconds * 1000.0 + 0.5))); }
     double reportInterval() const override { return timer.interval() / 1000.0; }
     QVideoSink* videoSink() const override { return const_cast<QVideoSink*>(&sink); }
+    bool tellsLanding() const override { return true; }
 
 private:
     static bool loaded(QMediaPlayer::MediaStatus s)
@@ -180,6 +206,7 @@ private:
         pending.reset();
         target.reset();
         resume = false;
+        seeking = false;
         // Sound only where there is somewhere to play it: without an output the sound
         // branch may never start, and then neither does the picture.
         const bool wanted = !soundFailed && (trySound || !QMediaDevices::audioOutputs().isEmpty());
@@ -190,16 +217,17 @@ private:
         media.setSource(path ? QUrl::fromLocalFile(*path) : QUrl());
     }
 
-    // The sound output failed: the same item again without sound, at the same place,
-    // playing if it was.
-    void silence()
+    // The media stopped with an error: the same item again (without sound once the sound
+    // output has failed), at the same place, playing if it was.
+    void reload()
     {
         if (!current)
             return;
         const double at = sourceTime();
         const bool playing = resume || media.playbackState() == QMediaPlayer::PlayingState;
-        qWarning("No sound output could be opened: the picture plays without sound.");
-        media.setAudioOutput(nullptr);
+        if (soundFailed && media.audioOutput())
+            qWarning("No sound output could be opened: the picture plays without sound.");
+        media.setAudioOutput(sound ? &audio : nullptr);
         media.setSource(QUrl());
         load(current);
         go(at);
@@ -222,6 +250,7 @@ private:
         // A stopped player shows no picture: pausing it shows the frame sought to.
         if (media.playbackState() == QMediaPlayer::StoppedState)
             media.pause();
+        seeking = true;
         media.setPosition(sought);
     }
 
@@ -295,7 +324,9 @@ private:
     std::optional<double> pending;
     bool pendingBefore = false;
     mutable std::optional<double> target;
-    qint64 sought = 0; // the millisecond the last seek asked for
+    qint64 sought = 0;    // the millisecond the last seek asked for
+    bool seeking = false; // its picture has not been shown yet
+    int recoveries = 0;   // loads again after errors since a picture was last shown
     QElapsedTimer settling;
 };
 

@@ -39,6 +39,9 @@ public:
     virtual double reportInterval() const = 0;
     // Where a view draws the picture; none for players without one.
     virtual QVideoSink* videoSink() const { return nullptr; }
+    // Whether `landed` follows each seek once the picture it asked for is shown. A player
+    // that cannot tell has landed when `seek` returns or when it next reports its time.
+    virtual bool tellsLanding() const { return false; }
 
     // A player on Qt Multimedia when the program has a GUI, else one that only keeps
     // its state (command-line jobs have no screen and no speakers to play to). The picture
@@ -48,4 +51,6 @@ public:
 
 Q_SIGNALS:
     void ticked(double seconds);
+    // The picture of the last seek is shown (players whose `tellsLanding` is true).
+    void landed();
 };
