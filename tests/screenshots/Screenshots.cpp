@@ -334,7 +334,8 @@ void workspace(const QString& folder, const Root::Options& quiet)
         for (const int width : {280, 312}) {
             for (const int height : {1400, 620}) {
                 SidebarView narrow(model);
-                narrow.resize(width, height);
+                // Fixed, as the workspace's column holds it: a window of its own picks a width.
+                narrow.setFixedSize(width, height);
                 narrow.show();
                 save(&narrow, QStringLiteral("sidebar-%1%2").arg(width).arg(height < 1000 ? QStringLiteral("-scrolling")
                                                                                          : QString()));
@@ -352,7 +353,7 @@ void workspace(const QString& folder, const Root::Options& quiet)
         model.setProject(waiting);
         {
             SidebarView odd(model);
-            odd.resize(280, 1100);
+            odd.setFixedSize(280, 1100);
             odd.setTab(1);
             odd.show();
             save(&odd, QStringLiteral("sidebar-280-odd-texts"));

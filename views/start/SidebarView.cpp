@@ -92,7 +92,7 @@ SidebarView::SidebarView(AppModel& m, QWidget* parent)
     auto* track = new QFrame(header);
     track->setObjectName(QStringLiteral("listSwitch"));
     track->setStyleSheet(QStringLiteral("QFrame#listSwitch { background: %1; border-radius: 6px; }"
-                                        "QToolButton { border: none; border-radius: 5px; padding: 2px 9px; color: %2; }"
+                                        "QToolButton { border: none; border-radius: 5px; padding: 2px 6px; color: %2; }"
                                         "QToolButton:checked { background: %3; color: %4; }")
                              .arg(Style::css(Style::quaternary(pal)), Style::css(Style::secondary(pal)),
                                   Style::css(Style::faded(Style::primary(pal), 0.22)), Style::css(Style::primary(pal))));
