@@ -196,7 +196,7 @@ void ShortTab::contextMenuEvent(QContextMenuEvent* e)
     menu->addAction(QStringLiteral("Duplicate"), m, [m, short_] { m->duplicateShort(short_); });
     menu->addAction(QStringLiteral("Close Tab"), m, [m, short_] { m->closeTab(short_); });
     menu->addSeparator();
-    menu->addAction(QStringLiteral("Delete Short"), m, [m, short_] { m->deleteShort(short_); });
+    Style::markDestructive(menu->addAction(QStringLiteral("Delete Short"), m, [m, short_] { m->deleteShort(short_); }));
     menu->popup(e->globalPos());
 }
 
