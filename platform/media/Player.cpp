@@ -86,7 +86,8 @@ public:
                 timer.stop();
                 watch.stop();
             }
-            Q_EMIT ticked(time());
+            if (!reloading) // the item going out for a moment is no news of where it stands
+                Q_EMIT ticked(time());
         });
         connect(&media, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus s) {
             // A span that reaches the recording's end stops the media there, before its end
@@ -223,14 +224,18 @@ private:
     {
         if (!current)
             return;
-        const double at = sourceTime();
+        // Where the last seek asked to be, even when the error came before it landed.
+        const double at = pending ? *pending : target ? *target : sourceTime();
+        const bool before = pending && pendingBefore;
         const bool playing = resume || media.playbackState() == QMediaPlayer::PlayingState;
         if (soundFailed && media.audioOutput())
             qWarning("No sound output could be opened: the picture plays without sound.");
+        reloading = true;
         media.setAudioOutput(sound ? &audio : nullptr);
         media.setSource(QUrl());
         load(current);
-        go(at);
+        go(at, before);
+        reloading = false;
         resume = playing;
     }
 
@@ -327,6 +332,7 @@ private:
     qint64 sought = 0;    // the millisecond the last seek asked for
     bool seeking = false; // its picture has not been shown yet
     int recoveries = 0;   // loads again after errors since a picture was last shown
+    bool reloading = false;
     QElapsedTimer settling;
 };
 
