@@ -316,10 +316,12 @@ TEST_F(WorkspaceTest, NoticesAndRowsFitEverySidebarWidth)
             for (SegmentRow* row : side.segmentRows())
                 EXPECT_LE(row->mapTo(scroll->viewport(), QPoint(row->width(), 0)).x(), room - 8) << where.toStdString();
             // The list switch reads whole: "Segments 15", "Shorts 4".
-            for (QToolButton* tab : side.findChildren<QToolButton*>())
-                if (tab->isCheckable())
+            for (QToolButton* tab : side.findChildren<QToolButton*>()) {
+                if (tab->isCheckable()) {
                     EXPECT_GE(tab->width(), tab->fontMetrics().horizontalAdvance(tab->text()) + 2 * 6)
                         << tab->text().toStdString() << ", " << where.toStdString();
+                }
+            }
             // The Shorts and the ideas' cards too.
             side.setTab(1);
             for (int i = 0; i < 3; ++i)
