@@ -43,8 +43,10 @@ public:
         // finish decoding, holding the window for as long as that takes (up to a second on
         // a recording with key frames seconds apart).
         connect(&sink, &QVideoSink::videoFrameChanged, this, [this](const QVideoFrame& frame) {
-            if (frame.isValid())
-                recoveries = 0; // the media plays again
+            // An empty frame is the picture taken away (an error, an item going out).
+            if (!frame.isValid())
+                return;
+            recoveries = 0; // the media plays again
             if (!seeking)
                 return;
             // A frame decoded before the seek may still be on its way to the sink.
@@ -225,8 +227,8 @@ private:
         if (!current)
             return;
         // Where the last seek asked to be, even when the error came before it landed.
-        const double at = pending ? *pending : target ? *target : sourceTime();
-        const bool before = pending && pendingBefore;
+        const double at = asked;
+        const bool before = askedBefore;
         const bool playing = resume || media.playbackState() == QMediaPlayer::PlayingState;
         if (soundFailed && media.audioOutput())
             qWarning("No sound output could be opened: the picture plays without sound.");
@@ -243,6 +245,8 @@ private:
     // one before it), or keeps the seek until the media is loaded.
     void go(double seconds, bool lastBefore = false)
     {
+        asked = seconds;
+        askedBefore = lastBefore;
         target = seconds;
         sought = lastBefore ? before(seconds) : after(seconds);
         ended = false;
@@ -333,6 +337,8 @@ private:
     bool seeking = false; // its picture has not been shown yet
     int recoveries = 0;   // loads again after errors since a picture was last shown
     bool reloading = false;
+    double asked = 0; // where the last seek asked to be, and whether to its frame before
+    bool askedBefore = false;
     QElapsedTimer settling;
 };
 
