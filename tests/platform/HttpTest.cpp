@@ -54,6 +54,16 @@ TEST(HttpTest, RedirectsAreFollowedOnlyWithinTheSameHost)
     EXPECT_EQ(far.transportError, "The server sent the request on to another address, which is not followed.");
     EXPECT_EQ(far.status, 0);
     EXPECT_TRUE(elsewhere.requests().empty());
+
+    // Another host on the same port (as every HTTPS host shares 443) is elsewhere too: the
+    // key never goes with it.
+    QUrl other(gateway.base() + "/here");
+    other.setHost(QStringLiteral("localhost"));
+    gateway.reply("/aside", redirectTo(other.toString()));
+    request.url = QUrl(gateway.base() + "/aside");
+    const Http::Response aside = await(Http::send(request));
+    EXPECT_EQ(aside.status, 0);
+    EXPECT_EQ(gateway.requests("/here").size(), 1u);
 }
 
 // How a followed redirect repeats the request: 307 and 308 as it was, the others as a GET
