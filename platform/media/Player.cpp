@@ -58,19 +58,24 @@ public:
         });
         // A sound output that fails (a sound server without an output device) stops the
         // whole pipeline while the player still says it plays: load again without sound.
-        // Without sound, quick seeks on a file with a sound track now and then end the
-        // pipeline with "Internal data stream error", leaving the picture stuck for good:
-        // load again there too, a few times before the picture has moved again.
+        // Without sound, quick seeks on a file with a sound track now and then end in
+        // "Internal data stream error". Mostly the player goes on; where the media has
+        // become unplayable the picture would stay still for good: load again there, a few
+        // times before the picture has moved again. (Loading again after every such error
+        // blanks the picture through a whole drag.)
         connect(&media, &QMediaPlayer::errorOccurred, this, [this](QMediaPlayer::Error error) {
             if (error == QMediaPlayer::NoError)
                 return;
             if (sound) {
                 sound = false;
                 soundFailed = true;
-            } else if (++recoveries > 3) {
+                QTimer::singleShot(0, this, [this] { reload(); });
                 return;
             }
-            QTimer::singleShot(0, this, [this] { reload(); });
+            QTimer::singleShot(0, this, [this] {
+                if (media.mediaStatus() == QMediaPlayer::InvalidMedia && ++recoveries <= 3)
+                    reload();
+            });
         });
         // A device that appears is worth a try at the next item.
         connect(&devices, &QMediaDevices::audioOutputsChanged, this, [this] { soundFailed = false; });
