@@ -65,3 +65,21 @@ TEST(TaskHandleTest, CancellingAbortsARequestInFlight)
 }
 
 } // namespace
+
+// A callback may end work that forgets its own callback or another's: a forgotten one never
+// runs (it would reach a frame that is gone), the others each run once.
+TEST(TaskHandleTest, CancelRunsNoCallbackForgottenMeanwhile)
+{
+    const Cancel token = Cancel::make();
+    std::vector<int> ran;
+    int second = 0;
+    token.onCancel([&] {
+        ran.push_back(1);
+        token.forget(second);
+    });
+    second = token.onCancel([&] { ran.push_back(2); });
+    token.onCancel([&] { ran.push_back(3); });
+    token.cancel();
+    token.cancel();
+    EXPECT_EQ(ran, (std::vector<int>{1, 3}));
+}
