@@ -6,6 +6,7 @@
 #include "support/FakePlayer.h"
 #include "support/Segments.h"
 #include "views/editor/Inspector.h"
+#include "model/editing/Composition.h"
 #include "views/editor/ShortTranscript.h"
 #include "views/editor/Transcript.h"
 #include "views/editor/Viewer.h"
@@ -434,6 +435,29 @@ TEST(ShortTranscript, AClickOnALineMovesThePlayheadAndKeepsPlaying)
     QTest::mouseClick(view.rows()[1].row, Qt::LeftButton);
     EXPECT_EQ(e.player->calls, QStringList({"pause", "seek 1", "play"}));
     EXPECT_EQ(e.model.selectedCut(), e.model.cuts()[0].id);
+}
+
+// Edges off the player's 1/600 s grid (Scribe gives milliseconds): each line's time lies in
+// its own cut as the Short plays, so a click on it seeks there and not into the cut before.
+TEST(ShortTranscript, LineTimesFallInTheirOwnCutWhenEdgesLieOffTheGrid)
+{
+    Editor e;
+    Project p = e.model.project();
+    std::vector<Cut>& cuts = p.shorts[0].cuts;
+    cuts[0].start = 11.0017;
+    cuts[0].end = 14.9983;
+    cuts.push_back(cutOf(16.0, 18.0));
+    e.model.setProject(p);
+    e.model.activate(e.shortId);
+    ShortTranscript view(e.model);
+    e.settle();
+    const ShortLine played = Composition::line(e.model.cuts(), e.model.project().duration);
+    bool third = false;
+    for (const ShortTranscript::Shown& row : view.rows()) {
+        EXPECT_EQ(played.at(row.start)->span, row.cut) << row.start;
+        third = third || row.cut == 2;
+    }
+    EXPECT_TRUE(third);
 }
 
 TEST(ShortTranscript, FollowsTheCutThatStartsPlayingOnlyWhilePlaying)
