@@ -44,10 +44,7 @@ public:
         // a recording with key frames seconds apart).
         connect(&sink, &QVideoSink::videoFrameChanged, this, [this](const QVideoFrame& frame) {
             // An empty frame is the picture taken away (an error, an item going out).
-            if (!frame.isValid())
-                return;
-            recoveries = 0; // the media plays again
-            if (!seeking)
+            if (!frame.isValid() || !seeking)
                 return;
             // A frame decoded before the seek may still be on its way to the sink.
             const qint64 at = frame.startTime();
@@ -58,24 +55,12 @@ public:
         });
         // A sound output that fails (a sound server without an output device) stops the
         // whole pipeline while the player still says it plays: load again without sound.
-        // Without sound, quick seeks on a file with a sound track now and then end in
-        // "Internal data stream error". Mostly the player goes on; where the media has
-        // become unplayable the picture would stay still for good: load again there, a few
-        // times before the picture has moved again. (Loading again after every such error
-        // blanks the picture through a whole drag.)
         connect(&media, &QMediaPlayer::errorOccurred, this, [this](QMediaPlayer::Error error) {
-            if (error == QMediaPlayer::NoError)
+            if (error == QMediaPlayer::NoError || !sound)
                 return;
-            if (sound) {
-                sound = false;
-                soundFailed = true;
-                QTimer::singleShot(0, this, [this] { reload(); });
-                return;
-            }
-            QTimer::singleShot(0, this, [this] {
-                if (media.mediaStatus() == QMediaPlayer::InvalidMedia && ++recoveries <= 3)
-                    reload();
-            });
+            sound = false;
+            soundFailed = true;
+            QTimer::singleShot(0, this, [this] { reload(); });
         });
         // A device that appears is worth a try at the next item.
         connect(&devices, &QMediaDevices::audioOutputsChanged, this, [this] { soundFailed = false; });
@@ -97,6 +82,8 @@ public:
                 Q_EMIT ticked(time());
         });
         connect(&media, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus s) {
+            if (loaded(s))
+                everLoaded = true;
             // A span that reaches the recording's end stops the media there, before its end
             // is seen or before the jump to the next span has landed: play on.
             if (s == QMediaPlayer::EndOfMedia && !line.spans.empty())
@@ -188,8 +175,9 @@ public:
     {
         if (resume) // loading again to play on
             return media.playbackRate();
-        // Media that cannot be played is not playing, whatever state was asked for.
-        if (media.mediaStatus() == QMediaPlayer::InvalidMedia)
+        // Media that cannot be played is not playing, whatever state was asked for (one that
+        // has loaded plays on after an error of a quick seek: see `go`).
+        if (media.mediaStatus() == QMediaPlayer::InvalidMedia && !everLoaded)
             return 0.0;
         return media.playbackState() == QMediaPlayer::PlayingState ? media.playbackRate() : 0.0;
     }
@@ -215,6 +203,7 @@ private:
         target.reset();
         resume = false;
         seeking = false;
+        everLoaded = false;
         // Sound only where there is somewhere to play it: without an output the sound
         // branch may never start, and then neither does the picture.
         const bool wanted = !soundFailed && (trySound || !QMediaDevices::audioOutputs().isEmpty());
@@ -256,7 +245,12 @@ private:
         sought = lastBefore ? before(seconds) : after(seconds);
         ended = false;
         settling.restart();
-        if (!loaded(media.mediaStatus())) {
+        // Without sound, quick seeks on a file with a sound track now and then end in
+        // "Internal data stream error", which marks the media unplayable although it plays
+        // on: a recording that has loaded takes seeks all the same, or its picture would
+        // stay still for good (loading it again blanks the picture through a whole drag).
+        const auto status = media.mediaStatus();
+        if (!loaded(status) && !(status == QMediaPlayer::InvalidMedia && everLoaded)) {
             pending = seconds;
             pendingBefore = lastBefore;
             return;
@@ -340,7 +334,7 @@ private:
     mutable std::optional<double> target;
     qint64 sought = 0;    // the millisecond the last seek asked for
     bool seeking = false; // its picture has not been shown yet
-    int recoveries = 0;   // loads again after errors since a picture was last shown
+    bool everLoaded = false; // the item has loaded since it was put in
     bool reloading = false;
     double asked = 0; // where the last seek asked to be, and whether to its frame before
     bool askedBefore = false;
