@@ -77,3 +77,74 @@ TEST(SubtitlesTest, StampsRoundToWholeMilliseconds)
     EXPECT_EQ(Subtitles::stamp(std::nan("")), "00:00:00,000");
     EXPECT_EQ(Subtitles::stamp(360000), "100:00:00,000");
 }
+
+namespace {
+
+Segment spanning(const char* id, double start, double end, std::optional<std::vector<Line>> lines)
+{
+    Segment s;
+    s.id = id;
+    s.start = start;
+    s.end = end;
+    s.lines = std::move(lines);
+    return s;
+}
+
+} // namespace
+
+// Added segments may overlap others and be transcribed again over the same speech. Where
+// segments overlap, the first in the project's order with lines speaks; a later one's
+// line is taken only where no earlier overlapping segment has lines.
+TEST(SubtitlesTest, OverlappingSegmentsSpeakOnce)
+{
+    // The same three lines as three transcriptions heard them, each a little apart.
+    auto heard = [](double shift, std::vector<Line> more = {}) {
+        std::vector<Line> lines = {{165 + shift, 167 + shift, "one"},
+                                   {168 + shift, 171 + shift, "two"},
+                                   {172 + shift, 175 + shift, "three"}};
+        lines.insert(lines.end(), more.begin(), more.end());
+        return lines;
+    };
+    struct Row {
+        const char* name;
+        std::vector<Segment> segments;
+        std::vector<std::pair<double, double>> cuts;
+        QString srt;
+    };
+    const QString once = "1\n00:00:01,000 --> 00:00:03,000\none\n\n"
+                         "2\n00:00:04,000 --> 00:00:07,000\ntwo\n\n"
+                         "3\n00:00:08,000 --> 00:00:11,000\nthree\n\n";
+    const Row rows[] = {
+        {"02 and 03 hold the stretch, and 02a added over both heard it a third time",
+         {spanning("02", 100, 180, heard(0, {{177, 180, "four"}})),
+          spanning("02a", 150, 250, heard(0.2, {{178.5, 183, "four five"}, {184, 186, "six"}})),
+          spanning("03", 160, 260, heard(-0.1, {{184.1, 186, "six"}, {250.5, 252, "seven"}}))},
+         {{164, 176}, {176, 187}, {249, 253}},
+         once + "4\n00:00:13,000 --> 00:00:16,000\nfour\n\n"    // 02's; 02a's "four five" reaches into 02
+             + "5\n00:00:20,000 --> 00:00:22,000\nsix\n\n"      // 02a's; 03's lies inside 02a
+             + "6\n00:00:24,500 --> 00:00:26,000\nseven\n\n"},  // beyond 02a: 03 speaks
+        {"an earlier overlapping segment without a transcript hides nothing",
+         {spanning("02", 100, 180, std::nullopt), spanning("02a", 150, 250, heard(0))},
+         {{164, 176}},
+         once},
+        {"nor does one whose transcript holds no line",
+         {spanning("02", 100, 180, std::vector<Line>{}), spanning("02a", 150, 250, heard(0))},
+         {{164, 176}},
+         once},
+        {"the halves of a split only touch: a line across the split stays",
+         {spanning("02", 100, 169, std::vector<Line>{{165, 167, "one"}}),
+          spanning("02a", 169, 250, std::vector<Line>{{168, 171, "two"}, {172, 175, "three"}})},
+         {{164, 176}},
+         once},
+        {"a line reaching into a segment that its own does not overlap stays",
+         {spanning("02", 100, 166, std::vector<Line>{{165, 167, "one"}}),
+          spanning("03", 166.5, 250, std::vector<Line>{{165.5, 168, "late"}})},
+         {{164, 176}},
+         "1\n00:00:01,000 --> 00:00:03,000\none\n\n2\n00:00:01,500 --> 00:00:04,000\nlate\n\n"},
+    };
+    for (const Row& row : rows) {
+        Project p;
+        p.segments = row.segments;
+        EXPECT_EQ(Subtitles::srt(withCuts(row.cuts), p), row.srt) << row.name;
+    }
+}
