@@ -1,4 +1,5 @@
 #include "core/project/Json.h"
+#include "core/project/Text.h"
 
 #include <QDateTime>
 #include <algorithm>
@@ -339,7 +340,7 @@ void read(const Json& v, QString& out)
 {
     if (!v.is_string())
         throw typeMismatch(nullptr, "a text");
-    out = QString::fromStdString(v.get_ref<const std::string&>());
+    out = Text::fromUtf8(v.get_ref<const std::string&>());
 }
 
 void read(const Json& v, QUuid& out)
@@ -391,7 +392,7 @@ std::optional<QString> textAt(const Json& object, const char* key)
     const Json* value = member(object, key);
     if (!value || !value->is_string())
         return std::nullopt;
-    return QString::fromStdString(value->get_ref<const std::string&>());
+    return Text::fromUtf8(value->get_ref<const std::string&>());
 }
 
 double now()

@@ -2,12 +2,22 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QStringDecoder>
 #include <QTextBoundaryFinder>
 #include <charconv>
 #include <cmath>
 #include <string>
 
 namespace Text {
+
+QString fromUtf8(QByteArrayView bytes)
+{
+    if (!bytes.startsWith("\xEF\xBB\xBF"))
+        return QString::fromUtf8(bytes); // the common case, and the fastest
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(bytes);
+}
 
 bool isLineBreak(QChar c)
 {

@@ -2,6 +2,7 @@
 
 // Small text helpers shared by the file formats, the prompts and the replies.
 
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -12,6 +13,11 @@ namespace Text {
 // Cuts a text at every line-break character: LF, VT, FF, CR, CR LF (as one break),
 // NEL U+0085, LINE SEPARATOR U+2028 and PARAGRAPH SEPARATOR U+2029. Empty lines are kept.
 QStringList lines(QStringView text);
+
+// UTF-8 bytes as text, exactly: a leading U+FEFF stays (QString::fromUtf8 drops it as a
+// byte-order mark). For texts inside a document; a whole file's byte-order mark is the
+// reader's business. Invalid sequences become U+FFFD, as with QString::fromUtf8.
+QString fromUtf8(QByteArrayView bytes);
 
 bool isLineBreak(QChar c);
 // Unicode white space without line breaks: tab and the space separators.

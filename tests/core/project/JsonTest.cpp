@@ -1,8 +1,10 @@
 #include "ModelTesting.h"
 
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <random>
 
@@ -405,4 +407,71 @@ TEST(JsonTest, NumbersThatAreNotFiniteAreRefused)
     p.after = 5e-324;
     p.before = 9007199254740993.0;
     EXPECT_EQ(decode<Project>(encode(p)), p);
+}
+
+// A text may begin with U+FEFF (pasted from another program, or a model's reply): every
+// text field reads back exactly from project.json and from a line of activity.jsonl.
+TEST(JsonTest, ATextStartingWithAByteOrderMarkRoundTrips)
+{
+    const QString marked = QStringLiteral("\uFEFFhi");
+    const QString twice = QStringLiteral("\uFEFF\uFEFF");
+    using ProjectField = std::function<void(Project&, const QString&)>;
+    const std::pair<const char*, ProjectField> projectFields[] = {
+        {"video", [](Project& p, const QString& t) { p.video = t; }},
+        {"markersName", [](Project& p, const QString& t) { p.markersName = t; }},
+        {"markersCSV", [](Project& p, const QString& t) { p.markersCSV = t; }},
+        {"note", [](Project& p, const QString& t) { p.note = t; }},
+        {"segment id", [](Project& p, const QString& t) { p.segments[0].id = t; }},
+        {"line text", [](Project& p, const QString& t) { (*p.segments[0].lines)[0].text = t; }},
+        {"segment title", [](Project& p, const QString& t) { p.segments[0].title = t; }},
+        {"summary", [](Project& p, const QString& t) { p.segments[0].summary = t; }},
+        {"energy", [](Project& p, const QString& t) { p.segments[0].energy = t; }},
+        {"kind", [](Project& p, const QString& t) { p.segments[0].kind = t; }},
+        {"unsure", [](Project& p, const QString& t) { p.segments[0].unsure = t; }},
+        {"error", [](Project& p, const QString& t) { p.segments[0].error = t; }},
+        {"idea title", [](Project& p, const QString& t) { p.ideas[0].title = t; }},
+        {"hook", [](Project& p, const QString& t) { p.ideas[0].hook = t; }},
+        {"format", [](Project& p, const QString& t) { p.ideas[0].format = t; }},
+        {"why", [](Project& p, const QString& t) { p.ideas[0].why = t; }},
+        {"cut role", [](Project& p, const QString& t) { p.ideas[0].cuts[0].role = t; }},
+        {"Short title", [](Project& p, const QString& t) { p.shorts[0].title = t; }},
+        {"Short cut role", [](Project& p, const QString& t) { p.shorts[0].cuts[1].role = t; }},
+    };
+    QTemporaryDir scratch;
+    ASSERT_TRUE(scratch.isValid());
+    for (const auto& [name, set] : projectFields) {
+        for (const QString& text : {marked, twice}) {
+            Project p = fullProject();
+            set(p, text);
+            const QString package = scratch.path() + "/night.vtrl";
+            p.save(package);
+            EXPECT_TRUE(Project::load(package) == p) << name << " with " << text.size() << " characters";
+        }
+    }
+
+    using JobField = std::function<void(Job&, const QString&)>;
+    const std::pair<const char*, JobField> jobFields[] = {
+        {"kind", [](Job& j, const QString& t) { j.kind = t; }},
+        {"title", [](Job& j, const QString& t) { j.title = t; }},
+        {"detail", [](Job& j, const QString& t) { j.detail = t; }},
+        {"engine", [](Job& j, const QString& t) { j.engine = t; }},
+        {"state", [](Job& j, const QString& t) { j.state = t; }},
+        {"error", [](Job& j, const QString& t) { j.error = t; }},
+        {"request", [](Job& j, const QString& t) { j.request = t; }},
+        {"reply", [](Job& j, const QString& t) { j.reply = t; }},
+        {"transcribed segment", [](Job& j, const QString& t) { j.rerun = Rerun{Rerun::Transcribe{t, "whisper"}}; }},
+        {"transcribing engine", [](Job& j, const QString& t) { j.rerun = Rerun{Rerun::Transcribe{"06", t}}; }},
+        {"summarized segment", [](Job& j, const QString& t) { j.rerun = Rerun{Rerun::Summarize{{"01", t}}}; }},
+        {"instruction", [](Job& j, const QString& t) { j.rerun = Rerun{Rerun::Ask{t, {}}}; }},
+        {"asked segment", [](Job& j, const QString& t) { j.rerun = Rerun{Rerun::Ask{"Why?", {t}}}; }},
+    };
+    for (const auto& [name, set] : jobFields) {
+        for (const QString& text : {marked, twice}) {
+            Job job = runningJob();
+            set(job, text);
+            // As the log holds it: one line, read back on its own.
+            const QByteArray line = json::dumpBytes(json::write(job)) + '\n';
+            EXPECT_TRUE(decode<Job>(line.chopped(1).toStdString()) == job) << name << " with " << text.size() << " characters";
+        }
+    }
 }
