@@ -9,7 +9,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -34,6 +38,37 @@ struct Loaded {
     bool tooLarge = false;
 };
 
+std::optional<Project> decode(const QByteArray& bytes)
+{
+    try {
+        Project project;
+        json::read(json::parse(bytes), project);
+        return project;
+    } catch (const Fail&) {
+        return std::nullopt;
+    } catch (const Json::exception&) {
+        return std::nullopt;
+    }
+}
+
+struct Read {
+    std::optional<QByteArray> bytes;
+    bool tooLarge = false;
+};
+
+// The bytes of an open plain file, unless it is larger than `limit`.
+Read readOpen(QFile& file, qint64 size, qint64 limit)
+{
+    if (size > limit)
+        return {std::nullopt, true};
+    // Sized by the file, not the limit (the buffer is reserved whole); one byte more shows
+    // a file that has grown past the limit since.
+    QByteArray bytes = file.read(std::min(size, limit) + 1);
+    if (bytes.size() > limit)
+        return {std::nullopt, true};
+    return {std::move(bytes)};
+}
+
 Loaded tryLoad(const QString& package, qint64 limit = documentLimit)
 {
     const QString path = documentPath(package);
@@ -41,25 +76,13 @@ Loaded tryLoad(const QString& package, qint64 limit = documentLimit)
     const QFileInfo info(path);
     if (!info.isFile())
         return {};
-    if (info.size() > limit)
-        return {std::nullopt, true};
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    // Sized by the file, not the limit (the buffer is reserved whole); one byte more shows
-    // a file that has grown past the limit since.
-    const QByteArray bytes = file.read(std::min(info.size(), limit) + 1);
-    if (bytes.size() > limit)
-        return {std::nullopt, true};
-    try {
-        Project project;
-        json::read(json::parse(bytes), project);
-        return {std::move(project)};
-    } catch (const Fail&) {
-        return {};
-    } catch (const Json::exception&) {
-        return {};
-    }
+    const Read read = readOpen(file, info.size(), limit);
+    if (!read.bytes)
+        return {std::nullopt, read.tooLarge};
+    return {decode(*read.bytes)};
 }
 
 // Entries of a folder in a fixed order (by name), hidden ones included.
@@ -94,6 +117,71 @@ bool isSavingName(const QString& name, const QString& base)
     return QUuid::fromString(id).toString(QUuid::WithoutBraces) == id && !QUuid::fromString(id).isNull();
 }
 
+// A file descriptor that is closed (and so lets go of its lock) when it goes.
+class Descriptor {
+public:
+    Descriptor() = default;
+    explicit Descriptor(int fd) : fd_(fd) {}
+    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Descriptor& operator=(Descriptor&& other) noexcept
+    {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
+QByteArray encoded(const QString& path)
+{
+    return QFile::encodeName(path);
+}
+
+// A save holds an exclusive lock (flock) on the file it is writing, from the moment the
+// file is made until it has been renamed into place; opening the package in any process
+// leaves a locked file alone. The kernel drops the lock when the saving process ends,
+// however it ends, so what a killed save left is unlocked.
+bool lockedElsewhere(int fd)
+{
+    return ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+}
+
+// Makes and locks the temporary file for `target`. Between making the file and locking it,
+// an opening in another process may have taken it for a leftover and removed it: then the
+// file has no name any more, and another one is made.
+Descriptor makeTemporary(const QFileInfo& target, mode_t mode, QString& temporary)
+{
+    for (int attempt = 0;; ++attempt) {
+        temporary = target.absolutePath() + u'/' + savingName(target.fileName());
+        Descriptor fd(::open(encoded(temporary).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+        if (!fd)
+            throw Fail(qt_error_string(errno));
+        struct stat held {};
+        int locked;
+        while ((locked = ::flock(fd.get(), LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        if (locked != 0 || ::fstat(fd.get(), &held) != 0) {
+            const QString reason = qt_error_string(errno);
+            ::unlink(encoded(temporary).constData());
+            throw Fail(reason);
+        }
+        if (held.st_nlink > 0)
+            return fd;
+        if (attempt == 10)
+            throw Fail(QStringLiteral("its temporary file was removed while it was being written"));
+    }
+}
+
 // Writes `bytes` to `path` whole or not at all: into a temporary file beside it, flushed to
 // the disk, then renamed over `path`. Throws the system's reason; the temporary file is
 // removed on failure.
@@ -102,45 +190,114 @@ void writeWhole(const QString& path, const QByteArray& bytes)
     // A document that is a link is written where the link points, and the link stays.
     const QFileInfo named(path);
     const QFileInfo target(named.isSymLink() ? named.symLinkTarget() : path);
-    const QString temporary = target.absolutePath() + u'/' + savingName(target.fileName());
-    QFile file(temporary);
     // A document made read-only for others stays so.
-    const bool opened = target.exists() ? file.open(QIODevice::WriteOnly | QIODevice::NewOnly, target.permissions())
-                                        : file.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+    struct stat old {};
+    const mode_t mode = ::stat(encoded(target.absoluteFilePath()).constData(), &old) == 0 ? (old.st_mode & 0777) : 0666;
+    QString temporary;
+    const Descriptor fd = makeTemporary(target, mode, temporary);
+
     std::optional<QString> reason;
-    if (!opened || file.write(bytes) != bytes.size() || !file.flush())
-        reason = file.errorString();
-    else if (::fdatasync(file.handle()) != 0)
+    // A write may take only part of the bytes (a full disk, a size limit): the rest is
+    // written again, until the system gives its reason for taking nothing.
+    const char* data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0 && !reason) {
+        const ssize_t written = ::write(fd.get(), data, size_t(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            reason = written < 0 ? qt_error_string(errno) : QStringLiteral("the file could not be written");
+        } else {
+            data += written;
+            left -= written;
+        }
+    }
+    if (!reason && ::fdatasync(fd.get()) != 0)
         reason = qt_error_string(errno);
-    file.close();
-    if (!reason && std::rename(QFile::encodeName(temporary).constData(),
-                                      QFile::encodeName(target.absoluteFilePath()).constData()) != 0)
+    if (!reason && std::rename(encoded(temporary).constData(), encoded(target.absoluteFilePath()).constData()) != 0)
         reason = qt_error_string(errno);
     if (reason) {
-        if (opened)
-            QFile::remove(temporary);
+        ::unlink(encoded(temporary).constData());
         throw Fail(reason->isEmpty() ? QStringLiteral("the file could not be written") : *reason);
     }
 }
 
-// What saves cut short left: the temporary files beside project.json, and the older
-// single-file project moved aside while the package became a folder. Called only once the
-// package's own project.json has been read, so the newest state is certainly kept.
+bool laterThan(const timespec& a, const timespec& b)
+{
+    return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
+}
+
+// Removes the file at `path` when `unneeded` says so of its content and its status, unless
+// a save still holds it. It is locked while it is judged, so no save can take it meanwhile.
+template <class Judge>
+void removeIfUnneeded(const QString& path, Judge unneeded)
+{
+    const QByteArray name = encoded(path);
+    const Descriptor fd(::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!fd || lockedElsewhere(fd.get()))
+        return;
+    // Still the file that was listed, under its name, and a plain file.
+    struct stat held {}, listed {};
+    if (::fstat(fd.get(), &held) != 0 || !S_ISREG(held.st_mode) || held.st_nlink == 0
+        || ::lstat(name.constData(), &listed) != 0 || listed.st_ino != held.st_ino || listed.st_dev != held.st_dev)
+        return;
+    QFile file;
+    if (!file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
+        return;
+    const Read read = readOpen(file, held.st_size, documentLimit);
+    if (read.bytes && unneeded(*read.bytes, held))
+        ::unlink(name.constData());
+}
+
+// What saves cut short may have left: the temporary files beside project.json, and the
+// older single-file project moved aside while the package became a folder. Called only
+// once the package's own project.json has been read. A file that a save in any process
+// still writes is locked and stays.
+//
+// A temporary file goes when it holds no whole project (the save was stopped while
+// writing it), the project that project.json holds, or a project that a later save has
+// since replaced. One that holds a whole project newer than project.json stays: the save
+// was stopped after writing it and before renaming it, so it may be the only copy of the
+// latest work. A moved-aside project goes only when project.json holds the same project.
 void removeLeftovers(const QString& package)
 {
     const QFileInfo info(package);
     if (!info.isDir())
         return;
     const auto files = QDir::Files | QDir::Hidden | QDir::NoSymLinks;
+    QStringList temporaries, asides;
     for (const QString& name : QDir(package).entryList(files)) {
         if (isSavingName(name, documentName))
-            QFile::remove(package + u'/' + name);
+            temporaries.append(package + u'/' + name);
     }
     const QString folder = info.absolutePath();
     for (const QString& name : QDir(folder).entryList(files)) {
         if (isSavingName(name, info.fileName()))
-            QFile::remove(folder + u'/' + name);
+            asides.append(folder + u'/' + name);
     }
+    if (temporaries.isEmpty() && asides.isEmpty())
+        return;
+
+    // What the package holds now (a save may have replaced what was loaded).
+    QFile document(package + u'/' + documentName);
+    struct stat current {};
+    if (!document.open(QIODevice::ReadOnly) || ::fstat(document.handle(), &current) != 0 || !S_ISREG(current.st_mode))
+        return;
+    const Read read = readOpen(document, current.st_size, documentLimit);
+    const std::optional<Project> saved = read.bytes ? decode(*read.bytes) : std::nullopt;
+    if (!saved)
+        return;
+    auto same = [&](const QByteArray& bytes, const std::optional<Project>& project) {
+        return bytes == *read.bytes || (project && *project == *saved);
+    };
+    for (const QString& path : temporaries) {
+        removeIfUnneeded(path, [&](const QByteArray& bytes, const struct stat& leftover) {
+            const std::optional<Project> project = decode(bytes);
+            return !project || same(bytes, project) || laterThan(current.st_mtim, leftover.st_mtim);
+        });
+    }
+    for (const QString& path : asides)
+        removeIfUnneeded(path, [&](const QByteArray& bytes, const struct stat&) { return same(bytes, decode(bytes)); });
 }
 
 } // namespace
@@ -196,7 +353,13 @@ void Project::save(const QString& package) const
     // written, so a failed save never loses the only copy.
     const QFileInfo info(package);
     QString aside;
+    Descriptor asideLock;
     if (info.exists() && !info.isDir()) {
+        // Locked before it moves and until the save ends, so that an opening elsewhere never
+        // judges it while this save may still put it back.
+        asideLock = Descriptor(::open(encoded(package).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+        if (asideLock)
+            ::flock(asideLock.get(), LOCK_EX);
         aside = info.absolutePath() + u'/' + savingName(info.fileName());
         if (!QFile::rename(package, aside))
             throw writeFailure(package, QStringLiteral("the older single-file project could not be moved"));

@@ -9,6 +9,8 @@
 #include <csignal>
 #include <functional>
 #include <limits>
+#include <memory>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -194,43 +196,76 @@ TEST_F(PackageTest, FailedSaveLosesNothing)
 
 // Opening a package removes what a save that was cut short left there, and nothing else:
 // not the document, the log or the caches, not a file a person made, not another
-// package's leftovers, and nothing at all while project.json cannot be read.
+// package's leftovers, not a file that a save under way still writes, not a project that
+// may be the only copy of newer work, and nothing at all while project.json cannot be read.
 TEST_F(PackageTest, OpeningRemovesOnlyTheLeftoversOfSavesCutShort)
 {
-    const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    const QByteArray partial = bytesOf(project("/streams/night.mov")).left(40);
+    auto fresh = [] { return QUuid::createUuid().toString(QUuid::WithoutBraces); };
+    const QString id = fresh();
+    const Project p = project("/streams/night.mov");
+    const QByteArray same = bytesOf(p);
+    const QByteArray partial = same.left(40);
+    const QByteArray other = bytesOf(project("/streams/night.mov", "other work"));
     struct Row {
         QString path; // below root; a trailing slash makes a folder
-        bool removed;
+        QByteArray content;
+        int age = 0; // seconds after project.json was written
+        bool locked = false; // a save under way holds it
+        bool removed = false;
     };
     const Row rows[] = {
-        {"night.vtrl/project.json.saving-" + id, true},        // a save's temporary file
-        {"night.vtrl.saving-" + id, true},                     // the single-file project moved aside
-        {"night.vtrl/activity.jsonl", false},
-        {"night.vtrl/cache/waves/0.bin", false},
-        {"night.vtrl/cache/frames/project.json.saving-" + id, false}, // only beside project.json
-        {"night.vtrl/project.json.AbC123", false},               // perhaps a person's copy
-        {"night.vtrl/project.json.backup", false},
-        {"night.vtrl/project.json.saving-notes", false},
-        {"night.vtrl/project.json.saving-" + id.toUpper(), false}, // not as a save names it
-        {"night.vtrl/activity.jsonl.saving-" + id, false},
-        {"night.vtrl/notes.txt", false},
-        {"night.vtrl/project.json.saving-" + id + "-a/", false}, // a folder
-        {"other.vtrl.saving-" + id, false}, // another project's only copy, perhaps
-        {"night.mov", false},
+        // A save's temporary file: a part of a project, however new, or what project.json
+        // holds, or a whole project that a later save has since replaced.
+        {"night.vtrl/project.json.saving-" + fresh(), partial, -10, false, true},
+        {"night.vtrl/project.json.saving-" + fresh(), partial, 10, false, true},
+        {"night.vtrl/project.json.saving-" + fresh(), same, 10, false, true},
+        {"night.vtrl/project.json.saving-" + fresh(), other, -10, false, true},
+        // Kept: a whole project newer than project.json may be the only copy of that work,
+        // and a file that a save in another process still writes is not a leftover.
+        {"night.vtrl/project.json.saving-" + fresh(), other, 10},
+        {"night.vtrl/project.json.saving-" + fresh(), partial, -10, true},
+        // The single-file project moved aside while it became a folder: removed only when
+        // the folder holds the same project.
+        {"night.vtrl.saving-" + fresh(), same, 0, false, true},
+        {"night.vtrl.saving-" + fresh(), partial},
+        {"night.vtrl.saving-" + fresh(), other},
+        {"night.vtrl.saving-" + fresh(), same, 0, true},
+        {"night.vtrl/activity.jsonl", partial},
+        {"night.vtrl/cache/waves/0.bin", partial},
+        {"night.vtrl/cache/frames/project.json.saving-" + id, partial}, // only beside project.json
+        {"night.vtrl/project.json.AbC123", partial},               // perhaps a person's copy
+        {"night.vtrl/project.json.backup", partial},
+        {"night.vtrl/project.json.saving-notes", partial},
+        {"night.vtrl/project.json.saving-" + id.toUpper(), partial}, // not as a save names it
+        {"night.vtrl/activity.jsonl.saving-" + id, partial},
+        {"night.vtrl/notes.txt", partial},
+        {"night.vtrl/project.json.saving-" + id + "-a/", {}}, // a folder
+        {"other.vtrl.saving-" + id, same}, // another project's only copy, perhaps
+        {"night.mov", partial},
     };
     const QString package = root + "/night.vtrl";
-    const Project p = project("/streams/night.mov");
     p.save(package);
+    const QDateTime written = QFileInfo(package + "/project.json").lastModified();
+    std::vector<std::unique_ptr<QFile>> held;
     for (const Row& row : rows) {
-        if (row.path.endsWith('/'))
-            QDir().mkpath(root + '/' + row.path);
-        else
-            writeFile(root + '/' + row.path, partial);
+        const QString path = root + '/' + row.path;
+        if (row.path.endsWith('/')) {
+            QDir().mkpath(path);
+            continue;
+        }
+        writeFile(path, row.content);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(written.addSecs(row.age), QFileDevice::FileModificationTime));
+        if (row.locked) {
+            held.push_back(std::make_unique<QFile>(path));
+            ASSERT_TRUE(held.back()->open(QIODevice::ReadOnly));
+            ASSERT_EQ(flock(held.back()->handle(), LOCK_EX | LOCK_NB), 0);
+        }
     }
 
     EXPECT_EQ(Project::load(package), p);
-    EXPECT_EQ(readFile(package + "/project.json"), bytesOf(p));
+    EXPECT_EQ(readFile(package + "/project.json"), same);
     for (const Row& row : rows)
         EXPECT_EQ(QFileInfo::exists(root + '/' + row.path), !row.removed) << row.path.toStdString();
 
@@ -245,20 +280,23 @@ TEST_F(PackageTest, OpeningRemovesOnlyTheLeftoversOfSavesCutShort)
 }
 
 // The program killed at any moment of a save: project.json is always whole (the old or
-// the new project), and opening the package leaves nothing else beside it.
-TEST_F(PackageTest, ASaveKilledAtAnyMomentLeavesAWholeProjectAndNoLeftover)
+// the new project). Opening the package removes what is left beside it, except a whole
+// project newer than project.json, which may be the only copy of the latest work; once a
+// later save has replaced it, that goes too.
+TEST_F(PackageTest, ASaveKilledAtAnyMomentLeavesAWholeProjectAndKeepsOnlyNewerWork)
 {
     const QString package = root + "/night.vtrl";
     Project p = project(root + "/night.mov");
     p.segments[0].lines = std::vector<Line>(20000, Line{1.5, 2.25, "words and more words"});
+    p.note = "0";
     p.save(package);
     for (int round = 0; round < 12; ++round) {
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
             Project changing = p;
-            for (int n = 0;; ++n) {
-                changing.note = QString::number(n);
+            for (int n = 1;; ++n) {
+                changing.note = QString::number((round + 1) * 100000 + n); // later saves, larger numbers
                 changing.save(package);
             }
         }
@@ -268,9 +306,19 @@ TEST_F(PackageTest, ASaveKilledAtAnyMomentLeavesAWholeProjectAndNoLeftover)
         Project loaded;
         ASSERT_NO_THROW(loaded = Project::load(package)) << "round " << round;
         EXPECT_EQ(loaded.segments, p.segments);
-        EXPECT_EQ(entries(package), QStringList({"project.json"})) << "round " << round;
         EXPECT_EQ(entries(root), QStringList({"night.vtrl"})) << "round " << round;
+        for (const QString& name : entries(package)) {
+            if (name == "project.json")
+                continue;
+            const Project kept = Project::load(package + '/' + name);
+            EXPECT_GT(kept.note.toLongLong(), loaded.note.toLongLong()) << "round " << round;
+        }
     }
+    // File times advance in steps of a few milliseconds: the next save is surely later.
+    usleep(50000);
+    p.save(package);
+    EXPECT_EQ(Project::load(package), p);
+    EXPECT_EQ(entries(package), QStringList({"project.json"}));
 }
 
 TEST_F(PackageTest, LoadNamesThePackageThatCannotBeRead)
@@ -324,6 +372,125 @@ TEST_F(PackageTest, RecordingIsFoundAtItsPathOrBesideThePackage)
     QDir().rename(root + "/streams", root + "/moved");
     EXPECT_EQ(p.recording(root + "/moved/night.vtrl"), root + "/moved/night.mov");
     EXPECT_EQ(p.recording(root + "/elsewhere/night.vtrl"), std::nullopt);
+}
+
+namespace {
+
+// A project of `count` transcribed segments (about 5 KB of JSON each).
+Project sizeable(const QString& video, int count)
+{
+    Project p = project(video);
+    p.segments.clear();
+    for (int i = 0; i < count; ++i) {
+        Segment s;
+        s.id = QString::asprintf("%02d", i + 1);
+        s.start = i * 300;
+        s.end = s.start + 210;
+        s.markers = {s.start + 150};
+        s.lines = std::vector<Line>(60, Line{s.start + 1.5, s.start + 4.25, "and then the boss came back, again"});
+        p.segments.push_back(s);
+    }
+    return p;
+}
+
+} // namespace
+
+// A command-line job and the program, or the start screen's recent rows, open a package
+// while another process saves it: no save may fail for it.
+TEST_F(PackageTest, OpeningInAnotherProcessNeverBreaksASave)
+{
+    const QString package = root + "/night.vtrl";
+    Project p = sizeable(root + "/night.mov", 60);
+    p.save(package);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t opener = fork();
+    ASSERT_GE(opener, 0);
+    if (opener == 0) {
+        for (bool told = false;; told = true) {
+            try {
+                Project::load(package);
+            } catch (const Fail&) {
+            }
+            if (!told && write(ready[1], "!", 1) != 1)
+                _exit(1);
+        }
+    }
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    int failed = 0;
+    QString failure;
+    const int saves = 600;
+    for (int n = 0; n < saves; ++n) {
+        p.note = QString::number(n);
+        const QString sentence = failureOf([&] { p.save(package); });
+        if (!sentence.isEmpty()) {
+            ++failed;
+            failure = sentence;
+        }
+    }
+    kill(opener, SIGKILL);
+    waitpid(opener, nullptr, 0);
+    close(ready[0]);
+    close(ready[1]);
+    EXPECT_EQ(failed, 0) << "of " << saves << " saves, the last: " << failure.toStdString();
+    EXPECT_EQ(Project::load(package).note, p.note);
+    EXPECT_EQ(entries(package), QStringList({"project.json"}));
+}
+
+// A save that the system cuts short past the first write buffer (here a file-size limit,
+// as a full disk would) fails, and the project saved before stays whole. Run in a child
+// process: the limit holds for the whole process.
+TEST_F(PackageTest, AShortWriteOfALargeProjectFailsAndKeepsTheOldOne)
+{
+    struct Row {
+        const char* name;
+        bool legacy; // the package is still a single file
+        rlim_t limit;
+        int segments;
+    };
+    const Row rows[] = {
+        {"a folder, 300 KB under a 64 KB limit", false, 64 * 1024, 60},
+        {"a single file, 300 KB under a 64 KB limit", true, 64 * 1024, 60},
+        {"a folder, a few buffers under a limit past the first", false, 20 * 1024, 10},
+    };
+    for (const Row& row : rows) {
+        const QString folder = root + '/' + row.name;
+        const QString package = folder + "/night.vtrl";
+        const Project old = sizeable(root + "/night.mov", row.segments);
+        if (row.legacy)
+            writeFile(package, bytesOf(old));
+        else
+            old.save(package);
+        Project changed = old;
+        changed.note = "changed";
+        ASSERT_GT(bytesOf(changed).size(), qsizetype(row.limit) * 2) << row.name;
+
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{};
+            getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = row.limit;
+            setrlimit(RLIMIT_FSIZE, &limit);
+            const QString failure = failureOf([&] { changed.save(package); });
+            // 0: failed naming the package; 1: claimed success; 2: failed without naming it.
+            _exit(failure.isEmpty() ? 1 : failure.contains("night.vtrl") ? 0 : 2);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status)) << row.name;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << row.name;
+        EXPECT_EQ(QFileInfo(package).isDir(), !row.legacy) << row.name;
+        Project kept;
+        EXPECT_NO_THROW(kept = Project::load(package)) << row.name;
+        EXPECT_TRUE(kept == old) << row.name;
+        EXPECT_EQ(entries(folder), QStringList({"night.vtrl"})) << row.name;
+        if (!row.legacy) {
+            EXPECT_EQ(entries(package), QStringList({"project.json"})) << row.name;
+        }
+    }
 }
 
 // ---- backups ----
