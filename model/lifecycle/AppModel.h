@@ -68,6 +68,7 @@ struct Panels {
 };
 
 class Transcriber;
+class WorkList;
 
 class AppModel : public QObject {
     Q_OBJECT
@@ -319,8 +320,11 @@ private:
         QString kind, title, detail, engine;
         std::optional<Rerun> rerun;
     };
+    // `unkept`, when given, is asked as the work returns: a reason when its result can no
+    // longer be used, which ends the job as "cancelled" with that reason.
     template <class T>
-    QCoro::Task<T> runJob(JobLabel label, std::function<QCoro::Task<T>(Trace&)> work, Cancel cancel);
+    QCoro::Task<T> runJob(JobLabel label, std::function<QCoro::Task<T>(Trace&)> work, Cancel cancel,
+                          std::function<std::optional<QString>()> unkept = {});
     void finish(const QUuid& id, const Trace& trace, const QString& state, const std::optional<QString>& error);
     void log(const Job& job);
     void note(const QString& title, const QString& detail);
@@ -345,12 +349,19 @@ private:
     QCoro::Task<> pipelineRun(RunRequest request, Run run);
     QCoro::Task<> transcribeRun(std::vector<QString> ids, std::shared_ptr<const Transcriber> engine, QString key,
                                 Run run);
-    // True when the segment was joined or split meanwhile: the result was dropped and the
-    // segment, with its new bounds, still needs transcribing.
-    QCoro::Task<bool> transcribe(QString id, std::shared_ptr<const Transcriber> engine, QString key, Run run);
+    // The stretch that was heard when the segment was joined, split or removed meanwhile:
+    // the outcome was dropped, and what now holds that stretch may still need lines.
+    QCoro::Task<std::optional<TimeRange>> transcribe(QString id, std::shared_ptr<const Transcriber> engine,
+                                                     QString key, Run run);
     template <class T>
     QCoro::Task<std::optional<T>> aiStep(Run run, QString status, JobLabel label,
                                          std::function<QCoro::Task<T>(Trace&)> work);
+    // At the normal end of a run: an edit made meanwhile may have left a segment without
+    // lines that no run will hear (a join during a summary, or beside the segments being
+    // transcribed again). A new run, held in `pipeline_`, then hears it with the engine of
+    // the settings, when the project transcribes by itself or `transcribeNow`. True when
+    // one was started; it takes over `working` and `status`.
+    bool hearLeftovers(const Run& run, const WorkList& work, bool transcribeNow);
     // True while the opening a run works for is still the open one.
     bool stillFor(const Run& run) const;
     // Ends a run: a run that a newer one replaced leaves `working` and `status` to that one.

@@ -25,7 +25,8 @@ QCoro::Task<T> AppModel::job(QString kind, QString title, QString detail, QStrin
 }
 
 template <class T>
-QCoro::Task<T> AppModel::runJob(JobLabel label, std::function<QCoro::Task<T>(Trace&)> work, Cancel cancel)
+QCoro::Task<T> AppModel::runJob(JobLabel label, std::function<QCoro::Task<T>(Trace&)> work, Cancel cancel,
+                                std::function<std::optional<QString>()> unkept)
 {
     Job entry;
     entry.id = QUuid::createUuid();
@@ -54,8 +55,10 @@ QCoro::Task<T> AppModel::runJob(JobLabel label, std::function<QCoro::Task<T>(Tra
             co_return;
         } else {
             T value = co_await work(trace);
-            if (self)
-                finish(id, trace, QStringLiteral("done"), std::nullopt);
+            if (self) {
+                const std::optional<QString> reason = unkept ? unkept() : std::nullopt;
+                finish(id, trace, reason ? QStringLiteral("cancelled") : QStringLiteral("done"), reason);
+            }
             co_return value;
         }
     } catch (const Fail& fail) {

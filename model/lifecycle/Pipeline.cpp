@@ -3,7 +3,9 @@
 
 #include "core/services/Prompts.h"
 #include "core/services/Transcription.h"
+#include "model/editing/Lookup.h"
 #include "model/lifecycle/Jobs.h"
+#include "model/lifecycle/WorkList.h"
 #include "platform/Prefs.h"
 
 #include <QPointer>
@@ -20,25 +22,6 @@ QString plural(size_t n)
 bool transcribed(const Segment& s)
 {
     return s.lines && !s.lines->empty();
-}
-
-bool missing(const Segment& s)
-{
-    return !s.lines && !s.waiting.value_or(false);
-}
-
-// `changed` was joined or split while it was transcribed and its result dropped: it goes
-// to the end of the work list again, as do the missing segments the edit made (the second
-// part of a split), so that the run transcribes them with their new bounds. `changed` is
-// a copy: it may name an entry of the list that grows here.
-void requeue(std::vector<QString>& work, QString changed, const std::vector<Segment>& segments)
-{
-    for (const Segment& s : segments) {
-        const bool again = s.id == changed && !s.waiting.value_or(false);
-        const bool made = missing(s) && std::find(work.begin(), work.end(), s.id) == work.end();
-        if (again || made)
-            work.push_back(s.id);
-    }
 }
 
 } // namespace
@@ -122,11 +105,11 @@ QCoro::Task<> AppModel::pipelineRun(RunRequest request, Run run)
     const auto engine = Transcribers::current();
     const QString key = Prefs::shared().transcriber();
 
-    std::vector<QString> work;
+    WorkList work;
     if (project_.autoTranscribe.value_or(true) || request.transcribeNow) {
         for (const Segment& s : project_.segments) {
             if (missing(s))
-                work.push_back(s.id);
+                work.add(s, 0);
         }
     }
     for (size_t i = 0; i < work.size(); ++i) {
@@ -134,13 +117,24 @@ QCoro::Task<> AppModel::pipelineRun(RunRequest request, Run run)
             endRun(run);
             co_return;
         }
+        // Joined into another, or given lines or made to wait meanwhile: nothing to hear.
+        const Segment* next = lookup::byId(project_.segments, work[i]);
+        if (!next || !missing(*next))
+            continue;
         if (run.number == runs_)
             setStatus(QStringLiteral("Transcribing %1 of %2").arg(i + 1).arg(work.size()));
-        const bool changed = co_await transcribe(work[i], engine, key, run);
+        work.hear(*next);
+        co_await transcribe(work[i], engine, key, run);
         if (!self)
             co_return;
-        if (changed)
-            requeue(work, work[i], project_.segments);
+        // An edit made meanwhile may have left segments without lines: the one just heard
+        // when its result no longer fitted it, or another (a join, a split, an undo).
+        if (!run.cancel.cancelled()) {
+            for (const Segment& s : project_.segments) {
+                if (missing(s))
+                    work.add(s, i + 1);
+            }
+        }
     }
 
     const auto failed = size_t(std::count_if(project_.segments.begin(), project_.segments.end(),
@@ -223,8 +217,25 @@ QCoro::Task<> AppModel::pipelineRun(RunRequest request, Run run)
         save();
     }
 
+    if (hearLeftovers(run, work, request.transcribeNow))
+        co_return;
     endRun(run, failed == 0 ? QString()
                             : QStringLiteral("%1 segment%2 could not be transcribed").arg(failed).arg(plural(failed)));
+}
+
+bool AppModel::hearLeftovers(const Run& run, const WorkList& work, bool transcribeNow)
+{
+    if (run.cancel.cancelled() || !stillFor(run) || run.number != runs_)
+        return false;
+    if (!project_.autoTranscribe.value_or(true) && !transcribeNow)
+        return false;
+    // A failed segment waits for the user's retry; one heard as it is has had its turn.
+    const bool left = std::any_of(project_.segments.begin(), project_.segments.end(), [&](const Segment& s) {
+        return missing(s) && !s.error && !work.heard(s);
+    });
+    if (left)
+        runPipeline(false, false, transcribeNow, false, {});
+    return left;
 }
 
 void AppModel::merge(const std::vector<Segment>& summaries)

@@ -3,6 +3,7 @@
 
 #include "core/services/Transcription.h"
 #include "model/lifecycle/Jobs.h"
+#include "model/lifecycle/WorkList.h"
 #include "platform/Prefs.h"
 
 #include <QPointer>
@@ -18,11 +19,12 @@ Segment* find(Project& project, const QString& id)
 
 } // namespace
 
-QCoro::Task<bool> AppModel::transcribe(QString id, std::shared_ptr<const Transcriber> engine, QString key, Run run)
+QCoro::Task<std::optional<TimeRange>> AppModel::transcribe(QString id, std::shared_ptr<const Transcriber> engine,
+                                                           QString key, Run run)
 {
     const Segment* found = find(project_, id);
     if (!found)
-        co_return false;
+        co_return std::nullopt;
     const Segment segment = *found;
     const QString language = Prefs::shared().language();
     const QString hint = project_.note;
@@ -36,36 +38,47 @@ QCoro::Task<bool> AppModel::transcribe(QString id, std::shared_ptr<const Transcr
                          Rerun{Rerun::Transcribe{id, key}}};
 
     const QPointer<AppModel> self(this);
+    // A segment joined or split meanwhile keeps its id (or is gone) but not the stretch
+    // that was heard: its lines would miss a part or run past its end, and a failure may
+    // not be its own.
+    const auto changed = [self, id, segment] {
+        const Segment* now = self ? find(self->project_, id) : nullptr;
+        return !now || now->start != segment.start || now->end != segment.end;
+    };
+    // The job says so rather than "done": the activity log must not show a transcript
+    // that the user never gets (with a paid engine, the call's cost stays on it).
+    std::function<std::optional<QString>()> unkept = [self, changed, run]() -> std::optional<QString> {
+        if (!self || !self->stillFor(run) || !changed())
+            return std::nullopt;
+        return QStringLiteral("The segment changed while it was transcribed (a join, a split or an undo), so this "
+                              "transcript was not kept.");
+    };
     std::optional<Pipeline::Transcript> result;
     std::optional<QString> failure;
     try {
-        result = co_await runJob<Pipeline::Transcript>(label, work, run.cancel);
+        result = co_await runJob<Pipeline::Transcript>(label, work, run.cancel, unkept);
     } catch (const Fail& fail) {
         failure = fail.errorDescription;
     }
     // Nothing of this recording's work may land in another one's project.
     if (!self || !stillFor(run))
-        co_return false;
+        co_return std::nullopt;
+    if (changed())
+        co_return TimeRange{segment.start, segment.end};
 
     Project next = project_;
     Segment* target = find(next, id);
-    // A segment joined or split meanwhile keeps its id but not the stretch that was heard:
-    // its lines would miss a part or run past its end, and a failure may not be its own.
-    if (target && (target->start != segment.start || target->end != segment.end))
-        co_return !run.cancel.cancelled();
     if (result) {
-        if (!target)
-            co_return false;
         target->lines = std::move(result->lines);
         target->peaks = std::move(result->peaks);
         target->error.reset();
         target->waiting.reset();
-    } else if (target && !run.cancel.cancelled()) {
+    } else if (!run.cancel.cancelled()) {
         target->error = failure;
     }
     setProject(std::move(next));
     save();
-    co_return false;
+    co_return std::nullopt;
 }
 
 void AppModel::transcribeAgain(std::vector<QString> ids, QString engineKey)
@@ -86,18 +99,36 @@ QCoro::Task<> AppModel::transcribeRun(std::vector<QString> ids, std::shared_ptr<
     const QPointer<AppModel> self(this);
     setWorking(true);
     const size_t n = ids.size();
-    for (size_t k = 0; k < n;) {
+    WorkList work;
+    for (const QString& id : ids)
+        work.push(id);
+    for (size_t k = 0; k < work.size(); ++k) {
         if (run.cancel.cancelled() || !stillFor(run)) {
             endRun(run, QString());
             co_return;
         }
         if (run.number == runs_)
-            setStatus(QStringLiteral("Transcribing %1 of %2 again with %3").arg(k + 1).arg(n).arg(engine->name()));
-        const bool changed = co_await transcribe(ids[k], engine, key, run);
+            setStatus(QStringLiteral("Transcribing %1 of %2 again with %3")
+                          .arg(k + 1)
+                          .arg(work.size())
+                          .arg(engine->name()));
+        const QString id = work[k];
+        if (const Segment* s = find(project_, id))
+            work.hear(*s);
+        const auto dropped = co_await transcribe(id, engine, key, run);
         if (!self)
             co_return;
-        if (!changed)
-            ++k; // else the same segment again, as it is now
+        if (!dropped || run.cancel.cancelled())
+            continue;
+        // The stretch asked for changed while it was heard: the segment as it is now, and
+        // whatever now covers that stretch without lines (the other part of a split), are
+        // heard with the engine asked for.
+        for (const Segment& s : project_.segments) {
+            const bool same = s.id == id && !s.waiting.value_or(false);
+            const bool covering = missing(s) && s.start < dropped->upper && dropped->lower < s.end;
+            if (same || covering)
+                work.add(s, k + 1);
+        }
     }
     // A closed or replaced recording, or a stopped run, gets no closing notice.
     if (run.cancel.cancelled() || !stillFor(run)) {
@@ -114,7 +145,8 @@ QCoro::Task<> AppModel::transcribeRun(std::vector<QString> ids, std::shared_ptr<
                      .arg(n == 1 ? QString() : QStringLiteral("s")));
     else
         setToast(QStringLiteral("%1 of %2 could not be transcribed again. See Activity").arg(failed).arg(n));
-    endRun(run, QString());
+    if (!hearLeftovers(run, work, false))
+        endRun(run, QString());
 }
 
 void AppModel::retry(const QString& id)

@@ -81,7 +81,13 @@ protected:
         finish();
         return package;
     }
-    void finish() { await(model->pipeline()->done()); }
+    // Until the work has ended, also when a run hands over to a new one at its end.
+    void finish()
+    {
+        do
+            await(model->pipeline()->done());
+        while (!model->pipeline()->finished());
+    }
     const Segment& segmentAt(size_t i) const { return model->project().segments.at(i); }
 };
 
@@ -314,9 +320,11 @@ TEST_F(PipelineTest, EachStepAskedForAloneIsSaved)
     }
 }
 
-// A segment joined or split while it is transcribed keeps its id but not the stretch that
-// was heard: the result is dropped and the segment, as it is now, is transcribed again
-// (with the second part of a split), so no transcript is lost or runs past its segment.
+// An edit made while a segment is transcribed (a join, a split) may leave segments without
+// a transcript: the one under way, whose result is dropped because it no longer matches
+// the stretch that was heard, or another one. Each is transcribed as it is now, once;
+// nothing runs past its segment, and a run the user stopped queues nothing. The engine's
+// runs are counted, since each may be a paid call.
 TEST_F(PipelineTest, AResultLandsOnlyOnTheStretchThatWasHeard)
 {
     const QString longClip = sharedClip("twelve.mp4", [](const QString& p) { return Clips::video(p, 12); });
@@ -332,20 +340,57 @@ TEST_F(PipelineTest, AResultLandsOnlyOnTheStretchThatWasHeard)
     old.lines = std::vector<Line>{{1, 2, "old one"}, {8, 9, "old two"}};
     Segment oldPart = unheard("01a", 6, 12);
     oldPart.lines = std::vector<Line>{{8, 9, "old two"}}; // not asked for again
-    const auto split = [](AppModel& m) { m.setSelection("01"), m.clock().setTime(6), m.splitSegment(); };
+    const auto splitAt = [](double t) {
+        return [t](AppModel& m) { m.setSelection("01"), m.clock().setTime(t), m.splitSegment(); };
+    };
+    const auto join = [](const QString& id) { return [id](AppModel& m) { m.joinWithNext(id); }; };
     const auto pipeline = [](AppModel&) {}; // the run that opening starts
+    const auto again = [](AppModel& m) { m.transcribeAgain({"01"}, "whisper"); };
+    const QString kept = "done", dropped = "cancelled";
     const struct {
         const char* name;
         QString clip;
         std::vector<Segment> segments;
+        bool automatic; // the project's autoTranscribe
         std::function<void(AppModel&)> start, edit;
         std::vector<Segment> expected; // ids, bounds and lines
+        int runs;                      // of the stand-in whisper-cli
+        QStringList jobs;              // the states of the transcription jobs, oldest first
     } rows[] = {
-        {"joined with a transcribed one", plainClip(), {unheard("01", 0, 3), heard("02", 3)}, pipeline,
-         [](AppModel& m) { m.joinWithNext("01"); }, {fresh("01", 0, 5.5)}},
-        {"split", longClip, {unheard("01", 0, 12)}, pipeline, split, {fresh("01", 0, 6), fresh("01a", 6, 12)}},
-        {"split while transcribed again", longClip, {old},
-         [](AppModel& m) { m.transcribeAgain({"01"}, "whisper"); }, split, {fresh("01", 0, 6), oldPart}},
+        {"joined with a transcribed one", plainClip(), {unheard("01", 0, 3), heard("02", 3)}, true, pipeline,
+         join("01"), {fresh("01", 0, 5.5)}, 2, {dropped, kept}},
+        {"joined into the one before", plainClip(), {heard("01", 0), unheard("02", 2.5, 5.5)}, true, pipeline,
+         join("01"), {fresh("01", 0, 5.5)}, 2, {dropped, kept}},
+        {"two joined that are not under way", plainClip(),
+         {unheard("01", 0, 2), fresh("02", 2, 4), unheard("03", 4, 6)}, true, pipeline, join("02"),
+         {fresh("01", 0, 2), fresh("02", 2, 6)}, 2, {kept, kept}},
+        {"split", longClip, {unheard("01", 0, 12)}, true, pipeline, splitAt(6),
+         {fresh("01", 0, 6), fresh("01a", 6, 12)}, 3, {dropped, kept, kept}},
+        // The segment after the split one is queued already: it is not queued again.
+        {"split with another one waiting", longClip, {unheard("01", 0, 10), unheard("02", 10, 12)}, true, pipeline,
+         splitAt(5), {fresh("01", 0, 5), fresh("01a", 5, 10), fresh("02", 10, 12)}, 4, {dropped, kept, kept, kept}},
+        {"split while transcribed again", longClip, {old}, true, again, splitAt(6), {fresh("01", 0, 6), oldPart}, 2,
+         {dropped, kept}},
+        {"split while transcribed again, never transcribed before", longClip, {unheard("01", 0, 12)}, false, again,
+         splitAt(6), {fresh("01", 0, 6), fresh("01a", 6, 12)}, 3, {dropped, kept, kept}},
+        // 02 failed before: only the join makes 01 a segment that waits to be heard.
+        {"two joined beside the one transcribed again", plainClip(),
+         {heard("01", 0), fresh("02", 2.5, 3.5), fresh("03", 3.5, 6)}, true,
+         [](AppModel& m) {
+             Project failed = m.project();
+             failed.segments[1].lines.reset();
+             failed.segments[1].error = "whisper-cli stopped with an error.";
+             m.setProject(failed);
+             m.transcribeAgain({"03"}, "whisper");
+         },
+         join("01"), {fresh("01", 0, 3.5), fresh("03", 3.5, 6)}, 2, {kept, kept}},
+        {"joined into the one before, then stopped", plainClip(), {heard("01", 0), unheard("02", 2.5, 5.5)}, true,
+         pipeline,
+         [](AppModel& m) {
+             m.joinWithNext("01");
+             m.cancelWork();
+         },
+         {unheard("01", 0, 5.5)}, 1, {dropped}},
     };
     const auto shown = [](const std::vector<Segment>& segments) {
         QStringList out;
@@ -364,7 +409,7 @@ TEST_F(PipelineTest, AResultLandsOnlyOnTheStretchThatWasHeard)
         ScopedEnv slow{"WHISPER_SLEEP", QByteArray("0.5 0")};
         QFile::remove(bin.filePath("count"));
         Project p = projectOf(copy(row.clip, root + QString("/Edited %1.mp4").arg(++n)), row.segments);
-        p.autoTranscribe = true;
+        p.autoTranscribe = row.automatic;
         p.duration = 12;
         const QString package = writePackage(root + QString("/Edited %1.vtrl").arg(n), p);
         QCoro::waitFor(model->openProject(package));
@@ -375,8 +420,44 @@ TEST_F(PipelineTest, AResultLandsOnlyOnTheStretchThatWasHeard)
 
         EXPECT_EQ(shown(model->project().segments), shown(row.expected));
         EXPECT_EQ(shown(Project::load(package).segments), shown(row.expected));
+        EXPECT_EQ(readFile(bin.filePath("count")).trimmed().toInt(), row.runs);
+        QStringList jobs;
+        for (const Job& job : model->jobs()) {
+            jobs.prepend(job.state);
+            if (job.state == dropped) {
+                EXPECT_EQ(job.error, "The segment changed while it was transcribed (a join, a split or an undo), "
+                                     "so this transcript was not kept.");
+            }
+        }
+        EXPECT_EQ(jobs, row.jobs);
         EXPECT_FALSE(model->working());
     }
+}
+
+// An edit made during a summary can leave a segment without lines too (a join with one
+// that failed): the run hears it before it ends.
+TEST_F(PipelineTest, ASegmentAJoinLeftWithoutLinesDuringASummaryIsHeard)
+{
+    ScopedEnv fail{"WHISPER_FAIL", QByteArray("1")};
+    openHeard("Summarized", [](Project& p) {
+        p.autoTranscribe = true;
+        p.segments[1] = heard("02", 2.5);
+    });
+    Project failed = model->project();
+    failed.segments[1].lines.reset(); // failed before, so the run tries it again
+    model->setProject(failed);
+    server.reply(chat, 200, summaries);
+    QObject::connect(&server, &FakeServer::received, model.get(), [&](const FakeServer::Request& request) {
+        if (request.path == chat)
+            model->joinWithNext("01");
+    });
+    model->runPipeline(false, true, false, false, {});
+    finish();
+    EXPECT_EQ(readFile(bin.filePath("count")).trimmed().toInt(), 2) << "02, then the joined 01";
+    ASSERT_EQ(model->project().segments.size(), 1u);
+    EXPECT_EQ(model->project().segments[0].lines.value_or(std::vector<Line>{}).size(), 2u);
+    EXPECT_EQ(model->project().segments[0].title, "Hello chat") << "the summary landed too";
+    EXPECT_FALSE(model->working());
 }
 
 // Stopping the work while a segment is transcribed: whisper-cli runs to its end and its
