@@ -166,9 +166,16 @@ QCoro::Task<> readStore(quint64 generation)
     std::optional<QString> found = decode(co_await readItem(service()));
     if (!found) {
         found = decode(co_await readItem(olderService()));
-        if (found) {
+        if (found && state().generation != generation) {
+            // The user set a key (or removed it) while the store was read, a locked one
+            // perhaps asking for its password: the old key must not take its place. It is
+            // superseded, so it goes, lest a removed key come back at the next start.
+            co_await removeItem(olderService());
+        } else if (found) {
             // Store under the current name first; only a key that is safely there may
-            // leave the old name, so a failing store never loses it.
+            // leave the old name, so a failing store never loses it. The store runs its
+            // calls in the order they were made, so a key set from now on lands after
+            // this one.
             bool stored = true;
             if (!found->isEmpty())
                 stored = co_await writeItem(service(), found->toUtf8());

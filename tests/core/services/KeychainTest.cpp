@@ -7,8 +7,13 @@
 #include "support/Env.h"
 #include "support/FakeServer.h"
 
+#include <QCoreApplication>
 #include <QCoro/QCoroTask>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QFile>
 #include <QTemporaryDir>
+#include <csignal>
 #include "core/project/ModelTesting.h" // readable texts in failure messages
 #include <gtest/gtest.h>
 
@@ -118,6 +123,39 @@ TEST_F(KeychainMemoryTest, OneReadServesTheWholeRun)
     EXPECT_EQ(Keychain::key(), QStringLiteral("sk-or-locked-away"));
 }
 
+// Holds the Secret Service still, as a locked keyring does while it asks for its password:
+// the daemon that serves this session's bus (the test script's own, never another one) is
+// stopped, and goes on again at the latest when this ends, whatever the test does meanwhile.
+class HeldStore {
+public:
+    HeldStore()
+    {
+        const auto bus = QDBusConnection::sessionBus().interface();
+        const auto owner = bus ? bus->servicePid(QStringLiteral("org.freedesktop.secrets")) : QDBusReply<uint>();
+        if (!owner.isValid())
+            return;
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(owner.value()));
+        if (!comm.open(QIODevice::ReadOnly) || !comm.readAll().startsWith("gnome-keyring"))
+            return;
+        if (::kill(pid_t(owner.value()), SIGSTOP) == 0)
+            pid = pid_t(owner.value());
+    }
+    ~HeldStore() { release(); }
+    HeldStore(const HeldStore&) = delete;
+    HeldStore& operator=(const HeldStore&) = delete;
+
+    bool held() const { return pid > 0; }
+    void release()
+    {
+        if (pid > 0)
+            ::kill(pid, SIGCONT);
+        pid = 0;
+    }
+
+private:
+    pid_t pid = 0;
+};
+
 // The real Secret Service, as the desktop provides it (under the test script, a private
 // gnome-keyring on a private session bus).
 class KeychainSecretServiceTest : public ::testing::Test {
@@ -178,6 +216,31 @@ protected:
         for (const auto& request : server.requests())
             EXPECT_EQ(request.header("Authorization"), "Bearer sk-or-in-the-store") << request.path.toStdString();
     }
+
+    // A key the user enters while the first read of a run is still waiting for the store
+    // (to move the older item over) is the one kept, in memory and in the store.
+    static void aKeyEnteredWhileTheOldOneMovesOverIsKept()
+    {
+        clean();
+        ASSERT_TRUE(QCoro::waitFor(Keychain::writeItem(Keychain::olderService(), "sk-or-legacy")));
+        Keychain::forget();
+        HeldStore store;
+        ASSERT_TRUE(store.held()) << "no keyring daemon serves this session's bus";
+        auto loading = Keychain::load();
+        for (int turn = 0; turn < 10; ++turn)
+            QCoreApplication::processEvents(); // the read starts and waits for the store
+        auto typing = Keychain::setKey(QStringLiteral("sk-or-typed"));
+        EXPECT_EQ(Keychain::key(), QStringLiteral("sk-or-typed")) << "Settings reads it back at once";
+        store.release();
+        QCoro::waitFor(loading);
+        QCoro::waitFor(typing);
+        EXPECT_EQ(Keychain::key(), QStringLiteral("sk-or-typed"));
+        EXPECT_EQ(item(Keychain::service()), QByteArray("sk-or-typed"));
+        EXPECT_EQ(item(Keychain::olderService()), std::nullopt) << "the replaced key does not come back";
+        Keychain::forget();
+        QCoro::waitFor(Keychain::load());
+        EXPECT_EQ(Keychain::key(), QStringLiteral("sk-or-typed")) << "and the next start reads it";
+    }
 };
 
 // One test, so that parallel test processes never share the items.
@@ -213,6 +276,7 @@ TEST_F(KeychainSecretServiceTest, StoresReadsMigratesAndRemovesTheKey)
     EXPECT_EQ(item(Keychain::service()), QByteArray("sk-or-legacy"));
     EXPECT_EQ(item(Keychain::olderService()), std::nullopt);
 
+    aKeyEnteredWhileTheOldOneMovesOverIsKept();
     everyReaderFindsTheStoredKey();
 }
 
