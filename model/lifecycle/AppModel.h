@@ -453,6 +453,7 @@ private:
     std::vector<Snapshot> redoStack_;
     std::optional<TaskHandle> pipeline_;
     int runs_ = 0; // pipeline runs started, for telling the held one
+    int pipelineGeneration_ = -1; // the opening that the run in `pipeline_` works for
 
     // Bumped by every close(): work begun for an earlier opening (a start still loading,
     // a thumbnail task) sees the change and drops what it has.

@@ -37,13 +37,24 @@ void AppModel::runPipeline(bool ideasAgain, bool summariesAgain, bool transcribe
 
 void AppModel::startRun(std::function<QCoro::Task<>(AppModel&, Run)> work)
 {
-    if (pipeline_)
+    // The run replaced here stops at its next step, but a program it started goes on and
+    // its transcript still lands. The new run waits for that before it takes its list, or
+    // it would hear the segment under way a second time (with a paid engine, pay twice).
+    // A run for another opening has nothing the new one could take, so it is not awaited.
+    std::optional<TaskHandle> replaced;
+    if (pipeline_) {
         pipeline_->cancel();
+        if (pipelineGeneration_ == generation_)
+            replaced = pipeline_;
+    }
     const int number = ++runs_;
+    pipelineGeneration_ = generation_;
     pipeline_ = TaskHandle::start([self = QPointer<AppModel>(this), work = std::move(work), video = *video_,
-                                   generation = generation_, number](Cancel cancel) -> QCoro::Task<> {
+                                   generation = generation_, number, replaced](Cancel cancel) -> QCoro::Task<> {
         // The handle keeps this callable alive until the run has ended. Every argument is
         // named: GCC 12 destroys a temporary made inside a co_await expression twice.
+        if (replaced)
+            co_await replaced->done();
         if (!self)
             co_return;
         const Run run{video, generation, number, cancel};
