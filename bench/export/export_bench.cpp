@@ -44,22 +44,26 @@ const MediaInfo& recording()
     return info;
 }
 
-// CPU seconds spent by finished child processes: steadier than wall time on a busy machine.
-double childCpu()
+// CPU seconds spent by finished child processes, or by this one: steadier than wall time
+// on a busy machine.
+double cpu(int who)
 {
     rusage use{};
-    getrusage(RUSAGE_CHILDREN, &use);
+    getrusage(who, &use);
     return double(use.ru_utime.tv_sec + use.ru_stime.tv_sec) + (use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
 }
 
-// Runs `work` once per iteration and reports ffmpeg's CPU time per run beside the wall time.
+// Runs `work` once per iteration and reports ffmpeg's CPU time per run beside the wall
+// time, and the whole export's: ffmpeg's and ours (reading where the frames lie).
 template <class Work>
 void measure(benchmark::State& state, Work work)
 {
-    const double before = childCpu();
+    const double children = cpu(RUSAGE_CHILDREN), self = cpu(RUSAGE_SELF);
     for (auto _ : state)
         work();
-    state.counters["ffmpeg_cpu_s"] = (childCpu() - before) / double(state.iterations());
+    const double ffmpeg = cpu(RUSAGE_CHILDREN) - children;
+    state.counters["ffmpeg_cpu_s"] = ffmpeg / double(state.iterations());
+    state.counters["all_cpu_s"] = (ffmpeg + cpu(RUSAGE_SELF) - self) / double(state.iterations());
 }
 
 std::vector<Cut> cutsFrom(double first)

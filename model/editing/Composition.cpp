@@ -37,6 +37,7 @@ std::optional<Composition> Composition::of(const std::vector<Cut>& cuts, const M
     c.audioStream = media.audioStream;
     c.size = media.naturalSize;
     c.transform = media.transform;
+    c.frameRate = media.frameRate;
     for (const Cut& cut : cuts) {
         const Span piece = held(cut, media.duration);
         if (piece.length() > 0)
@@ -88,27 +89,89 @@ double Composition::duration() const
     return ShortLine{pieces}.total();
 }
 
-QStringList Composition::arguments(const QString& output) const
+std::vector<double> Composition::edges() const
+{
+    std::vector<double> times;
+    times.reserve(2 * pieces.size());
+    for (const Span& piece : pieces) {
+        times.push_back(piece.start);
+        times.push_back(piece.end);
+    }
+    return times;
+}
+
+QStringList Composition::arguments(const QString& output, const std::vector<FramesAround>& around) const
 {
     QStringList args{"-nostdin", "-hide_banner", "-v", "error", "-y", "-progress", "pipe:1", "-nostats",
                      "-stats_period", "0.2"};
+    const auto fixed = [](double seconds) { return QString::asprintf("%.6f", seconds); };
+    const bool known = around.size() == 2 * pieces.size();
     QString graph;
+    QString joined;
+    QString sounds;
+    double at = 0; // where the piece starts on the Short's time line
     for (int i = 0; i < int(pieces.size()); ++i) {
-        args << "-ss" << Text::numberWithPoint(pieces[i].start) << "-t" << Text::numberWithPoint(pieces[i].length())
-             << "-i" << source;
-        graph += stream(i, videoStream);
-        if (audioStream)
-            graph += stream(i, *audioStream);
+        const Span& piece = pieces[i];
+        // The frame shown at the start is the one that starts at it, else the last that starts
+        // before it. ffmpeg keeps the frames from its seek point on: put that point halfway
+        // between the frame shown and the one before it, clear of the rounding of either time.
+        double from = piece.start;
+        double until = piece.end;
+        if (known) {
+            const FramesAround& first = around[2 * i];
+            std::optional<double> shown, before;
+            if (first.next && *first.next - piece.start < 1e-6) {
+                shown = first.next;
+                before = first.last;
+            } else if (first.last) {
+                shown = first.last;
+                before = first.earlier;
+            } else {
+                shown = first.next; // the video starts after the piece does
+            }
+            if (shown)
+                from = before ? (*before + *shown) / 2 : std::max(0.0, *shown - 0.005);
+            // The last frame kept is the last that starts before the end: stop halfway to the next.
+            const FramesAround& last = around[2 * i + 1];
+            if (last.last && last.next)
+                until = (*last.last + *last.next) / 2;
+        }
+        from = std::max(0.0, std::min(from, piece.start));
+        const double length = piece.length();
+        const double offset = piece.start - from; // of the piece's start after the seek point
+        args << "-ss" << fixed(from) << "-t" << fixed(std::max(until, piece.end) - from + 0.1) << "-i" << source;
+        // Times after -ss count from the seek point; each frame goes where the player shows
+        // it on the Short's time line, the first at the piece's own start.
+        graph += stream(i, videoStream)
+                 + QStringLiteral("select='lt(t,%1)',settb=AVTB,setpts='(%2+max(0,T-%3))/TB'[v%4];")
+                       .arg(fixed(until - from), fixed(at), fixed(offset))
+                       .arg(i);
+        joined += QStringLiteral("[v%1]").arg(i);
+        if (audioStream) {
+            graph += stream(i, *audioStream)
+                     + QStringLiteral("atrim=start=%1:end=%2,asetpts=PTS-STARTPTS[a%3];")
+                           .arg(fixed(offset), fixed(offset + length))
+                           .arg(i);
+            sounds += QStringLiteral("[a%1]").arg(i);
+        }
+        at += length;
     }
+    // The pictures already carry their times, so they are merged in time order rather than
+    // laid end to end again; the sound pieces are laid end to end, each exactly its length.
     // H.264 in 4:2:0 needs even sides: an odd one loses its last row or column.
     const bool odd = size.width() % 2 != 0 || size.height() % 2 != 0;
-    graph += QStringLiteral("concat=n=%1:v=1:a=%2").arg(pieces.size()).arg(audioStream ? 1 : 0);
-    graph += odd ? QStringLiteral("[c];[c]scale=trunc(iw/2)*2:trunc(ih/2)*2[v]") : QStringLiteral("[v]");
+    graph += joined + QStringLiteral("interleave=n=%1").arg(pieces.size());
+    graph += odd ? QStringLiteral(",scale=trunc(iw/2)*2:trunc(ih/2)*2[v]") : QStringLiteral("[v]");
     if (audioStream)
-        graph += QStringLiteral("[a]");
+        graph += u';' + sounds + QStringLiteral("concat=n=%1:v=0:a=1[a]").arg(pieces.size());
     args << "-filter_complex" << graph << "-map" << "[v]";
     if (audioStream)
         args << "-map" << "[a]";
+    // Frames keep the times given above: none is repeated or dropped to fit a fixed rate.
+    // The rate only tells how long the last frame lasts.
+    args << "-fps_mode:v" << "vfr" << "-enc_time_base:v" << "1:90000";
+    if (frameRate > 0)
+        args << "-r:v" << Text::numberWithPoint(frameRate);
     args << "-c:v" << "libx264" << "-preset" << "fast" << "-crf" << "18" << "-pix_fmt" << "yuv420p";
     if (audioStream)
         args << "-c:a" << "aac" << "-b:a" << "192k";
@@ -122,9 +185,16 @@ QCoro::Task<> render(Composition composition, QString target, std::function<void
     const QString folder = info.absolutePath();
     if (!QFileInfo(folder).isDir())
         throw Fail(QStringLiteral("The folder %1 does not exist.").arg(QDir::toNativeSeparators(folder)));
+    const QString ffmpeg = Tool::require(QStringLiteral("ffmpeg"));
+    // Where each piece's frames begin and end, read from the recording's packets.
+    std::vector<FramesAround> around;
+    try {
+        around = co_await Media::framesAround(composition.source, composition.edges());
+    } catch (const Fail&) {
+        // ffmpeg says what is wrong with the recording in a moment.
+    }
     if (cancel.cancelled())
         throw Fail(QStringLiteral("The export was cancelled."));
-    const QString ffmpeg = Tool::require(QStringLiteral("ffmpeg"));
     const QString part = folder + QStringLiteral("/.vt-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()
                          + QStringLiteral(".mp4");
 
@@ -134,7 +204,7 @@ QCoro::Task<> render(Composition composition, QString target, std::function<void
     const double total = composition.duration();
     QProcess process;
     process.setProgram(ffmpeg);
-    process.setArguments(composition.arguments(part));
+    process.setArguments(composition.arguments(part, around));
     QObject::connect(&process, &QProcess::readyReadStandardError, [&] {
         errors += process.readAllStandardError();
         if (errors.size() > 16384)

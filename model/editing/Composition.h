@@ -23,6 +23,7 @@ struct Composition {
     std::optional<int> audioStream; // none: the recording has no sound
     QSize size;                     // the stored picture, before `transform`
     Transform transform;            // turns the picture upright
+    double frameRate = 0;           // of the recording; 0: not known
 
     // None when there is nothing to play: no cuts, or none that covers any of the recording.
     static std::optional<Composition> of(const std::vector<Cut>& cuts, const MediaInfo& media);
@@ -39,10 +40,17 @@ struct Composition {
     static std::optional<double> shortTime(const ShortLine& line, double r);
     double duration() const;
 
+    // The times whose neighbouring frames `arguments` needs: each piece's start and end.
+    std::vector<double> edges() const;
     // The ffmpeg arguments that render it into `output` as H.264/AAC MPEG-4, upright, at
     // the recording's size, with progress lines on standard output. Every piece is read by
     // seeking in its own input, so the work does not grow with where the pieces lie.
-    QStringList arguments(const QString& output) const;
+    // Each piece holds the frames the player shows over it: from the frame shown at its
+    // start to the last that starts before its end, each placed at the Short time the player
+    // shows it at (so the first may be shown for less than a frame's time), and the sound
+    // of exactly its stretch. `around` holds the frames around each time of `edges()`;
+    // without them the pieces are cut at their times.
+    QStringList arguments(const QString& output, const std::vector<FramesAround>& around = {}) const;
 
     bool operator==(const Composition&) const = default;
 };

@@ -162,8 +162,68 @@ MediaInfo probeNow(const QString& path)
         info.naturalSize = QSize(v->codecpar->width, v->codecpar->height);
         info.rotation = clockwiseRotation(v);
         info.transform = transformFor(info.rotation, info.naturalSize);
+        const AVRational rate = v->avg_frame_rate.num > 0 && v->avg_frame_rate.den > 0 ? v->avg_frame_rate : v->r_frame_rate;
+        if (rate.num > 0 && rate.den > 0)
+            info.frameRate = av_q2d(rate);
     }
     return info;
+}
+
+std::vector<FramesAround> framesAroundNow(const QString& path, const std::vector<double>& times)
+{
+    const Input input = openInput(path);
+    const auto index = firstVideo(input.get());
+    if (!index)
+        throw Fail(QFileInfo(path).fileName() + QStringLiteral(" has no video in it."));
+    const double unit = av_q2d(input->streams[*index]->time_base);
+    // ffmpeg counts -ss from the earliest start of any stream in the file.
+    const double origin = input->start_time == AV_NOPTS_VALUE ? 0 : double(input->start_time) / AV_TIME_BASE;
+    // Times closer than this are one time: far below a tick of any container, far above
+    // the rounding of a tick turned into seconds.
+    constexpr double same = 1e-7;
+    Packet packet(av_packet_alloc());
+    std::vector<FramesAround> out;
+    out.reserve(times.size());
+    for (const double t : times) {
+        FramesAround around;
+        // Read from a key frame a little before t (so that a key frame right at t brings the
+        // frame before it along), further back while the two frames before t are not found.
+        for (double back = 1e-3; back < 1e5; back *= 8) {
+            around = {};
+            const int64_t target = int64_t(std::floor((t - back + origin) / unit));
+            if (av_seek_frame(input.get(), *index, target, AVSEEK_FLAG_BACKWARD) < 0
+                && av_seek_frame(input.get(), *index, target, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0)
+                break;
+            while (av_read_frame(input.get(), packet.get()) >= 0) {
+                const bool video = packet->stream_index == *index;
+                const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+                const int64_t dts = packet->dts;
+                av_packet_unref(packet.get());
+                if (!video || pts == AV_NOPTS_VALUE)
+                    continue;
+                const double at = double(pts) * unit - origin;
+                if (at < t - same) {
+                    if (!around.last || at > *around.last) {
+                        around.earlier = around.last;
+                        around.last = at;
+                    } else if (at < *around.last && (!around.earlier || at > *around.earlier)) {
+                        around.earlier = at;
+                    }
+                } else if (!around.next || at < *around.next) {
+                    around.next = at;
+                }
+                // Packets come in decoding order, and none is shown before it is decoded: once
+                // one decodes after the first frame found from t on, no later one is nearer.
+                const double decoded = dts == AV_NOPTS_VALUE ? at : double(dts) * unit - origin;
+                if ((around.next && decoded > *around.next + same) || decoded > t + 60)
+                    break;
+            }
+            if (around.earlier || t - back <= 0)
+                break;
+        }
+        out.push_back(around);
+    }
+    return out;
 }
 
 QImage stillNow(const QString& path, double seconds, QSize box)
@@ -243,6 +303,12 @@ auto offThread(F f) -> QCoro::Task<decltype(f())>
 QCoro::Task<MediaInfo> probe(QString path)
 {
     auto work = [path] { return probeNow(path); };
+    co_return co_await offThread(std::move(work));
+}
+
+QCoro::Task<std::vector<FramesAround>> framesAround(QString path, std::vector<double> times)
+{
+    auto work = [path, times] { return framesAroundNow(path, times); };
     co_return co_await offThread(std::move(work));
 }
 

@@ -8,6 +8,7 @@
 #include <QSize>
 #include <QString>
 #include <optional>
+#include <vector>
 
 // A 2-D affine transform (a b; c d) with translation, as a display matrix gives it.
 struct Transform {
@@ -28,7 +29,17 @@ struct MediaInfo {
     QSize naturalSize;              // of the video stream, before rotation
     double rotation = 0;            // degrees, clockwise, from the display matrix
     Transform transform;            // turns the stored picture upright
+    double frameRate = 0;           // frames a second of the video on average; 0: not known
     bool operator==(const MediaInfo&) const = default;
+};
+
+// The video frames next to one time: the two that start last before it (`last` the later)
+// and the first that starts at it or later. Times are seconds from the start of the file,
+// counted as ffmpeg's -ss counts them; none where the stream has no such frame.
+struct FramesAround {
+    std::optional<double> earlier;
+    std::optional<double> last;
+    std::optional<double> next;
 };
 
 namespace Media {
@@ -42,6 +53,11 @@ MediaInfo probeNow(const QString& path);
 // The picture nearest after `seconds`, upright, scaled to fit inside `box` (aspect kept).
 // Throws Fail when no picture can be decoded there.
 QImage stillNow(const QString& path, double seconds, QSize box);
+
+// The frames around each of `times`, read from the packets alone (nothing is decoded).
+// Throws Fail when the file cannot be read or has no video.
+std::vector<FramesAround> framesAroundNow(const QString& path, const std::vector<double>& times);
+QCoro::Task<std::vector<FramesAround>> framesAround(QString path, std::vector<double> times);
 
 // A still made on a worker thread.
 QCoro::Task<QImage> still(QString path, double seconds, QSize box);

@@ -2,6 +2,8 @@
 
 #include <QFile>
 #include <QProcess>
+#include <cmath>
+#include <cstring>
 
 namespace Clips {
 
@@ -47,23 +49,32 @@ QString audioOnly(const QString& path, double seconds)
 
 QString numbered(const QString& path, double seconds, int fps, int keyEvery)
 {
+    return numbered(path, seconds, Numbering{QString::number(fps), keyEvery});
+}
+
+QString numbered(const QString& path, double seconds, const Numbering& how)
+{
     const QString length = QString::number(seconds);
-    return ffmpeg({"-f", "lavfi", "-i", QStringLiteral("color=c=black:s=320x180:r=%1:d=%2").arg(fps).arg(length), "-f",
-                   "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=" + length, "-vf",
-                   "geq=lum='if(mod(trunc(N/pow(2,trunc(X*10/W))),2),235,16)':cb=128:cr=128", "-c:v", "libx264",
-                   "-crf", "12", "-g", QString::number(keyEvery), "-keyint_min", QString::number(keyEvery),
-                   "-sc_threshold", "0", "-pix_fmt", "yuv420p", "-c:a", "aac", "-ac", "2", "-shortest", path})
+    const QString sound = how.clicks
+        ? QStringLiteral("aevalsrc='0.8*sin(2*PI*3000*t)*lt(mod(t+0.00001,0.1),0.002)':s=48000:d=") + length
+        : QStringLiteral("sine=frequency=440:sample_rate=48000:duration=") + length;
+    const QString bars = QStringLiteral("geq=lum='if(mod(trunc(N/pow(2,trunc(X*%1/W))),2),235,16)':cb=128:cr=128")
+                             .arg(how.bits);
+    return ffmpeg({"-f", "lavfi", "-i", QStringLiteral("color=c=black:s=320x180:r=%1:d=%2").arg(how.rate, length),
+                   "-f", "lavfi", "-i", sound, "-vf", bars, "-c:v", "libx264", "-crf", "12", "-g",
+                   QString::number(how.keyEvery), "-keyint_min", QString::number(how.keyEvery), "-sc_threshold", "0",
+                   "-pix_fmt", "yuv420p", "-c:a", "aac", "-ac", "2", "-shortest", path})
         ? path
         : QString();
 }
 
-int numberOf(const QImage& image)
+int numberOf(const QImage& image, int bits)
 {
     if (image.isNull())
         return -1;
     int n = 0;
-    for (int bit = 0; bit < 10; ++bit) {
-        const int x = (2 * bit + 1) * image.width() / 20;
+    for (int bit = 0; bit < bits; ++bit) {
+        const int x = (2 * bit + 1) * image.width() / (2 * bits);
         const int grey = qGray(image.pixel(x, image.height() / 2));
         // Between the two levels is neither: a blend of two frames, or no numbered frame.
         if (grey > 80 && grey < 175)
@@ -72,6 +83,65 @@ int numberOf(const QImage& image)
             n |= 1 << bit;
     }
     return n;
+}
+
+namespace {
+
+QByteArray output(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return {};
+    return process.readAllStandardOutput();
+}
+
+} // namespace
+
+std::vector<Shown> shownFrames(const QString& path, int bits)
+{
+    const int w = 320, h = 180;
+    const QByteArray times = output("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                                "frame=best_effort_timestamp_time", "-of", "csv=p=0", path});
+    const QByteArray pictures = output("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-fps_mode",
+                                                  "passthrough", "-s", "320x180", "-pix_fmt", "gray", "-f", "rawvideo",
+                                                  "-"});
+    // One line a frame, "0.033333", sometimes with a comma after it and a blank line for side data.
+    QList<double> at;
+    for (const QByteArray& line : times.split('\n'))
+        if (const QByteArray time = line.split(',').value(0).trimmed(); !time.isEmpty())
+            at << time.toDouble();
+    std::vector<Shown> shown;
+    for (qsizetype i = 0; i < at.size() && (i + 1) * w * h <= pictures.size(); ++i) {
+        const QImage frame(reinterpret_cast<const uchar*>(pictures.constData() + i * w * h), w, h, w,
+                           QImage::Format_Grayscale8);
+        shown.push_back({numberOf(frame, bits), at[i]});
+    }
+    return shown;
+}
+
+std::vector<float> soundOf(const QString& path, int rate)
+{
+    const QByteArray raw = output("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-map", "0:a:0?", "-ac", "1", "-ar",
+                                             QString::number(rate), "-f", "f32le", "-"});
+    std::vector<float> samples(std::size_t(raw.size()) / sizeof(float));
+    std::memcpy(samples.data(), raw.constData(), samples.size() * sizeof(float));
+    return samples;
+}
+
+std::vector<double> clicksIn(const std::vector<float>& sound, int rate)
+{
+    // A click starts where the sound gets loud with nothing loud in the 20 ms before.
+    std::vector<double> clicks;
+    const std::size_t gap = std::size_t(rate) / 50;
+    std::size_t since = gap;
+    for (std::size_t i = 0; i < sound.size(); ++i) {
+        const bool loud = std::fabs(sound[i]) > 0.3f;
+        if (loud && since >= gap)
+            clicks.push_back(double(i) / rate);
+        since = loud ? 0 : since + 1;
+    }
+    return clicks;
 }
 
 } // namespace Clips

@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QString>
 #include <QStringList>
+#include <vector>
 
 // Small media files made with the real ffmpeg for the tests.
 namespace Clips {
@@ -21,7 +22,26 @@ QString audioOnly(const QString& path, double seconds);
 // shows n in binary: ten upright bars, bar k (from the left) white when bit k is set.
 // Key frames every `keyEvery` frames; the encoder's own choice of B-frames is kept.
 QString numbered(const QString& path, double seconds, int fps = 30, int keyEvery = 30);
+// The same with more choices.
+struct Numbering {
+    QString rate = QStringLiteral("30"); // frames a second, as ffmpeg reads it ("30000/1001")
+    int keyEvery = 30;
+    int bits = 10;       // bars, so numbers up to 2^bits - 1
+    bool clicks = false; // in place of the tone, a 2 ms click every 0.1 s, starting at 0
+};
+QString numbered(const QString& path, double seconds, const Numbering& how);
 // The number a numbered frame shows, at any size; -1 for a picture that shows none.
-int numberOf(const QImage& image);
+int numberOf(const QImage& image, int bits = 10);
+
+// Every frame of a file's video in order: the number it shows and the time it is shown at.
+struct Shown {
+    int number = -1;
+    double time = 0;
+};
+std::vector<Shown> shownFrames(const QString& path, int bits = 10);
+// The file's sound decoded to one channel of `rate` samples a second; empty without sound.
+std::vector<float> soundOf(const QString& path, int rate = 48000);
+// Where the clicks of such a sound start, in seconds.
+std::vector<double> clicksIn(const std::vector<float>& sound, int rate = 48000);
 
 } // namespace Clips

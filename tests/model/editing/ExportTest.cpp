@@ -4,9 +4,39 @@
 #include "model/editing/ShortTesting.h"
 #include "support/Await.h"
 
+#include <QRegularExpression>
+
 using namespace shorts;
 
 namespace {
+
+// Runs of consecutive numbers, as "300-359 1357-1439": what a file's frames show, readably.
+QString runs(const std::vector<int>& numbers)
+{
+    QStringList out;
+    for (std::size_t i = 0; i < numbers.size();) {
+        std::size_t j = i;
+        while (j + 1 < numbers.size() && numbers[j + 1] == numbers[j] + 1)
+            ++j;
+        out << (i == j ? QString::number(numbers[i]) : QStringLiteral("%1-%2").arg(numbers[i]).arg(numbers[j]));
+        i = j + 1;
+    }
+    return out.join(u' ');
+}
+
+// The start times of an SRT's entries.
+std::vector<double> subtitleStarts(const QString& srt)
+{
+    std::vector<double> starts;
+    static const QRegularExpression stamp(QStringLiteral("^(\\d+):(\\d+):(\\d+),(\\d+) -->"),
+                                          QRegularExpression::MultilineOption);
+    for (auto it = stamp.globalMatch(srt); it.hasNext();) {
+        const auto m = it.next();
+        starts.push_back(m.captured(1).toInt() * 3600 + m.captured(2).toInt() * 60 + m.captured(3).toInt()
+                         + m.captured(4).toInt() / 1000.0);
+    }
+    return starts;
+}
 
 class ExportTest : public ShortTest {
 protected:
@@ -60,6 +90,86 @@ TEST_F(ExportTest, CutsAreRenderedBackToBackFromTheirPlaceInTheRecording)
     EXPECT_EQ(QString::fromUtf8(readFile(root + "/out/clip.srt")),
               Subtitles::srt(model->project().shorts[0], model->project()));
     EXPECT_TRUE(leftovers(root + "/out").isEmpty());
+}
+
+// Each cut holds the frames the player shows over it, from the frame shown at its start to
+// the last that starts before its end, each at the Short time the player shows it at, and
+// the sound of exactly its stretch: so the file keeps time with its subtitles, cut by cut.
+TEST_F(ExportTest, EachCutHoldsTheFramesThePlayerShowsAtItsPlaceInTheShort)
+{
+    struct Rate {
+        QString name, rate;
+        long long num, den;
+    };
+    for (const Rate& r : {Rate{"30", "30", 30, 1}, Rate{"29.97", "30000/1001", 30000, 1001}}) {
+        SCOPED_TRACE(r.name.toStdString());
+        const QString clip = sharedClip("numbered-clicks-" + r.name + ".mp4", [&](const QString& p) {
+            return Clips::numbered(p, 56, Clips::Numbering{r.rate, 30, 11, true});
+        });
+        const double fps = double(r.num) / double(r.den);
+        // Out of order, on the frame grid (at 30 fps) and off it.
+        const std::vector<Cut> cuts{cut(10.0, 12.0), cut(45.25, 48.0), cut(20.51, 21.49), cut(50.0, 53.3)};
+        // One line 10 ms into every cut: its subtitle says where the cut starts in the file.
+        std::vector<Segment> segments{segment("01", 0, 56)};
+        segments[0].lines = std::vector<Line>{};
+        for (const Cut& c : {cuts[0], cuts[2], cuts[1], cuts[3]})
+            segments[0].lines->push_back({c.start + 0.01, c.start + 0.3, "cut"});
+        openWith(clip, {shortOf("Exact", cuts)}, segments);
+        const QString mp4 = root + "/exact.mp4";
+        await(model->exportShort(mp4, true, false));
+        ASSERT_EQ(model->problem(), std::nullopt);
+
+        std::vector<int> wanted;
+        std::vector<double> times, starts, clicks;
+        double at = 0;
+        for (const Cut& c : cuts) {
+            // Cut edges are held on a grid of 1/600 s; frame n starts at n / fps.
+            const long long s = std::llround(c.start * 600), e = std::llround(c.end * 600);
+            const long long first = s * r.num / (600 * r.den);
+            const long long last = (e * r.num + 600 * r.den - 1) / (600 * r.den) - 1;
+            for (long long n = first; n <= last; ++n) {
+                wanted.push_back(int(n));
+                times.push_back(at + std::max(0.0, double(n) / fps - double(s) / 600));
+            }
+            starts.push_back(at);
+            for (long long k = (s + 59) / 60; k * 60 + 2 < e; ++k)
+                clicks.push_back(at + double(k * 60 - s) / 600);
+            at += double(e - s) / 600;
+        }
+        const double total = at;
+
+        const std::vector<Clips::Shown> shown = Clips::shownFrames(mp4, 11);
+        std::vector<int> numbers;
+        for (const Clips::Shown& f : shown)
+            numbers.push_back(f.number);
+        EXPECT_EQ(runs(numbers), runs(wanted));
+        EXPECT_EQ(shown.size(), wanted.size()) << "for a Short of " << total * fps << " frames";
+        double off = 0; // the farthest a frame lies from where the player shows it
+        for (std::size_t i = 0; i < shown.size() && i < times.size(); ++i)
+            off = std::max(off, std::fabs(shown[i].time - times[i]));
+        EXPECT_LT(off, 0.002);
+        // Where each cut starts in the file against where its subtitle puts it.
+        const std::vector<double> subtitles = subtitleStarts(QString::fromUtf8(readFile(root + "/exact.srt")));
+        ASSERT_EQ(subtitles.size(), cuts.size());
+        for (std::size_t k = 0, seen = 0; k < cuts.size(); ++k) {
+            EXPECT_NEAR(subtitles[k], starts[k] + 0.01, 0.0015) << "cut " << k + 1;
+            const int first = int(std::floor(cuts[k].start * fps + 1e-6));
+            while (seen < shown.size() && shown[seen].number != first)
+                ++seen;
+            EXPECT_NEAR(seen < shown.size() ? shown[seen].time : -1, starts[k], 0.002)
+                << "where cut " << k + 1 << " starts with frame " << first;
+        }
+        // The whole file lasts the Short, and the sound keeps step with the picture.
+        EXPECT_NEAR(Media::probeNow(mp4).duration, total, 1 / fps);
+        const std::vector<float> sound = Clips::soundOf(mp4);
+        EXPECT_NEAR(sound.size() / 48000.0, total, 1 / fps);
+        const std::vector<double> heard = Clips::clicksIn(sound);
+        EXPECT_EQ(heard.size(), clicks.size());
+        double late = 0; // the farthest a click lies from where its picture is
+        for (std::size_t i = 0; i < clicks.size() && i < heard.size(); ++i)
+            late = std::max(late, std::fabs(heard[i] - clicks[i]));
+        EXPECT_LT(late, 0.003);
+    }
 }
 
 TEST_F(ExportTest, SilentAndTurnedRecordingsKeepTheirNature)
