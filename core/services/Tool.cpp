@@ -10,7 +10,10 @@
 #include <QProcess>
 #include <QStringDecoder>
 #include <QUuid>
+#include <csignal>
 #include <memory>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -70,6 +73,20 @@ QString require(const QString& name)
     return *program;
 }
 
+void endWithUs(QProcess& process)
+{
+    const pid_t us = getpid();
+    // Runs in the child between fork and exec: only calls that are safe there.
+    process.setChildProcessModifier([us] {
+        // The kernel kills the child when the thread that started it ends; every program is
+        // started from the main thread, whose end is the program's.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        // We may have ended before the line above: then the child was handed to another parent.
+        if (::getppid() != us)
+            ::_exit(127);
+    });
+}
+
 Ended::Ended(QProcess& process)
     : process_(process)
 {
@@ -119,6 +136,7 @@ QCoro::Task<void> run(QString name, QStringList arguments)
     process.setInputChannelMode(QProcess::ForwardedInputChannel);
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(log);
+    endWithUs(process);
     // A frame destroyed while the program runs ends the program with it.
     struct EndWithFrame {
         QProcess& process;

@@ -25,6 +25,10 @@ std::optional<QString> find(const QString& name);
 // The path `find` gives, or a Fail with the sentence that tells how to install it.
 QString require(const QString& name);
 
+// Makes the program that `process` starts end when this program ends, however it ends
+// (killed included), so that no ffmpeg or whisper-cli runs on for nobody. Call before start.
+void endWithUs(QProcess& process);
+
 // Awaits the end of a started process: it has finished, or it failed to start (Qt reports
 // a failed launch only through errorOccurred, never through finished). The awaiting
 // coroutine resumes on a later turn of the event loop, never inside the process's own

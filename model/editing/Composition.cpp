@@ -3,15 +3,14 @@
 #include "core/project/Fail.h"
 #include "core/project/Text.h"
 #include "core/services/Tool.h"
+#include "platform/PartialFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QScopeGuard>
-#include <QUuid>
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
@@ -195,8 +194,10 @@ QCoro::Task<> render(Composition composition, QString target, std::function<void
     }
     if (cancel.cancelled())
         throw Fail(QStringLiteral("The export was cancelled."));
-    const QString part = folder + QStringLiteral("/.vt-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()
-                         + QStringLiteral(".mp4");
+    // What an export killed earlier left here (or anywhere) goes, unless its writer still runs.
+    PartialFile::sweep(folder, QStringLiteral(".mp4"));
+    // Locked while ffmpeg may write it; removed, however the frame ends, unless it became the target.
+    PartialFile part = PartialFile::create(folder, QStringLiteral(".mp4"));
 
     // Declared before the process: its destructor still reads the program's output into them.
     QByteArray errors;
@@ -204,7 +205,8 @@ QCoro::Task<> render(Composition composition, QString target, std::function<void
     const double total = composition.duration();
     QProcess process;
     process.setProgram(ffmpeg);
-    process.setArguments(composition.arguments(part, around));
+    process.setArguments(composition.arguments(part.path(), around));
+    Tool::endWithUs(process);
     QObject::connect(&process, &QProcess::readyReadStandardError, [&] {
         errors += process.readAllStandardError();
         if (errors.size() > 16384)
@@ -225,15 +227,14 @@ QCoro::Task<> render(Composition composition, QString target, std::function<void
         }
     });
     const int stop = cancel.onCancel([&process] { process.kill(); });
-    // A frame destroyed while ffmpeg runs (the program quitting mid-export) leaves no half-written file
-    // and no cancel callback that points into it.
+    // A frame destroyed while ffmpeg runs (the program quitting mid-export) leaves no cancel
+    // callback that points into it, and ffmpeg ends before its file is removed.
     auto leave = qScopeGuard([&] {
         cancel.forget(stop);
         if (process.state() != QProcess::NotRunning) {
             process.disconnect(); // no progress from a run nobody waits for
             process.kill();
             process.waitForFinished(2000);
-            QFile::remove(part);
         }
     });
     process.start();
@@ -242,7 +243,6 @@ QCoro::Task<> render(Composition composition, QString target, std::function<void
     const bool done = process.error() != QProcess::FailedToStart && process.exitStatus() == QProcess::NormalExit
                       && process.exitCode() == 0;
     if (!done || cancel.cancelled()) {
-        QFile::remove(part);
         if (cancel.cancelled())
             throw Fail(QStringLiteral("The export was cancelled."));
         if (process.error() == QProcess::FailedToStart)
@@ -254,11 +254,8 @@ QCoro::Task<> render(Composition composition, QString target, std::function<void
                 last = line.trimmed();
         throw Fail(QStringLiteral("ffmpeg stopped with an error. ") + last);
     }
-    // rename(2) puts the finished file in place in one step, replacing any file there.
-    if (std::rename(QFile::encodeName(part).constData(), QFile::encodeName(target).constData()) != 0) {
-        QFile::remove(part);
+    if (!part.moveTo(target))
         throw Fail(QStringLiteral("The export could not be saved as %1.").arg(QDir::toNativeSeparators(target)));
-    }
     if (progress)
         progress(1.0);
 }

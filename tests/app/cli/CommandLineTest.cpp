@@ -11,9 +11,55 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
+#include <csignal>
 #include <gtest/gtest.h>
 
 namespace {
+
+// The state letter of a process ('Z' for one that ended and waits to be reaped), and its
+// parent; none when it is gone.
+std::optional<std::pair<char, qint64>> processState(qint64 pid)
+{
+    const QByteArray stat = testfiles::readFile(QStringLiteral("/proc/%1/stat").arg(pid));
+    const qsizetype name = stat.lastIndexOf(')'); // the name may hold blanks and brackets
+    if (name < 0)
+        return std::nullopt;
+    const QList<QByteArray> fields = stat.mid(name + 2).split(' ');
+    const QByteArray state = fields.value(0);
+    return std::pair{state.isEmpty() ? '?' : state[0], fields.value(1).toLongLong()};
+}
+
+// A running child of `parent` named `name`, or 0.
+qint64 childOf(qint64 parent, const QString& name)
+{
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        const auto state = number ? processState(pid) : std::nullopt;
+        if (state && state->first != 'Z' && state->second == parent
+            && testfiles::readFile(QStringLiteral("/proc/%1/comm").arg(pid)).trimmed() == name.toUtf8())
+            return pid;
+    }
+    return 0;
+}
+
+bool ended(qint64 pid)
+{
+    const auto state = processState(pid);
+    return !state || state->first == 'Z';
+}
+
+// Waits, a few milliseconds at a time, until `done` holds or `ms` have passed.
+bool pollUntil(const std::function<bool()>& done, int ms)
+{
+    for (int waited = 0; !done(); waited += 2) {
+        if (waited > ms)
+            return false;
+        QThread::msleep(2);
+    }
+    return true;
+}
 
 // whisper-cli as the program sees it: two lines, the second running past any short stretch.
 const QByteArray fakeWhisper = R"(#!/bin/sh
@@ -77,6 +123,19 @@ protected:
         const Ran ran = run(args);
         EXPECT_EQ(ran.out, lines) << args.join(' ').toStdString();
         EXPECT_EQ(ran.status, lines.value(lines.size() - 1).startsWith("error: ") ? 1 : 0) << args.join(' ').toStdString();
+    }
+    // A 640x360 recording of 30 s whose Short, `times` cuts of the same 28 s, takes ffmpeg a while.
+    void slowExportProject(int times = 1)
+    {
+        project(false);
+        ASSERT_TRUE(Clips::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=30:duration=30", "-f", "lavfi", "-i",
+                                   "sine=frequency=440:sample_rate=48000:duration=30", "-c:v", "libx264", "-preset",
+                                   "ultrafast", "-c:a", "aac", "-shortest", video}));
+        Project p = Project::load(package);
+        p.shorts = {Short{testfiles::uuid(1), "Long", std::nullopt, {}, std::nullopt}};
+        for (int i = 0; i < times; ++i)
+            p.shorts[0].cuts.push_back({QUuid::createUuid(), 1, 29, "all"});
+        p.save(package);
     }
     bool tmpEmpty() const { return QDir(root.filePath("tmp")).isEmpty(QDir::NoDotAndDotDot | QDir::AllEntries); }
 
@@ -251,6 +310,70 @@ TEST_F(CommandLine, ExportWritesTheActiveShortWithItsSubtitles)
     }
     EXPECT_TRUE(testfiles::readFile(video) == recording) << "the recording was written";
     EXPECT_TRUE(testfiles::readFile(package + "/project.json") == saved) << "the project was written";
+}
+
+// The program killed while ffmpeg exports, or while whisper-cli transcribes: the child ends
+// with it rather than running on for nobody.
+TEST_F(CommandLine, ChildProgramsEndWithTheProgramWhenItIsKilled)
+{
+    slowExportProject(20); // minutes of work for ffmpeg, were it left to run
+    ASSERT_TRUE(testfiles::writeFile(root.filePath("bin/whisper-cli"), "#!/bin/sh\nexec sleep 60\n", true));
+    for (const auto& [args, child] : std::vector<std::pair<QStringList, QString>>{
+             {{"--export", "rec.mp4", "out.mp4"}, "ffmpeg"}, {{"--transcribe", "rec.mp4", "2", "3"}, "sleep"}}) {
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.setWorkingDirectory(work);
+        program.start(VANTOREL_PROGRAM, args);
+        qint64 pid = 0;
+        ASSERT_TRUE(pollUntil([&] { return (pid = childOf(program.processId(), child)) != 0; }, 60000)) << child.toStdString();
+        ::kill(pid_t(program.processId()), SIGKILL);
+        EXPECT_TRUE(pollUntil([&] { return ended(pid); }, 10000)) << child.toStdString() << " still runs";
+        program.waitForFinished();
+        if (!ended(pid))
+            ::kill(pid_t(pid), SIGKILL);
+    }
+}
+
+// What an export killed midway leaves is removed by the next export, wherever that goes; a
+// partial file that a running export (here a stopped one) is still writing is never touched.
+TEST_F(CommandLine, AKilledExportsPartialFileGoesWithTheNextExportButARunningOneIsKept)
+{
+    slowExportProject();
+    const auto partials = [this] { return QDir(work).entryList({".vt-*"}, QDir::Files | QDir::Hidden); };
+    const auto startExport = [this](QProcess& program, const QString& output) {
+        program.setProcessEnvironment(env);
+        program.setWorkingDirectory(work);
+        program.start(VANTOREL_PROGRAM, {"--export", "rec.mp4", output});
+    };
+    // An export runs and is stopped while ffmpeg writes its partial file, which it holds.
+    QProcess running;
+    startExport(running, "running.mp4");
+    ASSERT_TRUE(pollUntil([&] { return childOf(running.processId(), "ffmpeg") != 0; }, 60000));
+    ::kill(pid_t(running.processId()), SIGSTOP);
+    const QStringList held = partials();
+    ASSERT_EQ(held.size(), 1);
+
+    // Another export into the same folder keeps it; killed while ffmpeg writes, that one
+    // leaves its own partial file behind.
+    QProcess killed;
+    startExport(killed, "killed.mp4");
+    qint64 ffmpeg = 0;
+    ASSERT_TRUE(pollUntil([&] { return (ffmpeg = childOf(killed.processId(), "ffmpeg")) != 0; }, 60000));
+    ::kill(pid_t(killed.processId()), SIGKILL);
+    killed.waitForFinished();
+    ASSERT_TRUE(pollUntil([&] { return ended(ffmpeg); }, 10000));
+    EXPECT_EQ(partials().size(), 2);
+
+    // The next export, into another folder, removes the killed one's and keeps the held one.
+    expectRun({"--export", "rec.mp4", root.filePath("out.mp4")}, {"Exported out.mp4"});
+    EXPECT_EQ(partials(), held);
+
+    // The running export goes on to its end.
+    ::kill(pid_t(running.processId()), SIGCONT);
+    ASSERT_TRUE(running.waitForFinished(120000));
+    EXPECT_EQ(running.exitCode(), 0) << running.readAllStandardOutput().toStdString();
+    EXPECT_TRUE(QFileInfo(work + "/running.mp4").size() > 0);
+    EXPECT_EQ(partials(), QStringList{});
 }
 
 } // namespace
