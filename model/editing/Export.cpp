@@ -158,6 +158,7 @@ QCoro::Task<> AppModel::exportAll(QString folder, bool subtitles, Cancel cancel)
     takes.reserve(shorts.size());
     const QPointer<AppModel> self(this);
     int exported = 0;
+    std::size_t done = 0;
     std::set<QString> taken;
     for (std::size_t i = 0; i < shorts.size(); ++i) {
         const Short& s = shorts[i];
@@ -185,13 +186,17 @@ QCoro::Task<> AppModel::exportAll(QString folder, bool subtitles, Cancel cancel)
             setProblem(title + QStringLiteral(" could not be exported. ") + *failure);
         else
             ++exported;
+        done = i + 1;
         // A cancel stops the whole run, not just the Short under way.
         if (cancel.cancelled() || generation != generation_)
             break;
     }
+    const QString said = done < takes.size()
+                       ? QStringLiteral("Export stopped after %1 of %2 Shorts").arg(done).arg(takes.size())
+                       : QStringLiteral("Exported %1 Short%2").arg(exported).arg(exported == 1 ? "" : "s");
     if (revealFile)
         revealFile(folder);
-    setToast(QStringLiteral("Exported %1 Short%2").arg(exported).arg(exported == 1 ? "" : "s"));
+    setToast(said);
     setExportProgress(std::nullopt);
     setExportLabel(QString());
 }

@@ -281,7 +281,7 @@ TEST_F(ExportTest, AnExportKeepsToTheRecordingAndWordsItStartedWith)
     EXPECT_EQ(QDir(folder).entryList(QDir::Files), (QStringList{"Stream.vtr First.mp4", "Stream.vtr First.srt"}));
     EXPECT_EQ(QString::fromUtf8(readFile(folder + "/Stream.vtr First.srt")), alpha);
     EXPECT_EQ(frameIndex(Media::stillNow(folder + "/Stream.vtr First.mp4", 0.5, {160, 96})), 15);
-    EXPECT_EQ(model->toast(), "Exported 1 Short");
+    EXPECT_EQ(model->toast(), "Export stopped after 1 of 3 Shorts");
     EXPECT_EQ(model->exportProgress(), std::nullopt);
     for (const Job& job : model->jobs())
         EXPECT_NE(job.kind, "export") << "the other project's activity holds none of it";

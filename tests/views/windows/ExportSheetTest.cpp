@@ -120,4 +120,5 @@ TEST_F(ExportSheetTest, ExportAllFromTheMenuCanBeStopped)
     ASSERT_TRUE(waitUntil([&] { return couldStop && !model->exportProgress(); }, 20000));
     EXPECT_EQ(model->jobs().front().state, "cancelled");
     EXPECT_EQ(model->jobs().size(), 1u) << "the whole run stops, not just the Short under way";
+    EXPECT_EQ(model->toast(), QStringLiteral("Export stopped after 1 of 2 Shorts"));
 }
