@@ -130,9 +130,16 @@ QCoro::Task<> AppModel::exportShort(QString mp4, bool subtitles, bool reveal, Ca
     if (failure) {
         setProblem(QStringLiteral("The Short could not be exported. ") + *failure);
     } else {
-        if (reveal && revealFile)
-            revealFile(mp4);
-        setToast(QStringLiteral("Exported ") + name);
+        QString done = QStringLiteral("Exported ") + name;
+        if (reveal && revealFile) {
+            const auto show = revealFile; // kept whole while it runs
+            const bool shown = co_await show(mp4);
+            if (!self)
+                co_return;
+            if (!shown)
+                done += QStringLiteral(". No file manager could show it.");
+        }
+        setToast(done);
     }
     setExportProgress(std::nullopt);
     setExportLabel(QString());
@@ -191,11 +198,17 @@ QCoro::Task<> AppModel::exportAll(QString folder, bool subtitles, Cancel cancel)
         if (cancel.cancelled() || generation != generation_)
             break;
     }
-    const QString said = done < takes.size()
+    QString said = done < takes.size()
                        ? QStringLiteral("Export stopped after %1 of %2 Shorts").arg(done).arg(takes.size())
                        : QStringLiteral("Exported %1 Short%2").arg(exported).arg(exported == 1 ? "" : "s");
-    if (revealFile)
-        revealFile(folder);
+    if (revealFile) {
+        const auto show = revealFile; // kept whole while it runs
+        const bool shown = co_await show(folder);
+        if (!self)
+            co_return;
+        if (!shown)
+            said += QStringLiteral(". No file manager could show the folder.");
+    }
     setToast(said);
     setExportProgress(std::nullopt);
     setExportLabel(QString());

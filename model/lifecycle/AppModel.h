@@ -148,8 +148,9 @@ public:
     std::optional<StopAt> stopAt;
     const std::optional<TaskHandle>& pipeline() const { return pipeline_; }
     Panels panels;
-    // Shows a written file or folder to the user; tests put in a recorder.
-    std::function<void(const QString& path)> revealFile = FileManager::show;
+    // Shows a written file or folder to the user: false when nothing could show it. Tests
+    // put in a recorder.
+    std::function<QCoro::Task<bool>(QString path)> revealFile = FileManager::show;
 
     // ---- opening and closing ----
     // Opens a package (".vtrl") or a recording. False when the recording has no project

@@ -41,11 +41,16 @@ std::vector<double> subtitleStarts(const QString& srt)
 class ExportTest : public ShortTest {
 protected:
     QStringList revealed;
+    bool revealWorks = true; // what the file manager does
     void SetUp() override
     {
         ShortTest::SetUp();
-        model->revealFile = [this](const QString& path) { revealed << path; };
+        model->revealFile = [this](QString path) {
+            revealed << path;
+            return ready(revealWorks);
+        };
     }
+    static QCoro::Task<bool> ready(bool value) { co_return value; }
     static QStringList leftovers(const QString& folder)
     {
         return QDir(folder).entryList({".vt-*"}, QDir::Files | QDir::Hidden);
@@ -285,6 +290,31 @@ TEST_F(ExportTest, AnExportKeepsToTheRecordingAndWordsItStartedWith)
     EXPECT_EQ(model->exportProgress(), std::nullopt);
     for (const Job& job : model->jobs())
         EXPECT_NE(job.kind, "export") << "the other project's activity holds none of it";
+}
+
+// The export is done whatever the file manager does: the toast says so, and says when no
+// file manager could show the file or folder.
+TEST_F(ExportTest, TheToastSaysWhenNoFileManagerCouldShowTheFile)
+{
+    openWith(plainClip(), {shortOf("One", {cut(1, 2)}), shortOf("Two", {cut(3, 4)})});
+    const QString folder = root + "/all";
+    QDir().mkpath(folder);
+    for (const auto& [works, one, all] : std::vector<std::tuple<bool, QString, QString>>{
+             {true, "Exported one.mp4", "Exported 2 Shorts"},
+             {false, "Exported one.mp4. No file manager could show it.",
+              "Exported 2 Shorts. No file manager could show the folder."}}) {
+        revealWorks = works;
+        revealed.clear();
+        await(model->exportShort(root + "/one.mp4", false, true));
+        EXPECT_EQ(model->toast(), one);
+        await(model->exportAll(folder, false));
+        EXPECT_EQ(model->toast(), all);
+        EXPECT_EQ(revealed, (QStringList{root + "/one.mp4", folder}));
+        EXPECT_EQ(model->problem(), std::nullopt);
+    }
+    // Asked not to show it, nothing is said about a file manager.
+    await(model->exportShort(root + "/one.mp4", false, false));
+    EXPECT_EQ(model->toast(), "Exported one.mp4");
 }
 
 } // namespace

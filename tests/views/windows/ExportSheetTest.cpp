@@ -3,9 +3,11 @@
 
 #include "app/shell/MainWindow.h"
 #include "app/shell/Menus.h"
+#include "model/editing/FileManager.h"
 #include "model/editing/ShortTesting.h"
 #include "platform/Prefs.h"
 #include "views/kit/FilePicker.h"
+#include "support/Await.h"
 #include "views/windows/ExportSheet.h"
 
 #include <QAction>
@@ -27,7 +29,7 @@ protected:
     void SetUp() override
     {
         ShortTest::SetUp();
-        model->revealFile = [](const QString&) {};
+        model->revealFile = [](QString) -> QCoro::Task<bool> { co_return true; };
         FilePicker::current().saveMovie = [this](QWidget*, QString folder, QString proposed) {
             asked << folder + u'|' + proposed;
             return answer(chosen);
@@ -121,4 +123,23 @@ TEST_F(ExportSheetTest, ExportAllFromTheMenuCanBeStopped)
     EXPECT_EQ(model->jobs().front().state, "cancelled");
     EXPECT_EQ(model->jobs().size(), 1u) << "the whole run stops, not just the Short under way";
     EXPECT_EQ(model->toast(), QStringLiteral("Export stopped after 1 of 2 Shorts"));
+}
+
+// The real reveal on a desktop without a file manager (the tests' own session bus has none):
+// it says it could not show the file, and the sheet's export says so in its toast.
+TEST_F(ExportSheetTest, WithoutAFileManagerTheToastSaysSo)
+{
+    EXPECT_FALSE(await(FileManager::show(root)));
+    openWith(plainClip(), {shortOf("Moon", {cut(1, 2)})});
+    model->revealFile = FileManager::show;
+    Prefs::shared().set(QStringLiteral("exportReveal"), true);
+    chosen = root + QStringLiteral("/moon.mp4");
+    QPointer<ExportSheet> sheet = new ExportSheet(*model);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->show();
+    sheet->exportButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return !sheet; }, 20000));
+    EXPECT_TRUE(QFileInfo::exists(chosen.value()));
+    EXPECT_EQ(model->toast(), QStringLiteral("Exported moon.mp4. No file manager could show it."));
+    EXPECT_EQ(model->problem(), std::nullopt);
 }
