@@ -186,13 +186,16 @@ std::vector<FramesAround> framesAroundNow(const QString& path, const std::vector
     out.reserve(times.size());
     for (const double t : times) {
         FramesAround around;
-        // Read from a key frame a little before t (so that a key frame right at t brings the
-        // frame before it along), further back while the two frames before t are not found.
-        for (double back = 1e-3; back < 1e5; back *= 8) {
+        // Nothing is decoded, so any packet will do to read from, as long as it comes before
+        // every frame near t: a second back covers the reordering of frames, and a seek that
+        // lands only roughly (a stream without an index). Further back while the two frames
+        // before t are not found.
+        for (double back = 1; back < 1e5; back *= 8) {
             around = {};
             const int64_t target = int64_t(std::floor((t - back + origin) / unit));
+            // Before the first key frame (the time lies near the start): from the start.
             if (av_seek_frame(input.get(), *index, target, AVSEEK_FLAG_BACKWARD) < 0
-                && av_seek_frame(input.get(), *index, target, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0)
+                && avformat_seek_file(input.get(), *index, INT64_MIN, target, INT64_MAX, 0) < 0)
                 break;
             while (av_read_frame(input.get(), packet.get()) >= 0) {
                 const bool video = packet->stream_index == *index;
