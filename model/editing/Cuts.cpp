@@ -200,7 +200,8 @@ void AppModel::trim(const QUuid& cut, Edge edge, double to, std::optional<double
         preview = c.end - frame;
     }
     Q_EMIT projectChanged();
-    player_->seek(preview);
+    // One preview seek at a time, as every hand scrub: the newest edge waits for the last.
+    seeks_->ask(preview);
     const Segment* under = project_.segment(preview);
     if (under && under->id != selection_)
         setSelection(under->id);
@@ -211,6 +212,8 @@ void AppModel::endTrim(const QUuid& cut, Edge edge)
     if (!scrubbing)
         return;
     scrubbing = false;
+    // A preview seek still waiting is of the drag that ended.
+    seeks_->forget();
     const Short* active = lookup::byId(project_.shorts, activeShort_);
     const int k = active ? lookup::cutIndex(active->cuts, cut) : -1;
     if (k < 0) {

@@ -51,10 +51,18 @@ double AppModel::recordingTime() const
 
 void AppModel::tick(double seconds)
 {
-    if (scrubbing || !std::isfinite(seconds))
+    if (!std::isfinite(seconds))
+        return;
+    // Heard even during a trim: a player that cannot tell a landing lands a seek by its report.
+    const bool current = seeks_->heard(seconds);
+    if (scrubbing)
         return;
     const bool playing = player_->rate() != 0;
     clock_->setPlaying(playing);
+    // The report of an older seek while a newer time waits: the playhead stays where it
+    // was last asked to be.
+    if (!current)
+        return;
     clock_->setTime(seconds);
     if (mode_ == Mode::shortClip) {
         if (stopAt && stopAt->at <= seconds) {
@@ -87,14 +95,26 @@ void AppModel::seek(double time)
 {
     stopAt.reset();
     clock_->setTime(time);
-    player_->seek(time);
+    // A hand scrub asks: while a seek is on its way the newest time waits, so that no move
+    // of the pointer waits on the player. Any other seek goes now, as what follows (playing
+    // on from there) starts from it.
+    if (handScrubbing)
+        seeks_->ask(time);
+    else
+        seeks_->jump(time);
     follow();
+}
+
+void AppModel::holdSource(const std::optional<QString>& path)
+{
+    player_->setSource(path);
+    seeks_->forget();
 }
 
 void AppModel::holdRecording()
 {
     if (player_->source() != sourceItem_ || !player_->spans().empty())
-        player_->setSource(sourceItem_);
+        holdSource(sourceItem_);
 }
 
 void AppModel::showSource(std::optional<double> at)
@@ -108,7 +128,7 @@ void AppModel::showSource(std::optional<double> at)
         target = std::min(std::max(selected->start, clock_->time()), selected->end);
     }
     clock_->setTime(target);
-    player_->seek(target);
+    seeks_->jump(target);
 }
 
 void AppModel::showShort(double at)
@@ -120,9 +140,10 @@ void AppModel::showShort(double at)
     stopAt.reset();
     const bool playing = player_->rate() != 0;
     player_->setShort(made->source, made->pieces);
+    seeks_->forget();
     const double time = std::max(std::min(at, lineOf(list, project_.duration).total() - 0.02), 0.0);
     clock_->setTime(time);
-    player_->seek(time);
+    seeks_->jump(time);
     follow();
     if (playing)
         player_->play();

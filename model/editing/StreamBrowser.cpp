@@ -2,8 +2,6 @@
 
 #include "platform/Observable.h"
 
-#include <QElapsedTimer>
-
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -14,36 +12,14 @@ StreamBrowser::StreamBrowser(std::unique_ptr<Player> player, QObject* parent)
     player_->setReportInterval(reportInterval);
     // The player is owned here, so its reports stop when the browser goes.
     connect(player_.get(), &Player::ticked, this, &StreamBrowser::report);
-    connect(player_.get(), &Player::landed, this, [this] {
-        if (inside_)
-            landedInside_ = true;
-        else if (seeking_)
-            landed();
-    });
-    patience_.setSingleShot(true);
-    patience_.setInterval(seekPatienceMs);
-    connect(&patience_, &QTimer::timeout, this, &StreamBrowser::landed);
 }
 
 void StreamBrowser::report(double seconds)
 {
-    if (!std::isfinite(seconds))
+    // A report of an older seek while a newer time waits: the playhead stays where it was
+    // last asked to be.
+    if (!std::isfinite(seconds) || !seeks_.heard(seconds))
         return;
-    if (inside_) {
-        echoed_ = true;
-    } else if (seeking_ && player_->tellsLanding()) {
-        // Not the landing, which the player tells of itself; while a newer time waits the
-        // playhead stays where it was last asked to be.
-        if (waiting_)
-            return;
-    } else if (seeking_) {
-        // The seek on its way has landed. When a newer time waits, this report is of an
-        // older one: the playhead stays where it was last asked to be, and the newer goes.
-        const bool newer = waiting_.has_value();
-        landed();
-        if (newer)
-            return;
-    }
     setTime(seconds);
     setPlaying(player_->rate() != 0);
     // Page follow: once the playhead runs past the right edge, it comes back in 5 % from the left.
@@ -57,10 +33,7 @@ void StreamBrowser::load(const std::optional<QString>& video, double duration)
         return;
     loaded_ = video;
     // A seek still on its way belongs to the recording going out.
-    seeking_ = false;
-    waiting_.reset();
-    patience_.stop();
-    cost_ = 0;
+    seeks_.forget();
     // A length the media could not tell (infinite or not a number) counts as the least.
     setDuration(std::isfinite(duration) ? std::max(duration, 1.0) : 1.0);
     setRange(std::nullopt);
@@ -78,59 +51,7 @@ void StreamBrowser::scroll(double to)
 void StreamBrowser::seek(double time)
 {
     setTime(std::clamp(time, 0.0, duration_));
-    if (seeking_) {
-        waiting_ = time_;
-    } else if (cost_ > quickSeekMs) {
-        // The new time is painted first: the slow seek goes out on the next turn.
-        seeking_ = true;
-        waiting_ = time_;
-        const int sent = sends_;
-        QTimer::singleShot(0, this, [this, sent] {
-            if (seeking_ && sent == sends_)
-                landed();
-        });
-    } else {
-        send(time_);
-    }
-}
-
-void StreamBrowser::send(double time)
-{
-    seeking_ = true;
-    const int sent = ++sends_;
-    waiting_.reset();
-    inside_ = true;
-    echoed_ = false;
-    landedInside_ = false;
-    QElapsedTimer took;
-    took.start();
-    player_->seek(time);
-    cost_ = took.elapsed();
-    inside_ = false;
-    if (player_->tellsLanding() && !landedInside_) {
-        patience_.start(landingPatienceMs);
-    } else if (echoed_ || landedInside_) {
-        // A player that reports from within its seek call may have spent a while there:
-        // the next seek waits for the next turn of the event loop, and as long again as this
-        // one held the window, so that the pointer's moves queued meanwhile are all taken and
-        // painted first (a drag keeps up with the pointer) and only the newest is sent.
-        QTimer::singleShot(int(std::min<qint64>(cost_, seekPatienceMs)), this, [this, sent] {
-            if (seeking_ && sent == sends_)
-                landed();
-        });
-    } else if (player_->time() == time) {
-        seeking_ = false; // it stood there at once
-    } else {
-        patience_.start(seekPatienceMs);
-    }
-}
-
-void StreamBrowser::landed()
-{
-    patience_.stop();
-    seeking_ = false;
-    if (const auto next = std::exchange(waiting_, std::nullopt))
-        send(*next);
+    seeks_.ask(time_);
 }
 
 void StreamBrowser::show(double at, const std::optional<TimeRange>& range)

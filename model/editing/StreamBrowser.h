@@ -1,10 +1,10 @@
 #pragma once
 
+#include "model/editing/SeekQueue.h"
 #include "model/editing/TimeRange.h"
 #include "platform/media/Player.h"
 
 #include <QObject>
-#include <QTimer>
 #include <memory>
 #include <optional>
 
@@ -45,20 +45,9 @@ public:
     void load(const std::optional<QString>& video, double duration);
     // Makes `time` the timeline's left edge as far as the bounds allow.
     void scroll(double to);
-    // Moves the playhead to `time`, kept within the recording, and the player after it. A
-    // player on a long recording takes a while to land a seek: while one is on its way the
-    // newest time asked for waits, and goes when the player reports the one before (those
-    // in between are never sent), so a drag never leaves seeks queued behind each other.
+    // Moves the playhead to `time`, kept within the recording, and the player after it, one
+    // seek at a time (see SeekQueue): a drag never leaves seeks queued behind each other.
     void seek(double time);
-    // A seek the player never reports is given up on after this long.
-    static constexpr int seekPatienceMs = 500;
-    // The same for a player that tells when a seek has landed: a long decode from a key
-    // frame seconds back is worth waiting for rather than queueing a seek behind it.
-    static constexpr int landingPatienceMs = 1500;
-    // A seek call that returns within this is quick; a slower one (the real player on a
-    // recording with key frames seconds apart holds the window 0.1-0.5 s) is never made
-    // from the call that asks for a new time, and the next waits as long again.
-    static constexpr qint64 quickSeekMs = 8;
     // Pauses, sets the range (none clears it), brings the time or the range into view and
     // seeks to the time.
     void show(double at, const std::optional<TimeRange>& range);
@@ -79,8 +68,6 @@ Q_SIGNALS:
 
 private:
     void report(double seconds);
-    void send(double time);
-    void landed();
     void setTime(double v);
     void setPlaying(bool v);
     void setDuration(double v);
@@ -88,6 +75,7 @@ private:
     void setViewSpan(double v);
 
     std::unique_ptr<Player> player_;
+    SeekQueue seeks_{*player_};
     double time_ = 0;
     bool playing_ = false;
     std::optional<TimeRange> range_;
@@ -96,13 +84,4 @@ private:
     double viewSpan_ = 1; // as loaded with nothing: the whole length of 1 s
     bool isKey_ = false;
     std::optional<QString> loaded_;
-
-    bool seeking_ = false;          // a seek is on its way to the player
-    bool inside_ = false;           // within the player's seek call
-    bool echoed_ = false;           // the player reported from within it
-    bool landedInside_ = false;     // the player said it landed from within it
-    int sends_ = 0;                 // seeks sent so far
-    qint64 cost_ = 0;               // ms the player's last seek call kept the window waiting
-    std::optional<double> waiting_; // the newest time asked for meanwhile
-    QTimer patience_;
 };

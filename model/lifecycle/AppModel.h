@@ -16,6 +16,7 @@
 #include "model/editing/FileManager.h"
 #include "model/editing/Frames.h"
 #include "platform/Observable.h"
+#include "model/editing/SeekQueue.h"
 #include "model/editing/StreamBrowser.h"
 #include "model/editing/TimeRange.h"
 #include "model/editing/Waves.h"
@@ -143,6 +144,8 @@ public:
     const std::optional<MediaInfo>& asset() const { return asset_; }
     const Transform& transform() const { return transform_; }
     bool scrubbing = false;
+    // A hand scrub of the main player is under way (written by the views): its seeks go
+    // one at a time, the newest waiting while one is on its way.
     bool handScrubbing = false;
     bool resumeAfterScrub = false;
     std::optional<StopAt> stopAt;
@@ -385,6 +388,8 @@ private:
     void follow();
     // Puts the recording (not a Short of it) into the main player, unless it is there.
     void holdRecording();
+    // Puts `path` (none: nothing) into the main player.
+    void holdSource(const std::optional<QString>& path);
 
     // Export. What one file is made from, taken from the model when its export starts
     // (defined in Export.cpp); writing it reads nothing else.
@@ -443,6 +448,7 @@ private:
 
     std::unique_ptr<Clock> clock_;
     std::unique_ptr<Player> player_;
+    std::unique_ptr<SeekQueue> seeks_; // every seek of the main player
     std::unique_ptr<Frames> frames_;
     std::unique_ptr<StreamBrowser> browser_;
     std::unique_ptr<Waves> waves_;

@@ -47,6 +47,7 @@ AppModel::AppModel(std::unique_ptr<Player> player, std::unique_ptr<Player> brows
     , volume_(storedVolume())
     , clock_(std::make_unique<Clock>())
     , player_(player ? std::move(player) : Player::makeDefault())
+    , seeks_(std::make_unique<SeekQueue>(*player_))
     , frames_(std::make_unique<Frames>())
     , browser_(std::make_unique<StreamBrowser>(browserPlayer ? std::move(browserPlayer) : Player::makeDefault()))
     , waves_(std::make_unique<Waves>())
@@ -230,7 +231,7 @@ QCoro::Task<> AppModel::start(QString file, QString video, bool isNew, Builder b
     remember(file);
 
     sourceItem_ = video;
-    player_->setSource(video);
+    holdSource(video);
     browser_->load(video, info.duration);
     waves_->reset(video, file + QStringLiteral("/cache/waves"));
     loadActivity();
@@ -268,7 +269,7 @@ void AppModel::close()
     if (pipeline_)
         pipeline_->cancel();
     player_->pause();
-    player_->setSource(std::nullopt);
+    holdSource(std::nullopt);
     sourceItem_.reset();
     setVideo(std::nullopt);
     setFile(std::nullopt);

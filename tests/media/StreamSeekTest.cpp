@@ -10,49 +10,9 @@ using namespace playing;
 
 namespace {
 
-// Forwards to the real player and counts the seeks sent before the last one had landed.
-class Counting final : public Player {
-public:
-    explicit Counting(std::unique_ptr<Player> player) : inner(std::move(player))
-    {
-        connect(inner.get(), &Player::ticked, this, &Player::ticked);
-        connect(inner.get(), &Player::landed, this, [this] {
-            open = false;
-            Q_EMIT landed();
-        });
-    }
-    void seek(double seconds) override
-    {
-        ++sent;
-        overlapping += open;
-        open = true;
-        inner->seek(seconds);
-    }
-    void setSource(const std::optional<QString>& path) override { inner->setSource(path); }
-    std::optional<QString> source() const override { return inner->source(); }
-    void setShort(const QString& path, std::vector<Span> spans) override { inner->setShort(path, std::move(spans)); }
-    const std::vector<Span>& spans() const override { return inner->spans(); }
-    void play() override { inner->play(); }
-    void pause() override { inner->pause(); }
-    double time() const override { return inner->time(); }
-    double rate() const override { return inner->rate(); }
-    void setVolume(float volume) override { inner->setVolume(volume); }
-    float volume() const override { return inner->volume(); }
-    void setReportInterval(double seconds) override { inner->setReportInterval(seconds); }
-    double reportInterval() const override { return inner->reportInterval(); }
-    QVideoSink* videoSink() const override { return inner->videoSink(); }
-    bool tellsLanding() const override { return inner->tellsLanding(); }
-
-    std::unique_ptr<Player> inner;
-    int sent = 0;
-    int overlapping = 0;
-    bool open = false;
-};
-
 TEST(StreamSeekTest, ADragSeeksOneAtATimeAndShowsItsLastMove)
 {
-    const QString clip = sharedClip(QStringLiteral("numbered30-sparse.mp4"),
-                                    [](const QString& p) { return Clips::numbered(p, 10, 30, 150); });
+    const QString clip = sparseClip();
     ASSERT_FALSE(clip.isEmpty());
     auto* player = new Counting(Player::makeDefault());
     Watch watch(*player);
