@@ -22,6 +22,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -123,6 +124,13 @@ Settings::Settings(QWidget* parent)
 {
     setWindowTitle(QStringLiteral("Settings"));
     setModal(false);
+    // Esc and Ctrl+W close it, as a settings window does on Linux, whatever control has the
+    // focus: as shortcuts of this window they are taken before the workspace's key map
+    // behind it could take Esc as its own.
+    for (const QKeySequence& keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        auto* shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, &QWidget::close);
+    }
     // The sections scroll, so that the window fits a low screen (768 pixels less the
     // desktop's panels) and every control stays in reach.
     auto* outer = new QVBoxLayout(this);

@@ -5,13 +5,18 @@
 #include "core/services/Keychain.h"
 #include "model/lifecycle/LifecycleTesting.h"
 #include "support/Await.h"
+#include "views/start/WorkspaceView.h"
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QTest>
+#include <functional>
 
 using namespace lifecycle;
 
@@ -142,4 +147,50 @@ TEST(Settings, TheWindowFitsTheScreenAndShowsTheWholeEngine)
     EXPECT_TRUE(settings.sections()->viewport()->rect().contains(inView));
     // The longer choice is shown whole.
     EXPECT_GE(engine->width(), engine->sizeHint().width());
+}
+
+// As a settings window on Linux: Esc and Ctrl+W close it whatever holds the focus, also
+// while the workspace behind it has its key map installed (which must not take the key).
+TEST(Settings, ClosesWithEscapeAndCtrlW)
+{
+    AppModel model(std::make_unique<FakePlayer>(), std::make_unique<FakePlayer>());
+    Project p;
+    p.duration = 100;
+    p.segments = {segment(QStringLiteral("01"), 10, 20)};
+    model.setProject(p);
+    model.setSelection(QStringLiteral("01"));
+    WorkspaceView workspace(model);
+    workspace.resize(1000, 700);
+    workspace.show();
+    const struct {
+        const char* what;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        std::function<QWidget*(Settings&)> focus;
+    } table[] = {
+        {"Esc in the key field", Qt::Key_Escape, {}, [](Settings& s) -> QWidget* { return s.keyField(); }},
+        {"Esc on a check box", Qt::Key_Escape, {}, [](Settings& s) -> QWidget* { return s.findChild<QCheckBox*>(); }},
+        {"Esc on a button", Qt::Key_Escape, {}, [](Settings& s) -> QWidget* { return s.findChild<QPushButton*>(); }},
+        {"Ctrl+W in the key field", Qt::Key_W, Qt::ControlModifier,
+         [](Settings& s) -> QWidget* { return s.keyField(); }},
+        {"Ctrl+W on the engine", Qt::Key_W, Qt::ControlModifier,
+         [](Settings& s) -> QWidget* { return s.findChild<QComboBox*>(); }},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.what);
+        model.setRange(TimeRange{12, 14});
+        Settings settings;
+        settings.show();
+        settings.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&settings));
+        QWidget* focus = row.focus(settings);
+        ASSERT_NE(focus, nullptr);
+        focus->setFocus(Qt::TabFocusReason);
+        QCoreApplication::processEvents();
+        ASSERT_EQ(QApplication::focusWidget(), focus);
+        QTest::keyClick(settings.windowHandle(), row.key, row.modifiers);
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(settings.isVisible());
+        EXPECT_EQ(model.range(), (TimeRange{12, 14})) << "the workspace took the key";
+    }
 }
