@@ -162,6 +162,73 @@ TEST(StreamBrowserTest, ASlowSeekNeverHoldsTheCallThatAsksForANewTime)
     EXPECT_EQ(browser.time(), 40);
 }
 
+// A player that reports the asked time from within its seek call, as the real one does,
+// and says the seek has landed only when told to.
+struct LandingPlayer : EchoPlayer {
+    bool tellsLanding() const override { return true; }
+    void land() { Q_EMIT landed(); }
+};
+
+// The calls the player took after it was given `path`.
+QStringList callsAfter(const FakePlayer& player, const QString& path)
+{
+    const qsizetype at = player.calls.lastIndexOf(QStringLiteral("source ") + path);
+    return at < 0 ? QStringList{} : player.calls.mid(at + 1);
+}
+
+TEST(StreamBrowserTest, ANewRecordingTakesItsFirstSeekAtOnceAndNothingOfTheOldOne)
+{
+    const std::vector<std::pair<const char*, std::function<FakePlayer*()>>> players{
+        {"reports within the call", [] { return new EchoPlayer; }},
+        {"lands 50 ms later", [] {
+             auto* p = new FakePlayer;
+             p->seekDelay = 0.05;
+             return p;
+         }},
+        {"never reports", [] { return new MutePlayer; }},
+        {"tells its landing, which never comes", [] { return new LandingPlayer; }},
+        {"holds the call", [] { return new BlockingPlayer; }},
+    };
+    for (const auto& [what, make] : players) {
+        FakePlayer* player = make();
+        StreamBrowser browser{std::unique_ptr<Player>(player)};
+        browser.load(QStringLiteral("/a.mp4"), 100);
+        browser.seek(10);
+        browser.seek(20); // waits for the one on its way
+        browser.load(QStringLiteral("/b.mp4"), 100);
+        browser.seek(5);
+        EXPECT_EQ(callsAfter(*player, "/b.mp4"), QStringList{"seek 5"}) << what;
+        lifecycle::settle(150);
+        EXPECT_EQ(callsAfter(*player, "/b.mp4"), QStringList{"seek 5"}) << what << ": a seek of the old one went";
+        EXPECT_EQ(browser.time(), 5) << what;
+    }
+}
+
+TEST(StreamBrowserTest, AnOlderSeeksReportLeavesThePlayheadAtTheNewerTimeWaiting)
+{
+    const std::vector<std::pair<const char*, std::function<FakePlayer*()>>> players{
+        {"its report is its landing", [] { return new MutePlayer; }},
+        {"tells its landing apart", [] { return new LandingPlayer; }},
+    };
+    for (const auto& [what, make] : players) {
+        FakePlayer* player = make();
+        StreamBrowser browser{std::unique_ptr<Player>(player)};
+        browser.load(QStringLiteral("/s.mp4"), 100);
+        browser.seek(10);
+        browser.seek(30); // waits
+        std::vector<double> shown;
+        QObject::connect(&browser, &StreamBrowser::timeChanged, &browser,
+                         [&shown, &browser] { shown.push_back(browser.time()); });
+        player->report(10); // the first seek's picture, or a report of where it stands
+        EXPECT_EQ(browser.time(), 30) << what;
+        EXPECT_EQ(shown, std::vector<double>{}) << what;
+        if (auto* landing = dynamic_cast<LandingPlayer*>(player))
+            landing->land();
+        EXPECT_EQ(player->calls.mid(1), (QStringList{"seek 10", "seek 30"})) << what;
+        EXPECT_EQ(browser.time(), 30) << what;
+    }
+}
+
 TEST(StreamBrowserTest, MarkingKeepsTheRangeOrderedAndInsideTheRecording)
 {
     // Length 100; the player may report beyond it or before 0.
