@@ -104,4 +104,30 @@ TEST_F(ShortTimeTest, EditsKeepThePlayheadInTheCutTheyMeant)
     }
 }
 
+// A removal leaves the playhead at the removed cut's place, no later than 0.05 s before the
+// new end, both counted as the Short plays: A is 800/600 s long as played (1.333 s stored),
+// B 599/600 s (0.999 s stored). Counted on the stored lengths, the playhead would stand a
+// third of a millisecond off, in another frame than the one the player shows there.
+TEST_F(ShortTimeTest, ARemovalKeepsThePlayheadWithinTheShortAsItPlays)
+{
+    const struct {
+        int removed;
+        double before, after; // Short times
+    } rows[] = {
+        {2, 3.0, 1399.0 / 600 - 0.05}, // C, the last: held back from the new end
+        {1, 1.5, 800.0 / 600},          // B: where B began
+        {0, 0.5, 0.0},                  // A
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.removed);
+        open();
+        model->scrubShort(row.before);
+        ASSERT_EQ(cutUnderPlayhead(), row.removed);
+        model->setSelectedCut(model->cuts()[size_t(row.removed)].id);
+        model->removeCut();
+        EXPECT_NEAR(model->clock().time(), row.after, 1e-9);
+        EXPECT_NEAR(player().position, row.after, 1e-9);
+    }
+}
+
 } // namespace
