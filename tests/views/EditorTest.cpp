@@ -685,6 +685,38 @@ TEST(Transcript, ADoubleClickCorrectsWithoutSelectingMarkingOrSeeking)
     EXPECT_FALSE(list->clickPending());
 }
 
+// A second press on the line whose click waits (one the platform does not make a
+// double-click of) is the same click: the line is selected, marked and sought to once.
+TEST(Transcript, ASecondPressOnTheWaitingLineSelectsItOnce)
+{
+    const QuickDoubleClick quick;
+    const struct {
+        const char* what;
+        Qt::KeyboardModifiers modifiers;
+        LineRange selected;
+    } table[] = {
+        {"plain", {}, {2, 2}},
+        {"with Shift", Qt::ShiftModifier, {0, 2}},
+    };
+    for (const auto& row : table) {
+        Editor e;
+        InspectorView inspector(e.model);
+        Transcript* list = e.shown(inspector)->transcript;
+        e.model.selectLine(0, false);
+        e.settle();
+        e.player->calls.clear();
+        int selections = 0;
+        QObject::connect(&e.model, &AppModel::selectedLinesChanged, &inspector, [&selections] { ++selections; });
+        const QPoint at = list->visualRect(list->lines.index(2)).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, row.modifiers, at);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, row.modifiers, at + QPoint(4, 0));
+        settleClick(list);
+        EXPECT_EQ(e.model.selectedLines(), row.selected) << row.what;
+        EXPECT_EQ(selections, 1) << row.what;
+        EXPECT_EQ(e.player->calls, QStringList({"seek 14"})) << row.what;
+    }
+}
+
 // The field takes the row's place: the row paints nothing of its own under it.
 TEST(Transcript, TheRowBeingCorrectedPaintsNothingUnderTheField)
 {
