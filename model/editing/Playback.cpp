@@ -54,7 +54,7 @@ void AppModel::tick(double seconds)
     if (!std::isfinite(seconds))
         return;
     // Heard even during a trim: a player that cannot tell a landing lands a seek by its report.
-    const bool current = seeks_->heard(seconds);
+    const bool current = seeks_->heard();
     if (scrubbing)
         return;
     const bool playing = player_->rate() != 0;

@@ -19,7 +19,7 @@ SeekQueue::SeekQueue(Player& player, QObject* parent)
     connect(&patience_, &QTimer::timeout, this, &SeekQueue::landed);
 }
 
-bool SeekQueue::heard(double)
+bool SeekQueue::heard()
 {
     if (inside_) {
         echoed_ = true;
@@ -83,7 +83,7 @@ void SeekQueue::send(double time)
     cost_ = took.elapsed();
     inside_ = false;
     if (sent != sends_)
-        return; // the player took another item from within its seek call
+        return; // another seek, or another item, took over from within the player's call
     if (player_.tellsLanding() && !landedInside_) {
         patience_.start(landingPatienceMs);
     } else if (echoed_ || landedInside_) {

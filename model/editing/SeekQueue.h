@@ -31,11 +31,7 @@ public:
     // A report of the player's time, heard by the player's owner first thing for every
     // finite report. False when it is the report of an older seek while a newer time waits:
     // the playhead then stays where it was last asked to be.
-    bool heard(double seconds);
-
-    bool waiting() const { return waiting_.has_value(); }
-    // A seek is on its way (or about to go, on the next turn).
-    bool busy() const { return seeking_; }
+    bool heard();
 
     // A seek the player never reports is given up on after this long.
     static constexpr int seekPatienceMs = 500;

@@ -18,7 +18,7 @@ void StreamBrowser::report(double seconds)
 {
     // A report of an older seek while a newer time waits: the playhead stays where it was
     // last asked to be.
-    if (!std::isfinite(seconds) || !seeks_.heard(seconds))
+    if (!std::isfinite(seconds) || !seeks_.heard())
         return;
     setTime(seconds);
     setPlaying(player_->rate() != 0);
