@@ -68,7 +68,6 @@ TEST_F(MainScrubTest, EveryScrubSeeksOneAtATimeAndShowsItsLastMove)
         }
         EXPECT_TRUE(watch.shows(frameAt(shown))) << "shows " << watch.last() << " for " << frameAt(shown);
         EXPECT_EQ(player->overlapping, 0) << "of " << player->sent << " seeks";
-        EXPECT_LT(player->sent, 20);
         lifecycle::settle(300);
         EXPECT_EQ(watch.last(), frameAt(shown));
         if (!row.clock)

@@ -21,18 +21,19 @@ public:
     {
         calls << QStringLiteral("seek %1").arg(seconds);
         ++sent;
-        if (!shown)
+        if (!shown) {
             ++overlapping;
-        const qint64 left = busyUntil - clock.elapsed();
-        if (left > 0) {
-            QThread::msleep(static_cast<unsigned long>(left));
-            longestHold = std::max(longestHold, left);
+            const qint64 left = busyUntil - clock.elapsed();
+            if (left > 0) {
+                QThread::msleep(static_cast<unsigned long>(left));
+                longestHold = std::max(longestHold, left);
+            }
         }
         position = seconds;
         shown = false;
         busyUntil = clock.elapsed() + decodeMs;
         const int mine = ++serial;
-        QTimer::singleShot(decodeMs, this, [this, mine] {
+        QTimer::singleShot(decodeMs, Qt::PreciseTimer, this, [this, mine] {
             if (mine != serial)
                 return; // a later seek took its place
             shown = true;

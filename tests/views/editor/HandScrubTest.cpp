@@ -117,14 +117,16 @@ TEST(HandScrub, EveryScrubSeeksOneAtATimeShowsEachTimeAtOnceAndEndsOnTheLast)
         }
         const double asked = row.trim ? e.model.cuts().front().end - 1.0 / 30 : e.model.clock().time();
         EXPECT_EQ(e.player->longestHold, 0) << "a seek held the window";
-        mouse(target, QEvent::MouseButtonRelease, from + QPointF(15 * row.step, 0));
+        // The pointer held still: the last move's time is sought once the one before lands.
         e.rest();
         EXPECT_EQ(e.player->overlapping, 0) << "of " << e.player->sent << " seeks";
-        EXPECT_LT(e.player->sent, 16);
         const QStringList seeks = e.player->calls.filter(QStringLiteral("seek "));
         ASSERT_FALSE(seeks.isEmpty());
         EXPECT_EQ(seeks.last(), QStringLiteral("seek %1").arg(asked));
+        mouse(target, QEvent::MouseButtonRelease, from + QPointF(15 * row.step, 0));
+        e.rest();
         if (!row.trim) {
+            EXPECT_EQ(e.player->calls.filter(QStringLiteral("seek ")).last(), QStringLiteral("seek %1").arg(asked));
             EXPECT_EQ(e.model.clock().time(), asked);
             EXPECT_EQ(e.label(), e.labelOf(asked));
         }
