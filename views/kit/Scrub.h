@@ -8,8 +8,9 @@ class Player;
 class StreamBrowser;
 
 // How every hand scrub of a player behaves: the first change of a drag notes whether the
-// player was playing and pauses it, every change seeks, and the end of the drag plays
-// again when it was playing. A click that moves the playhead is a scrub of one change.
+// player was playing and pauses it, every change asks for a seek (the player's owner sends
+// them one at a time, the newest waiting), and the end of the drag plays again when it was
+// playing. A click that moves the playhead is a scrub of one change.
 // The state lives with the player's owner (the main player's in the model, the stream
 // window's in its browser), so that views scrubbing in turn agree.
 namespace Scrub {
