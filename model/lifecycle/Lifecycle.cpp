@@ -53,6 +53,8 @@ AppModel::AppModel(std::unique_ptr<Player> player, std::unique_ptr<Player> brows
     , waves_(std::make_unique<Waves>())
 {
     connect(player_.get(), &Player::ticked, this, &AppModel::tick);
+    // A recording the player cannot play: the sentence is all there is to see of it.
+    connect(player_.get(), &Player::failed, this, [this](const QString& sentence) { setToast(sentence); });
 }
 
 AppModel::~AppModel()

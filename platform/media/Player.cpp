@@ -1,8 +1,11 @@
 #include "platform/media/Player.h"
 
+#include "platform/media/PlayerTesting.h"
+
 #include <QAudioDevice>
 #include <QAudioOutput>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMediaDevices>
 #include <QMediaPlayer>
@@ -37,31 +40,10 @@ class QtPlayer final : public Player {
 public:
     explicit QtPlayer(bool trySound) : trySound(trySound)
     {
-        media.setVideoOutput(&sink);
-        // The first picture after a seek tells that the seek is done: until then a further
-        // seek would make Qt's GStreamer back end wait inside `setPosition` for this one to
-        // finish decoding, holding the window for as long as that takes (up to a second on
-        // a recording with key frames seconds apart).
-        connect(&sink, &QVideoSink::videoFrameChanged, this, [this](const QVideoFrame& frame) {
-            // An empty frame is the picture taken away (an error, an item going out).
-            if (!frame.isValid() || !seeking)
-                return;
-            // A frame decoded before the seek may still be on its way to the sink.
-            const qint64 at = frame.startTime();
-            if (at >= 0 && std::llabs(at / 1000 - sought) > 1000 && settling.elapsed() < 2000)
-                return;
-            seeking = false;
-            Q_EMIT landed();
-        });
-        // A sound output that fails (a sound server without an output device) stops the
-        // whole pipeline while the player still says it plays: load again without sound.
-        connect(&media, &QMediaPlayer::errorOccurred, this, [this](QMediaPlayer::Error error) {
-            if (error == QMediaPlayer::NoError || !sound)
-                return;
-            sound = false;
-            soundFailed = true;
-            QTimer::singleShot(0, this, [this] { reload(); });
-        });
+        // The back end draws into `feed`; the views take the frames that `sink` passes on.
+        media.setVideoOutput(&feed);
+        connect(&feed, &QVideoSink::videoFrameChanged, this, &QtPlayer::arrived);
+        connect(&media, &QMediaPlayer::errorOccurred, this, &QtPlayer::met);
         // A device that appears is worth a try at the next item.
         connect(&devices, &QMediaDevices::audioOutputsChanged, this, [this] { soundFailed = false; });
         timer.setInterval(1000 / 30);
@@ -70,6 +52,14 @@ public:
         watch.setSingleShot(true);
         watch.setTimerType(Qt::PreciseTimer);
         connect(&watch, &QTimer::timeout, this, [this] { checkEnd(); });
+        // A seek or Play after an error that brings no picture: the media is dead.
+        rescue.setSingleShot(true);
+        connect(&rescue, &QTimer::timeout, this, [this] {
+            if (errored)
+                reload();
+        });
+        patience.setSingleShot(true);
+        connect(&patience, &QTimer::timeout, this, [this] { calibrated(); });
         connect(&media, &QMediaPlayer::playbackStateChanged, this, [this](QMediaPlayer::PlaybackState s) {
             if (s == QMediaPlayer::PlayingState) {
                 timer.start();
@@ -82,8 +72,11 @@ public:
                 Q_EMIT ticked(time());
         });
         connect(&media, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus s) {
-            if (loaded(s))
+            if (loaded(s)) {
                 everLoaded = true;
+                if (!clock.known && step == 0)
+                    QTimer::singleShot(0, this, [this] { calibrate(); });
+            }
             // A span that reaches the recording's end stops the media there, before its end
             // is seen or before the jump to the next span has landed: play on.
             if (s == QMediaPlayer::EndOfMedia && !line.spans.empty())
@@ -101,18 +94,15 @@ public:
                 });
             // Not from inside the signal: a seek made while loading finishes is lost.
             if (pending && loaded(s))
-                QTimer::singleShot(0, this, [this] {
-                    if (!pending || !loaded(media.mediaStatus()))
-                        return;
-                    const double at = *pending;
-                    pending.reset();
-                    go(at, pendingBefore);
-                    if (std::exchange(resume, false)) {
-                        media.play();
-                        arm();
-                    }
-                });
+                QTimer::singleShot(0, this, [this] { flush(); });
         });
+    }
+
+    ~QtPlayer() override
+    {
+        // Letting go of `feed` stops the back end, which sends it an empty frame.
+        disconnect(&feed, nullptr, this, nullptr);
+        media.setVideoOutput(nullptr);
     }
 
     void setSource(const std::optional<QString>& path) override
@@ -120,7 +110,7 @@ public:
         line.spans.clear();
         index = 0;
         ended = false;
-        if (path && path == current) {
+        if (path && path == current && !problem_) {
             media.pause(); // the same recording stays loaded
             return;
         }
@@ -129,7 +119,7 @@ public:
     std::optional<QString> source() const override { return current; }
     void setShort(const QString& path, std::vector<Span> spans) override
     {
-        if (path == current)
+        if (path == current && !problem_)
             media.pause();
         else
             load(path);
@@ -143,11 +133,25 @@ public:
     void play() override
     {
         ended = false;
+        if (!current || problem_) {
+            if (problem_)
+                Q_EMIT failed(*problem_);
+            return;
+        }
+        if (errored) {
+            playAfterRescue = true;
+            rescue.start(rescueMs);
+        }
+        if (!ready()) { // plays once loaded, from the place asked
+            resume = true;
+            return;
+        }
         media.play();
     }
     void pause() override
     {
         resume = false;
+        playAfterRescue = false;
         media.pause();
     }
     void seek(double seconds) override
@@ -173,7 +177,9 @@ public:
     }
     double rate() const override
     {
-        if (resume) // loading again to play on
+        if (problem_ || !current)
+            return 0.0;
+        if (resume) // loading (again) to play on
             return media.playbackRate();
         // Media that cannot be played is not playing, whatever state was asked for (one that
         // has loaded plays on after an error of a quick seek: see `go`).
@@ -187,26 +193,56 @@ public:
     double reportInterval() const override { return timer.interval() / 1000.0; }
     QVideoSink* videoSink() const override { return const_cast<QVideoSink*>(&sink); }
     bool tellsLanding() const override { return true; }
+    std::optional<QString> problem() const override { return problem_; }
+
+    // For tests: an error as the back end reports one, with the media gone or playing on.
+    void breakDown(bool dead)
+    {
+        if (dead)
+            media.setSource(QUrl::fromLocalFile(QStringLiteral("/nonexistent/vantorel-gone.mp4")));
+        else
+            met(QMediaPlayer::ResourceError);
+    }
 
 private:
+    // How long a seek or Play after an error may take to bring a picture before the media
+    // counts as dead. A healthy seek far from a key frame can take most of a second.
+    static constexpr int rescueMs = 1200;
+
     static bool loaded(QMediaPlayer::MediaStatus s)
     {
         return s == QMediaPlayer::LoadedMedia || s == QMediaPlayer::BufferingMedia
                || s == QMediaPlayer::BufferedMedia || s == QMediaPlayer::StalledMedia
                || s == QMediaPlayer::EndOfMedia;
     }
+    // Loaded, and its time stamps known.
+    bool ready() const { return loaded(media.mediaStatus()) && clock.known; }
 
     void load(const std::optional<QString>& path)
     {
+        if (path != current) {
+            clock = {};
+            holding = false;
+        }
         current = path;
         pending.reset();
         target.reset();
         resume = false;
+        playAfterRescue = false;
         seeking = false;
         everLoaded = false;
+        shown = false;
+        errored = false;
+        problem_.reset();
+        step = 0;
+        patience.stop();
+        rescue.stop();
+        asked = 0;
+        askedBefore = false;
         // Sound only where there is somewhere to play it: without an output the sound
-        // branch may never start, and then neither does the picture.
-        const bool wanted = !soundFailed && (trySound || !QMediaDevices::audioOutputs().isEmpty());
+        // branch may never start, and then neither does the picture. While an error is put
+        // to the test without sound, none.
+        const bool wanted = !soundFailed && !trial && (trySound || !QMediaDevices::audioOutputs().isEmpty());
         if (wanted != sound) {
             sound = wanted;
             media.setAudioOutput(sound ? &audio : nullptr);
@@ -214,18 +250,65 @@ private:
         media.setSource(path ? QUrl::fromLocalFile(*path) : QUrl());
     }
 
-    // The media stopped with an error: the same item again (without sound once the sound
-    // output has failed), at the same place, playing if it was.
+    // What the back end reports. An error before the first picture, with sound, may be the
+    // sound output's (a sound server without an output device stops the whole pipeline):
+    // the item is tried again without sound, and only a picture then puts the blame on the
+    // sound output. Without sound, such an error is the recording's: it cannot be played.
+    // After pictures were shown the media may play on (quick seeks without sound now and
+    // then end in "Internal data stream error" while the picture goes on) or be dead: the
+    // next seek or Play finds out, and loads the item again only where no picture follows.
+    void met(QMediaPlayer::Error error)
+    {
+        if (error == QMediaPlayer::NoError || problem_ || !current)
+            return;
+        if (!shown) {
+            if (sound) {
+                sound = false;
+                trial = true;
+                QTimer::singleShot(0, this, [this] { reload(); });
+            } else {
+                QTimer::singleShot(0, this, [this] { fail(); });
+            }
+            return;
+        }
+        errored = true;
+    }
+
+    // The item cannot be played: it says so, and stands still.
+    void fail()
+    {
+        if (!current || problem_ || shown)
+            return;
+        trial = false; // the sound output was not at fault
+        problem_ = QFileInfo(*current).fileName()
+                   + QStringLiteral(" cannot be played: it is damaged, or its picture or sound is stored in a way "
+                                    "this computer cannot play.");
+        pending.reset();
+        resume = false;
+        playAfterRescue = false;
+        seeking = false;
+        errored = false;
+        step = 0;
+        patience.stop();
+        rescue.stop();
+        media.stop();
+        holding = false;
+        sink.setVideoFrame(QVideoFrame());
+        Q_EMIT failed(*problem_);
+        Q_EMIT ticked(time());
+    }
+
+    // The media stopped or went dead: the same item again (without sound while the sound
+    // output is in doubt), at the last place asked, playing if it was. The picture shown
+    // stays until the new one comes.
     void reload()
     {
         if (!current)
             return;
-        // Where the last seek asked to be, even when the error came before it landed.
         const double at = asked;
         const bool before = askedBefore;
-        const bool playing = resume || media.playbackState() == QMediaPlayer::PlayingState;
-        if (soundFailed && media.audioOutput())
-            qWarning("No sound output could be opened: the picture plays without sound.");
+        const bool playing = resume || playAfterRescue || media.playbackState() == QMediaPlayer::PlayingState;
+        holding = true;
         reloading = true;
         media.setAudioOutput(sound ? &audio : nullptr);
         media.setSource(QUrl());
@@ -235,22 +318,143 @@ private:
         resume = playing;
     }
 
+    // Each item's time stamps are learnt once it has loaded, with two seeks whose pictures
+    // are not shown: to 0, where the first picture's stamp tells where the recording's
+    // time 0 lies, and to 1 s, where the picture's stamp is cut to the place sought and so
+    // tells what stamp the back end's 0 has. Containers differ in both: .mkv and .flv put
+    // the first picture after the first sound, .ts and remuxed files start seconds late.
+    void calibrate()
+    {
+        if (clock.known || step != 0 || !loaded(media.mediaStatus()))
+            return;
+        step = 1;
+        clock.first.reset();
+        if (media.playbackState() == QMediaPlayer::StoppedState)
+            media.pause();
+        media.setPosition(0);
+        patience.start(2000);
+    }
+
+    void calibrated()
+    {
+        if (clock.first && clock.base)
+            clock.lead = std::max<qint64>(0, *clock.first - *clock.base) / 1e6;
+        clock.known = true;
+        step = 0;
+        patience.stop();
+        if (!pending)
+            pending = asked;
+        flush();
+    }
+
+    // The seek kept until the media was ready, now.
+    void flush()
+    {
+        if (!pending || !ready())
+            return;
+        const double at = *pending;
+        pending.reset();
+        go(at, pendingBefore);
+        if (std::exchange(resume, false)) {
+            media.play();
+            arm();
+        }
+    }
+
+    // Where a frame lies in recording time; none where its stamps are not known.
+    std::optional<std::pair<double, double>> span(const QVideoFrame& frame) const
+    {
+        const qint64 at = frame.startTime();
+        if (at < 0 || !clock.base)
+            return std::nullopt;
+        const double from = double(at - *clock.base) / 1e6 - clock.lead;
+        const double to = frame.endTime() > at ? double(frame.endTime() - *clock.base) / 1e6 - clock.lead : from + 0.001;
+        return std::pair{from, to};
+    }
+
+    void arrived(const QVideoFrame& frame)
+    {
+        // An empty frame is the picture taken away (an error, an item going out); while the
+        // item is loaded again, the old picture stays.
+        if (!frame.isValid()) {
+            if (!holding)
+                sink.setVideoFrame(frame);
+            return;
+        }
+        // (Seeks not from inside the sink's signal: the back end may drop them.)
+        if (step == 1) {
+            if (frame.startTime() >= 0)
+                clock.first = frame.startTime();
+            step = 2;
+            clock.probe = std::clamp<qint64>(media.duration() / 2, 0, 1000);
+            QTimer::singleShot(0, this, [this] {
+                if (step == 2)
+                    media.setPosition(clock.probe);
+            });
+            return;
+        }
+        if (step == 2) {
+            if (frame.startTime() >= 0)
+                clock.base = frame.startTime() - clock.probe * 1000;
+            step = 3;
+            QTimer::singleShot(0, this, [this] {
+                if (step == 3)
+                    calibrated();
+            });
+            return;
+        }
+        if (step == 3)
+            return;
+        holding = false;
+        shown = true;
+        errored = false;
+        playAfterRescue = false;
+        rescue.stop();
+        if (trial) {
+            trial = false;
+            soundFailed = true;
+            qWarning("No sound output could be opened: the picture plays without sound.");
+        }
+        const auto where = span(frame);
+        const bool late = settling.elapsed() >= 2000;
+        // The picture the last seek asked for: its stamp is cut to the place sought.
+        const bool exact = where && std::llabs(frame.startTime() - *clock.base - sought * 1000) <= 2;
+        // In a Short, only frames of the playing span are shown: those decoded past its end
+        // before the jump, and those still on their way after it, are not.
+        if (!line.spans.empty() && where && !exact && !late) {
+            const Span& s = line.spans[index];
+            if (!(where->first < s.end - 0.0005 && where->second > s.start + 0.0005))
+                return;
+        }
+        sink.setVideoFrame(frame);
+        if (!seeking)
+            return;
+        // A frame decoded before the seek may still be on its way to the sink.
+        if (where && !exact && std::fabs(where->first + clock.lead - sought / 1000.0) > 1.0 && !late)
+            return;
+        seeking = false;
+        Q_EMIT landed();
+    }
+
     // Seeks in the recording (to the frame shown at `seconds`, or with `lastBefore` to the
-    // one before it), or keeps the seek until the media is loaded.
+    // one before it), or keeps the seek until the media is ready.
     void go(double seconds, bool lastBefore = false)
     {
         asked = seconds;
         askedBefore = lastBefore;
         target = seconds;
-        sought = lastBefore ? before(seconds) : after(seconds);
+        sought = lastBefore ? before(seconds + clock.lead) : after(seconds + clock.lead);
         ended = false;
         settling.restart();
+        if (problem_)
+            return;
         // Without sound, quick seeks on a file with a sound track now and then end in
         // "Internal data stream error", which marks the media unplayable although it plays
         // on: a recording that has loaded takes seeks all the same, or its picture would
         // stay still for good (loading it again blanks the picture through a whole drag).
         const auto status = media.mediaStatus();
-        if (!loaded(status) && !(status == QMediaPlayer::InvalidMedia && everLoaded)) {
+        if (!clock.known || step != 0
+            || (!loaded(status) && !(status == QMediaPlayer::InvalidMedia && everLoaded))) {
             pending = seconds;
             pendingBefore = lastBefore;
             return;
@@ -259,6 +463,8 @@ private:
         if (media.playbackState() == QMediaPlayer::StoppedState)
             media.pause();
         seeking = true;
+        if (errored)
+            rescue.start(rescueMs);
         media.setPosition(sought);
     }
 
@@ -269,8 +475,10 @@ private:
     {
         if (pending)
             return *pending;
+        if (step != 0)
+            return asked;
         const qint64 position = media.position();
-        const double at = double(position) / 1000.0;
+        const double at = double(position) / 1000.0 - clock.lead;
         if (target) {
             if (position == sought || (std::fabs(at - *target) > 0.25 && settling.elapsed() < 500))
                 return *target;
@@ -315,27 +523,47 @@ private:
         }
     }
 
+    // How the back end's time stamps relate to the recording's time.
+    struct Stamps {
+        bool known = false;
+        std::optional<qint64> first; // µs: the stamp of the first picture
+        std::optional<qint64> base;  // µs: the stamp at the back end's position 0
+        qint64 probe = 0;            // ms: where the second look went
+        double lead = 0;             // s: the back end's position of the recording's time 0
+    };
+
     const bool trySound;
     QMediaDevices devices;
     QMediaPlayer media;
     QAudioOutput audio;
     bool sound = false;       // the audio output is attached
     bool soundFailed = false; // it failed on this system's outputs as they are
+    bool trial = false;       // an error came with sound: tried again without it
     bool resume = false;      // play once the pending seek has landed
-    QVideoSink sink;
+    bool playAfterRescue = false;
+    QVideoSink feed; // what the back end draws
+    QVideoSink sink; // what is shown
     QTimer timer;
     QTimer watch;
+    QTimer rescue;
+    QTimer patience;
     std::optional<QString> current;
+    std::optional<QString> problem_;
     ShortLine line;
     int index = 0;
     bool ended = false; // paused at the Short's end
     std::optional<double> pending;
     bool pendingBefore = false;
     mutable std::optional<double> target;
-    qint64 sought = 0;    // the millisecond the last seek asked for
-    bool seeking = false; // its picture has not been shown yet
+    qint64 sought = 0;       // the back end's millisecond the last seek asked for
+    bool seeking = false;    // its picture has not been shown yet
     bool everLoaded = false; // the item has loaded since it was put in
+    bool shown = false;      // a picture of the item has been shown
+    bool errored = false;    // an error came and no picture since
+    bool holding = false;    // loading the item again: the old picture stays
     bool reloading = false;
+    int step = 0; // of learning the item's time stamps
+    Stamps clock;
     double asked = 0; // where the last seek asked to be, and whether to its frame before
     bool askedBefore = false;
     QElapsedTimer settling;
@@ -382,6 +610,15 @@ private:
 };
 
 } // namespace
+
+bool PlayerTesting::injectError(Player& player, bool dead)
+{
+    auto* real = dynamic_cast<QtPlayer*>(&player);
+    if (!real)
+        return false;
+    real->breakDown(dead);
+    return true;
+}
 
 std::unique_ptr<Player> Player::makeDefault(bool trySound)
 {

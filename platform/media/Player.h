@@ -42,6 +42,9 @@ public:
     // Whether `landed` follows each seek once the picture it asked for is shown. A player
     // that cannot tell has landed when `seek` returns or when it next reports its time.
     virtual bool tellsLanding() const { return false; }
+    // Why the item cannot be played, as a sentence for the user; none while it plays or
+    // while there is no item.
+    virtual std::optional<QString> problem() const { return std::nullopt; }
 
     // A player on Qt Multimedia when the program has a GUI, else one that only keeps
     // its state (command-line jobs have no screen and no speakers to play to). The picture
@@ -53,4 +56,6 @@ Q_SIGNALS:
     void ticked(double seconds);
     // The picture of the last seek is shown (players whose `tellsLanding` is true).
     void landed();
+    // The item turned out not to be playable (`problem` holds the sentence).
+    void failed(const QString& sentence);
 };

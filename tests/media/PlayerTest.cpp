@@ -3,6 +3,10 @@
 
 #include "PlayingTesting.h"
 
+#include "platform/media/PlayerTesting.h"
+
+#include <QTemporaryDir>
+
 using namespace playing;
 
 namespace {
@@ -160,6 +164,183 @@ TEST(PlayerTest, PlaysOnThroughCutsRoundAfterRound)
         for (double t : watch.reported)
             EXPECT_TRUE(t >= from - 0.05 && t <= goal + 0.5) << "round " << round << " reported " << t;
     }
+}
+
+// Under a sound server with an output: a good recording plays with sound, one that cannot
+// be played says so and stands still with the Play symbol (rate 0), and the good one after
+// it plays with sound again: the sound output is not blamed for the recording.
+TEST(PlayerTest, ARecordingThatCannotPlayLeavesTheSoundOn)
+{
+    NullSink output;
+    if (!output.ready())
+        GTEST_SKIP() << "no sound server to give an output";
+    const QString clip = numberedClip();
+    ASSERT_FALSE(clip.isEmpty());
+    QTemporaryDir folder;
+    const QString broken = folder.path() + QStringLiteral("/Broken.mp4");
+    QFile file(broken);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(64 * 1024, 'x'));
+    file.close();
+
+    std::unique_ptr<Player> player = Player::makeDefault();
+    Watch watch(*player);
+    std::vector<int> streams; // while each good recording plays
+    const auto playGood = [&] {
+        player->setSource(clip);
+        player->seek(1.0);
+        EXPECT_TRUE(watch.shows(30)) << watch.last();
+        player->play();
+        EXPECT_TRUE(waitUntil([&] { return watch.last() > 36; }, 4000)) << watch.last();
+        waitUntil([] { return soundStreams() == 1; }, 3000);
+        streams.push_back(soundStreams());
+        EXPECT_NE(player->rate(), 0);
+        EXPECT_EQ(player->problem(), std::nullopt);
+        player->pause();
+    };
+    playGood();
+    player->setSource(broken);
+    player->play();
+    EXPECT_TRUE(waitUntil([&] { return player->problem().has_value(); }, 4000));
+    settle(300);
+    EXPECT_EQ(player->rate(), 0);
+    EXPECT_EQ(player->problem(), std::optional<QString>(QStringLiteral(
+                                     "Broken.mp4 cannot be played: it is damaged, or its picture or sound is stored "
+                                     "in a way this computer cannot play.")));
+    playGood();
+    EXPECT_EQ(streams, (std::vector<int>{1, 1}));
+}
+
+// A player that met an error recovers: where the media plays on, the error leaves the
+// picture alone (no blank, no load again); where the media is dead, the next seek or Play
+// loads it again at the place asked.
+TEST(PlayerTest, APlayerThatMetAnErrorTakesTheNextSeekOrPlay)
+{
+    const QString clip = numberedClip();
+    ASSERT_FALSE(clip.isEmpty());
+    std::unique_ptr<Player> player = Player::makeDefault();
+    Watch watch(*player);
+    int blanks = 0;
+    QObject::connect(player->videoSink(), &QVideoSink::videoFrameChanged, [&](const QVideoFrame& f) {
+        blanks += !f.isValid();
+    });
+    player->setSource(clip);
+    player->seek(2.0);
+    ASSERT_TRUE(watch.shows(60));
+
+    player->play();
+    ASSERT_TRUE(waitUntil([&] { return watch.last() > 66; }, 4000));
+    ASSERT_TRUE(PlayerTesting::injectError(*player, false));
+    EXPECT_TRUE(waitUntil([&] { return watch.last() > 75; }, 4000)) << "plays on: " << watch.last();
+    player->pause();
+    for (const int frame : {150, 45, 200}) {
+        player->seek(frame / 30.0);
+        EXPECT_TRUE(watch.shows(frame)) << "asked " << frame << ", shown " << watch.last();
+    }
+    EXPECT_EQ(blanks, 0);
+
+    ASSERT_TRUE(PlayerTesting::injectError(*player, true));
+    settle(300);
+    player->seek(3.0);
+    EXPECT_TRUE(watch.shows(90)) << "after the error, shown " << watch.last();
+    player->play();
+    EXPECT_TRUE(waitUntil([&] { return player->time() > 3.3 && watch.last() > 96 && player->rate() != 0; }, 4000))
+        << player->time() << ", frame " << watch.last();
+    player->pause();
+    ASSERT_TRUE(waitUntil([&] { return player->rate() == 0; }, 2000));
+
+    ASSERT_TRUE(PlayerTesting::injectError(*player, true));
+    settle(300);
+    const int before = watch.last();
+    player->play();
+    EXPECT_TRUE(waitUntil([&] { return watch.last() > before + 6 && player->rate() != 0; }, 5000))
+        << "Play after the error, shown " << watch.last() << " from " << before;
+}
+
+// Every kind of file the open panel offers opens, shows the asked frame after each seek and
+// tells that the seek has landed, and plays picture and sound; so does a recording whose
+// time stamps start 5 s late.
+TEST(PlayerTest, EveryOfferedKindOfFilePlays)
+{
+    NullSink output;
+    const QString clip = numberedClip();
+    ASSERT_FALSE(clip.isEmpty());
+    const QStringList copy{"-c", "copy"};
+    const QStringList mpegTs{"-c", "copy", "-f", "mpegts"};
+    QTemporaryDir folder;
+    for (const auto& [name, args] : std::vector<std::pair<QString, QStringList>>{
+             {"mp4", copy},
+             {"mov", copy},
+             {"m4v", copy},
+             {"mkv", copy},
+             {"webm", {"-c:v", "libvpx-vp9", "-crf", "20", "-b:v", "0", "-deadline", "realtime", "-cpu-used", "8",
+                       "-g", "30", "-c:a", "libopus"}},
+             {"avi", copy},
+             {"ts", mpegTs},
+             {"flv", copy},
+             {"mts", mpegTs},
+             {"late.mkv", {"-c", "copy", "-output_ts_offset", "5"}}}) {
+        const QString path = folder.path() + QStringLiteral("/Stream.") + name;
+        ASSERT_TRUE(Clips::ffmpeg(QStringList{"-i", clip} + args + QStringList{path})) << name.toStdString();
+        std::unique_ptr<Player> player = Player::makeDefault();
+        Watch watch(*player);
+        int landings = 0;
+        QObject::connect(player.get(), &Player::landed, [&] { ++landings; });
+        player->setSource(path);
+        for (const int frame : {60, 137, 31}) {
+            landings = 0;
+            player->seek(frame / 30.0);
+            EXPECT_TRUE(waitUntil([&] { return landings > 0 && watch.last() == frame; }, 4000))
+                << name.toStdString() << ": asked " << frame << ", shown " << watch.last() << ", landed "
+                << landings;
+        }
+        player->play();
+        EXPECT_TRUE(waitUntil([&] { return watch.last() > 40 && player->time() > 1.3; }, 4000))
+            << name.toStdString() << " plays: frame " << watch.last() << " at " << player->time();
+        if (output.ready()) {
+            waitUntil([] { return soundStreams() == 1; }, 3000);
+            EXPECT_EQ(soundStreams(), 1) << name.toStdString();
+        }
+        player->pause();
+    }
+}
+
+// While a Short of four cuts plays, every frame shown lies inside a cut: the jump from a
+// cut's end holds its last frame until the next cut's first frame arrives, and the end
+// shows the last cut's last frame.
+TEST(PlayerTest, AShortShowsNoFrameOutsideItsCuts)
+{
+    const QString clip = numberedClip();
+    ASSERT_FALSE(clip.isEmpty());
+    std::unique_ptr<Player> player = Player::makeDefault();
+    Watch watch(*player);
+    const ShortLine line{{{1.0, 2.0}, {4.5, 5.21}, {7.1, 8.0}, {2.5, 3.1}}};
+    // Frame n lies in a cut when its time n/30 ... (n+1)/30 overlaps the cut.
+    const auto inside = [&](int n) {
+        return std::any_of(line.spans.begin(), line.spans.end(), [&](const Span& s) {
+            return n < std::ceil(s.end * 30 - 1e-6) && n >= std::floor(s.start * 30 + 1e-6);
+        });
+    };
+    player->setShort(clip, line.spans);
+    ASSERT_TRUE(watch.shows(30));
+    std::vector<int> outside;
+    for (int round = 0; round < 2; ++round) {
+        player->seek(0);
+        ASSERT_TRUE(watch.shows(30));
+        watch.clear();
+        player->play();
+        EXPECT_TRUE(waitUntil([&] { return player->rate() == 0 && player->time() > line.total() - 0.05; }, 8000))
+            << "round " << round << " at " << player->time();
+        settle(300);
+        for (int n : watch.shown)
+            if (!inside(n))
+                outside.push_back(n);
+        EXPECT_EQ(watch.last(), 92) << "round " << round;
+    }
+    QStringList shown;
+    for (int n : outside)
+        shown << QString::number(n);
+    EXPECT_TRUE(outside.empty()) << outside.size() << " frames outside the cuts: " << shown.join(' ').toStdString();
 }
 
 } // namespace

@@ -4,6 +4,9 @@
 
 #include "model/editing/ShortTesting.h"
 
+#include <QAudioDevice>
+#include <QMediaDevices>
+#include <QProcess>
 #include <QVideoFrame>
 #include <QVideoSink>
 #include <cmath>
@@ -23,6 +26,51 @@ inline int frameAt(double seconds)
 {
     return int(std::floor(seconds * 30.0 + 1e-6));
 }
+
+// Runs `pactl` on the tests' sound server; its output, or none when it failed.
+inline std::optional<QString> pactl(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral("pactl"), arguments);
+    if (!process.waitForFinished(5000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return std::nullopt;
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+// The sound streams playing on the tests' sound server; -1 when it cannot be asked.
+inline int soundStreams()
+{
+    const auto listed = pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sink-inputs")});
+    return listed ? int(listed->split(u'\n', Qt::SkipEmptyParts).size()) : -1;
+}
+
+// An output device on the tests' sound server, while it lives: a sink that plays to
+// nowhere, so that players attach sound and their streams can be counted.
+class NullSink {
+public:
+    NullSink()
+    {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+            return;
+        const auto loaded = pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                                   QStringLiteral("sink_name=nowhere")});
+        if (!loaded)
+            return;
+        module = loaded->trimmed();
+        waitUntil([] { return !QMediaDevices::audioOutputs().isEmpty(); }, 10000);
+    }
+    ~NullSink()
+    {
+        if (module.isEmpty())
+            return;
+        pactl({QStringLiteral("unload-module"), module});
+        waitUntil([] { return QMediaDevices::audioOutputs().isEmpty(); }, 3000);
+    }
+    bool ready() const { return !module.isEmpty() && !QMediaDevices::audioOutputs().isEmpty(); }
+
+private:
+    QString module;
+};
 
 // The numbers of the frames a player shows, and the times it reports.
 class Watch {

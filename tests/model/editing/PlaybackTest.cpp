@@ -190,4 +190,12 @@ TEST_F(PlaybackTest, MarksAndLineSelectionsMakeProperRanges)
     EXPECT_EQ(model->range(), (TimeRange{3.1, 5.2}));
 }
 
+// A recording the main player cannot play says so in the player's own sentence.
+TEST_F(PlaybackTest, ARecordingThatCannotPlaySaysSo)
+{
+    const QString sentence = QStringLiteral("Stream.mp4 cannot be played: it is damaged.");
+    Q_EMIT player().failed(sentence);
+    EXPECT_EQ(model->toast(), std::optional(sentence));
+}
+
 } // namespace
