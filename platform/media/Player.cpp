@@ -1,11 +1,17 @@
 #include "platform/media/Player.h"
 
+#include "platform/media/Av.h"
 #include "platform/media/PlayerTesting.h"
 
 #include <QAudioDevice>
 #include <QAudioOutput>
 #include <QElapsedTimer>
+#include <QDir>
 #include <QFileInfo>
+#include <QFutureWatcher>
+#include <QStandardPaths>
+#include <QUuid>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QGuiApplication>
 #include <QMediaDevices>
 #include <QMediaPlayer>
@@ -15,25 +21,110 @@
 #include <QVideoSink>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <utility>
+#include <vector>
 
 namespace {
 
 // The millisecond a seek asks for: just after `seconds`. A frame's time in whole
 // milliseconds may lie before it (1/30 s is 33.33 ms), and a stream's own stamps may put a
 // frame a hair after its exact time (frame 33 of a 30 fps clip just after 1.100 s): a seek
-// that lands before a frame shows the one before.
+// that lands before a frame shows the one before. Containers that keep whole milliseconds
+// (Matroska, FLV) give the frame before a nominal length reaching a third of a millisecond
+// past the next one's stamp, so the seek goes 2 ms in.
 qint64 after(double seconds)
 {
-    return qint64(std::floor(std::max(0.0, seconds) * 1000.0 + 1e-6)) + 1;
+    return qint64(std::floor(std::max(0.0, seconds) * 1000.0 + 1e-6)) + 2;
 }
 
 // The millisecond just before `seconds`: the last frame of a stretch that ends there.
 qint64 before(double seconds)
 {
     return std::max<qint64>(0, qint64(std::ceil(seconds * 1000.0 - 1e-6)) - 1);
+}
+
+// Recordings in MPEG-TS (.ts, .mts, .m2ts). Qt 6.4 seeks its GStreamer back end without
+// asking for accuracy, which the other demuxers give all the same; the MPEG-TS one then
+// starts a second or two early, at a frame that is no key frame (a grey picture).
+bool transportStream(const QString& path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return suffix == u"ts" || suffix == u"mts" || suffix == u"m2ts";
+}
+
+struct OutputFree {
+    void operator()(AVFormatContext* c) const
+    {
+        if (c->pb && !(c->oformat->flags & AVFMT_NOFILE))
+            avio_closep(&c->pb);
+        avformat_free_context(c);
+    }
+};
+
+// Copies the picture and sound of the recording at `path` unchanged into a Matroska file at
+// `copy`, whose seeks the back end makes exactly (the recording is only read). The copy's
+// time starts at the recording's first stamp. False when it could not be made, or `off`
+// was set meanwhile; then no copy is left.
+bool remux(const QString& path, const QString& copy, const std::shared_ptr<std::atomic_bool>& off)
+{
+    using namespace Media::av;
+    const auto made = [&] {
+        AVIOInterruptCB interrupt{[](void* flag) { return int(static_cast<std::atomic_bool*>(flag)->load()); },
+                                  off.get()};
+        Input input = openInput(path, &interrupt);
+        const QByteArray name = QFile::encodeName(copy);
+        AVFormatContext* raw = nullptr;
+        if (avformat_alloc_output_context2(&raw, nullptr, "matroska", name.constData()) < 0 || !raw)
+            return false;
+        std::unique_ptr<AVFormatContext, OutputFree> output(raw);
+        std::vector<int> to(input->nb_streams, -1);
+        const int audio = av_find_best_stream(input.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+        for (const int i : {firstVideo(input.get()).value_or(-1), audio}) {
+            if (i < 0)
+                continue;
+            AVStream* stream = avformat_new_stream(output.get(), nullptr);
+            if (!stream || avcodec_parameters_copy(stream->codecpar, input->streams[i]->codecpar) < 0)
+                return false;
+            stream->codecpar->codec_tag = 0;
+            stream->time_base = input->streams[i]->time_base;
+            to[i] = stream->index;
+        }
+        if (avio_open(&output->pb, name.constData(), AVIO_FLAG_WRITE) < 0
+            || avformat_write_header(output.get(), nullptr) < 0)
+            return false;
+        const int64_t start = input->start_time == AV_NOPTS_VALUE ? 0 : input->start_time;
+        Packet packet(av_packet_alloc());
+        while (!off->load() && av_read_frame(input.get(), packet.get()) >= 0) {
+            const int index = packet->stream_index;
+            if (index < 0 || index >= int(to.size()) || to[index] < 0) {
+                av_packet_unref(packet.get());
+                continue;
+            }
+            const AVStream* in = input->streams[index];
+            const int64_t shift = av_rescale_q(start, AV_TIME_BASE_Q, in->time_base);
+            if (packet->pts != AV_NOPTS_VALUE)
+                packet->pts -= shift;
+            if (packet->dts != AV_NOPTS_VALUE)
+                packet->dts -= shift;
+            av_packet_rescale_ts(packet.get(), in->time_base, output->streams[to[index]]->time_base);
+            packet->stream_index = to[index];
+            packet->pos = -1;
+            if (av_interleaved_write_frame(output.get(), packet.get()) < 0)
+                return false;
+        }
+        return !off->load() && av_write_trailer(output.get()) >= 0;
+    };
+    bool done = false;
+    try {
+        done = made();
+    } catch (const Fail&) {
+    }
+    if (!done)
+        QFile::remove(copy);
+    return done;
 }
 
 class QtPlayer final : public Player {
@@ -103,6 +194,7 @@ public:
         // Letting go of `feed` stops the back end, which sends it an empty frame.
         disconnect(&feed, nullptr, this, nullptr);
         media.setVideoOutput(nullptr);
+        dropCopy();
     }
 
     void setSource(const std::optional<QString>& path) override
@@ -223,6 +315,9 @@ private:
         if (path != current) {
             clock = {};
             holding = false;
+            if (media.source().isLocalFile() && media.source().toLocalFile() == copy.path)
+                media.setSource(QUrl()); // let go of the copy before it goes
+            dropCopy();
         }
         current = path;
         pending.reset();
@@ -247,7 +342,54 @@ private:
             sound = wanted;
             media.setAudioOutput(sound ? &audio : nullptr);
         }
+        if (path && transportStream(*path) && !copy.failed) {
+            // Played from an exact copy; until it is made, seeks and Play wait.
+            media.setSource(copy.ready ? QUrl::fromLocalFile(copy.path) : QUrl());
+            if (copy.path.isEmpty())
+                makeCopy(*path);
+            return;
+        }
         media.setSource(path ? QUrl::fromLocalFile(*path) : QUrl());
+    }
+
+    void makeCopy(const QString& path)
+    {
+        const QString folder =
+            QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/Vantorel/Playable");
+        QDir().mkpath(folder);
+        copy.path = folder + QStringLiteral("/vt-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()
+                    + QStringLiteral(".mkv");
+        copy.ready = false;
+        copy.off = std::make_shared<std::atomic_bool>(false);
+        auto* making = new QFutureWatcher<bool>(this);
+        const QString made = copy.path;
+        connect(making, &QFutureWatcher<bool>::finished, this, [this, making, path, made] {
+            making->deleteLater();
+            if (copy.path != made || current != path) { // another item since
+                QFile::remove(made);
+                return;
+            }
+            if (making->result()) {
+                copy.ready = true;
+                media.setSource(QUrl::fromLocalFile(copy.path));
+            } else { // played as it is, with seeks that may land early
+                copy.path.clear();
+                copy.failed = true;
+                media.setSource(QUrl::fromLocalFile(path));
+            }
+        });
+        making->setFuture(QtConcurrent::run(remux, path, copy.path, copy.off));
+    }
+
+    // The copy of the item before: called off, and removed (also while it is being made:
+    // its maker then writes to nothing and stops).
+    void dropCopy()
+    {
+        if (copy.off)
+            copy.off->store(true);
+        if (!copy.path.isEmpty())
+            QFile::remove(copy.path);
+        copy = {};
     }
 
     // What the back end reports. An error before the first picture, with sound, may be the
@@ -523,6 +665,14 @@ private:
         }
     }
 
+    // An exact copy of a recording in MPEG-TS, which is what the back end plays of it.
+    struct Copy {
+        QString path;
+        bool ready = false;
+        bool failed = false;
+        std::shared_ptr<std::atomic_bool> off;
+    };
+
     // How the back end's time stamps relate to the recording's time.
     struct Stamps {
         bool known = false;
@@ -564,6 +714,7 @@ private:
     bool reloading = false;
     int step = 0; // of learning the item's time stamps
     Stamps clock;
+    Copy copy;
     double asked = 0; // where the last seek asked to be, and whether to its frame before
     bool askedBefore = false;
     QElapsedTimer settling;
