@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFutureWatcher>
+#include <QHash>
 #include <QStandardPaths>
 #include <QUuid>
 #include <QtConcurrent/QtConcurrentRun>
@@ -125,6 +126,39 @@ bool remux(const QString& path, const QString& copy, const std::shared_ptr<std::
     if (!done)
         QFile::remove(copy);
     return done;
+}
+
+// An exact copy of a recording in MPEG-TS, shared by the players that show it (the main
+// player and the stream window's) and removed when the last of them lets go.
+struct CopyFile {
+    QString path;
+    std::shared_ptr<std::atomic_bool> off = std::make_shared<std::atomic_bool>(false);
+    QFuture<bool> made;
+    CopyFile() = default;
+    CopyFile(const CopyFile&) = delete;
+    CopyFile& operator=(const CopyFile&) = delete;
+    ~CopyFile()
+    {
+        // Also while it is being made: its maker then writes to nothing and stops.
+        off->store(true);
+        QFile::remove(path);
+    }
+};
+
+std::shared_ptr<CopyFile> copyOf(const QString& recording)
+{
+    static QHash<QString, std::weak_ptr<CopyFile>> copies;
+    if (auto existing = copies.value(recording).lock())
+        return existing;
+    const QString folder =
+        QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/Vantorel/Playable");
+    QDir().mkpath(folder);
+    auto file = std::make_shared<CopyFile>();
+    file->path = folder + QStringLiteral("/vt-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()
+                 + QStringLiteral(".mkv");
+    file->made = QtConcurrent::run(remux, recording, file->path, file->off);
+    copies.insert(recording, file);
+    return file;
 }
 
 class QtPlayer final : public Player {
@@ -315,8 +349,6 @@ private:
         if (path != current) {
             clock = {};
             holding = false;
-            if (media.source().isLocalFile() && media.source().toLocalFile() == copy.path)
-                media.setSource(QUrl()); // let go of the copy before it goes
             dropCopy();
         }
         current = path;
@@ -344,51 +376,42 @@ private:
         }
         if (path && transportStream(*path) && !copy.failed) {
             // Played from an exact copy; until it is made, seeks and Play wait.
-            media.setSource(copy.ready ? QUrl::fromLocalFile(copy.path) : QUrl());
-            if (copy.path.isEmpty())
+            const bool made = copy.file && copy.file->made.isFinished() && copy.file->made.result();
+            media.setSource(made ? QUrl::fromLocalFile(copy.file->path) : QUrl());
+            if (!copy.file)
                 makeCopy(*path);
             return;
         }
         media.setSource(path ? QUrl::fromLocalFile(*path) : QUrl());
     }
 
+    // Asks for the exact copy of the MPEG-TS recording at `path`, and plays it once made
+    // (the recording itself where it cannot be made, with seeks that may land early).
     void makeCopy(const QString& path)
     {
-        const QString folder =
-            QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/Vantorel/Playable");
-        QDir().mkpath(folder);
-        copy.path = folder + QStringLiteral("/vt-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()
-                    + QStringLiteral(".mkv");
-        copy.ready = false;
-        copy.off = std::make_shared<std::atomic_bool>(false);
+        copy.file = copyOf(path);
         auto* making = new QFutureWatcher<bool>(this);
-        const QString made = copy.path;
-        connect(making, &QFutureWatcher<bool>::finished, this, [this, making, path, made] {
+        const std::weak_ptr<CopyFile> asked = copy.file;
+        connect(making, &QFutureWatcher<bool>::finished, this, [this, making, path, asked] {
             making->deleteLater();
-            if (copy.path != made || current != path) { // another item since
-                QFile::remove(made);
-                return;
-            }
-            if (making->result()) {
-                copy.ready = true;
-                media.setSource(QUrl::fromLocalFile(copy.path));
-            } else { // played as it is, with seeks that may land early
-                copy.path.clear();
+            const auto file = asked.lock();
+            if (!file || file != copy.file || current != path)
+                return; // another item since
+            if (file->made.result()) {
+                media.setSource(QUrl::fromLocalFile(file->path));
+            } else {
+                copy = {};
                 copy.failed = true;
                 media.setSource(QUrl::fromLocalFile(path));
             }
         });
-        making->setFuture(QtConcurrent::run(remux, path, copy.path, copy.off));
+        making->setFuture(copy.file->made);
     }
 
-    // The copy of the item before: called off, and removed (also while it is being made:
-    // its maker then writes to nothing and stops).
     void dropCopy()
     {
-        if (copy.off)
-            copy.off->store(true);
-        if (!copy.path.isEmpty())
-            QFile::remove(copy.path);
+        if (copy.file && media.source() == QUrl::fromLocalFile(copy.file->path))
+            media.setSource(QUrl()); // let go of the copy before it goes
         copy = {};
     }
 
@@ -665,12 +688,10 @@ private:
         }
     }
 
-    // An exact copy of a recording in MPEG-TS, which is what the back end plays of it.
+    // What the back end plays of a recording in MPEG-TS.
     struct Copy {
-        QString path;
-        bool ready = false;
-        bool failed = false;
-        std::shared_ptr<std::atomic_bool> off;
+        std::shared_ptr<CopyFile> file;
+        bool failed = false; // none could be made: the recording itself
     };
 
     // How the back end's time stamps relate to the recording's time.

@@ -5,6 +5,8 @@
 
 #include "platform/media/PlayerTesting.h"
 
+#include <QDir>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 using namespace playing;
@@ -303,6 +305,33 @@ TEST(PlayerTest, EveryOfferedKindOfFilePlays)
         }
         player->pause();
     }
+}
+
+// A recording in MPEG-TS plays from one copy however many players show it, and the copy
+// goes with the last of them.
+TEST(PlayerTest, AnMpegTsRecordingIsCopiedOnceAndTheCopyGoes)
+{
+    QTemporaryDir folder;
+    const QString path = folder.path() + QStringLiteral("/Stream.ts");
+    ASSERT_TRUE(Clips::ffmpeg({"-i", numberedClip(), "-c", "copy", "-f", "mpegts", path}));
+    const QDir copies(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
+                      + QStringLiteral("/Vantorel/Playable"));
+    const auto count = [&] { return copies.entryList(QDir::Files).size(); };
+    const qsizetype before = count();
+    {
+        std::unique_ptr<Player> main = Player::makeDefault();
+        std::unique_ptr<Player> stream = Player::makeDefault();
+        Watch one(*main);
+        Watch two(*stream);
+        main->setSource(path);
+        stream->setSource(path);
+        main->seek(3.0);
+        stream->seek(4.0);
+        EXPECT_TRUE(one.shows(90)) << one.last();
+        EXPECT_TRUE(two.shows(120)) << two.last();
+        EXPECT_EQ(count(), before + 1);
+    }
+    EXPECT_EQ(count(), before);
 }
 
 // While a Short of four cuts plays, every frame shown lies inside a cut: the jump from a
