@@ -268,7 +268,7 @@ public:
             playAfterRescue = true;
             rescue.start(rescueMs);
         }
-        if (!ready()) { // plays once loaded, from the place asked
+        if (!usable()) { // plays once loaded, from the place asked
             resume = true;
             return;
         }
@@ -342,7 +342,13 @@ private:
                || s == QMediaPlayer::EndOfMedia;
     }
     // Loaded, and its time stamps known.
-    bool ready() const { return loaded(media.mediaStatus()) && clock.known; }
+    bool ready() const { return loaded(media.mediaStatus()) && clock.known && step == 0; }
+    // Takes seeks and Play: ready, or loaded before and marked unplayable by an error of a
+    // quick seek without sound, after which it mostly plays on (see `met`).
+    bool usable() const
+    {
+        return ready() || (clock.known && step == 0 && media.mediaStatus() == QMediaPlayer::InvalidMedia && everLoaded);
+    }
 
     void load(const std::optional<QString>& path)
     {
@@ -515,7 +521,7 @@ private:
     // The seek kept until the media was ready, now.
     void flush()
     {
-        if (!pending || !ready())
+        if (!pending || !usable())
             return;
         const double at = *pending;
         pending.reset();
@@ -581,7 +587,7 @@ private:
             qWarning("No sound output could be opened: the picture plays without sound.");
         }
         const auto where = span(frame);
-        const bool late = settling.elapsed() >= 2000;
+        const bool late = seeking && settling.elapsed() >= 2000; // then whatever comes
         // The picture the last seek asked for: its stamp is cut to the place sought.
         const bool exact = where && std::llabs(frame.startTime() - *clock.base - sought * 1000) <= 2;
         // In a Short, only frames of the playing span are shown: those decoded past its end
@@ -613,13 +619,9 @@ private:
         settling.restart();
         if (problem_)
             return;
-        // Without sound, quick seeks on a file with a sound track now and then end in
-        // "Internal data stream error", which marks the media unplayable although it plays
-        // on: a recording that has loaded takes seeks all the same, or its picture would
-        // stay still for good (loading it again blanks the picture through a whole drag).
-        const auto status = media.mediaStatus();
-        if (!clock.known || step != 0
-            || (!loaded(status) && !(status == QMediaPlayer::InvalidMedia && everLoaded))) {
+        // A recording that has loaded takes seeks after an error all the same: mostly it
+        // plays on, and where it is dead, `rescue` loads it again once no picture comes.
+        if (!usable()) {
             pending = seconds;
             pendingBefore = lastBefore;
             return;
