@@ -433,16 +433,34 @@ private:
         if (error == QMediaPlayer::NoError || problem_ || !current)
             return;
         if (!shown) {
-            if (sound) {
-                sound = false;
-                trial = true;
-                QTimer::singleShot(0, this, [this] { reload(); });
-            } else {
-                QTimer::singleShot(0, this, [this] { fail(); });
-            }
+            QTimer::singleShot(0, this, [this] { judge(0); });
             return;
         }
         errored = true;
+    }
+
+    // An error before the first picture counts once the media says it cannot be played
+    // (an error the back end still had on its way from before the item was put in again
+    // leaves it loading on to a picture).
+    void judge(int looks)
+    {
+        if (problem_ || shown || !current)
+            return;
+        const auto status = media.mediaStatus();
+        if (status == QMediaPlayer::LoadingMedia || status == QMediaPlayer::NoMedia) {
+            if (looks < 30)
+                QTimer::singleShot(100, this, [this, looks] { judge(looks + 1); });
+            return;
+        }
+        if (status != QMediaPlayer::InvalidMedia)
+            return;
+        if (sound) {
+            sound = false;
+            trial = true;
+            reload();
+        } else {
+            fail();
+        }
     }
 
     // The item cannot be played: it says so, and stands still.
