@@ -355,6 +355,7 @@ private:
         if (path != current) {
             clock = {};
             holding = false;
+            attempts = 0;
             dropCopy();
         }
         current = path;
@@ -439,28 +440,29 @@ private:
         errored = true;
     }
 
-    // An error before the first picture counts once the media says it cannot be played
-    // (an error the back end still had on its way from before the item was put in again
-    // leaves it loading on to a picture).
+    // An error before the first picture. Where the media says it cannot be played, it is
+    // the sound output's (tried again without it) or else the recording's. An error that
+    // the back end still had on its way from before the item was put in again leaves it
+    // going on to a picture; where none comes, the item is loaded again (without sound
+    // while the sound output is in doubt).
     void judge(int looks)
     {
         if (problem_ || shown || !current)
             return;
         const auto status = media.mediaStatus();
-        if (status == QMediaPlayer::LoadingMedia || status == QMediaPlayer::NoMedia) {
-            if (looks < 30)
-                QTimer::singleShot(100, this, [this, looks] { judge(looks + 1); });
+        const bool loading = status == QMediaPlayer::LoadingMedia || status == QMediaPlayer::NoMedia;
+        if (status != QMediaPlayer::InvalidMedia && looks < (loading ? 30 : 15)) {
+            QTimer::singleShot(100, this, [this, looks] { judge(looks + 1); });
             return;
         }
-        if (status != QMediaPlayer::InvalidMedia)
-            return;
         if (sound) {
             sound = false;
             trial = true;
-            reload();
-        } else {
+        } else if (status == QMediaPlayer::InvalidMedia || ++attempts > 2) {
             fail();
+            return;
         }
+        reload();
     }
 
     // The item cannot be played: it says so, and stands still.
@@ -596,6 +598,7 @@ private:
             return;
         holding = false;
         shown = true;
+        attempts = 0;
         errored = false;
         playAfterRescue = false;
         rescue.stop();
@@ -751,6 +754,7 @@ private:
     bool everLoaded = false; // the item has loaded since it was put in
     bool shown = false;      // a picture of the item has been shown
     bool errored = false;    // an error came and no picture since
+    int attempts = 0;        // loads again without a picture since the item was put in
     bool holding = false;    // loading the item again: the old picture stays
     bool reloading = false;
     int step = 0; // of learning the item's time stamps
