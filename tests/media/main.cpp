@@ -31,6 +31,9 @@ public:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("HOME"), folder);
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder);
+        // Each test program has a server of its own, but a session bus takes the server's
+        // name only once: tests that run side by side would find none but the first.
+        env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
         server.setProcessEnvironment(env);
         server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         server.start(program, {"-n", "-F", script, "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
