@@ -6,6 +6,7 @@
 #include <QAudioDevice>
 #include <QAudioOutput>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QDir>
 #include <QFileInfo>
 #include <QFutureWatcher>
