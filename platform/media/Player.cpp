@@ -2,6 +2,8 @@
 
 #include "platform/media/Av.h"
 #include "platform/media/PlayerTesting.h"
+#include "platform/PartialFile.h"
+#include "core/project/Fail.h"
 
 #include <QAudioDevice>
 #include <QAudioOutput>
@@ -12,6 +14,7 @@
 #include <QFutureWatcher>
 #include <QHash>
 #include <QStandardPaths>
+#include <QStorageInfo>
 #include <QUuid>
 #include <QtConcurrent/QtConcurrentRun>
 #include <QGuiApplication>
@@ -70,9 +73,24 @@ struct OutputFree {
 // `copy`, whose seeks the back end makes exactly (the recording is only read). The copy's
 // time starts at the recording's first stamp. False when it could not be made, or `off`
 // was set meanwhile; then no copy is left.
+// Room the copy always leaves on its disk: a copy is worth less than a save of the project
+// or an export that would fail for want of space.
+constexpr qint64 spareBytes = qint64(2) << 30;
+
+bool roomFor(const QString& folder, qint64 bytes)
+{
+    QStorageInfo disk(folder);
+    disk.refresh();
+    return disk.isValid() && disk.bytesAvailable() - bytes > spareBytes;
+}
+
 bool remux(const QString& path, const QString& copy, const std::shared_ptr<std::atomic_bool>& off)
 {
     using namespace Media::av;
+    const QString folder = QFileInfo(copy).absolutePath();
+    // A copy is about as large as the recording: made only where it leaves room to spare.
+    if (!roomFor(folder, QFileInfo(path).size()))
+        return false;
     const auto made = [&] {
         AVIOInterruptCB interrupt{[](void* flag) { return int(static_cast<std::atomic_bool*>(flag)->load()); },
                                   off.get()};
@@ -99,7 +117,10 @@ bool remux(const QString& path, const QString& copy, const std::shared_ptr<std::
             return false;
         const int64_t start = input->start_time == AV_NOPTS_VALUE ? 0 : input->start_time;
         Packet packet(av_packet_alloc());
-        while (!off->load() && av_read_frame(input.get(), packet.get()) >= 0) {
+        for (qint64 n = 1; !off->load() && av_read_frame(input.get(), packet.get()) >= 0; ++n) {
+            // Something else may fill the disk meanwhile: the copy gives way.
+            if (n % 4096 == 0 && !roomFor(folder, 0))
+                return false;
             const int index = packet->stream_index;
             if (index < 0 || index >= int(to.size()) || to[index] < 0) {
                 av_packet_unref(packet.get());
@@ -131,8 +152,11 @@ bool remux(const QString& path, const QString& copy, const std::shared_ptr<std::
 
 // An exact copy of a recording in MPEG-TS, shared by the players that show it (the main
 // player and the stream window's) and removed when the last of them lets go.
+// The file is locked while a player of this process holds it, so a program killed while
+// it had one leaves a copy that the next copy made (in any process) removes.
 struct CopyFile {
     QString path;
+    std::optional<PartialFile> held;
     std::shared_ptr<std::atomic_bool> off = std::make_shared<std::atomic_bool>(false);
     QFuture<bool> made;
     CopyFile() = default;
@@ -140,9 +164,9 @@ struct CopyFile {
     CopyFile& operator=(const CopyFile&) = delete;
     ~CopyFile()
     {
-        // Also while it is being made: its maker then writes to nothing and stops.
+        // Also while it is being made: its maker then writes to nothing and stops. Letting
+        // go of `held` removes the file.
         off->store(true);
-        QFile::remove(path);
     }
 };
 
@@ -154,10 +178,15 @@ std::shared_ptr<CopyFile> copyOf(const QString& recording)
     const QString folder =
         QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/Vantorel/Playable");
     QDir().mkpath(folder);
+    PartialFile::sweep(folder, QStringLiteral(".mkv"));
     auto file = std::make_shared<CopyFile>();
-    file->path = folder + QStringLiteral("/vt-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()
-                 + QStringLiteral(".mkv");
-    file->made = QtConcurrent::run(remux, recording, file->path, file->off);
+    try {
+        file->held.emplace(PartialFile::create(folder, QStringLiteral(".mkv")));
+        file->path = file->held->path();
+        file->made = QtConcurrent::run(remux, recording, file->path, file->off);
+    } catch (const Fail&) {
+        file->made = QtFuture::makeReadyFuture(false); // played as it is
+    }
     copies.insert(recording, file);
     return file;
 }
