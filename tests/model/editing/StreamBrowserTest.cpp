@@ -104,9 +104,12 @@ struct MutePlayer : FakePlayer {
     void seek(double s) override { calls << QStringLiteral("seek %1").arg(s); }
 };
 
-TEST(StreamBrowserTest, OneSeekAtATimeAndTheNewestWins)
+using PlayerKinds = std::vector<std::pair<const char*, std::function<FakePlayer*()>>>;
+
+// Players that tell of a seek in each of the ways the real ones do.
+PlayerKinds reportingPlayers()
 {
-    const std::vector<std::pair<const char*, std::function<FakePlayer*()>>> players{
+    return {
         {"reports within the call", [] { return new EchoPlayer; }},
         {"lands 50 ms later", [] {
              auto* p = new FakePlayer;
@@ -115,7 +118,11 @@ TEST(StreamBrowserTest, OneSeekAtATimeAndTheNewestWins)
          }},
         {"never reports", [] { return new MutePlayer; }},
     };
-    for (const auto& [what, make] : players) {
+}
+
+TEST(StreamBrowserTest, OneSeekAtATimeAndTheNewestWins)
+{
+    for (const auto& [what, make] : reportingPlayers()) {
         FakePlayer* player = make();
         StreamBrowser browser{std::unique_ptr<Player>(player)};
         browser.load(QStringLiteral("/s.mp4"), 100);
@@ -178,17 +185,9 @@ QStringList callsAfter(const FakePlayer& player, const QString& path)
 
 TEST(StreamBrowserTest, ANewRecordingTakesItsFirstSeekAtOnceAndNothingOfTheOldOne)
 {
-    const std::vector<std::pair<const char*, std::function<FakePlayer*()>>> players{
-        {"reports within the call", [] { return new EchoPlayer; }},
-        {"lands 50 ms later", [] {
-             auto* p = new FakePlayer;
-             p->seekDelay = 0.05;
-             return p;
-         }},
-        {"never reports", [] { return new MutePlayer; }},
-        {"tells its landing, which never comes", [] { return new LandingPlayer; }},
-        {"holds the call", [] { return new BlockingPlayer; }},
-    };
+    PlayerKinds players = reportingPlayers();
+    players.push_back({"tells its landing, which never comes", [] { return new LandingPlayer; }});
+    players.push_back({"holds the call", [] { return new BlockingPlayer; }});
     for (const auto& [what, make] : players) {
         FakePlayer* player = make();
         StreamBrowser browser{std::unique_ptr<Player>(player)};
