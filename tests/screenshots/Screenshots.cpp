@@ -367,6 +367,10 @@ void workspace(const QString& folder, const Root::Options& quiet)
     // The player here has no picture to report a time from: place the playhead in the Short.
     model.clock().setTime(12.4);
     save(&window, QStringLiteral("workspace-shorts"));
+    // An export's toast on a desktop where no file manager could show the file.
+    model.setToast(QStringLiteral("Exported Friday nig Bob returns.mp4. No file manager could show it."));
+    save(&window, QStringLiteral("workspace-toast-export"));
+    model.setToast(std::nullopt);
     // The toolbar while work runs: the spinner in the Activity button's place.
     ThumbsProbe::working(model, true);
     settle();
