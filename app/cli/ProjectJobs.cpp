@@ -34,10 +34,14 @@ Fail noProject()
     return Fail(QStringLiteral("That recording has no project yet."));
 }
 
+// Until the work has ended, also when a run hands over to a new one at its end.
 QCoro::Task<> pipelineEnd(const AppModel& model)
 {
-    if (const std::optional<TaskHandle> pipeline = model.pipeline())
+    for (std::optional<TaskHandle> pipeline = model.pipeline(); pipeline; pipeline = model.pipeline()) {
         co_await pipeline->done();
+        if (model.pipeline() == pipeline)
+            break;
+    }
 }
 
 void failOnProblem(const AppModel& model)

@@ -347,6 +347,7 @@ private:
         bool transcribeNow = false;
         bool firstRun = false;
         std::set<QString> summarize;
+        bool leftovers = false; // only segments without an error: a failed one waits for a retry
     };
     // Cancels the held run and holds a new one doing `work`.
     void startRun(std::function<QCoro::Task<>(AppModel&, Run)> work);

@@ -117,9 +117,10 @@ QCoro::Task<> AppModel::pipelineRun(RunRequest request, Run run)
     const QString key = Prefs::shared().transcriber();
 
     WorkList work;
+    const auto wanted = [&request](const Segment& s) { return missing(s) && !(request.leftovers && s.error); };
     if (project_.autoTranscribe.value_or(true) || request.transcribeNow) {
         for (const Segment& s : project_.segments) {
-            if (missing(s))
+            if (wanted(s))
                 work.add(s, 0);
         }
     }
@@ -142,7 +143,7 @@ QCoro::Task<> AppModel::pipelineRun(RunRequest request, Run run)
         // when its result no longer fitted it, or another (a join, a split, an undo).
         if (!run.cancel.cancelled()) {
             for (const Segment& s : project_.segments) {
-                if (missing(s))
+                if (wanted(s))
                     work.add(s, i + 1);
             }
         }
@@ -244,8 +245,10 @@ bool AppModel::hearLeftovers(const Run& run, const WorkList& work, bool transcri
     const bool left = std::any_of(project_.segments.begin(), project_.segments.end(), [&](const Segment& s) {
         return missing(s) && !s.error && !work.heard(s);
     });
-    if (left)
-        runPipeline(false, false, transcribeNow, false, {});
+    if (left) {
+        RunRequest request{false, false, transcribeNow, false, {}, true};
+        startRun([request](AppModel& model, Run next) { return model.pipelineRun(request, next); });
+    }
     return left;
 }
 

@@ -439,29 +439,43 @@ TEST_F(PipelineTest, AResultLandsOnlyOnTheStretchThatWasHeard)
 }
 
 // An edit made during a summary can leave a segment without lines too (a join with one
-// that failed): the run hears it before it ends.
+// that failed): the run hears it before it ends. A segment that failed in the run waits for
+// the user's retry, and is not heard again with it.
 TEST_F(PipelineTest, ASegmentAJoinLeftWithoutLinesDuringASummaryIsHeard)
 {
-    ScopedEnv fail{"WHISPER_FAIL", QByteArray("1")};
-    openHeard("Summarized", [](Project& p) {
-        p.autoTranscribe = true;
-        p.segments[1] = heard("02", 2.5);
-    });
-    Project failed = model->project();
-    failed.segments[1].lines.reset(); // failed before, so the run tries it again
-    model->setProject(failed);
-    server.reply(chat, 200, summaries);
-    QObject::connect(&server, &FakeServer::received, model.get(), [&](const FakeServer::Request& request) {
-        if (request.path == chat)
-            model->joinWithNext("01");
-    });
-    model->runPipeline(false, true, false, false, {});
-    finish();
-    EXPECT_EQ(readFile(bin.filePath("count")).trimmed().toInt(), 2) << "02, then the joined 01";
-    ASSERT_EQ(model->project().segments.size(), 1u);
-    EXPECT_EQ(model->project().segments[0].lines.value_or(std::vector<Line>{}).size(), 2u);
-    EXPECT_EQ(model->project().segments[0].title, "Hello chat") << "the summary landed too";
-    EXPECT_FALSE(model->working());
+    for (const bool anotherFails : {false, true}) {
+        SCOPED_TRACE(anotherFails ? "with another segment failing" : "alone");
+        QFile::remove(bin.filePath("count"));
+        // With 03: the opening's run fails on it (1), then this run on 02 (2) and on 03 (3).
+        ScopedEnv fail{"WHISPER_FAIL", QByteArray(anotherFails ? "1 2 3" : "1")};
+        openHeard(anotherFails ? "Failing too" : "Summarized", [&](Project& p) {
+            p.autoTranscribe = true;
+            p.segments[1] = heard("02", 2.5);
+            if (anotherFails)
+                p.segments.push_back(segment("03", 5.5, 6.0));
+        });
+        Project failed = model->project();
+        failed.segments[1].lines.reset(); // failed before, so the run tries it again
+        model->setProject(failed);
+        server.reply(chat, 200, summaries);
+        const auto join = QObject::connect(&server, &FakeServer::received, model.get(),
+                                           [&](const FakeServer::Request& request) {
+                                               if (request.path == chat)
+                                                   model->joinWithNext("01");
+                                           });
+        model->runPipeline(false, true, false, false, {});
+        finish();
+        QObject::disconnect(join);
+        EXPECT_EQ(readFile(bin.filePath("count")).trimmed().toInt(), anotherFails ? 4 : 2)
+            << "02 (and 03), then the joined 01 alone";
+        ASSERT_EQ(model->project().segments.size(), anotherFails ? 2u : 1u);
+        EXPECT_EQ(model->project().segments[0].lines.value_or(std::vector<Line>{}).size(), 2u);
+        EXPECT_EQ(model->project().segments[0].title, "Hello chat") << "the summary landed too";
+        if (anotherFails) {
+            EXPECT_TRUE(model->project().segments[1].error.has_value());
+        }
+        EXPECT_FALSE(model->working());
+    }
 }
 
 // Stopping the work while a segment is transcribed: whisper-cli runs to its end and its
