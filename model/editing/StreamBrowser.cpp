@@ -7,7 +7,7 @@
 #include <utility>
 
 StreamBrowser::StreamBrowser(std::unique_ptr<Player> player, QObject* parent)
-    : QObject(parent), player_(std::move(player))
+    : QObject(parent), seeks_(*player), player_(std::move(player))
 {
     player_->setReportInterval(reportInterval);
     // The player is owned here, so its reports stop when the browser goes.

@@ -74,8 +74,9 @@ private:
     void setViewStart(double v);
     void setViewSpan(double v);
 
+    // Before the player, so that it outlives it: the player may report while it goes.
+    SeekQueue seeks_;
     std::unique_ptr<Player> player_;
-    SeekQueue seeks_{*player_};
     double time_ = 0;
     bool playing_ = false;
     std::optional<TimeRange> range_;

@@ -448,8 +448,9 @@ private:
     float volume_ = 1;
 
     std::unique_ptr<Clock> clock_;
-    std::unique_ptr<Player> player_;
+    // Before the player, so that it outlives it: the player may report while it goes.
     std::unique_ptr<SeekQueue> seeks_; // every seek of the main player
+    std::unique_ptr<Player> player_;
     std::unique_ptr<Frames> frames_;
     std::unique_ptr<StreamBrowser> browser_;
     std::unique_ptr<Waves> waves_;

@@ -47,14 +47,15 @@ AppModel::AppModel(std::unique_ptr<Player> player, std::unique_ptr<Player> brows
     , volume_(storedVolume())
     , clock_(std::make_unique<Clock>())
     , player_(player ? std::move(player) : Player::makeDefault())
-    , seeks_(std::make_unique<SeekQueue>(*player_))
     , frames_(std::make_unique<Frames>())
     , browser_(std::make_unique<StreamBrowser>(browserPlayer ? std::move(browserPlayer) : Player::makeDefault()))
     , waves_(std::make_unique<Waves>())
 {
+    seeks_ = std::make_unique<SeekQueue>(*player_);
     connect(player_.get(), &Player::ticked, this, &AppModel::tick);
     // A recording the player cannot play: the sentence is all there is to see of it.
     connect(player_.get(), &Player::failed, this, [this](const QString& sentence) { setToast(sentence); });
+    connect(&browser_->player(), &Player::failed, this, [this](const QString& sentence) { setToast(sentence); });
 }
 
 AppModel::~AppModel()

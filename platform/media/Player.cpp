@@ -69,10 +69,6 @@ struct OutputFree {
     }
 };
 
-// Copies the picture and sound of the recording at `path` unchanged into a Matroska file at
-// `copy`, whose seeks the back end makes exactly (the recording is only read). The copy's
-// time starts at the recording's first stamp. False when it could not be made, or `off`
-// was set meanwhile; then no copy is left.
 // Room the copy always leaves on its disk: a copy is worth less than a save of the project
 // or an export that would fail for want of space.
 constexpr qint64 spareBytes = qint64(2) << 30;
@@ -84,6 +80,10 @@ bool roomFor(const QString& folder, qint64 bytes)
     return disk.isValid() && disk.bytesAvailable() - bytes > spareBytes;
 }
 
+// Copies the picture and sound of the recording at `path` unchanged into a Matroska file at
+// `copy`, whose seeks the back end makes exactly (the recording is only read). The copy's
+// time starts at the recording's first stamp. False when it could not be made, or `off`
+// was set meanwhile; then no copy is left.
 bool remux(const QString& path, const QString& copy, const std::shared_ptr<std::atomic_bool>& off)
 {
     using namespace Media::av;
@@ -235,8 +235,8 @@ public:
             // A span that reaches the recording's end stops the media there, before its end
             // is seen or before the jump to the next span has landed: play on.
             if (s == QMediaPlayer::EndOfMedia && !line.spans.empty())
-                QTimer::singleShot(0, this, [this] {
-                    if (line.spans.empty() || media.mediaStatus() != QMediaPlayer::EndOfMedia
+                QTimer::singleShot(0, this, [this, of = item] {
+                    if (of != item || line.spans.empty() || media.mediaStatus() != QMediaPlayer::EndOfMedia
                         || media.playbackState() == QMediaPlayer::PlayingState)
                         return;
                     if (sourceTime() < line.spans[index].end - 0.0005) {
@@ -249,12 +249,17 @@ public:
                 });
             // Not from inside the signal: a seek made while loading finishes is lost.
             if (pending && loaded(s))
-                QTimer::singleShot(0, this, [this] { flush(); });
+                QTimer::singleShot(0, this, [this, of = item] {
+                    if (of == item)
+                        flush();
+                });
         });
     }
 
     ~QtPlayer() override
     {
+        // Nothing the media reports while it goes reaches the owner, which is going too.
+        disconnect(&media, nullptr, this, nullptr);
         // Letting go of `feed` stops the back end, which sends it an empty frame.
         disconnect(&feed, nullptr, this, nullptr);
         media.setVideoOutput(nullptr);
@@ -335,6 +340,8 @@ public:
     {
         if (problem_ || !current)
             return 0.0;
+        if (copying()) // plays once its copy is made
+            return 0.0;
         if (resume) // loading (again) to play on
             return media.playbackRate();
         // Media that cannot be played is not playing, whatever state was asked for (one that
@@ -386,6 +393,8 @@ private:
             clock = {};
             holding = false;
             attempts = 0;
+            trial = false; // an error of the item before says nothing of this one's sound
+            ++item;
             dropCopy();
         }
         current = path;
@@ -445,6 +454,9 @@ private:
         making->setFuture(copy.file->made);
     }
 
+    // The exact copy of the item is still being made: nothing is loaded yet.
+    bool copying() const { return copy.file && !copy.file->made.isFinished(); }
+
     void dropCopy()
     {
         if (copy.file && media.source() == QUrl::fromLocalFile(copy.file->path))
@@ -464,7 +476,7 @@ private:
         if (error == QMediaPlayer::NoError || problem_ || !current)
             return;
         if (!shown) {
-            QTimer::singleShot(0, this, [this] { judge(0); });
+            QTimer::singleShot(0, this, [this, of = item] { judge(0, of); });
             return;
         }
         errored = true;
@@ -475,14 +487,14 @@ private:
     // the back end still had on its way from before the item was put in again leaves it
     // going on to a picture; where none comes, the item is loaded again (without sound
     // while the sound output is in doubt).
-    void judge(int looks)
+    void judge(int looks, int of)
     {
-        if (problem_ || shown || !current)
+        if (of != item || problem_ || shown || !current)
             return;
         const auto status = media.mediaStatus();
         const bool loading = status == QMediaPlayer::LoadingMedia || status == QMediaPlayer::NoMedia;
         if (status != QMediaPlayer::InvalidMedia && looks < (loading ? 30 : 15)) {
-            QTimer::singleShot(100, this, [this, looks] { judge(looks + 1); });
+            QTimer::singleShot(100, this, [this, looks, of] { judge(looks + 1, of); });
             return;
         }
         if (sound) {
@@ -671,7 +683,10 @@ private:
         if (problem_)
             return;
         // A recording that has loaded takes seeks after an error all the same: mostly it
-        // plays on, and where it is dead, `rescue` loads it again once no picture comes.
+        // plays on, and where it is dead, `rescue` loads it again once no picture comes
+        // (also where it is not usable now, so the seek kept does not wait for ever).
+        if (errored)
+            rescue.start(rescueMs);
         if (!usable()) {
             pending = seconds;
             pendingBefore = lastBefore;
@@ -681,8 +696,6 @@ private:
         if (media.playbackState() == QMediaPlayer::StoppedState)
             media.pause();
         seeking = true;
-        if (errored)
-            rescue.start(rescueMs);
         media.setPosition(sought);
     }
 
@@ -785,6 +798,7 @@ private:
     bool shown = false;      // a picture of the item has been shown
     bool errored = false;    // an error came and no picture since
     int attempts = 0;        // loads again without a picture since the item was put in
+    int item = 0;            // counts the items put in: what was deferred for one drops out
     bool holding = false;    // loading the item again: the old picture stays
     bool reloading = false;
     int step = 0; // of learning the item's time stamps

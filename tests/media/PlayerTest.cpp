@@ -3,6 +3,7 @@
 
 #include "PlayingTesting.h"
 
+#include "model/editing/StreamBrowser.h"
 #include "platform/media/PlayerTesting.h"
 #include "support/Files.h"
 
@@ -338,6 +339,37 @@ TEST(PlayerTest, AnMpegTsRecordingIsCopiedOnceAndTheCopyGoes)
         EXPECT_FALSE(QFile::exists(left));
     }
     EXPECT_EQ(count(), before);
+}
+
+// Quitting with an MPEG-TS recording paused in either window: the player's owner goes
+// without a crash, and the copy with it.
+TEST(PlayerTest, TheOwnersOfAPlayerOnACopyGoCleanly)
+{
+    QTemporaryDir folder;
+    const QString path = folder.path() + QStringLiteral("/Stream.ts");
+    ASSERT_TRUE(Clips::ffmpeg({"-i", numberedClip(), "-c", "copy", "-f", "mpegts", path}));
+    const QDir copies(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
+                      + QStringLiteral("/Vantorel/Playable"));
+    const auto count = [&] { return copies.entryList(QDir::Files | QDir::Hidden).size(); };
+    const qsizetype before = count();
+    for (const bool main : {true, false}) {
+        auto player = Player::makeDefault();
+        Watch watch(*player);
+        Player& held = *player;
+        std::unique_ptr<QObject> owner;
+        if (main)
+            owner = std::make_unique<AppModel>(std::move(player), std::make_unique<FakePlayer>());
+        else
+            owner = std::make_unique<StreamBrowser>(std::move(player));
+        held.setSource(path);
+        held.seek(2.0);
+        ASSERT_TRUE(watch.shows(60)) << "main " << main << ": " << watch.last();
+        held.pause();
+        settle(100);
+        EXPECT_EQ(count(), before + 1);
+        owner.reset();
+        EXPECT_EQ(count(), before) << "main " << main;
+    }
 }
 
 // While a Short of four cuts plays, every frame shown lies inside a cut: the jump from a
