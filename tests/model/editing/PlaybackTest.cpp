@@ -190,12 +190,15 @@ TEST_F(PlaybackTest, MarksAndLineSelectionsMakeProperRanges)
     EXPECT_EQ(model->range(), (TimeRange{3.1, 5.2}));
 }
 
-// A recording the main player cannot play says so in the player's own sentence.
+// A recording that either player cannot play says so in the player's own sentence.
 TEST_F(PlaybackTest, ARecordingThatCannotPlaySaysSo)
 {
     const QString sentence = QStringLiteral("Stream.mp4 cannot be played: it is damaged.");
     Q_EMIT player().failed(sentence);
     EXPECT_EQ(model->toast(), std::optional(sentence));
+    model->setToast(std::nullopt);
+    Q_EMIT model->browser().player().failed(sentence);
+    EXPECT_EQ(model->toast(), std::optional(sentence)) << "the stream window's";
 }
 
 } // namespace
