@@ -5,6 +5,7 @@
 
 #include "model/editing/StreamBrowser.h"
 #include "platform/media/PlayerTesting.h"
+#include "support/Env.h"
 #include "support/Files.h"
 
 #include <QDir>
@@ -316,6 +317,8 @@ TEST(PlayerTest, AnMpegTsRecordingIsCopiedOnceAndTheCopyGoes)
     QTemporaryDir folder;
     const QString path = folder.path() + QStringLiteral("/Stream.ts");
     ASSERT_TRUE(Clips::ffmpeg({"-i", numberedClip(), "-c", "copy", "-f", "mpegts", path}));
+    // Copies of its own, apart from those of tests running at the same time.
+    ScopedEnv cache{"XDG_CACHE_HOME", QFile::encodeName(folder.path())};
     const QDir copies(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
                       + QStringLiteral("/Vantorel/Playable"));
     // A copy that a killed program left goes with the next copy made.
@@ -349,8 +352,7 @@ TEST(PlayerTest, TheOwnersOfAPlayerOnACopyGoCleanly)
     const QString path = folder.path() + QStringLiteral("/Stream.ts");
     ASSERT_TRUE(Clips::ffmpeg({"-i", numberedClip(), "-c", "copy", "-f", "mpegts", path}));
     // Copies of its own, apart from those of tests running at the same time.
-    const QByteArray cache = qgetenv("XDG_CACHE_HOME");
-    qputenv("XDG_CACHE_HOME", QFile::encodeName(folder.path()));
+    ScopedEnv cache{"XDG_CACHE_HOME", QFile::encodeName(folder.path())};
     const QDir copies(folder.path() + QStringLiteral("/Vantorel/Playable"));
     const auto count = [&] { return copies.entryList(QDir::Files | QDir::Hidden).size(); };
     const qsizetype before = 0;
@@ -372,7 +374,6 @@ TEST(PlayerTest, TheOwnersOfAPlayerOnACopyGoCleanly)
         owner.reset();
         EXPECT_EQ(count(), before) << "main " << main;
     }
-    qputenv("XDG_CACHE_HOME", cache);
 }
 
 // While a Short of four cuts plays, every frame shown lies inside a cut: the jump from a
