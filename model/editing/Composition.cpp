@@ -147,9 +147,14 @@ QStringList Composition::arguments(const QString& output, const std::vector<Fram
                        .arg(i);
         joined += QStringLiteral("[v%1]").arg(i);
         if (audioStream) {
+            // The sound of the piece's stretch at its place from the piece's start, with silence
+            // where the recording has none (a sound track that starts late or ends early), so
+            // each piece's sound lasts exactly the piece and later cuts keep step.
             graph += stream(i, *audioStream)
-                     + QStringLiteral("atrim=start=%1:end=%2,asetpts=PTS-STARTPTS[a%3];")
-                           .arg(fixed(offset), fixed(offset + length))
+                     + QStringLiteral("atrim=start=%1:end=%2,asetpts=PTS-%1/TB,"
+                                      "aresample=async=1:min_hard_comp=0.001:first_pts=0,"
+                                      "apad=whole_dur=%3,atrim=end=%3[a%4];")
+                           .arg(fixed(offset), fixed(offset + length), fixed(length))
                            .arg(i);
             sounds += QStringLiteral("[a%1]").arg(i);
         }

@@ -177,6 +177,50 @@ TEST_F(ExportTest, EachCutHoldsTheFramesThePlayerShowsAtItsPlaceInTheShort)
     }
 }
 
+// Where the recording has no sound (its sound starts late or ends early), a cut gets silence
+// there, so its sound lasts the cut and every later cut's sound stays with its picture.
+TEST_F(ExportTest, ACutWithoutSoundForPartOfItKeepsTheSoundInStep)
+{
+    struct Gap {
+        QString name;
+        double from, until; // where the recording has sound
+        QStringList make;   // how it is made from a 4 s numbered clip with clicks
+    };
+    const QString base = sharedClip("numbered-clicks-4s.mp4", [](const QString& p) {
+        return Clips::numbered(p, 4, Clips::Numbering{"30", 30, 11, true});
+    });
+    for (const Gap& g : {Gap{"late", 0.5, 4, {"-i", base, "-itsoffset", "0.5", "-i", base, "-t", "4"}},
+                         Gap{"early", 0, 3, {"-i", base, "-t", "3", "-i", base}}}) {
+        SCOPED_TRACE(g.name.toStdString());
+        const QString clip = root + "/" + g.name + ".mp4";
+        ASSERT_TRUE(Clips::ffmpeg(g.make + QStringList{"-map", "0:v", "-map", "1:a", "-c:v", "copy", "-c:a", "aac",
+                                                       clip}));
+        const std::vector<Cut> cuts{cut(0, 2), cut(2.5, 3.5), cut(3, 3.95)};
+        openWith(clip, {shortOf("Gap", cuts)}, {segment("01", 0, 4)});
+        const QString mp4 = root + "/gap.mp4";
+        await(model->exportShort(mp4, false, false));
+        ASSERT_EQ(model->problem(), std::nullopt);
+
+        std::vector<double> clicks;
+        double at = 0;
+        for (const Cut& c : cuts) {
+            for (int k = 0; g.from + k * 0.1 < g.until - 0.002; ++k)
+                if (const double r = g.from + k * 0.1; r >= c.start && r + 0.002 < c.end)
+                    clicks.push_back(at + r - c.start);
+            at += c.end - c.start;
+        }
+        const std::vector<float> sound = Clips::soundOf(mp4);
+        EXPECT_NEAR(sound.size() / 48000.0, at, 1 / 30.0);
+        EXPECT_NEAR(Media::probeNow(mp4).duration, at, 1 / 30.0);
+        const std::vector<double> heard = Clips::clicksIn(sound);
+        ASSERT_EQ(heard.size(), clicks.size());
+        double late = 0;
+        for (std::size_t i = 0; i < clicks.size(); ++i)
+            late = std::max(late, std::fabs(heard[i] - clicks[i]));
+        EXPECT_LT(late, 0.003);
+    }
+}
+
 TEST_F(ExportTest, SilentAndTurnedRecordingsKeepTheirNature)
 {
     std::vector<Segment> segments{segment("01", 0, 6)};
