@@ -127,22 +127,24 @@ QCoro::Task<> AppModel::exportShort(QString mp4, bool subtitles, bool reveal, Ca
     const std::optional<QString> failure = co_await exportJob(std::move(take), cancel);
     if (!self)
         co_return;
-    if (failure) {
-        setProblem(QStringLiteral("The Short could not be exported. ") + *failure);
-    } else {
-        QString done = QStringLiteral("Exported ") + name;
-        if (reveal && revealFile) {
-            const auto show = revealFile; // kept whole while it runs
-            const bool shown = co_await show(mp4);
-            if (!self)
-                co_return;
-            if (!shown)
-                done += QStringLiteral(". No file manager could show it.");
-        }
-        setToast(done);
-    }
+    // The export is over before the file manager is asked, which may take seconds: another
+    // export may start meanwhile.
     setExportProgress(std::nullopt);
     setExportLabel(QString());
+    if (failure) {
+        setProblem(QStringLiteral("The Short could not be exported. ") + *failure);
+        co_return;
+    }
+    QString done = QStringLiteral("Exported ") + name;
+    if (reveal && revealFile) {
+        const auto show = revealFile; // kept whole while it runs
+        const bool shown = co_await show(mp4);
+        if (!self)
+            co_return;
+        if (!shown)
+            done += QStringLiteral(". No file manager could show it.");
+    }
+    setToast(done);
 }
 
 QCoro::Task<> AppModel::exportAll(QString folder, bool subtitles, Cancel cancel)
@@ -165,7 +167,8 @@ QCoro::Task<> AppModel::exportAll(QString folder, bool subtitles, Cancel cancel)
     takes.reserve(shorts.size());
     const QPointer<AppModel> self(this);
     int exported = 0;
-    std::size_t done = 0;
+    std::size_t done = 0; // Shorts finished, written or not
+    bool stopped = false;
     std::set<QString> taken;
     for (std::size_t i = 0; i < shorts.size(); ++i) {
         const Short& s = shorts[i];
@@ -189,18 +192,24 @@ QCoro::Task<> AppModel::exportAll(QString folder, bool subtitles, Cancel cancel)
         const std::optional<QString> failure = co_await exportJob(std::move(takes[i]), cancel);
         if (!self)
             co_return;
+        // A cancel stops the whole run, not just the Short under way; one cut off by it was
+        // not finished, while one under way when another recording was opened was.
+        const bool stop = cancel.cancelled() || generation != generation_;
         if (failure)
             setProblem(title + QStringLiteral(" could not be exported. ") + *failure);
         else
             ++exported;
-        done = i + 1;
-        // A cancel stops the whole run, not just the Short under way.
-        if (cancel.cancelled() || generation != generation_)
+        if (!failure || !cancel.cancelled())
+            done = i + 1;
+        if (stop) {
+            stopped = true;
             break;
+        }
     }
-    QString said = done < takes.size()
-                       ? QStringLiteral("Export stopped after %1 of %2 Shorts").arg(done).arg(takes.size())
-                       : QStringLiteral("Exported %1 Short%2").arg(exported).arg(exported == 1 ? "" : "s");
+    setExportProgress(std::nullopt);
+    setExportLabel(QString());
+    QString said = stopped ? QStringLiteral("Export stopped after %1 of %2 Shorts").arg(done).arg(takes.size())
+                           : QStringLiteral("Exported %1 Short%2").arg(exported).arg(exported == 1 ? "" : "s");
     if (revealFile) {
         const auto show = revealFile; // kept whole while it runs
         const bool shown = co_await show(folder);
@@ -210,6 +219,4 @@ QCoro::Task<> AppModel::exportAll(QString folder, bool subtitles, Cancel cancel)
             said += QStringLiteral(". No file manager could show the folder.");
     }
     setToast(said);
-    setExportProgress(std::nullopt);
-    setExportLabel(QString());
 }

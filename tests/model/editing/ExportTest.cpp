@@ -41,12 +41,16 @@ std::vector<double> subtitleStarts(const QString& srt)
 class ExportTest : public ShortTest {
 protected:
     QStringList revealed;
+    QStringList busyWhileShown;
     bool revealWorks = true; // what the file manager does
     void SetUp() override
     {
         ShortTest::SetUp();
         model->revealFile = [this](QString path) {
             revealed << path;
+            // The export is over before the file manager is asked: another may start meanwhile.
+            if (model->exportProgress() || !model->exportLabel().isEmpty())
+                busyWhileShown << path;
             return ready(revealWorks);
         };
     }
@@ -299,6 +303,22 @@ TEST_F(ExportTest, ExportAllNamesEveryFileOnceAndCountsWhatWasWritten)
     EXPECT_EQ(model->exportLabel(), "");
 }
 
+// A cancel during the last Short stops the run: it says so, and counts only the Shorts finished.
+TEST_F(ExportTest, ACancelDuringTheLastShortSaysTheRunStopped)
+{
+    openWith(plainClip(), {shortOf("One", {cut(1, 2)}), shortOf("Two", {cut(3, 4)})});
+    const QString folder = root + "/all";
+    QDir().mkpath(folder);
+    const Cancel cancel = Cancel::make();
+    QObject::connect(model.get(), &AppModel::exportLabelChanged, [&] {
+        if (model->exportLabel() == "Exporting 2 of 2")
+            cancel.cancel();
+    });
+    await(model->exportAll(folder, false, cancel));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{"Stream.vtr One.mp4"});
+    EXPECT_EQ(model->toast(), "Export stopped after 1 of 2 Shorts");
+}
+
 TEST_F(ExportTest, AnExportKeepsToTheRecordingAndWordsItStartedWith)
 {
     // The counted clip says "alpha"; the project opened meanwhile is another clip saying "bravo"
@@ -354,6 +374,7 @@ TEST_F(ExportTest, TheToastSaysWhenNoFileManagerCouldShowTheFile)
         await(model->exportAll(folder, false));
         EXPECT_EQ(model->toast(), all);
         EXPECT_EQ(revealed, (QStringList{root + "/one.mp4", folder}));
+        EXPECT_EQ(busyWhileShown, QStringList{});
         EXPECT_EQ(model->problem(), std::nullopt);
     }
     // Asked not to show it, nothing is said about a file manager.
