@@ -38,9 +38,15 @@ bool sameFile(int fd, const QString& path)
 // older version) counts as held by nobody.
 void removeIfLeft(const QString& path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    // Without waiting: a FIFO under such a name would block the open for good.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return;
+    struct stat opened {};
+    if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        ::close(fd); // no file a writer of ours made
+        return;
+    }
     // While we hold the lock no writer can take it; the name is checked again so that
     // nothing else that came to stand there meanwhile is removed.
     if (flock(fd, LOCK_EX | LOCK_NB) == 0 && sameFile(fd, path))
@@ -68,7 +74,7 @@ PartialFile PartialFile::create(const QString& folder, const QString& suffix)
     for (int attempt = 0; attempt < 5; ++attempt) {
         const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
         const QString path = QDir(folder).absoluteFilePath(prefix + id + suffix);
-        const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666); // less the umask, as any new file
         if (fd < 0)
             throw Fail(QStringLiteral("The export could not be started in %1: %2.")
                            .arg(QDir::toNativeSeparators(folder), QString::fromLocal8Bit(std::strerror(errno))));

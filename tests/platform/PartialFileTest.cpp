@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -42,6 +43,28 @@ TEST(PartialFile, ASweepRemovesOnlyWhatNoWriterHolds)
     // Ended: the one not moved is removed with its note; the moved one is the finished file.
     EXPECT_EQ(files(), (QStringList{".vt-LEFT.srt", "clip.mp4", "done.mp4"}));
     EXPECT_TRUE(QDir(data.filePath("Vantorel/Exports")).isEmpty());
+    qputenv("XDG_DATA_HOME", dataHome);
+}
+
+// A pipe under such a name is no file of ours: the sweep neither waits on it nor removes it.
+// A new file gets the permissions the user's umask gives any new file.
+TEST(PartialFile, ASweepPassesOverPipesAndNewFilesFollowTheUmask)
+{
+    QTemporaryDir dir, data;
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", data.path().toUtf8());
+    const QString pipe = dir.filePath(".vt-PIPE.mp4");
+    ASSERT_EQ(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    PartialFile::sweep(dir.path(), ".mp4");
+    EXPECT_TRUE(QFileInfo(pipe).exists());
+    const mode_t was = umask(002);
+    {
+        PartialFile part = PartialFile::create(dir.path(), ".mp4");
+        struct stat made {};
+        ASSERT_EQ(::stat(QFile::encodeName(part.path()).constData(), &made), 0);
+        EXPECT_EQ(made.st_mode & 0777, 0664u);
+    }
+    umask(was);
     qputenv("XDG_DATA_HOME", dataHome);
 }
 
