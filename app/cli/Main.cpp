@@ -2,6 +2,7 @@
 
 #include "app/shell/Windowed.h"
 #include "core/project/Fail.h"
+#include "platform/PartialFile.h"
 #include "platform/Prefs.h"
 
 #include <QCoreApplication>
@@ -117,6 +118,9 @@ int main(int& argc, char** argv)
     QStringList args;
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
+    // What an export killed earlier left goes now, not only with the next export. Cheap: it
+    // reads a small folder of notes, and files that a running export holds are kept.
+    PartialFile::sweep({}, QStringLiteral(".mp4"));
     if (auto job = dispatch(args))
         headless(argc, argv, std::move(*job));
     return runWindowed(argc, argv);

@@ -364,6 +364,11 @@ TEST_F(CommandLine, AKilledExportsPartialFileGoesWithTheNextExportButARunningOne
     ASSERT_TRUE(pollUntil([&] { return ended(ffmpeg); }, 10000));
     EXPECT_EQ(partials().size(), 2);
 
+    // Any job (as the windowed program) removes the killed one's at its start and keeps the held one.
+    server.reply("/api/v1/key", 200, R"({"data":{"usage":1.5,"limit":10}})");
+    expectRun({"--check-key"}, {"The key works. Used $1.50 of $10.00."});
+    EXPECT_EQ(partials(), held);
+
     // The next export, into another folder, removes the killed one's and keeps the held one.
     expectRun({"--export", "rec.mp4", root.filePath("out.mp4")}, {"Exported out.mp4"});
     EXPECT_EQ(partials(), held);
