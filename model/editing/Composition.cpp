@@ -119,7 +119,7 @@ QStringList Composition::arguments(const QString& output, const std::vector<Fram
         if (known) {
             const FramesAround& first = around[2 * i];
             std::optional<double> shown, before;
-            if (first.next && *first.next - piece.start < 1e-6) {
+            if (first.next && *first.next - piece.start < sameFrameTime) {
                 shown = first.next;
                 before = first.last;
             } else if (first.last) {

@@ -178,9 +178,7 @@ std::vector<FramesAround> framesAroundNow(const QString& path, const std::vector
     const double unit = av_q2d(input->streams[*index]->time_base);
     // ffmpeg counts -ss from the earliest start of any stream in the file.
     const double origin = input->start_time == AV_NOPTS_VALUE ? 0 : double(input->start_time) / AV_TIME_BASE;
-    // Times closer than this are one time: far below a tick of any container, far above
-    // the rounding of a tick turned into seconds.
-    constexpr double same = 1e-7;
+    constexpr double same = sameFrameTime;
     Packet packet(av_packet_alloc());
     std::vector<FramesAround> out;
     out.reserve(times.size());

@@ -33,9 +33,16 @@ struct MediaInfo {
     bool operator==(const MediaInfo&) const = default;
 };
 
+// Frame times this close count as one time. Matroska and FLV store times in whole
+// milliseconds, so frame k of 30 a second lies up to half a millisecond from k / 30; the
+// player seeks 2 ms into the frame asked for and stops 1 ms before an end, so a frame that
+// starts within this of a time is the one it shows from there, and not the last before.
+constexpr double sameFrameTime = 0.001;
+
 // The video frames next to one time: the two that start last before it (`last` the later)
-// and the first that starts at it or later. Times are seconds from the start of the file,
-// counted as ffmpeg's -ss counts them; none where the stream has no such frame.
+// and the first that starts at it or later (within `sameFrameTime` of it counts as at it).
+// Times are seconds from the start of the file, counted as ffmpeg's -ss counts them; none
+// where the stream has no such frame.
 struct FramesAround {
     std::optional<double> earlier;
     std::optional<double> last;

@@ -109,19 +109,21 @@ TEST_F(ExportTest, EachCutHoldsTheFramesThePlayerShowsAtItsPlaceInTheShort)
     struct Rate {
         QString name, rate;
         long long num, den;
+        QString suffix = ".mp4"; // Matroska stores whole milliseconds: frame 2 at 0.067
     };
     for (const Rate& r : {Rate{"30", "30", 30, 1}, Rate{"29.97", "30000/1001", 30000, 1001}}) {
-        SCOPED_TRACE(r.name.toStdString());
-        const QString clip = sharedClip("numbered-clicks-" + r.name + ".mp4", [&](const QString& p) {
+        SCOPED_TRACE((r.name + r.suffix).toStdString());
+        const QString clip = sharedClip("numbered-clicks-" + r.name + r.suffix, [&](const QString& p) {
             return Clips::numbered(p, 56, Clips::Numbering{r.rate, 30, 11, true});
         });
         const double fps = double(r.num) / double(r.den);
         // Out of order, on the frame grid (at 30 fps) and off it.
-        const std::vector<Cut> cuts{cut(10.0, 12.0), cut(45.25, 48.0), cut(20.51, 21.49), cut(50.0, 53.3)};
+        const std::vector<Cut> cuts{cut(10.0, 12.0),         cut(45.25, 48.0), cut(20.51, 21.49),
+                                    cut(30 + 2 / 30.0, 31 + 1 / 30.0), cut(50.0, 53.3)};
         // One line 10 ms into every cut: its subtitle says where the cut starts in the file.
         std::vector<Segment> segments{segment("01", 0, 56)};
         segments[0].lines = std::vector<Line>{};
-        for (const Cut& c : {cuts[0], cuts[2], cuts[1], cuts[3]})
+        for (const Cut& c : {cuts[0], cuts[2], cuts[3], cuts[1], cuts[4]})
             segments[0].lines->push_back({c.start + 0.01, c.start + 0.3, "cut"});
         openWith(clip, {shortOf("Exact", cuts)}, segments);
         const QString mp4 = root + "/exact.mp4";
