@@ -135,16 +135,25 @@ QCoro::Task<> AppModel::exportShort(QString mp4, bool subtitles, bool reveal, Ca
         setProblem(QStringLiteral("The Short could not be exported. ") + *failure);
         co_return;
     }
-    QString done = QStringLiteral("Exported ") + name;
-    if (reveal && revealFile) {
+    // Named: GCC 12 destroys a temporary made inside a co_await expression twice.
+    const QString said = QStringLiteral("Exported ") + name;
+    const std::optional<QString> shown = reveal ? std::optional(mp4) : std::nullopt;
+    const QString what = QStringLiteral("it");
+    co_await toastShowing(said, shown, what);
+}
+
+QCoro::Task<> AppModel::toastShowing(QString said, std::optional<QString> path, QString what)
+{
+    if (path && revealFile) {
+        const QPointer<AppModel> self(this);
         const auto show = revealFile; // kept whole while it runs
-        const bool shown = co_await show(mp4);
+        const bool shown = co_await show(*path);
         if (!self)
             co_return;
         if (!shown)
-            done += QStringLiteral(". No file manager could show it.");
+            said += QStringLiteral(". No file manager could show ") + what + u'.';
     }
-    setToast(done);
+    setToast(said);
 }
 
 QCoro::Task<> AppModel::exportAll(QString folder, bool subtitles, Cancel cancel)
@@ -210,13 +219,7 @@ QCoro::Task<> AppModel::exportAll(QString folder, bool subtitles, Cancel cancel)
     setExportLabel(QString());
     QString said = stopped ? QStringLiteral("Export stopped after %1 of %2 Shorts").arg(done).arg(takes.size())
                            : QStringLiteral("Exported %1 Short%2").arg(exported).arg(exported == 1 ? "" : "s");
-    if (revealFile) {
-        const auto show = revealFile; // kept whole while it runs
-        const bool shown = co_await show(folder);
-        if (!self)
-            co_return;
-        if (!shown)
-            said += QStringLiteral(". No file manager could show the folder.");
-    }
-    setToast(said);
+    const std::optional<QString> shown = folder;
+    const QString what = QStringLiteral("the folder");
+    co_await toastShowing(said, shown, what);
 }

@@ -399,6 +399,9 @@ private:
     QCoro::Task<> write(ExportTake take, Cancel cancel);
     // Runs `write` as an "export" job: the failure's sentence, or none.
     QCoro::Task<std::optional<QString>> exportJob(ExportTake take, Cancel cancel);
+    // Shows `path` in the file manager (when given), then the toast `said`, which tells when
+    // no file manager could show `what`.
+    QCoro::Task<> toastShowing(QString said, std::optional<QString> path, QString what);
     void setExportProgress(const std::optional<double>& v);
     void setExportLabel(const QString& v);
 
