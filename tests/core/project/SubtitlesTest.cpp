@@ -1,6 +1,7 @@
 #include "ModelTesting.h"
 
 #include "core/project/Subtitles.h"
+#include "support/Segments.h"
 
 #include <gtest/gtest.h>
 #include <cmath>
@@ -82,10 +83,7 @@ namespace {
 
 Segment spanning(const char* id, double start, double end, std::optional<std::vector<Line>> lines)
 {
-    Segment s;
-    s.id = id;
-    s.start = start;
-    s.end = end;
+    Segment s = segment(id, start, end);
     s.lines = std::move(lines);
     return s;
 }
