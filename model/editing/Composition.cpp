@@ -88,52 +88,33 @@ double Composition::duration() const
     return ShortLine{pieces}.total();
 }
 
-std::vector<double> Composition::edges() const
-{
-    std::vector<double> times;
-    times.reserve(2 * pieces.size());
-    for (const Span& piece : pieces) {
-        times.push_back(piece.start);
-        times.push_back(piece.end);
-    }
-    return times;
-}
-
-QStringList Composition::arguments(const QString& output, const std::vector<FramesAround>& around) const
+QStringList Composition::arguments(const QString& output, const std::vector<StretchFrames>& frames) const
 {
     QStringList args{"-nostdin", "-hide_banner", "-v", "error", "-y", "-progress", "pipe:1", "-nostats",
                      "-stats_period", "0.2"};
     const auto fixed = [](double seconds) { return QString::asprintf("%.6f", seconds); };
-    const bool known = around.size() == 2 * pieces.size();
+    const bool known = frames.size() == pieces.size();
     QString graph;
     QString joined;
     QString sounds;
     double at = 0; // where the piece starts on the Short's time line
     for (int i = 0; i < int(pieces.size()); ++i) {
         const Span& piece = pieces[i];
-        // The frame shown at the start is the one that starts at it, else the last that starts
-        // before it. ffmpeg keeps the frames from its seek point on: put that point halfway
-        // between the frame shown and the one before it, clear of the rounding of either time.
+        // ffmpeg decodes from where its seek lands, and keeps what follows the seek point;
+        // the piece keeps the frames from the one shown at its start (halfway from the one
+        // before it, clear of the rounding of either time) to the last that starts before its end.
         double from = piece.start;
         double until = piece.end;
+        std::optional<double> firstKept;
         if (known) {
-            const FramesAround& first = around[2 * i];
-            std::optional<double> shown, before;
-            if (first.next && *first.next - piece.start < sameFrameTime) {
-                shown = first.next;
-                before = first.last;
-            } else if (first.last) {
-                shown = first.last;
-                before = first.earlier;
-            } else {
-                shown = first.next; // the video starts after the piece does
+            const StretchFrames& f = frames[i];
+            from = f.seekTo;
+            if (const auto shown = f.shown()) {
+                const auto before = f.beforeShown();
+                firstKept = before ? (*before + *shown) / 2 : *shown - 0.005;
             }
-            if (shown)
-                from = before ? (*before + *shown) / 2 : std::max(0.0, *shown - 0.005);
-            // The last frame kept is the last that starts before the end: stop halfway to the next.
-            const FramesAround& last = around[2 * i + 1];
-            if (last.last && last.next)
-                until = (*last.last + *last.next) / 2;
+            if (const auto kept = f.keptUntil())
+                until = *kept;
         }
         from = std::max(0.0, std::min(from, piece.start));
         const double length = piece.length();
@@ -141,9 +122,11 @@ QStringList Composition::arguments(const QString& output, const std::vector<Fram
         args << "-ss" << fixed(from) << "-t" << fixed(std::max(until, piece.end) - from + 0.1) << "-i" << source;
         // Times after -ss count from the seek point; each frame goes where the player shows
         // it on the Short's time line, the first at the piece's own start.
+        const QString keep = firstKept ? QStringLiteral("gte(t,%1)*lt(t,%2)").arg(fixed(*firstKept - from), fixed(until - from))
+                                       : QStringLiteral("lt(t,%1)").arg(fixed(until - from));
         graph += stream(i, videoStream)
-                 + QStringLiteral("select='lt(t,%1)',settb=AVTB,setpts='(%2+max(0,T-%3))/TB'[v%4];")
-                       .arg(fixed(until - from), fixed(at), fixed(offset))
+                 + QStringLiteral("select='%1',settb=AVTB,setpts='(%2+max(0,T-%3))/TB'[v%4];")
+                       .arg(keep, fixed(at), fixed(offset))
                        .arg(i);
         joined += QStringLiteral("[v%1]").arg(i);
         if (audioStream) {
@@ -190,10 +173,11 @@ QCoro::Task<> render(Composition composition, QString target, std::function<void
     if (!QFileInfo(folder).isDir())
         throw Fail(QStringLiteral("The folder %1 does not exist.").arg(QDir::toNativeSeparators(folder)));
     const QString ffmpeg = Tool::require(QStringLiteral("ffmpeg"));
-    // Where each piece's frames begin and end, read from the recording's packets.
-    std::vector<FramesAround> around;
+    // Which frames each piece holds, and where ffmpeg must seek to have them, read from the
+    // recording's packets.
+    std::vector<StretchFrames> frames;
     try {
-        around = co_await Media::framesAround(composition.source, composition.edges());
+        frames = co_await Media::stretches(composition.source, composition.pieces);
     } catch (const Fail&) {
         // ffmpeg says what is wrong with the recording in a moment.
     }
@@ -210,7 +194,7 @@ QCoro::Task<> render(Composition composition, QString target, std::function<void
     const double total = composition.duration();
     QProcess process;
     process.setProgram(ffmpeg);
-    process.setArguments(composition.arguments(part.path(), around));
+    process.setArguments(composition.arguments(part.path(), frames));
     Tool::endWithUs(process);
     QObject::connect(&process, &QProcess::readyReadStandardError, [&] {
         errors += process.readAllStandardError();
@@ -258,6 +242,22 @@ QCoro::Task<> render(Composition composition, QString target, std::function<void
             if (!line.trimmed().isEmpty())
                 last = line.trimmed();
         throw Fail(QStringLiteral("ffmpeg stopped with an error. ") + last);
+    }
+    // ffmpeg ends well also where it could decode no picture of a piece: the file must hold
+    // every frame asked for before it counts as exported.
+    const int written = co_await Media::pictures(part.path());
+    if (cancel.cancelled())
+        throw Fail(QStringLiteral("The export was cancelled."));
+    if (written == 0)
+        throw Fail(QStringLiteral("ffmpeg wrote no picture, so the file was not kept."));
+    if (frames.size() == composition.pieces.size()) {
+        int wanted = 0;
+        for (const StretchFrames& f : frames)
+            wanted += f.frames;
+        if (written != wanted)
+            throw Fail(QStringLiteral("ffmpeg wrote %1 of the Short's %2 frames, so the file was not kept.")
+                           .arg(written)
+                           .arg(wanted));
     }
     if (!part.moveTo(target))
         throw Fail(QStringLiteral("The export could not be saved as %1.").arg(QDir::toNativeSeparators(target)));

@@ -40,23 +40,21 @@ struct Composition {
     static std::optional<double> shortTime(const ShortLine& line, double r);
     double duration() const;
 
-    // The times whose neighbouring frames `arguments` needs: each piece's start and end.
-    std::vector<double> edges() const;
     // The ffmpeg arguments that render it into `output` as H.264/AAC MPEG-4, upright, at
     // the recording's size, with progress lines on standard output. Every piece is read by
     // seeking in its own input, so the work does not grow with where the pieces lie.
     // Each piece holds the frames the player shows over it: from the frame shown at its
     // start to the last that starts before its end, each placed at the Short time the player
     // shows it at (so the first may be shown for less than a frame's time), and the sound
-    // of exactly its stretch. `around` holds the frames around each time of `edges()`;
-    // without them the pieces are cut at their times.
-    QStringList arguments(const QString& output, const std::vector<FramesAround>& around = {}) const;
+    // of exactly its stretch. `frames` holds what the recording's packets tell of each piece
+    // (`Media::stretches` of `pieces`); without it the pieces are cut at their times.
+    QStringList arguments(const QString& output, const std::vector<StretchFrames>& frames = {}) const;
 
     bool operator==(const Composition&) const = default;
 };
 
 // Renders `composition` into the MP4 at `target`: written beside it under a temporary name
-// and renamed over it only when complete, so a failed or cancelled export leaves whatever
-// stood there untouched. `progress` hears the fraction done about every 0.2 s; `cancel`
+// and renamed over it only when complete and holding every frame of its pieces, so a failed
+// or cancelled export leaves whatever stood there untouched. `progress` hears the fraction done about every 0.2 s; `cancel`
 // stops ffmpeg.
 QCoro::Task<> render(Composition composition, QString target, std::function<void(double)> progress, Cancel cancel);

@@ -2,12 +2,15 @@
 
 #include "core/project/Fail.h"
 #include "platform/media/Av.h"
+#include "platform/media/RecordingTime.h"
 
 #include <QCoro/QCoroFuture>
 #include <QFileInfo>
 #include <QtConcurrent/QtConcurrentRun>
 #include <cmath>
 #include <memory>
+#include <mutex>
+#include <set>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -32,6 +35,11 @@ Fail unreadable(const QString& path)
 
 Input openInput(const QString& path, const AVIOInterruptCB* interrupt)
 {
+    // What the libraries say of a recording as they read it (a damaged packet, a picture
+    // whose reference is missing) is for developers: the program says what the user needs
+    // in its own words, and a command-line job keeps standard error clear.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
     AVFormatContext* raw = avformat_alloc_context();
     if (!raw)
         throw unreadable(path);
@@ -116,6 +124,27 @@ QImage picture(const AVFrame* frame, double rotation, QSize box, const QString& 
 
 } // namespace Media::av
 
+std::optional<double> StretchFrames::shown() const
+{
+    if (start.next && *start.next - stretch.start < sameFrameTime)
+        return start.next;
+    return start.last ? start.last : start.next;
+}
+
+std::optional<double> StretchFrames::beforeShown() const
+{
+    if (start.next && *start.next - stretch.start < sameFrameTime)
+        return start.last;
+    return start.last ? start.earlier : std::nullopt;
+}
+
+std::optional<double> StretchFrames::keptUntil() const
+{
+    if (end.last && end.next)
+        return (*end.last + *end.next) / 2;
+    return std::nullopt;
+}
+
 namespace Media {
 
 using namespace av;
@@ -165,24 +194,36 @@ MediaInfo probeNow(const QString& path)
         const AVRational rate = v->avg_frame_rate.num > 0 && v->avg_frame_rate.den > 0 ? v->avg_frame_rate : v->r_frame_rate;
         if (rate.num > 0 && rate.den > 0)
             info.frameRate = av_q2d(rate);
+        if (v->start_time != AV_NOPTS_VALUE)
+            info.firstPicture = std::max(0.0, RecordingTime::of(v->start_time, input.get(), v));
     }
     return info;
 }
 
-std::vector<FramesAround> framesAroundNow(const QString& path, const std::vector<double>& times)
-{
-    const Input input = openInput(path);
-    const auto index = firstVideo(input.get());
-    if (!index)
-        throw Fail(QFileInfo(path).fileName() + QStringLiteral(" has no video in it."));
-    const double unit = av_q2d(input->streams[*index]->time_base);
-    // ffmpeg counts -ss from the earliest start of any stream in the file.
-    const double origin = input->start_time == AV_NOPTS_VALUE ? 0 : double(input->start_time) / AV_TIME_BASE;
-    constexpr double same = sameFrameTime;
-    Packet packet(av_packet_alloc());
-    std::vector<FramesAround> out;
-    out.reserve(times.size());
-    for (const double t : times) {
+namespace {
+
+// A recording's video packets, read in recording time (nothing is decoded).
+class Packets {
+public:
+    explicit Packets(const QString& path) : input_(openInput(path))
+    {
+        const auto index = firstVideo(input_.get());
+        if (!index)
+            throw Fail(QFileInfo(path).fileName() + QStringLiteral(" has no video in it."));
+        index_ = *index;
+        stream_ = input_->streams[index_];
+        packet_.reset(av_packet_alloc());
+        // ffmpeg's -ss seeks a little earlier where frames are reordered and the demuxer
+        // seeks by decoding times.
+        if (!(input_->iformat->flags & AVFMT_SEEK_TO_PTS))
+            for (unsigned i = 0; i < input_->nb_streams; ++i)
+                early_ = early_ || input_->streams[i]->codecpar->video_delay > 0;
+    }
+
+    // The frames next to time `t`.
+    FramesAround around(double t)
+    {
+        constexpr double same = sameFrameTime;
         FramesAround around;
         // Nothing is decoded, so any packet will do to read from, as long as it comes before
         // every frame near t: a second back covers the reordering of frames, and a seek that
@@ -190,41 +231,206 @@ std::vector<FramesAround> framesAroundNow(const QString& path, const std::vector
         // before t are not found.
         for (double back = 1; back < 1e5; back *= 8) {
             around = {};
-            const int64_t target = int64_t(std::floor((t - back + origin) / unit));
-            // Before the first key frame (the time lies near the start): from the start.
-            if (av_seek_frame(input.get(), *index, target, AVSEEK_FLAG_BACKWARD) < 0
-                && avformat_seek_file(input.get(), *index, INT64_MIN, target, INT64_MAX, 0) < 0)
+            if (!seekBefore(t - back))
                 break;
-            while (av_read_frame(input.get(), packet.get()) >= 0) {
-                const bool video = packet->stream_index == *index;
-                const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-                const int64_t dts = packet->dts;
-                av_packet_unref(packet.get());
-                if (!video || pts == AV_NOPTS_VALUE)
-                    continue;
-                const double at = double(pts) * unit - origin;
-                if (at < t - same) {
-                    if (!around.last || at > *around.last) {
+            while (const auto p = next()) {
+                if (p->at < t - same) {
+                    if (!around.last || p->at > *around.last) {
                         around.earlier = around.last;
-                        around.last = at;
-                    } else if (at < *around.last && (!around.earlier || at > *around.earlier)) {
-                        around.earlier = at;
+                        around.last = p->at;
+                    } else if (p->at < *around.last && (!around.earlier || p->at > *around.earlier)) {
+                        around.earlier = p->at;
                     }
-                } else if (!around.next || at < *around.next) {
-                    around.next = at;
+                } else if (!around.next || p->at < *around.next) {
+                    around.next = p->at;
                 }
                 // Packets come in decoding order, and none is shown before it is decoded: once
                 // one decodes after the first frame found from t on, no later one is nearer.
-                const double decoded = dts == AV_NOPTS_VALUE ? at : double(dts) * unit - origin;
-                if ((around.next && decoded > *around.next + same) || decoded > t + 60)
+                if ((around.next && p->decoded > *around.next + same) || p->decoded > t + 60)
                     break;
             }
             if (around.earlier || t - back <= 0)
                 break;
         }
-        out.push_back(around);
+        return around;
+    }
+
+    // The frames that start from `first` on and before `until`; the packets are read until
+    // one decodes after `after` (to the end without it).
+    int count(double first, double until, std::optional<double> after)
+    {
+        std::set<double> frames;
+        if (seekBefore(first - 1)) {
+            while (const auto p = next()) {
+                if (p->at >= first && p->at < until)
+                    frames.insert(p->at);
+                if ((after && p->decoded > *after + sameFrameTime) || p->decoded > until + 60)
+                    break;
+            }
+        }
+        return int(frames.size());
+    }
+
+    // A time to seek to, as ffmpeg's -ss seeks, not after `preferred`, after which the first
+    // key frame read starts at or before `shown`: decoding from there has every frame from
+    // `shown` on. The latest such, so that little is decoded in vain.
+    double seekTo(double shown, double preferred)
+    {
+        const auto works = [&](double t) {
+            const auto key = firstKeyAfterSeek(t);
+            return key ? *key <= shown + sameFrameTime : t <= 0;
+        };
+        preferred = std::max(0.0, std::floor(preferred * 1e6) / 1e6); // ffmpeg reads whole microseconds
+        if (works(preferred))
+            return preferred;
+        double found = 0;
+        for (double back = 1;; back *= 2) {
+            const double t = std::max(0.0, std::floor((shown - back) * 1e6) / 1e6);
+            if (t < preferred && works(t)) {
+                found = t;
+                break;
+            }
+            if (t <= 0)
+                return 0;
+        }
+        // The latest key frame at or before the frame shown, found from there: a seek to its
+        // own time (or its decoding time) is nearer, where the demuxer lands before it.
+        std::optional<Read> key;
+        if (seekAsFfmpeg(found)) {
+            while (const auto p = next()) {
+                if (p->decoded > shown + sameFrameTime)
+                    break;
+                if (p->key && p->at <= shown + sameFrameTime && (!key || p->at > key->at))
+                    key = p;
+            }
+        }
+        if (key) {
+            for (double t : {key->at, key->decoded}) {
+                t = std::min(preferred, std::floor(t * 1e6) / 1e6);
+                if (t > found && works(t))
+                    return t;
+            }
+        }
+        return found;
+    }
+
+private:
+    struct Read {
+        double at;      // when it is shown
+        double decoded; // when it is decoded (its dts)
+        bool key;
+    };
+
+    double time(int64_t stamp) const { return RecordingTime::of(stamp, input_.get(), stream_); }
+
+    // The next video packet; none at the end.
+    std::optional<Read> next()
+    {
+        while (av_read_frame(input_.get(), packet_.get()) >= 0) {
+            const bool video = packet_->stream_index == index_;
+            const int64_t pts = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts;
+            const int64_t dts = packet_->dts;
+            const bool key = packet_->flags & AV_PKT_FLAG_KEY;
+            av_packet_unref(packet_.get());
+            if (!video || pts == AV_NOPTS_VALUE)
+                continue;
+            const double at = time(pts);
+            return Read{at, dts == AV_NOPTS_VALUE ? at : time(dts), key};
+        }
+        return std::nullopt;
+    }
+
+    // To a key frame at or before `t`, or the start; false when the file cannot seek.
+    bool seekBefore(double t)
+    {
+        const int64_t target = int64_t(std::floor(double(RecordingTime::stamp(t, input_.get(), stream_))));
+        // Before the first key frame (the time lies near the start): from the start.
+        return av_seek_frame(input_.get(), index_, target, AVSEEK_FLAG_BACKWARD) >= 0
+               || avformat_seek_file(input_.get(), index_, INT64_MIN, target, INT64_MAX, 0) >= 0;
+    }
+
+    // As ffmpeg's -ss seeks to recording time `t`; false when it cannot.
+    bool seekAsFfmpeg(double t)
+    {
+        int64_t at = RecordingTime::fileStamp(t, input_.get());
+        if (early_)
+            at -= 3 * AV_TIME_BASE / 23;
+        return avformat_seek_file(input_.get(), -1, INT64_MIN, at, at, 0) >= 0;
+    }
+
+    // Where the decoder of a run of ffmpeg with -ss `t` starts: the first key frame read.
+    std::optional<double> firstKeyAfterSeek(double t)
+    {
+        if (!seekAsFfmpeg(t))
+            return std::nullopt;
+        while (const auto p = next()) {
+            if (p->key)
+                return p->at;
+            if (p->decoded > t + 120)
+                break;
+        }
+        return std::nullopt;
+    }
+
+    Input input_;
+    int index_ = 0;
+    AVStream* stream_ = nullptr;
+    Packet packet_;
+    bool early_ = false;
+};
+
+} // namespace
+
+std::vector<FramesAround> framesAroundNow(const QString& path, const std::vector<double>& times)
+{
+    Packets packets(path);
+    std::vector<FramesAround> out;
+    out.reserve(times.size());
+    for (const double t : times)
+        out.push_back(packets.around(t));
+    return out;
+}
+
+std::vector<StretchFrames> stretchesNow(const QString& path, const std::vector<Span>& stretches)
+{
+    Packets packets(path);
+    std::vector<StretchFrames> out;
+    out.reserve(stretches.size());
+    for (const Span& s : stretches) {
+        StretchFrames f;
+        f.stretch = s;
+        f.start = packets.around(s.start);
+        f.end = packets.around(s.end);
+        f.seekTo = s.start;
+        if (const auto shown = f.shown()) {
+            f.frames = packets.count(*shown, s.end - sameFrameTime, f.end.next);
+            // ffmpeg keeps the frames from its seek point on: halfway between the frame
+            // shown and the one before it, clear of the rounding of either time.
+            const auto before = f.beforeShown();
+            const double halfway = before ? (*before + *shown) / 2 : *shown - 0.005;
+            f.seekTo = packets.seekTo(*shown, std::min(halfway, s.start));
+        }
+        out.push_back(f);
     }
     return out;
+}
+
+int picturesNow(const QString& path)
+{
+    const Input input = openInput(path);
+    const auto index = firstVideo(input.get());
+    if (!index)
+        return 0;
+    for (unsigned i = 0; i < input->nb_streams; ++i)
+        if (int(i) != *index)
+            input->streams[i]->discard = AVDISCARD_ALL;
+    Packet packet(av_packet_alloc());
+    int count = 0;
+    while (av_read_frame(input.get(), packet.get()) >= 0) {
+        count += packet->stream_index == *index;
+        av_packet_unref(packet.get());
+    }
+    return count;
 }
 
 QImage stillNow(const QString& path, double seconds, QSize box)
@@ -307,9 +513,15 @@ QCoro::Task<MediaInfo> probe(QString path)
     co_return co_await offThread(std::move(work));
 }
 
-QCoro::Task<std::vector<FramesAround>> framesAround(QString path, std::vector<double> times)
+QCoro::Task<std::vector<StretchFrames>> stretches(QString path, std::vector<Span> stretches)
 {
-    auto work = [path, times] { return framesAroundNow(path, times); };
+    auto work = [path, stretches] { return stretchesNow(path, stretches); };
+    co_return co_await offThread(std::move(work));
+}
+
+QCoro::Task<int> pictures(QString path)
+{
+    auto work = [path] { return picturesNow(path); };
     co_return co_await offThread(std::move(work));
 }
 

@@ -3,6 +3,8 @@
 // What the program needs to know about a recording, read with the FFmpeg libraries off
 // the main thread, and stills decoded from it.
 
+#include "platform/media/ShortLine.h"
+
 #include <QCoro/QCoroTask>
 #include <QImage>
 #include <QSize>
@@ -30,6 +32,7 @@ struct MediaInfo {
     double rotation = 0;            // degrees, clockwise, from the display matrix
     Transform transform;            // turns the stored picture upright
     double frameRate = 0;           // frames a second of the video on average; 0: not known
+    double firstPicture = 0;        // recording time of the first picture (after the sound's start)
     bool operator==(const MediaInfo&) const = default;
 };
 
@@ -49,6 +52,28 @@ struct FramesAround {
     std::optional<double> next;
 };
 
+// What an export takes of one stretch of the recording, read from the packets alone: the
+// frames the player shows over it, and where a seek made as ffmpeg's -ss makes it has to go
+// for the decoder to have every one of them (MPEG-TS has no index, so such a seek lands
+// anywhere in a group of pictures, and the decoder waits there for the next key frame; a key
+// frame of an open group of pictures comes before frames that are shown before it).
+struct StretchFrames {
+    Span stretch;
+    FramesAround start; // the frames around the stretch's start
+    FramesAround end;   // and around its end
+    int frames = 0;     // how many the player shows over it
+    double seekTo = 0;  // recording time
+
+    // The frame shown at the start: the one that starts at it, else the last that starts
+    // before it; the first frame when the picture starts after the stretch does.
+    std::optional<double> shown() const;
+    // The frame before that one.
+    std::optional<double> beforeShown() const;
+    // Halfway from the last frame that starts before the end to the next one: the frames
+    // before this are the stretch's. None where no frame follows.
+    std::optional<double> keptUntil() const;
+};
+
 namespace Media {
 
 // Opens the file and reads its streams on a worker thread. Throws Fail with a sentence
@@ -64,7 +89,16 @@ QImage stillNow(const QString& path, double seconds, QSize box);
 // The frames around each of `times`, read from the packets alone (nothing is decoded).
 // Throws Fail when the file cannot be read or has no video.
 std::vector<FramesAround> framesAroundNow(const QString& path, const std::vector<double>& times);
-QCoro::Task<std::vector<FramesAround>> framesAround(QString path, std::vector<double> times);
+
+// The frames of each stretch (recording times). Throws Fail when the file cannot be read or
+// has no video.
+std::vector<StretchFrames> stretchesNow(const QString& path, const std::vector<Span>& stretches);
+QCoro::Task<std::vector<StretchFrames>> stretches(QString path, std::vector<Span> stretches);
+
+// How many pictures the file's video holds, counted from its packets; 0 without video.
+// Throws Fail when the file cannot be read.
+int picturesNow(const QString& path);
+QCoro::Task<int> pictures(QString path);
 
 // A still made on a worker thread.
 QCoro::Task<QImage> still(QString path, double seconds, QSize box);

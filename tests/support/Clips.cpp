@@ -60,12 +60,13 @@ QString numbered(const QString& path, double seconds, const Numbering& how)
         : QStringLiteral("sine=frequency=440:sample_rate=48000:duration=") + length;
     const QString bars = QStringLiteral("geq=lum='if(mod(trunc(N/pow(2,trunc(X*%1/W))),2),235,16)':cb=128:cr=128")
                              .arg(how.bits);
-    return ffmpeg({"-f", "lavfi", "-i", QStringLiteral("color=c=black:s=320x180:r=%1:d=%2").arg(how.rate, length),
-                   "-f", "lavfi", "-i", sound, "-vf", bars, "-c:v", "libx264", "-crf", "12", "-g",
-                   QString::number(how.keyEvery), "-keyint_min", QString::number(how.keyEvery), "-sc_threshold", "0",
-                   "-pix_fmt", "yuv420p", "-c:a", "aac", "-ac", "2", "-shortest", path})
-        ? path
-        : QString();
+    QStringList args{"-f", "lavfi", "-i", QStringLiteral("color=c=black:s=320x180:r=%1:d=%2").arg(how.rate, length),
+                     "-f", "lavfi", "-i", sound, "-vf", bars, "-c:v", "libx264", "-crf", "12", "-g",
+                     QString::number(how.keyEvery), "-keyint_min", QString::number(how.keyEvery), "-sc_threshold", "0"};
+    if (how.openGop)
+        args << "-x264-params" << "open-gop=1:bframes=7:b-adapt=0:b-pyramid=none";
+    args << QStringList{"-pix_fmt", "yuv420p", "-c:a", "aac", "-ac", "2", "-shortest", path};
+    return ffmpeg(args) ? path : QString();
 }
 
 int numberOf(const QImage& image, int bits)
@@ -117,6 +118,17 @@ std::vector<Shown> shownFrames(const QString& path, int bits)
                            QImage::Format_Grayscale8);
         shown.push_back({numberOf(frame, bits), at[i]});
     }
+    return shown;
+}
+
+std::vector<Shown> recordingFrames(const QString& path, int bits)
+{
+    const QByteArray start = output("ffprobe", {"-v", "error", "-show_entries", "format=start_time", "-of", "csv=p=0",
+                                                path});
+    const double origin = start.trimmed().toDouble();
+    std::vector<Shown> shown = shownFrames(path, bits);
+    for (Shown& f : shown)
+        f.time -= origin;
     return shown;
 }
 

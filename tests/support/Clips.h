@@ -28,6 +28,7 @@ struct Numbering {
     int keyEvery = 30;
     int bits = 10;       // bars, so numbers up to 2^bits - 1
     bool clicks = false; // in place of the tone, a 2 ms click every 0.1 s, starting at 0
+    bool openGop = false; // key frames decoded before the frames shown just before them
 };
 QString numbered(const QString& path, double seconds, const Numbering& how);
 // The number a numbered frame shows, at any size; -1 for a picture that shows none.
@@ -39,6 +40,9 @@ struct Shown {
     double time = 0;
 };
 std::vector<Shown> shownFrames(const QString& path, int bits = 10);
+// The same, each frame's time counted from the file's start as ffmpeg's -ss counts it (from
+// the earliest stamp of any stream): the time at which the program shows it.
+std::vector<Shown> recordingFrames(const QString& path, int bits = 10);
 // The file's sound decoded to one channel of `rate` samples a second; empty without sound.
 std::vector<float> soundOf(const QString& path, int rate = 48000);
 // Where the clicks of such a sound start, in seconds.

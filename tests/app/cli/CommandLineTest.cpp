@@ -312,6 +312,32 @@ TEST_F(CommandLine, ExportWritesTheActiveShortWithItsSubtitles)
     EXPECT_TRUE(testfiles::readFile(package + "/project.json") == saved) << "the project was written";
 }
 
+// An MPEG-TS recording with B-frames and key frames 8 s apart: the libraries that read it
+// have much to say while they do, none of it for the user (`launch` checks standard error).
+TEST_F(CommandLine, ExportFromMpegTsKeepsItsPictureAndTheLibrariesQuiet)
+{
+    const QString ts = work + "/rec.ts";
+    ASSERT_FALSE(Clips::numbered(ts, 30, 30, 240).isEmpty());
+    Project p;
+    p.video = ts;
+    p.duration = 30;
+    p.segments = {segment("01", 0, 30)};
+    p.shorts = {Short{testfiles::uuid(1), "Sparse", std::nullopt,
+                      {{testfiles::uuid(2), 10, 12, "setup"}, {testfiles::uuid(3), 20.51, 21.49, "payoff"}}, std::nullopt}};
+    p.save(package);
+    expectRun({"--export", "rec.ts", "out.mp4"}, {"Exported out.mp4"});
+    std::vector<int> numbers;
+    for (const Clips::Shown& f : Clips::shownFrames(work + "/out.mp4"))
+        numbers.push_back(f.number);
+    // Frame n is shown from 21.3 ms (the sound's head start) + n / 30 s.
+    std::vector<int> wanted;
+    for (int n = 299; n <= 359; ++n)
+        wanted.push_back(n);
+    for (int n = 614; n <= 644; ++n)
+        wanted.push_back(n);
+    EXPECT_EQ(numbers, wanted);
+}
+
 // The program killed while ffmpeg exports, or while whisper-cli transcribes: the child ends
 // with it rather than running on for nobody.
 TEST_F(CommandLine, ChildProgramsEndWithTheProgramWhenItIsKilled)

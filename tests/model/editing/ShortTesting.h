@@ -61,7 +61,8 @@ protected:
     QString openWith(const QString& clip, std::vector<Short> shorts,
                      std::vector<Segment> segments = {segment("01", 0, 2.5, {1}), segment("02", 3, 5.5, {4})})
     {
-        const QString recording = copy(clip, root + QStringLiteral("/Stream.mp4"));
+        // The container is kept with its name: the player picks its way of playing by it.
+        const QString recording = copy(clip, root + QStringLiteral("/Stream.") + QFileInfo(clip).suffix());
         Project p = projectOf(recording, std::move(segments));
         p.shorts = std::move(shorts);
         const QString package = writePackage(root + QStringLiteral("/Stream.vtrl"), p);

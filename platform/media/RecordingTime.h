@@ -1,0 +1,69 @@
+#pragma once
+
+// Recording time: seconds from the start of the recording's file, counted as ffmpeg's -ss
+// counts them, from the earliest stamp of any of its streams. Markers, transcripts, cuts,
+// sound cuts and waveforms all count so (they come from ffmpeg's -ss), and so do the player,
+// the export and the film strip: they go through this unit, so that one time shows one frame
+// everywhere. Containers differ in where their stamps start: MPEG-TS seconds late, a
+// picture may start after its sound (Matroska made from an MP4: 21 ms), and Matroska and
+// FLV keep whole milliseconds. Only code in platform/media includes this.
+
+#include <QtGlobal>
+#include <cmath>
+#include <optional>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+namespace RecordingTime {
+
+// Where the recording's time 0 lies, in the stamps of `stream`.
+inline int64_t origin(const AVFormatContext* file, const AVStream* stream)
+{
+    return file->start_time == AV_NOPTS_VALUE ? 0 : av_rescale_q(file->start_time, AV_TIME_BASE_Q, stream->time_base);
+}
+
+// The recording time of a stamp of `stream`.
+inline double of(int64_t stamp, const AVFormatContext* file, const AVStream* stream)
+{
+    return double(stamp - origin(file, stream)) * av_q2d(stream->time_base);
+}
+
+// The stamp of `stream` at recording time `seconds` (rounded to the nearest).
+inline int64_t stamp(double seconds, const AVFormatContext* file, const AVStream* stream)
+{
+    return origin(file, stream) + int64_t(std::llround(seconds / av_q2d(stream->time_base)));
+}
+
+// The same for a whole file: the time in AV_TIME_BASE units, as ffmpeg seeks.
+inline int64_t fileStamp(double seconds, const AVFormatContext* file)
+{
+    return (file->start_time == AV_NOPTS_VALUE ? 0 : file->start_time) + int64_t(std::llround(seconds * AV_TIME_BASE));
+}
+
+// How a player's back end counts: it stamps each picture in microseconds and seeks in
+// milliseconds of a position, each from a start of its own (MPEG-TS and FLV demuxers
+// start at the first stamp they meet, Matroska at the file's 0). Learnt from one picture
+// whose recording time is known, the first, and from the position that one seek asked for
+// and the stamp the picture it showed carries.
+struct PlayerClock {
+    bool known = false;
+    qint64 firstStamp = 0;  // µs: the back end's stamp of the first picture
+    qint64 zeroStamp = 0;   // µs: the back end's stamp at its position 0
+    double firstPicture = 0; // s: the recording time of the first picture
+
+    // The back end's position, in seconds, of recording time `seconds`.
+    double position(double seconds) const { return seconds + offset(); }
+    // The recording time of the back end's position, in seconds.
+    double fromPosition(double position) const { return position - offset(); }
+    // The recording time of a picture's stamp.
+    double fromStamp(qint64 stamp) const { return firstPicture + double(stamp - firstStamp) / 1e6; }
+    // The back end's stamp of recording time `seconds`.
+    qint64 toStamp(double seconds) const { return firstStamp + qint64(std::llround((seconds - firstPicture) * 1e6)); }
+
+private:
+    double offset() const { return double(firstStamp - zeroStamp) / 1e6 - firstPicture; }
+};
+
+} // namespace RecordingTime
