@@ -126,15 +126,11 @@ QImage picture(const AVFrame* frame, double rotation, QSize box, const QString& 
 
 std::optional<double> StretchFrames::shown() const
 {
-    if (start.next && *start.next - stretch.start < sameFrameTime)
-        return start.next;
     return start.last ? start.last : start.next;
 }
 
 std::optional<double> StretchFrames::beforeShown() const
 {
-    if (start.next && *start.next - stretch.start < sameFrameTime)
-        return start.last;
     return start.last ? start.earlier : std::nullopt;
 }
 
@@ -163,6 +159,22 @@ Transform transformFor(double rotation, QSize size)
     return {};
 }
 
+// Where the data of `stream` ends before its last indexed packet; none where the index
+// lies within the file (or there is none).
+std::optional<double> dataEnd(AVFormatContext* input, AVStream* stream)
+{
+    const int64_t size = input->pb ? avio_size(input->pb) : -1;
+    int n = avformat_index_get_entries_count(stream);
+    const auto within = [size](const AVIndexEntry* e) { return e && e->pos + std::max(0, e->size) <= size; };
+    if (size <= 0 || n <= 0 || within(avformat_index_get_entry(stream, n - 1)))
+        return std::nullopt;
+    while (n > 0 && !within(avformat_index_get_entry(stream, n - 1)))
+        --n;
+    if (n == 0)
+        return 0.0;
+    return std::max(0.0, RecordingTime::of(avformat_index_get_entry(stream, n - 1)->timestamp, input, stream));
+}
+
 } // namespace
 
 MediaInfo probeNow(const QString& path)
@@ -187,7 +199,7 @@ MediaInfo probeNow(const QString& path)
         }
     }
     if (info.videoStream) {
-        const AVStream* v = input->streams[*info.videoStream];
+        AVStream* v = input->streams[*info.videoStream];
         info.naturalSize = QSize(v->codecpar->width, v->codecpar->height);
         info.rotation = clockwiseRotation(v);
         info.transform = transformFor(info.rotation, info.naturalSize);
@@ -196,6 +208,7 @@ MediaInfo probeNow(const QString& path)
             info.frameRate = av_q2d(rate);
         if (v->start_time != AV_NOPTS_VALUE)
             info.firstPicture = std::max(0.0, RecordingTime::of(v->start_time, input.get(), v));
+        info.dataEnd = dataEnd(input.get(), v);
     }
     return info;
 }
@@ -220,21 +233,20 @@ public:
                 early_ = early_ || input_->streams[i]->codecpar->video_delay > 0;
     }
 
-    // The frames next to time `t`.
-    FramesAround around(double t)
+    // The frames next to `limit`.
+    FramesAround around(double limit)
     {
-        constexpr double same = sameFrameTime;
         FramesAround around;
         // Nothing is decoded, so any packet will do to read from, as long as it comes before
-        // every frame near t: a second back covers the reordering of frames, and a seek that
-        // lands only roughly (a stream without an index). Further back while the two frames
-        // before t are not found.
+        // every frame near the limit: a second back covers the reordering of frames, and a
+        // seek that lands only roughly (a stream without an index). Further back while the
+        // two frames before it are not found.
         for (double back = 1; back < 1e5; back *= 8) {
             around = {};
-            if (!seekBefore(t - back))
+            if (!seekBefore(limit - back))
                 break;
             while (const auto p = next()) {
-                if (p->at < t - same) {
+                if (p->at < limit) {
                     if (!around.last || p->at > *around.last) {
                         around.earlier = around.last;
                         around.last = p->at;
@@ -245,11 +257,11 @@ public:
                     around.next = p->at;
                 }
                 // Packets come in decoding order, and none is shown before it is decoded: once
-                // one decodes after the first frame found from t on, no later one is nearer.
-                if ((around.next && p->decoded > *around.next + same) || p->decoded > t + 60)
+                // one decodes after the first frame found from the limit on, no later one is nearer.
+                if ((around.next && p->decoded > *around.next + sameFrameTime) || p->decoded > limit + 60)
                     break;
             }
-            if (around.earlier || t - back <= 0)
+            if (around.earlier || limit - back <= 0)
                 break;
         }
         return around;
@@ -314,6 +326,31 @@ public:
         return found;
     }
 
+    // Whether the video stores only decoding stamps (AVI): its pictures come out of the
+    // decoder in showing order, but each stamped with the decoding stamp of a later packet.
+    bool decodingStampsOnly() const { return decodedOnly_; }
+
+    // How long the decoder holds pictures back for reordering.
+    double reorderDelay() const
+    {
+        const AVRational rate = stream_->avg_frame_rate.num > 0 ? stream_->avg_frame_rate : stream_->r_frame_rate;
+        return rate.num > 0 && rate.den > 0 ? stream_->codecpar->video_delay / av_q2d(rate) : 0;
+    }
+
+    // Where the decoder of a run of ffmpeg with -ss `t` starts: the first key frame read.
+    std::optional<double> firstKeyAfterSeek(double t)
+    {
+        if (!seekAsFfmpeg(t))
+            return std::nullopt;
+        while (const auto p = next()) {
+            if (p->key)
+                return p->at;
+            if (p->decoded > t + 120)
+                break;
+        }
+        return std::nullopt;
+    }
+
 private:
     struct Read {
         double at;      // when it is shown
@@ -331,9 +368,11 @@ private:
             const int64_t pts = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts;
             const int64_t dts = packet_->dts;
             const bool key = packet_->flags & AV_PKT_FLAG_KEY;
+            const bool shownUnknown = packet_->pts == AV_NOPTS_VALUE;
             av_packet_unref(packet_.get());
             if (!video || pts == AV_NOPTS_VALUE)
                 continue;
+            decodedOnly_ = decodedOnly_ || shownUnknown;
             const double at = time(pts);
             return Read{at, dts == AV_NOPTS_VALUE ? at : time(dts), key};
         }
@@ -358,25 +397,12 @@ private:
         return avformat_seek_file(input_.get(), -1, INT64_MIN, at, at, 0) >= 0;
     }
 
-    // Where the decoder of a run of ffmpeg with -ss `t` starts: the first key frame read.
-    std::optional<double> firstKeyAfterSeek(double t)
-    {
-        if (!seekAsFfmpeg(t))
-            return std::nullopt;
-        while (const auto p = next()) {
-            if (p->key)
-                return p->at;
-            if (p->decoded > t + 120)
-                break;
-        }
-        return std::nullopt;
-    }
-
     Input input_;
     int index_ = 0;
     AVStream* stream_ = nullptr;
     Packet packet_;
-    bool early_ = false;
+    bool early_ = false;       // ffmpeg's -ss seeks a little before the time asked
+    bool decodedOnly_ = false; // packets without showing stamps were read
 };
 
 } // namespace
@@ -387,7 +413,7 @@ std::vector<FramesAround> framesAroundNow(const QString& path, const std::vector
     std::vector<FramesAround> out;
     out.reserve(times.size());
     for (const double t : times)
-        out.push_back(packets.around(t));
+        out.push_back(packets.around(t - sameFrameTime));
     return out;
 }
 
@@ -399,11 +425,11 @@ std::vector<StretchFrames> stretchesNow(const QString& path, const std::vector<S
     for (const Span& s : stretches) {
         StretchFrames f;
         f.stretch = s;
-        f.start = packets.around(s.start);
-        f.end = packets.around(s.end);
+        f.start = packets.around(showingLimit(s.start));
+        f.end = packets.around(endingLimit(s.end));
         f.seekTo = s.start;
         if (const auto shown = f.shown()) {
-            f.frames = packets.count(*shown, s.end - sameFrameTime, f.end.next);
+            f.frames = packets.count(*shown, endingLimit(s.end), f.end.next);
             // ffmpeg keeps the frames from its seek point on: halfway between the frame
             // shown and the one before it, clear of the rounding of either time.
             const auto before = f.beforeShown();
@@ -411,6 +437,10 @@ std::vector<StretchFrames> stretchesNow(const QString& path, const std::vector<S
             f.seekTo = packets.seekTo(*shown, std::min(halfway, s.start));
         }
         out.push_back(f);
+    }
+    if (packets.decodingStampsOnly()) {
+        for (StretchFrames& f : out)
+            f.decodedLate = packets.reorderDelay();
     }
     return out;
 }
@@ -444,7 +474,7 @@ QImage stillNow(const QString& path, double seconds, QSize box)
 
     seconds = std::max(0.0, seconds);
     const int64_t target = int64_t(seconds / av_q2d(stream->time_base));
-    const int64_t startTime = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+    const int64_t startTime = RecordingTime::origin(input.get(), stream);
     av_seek_frame(input.get(), *index, startTime + target, AVSEEK_FLAG_BACKWARD);
 
     Packet packet(av_packet_alloc());

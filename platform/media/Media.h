@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QSize>
 #include <QString>
+#include <cmath>
 #include <optional>
 #include <vector>
 
@@ -33,19 +34,34 @@ struct MediaInfo {
     Transform transform;            // turns the stored picture upright
     double frameRate = 0;           // frames a second of the video on average; 0: not known
     double firstPicture = 0;        // recording time of the first picture (after the sound's start)
+    // Where the file's data stops short of what its index promises (a copy or a download
+    // cut off): the recording time of the last indexed picture whose data is in the file.
+    std::optional<double> dataEnd;
     bool operator==(const MediaInfo&) const = default;
 };
 
 // Frame times this close count as one time. Matroska and FLV store times in whole
-// milliseconds, so frame k of 30 a second lies up to half a millisecond from k / 30; the
-// player seeks 2 ms into the frame asked for and stops 1 ms before an end, so a frame that
-// starts within this of a time is the one it shows from there, and not the last before.
+// milliseconds, so frame k of 30 a second lies up to half a millisecond from k / 30.
 constexpr double sameFrameTime = 0.001;
 
-// The video frames next to one time: the two that start last before it (`last` the later)
-// and the first that starts at it or later (within `sameFrameTime` of it counts as at it).
-// Times are seconds from the start of the file, counted as ffmpeg's -ss counts them; none
-// where the stream has no such frame.
+// Which picture shows at a time, in the player and in an export alike. The player seeks to
+// the whole millisecond 2 ms after the time asked (a frame stored in whole milliseconds may
+// lie a fraction before its exact time, and the frame before it may be stored as lasting a
+// third of a millisecond into it), so the picture shown at `t` is the last that starts
+// before `showingLimit(t)`. It stops at the whole millisecond before the end of a stretch,
+// so a stretch that ends at `t` holds the pictures that start before `endingLimit(t)`.
+inline double showingLimit(double t)
+{
+    return (std::floor(t * 1000.0 + 1e-6) + 1.5) / 1000.0;
+}
+inline double endingLimit(double t)
+{
+    return t - sameFrameTime;
+}
+
+// The video frames next to a limit: the two that start last before it (`last` the later)
+// and the first that starts at it or later. Times are recording times; none where the
+// stream has no such frame.
 struct FramesAround {
     std::optional<double> earlier;
     std::optional<double> last;
@@ -63,14 +79,18 @@ struct StretchFrames {
     FramesAround end;   // and around its end
     int frames = 0;     // how many the player shows over it
     double seekTo = 0;  // recording time
+    // A video that stores only decoding stamps (AVI) has its decoded pictures stamped
+    // about as late as the decoder holds them back for reordering, and not steadily after a
+    // seek: for such a video this says how late, and its frames are known only roughly.
+    std::optional<double> decodedLate;
 
-    // The frame shown at the start: the one that starts at it, else the last that starts
-    // before it; the first frame when the picture starts after the stretch does.
+    // The frame shown at the start; the first frame when the picture starts after the
+    // stretch does.
     std::optional<double> shown() const;
     // The frame before that one.
     std::optional<double> beforeShown() const;
-    // Halfway from the last frame that starts before the end to the next one: the frames
-    // before this are the stretch's. None where no frame follows.
+    // Halfway from the last frame the stretch holds to the next one: the frames before this
+    // are the stretch's. None where no frame follows.
     std::optional<double> keptUntil() const;
 };
 
@@ -86,8 +106,9 @@ MediaInfo probeNow(const QString& path);
 // Throws Fail when no picture can be decoded there.
 QImage stillNow(const QString& path, double seconds, QSize box);
 
-// The frames around each of `times`, read from the packets alone (nothing is decoded).
-// Throws Fail when the file cannot be read or has no video.
+// The frames around each of `times` (a frame within `sameFrameTime` after a time counts as
+// at it), read from the packets alone (nothing is decoded). Throws Fail when the file
+// cannot be read or has no video.
 std::vector<FramesAround> framesAroundNow(const QString& path, const std::vector<double>& times);
 
 // The frames of each stretch (recording times). Throws Fail when the file cannot be read or

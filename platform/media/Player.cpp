@@ -1,22 +1,17 @@
 #include "platform/media/Player.h"
 
-#include "platform/media/Av.h"
-#include "platform/media/PlayerTesting.h"
-#include "platform/PartialFile.h"
 #include "core/project/Fail.h"
+#include "core/project/Records.h"
+#include "platform/media/Media.h"
+#include "platform/media/PlayableCopy.h"
+#include "platform/media/PlayerTesting.h"
+#include "platform/media/RecordingTime.h"
 
 #include <QAudioDevice>
 #include <QAudioOutput>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QDir>
 #include <QFileInfo>
 #include <QFutureWatcher>
-#include <QHash>
-#include <QStandardPaths>
-#include <QStorageInfo>
-#include <QUuid>
-#include <QtConcurrent/QtConcurrentRun>
 #include <QGuiApplication>
 #include <QMediaDevices>
 #include <QMediaPlayer>
@@ -24,13 +19,12 @@
 #include <QUrl>
 #include <QVideoFrame>
 #include <QVideoSink>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <utility>
-#include <vector>
 
 namespace {
 
@@ -51,145 +45,11 @@ qint64 before(double seconds)
     return std::max<qint64>(0, qint64(std::ceil(seconds * 1000.0 - 1e-6)) - 1);
 }
 
-// Recordings in MPEG-TS (.ts, .mts, .m2ts). Qt 6.4 seeks its GStreamer back end without
-// asking for accuracy, which the other demuxers give all the same; the MPEG-TS one then
-// starts a second or two early, at a frame that is no key frame (a grey picture).
-bool transportStream(const QString& path)
-{
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    return suffix == u"ts" || suffix == u"mts" || suffix == u"m2ts";
-}
-
-struct OutputFree {
-    void operator()(AVFormatContext* c) const
-    {
-        if (c->pb && !(c->oformat->flags & AVFMT_NOFILE))
-            avio_closep(&c->pb);
-        avformat_free_context(c);
-    }
+// What the player needs to know of a recording that the back end does not tell.
+struct Facts {
+    double firstPicture = 0;        // recording time of its first picture
+    std::optional<double> dataEnd;  // where its data stops short of its stated length
 };
-
-// Room the copy always leaves on its disk: a copy is worth less than a save of the project
-// or an export that would fail for want of space.
-constexpr qint64 spareBytes = qint64(2) << 30;
-
-bool roomFor(const QString& folder, qint64 bytes)
-{
-    QStorageInfo disk(folder);
-    disk.refresh();
-    return disk.isValid() && disk.bytesAvailable() - bytes > spareBytes;
-}
-
-// Copies the picture and sound of the recording at `path` unchanged into a Matroska file at
-// `copy`, whose seeks the back end makes exactly (the recording is only read). The copy's
-// time starts at the recording's first stamp. False when it could not be made, or `off`
-// was set meanwhile; then no copy is left.
-bool remux(const QString& path, const QString& copy, const std::shared_ptr<std::atomic_bool>& off)
-{
-    using namespace Media::av;
-    const QString folder = QFileInfo(copy).absolutePath();
-    // A copy is about as large as the recording: made only where it leaves room to spare.
-    if (!roomFor(folder, QFileInfo(path).size()))
-        return false;
-    const auto made = [&] {
-        AVIOInterruptCB interrupt{[](void* flag) { return int(static_cast<std::atomic_bool*>(flag)->load()); },
-                                  off.get()};
-        Input input = openInput(path, &interrupt);
-        const QByteArray name = QFile::encodeName(copy);
-        AVFormatContext* raw = nullptr;
-        if (avformat_alloc_output_context2(&raw, nullptr, "matroska", name.constData()) < 0 || !raw)
-            return false;
-        std::unique_ptr<AVFormatContext, OutputFree> output(raw);
-        std::vector<int> to(input->nb_streams, -1);
-        const int audio = av_find_best_stream(input.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-        for (const int i : {firstVideo(input.get()).value_or(-1), audio}) {
-            if (i < 0)
-                continue;
-            AVStream* stream = avformat_new_stream(output.get(), nullptr);
-            if (!stream || avcodec_parameters_copy(stream->codecpar, input->streams[i]->codecpar) < 0)
-                return false;
-            stream->codecpar->codec_tag = 0;
-            stream->time_base = input->streams[i]->time_base;
-            to[i] = stream->index;
-        }
-        if (avio_open(&output->pb, name.constData(), AVIO_FLAG_WRITE) < 0
-            || avformat_write_header(output.get(), nullptr) < 0)
-            return false;
-        const int64_t start = input->start_time == AV_NOPTS_VALUE ? 0 : input->start_time;
-        Packet packet(av_packet_alloc());
-        for (qint64 n = 1; !off->load() && av_read_frame(input.get(), packet.get()) >= 0; ++n) {
-            // Something else may fill the disk meanwhile: the copy gives way.
-            if (n % 4096 == 0 && !roomFor(folder, 0))
-                return false;
-            const int index = packet->stream_index;
-            if (index < 0 || index >= int(to.size()) || to[index] < 0) {
-                av_packet_unref(packet.get());
-                continue;
-            }
-            const AVStream* in = input->streams[index];
-            const int64_t shift = av_rescale_q(start, AV_TIME_BASE_Q, in->time_base);
-            if (packet->pts != AV_NOPTS_VALUE)
-                packet->pts -= shift;
-            if (packet->dts != AV_NOPTS_VALUE)
-                packet->dts -= shift;
-            av_packet_rescale_ts(packet.get(), in->time_base, output->streams[to[index]]->time_base);
-            packet->stream_index = to[index];
-            packet->pos = -1;
-            if (av_interleaved_write_frame(output.get(), packet.get()) < 0)
-                return false;
-        }
-        return !off->load() && av_write_trailer(output.get()) >= 0;
-    };
-    bool done = false;
-    try {
-        done = made();
-    } catch (const Fail&) {
-    }
-    if (!done)
-        QFile::remove(copy);
-    return done;
-}
-
-// An exact copy of a recording in MPEG-TS, shared by the players that show it (the main
-// player and the stream window's) and removed when the last of them lets go.
-// The file is locked while a player of this process holds it, so a program killed while
-// it had one leaves a copy that the next copy made (in any process) removes.
-struct CopyFile {
-    QString path;
-    std::optional<PartialFile> held;
-    std::shared_ptr<std::atomic_bool> off = std::make_shared<std::atomic_bool>(false);
-    QFuture<bool> made;
-    CopyFile() = default;
-    CopyFile(const CopyFile&) = delete;
-    CopyFile& operator=(const CopyFile&) = delete;
-    ~CopyFile()
-    {
-        // Also while it is being made: its maker then writes to nothing and stops. Letting
-        // go of `held` removes the file.
-        off->store(true);
-    }
-};
-
-std::shared_ptr<CopyFile> copyOf(const QString& recording)
-{
-    static QHash<QString, std::weak_ptr<CopyFile>> copies;
-    if (auto existing = copies.value(recording).lock())
-        return existing;
-    const QString folder =
-        QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/Vantorel/Playable");
-    QDir().mkpath(folder);
-    PartialFile::sweep(folder, QStringLiteral(".mkv"));
-    auto file = std::make_shared<CopyFile>();
-    try {
-        file->held.emplace(PartialFile::create(folder, QStringLiteral(".mkv")));
-        file->path = file->held->path();
-        file->made = QtConcurrent::run(remux, recording, file->path, file->off);
-    } catch (const Fail&) {
-        file->made = QtFuture::makeReadyFuture(false); // played as it is
-    }
-    copies.insert(recording, file);
-    return file;
-}
 
 class QtPlayer final : public Player {
 public:
@@ -214,7 +74,12 @@ public:
                 reload();
         });
         patience.setSingleShot(true);
-        connect(&patience, &QTimer::timeout, this, [this] { calibrated(); });
+        connect(&patience, &QTimer::timeout, this, [this] { learnt(); });
+        // A loaded item that shows no picture at all while sound is attached: the sound
+        // output may block the back end rather than fail it (seen under load); tried again
+        // without sound.
+        firstLook.setSingleShot(true);
+        connect(&firstLook, &QTimer::timeout, this, [this] { stuck(); });
         connect(&media, &QMediaPlayer::playbackStateChanged, this, [this](QMediaPlayer::PlaybackState s) {
             if (s == QMediaPlayer::PlayingState) {
                 timer.start();
@@ -226,34 +91,7 @@ public:
             if (!reloading) // the item going out for a moment is no news of where it stands
                 Q_EMIT ticked(time());
         });
-        connect(&media, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus s) {
-            if (loaded(s)) {
-                everLoaded = true;
-                if (!clock.known && step == 0)
-                    QTimer::singleShot(0, this, [this] { calibrate(); });
-            }
-            // A span that reaches the recording's end stops the media there, before its end
-            // is seen or before the jump to the next span has landed: play on.
-            if (s == QMediaPlayer::EndOfMedia && !line.spans.empty())
-                QTimer::singleShot(0, this, [this, of = item] {
-                    if (of != item || line.spans.empty() || media.mediaStatus() != QMediaPlayer::EndOfMedia
-                        || media.playbackState() == QMediaPlayer::PlayingState)
-                        return;
-                    if (sourceTime() < line.spans[index].end - 0.0005) {
-                        go(sourceTime()); // the jump to this span came too late
-                        media.play();
-                    } else {
-                        next();
-                    }
-                    Q_EMIT ticked(time());
-                });
-            // Not from inside the signal: a seek made while loading finishes is lost.
-            if (pending && loaded(s))
-                QTimer::singleShot(0, this, [this, of = item] {
-                    if (of == item)
-                        flush();
-                });
-        });
+        connect(&media, &QMediaPlayer::mediaStatusChanged, this, &QtPlayer::statusChanged);
     }
 
     ~QtPlayer() override
@@ -271,7 +109,7 @@ public:
         line.spans.clear();
         index = 0;
         ended = false;
-        if (path && path == current && !problem_) {
+        if (path && path == current && stage != Stage::Failed) {
             media.pause(); // the same recording stays loaded
             return;
         }
@@ -280,7 +118,7 @@ public:
     std::optional<QString> source() const override { return current; }
     void setShort(const QString& path, std::vector<Span> spans) override
     {
-        if (path == current && !problem_)
+        if (path == current && stage != Stage::Failed)
             media.pause();
         else
             load(path);
@@ -294,9 +132,13 @@ public:
     void play() override
     {
         ended = false;
-        if (!current || problem_) {
+        if (stage == Stage::None || stage == Stage::Failed) {
             if (problem_)
                 Q_EMIT failed(*problem_);
+            return;
+        }
+        if (facts.dataEnd && sourceTime() >= *facts.dataEnd - 0.05) {
+            Q_EMIT failed(endsEarly());
             return;
         }
         if (errored) {
@@ -307,7 +149,7 @@ public:
             resume = true;
             return;
         }
-        media.play();
+        start();
     }
     void pause() override
     {
@@ -317,16 +159,27 @@ public:
     }
     void seek(double seconds) override
     {
-        if (line.spans.empty()) {
-            go(seconds);
-        } else {
+        double at = seconds;
+        bool lastBefore = false;
+        if (!line.spans.empty()) {
             const auto place = line.at(seconds);
             index = place->span;
+            at = place->time;
             // At a span's end (the Short's end, or past it) its last frame is shown, not
             // the recording's frame that follows the cut.
-            go(place->time, place->time >= line.spans[index].end);
-            arm();
+            lastBefore = place->time >= line.spans[index].end;
         }
+        if (facts.dataEnd && at > *facts.dataEnd) {
+            // Nothing to show there: the picture stays, and the user is told why.
+            stand(at, lastBefore);
+            Q_EMIT failed(endsEarly());
+        } else if (showing(at, lastBefore)) {
+            // The picture is the one asked for already: no new one will come to tell so.
+            stand(at, lastBefore);
+        } else {
+            go(at, lastBefore);
+        }
+        arm();
         Q_EMIT ticked(time());
     }
     double time() const override
@@ -338,15 +191,13 @@ public:
     }
     double rate() const override
     {
-        if (problem_ || !current)
-            return 0.0;
-        if (copying()) // plays once its copy is made
+        if (stage == Stage::None || stage == Stage::Failed || stage == Stage::Copying)
             return 0.0;
         if (resume) // loading (again) to play on
             return media.playbackRate();
         // Media that cannot be played is not playing, whatever state was asked for (one that
-        // has loaded plays on after an error of a quick seek: see `go`).
-        if (media.mediaStatus() == QMediaPlayer::InvalidMedia && !everLoaded)
+        // has loaded plays on after an error of a quick seek: see `met`).
+        if (media.mediaStatus() == QMediaPlayer::InvalidMedia && stage == Stage::Loading)
             return 0.0;
         return media.playbackState() == QMediaPlayer::PlayingState ? media.playbackRate() : 0.0;
     }
@@ -368,9 +219,27 @@ public:
     }
 
 private:
+    // Where the item stands. Each is left only in the places named.
+    enum class Stage {
+        None,     // no item (`load`)
+        Copying,  // its MPEG-TS copy is being made; nothing is loaded yet (`load` → `copied`)
+        Loading,  // the back end loads it, and its facts are read (`load`, `copied` → `learn`)
+        Learning, // hidden seeks learn its stamps (`learn` → `learnt`)
+        Ready,    // takes seeks and Play (`learnt`; `load` again after an error)
+        Failed,   // cannot be played, as `problem_` says (`fail`; left by another item)
+    };
+    // The hidden seeks of `Learning`.
+    enum class Look { FirstPicture, ZeroStamp, Done };
+
     // How long a seek or Play after an error may take to bring a picture before the media
     // counts as dead. A healthy seek far from a key frame can take most of a second.
     static constexpr int rescueMs = 1200;
+    // How long a loaded item may go without a first picture before the back end counts as stuck.
+    static constexpr int firstLookMs = 4000;
+    // A picture stamped this close to the place a seek asked for is the one it asked for:
+    // the back end cuts that picture's stamp to the place sought. The next frame starts at
+    // least a millisecond on (Matroska, FLV), so it is told apart.
+    static constexpr qint64 landingUs = 500;
 
     static bool loaded(QMediaPlayer::MediaStatus s)
     {
@@ -378,24 +247,47 @@ private:
                || s == QMediaPlayer::BufferedMedia || s == QMediaPlayer::StalledMedia
                || s == QMediaPlayer::EndOfMedia;
     }
-    // Loaded, and its time stamps known.
-    bool ready() const { return loaded(media.mediaStatus()) && clock.known && step == 0; }
-    // Takes seeks and Play: ready, or loaded before and marked unplayable by an error of a
-    // quick seek without sound, after which it mostly plays on (see `met`).
-    bool usable() const
+    // Takes seeks and Play. Once ready, an item takes them also where an error of a quick
+    // seek without sound marked it invalid: it mostly plays on (see `met`).
+    bool usable() const { return stage == Stage::Ready; }
+
+    void statusChanged(QMediaPlayer::MediaStatus s)
     {
-        return ready() || (clock.known && step == 0 && media.mediaStatus() == QMediaPlayer::InvalidMedia && everLoaded);
+        if (loaded(s)) {
+            if (stage == Stage::Loading)
+                QTimer::singleShot(0, this, [this, of = item] {
+                    if (of == item)
+                        learn();
+                });
+            if (!shown && !firstLook.isActive())
+                firstLook.start(firstLookMs);
+        }
+        if (s == QMediaPlayer::EndOfMedia)
+            QTimer::singleShot(0, this, [this, of = item] {
+                if (of == item)
+                    endOfMedia();
+            });
+        // Not from inside the signal: a seek made while loading finishes is lost.
+        if (pending && loaded(s))
+            QTimer::singleShot(0, this, [this, of = item] {
+                if (of == item)
+                    flush();
+            });
     }
 
     void load(const std::optional<QString>& path)
     {
         if (path != current) {
-            clock = {};
+            stamps = {};
+            facts = {};
+            factsKnown = false;
             holding = false;
             attempts = 0;
             trial = false; // an error of the item before says nothing of this one's sound
             ++item;
             dropCopy();
+            if (path)
+                readFacts(*path);
         }
         current = path;
         pending.reset();
@@ -403,13 +295,13 @@ private:
         resume = false;
         playAfterRescue = false;
         seeking = false;
-        everLoaded = false;
         shown = false;
+        onScreen.reset();
         errored = false;
         problem_.reset();
-        step = 0;
         patience.stop();
         rescue.stop();
+        firstLook.stop();
         asked = 0;
         askedBefore = false;
         // Sound only where there is somewhere to play it: without an output the sound
@@ -420,48 +312,84 @@ private:
             sound = wanted;
             media.setAudioOutput(sound ? &audio : nullptr);
         }
-        if (path && transportStream(*path) && !copy.failed) {
-            // Played from an exact copy; until it is made, seeks and Play wait.
-            const bool made = copy.file && copy.file->made.isFinished() && copy.file->made.result();
-            media.setSource(made ? QUrl::fromLocalFile(copy.file->path) : QUrl());
-            if (!copy.file)
-                makeCopy(*path);
+        if (!path) {
+            stage = Stage::None;
+            media.setSource(QUrl());
             return;
         }
-        media.setSource(path ? QUrl::fromLocalFile(*path) : QUrl());
+        stage = Stage::Loading;
+        if (PlayableCopy::wanted(*path) && !copyFailed) {
+            // Played from an exact copy; until it is made, seeks and Play wait.
+            if (!copy)
+                makeCopy(*path);
+            if (!copy->made().isFinished()) {
+                stage = Stage::Copying;
+                media.setSource(QUrl());
+                return;
+            }
+            media.setSource(QUrl::fromLocalFile(copy->path()));
+            return;
+        }
+        media.setSource(QUrl::fromLocalFile(*path));
+    }
+
+    // Reads on a worker thread where the recording's first picture lies in recording time,
+    // and where its data ends; the stamps are learnt once both it and the media are loaded.
+    void readFacts(const QString& path)
+    {
+        auto* reading = new QFutureWatcher<Facts>(this);
+        connect(reading, &QFutureWatcher<Facts>::finished, this, [this, reading, of = item] {
+            reading->deleteLater();
+            if (of != item)
+                return;
+            facts = reading->result();
+            factsKnown = true;
+            learn();
+        });
+        auto read = [path] {
+            Facts f;
+            try {
+                const MediaInfo info = Media::probeNow(path);
+                f.firstPicture = info.firstPicture;
+                f.dataEnd = info.dataEnd;
+            } catch (const Fail&) {
+                // The back end tells whether it can play it; counted from its first picture.
+            }
+            return f;
+        };
+        reading->setFuture(QtConcurrent::run(read));
     }
 
     // Asks for the exact copy of the MPEG-TS recording at `path`, and plays it once made
     // (the recording itself where it cannot be made, with seeks that may land early).
     void makeCopy(const QString& path)
     {
-        copy.file = copyOf(path);
+        copy = PlayableCopy::of(path);
         auto* making = new QFutureWatcher<bool>(this);
-        const std::weak_ptr<CopyFile> asked = copy.file;
+        const std::weak_ptr<PlayableCopy> asked = copy;
         connect(making, &QFutureWatcher<bool>::finished, this, [this, making, path, asked] {
             making->deleteLater();
             const auto file = asked.lock();
-            if (!file || file != copy.file || current != path)
+            if (!file || file != copy || current != path)
                 return; // another item since
-            if (file->made.result()) {
-                media.setSource(QUrl::fromLocalFile(file->path));
-            } else {
-                copy = {};
-                copy.failed = true;
-                media.setSource(QUrl::fromLocalFile(path));
+            if (!file->made().result()) {
+                copy.reset();
+                copyFailed = true;
+            }
+            if (stage == Stage::Copying) {
+                stage = Stage::Loading;
+                media.setSource(QUrl::fromLocalFile(copy ? copy->path() : path));
             }
         });
-        making->setFuture(copy.file->made);
+        making->setFuture(copy->made());
     }
-
-    // The exact copy of the item is still being made: nothing is loaded yet.
-    bool copying() const { return copy.file && !copy.file->made.isFinished(); }
 
     void dropCopy()
     {
-        if (copy.file && media.source() == QUrl::fromLocalFile(copy.file->path))
+        if (copy && media.source() == QUrl::fromLocalFile(copy->path()))
             media.setSource(QUrl()); // let go of the copy before it goes
-        copy = {};
+        copy.reset();
+        copyFailed = false;
     }
 
     // What the back end reports. An error before the first picture, with sound, may be the
@@ -473,7 +401,7 @@ private:
     // next seek or Play finds out, and loads the item again only where no picture follows.
     void met(QMediaPlayer::Error error)
     {
-        if (error == QMediaPlayer::NoError || problem_ || !current)
+        if (error == QMediaPlayer::NoError || stage == Stage::Failed || !current)
             return;
         if (!shown) {
             QTimer::singleShot(0, this, [this, of = item] { judge(0, of); });
@@ -489,7 +417,7 @@ private:
     // while the sound output is in doubt).
     void judge(int looks, int of)
     {
-        if (of != item || problem_ || shown || !current)
+        if (of != item || stage == Stage::Failed || shown || !current)
             return;
         const auto status = media.mediaStatus();
         const bool loading = status == QMediaPlayer::LoadingMedia || status == QMediaPlayer::NoMedia;
@@ -497,10 +425,27 @@ private:
             QTimer::singleShot(100, this, [this, looks, of] { judge(looks + 1, of); });
             return;
         }
+        tryAgain(status == QMediaPlayer::InvalidMedia);
+    }
+
+    // No picture since the item loaded with sound, and no word from the back end: a sound
+    // output that blocks the pipeline rather than failing it. The same as an error before
+    // the first picture, only the media does not say it cannot be played.
+    void stuck()
+    {
+        if (shown || !sound || !current || stage == Stage::None || stage == Stage::Failed || stage == Stage::Copying)
+            return;
+        tryAgain(false);
+    }
+
+    // The item showed no picture: again without sound while sound is in doubt, else again
+    // as it is, and after that it cannot be played.
+    void tryAgain(bool invalid)
+    {
         if (sound) {
             sound = false;
             trial = true;
-        } else if (status == QMediaPlayer::InvalidMedia || ++attempts > 2) {
+        } else if (invalid || ++attempts > 2) {
             fail();
             return;
         }
@@ -510,9 +455,10 @@ private:
     // The item cannot be played: it says so, and stands still.
     void fail()
     {
-        if (!current || problem_ || shown)
+        if (!current || stage == Stage::Failed || shown)
             return;
         trial = false; // the sound output was not at fault
+        stage = Stage::Failed;
         problem_ = QFileInfo(*current).fileName()
                    + QStringLiteral(" cannot be played: it is damaged, or its picture or sound is stored in a way "
                                     "this computer cannot play.");
@@ -521,9 +467,9 @@ private:
         playAfterRescue = false;
         seeking = false;
         errored = false;
-        step = 0;
         patience.stop();
         rescue.stop();
+        firstLook.stop();
         media.stop();
         holding = false;
         sink.setVideoFrame(QVideoFrame());
@@ -539,42 +485,93 @@ private:
         if (!current)
             return;
         const double at = asked;
-        const bool before = askedBefore;
+        const bool lastBefore = askedBefore;
         const bool playing = resume || playAfterRescue || media.playbackState() == QMediaPlayer::PlayingState;
         holding = true;
         reloading = true;
         media.setAudioOutput(sound ? &audio : nullptr);
         media.setSource(QUrl());
         load(current);
-        go(at, before);
+        go(at, lastBefore);
         reloading = false;
         resume = playing;
     }
 
-    // Each item's time stamps are learnt once it has loaded, with two seeks whose pictures
-    // are not shown: to 0, where the first picture's stamp tells where the recording's
-    // time 0 lies, and to 1 s, where the picture's stamp is cut to the place sought and so
-    // tells what stamp the back end's 0 has. Containers differ in both: .mkv and .flv put
-    // the first picture after the first sound, .ts and remuxed files start seconds late.
-    void calibrate()
+    // The back end reached the end of what it can play.
+    void endOfMedia()
     {
-        if (clock.known || step != 0 || !loaded(media.mediaStatus()))
+        if (media.mediaStatus() != QMediaPlayer::EndOfMedia || media.playbackState() == QMediaPlayer::PlayingState)
             return;
-        step = 1;
-        clock.first.reset();
+        // Reached by playing, well before the length the file states: its data stops there (a
+        // copy or a download cut off). It goes no further, and says so. (An end that a jump
+        // of the Short overtook comes while that seek is on its way.)
+        const qint64 length = media.duration();
+        if (!seeking && length > 0 && media.position() < length - 1000) {
+            const double at = stamps.fromPosition(media.position() / 1000.0);
+            facts.dataEnd = std::min(facts.dataEnd.value_or(at), at);
+            ended = false;
+            Q_EMIT failed(endsEarly());
+            Q_EMIT ticked(time());
+            return;
+        }
+        // A span that reaches the recording's end stops the media there, before its end
+        // is seen or before the jump to the next span has landed: play on.
+        if (line.spans.empty())
+            return;
+        if (sourceTime() < line.spans[index].end - 0.0005) {
+            go(sourceTime()); // the jump to this span came too late
+            start();
+        } else {
+            next();
+        }
+        Q_EMIT ticked(time());
+    }
+
+    // The sentence for a recording whose data stops short of its length.
+    QString endsEarly() const
+    {
+        return QFileInfo(current.value_or(QString())).fileName() + QStringLiteral(" ends early: it holds pictures up to ")
+               + clock(facts.dataEnd.value_or(0)) + QStringLiteral(" only.");
+    }
+
+    // Each item's time stamps are learnt once it has loaded, with two seeks whose pictures
+    // are not shown: to 0, where the first picture's stamp tells where that picture lies,
+    // and to 1 s, where the picture's stamp is cut to the place sought and so tells what
+    // stamp the back end's 0 has. Containers differ in both (see RecordingTime).
+    void learn()
+    {
+        if (stage != Stage::Loading || !factsKnown || !loaded(media.mediaStatus()))
+            return;
+        if (stamps.known) { // the same item loaded again: its stamps are as they were
+            stage = Stage::Ready;
+            if (!pending)
+                pending = asked;
+            flush();
+            return;
+        }
+        stage = Stage::Learning;
+        look = Look::FirstPicture;
+        firstStamp.reset();
+        zeroStamp.reset();
         if (media.playbackState() == QMediaPlayer::StoppedState)
             media.pause();
         media.setPosition(0);
         patience.start(2000);
     }
 
-    void calibrated()
+    void learnt()
     {
-        if (clock.first && clock.base)
-            clock.lead = std::max<qint64>(0, *clock.first - *clock.base) / 1e6;
-        clock.known = true;
-        step = 0;
+        if (stage != Stage::Learning)
+            return;
+        stamps = {};
+        if (firstStamp && zeroStamp) {
+            stamps.known = true;
+            stamps.firstStamp = *firstStamp;
+            stamps.zeroStamp = *zeroStamp;
+            stamps.firstPicture = facts.firstPicture;
+        }
         patience.stop();
+        stage = Stage::Ready;
         if (!pending)
             pending = asked;
         flush();
@@ -589,20 +586,21 @@ private:
         pending.reset();
         go(at, pendingBefore);
         if (std::exchange(resume, false)) {
-            media.play();
+            start();
             arm();
         }
     }
 
-    // Where a frame lies in recording time; none where its stamps are not known.
-    std::optional<std::pair<double, double>> span(const QVideoFrame& frame) const
+    // Plays. GStreamer's sound sink on a PulseAudio server keeps the timing of its stream
+    // from before a seek made while paused, and then plays nothing (or plays it seconds
+    // late) while the picture moves on: each Play starts with a fresh sound branch.
+    void start()
     {
-        const qint64 at = frame.startTime();
-        if (at < 0 || !clock.base)
-            return std::nullopt;
-        const double from = double(at - *clock.base) / 1e6 - clock.lead;
-        const double to = frame.endTime() > at ? double(frame.endTime() - *clock.base) / 1e6 - clock.lead : from + 0.001;
-        return std::pair{from, to};
+        if (sound && media.playbackState() != QMediaPlayer::PlayingState) {
+            media.setAudioOutput(nullptr);
+            media.setAudioOutput(&audio);
+        }
+        media.play();
     }
 
     void arrived(const QVideoFrame& frame)
@@ -615,35 +613,31 @@ private:
             return;
         }
         // (Seeks not from inside the sink's signal: the back end may drop them.)
-        if (step == 1) {
-            if (frame.startTime() >= 0)
-                clock.first = frame.startTime();
-            step = 2;
-            clock.probe = std::clamp<qint64>(media.duration() / 2, 0, 1000);
-            QTimer::singleShot(0, this, [this] {
-                if (step == 2)
-                    media.setPosition(clock.probe);
-            });
+        if (stage == Stage::Learning) {
+            if (look == Look::FirstPicture) {
+                if (frame.startTime() >= 0)
+                    firstStamp = frame.startTime();
+                look = Look::ZeroStamp;
+                probe = std::clamp<qint64>(media.duration() / 2, 0, 1000);
+                QTimer::singleShot(0, this, [this] {
+                    if (stage == Stage::Learning && look == Look::ZeroStamp)
+                        media.setPosition(probe);
+                });
+            } else if (look == Look::ZeroStamp) {
+                if (frame.startTime() >= 0)
+                    zeroStamp = frame.startTime() - probe * 1000;
+                look = Look::Done;
+                QTimer::singleShot(0, this, [this] { learnt(); });
+            }
             return;
         }
-        if (step == 2) {
-            if (frame.startTime() >= 0)
-                clock.base = frame.startTime() - clock.probe * 1000;
-            step = 3;
-            QTimer::singleShot(0, this, [this] {
-                if (step == 3)
-                    calibrated();
-            });
-            return;
-        }
-        if (step == 3)
-            return;
         holding = false;
         shown = true;
         attempts = 0;
         errored = false;
         playAfterRescue = false;
         rescue.stop();
+        firstLook.stop();
         if (trial) {
             trial = false;
             soundFailed = true;
@@ -651,22 +645,55 @@ private:
         }
         const auto where = span(frame);
         const bool late = seeking && settling.elapsed() >= 2000; // then whatever comes
-        // The picture the last seek asked for: its stamp is cut to the place sought.
-        const bool exact = where && std::llabs(frame.startTime() - *clock.base - sought * 1000) <= 2;
+        const bool exact = where && std::llabs(frame.startTime() - stamps.stampAt(sought)) <= landingUs;
         // In a Short, only frames of the playing span are shown: those decoded past its end
-        // before the jump, and those still on their way after it, are not.
-        if (!line.spans.empty() && where && !exact && !late) {
-            const Span& s = line.spans[index];
-            if (!(where->first < s.end - 0.0005 && where->second > s.start + 0.0005))
-                return;
-        }
+        // before the jump (or past the Short's end before it paused), and those still on
+        // their way after it, are not.
+        if (!line.spans.empty() && where && !line.passes(index, where->first, where->second, exact || late))
+            return;
         sink.setVideoFrame(frame);
+        onScreen = where;
         if (!seeking)
             return;
         // A frame decoded before the seek may still be on its way to the sink.
-        if (where && !exact && std::fabs(where->first + clock.lead - sought / 1000.0) > 1.0 && !late)
+        if (where && !exact && std::fabs(where->first - stamps.fromPosition(sought / 1000.0)) > 1.0 && !late)
             return;
         seeking = false;
+        Q_EMIT landed();
+    }
+
+    // Where a frame lies in recording time; none where its stamps are not known.
+    std::optional<std::pair<double, double>> span(const QVideoFrame& frame) const
+    {
+        const qint64 at = frame.startTime();
+        if (at < 0 || !stamps.known)
+            return std::nullopt;
+        const double from = stamps.fromStamp(at);
+        const double to = frame.endTime() > at ? stamps.fromStamp(frame.endTime()) : from + 0.001;
+        return std::pair{from, to};
+    }
+
+    // Whether a seek to recording time `seconds` would show the picture on screen: the
+    // frame that the back end would land on is the one shown, and nothing else is on its way.
+    bool showing(double seconds, bool lastBefore) const
+    {
+        if (!usable() || seeking || pending || holding || !onScreen
+            || media.playbackState() == QMediaPlayer::PlayingState)
+            return false;
+        const double place = stamps.position(seconds);
+        const double at = stamps.fromPosition((lastBefore ? before(place) : after(place)) / 1000.0);
+        return at >= onScreen->first && at < onScreen->second;
+    }
+
+    // Takes `seconds` as the place asked for without seeking the back end: the picture
+    // stays as it is. `landed` tells the asker at once.
+    void stand(double seconds, bool lastBefore)
+    {
+        asked = seconds;
+        askedBefore = lastBefore;
+        target = seconds;
+        sought = media.position(); // the time reads as asked until the media moves
+        ended = false;
         Q_EMIT landed();
     }
 
@@ -677,10 +704,11 @@ private:
         asked = seconds;
         askedBefore = lastBefore;
         target = seconds;
-        sought = lastBefore ? before(seconds + clock.lead) : after(seconds + clock.lead);
+        const double place = stamps.position(seconds);
+        sought = lastBefore ? before(place) : after(place);
         ended = false;
         settling.restart();
-        if (problem_)
+        if (stage == Stage::Failed)
             return;
         // A recording that has loaded takes seeks after an error all the same: mostly it
         // plays on, and where it is dead, `rescue` loads it again once no picture comes
@@ -706,10 +734,10 @@ private:
     {
         if (pending)
             return *pending;
-        if (step != 0)
+        if (!usable())
             return asked;
         const qint64 position = media.position();
-        const double at = double(position) / 1000.0 - clock.lead;
+        const double at = stamps.fromPosition(position / 1000.0);
         if (target) {
             if (position == sought || (std::fabs(at - *target) > 0.25 && settling.elapsed() < 500))
                 return *target;
@@ -744,7 +772,7 @@ private:
         if (index + 1 < int(line.spans.size())) {
             ++index;
             go(line.spans[index].start);
-            media.play();
+            start();
             arm();
         } else {
             // Frames already on their way would run past the end: put back its last frame.
@@ -754,59 +782,62 @@ private:
         }
     }
 
-    // What the back end plays of a recording in MPEG-TS.
-    struct Copy {
-        std::shared_ptr<CopyFile> file;
-        bool failed = false; // none could be made: the recording itself
-    };
-
-    // How the back end's time stamps relate to the recording's time.
-    struct Stamps {
-        bool known = false;
-        std::optional<qint64> first; // µs: the stamp of the first picture
-        std::optional<qint64> base;  // µs: the stamp at the back end's position 0
-        qint64 probe = 0;            // ms: where the second look went
-        double lead = 0;             // s: the back end's position of the recording's time 0
-    };
-
     const bool trySound;
     QMediaDevices devices;
     QMediaPlayer media;
     QAudioOutput audio;
-    bool sound = false;       // the audio output is attached
-    bool soundFailed = false; // it failed on this system's outputs as they are
-    bool trial = false;       // an error came with sound: tried again without it
-    bool resume = false;      // play once the pending seek has landed
-    bool playAfterRescue = false;
     QVideoSink feed; // what the back end draws
     QVideoSink sink; // what is shown
     QTimer timer;
     QTimer watch;
     QTimer rescue;
     QTimer patience;
+    QTimer firstLook;
+
+    // The item.
+    Stage stage = Stage::None;
     std::optional<QString> current;
-    std::optional<QString> problem_;
-    ShortLine line;
-    int index = 0;
-    bool ended = false; // paused at the Short's end
+    std::optional<QString> problem_; // while `Failed`
+    int item = 0;                    // counts the items put in: what was deferred for one drops out
+    std::shared_ptr<PlayableCopy> copy;
+    bool copyFailed = false; // none could be made: the recording itself
+    Facts facts;
+    bool factsKnown = false;
+    RecordingTime::PlayerClock stamps;
+    Look look = Look::FirstPicture;
+    std::optional<qint64> firstStamp; // learnt while `Learning`
+    std::optional<qint64> zeroStamp;
+    qint64 probe = 0; // ms: where the second look went
+
+    // Sound.
+    bool sound = false;       // the audio output is attached
+    bool soundFailed = false; // it failed on this system's outputs as they are
+    bool trial = false;       // an error came with sound: tried again without it
+
+    // Recovery.
+    bool shown = false;    // a picture of the item has been shown
+    bool errored = false;  // an error came and no picture since
+    int attempts = 0;      // loads again without a picture since the item was put in
+    bool holding = false;  // loading the item again: the old picture stays
+    bool reloading = false;
+
+    // Seeks and play.
+    bool resume = false; // play once the pending seek has landed
+    bool playAfterRescue = false;
     std::optional<double> pending;
     bool pendingBefore = false;
     mutable std::optional<double> target;
-    qint64 sought = 0;       // the back end's millisecond the last seek asked for
-    bool seeking = false;    // its picture has not been shown yet
-    bool everLoaded = false; // the item has loaded since it was put in
-    bool shown = false;      // a picture of the item has been shown
-    bool errored = false;    // an error came and no picture since
-    int attempts = 0;        // loads again without a picture since the item was put in
-    int item = 0;            // counts the items put in: what was deferred for one drops out
-    bool holding = false;    // loading the item again: the old picture stays
-    bool reloading = false;
-    int step = 0; // of learning the item's time stamps
-    Stamps clock;
-    Copy copy;
+    qint64 sought = 0;    // the back end's millisecond the last seek asked for
+    bool seeking = false; // its picture has not been shown yet
+    QElapsedTimer settling;
     double asked = 0; // where the last seek asked to be, and whether to its frame before
     bool askedBefore = false;
-    QElapsedTimer settling;
+    std::optional<std::pair<double, double>> onScreen; // where the picture shown lies
+
+    // The Short.
+    ShortLine line;
+    int index = 0;
+    bool ended = false; // paused at the Short's end
 };
 
 // Keeps the state a player would have, for runs without a screen.

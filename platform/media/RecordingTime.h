@@ -59,8 +59,9 @@ struct PlayerClock {
     double fromPosition(double position) const { return position - offset(); }
     // The recording time of a picture's stamp.
     double fromStamp(qint64 stamp) const { return firstPicture + double(stamp - firstStamp) / 1e6; }
-    // The back end's stamp of recording time `seconds`.
-    qint64 toStamp(double seconds) const { return firstStamp + qint64(std::llround((seconds - firstPicture) * 1e6)); }
+    // The back end's stamp at its position `ms`: the stamp that the picture a seek there
+    // lands on carries.
+    qint64 stampAt(qint64 ms) const { return zeroStamp + ms * 1000; }
 
 private:
     double offset() const { return double(firstStamp - zeroStamp) / 1e6 - firstPicture; }

@@ -1,6 +1,7 @@
 #include "platform/media/Stills.h"
 
 #include "platform/media/Av.h"
+#include "platform/media/RecordingTime.h"
 
 #include <QFileInfo>
 #include <QPromise>
@@ -64,7 +65,7 @@ public:
         }
         decoder_ = openDecoder(stream_, path, FF_THREAD_FRAME);
         rotation_ = clockwiseRotation(stream_);
-        base_ = stream_->start_time == AV_NOPTS_VALUE ? 0 : stream_->start_time;
+        base_ = RecordingTime::origin(input_.get(), stream_); // seconds count recording time
         unit_ = av_q2d(stream_->time_base);
         packet_.reset(av_packet_alloc());
         frame_.reset(av_frame_alloc());

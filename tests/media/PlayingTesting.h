@@ -27,6 +27,16 @@ inline int frameAt(double seconds)
     return int(std::floor(seconds * 30.0 + 1e-6));
 }
 
+// The number of the frame that an export of a cut from recording time `t` starts with.
+inline int frameTheExportTakes(const QString& path, double t)
+{
+    const std::optional<double> at = Media::stretchesNow(path, {{t, t + 0.5}})[0].shown();
+    for (const Clips::Shown& f : Clips::recordingFrames(path))
+        if (at && std::fabs(f.time - *at) < 1e-6)
+            return f.number;
+    return -1;
+}
+
 // Runs `pactl` on the tests' sound server; its output, or none when it failed.
 inline std::optional<QString> pactl(const QStringList& arguments)
 {
@@ -70,6 +80,58 @@ public:
 
 private:
     QString module;
+};
+
+// What the null sink plays, recorded from its monitor while this lives: the sound the user
+// would hear (a stream can be open, uncorked and silent).
+class Monitor {
+public:
+    static constexpr int rate = 8000;
+    Monitor()
+    {
+        QObject::connect(&parec, &QProcess::readyReadStandardOutput, &parec, [this] {
+            bytes += parec.readAllStandardOutput();
+        });
+        parec.start(QStringLiteral("parec"), {"-d", "nowhere.monitor", "--raw", "--format=s16le", "--channels=1",
+                                              "--rate=" + QString::number(rate), "--latency-msec=10"});
+        parec.waitForStarted(3000);
+        // Recording once the first samples come.
+        waitUntil([&] { return bytes.size() > 0; }, 3000);
+    }
+    ~Monitor()
+    {
+        parec.kill();
+        parec.waitForFinished(2000);
+    }
+    bool running() const { return parec.state() == QProcess::Running && bytes.size() > 0; }
+    // Samples recorded so far.
+    qsizetype now() const { return bytes.size() / 2; }
+    // The loudest sample from `from` on for `seconds` (in full scale), waiting for them.
+    double peak(qsizetype from, double seconds)
+    {
+        const qsizetype to = from + qsizetype(seconds * rate);
+        waitUntil([&] { return now() >= to; }, int(seconds * 1000) + 3000);
+        const auto* samples = reinterpret_cast<const qint16*>(bytes.constData());
+        int loudest = 0;
+        for (qsizetype i = from; i < std::min(to, now()); ++i)
+            loudest = std::max(loudest, std::abs(int(samples[i])));
+        return loudest / 32768.0;
+    }
+    // Seconds from `from` to the first loud sample within `within` seconds; none when quiet.
+    std::optional<double> heard(qsizetype from, double within)
+    {
+        const qsizetype to = from + qsizetype(within * rate);
+        waitUntil([&] { return now() >= to; }, int(within * 1000) + 3000);
+        const auto* samples = reinterpret_cast<const qint16*>(bytes.constData());
+        for (qsizetype i = from; i < std::min(to, now()); ++i)
+            if (std::abs(int(samples[i])) > 1000)
+                return double(i - from) / rate;
+        return std::nullopt;
+    }
+
+private:
+    QProcess parec;
+    QByteArray bytes;
 };
 
 // The numbers of the frames a player shows, and the times it reports.

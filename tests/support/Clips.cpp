@@ -1,6 +1,7 @@
 #include "support/Clips.h"
 
 #include <QFile>
+#include <algorithm>
 #include <QProcess>
 #include <cmath>
 #include <cstring>
@@ -121,14 +122,27 @@ std::vector<Shown> shownFrames(const QString& path, int bits)
     return shown;
 }
 
-std::vector<Shown> recordingFrames(const QString& path, int bits)
+std::vector<Shown> recordingFrames(const QString& path)
 {
     const QByteArray start = output("ffprobe", {"-v", "error", "-show_entries", "format=start_time", "-of", "csv=p=0",
                                                 path});
+    const QByteArray packets = output("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                                  "packet=pts_time,dts_time", "-of", "csv=p=0", path});
     const double origin = start.trimmed().toDouble();
-    std::vector<Shown> shown = shownFrames(path, bits);
-    for (Shown& f : shown)
-        f.time -= origin;
+    std::vector<double> times;
+    for (const QByteArray& line : packets.split('\n')) {
+        const QList<QByteArray> fields = line.split(',');
+        bool ok = false;
+        double t = fields.value(0).trimmed().toDouble(&ok);
+        if (!ok)
+            t = fields.value(1).trimmed().toDouble(&ok);
+        if (ok)
+            times.push_back(t - origin);
+    }
+    std::sort(times.begin(), times.end());
+    std::vector<Shown> shown;
+    for (std::size_t n = 0; n < times.size(); ++n)
+        shown.push_back({int(n), times[n]});
     return shown;
 }
 

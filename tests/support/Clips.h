@@ -40,9 +40,11 @@ struct Shown {
     double time = 0;
 };
 std::vector<Shown> shownFrames(const QString& path, int bits = 10);
-// The same, each frame's time counted from the file's start as ffmpeg's -ss counts it (from
-// the earliest stamp of any stream): the time at which the program shows it.
-std::vector<Shown> recordingFrames(const QString& path, int bits = 10);
+// When each picture of a numbered clip is shown (picture n shows n), in recording time:
+// counted from the file's start as ffmpeg's -ss counts it (from the earliest stamp of any
+// stream), read from the packets' stamps (their decoding stamps where a container keeps no
+// others, as AVI).
+std::vector<Shown> recordingFrames(const QString& path);
 // The file's sound decoded to one channel of `rate` samples a second; empty without sound.
 std::vector<float> soundOf(const QString& path, int rate = 48000);
 // Where the clicks of such a sound start, in seconds.
