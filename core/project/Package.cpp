@@ -360,13 +360,15 @@ void Project::save(const QString& package) const
         asideLock = Descriptor(::open(encoded(package).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
         if (asideLock)
             ::flock(asideLock.get(), LOCK_EX);
-        // A save in another process may have made the folder while this one waited for the
-        // lock: what stands at the name now is that folder, which must not be moved aside.
+        // A save in another process may have made the folder before this one opened the
+        // name, or while it waited for the lock: what stands at the name now is that folder,
+        // which must not be moved aside.
         struct stat held {}, named {};
         const bool converted = asideLock
-                               && (::fstat(asideLock.get(), &held) != 0
-                                   || ::lstat(encoded(package).constData(), &named) != 0
-                                   || held.st_ino != named.st_ino || held.st_dev != named.st_dev);
+                                   ? (::fstat(asideLock.get(), &held) != 0 || !S_ISREG(held.st_mode)
+                                      || ::lstat(encoded(package).constData(), &named) != 0
+                                      || held.st_ino != named.st_ino || held.st_dev != named.st_dev)
+                                   : !QFileInfo(package).isFile(); // moved aside meanwhile
         if (!converted) {
             aside = info.absolutePath() + u'/' + savingName(info.fileName());
             if (!QFile::rename(package, aside))

@@ -3,15 +3,22 @@
 #include "core/project/Backups.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <csignal>
+#include <fstream>
 #include <functional>
 #include <limits>
 #include <memory>
+#include <set>
+#include <sstream>
+#include <string>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -189,9 +196,10 @@ TEST_F(PackageTest, FailedSaveLosesNothing)
         failure = failureOf([&] { project("/streams/night.mov", "lost").save(folder); });
     }
     EXPECT_FALSE(failure.isEmpty());
-    EXPECT_EQ(Project::load(folder).note, "kept");
+    // Looked at before any opening, which would clear away what the failed save left.
     EXPECT_EQ(entries(folder), QStringList({"project.json"}));
     EXPECT_EQ(entries(root), QStringList({"folder.vtrl", "legacy.vtrl", "plain"}));
+    EXPECT_EQ(Project::load(folder).note, "kept");
 }
 
 // Opening a package removes what a save that was cut short left there, and nothing else:
@@ -438,6 +446,190 @@ TEST_F(PackageTest, OpeningInAnotherProcessNeverBreaksASave)
     EXPECT_EQ(entries(package), QStringList({"project.json"}));
 }
 
+namespace {
+
+// Kills and reaps a child process when the test leaves, however it leaves, so that no
+// child outlives a failed assertion.
+class Child {
+public:
+    explicit Child(pid_t pid) : pid_(pid) {}
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    ~Child() { end(); }
+    pid_t pid() const { return pid_; }
+    void end()
+    {
+        if (pid_ > 0)
+            kill(pid_, SIGKILL);
+        wait();
+    }
+    // Waits for the child to end; its status as waitpid gives it, or -1.
+    int wait()
+    {
+        int status = -1;
+        if (pid_ > 0 && waitpid(pid_, &status, 0) != pid_)
+            status = -1;
+        pid_ = -1;
+        return status;
+    }
+
+private:
+    pid_t pid_;
+};
+
+// Whether every one of `processes` waits for the flock lock of the file with inode
+// `inode`. The list of locks is read while it changes, so a line may come twice.
+bool allWaitForLock(ino_t inode, const std::vector<pid_t>& processes)
+{
+    std::ifstream locks("/proc/locks");
+    const std::string suffix = ':' + std::to_string(inode);
+    std::set<pid_t> waiting;
+    for (std::string line; std::getline(locks, line);) {
+        std::istringstream words(line);
+        std::string number, arrow, kind, mode, access, device;
+        pid_t pid = 0;
+        words >> number >> arrow >> kind >> mode >> access >> pid >> device;
+        if (words && arrow == "->" && kind == "FLOCK" && device.ends_with(suffix))
+            waiting.insert(pid);
+    }
+    return std::ranges::all_of(processes, [&](pid_t pid) { return waiting.contains(pid); });
+}
+
+} // namespace
+
+// A save holds its temporary file from the moment it starts writing it: an opening of the
+// package in another process, whenever it comes, leaves that file to the save, and the
+// save goes on to succeed. The saving process is stopped at varied moments until it has
+// been caught a few times with its temporary file written. It saves the same project
+// again and again (as saving without a change does), so that the file holds just what
+// project.json holds, which an opening would take for a leftover were it not held.
+TEST_F(PackageTest, AnOpeningInTheMiddleOfASaveLeavesItsFileToTheSave)
+{
+    const QString package = root + "/night.vtrl";
+    const Project p = sizeable(root + "/night.mov", 400);
+    p.save(package);
+    int failures[2];
+    ASSERT_EQ(pipe(failures), 0);
+    Child saver(fork());
+    ASSERT_GE(saver.pid(), 0);
+    if (saver.pid() == 0) {
+        close(failures[0]);
+        for (;;) {
+            if (!failureOf([&] { p.save(package); }).isEmpty() && write(failures[1], "!", 1) != 1)
+                _exit(1);
+        }
+    }
+    close(failures[1]);
+
+    int caught = 0;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    for (int attempt = 0; caught < 8 && elapsed.elapsed() < 4000; ++attempt) {
+        usleep(useconds_t(1000 + attempt * 1700 % 13000));
+        ASSERT_EQ(kill(saver.pid(), SIGSTOP), 0);
+        int status = 0;
+        ASSERT_EQ(waitpid(saver.pid(), &status, WUNTRACED), saver.pid());
+        ASSERT_TRUE(WIFSTOPPED(status));
+        QString temporary;
+        for (const QString& name : entries(package)) {
+            if (name != "project.json")
+                temporary = package + '/' + name;
+        }
+        // An empty file may be one the save has only just made and not yet locked: an
+        // opening may take it, and the save then makes another.
+        if (!temporary.isEmpty() && QFileInfo(temporary).size() > 0) {
+            ++caught;
+            EXPECT_NO_THROW(Project::load(package));
+            EXPECT_TRUE(QFileInfo::exists(temporary)) << "caught " << caught << " times, at attempt " << attempt;
+        }
+        ASSERT_EQ(kill(saver.pid(), SIGCONT), 0);
+        if (HasFailure())
+            break;
+    }
+    // Let the save last caught go on long enough to finish, or to fail.
+    usleep(100000);
+    saver.end();
+    int failed = 0;
+    char byte = 0;
+    while (read(failures[0], &byte, 1) == 1)
+        ++failed;
+    close(failures[0]);
+    EXPECT_GT(caught, 0) << "the save was never caught writing";
+    EXPECT_EQ(failed, 0);
+    EXPECT_NO_THROW(Project::load(package));
+}
+
+// The program and a command-line job, say, save over the same single-file project at
+// once: one turns it into a folder, the other then writes into that folder. Both saves
+// succeed, the folder holds one of the two projects, and nothing is left aside. Once the
+// test holds the single file's lock until both saves wait for it, so both have found a
+// file; once both start together, so one may find the other's folder at the name.
+TEST_F(PackageTest, TwoProcessesTurningOneSingleFileIntoAFolderBothSave)
+{
+    if (!std::ifstream("/proc/locks"))
+        GTEST_SKIP() << "the system does not show who waits for a lock";
+    const QString package = root + "/night.vtrl";
+    const Project saved[] = {project(root + "/night.mov", "one"), project(root + "/night.mov", "two")};
+    const QByteArray legacy = bytesOf(project(root + "/night.mov", "single file"));
+    for (int round = 0; round < 240; ++round) {
+        const bool holding = round % 8 == 0;
+        QDir(package).removeRecursively();
+        QFile::remove(package);
+        writeFile(package, legacy);
+        struct stat single {};
+        ASSERT_EQ(::stat(QFile::encodeName(package).constData(), &single), 0);
+
+        int barrier[2];
+        ASSERT_EQ(pipe(barrier), 0);
+        std::vector<std::unique_ptr<Child>> savers;
+        for (const Project& p : saved) {
+            const pid_t pid = fork();
+            ASSERT_GE(pid, 0);
+            if (pid == 0) {
+                close(barrier[1]);
+                char byte = 0;
+                if (read(barrier[0], &byte, 1) != 1)
+                    _exit(2);
+                _exit(failureOf([&] { p.save(package); }).isEmpty() ? 0 : 1);
+            }
+            savers.push_back(std::make_unique<Child>(pid));
+        }
+        close(barrier[0]);
+        QFile held(package);
+        ASSERT_TRUE(held.open(QIODevice::ReadOnly));
+        if (holding) {
+            ASSERT_EQ(flock(held.handle(), LOCK_EX), 0);
+        }
+        ASSERT_EQ(write(barrier[1], "!!", 2), 2);
+        close(barrier[1]);
+        std::vector<pid_t> pids;
+        for (const auto& saver : savers)
+            pids.push_back(saver->pid());
+        if (holding) {
+            QElapsedTimer waited;
+            waited.start();
+            while (!allWaitForLock(single.st_ino, pids) && waited.elapsed() < 3000)
+                usleep(500);
+            ASSERT_TRUE(allWaitForLock(single.st_ino, pids)) << "round " << round;
+            flock(held.handle(), LOCK_UN);
+        }
+        held.close();
+
+        for (const auto& saver : savers) {
+            const int status = saver->wait();
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round << ", status " << status;
+        }
+        // Before any opening, which would clear away what was left aside.
+        EXPECT_EQ(entries(root), QStringList({"night.vtrl"})) << "round " << round;
+        EXPECT_TRUE(QFileInfo(package).isDir()) << "round " << round;
+        EXPECT_EQ(entries(package), QStringList({"project.json"})) << "round " << round;
+        const QByteArray written = readFile(package + "/project.json");
+        EXPECT_TRUE(written == bytesOf(saved[0]) || written == bytesOf(saved[1])) << "round " << round;
+        if (HasFailure())
+            break;
+    }
+}
+
 // A save that the system cuts short past the first write buffer (here a file-size limit,
 // as a full disk would) fails, and the project saved before stays whole. Run in a child
 // process: the limit holds for the whole process.
@@ -483,13 +675,14 @@ TEST_F(PackageTest, AShortWriteOfALargeProjectFailsAndKeepsTheOldOne)
         ASSERT_TRUE(WIFEXITED(status)) << row.name;
         EXPECT_EQ(WEXITSTATUS(status), 0) << row.name;
         EXPECT_EQ(QFileInfo(package).isDir(), !row.legacy) << row.name;
-        Project kept;
-        EXPECT_NO_THROW(kept = Project::load(package)) << row.name;
-        EXPECT_TRUE(kept == old) << row.name;
+        // Before any opening, which would clear away what the failed save left.
         EXPECT_EQ(entries(folder), QStringList({"night.vtrl"})) << row.name;
         if (!row.legacy) {
             EXPECT_EQ(entries(package), QStringList({"project.json"})) << row.name;
         }
+        Project kept;
+        EXPECT_NO_THROW(kept = Project::load(package)) << row.name;
+        EXPECT_TRUE(kept == old) << row.name;
     }
 }
 
