@@ -340,6 +340,11 @@ TEST_F(PipelineTest, AResultLandsOnlyOnTheStretchThatWasHeard)
         return s;
     };
     const auto unheard = [](const QString& id, double start, double end) { return segment(id, start, end); };
+    const auto leftToWait = [](const QString& id, double start, double end) {
+        Segment s = segment(id, start, end);
+        s.waiting = true;
+        return s;
+    };
     Segment old = unheard("01", 0, 12);
     old.lines = std::vector<Line>{{1, 2, "old one"}, {8, 9, "old two"}};
     Segment oldPart = unheard("01a", 6, 12);
@@ -388,6 +393,23 @@ TEST_F(PipelineTest, AResultLandsOnlyOnTheStretchThatWasHeard)
              m.transcribeAgain({"03"}, "whisper");
          },
          join("01"), {fresh("01", 0, 3.5), fresh("03", 3.5, 6)}, 2, {kept, kept}},
+        // 02 is queued from the start; joined with 03, which the user keeps for later, it
+        // waits too, and its turn hears nothing.
+        {"joined with one left to wait", plainClip(),
+         {unheard("01", 0, 2), unheard("02", 2, 4), leftToWait("03", 4, 6)}, true, pipeline, join("02"),
+         {fresh("01", 0, 2), leftToWait("02", 2, 6)}, 1, {kept}},
+        // Joined with 02 under way, the heard 01 loses its lines and is queued behind 03; the
+        // Undo, made while 03 is heard, gives them back. 01 is not heard again, and 02, whose
+        // first result the join dropped, is heard once more after 03's program has ended.
+        {"joined into a heard one, then undone", plainClip(),
+         {fresh("01", 0, 2), unheard("02", 2, 4), unheard("03", 4, 6)}, true, pipeline,
+         [this](AppModel& m) {
+             m.joinWithNext("01");
+             qputenv("WHISPER_SLEEP", "0.5 0.5 0"); // 03's program takes its time too
+             EXPECT_TRUE(waitUntil([&] { return readFile(bin.filePath("count")).trimmed() == "2"; }));
+             m.undo();
+         },
+         {fresh("01", 0, 2), fresh("02", 2, 4), fresh("03", 4, 6)}, 3, {dropped, kept, kept}},
         {"joined into the one before, then stopped", plainClip(), {heard("01", 0), unheard("02", 2.5, 5.5)}, true,
          pipeline,
          [](AppModel& m) {
@@ -404,6 +426,8 @@ TEST_F(PipelineTest, AResultLandsOnlyOnTheStretchThatWasHeard)
                 out.back() += QString("[%1-%2 %3]").arg(l.t0).arg(l.t1).arg(l.text);
             if (s.error)
                 out.back() += " error";
+            if (s.waiting.value_or(false))
+                out.back() += " waiting";
         }
         return out;
     };
