@@ -46,17 +46,19 @@ constexpr double sameFrameTime = 0.001;
 
 // Which picture shows at a time, in the player and in an export alike. The player seeks to
 // the whole millisecond 2 ms after the time asked (a frame stored in whole milliseconds may
-// lie a fraction before its exact time, and the frame before it may be stored as lasting a
-// third of a millisecond into it), so the picture shown at `t` is the last that starts
-// before `showingLimit(t)`. It stops at the whole millisecond before the end of a stretch,
-// so a stretch that ends at `t` holds the pictures that start before `endingLimit(t)`.
+// lie a fraction before its exact time), so the picture shown at `t` is the last that starts
+// before `showingLimit(t)`: by that millisecond. (Where a container keeps whole
+// milliseconds, the frame before one that starts right on it may be stored as lasting a
+// third of a millisecond into it, and the player shows that one.) It ends a stretch on the
+// picture at the whole millisecond a millisecond or two before its end, so a stretch that
+// ends at `t` holds the pictures that start before `endingLimit(t)`: by that millisecond.
 inline double showingLimit(double t)
 {
-    return (std::floor(t * 1000.0 + 1e-6) + 1.5) / 1000.0;
+    return (std::floor(t * 1000.0 + 1e-6) + 2.0005) / 1000.0;
 }
 inline double endingLimit(double t)
 {
-    return t - sameFrameTime;
+    return (std::ceil(t * 1000.0 - 1e-6) - 2 + 0.0005) / 1000.0;
 }
 
 // The video frames next to a limit: the two that start last before it (`last` the later)

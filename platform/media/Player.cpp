@@ -28,23 +28,6 @@
 
 namespace {
 
-// The millisecond a seek asks for: just after `seconds`. A frame's time in whole
-// milliseconds may lie before it (1/30 s is 33.33 ms), and a stream's own stamps may put a
-// frame a hair after its exact time (frame 33 of a 30 fps clip just after 1.100 s): a seek
-// that lands before a frame shows the one before. Containers that keep whole milliseconds
-// (Matroska, FLV) give the frame before a nominal length reaching a third of a millisecond
-// past the next one's stamp, so the seek goes 2 ms in.
-qint64 after(double seconds)
-{
-    return qint64(std::floor(std::max(0.0, seconds) * 1000.0 + 1e-6)) + 2;
-}
-
-// The millisecond just before `seconds`: the last frame of a stretch that ends there.
-qint64 before(double seconds)
-{
-    return std::max<qint64>(0, qint64(std::ceil(seconds * 1000.0 - 1e-6)) - 1);
-}
-
 // What the player needs to know of a recording that the back end does not tell.
 struct Facts {
     double firstPicture = 0;        // recording time of its first picture
@@ -236,11 +219,6 @@ private:
     static constexpr int rescueMs = 1200;
     // How long a loaded item may go without a first picture before the back end counts as stuck.
     static constexpr int firstLookMs = 4000;
-    // A picture stamped this close to the place a seek asked for is the one it asked for:
-    // the back end cuts that picture's stamp to the place sought. The next frame starts at
-    // least a millisecond on (Matroska, FLV), so it is told apart.
-    static constexpr qint64 landingUs = 500;
-
     static bool loaded(QMediaPlayer::MediaStatus s)
     {
         return s == QMediaPlayer::LoadedMedia || s == QMediaPlayer::BufferingMedia
@@ -645,7 +623,7 @@ private:
         }
         const auto where = span(frame);
         const bool late = seeking && settling.elapsed() >= 2000; // then whatever comes
-        const bool exact = where && std::llabs(frame.startTime() - stamps.stampAt(sought)) <= landingUs;
+        const bool exact = where && stamps.landsOn(frame.startTime(), sought);
         // In a Short, only frames of the playing span are shown: those decoded past its end
         // before the jump (or past the Short's end before it paused), and those still on
         // their way after it, are not.
@@ -680,8 +658,8 @@ private:
         if (!usable() || seeking || pending || holding || !onScreen
             || media.playbackState() == QMediaPlayer::PlayingState)
             return false;
-        const double place = stamps.position(seconds);
-        const double at = stamps.fromPosition((lastBefore ? before(place) : after(place)) / 1000.0);
+        const qint64 ms = lastBefore ? stamps.seekBefore(seconds) : stamps.seekTo(seconds);
+        const double at = stamps.fromPosition(ms / 1000.0);
         return at >= onScreen->first && at < onScreen->second;
     }
 
@@ -704,8 +682,7 @@ private:
         asked = seconds;
         askedBefore = lastBefore;
         target = seconds;
-        const double place = stamps.position(seconds);
-        sought = lastBefore ? before(place) : after(place);
+        sought = lastBefore ? stamps.seekBefore(seconds) : stamps.seekTo(seconds);
         ended = false;
         settling.restart();
         if (stage == Stage::Failed)
