@@ -15,6 +15,7 @@
 #include <QCloseEvent>
 #include <QLayout>
 #include <QMessageBox>
+#include <QShortcut>
 
 MainWindow::MainWindow(AppModel& model, QStringList arguments, Root::Options options, QWidget* parent)
     : QMainWindow(parent)
@@ -55,11 +56,14 @@ void MainWindow::showAbout(QWidget* parent)
 
 void MainWindow::defineWindows(AppModel& model)
 {
-    // A view of its own as a window that is kept when closed, so that it opens again as it was.
+    // A view of its own as a window that is kept when closed, so that it opens again as it
+    // was. Ctrl+W closes it, as it closes Settings, whatever control has the focus.
     const auto window = [](QWidget* view, QSize size) {
         view->setWindowFlag(Qt::Window);
         view->setAttribute(Qt::WA_DeleteOnClose, false);
         view->resize(size);
+        auto* close = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_W), view);
+        QObject::connect(close, &QShortcut::activated, view, &QWidget::close);
         return view;
     };
     Windows::define(QStringLiteral("activity"), [&model, window] { return window(new ActivityView(model), {980, 600}); });

@@ -171,6 +171,30 @@ TEST_F(MenuBarTest, ShowActivityTwiceMakesOneWindow)
     Windows::reset();
 }
 
+// Ctrl+W closes the stream window and the activity window as it closes Settings, whatever
+// holds the focus in them; the main window stays.
+TEST_F(MenuBarTest, CtrlWClosesTheStreamAndActivityWindows)
+{
+    openPackage(*model, QStringLiteral("Evening"));
+    MainWindow::defineWindows(*model);
+    window.show();
+    for (const QString id : {"activity", "stream"}) {
+        SCOPED_TRACE(id.toStdString());
+        QWidget* opened = Windows::open(id);
+        ASSERT_NE(opened, nullptr);
+        opened->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(opened));
+        if (QWidget* field = opened->findChild<QWidget*>(); field && field->focusPolicy() != Qt::NoFocus)
+            field->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(opened->windowHandle(), Qt::Key_W, Qt::ControlModifier);
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(opened->isVisible());
+        EXPECT_TRUE(window.isVisible());
+        EXPECT_TRUE(model->video()) << "the project stays open";
+    }
+    Windows::reset();
+}
+
 // Each editing command reaches its own model call: a command wired to a neighbour's
 // call would pass every enabled-state test.
 TEST_F(MenuBarTest, EachEditingCommandReachesItsModelCall)

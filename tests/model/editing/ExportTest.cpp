@@ -3,10 +3,13 @@
 #include "core/project/Subtitles.h"
 #include "model/editing/ShortTesting.h"
 #include "support/Await.h"
+#include "platform/PartialFile.h"
 #include "support/Env.h"
 
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace shorts;
 
@@ -93,6 +96,14 @@ TEST_F(ExportTest, CutsAreRenderedBackToBackFromTheirPlaceInTheRecording)
 
     const MediaInfo out = Media::probeNow(mp4);
     EXPECT_NEAR(out.duration, 1.5, 0.1);
+    // The tone goes on over the change of cut: each cut's sound lasts the whole cut.
+    const std::vector<float> sound = Clips::soundOf(mp4);
+    std::size_t quiet = 0, longest = 0;
+    for (std::size_t i = 0; i < std::min<std::size_t>(sound.size(), 1.5 * 48000); ++i) { // the Short, not the padding after it
+        quiet = std::fabs(sound[i]) < 0.01f ? quiet + 1 : 0;
+        longest = std::max(longest, quiet);
+    }
+    EXPECT_LT(longest, 48u) << "a silence of " << longest / 48.0 << " ms";
     EXPECT_TRUE(out.audioStream.has_value());
     EXPECT_EQ(out.naturalSize, QSize(160, 96));
     EXPECT_EQ(frameIndex(Media::stillNow(mp4, 0, {160, 96})), 20);
@@ -359,6 +370,26 @@ TEST_F(ExportTest, AFileWithoutEveryFrameAskedForIsNotKept)
         EXPECT_TRUE(leftovers(root).isEmpty());
         EXPECT_EQ(model->toast(), std::nullopt);
     }
+}
+
+// An export killed midway (in a job of the command line, say) leaves its partial file; the
+// next export in the window that stayed open removes it, wherever either goes.
+TEST_F(ExportTest, AnExportRemovesWhatAKilledOneLeftElsewhere)
+{
+    openWith(plainClip(), {shortOf("Gone", {cut(1, 2)})});
+    QDir().mkpath(root + "/killed");
+    const pid_t writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        const PartialFile left = PartialFile::create(root + "/killed", ".mp4");
+        _exit(0); // as if killed: nothing of its own is cleaned up
+    }
+    int status = 0;
+    waitpid(writer, &status, 0);
+    ASSERT_EQ(leftovers(root + "/killed").size(), 1);
+    await(model->exportShort(root + "/clip.mp4", false, false));
+    EXPECT_EQ(model->problem(), std::nullopt);
+    EXPECT_TRUE(leftovers(root + "/killed").isEmpty());
 }
 
 TEST_F(ExportTest, ExportAllNamesEveryFileOnceAndCountsWhatWasWritten)

@@ -202,3 +202,45 @@ TEST_F(PlaybackTest, ARecordingThatCannotPlaySaysSo)
 }
 
 } // namespace
+
+namespace {
+
+// A jump (a transcript line clicked) while a drag's newest time waits for the seek on its
+// way: what follows starts from the jump, so the drag's time is never sent after it.
+TEST_F(PlaybackTest, AJumpDropsTheTimeADragLeftWaiting)
+{
+    model->show(QStringLiteral("01"));
+    player().seekDelay = 0.1; // each seek lands later, and reports then
+    settle(300);
+    player().calls.clear();
+    model->handScrubbing = true;
+    model->seek(1.0);
+    model->seek(1.5); // waits for the seek to 1.0
+    model->handScrubbing = false;
+    model->selectLine(3, false); // line 3 starts at 0.9
+    settle(500);
+    EXPECT_EQ(player().calls.filter(QStringLiteral("seek")), (QStringList{"seek 1", "seek 0.9"}));
+    EXPECT_NEAR(now(), 0.9, 1e-9);
+}
+
+// What a player cannot show (a recording it cannot play, a recording cut short) reaches the
+// user as a toast, from the main player and from the stream window's alike.
+TEST_F(PlaybackTest, WhatAPlayerCannotShowIsSaid)
+{
+    const struct {
+        const char* which;
+        std::function<Player&()> player;
+    } table[] = {
+        {"main", [&]() -> Player& { return player(); }},
+        {"stream window", [&]() -> Player& { return model->browser().player(); }},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.which);
+        model->setToast(std::nullopt);
+        const QString sentence = QStringLiteral("Stream.mp4 ends early: it holds pictures up to 0:10:00 only.");
+        Q_EMIT row.player().failed(sentence);
+        EXPECT_EQ(model->toast(), sentence);
+    }
+}
+
+} // namespace
