@@ -9,6 +9,8 @@
 #include "support/Files.h"
 
 #include <QDir>
+#include <QRegularExpression>
+#include <QThread>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -312,6 +314,113 @@ TEST(PlayerTest, EveryOfferedKindOfFileShowsTheFrameTheExportTakes)
         }
         player->pause();
     }
+}
+
+// A seek to the picture on screen lands at once: no new picture would come to tell so.
+TEST(PlayerTest, ASeekToThePictureShownLandsAtOnce)
+{
+    const QString clip = numberedClip();
+    ASSERT_FALSE(clip.isEmpty());
+    std::unique_ptr<Player> player = Player::makeDefault();
+    Watch watch(*player);
+    int landings = 0;
+    QObject::connect(player.get(), &Player::landed, [&] { ++landings; });
+    player->setSource(clip);
+    player->seek(2.0);
+    ASSERT_TRUE(watch.shows(60));
+    settle(200);
+    for (const double t : {2.0, 2.01, 2.0}) {
+        landings = 0;
+        player->seek(t);
+        EXPECT_EQ(landings, 1) << "at " << t;
+        EXPECT_DOUBLE_EQ(player->time(), t);
+    }
+    landings = 0;
+    player->seek(2.1); // another picture
+    EXPECT_EQ(landings, 0);
+    EXPECT_TRUE(waitUntil([&] { return landings == 1 && watch.last() == 63; }, 4000)) << watch.last();
+}
+
+// A recording whose data stops at half the length its index gives: the player says so at
+// once where a seek asks for what is missing, and where playing reaches its end; the last
+// picture stays on screen, and Play there plays nothing.
+TEST(PlayerTest, ARecordingCutShortSaysWhereItEnds)
+{
+    QTemporaryDir folder;
+    const QString whole = folder.path() + QStringLiteral("/whole.mp4");
+    ASSERT_TRUE(Clips::ffmpeg({"-i", numberedClip(), "-c", "copy", "-movflags", "+faststart", whole}));
+    QFile in(whole);
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    const QByteArray bytes = in.readAll();
+    const QString path = folder.path() + QStringLiteral("/Cut.mp4");
+    ASSERT_TRUE(testfiles::writeFile(path, bytes.left(bytes.size() / 2)));
+
+    std::unique_ptr<Player> player = Player::makeDefault();
+    Watch watch(*player);
+    QStringList said;
+    QObject::connect(player.get(), &Player::failed, [&](const QString& s) { said << s; });
+    int blanks = 0;
+    QObject::connect(player->videoSink(), &QVideoSink::videoFrameChanged, [&](const QVideoFrame& f) {
+        blanks += !f.isValid();
+    });
+    player->setSource(path);
+    player->seek(2.0);
+    ASSERT_TRUE(watch.shows(60));
+    const QRegularExpression sentence(QStringLiteral("^Cut\\.mp4 ends early: it holds pictures up to 0:00:0[3-5] only\\.$"));
+
+    player->seek(8.0); // past the data
+    ASSERT_EQ(said.size(), 1);
+    EXPECT_TRUE(sentence.match(said.back()).hasMatch()) << said.back().toStdString();
+    settle(300);
+    EXPECT_EQ(watch.last(), 60) << "the last picture stays";
+    EXPECT_DOUBLE_EQ(player->time(), 8.0);
+
+    said.clear();
+    player->seek(3.0);
+    EXPECT_TRUE(watch.shows(90));
+    player->play();
+    EXPECT_TRUE(waitUntil([&] { return !said.isEmpty() && player->rate() == 0; }, 6000))
+        << said.size() << " said, at " << player->time();
+    if (!said.isEmpty()) {
+        EXPECT_TRUE(sentence.match(said.back()).hasMatch()) << said.back().toStdString();
+    }
+    const int last = watch.last();
+    EXPECT_GT(last, 90);
+    said.clear();
+    player->play();
+    EXPECT_EQ(said.size(), 1) << "Play at the end says so again";
+    settle(500);
+    EXPECT_EQ(player->rate(), 0);
+    EXPECT_EQ(watch.last(), last);
+    EXPECT_EQ(blanks, 0);
+    EXPECT_EQ(player->problem(), std::nullopt) << "what the file holds plays";
+}
+
+// A recording in MPEG-TS that is replaced (or still grows) while a player holds its copy:
+// a player that opens it afterwards plays it as it is now.
+TEST(PlayerTest, AnMpegTsRecordingReplacedGetsACopyOfItsOwn)
+{
+    QTemporaryDir folder;
+    ScopedEnv cache{"XDG_CACHE_HOME", QFile::encodeName(folder.path())};
+    const QString path = folder.path() + QStringLiteral("/Stream.ts");
+    ASSERT_TRUE(Clips::ffmpeg({"-i", numberedClip(), "-c", "copy", "-f", "mpegts", path}));
+    std::unique_ptr<Player> first = Player::makeDefault();
+    Watch one(*first);
+    first->setSource(path);
+    first->seek(1.0);
+    ASSERT_TRUE(one.shows(frameTheExportTakes(path, 1.0))) << one.last();
+
+    // The same name, other content: the recording from its frame 150 on.
+    const QString other = folder.path() + QStringLiteral("/other.ts");
+    ASSERT_TRUE(Clips::ffmpeg({"-ss", "5", "-i", numberedClip(), "-c", "copy", "-f", "mpegts", other}));
+    QThread::msleep(20); // a later modification time, even on a coarse clock
+    ASSERT_TRUE(QFile::remove(path) && QFile::rename(other, path));
+    std::unique_ptr<Player> second = Player::makeDefault();
+    Watch two(*second);
+    second->setSource(path);
+    second->seek(1.0);
+    // About a second after the new recording's first picture, 150 or a key frame before.
+    EXPECT_TRUE(waitUntil([&] { return two.last() >= 150 + 25; }, 4000)) << two.last();
 }
 
 // A recording in MPEG-TS plays from one copy however many players show it, and the copy

@@ -34,4 +34,30 @@ TEST(StreamSeekTest, ADragSeeksOneAtATimeAndShowsItsLastMove)
     EXPECT_EQ(watch.last(), frameAt(9.0));
 }
 
+// A drag that starts where the playhead stands: the press asks for the picture on screen,
+// which counts as landed at once, so the pictures follow the drag rather than waiting for a
+// picture that never comes.
+TEST(StreamSeekTest, ADragFromThePlayheadShowsPicturesAsItGoes)
+{
+    const QString clip = sparseClip();
+    ASSERT_FALSE(clip.isEmpty());
+    auto* player = new Counting(Player::makeDefault());
+    Watch watch(*player);
+    StreamBrowser browser{std::unique_ptr<Player>(player)};
+    browser.load(clip, 10);
+    browser.seek(1.0);
+    ASSERT_TRUE(watch.shows(frameAt(1.0)));
+    lifecycle::settle(300);
+    watch.clear();
+    browser.seek(1.0); // the press, on the playhead
+    for (int i = 1; i <= 40; ++i) {
+        browser.seek(1.0 + i * 0.2);
+        lifecycle::settle(15);
+    }
+    const std::size_t during = watch.shown.size();
+    EXPECT_GT(during, 0u) << "no picture during a drag of " << 40 * 15 << " ms";
+    EXPECT_TRUE(watch.shows(frameAt(9.0), 1000)) << watch.last();
+    EXPECT_EQ(player->overlapping, 0) << "of " << player->sent << " seeks";
+}
+
 } // namespace
