@@ -370,6 +370,9 @@ void workspace(const QString& folder, const Root::Options& quiet)
     // An export's toast on a desktop where no file manager could show the file.
     model.setToast(QStringLiteral("Exported Friday nig Bob returns.mp4. No file manager could show it."));
     save(&window, QStringLiteral("workspace-toast-export"));
+    // A recording whose data stops early, said as the viewer keeps its last picture.
+    model.setToast(QStringLiteral("Friday night.mp4 ends early: it holds pictures up to 1:12:40 only."));
+    save(&window, QStringLiteral("workspace-toast-ends-early"));
     model.setToast(std::nullopt);
     // The toolbar while work runs: the spinner in the Activity button's place.
     ThumbsProbe::working(model, true);
