@@ -10,16 +10,24 @@ using namespace playing;
 
 namespace {
 
-TEST(StreamSeekTest, ADragSeeksOneAtATimeAndShowsItsLastMove)
-{
-    const QString clip = sparseClip();
-    ASSERT_FALSE(clip.isEmpty());
-    auto* player = new Counting(Player::makeDefault());
-    Watch watch(*player);
+// The stream window on a clip of sparse key frames, its playhead at 1 s.
+class StreamSeekTest : public ::testing::Test {
+protected:
+    Counting* player = new Counting(Player::makeDefault());
+    Watch watch{*player};
     StreamBrowser browser{std::unique_ptr<Player>(player)};
-    browser.load(clip, 10);
-    browser.seek(1.0);
-    ASSERT_TRUE(watch.shows(frameAt(1.0)));
+    void SetUp() override
+    {
+        const QString clip = sparseClip();
+        ASSERT_FALSE(clip.isEmpty());
+        browser.load(clip, 10);
+        browser.seek(1.0);
+        ASSERT_TRUE(watch.shows(frameAt(1.0)));
+    }
+};
+
+TEST_F(StreamSeekTest, ADragSeeksOneAtATimeAndShowsItsLastMove)
+{
     // Twenty pointer moves 10 ms apart, each a new time, as a drag over the wave band.
     for (int i = 1; i <= 20; ++i) {
         browser.seek(1.0 + i * 0.4);
@@ -37,16 +45,8 @@ TEST(StreamSeekTest, ADragSeeksOneAtATimeAndShowsItsLastMove)
 // A drag that starts where the playhead stands: the press asks for the picture on screen,
 // which counts as landed at once, so the pictures follow the drag rather than waiting for a
 // picture that never comes.
-TEST(StreamSeekTest, ADragFromThePlayheadShowsPicturesAsItGoes)
+TEST_F(StreamSeekTest, ADragFromThePlayheadShowsPicturesAsItGoes)
 {
-    const QString clip = sparseClip();
-    ASSERT_FALSE(clip.isEmpty());
-    auto* player = new Counting(Player::makeDefault());
-    Watch watch(*player);
-    StreamBrowser browser{std::unique_ptr<Player>(player)};
-    browser.load(clip, 10);
-    browser.seek(1.0);
-    ASSERT_TRUE(watch.shows(frameAt(1.0)));
     lifecycle::settle(300);
     watch.clear();
     browser.seek(1.0); // the press, on the playhead
