@@ -37,6 +37,7 @@ std::optional<Composition> Composition::of(const std::vector<Cut>& cuts, const M
     c.size = media.naturalSize;
     c.transform = media.transform;
     c.frameRate = media.frameRate;
+    c.dataEnd = media.dataEnd;
     for (const Cut& cut : cuts) {
         const Span piece = held(cut, media.duration);
         if (piece.length() > 0)
@@ -109,10 +110,7 @@ QStringList Composition::arguments(const QString& output, const std::vector<Stre
         if (known) {
             const StretchFrames& f = frames[i];
             from = f.seekTo;
-            if (const auto shown = f.shown()) {
-                const auto before = f.beforeShown();
-                firstKept = before ? (*before + *shown) / 2 : *shown - 0.005;
-            }
+            firstKept = f.firstKept();
             if (const auto kept = f.keptUntil())
                 until = *kept;
         }
@@ -132,13 +130,16 @@ QStringList Composition::arguments(const QString& output, const std::vector<Stre
                        .arg(i);
         joined += QStringLiteral("[v%1]").arg(i);
         if (audioStream) {
-            // The sound of the piece's stretch at its place from the piece's start, with silence
-            // where the recording has none (a sound track that starts late or ends early), so
-            // each piece's sound lasts exactly the piece and later cuts keep step.
+            // The sound of the piece's stretch at its place from the piece's start, laid over
+            // silence of exactly the piece's length: where the recording has no sound (a sound
+            // track that starts late or ends early, or none at all over the piece), the piece is
+            // silent there, and later cuts keep step.
             graph += stream(i, *audioStream)
                      + QStringLiteral("atrim=start=%1:end=%2,asetpts=PTS-%1/TB,"
-                                      "aresample=async=1:min_hard_comp=0.001:first_pts=0,"
-                                      "apad=whole_dur=%3,atrim=end=%3[a%4];")
+                                      "aresample=async=1:min_hard_comp=0.001:first_pts=0[s%4];"
+                                      "anullsrc=r=48000:cl=stereo,atrim=end=%3[z%4];"
+                                      "[z%4][s%4]amix=inputs=2:duration=first:dropout_transition=0:normalize=0,"
+                                      "atrim=end=%3[a%4];")
                            .arg(fixed(offset), fixed(offset + length), fixed(length))
                            .arg(i);
             sounds += QStringLiteral("[a%1]").arg(i);
@@ -175,6 +176,10 @@ QCoro::Task<> render(Composition composition, QString target, std::function<void
     if (!QFileInfo(folder).isDir())
         throw Fail(QStringLiteral("The folder %1 does not exist.").arg(QDir::toNativeSeparators(folder)));
     const QString ffmpeg = Tool::require(QStringLiteral("ffmpeg"));
+    // A cut past where the recording's data stops would come out short of picture and sound.
+    for (const Span& piece : composition.pieces)
+        if (composition.dataEnd && piece.end > *composition.dataEnd + 0.1)
+            throw Fail(Media::endsEarly(composition.source, *composition.dataEnd));
     // Which frames each piece holds, and where ffmpeg must seek to have them, read from the
     // recording's packets.
     std::vector<StretchFrames> frames;
@@ -185,6 +190,9 @@ QCoro::Task<> render(Composition composition, QString target, std::function<void
     }
     if (cancel.cancelled())
         throw Fail(QStringLiteral("The export was cancelled."));
+    for (const StretchFrames& f : frames)
+        if (f.picturesStop)
+            throw Fail(Media::endsEarly(composition.source, *f.picturesStop));
     // What an export killed earlier left here (or anywhere) goes, unless its writer still runs.
     PartialFile::sweep(folder, QStringLiteral(".mp4"));
     // Locked while ffmpeg may write it; removed, however the frame ends, unless it became the target.
@@ -246,12 +254,18 @@ QCoro::Task<> render(Composition composition, QString target, std::function<void
         throw Fail(QStringLiteral("ffmpeg stopped with an error. ") + last);
     }
     // ffmpeg ends well also where it could decode no picture of a piece: the file must hold
-    // every frame asked for before it counts as exported.
-    const int written = co_await Media::pictures(part.path());
+    // every frame asked for, and sound for the whole Short, before it counts as exported.
+    Media::Held written;
+    try {
+        written = co_await Media::held(part.path());
+    } catch (const Fail&) {
+        throw Fail(QStringLiteral("The exported file could not be read back, so it was not kept."));
+    }
     if (cancel.cancelled())
         throw Fail(QStringLiteral("The export was cancelled."));
-    if (written == 0)
-        throw Fail(QStringLiteral("ffmpeg wrote no picture, so the file was not kept."));
+    const QString damaged = QStringLiteral(" (the recording may be damaged at a cut), so the file was not kept.");
+    if (written.pictures == 0)
+        throw Fail(QStringLiteral("ffmpeg wrote no picture") + damaged);
     if (frames.size() == composition.pieces.size()) {
         int wanted = 0;
         bool rough = false; // a video without showing stamps: a frame more or less at each edge
@@ -260,11 +274,14 @@ QCoro::Task<> render(Composition composition, QString target, std::function<void
             rough = rough || f.decodedLate;
         }
         const int slack = rough ? 2 * int(frames.size()) : 0;
-        if (std::abs(written - wanted) > slack)
-            throw Fail(QStringLiteral("ffmpeg wrote %1 of the Short's %2 frames, so the file was not kept.")
-                           .arg(written)
-                           .arg(wanted));
+        if (std::abs(written.pictures - wanted) > slack)
+            throw Fail(QStringLiteral("ffmpeg wrote %1 frames where the Short has %2").arg(written.pictures).arg(wanted)
+                       + damaged);
     }
+    if (composition.audioStream && written.sound < total - 0.05)
+        throw Fail(QStringLiteral("ffmpeg wrote %1 s of sound for the Short's %2 s")
+                       .arg(QString::asprintf("%.1f", written.sound), QString::asprintf("%.1f", total))
+                   + damaged);
     if (!part.moveTo(target))
         throw Fail(QStringLiteral("The export could not be saved as %1.").arg(QDir::toNativeSeparators(target)));
     if (progress)

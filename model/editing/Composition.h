@@ -24,6 +24,7 @@ struct Composition {
     QSize size;                     // the stored picture, before `transform`
     Transform transform;            // turns the picture upright
     double frameRate = 0;           // of the recording; 0: not known
+    std::optional<double> dataEnd;  // where the recording's pictures stop short of its length
 
     // None when there is nothing to play: no cuts, or none that covers any of the recording.
     static std::optional<Composition> of(const std::vector<Cut>& cuts, const MediaInfo& media);

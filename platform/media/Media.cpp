@@ -1,6 +1,7 @@
 #include "platform/media/Media.h"
 
 #include "core/project/Fail.h"
+#include "core/project/Records.h"
 #include "platform/media/Av.h"
 #include "platform/media/RecordingTime.h"
 
@@ -129,9 +130,13 @@ std::optional<double> StretchFrames::shown() const
     return start.last ? start.last : start.next;
 }
 
-std::optional<double> StretchFrames::beforeShown() const
+std::optional<double> StretchFrames::firstKept() const
 {
-    return start.last ? start.earlier : std::nullopt;
+    const auto at = shown();
+    if (!at)
+        return std::nullopt;
+    const auto before = start.last ? start.earlier : std::nullopt;
+    return before ? (*before + *at) / 2 : *at - 0.005;
 }
 
 std::optional<double> StretchFrames::keptUntil() const
@@ -159,20 +164,48 @@ Transform transformFor(double rotation, QSize size)
     return {};
 }
 
-// Where the data of `stream` ends before its last indexed packet; none where the index
-// lies within the file (or there is none).
+// Where the pictures of `stream` stop short of the file's length: from its index where its
+// header gives one (the last indexed picture whose data is in the file), else from the last
+// pictures of the file's tail. None where the file is whole, or this cannot be told.
 std::optional<double> dataEnd(AVFormatContext* input, AVStream* stream)
 {
     const int64_t size = input->pb ? avio_size(input->pb) : -1;
+    if (size <= 0)
+        return std::nullopt;
+    const double length = input->duration != AV_NOPTS_VALUE ? double(input->duration) / AV_TIME_BASE : 0;
     int n = avformat_index_get_entries_count(stream);
     const auto within = [size](const AVIndexEntry* e) { return e && e->pos + std::max(0, e->size) <= size; };
-    if (size <= 0 || n <= 0 || within(avformat_index_get_entry(stream, n - 1)))
+    // An index read from the file's header reaches its stated length; one that the demuxer
+    // builds as it reads (Matroska without cues) holds only what was read so far.
+    const AVIndexEntry* lastEntry = n > 0 ? avformat_index_get_entry(stream, n - 1) : nullptr;
+    if (lastEntry && RecordingTime::of(lastEntry->timestamp, input, stream) >= length - 2.0) {
+        if (within(avformat_index_get_entry(stream, n - 1)))
+            return std::nullopt;
+        while (n > 0 && !within(avformat_index_get_entry(stream, n - 1)))
+            --n;
+        return n == 0 ? 0.0
+                      : std::max(0.0, RecordingTime::of(avformat_index_get_entry(stream, n - 1)->timestamp, input, stream));
+    }
+    // Else the pictures in the last few megabytes, where the demuxer can read from a place in
+    // the file (MPEG-TS, Matroska, FLV).
+    if (length <= 0 || (input->iformat->flags & AVFMT_NO_BYTE_SEEK)
+        || av_seek_frame(input, -1, std::max<int64_t>(0, size - (int64_t(4) << 20)), AVSEEK_FLAG_BYTE) < 0)
         return std::nullopt;
-    while (n > 0 && !within(avformat_index_get_entry(stream, n - 1)))
-        --n;
-    if (n == 0)
-        return 0.0;
-    return std::max(0.0, RecordingTime::of(avformat_index_get_entry(stream, n - 1)->timestamp, input, stream));
+    // A picture that ends before the sound is no file cut short: every stream stops early.
+    Packet packet(av_packet_alloc());
+    std::optional<double> last, any;
+    while (av_read_frame(input, packet.get()) >= 0) {
+        const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        if (pts != AV_NOPTS_VALUE && packet->stream_index >= 0 && packet->stream_index < int(input->nb_streams)) {
+            const double at = RecordingTime::of(pts, input, input->streams[packet->stream_index]);
+            any = std::max(any.value_or(0.0), at);
+            if (packet->stream_index == stream->index)
+                last = std::max(last.value_or(0.0), at);
+        }
+        av_packet_unref(packet.get());
+    }
+    avformat_seek_file(input, -1, INT64_MIN, 0, INT64_MAX, 0);
+    return last && any && *any < length - 2.0 ? last : std::nullopt;
 }
 
 } // namespace
@@ -208,6 +241,8 @@ MediaInfo probeNow(const QString& path)
             info.frameRate = av_q2d(rate);
         if (v->start_time != AV_NOPTS_VALUE)
             info.firstPicture = std::max(0.0, RecordingTime::of(v->start_time, input.get(), v));
+        if (v->duration != AV_NOPTS_VALUE && v->duration > 0 && v->start_time != AV_NOPTS_VALUE)
+            info.pictureEnd = RecordingTime::of(v->start_time + v->duration, input.get(), v);
         info.dataEnd = dataEnd(input.get(), v);
     }
     return info;
@@ -330,6 +365,13 @@ public:
     // decoder in showing order, but each stamped with the decoding stamp of a later packet.
     bool decodingStampsOnly() const { return decodedOnly_; }
 
+    // How long a picture lasts at the video's rate; a thirtieth of a second when unknown.
+    double frameLength() const
+    {
+        const AVRational rate = stream_->avg_frame_rate.num > 0 ? stream_->avg_frame_rate : stream_->r_frame_rate;
+        return rate.num > 0 && rate.den > 0 ? 1 / av_q2d(rate) : 1 / 30.0;
+    }
+
     // How long the decoder holds pictures back for reordering.
     double reorderDelay() const
     {
@@ -422,19 +464,20 @@ std::vector<StretchFrames> stretchesNow(const QString& path, const std::vector<S
     Packets packets(path);
     std::vector<StretchFrames> out;
     out.reserve(stretches.size());
+    const double frame = packets.frameLength();
     for (const Span& s : stretches) {
         StretchFrames f;
-        f.stretch = s;
         f.start = packets.around(showingLimit(s.start));
         f.end = packets.around(endingLimit(s.end));
+        // No picture follows the stretch, and the last lies well before its end: the file's
+        // pictures stop there (a recording cut off, or one whose picture ends before its sound).
+        if (!f.end.next && f.end.last && *f.end.last < s.end - std::max(1.0, 2 * frame))
+            f.picturesStop = *f.end.last;
         f.seekTo = s.start;
         if (const auto shown = f.shown()) {
             f.frames = packets.count(*shown, endingLimit(s.end), f.end.next);
-            // ffmpeg keeps the frames from its seek point on: halfway between the frame
-            // shown and the one before it, clear of the rounding of either time.
-            const auto before = f.beforeShown();
-            const double halfway = before ? (*before + *shown) / 2 : *shown - 0.005;
-            f.seekTo = packets.seekTo(*shown, std::min(halfway, s.start));
+            // ffmpeg keeps the frames from its seek point on.
+            f.seekTo = packets.seekTo(*shown, std::min(*f.firstKept(), s.start));
         }
         out.push_back(f);
     }
@@ -445,22 +488,36 @@ std::vector<StretchFrames> stretchesNow(const QString& path, const std::vector<S
     return out;
 }
 
-int picturesNow(const QString& path)
+Held heldNow(const QString& path)
 {
     const Input input = openInput(path);
-    const auto index = firstVideo(input.get());
-    if (!index)
-        return 0;
-    for (unsigned i = 0; i < input->nb_streams; ++i)
-        if (int(i) != *index)
-            input->streams[i]->discard = AVDISCARD_ALL;
+    const auto video = firstVideo(input.get());
+    const int audio = av_find_best_stream(input.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     Packet packet(av_packet_alloc());
-    int count = 0;
+    Held held;
+    int64_t sound = 0; // in the sound stream's time base
     while (av_read_frame(input.get(), packet.get()) >= 0) {
-        count += packet->stream_index == *index;
+        if (video && packet->stream_index == *video)
+            ++held.pictures;
+        else if (packet->stream_index == audio && packet->duration > 0)
+            sound += packet->duration;
         av_packet_unref(packet.get());
     }
-    return count;
+    if (audio >= 0)
+        held.sound = double(sound) * av_q2d(input->streams[audio]->time_base);
+    return held;
+}
+
+QString noPictureAt(const QString& path, double seconds)
+{
+    return QFileInfo(path).fileName() + QStringLiteral(" ends early: it holds no picture at ") + clock(seconds)
+           + QStringLiteral(".");
+}
+
+QString endsEarly(const QString& path, double seconds)
+{
+    return QFileInfo(path).fileName() + QStringLiteral(" ends early: it holds pictures up to ") + clock(seconds)
+           + QStringLiteral(" only.");
 }
 
 QImage stillNow(const QString& path, double seconds, QSize box)
@@ -549,9 +606,9 @@ QCoro::Task<std::vector<StretchFrames>> stretches(QString path, std::vector<Span
     co_return co_await offThread(std::move(work));
 }
 
-QCoro::Task<int> pictures(QString path)
+QCoro::Task<Held> held(QString path)
 {
-    auto work = [path] { return picturesNow(path); };
+    auto work = [path] { return heldNow(path); };
     co_return co_await offThread(std::move(work));
 }
 

@@ -34,8 +34,9 @@ struct MediaInfo {
     Transform transform;            // turns the stored picture upright
     double frameRate = 0;           // frames a second of the video on average; 0: not known
     double firstPicture = 0;        // recording time of the first picture (after the sound's start)
-    // Where the file's data stops short of what its index promises (a copy or a download
-    // cut off): the recording time of the last indexed picture whose data is in the file.
+    double pictureEnd = 0;          // recording time where the picture ends, as the file says; 0: not known
+    // Where the file's data stops short of what it says it holds (a copy or a download cut
+    // off): the recording time of the last picture whose data is in the file.
     std::optional<double> dataEnd;
     bool operator==(const MediaInfo&) const = default;
 };
@@ -76,11 +77,11 @@ struct FramesAround {
 // anywhere in a group of pictures, and the decoder waits there for the next key frame; a key
 // frame of an open group of pictures comes before frames that are shown before it).
 struct StretchFrames {
-    Span stretch;
     FramesAround start; // the frames around the stretch's start
     FramesAround end;   // and around its end
     int frames = 0;     // how many the player shows over it
     double seekTo = 0;  // recording time
+    std::optional<double> picturesStop; // the last picture, where the file's pictures stop within it
     // A video that stores only decoding stamps (AVI) has its decoded pictures stamped
     // about as late as the decoder holds them back for reordering, and not steadily after a
     // seek: for such a video this says how late, and its frames are known only roughly.
@@ -89,8 +90,9 @@ struct StretchFrames {
     // The frame shown at the start; the first frame when the picture starts after the
     // stretch does.
     std::optional<double> shown() const;
-    // The frame before that one.
-    std::optional<double> beforeShown() const;
+    // Halfway from the frame before that one to it (or just before it, for the first): the
+    // frames from this on are the stretch's, clear of the rounding of either time.
+    std::optional<double> firstKept() const;
     // Halfway from the last frame the stretch holds to the next one: the frames before this
     // are the stretch's. None where no frame follows.
     std::optional<double> keptUntil() const;
@@ -118,10 +120,19 @@ std::vector<FramesAround> framesAroundNow(const QString& path, const std::vector
 std::vector<StretchFrames> stretchesNow(const QString& path, const std::vector<Span>& stretches);
 QCoro::Task<std::vector<StretchFrames>> stretches(QString path, std::vector<Span> stretches);
 
-// How many pictures the file's video holds, counted from its packets; 0 without video.
-// Throws Fail when the file cannot be read.
-int picturesNow(const QString& path);
-QCoro::Task<int> pictures(QString path);
+// What a file holds, counted from its packets (nothing is decoded): its video's pictures
+// (0 without video), and seconds of sound (0 without). Throws Fail when it cannot be read.
+struct Held {
+    int pictures = 0;
+    double sound = 0;
+};
+Held heldNow(const QString& path);
+QCoro::Task<Held> held(QString path);
+
+// The sentence for a recording at `path` whose pictures stop at `seconds`, short of its length.
+QString endsEarly(const QString& path, double seconds);
+// The same where it is known only that there is no picture at `seconds`.
+QString noPictureAt(const QString& path, double seconds);
 
 // A still made on a worker thread.
 QCoro::Task<QImage> still(QString path, double seconds, QSize box);

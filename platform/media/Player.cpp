@@ -1,7 +1,6 @@
 #include "platform/media/Player.h"
 
 #include "core/project/Fail.h"
-#include "core/project/Records.h"
 #include "platform/media/Media.h"
 #include "platform/media/PlayableCopy.h"
 #include "platform/media/PlayerTesting.h"
@@ -31,6 +30,7 @@ namespace {
 // What the player needs to know of a recording that the back end does not tell.
 struct Facts {
     double firstPicture = 0;        // recording time of its first picture
+    double pictureEnd = 0;          // of its last, as the file states it; 0: not known
     std::optional<double> dataEnd;  // where its data stops short of its stated length
 };
 
@@ -58,11 +58,28 @@ public:
         });
         patience.setSingleShot(true);
         connect(&patience, &QTimer::timeout, this, [this] { learnt(); });
-        // A loaded item that shows no picture at all while sound is attached: the sound
-        // output may block the back end rather than fail it (seen under load); tried again
-        // without sound.
-        firstLook.setSingleShot(true);
-        connect(&firstLook, &QTimer::timeout, this, [this] { stuck(); });
+        // A seek whose picture does not come: sent again, a few times. Under load the back
+        // end now and then takes a seek made as the one before it settles without ever
+        // showing its picture (seen right after an item's stamps were learnt, and after an
+        // item was loaded again), and the viewer would stay black.
+        resend.setSingleShot(true);
+        connect(&resend, &QTimer::timeout, this, [this] {
+            if (!seeking || !usable() || media.playbackState() == QMediaPlayer::PlayingState)
+                return;
+            if (++resent > 3) {
+                // Still nothing: there is none to show there (a file cut off that says nothing
+                // of it). The picture stays, and the user is told.
+                seeking = false;
+                Q_EMIT landed();
+                Q_EMIT failed(Media::noPictureAt(current.value_or(QString()), asked));
+                return;
+            }
+            // The back end may already stand at the place sought, and then takes a seek there
+            // for nothing: a millisecond apart, which shows the same picture.
+            sought = media.position() == sought && sought > 0 ? sought - 1 : sought;
+            media.setPosition(sought);
+            resend.start(resendMs);
+        });
         connect(&media, &QMediaPlayer::playbackStateChanged, this, [this](QMediaPlayer::PlaybackState s) {
             if (s == QMediaPlayer::PlayingState) {
                 timer.start();
@@ -138,6 +155,8 @@ public:
     {
         resume = false;
         playAfterRescue = false;
+        if (media.playbackState() == QMediaPlayer::PlayingState)
+            staleSound = true;
         media.pause();
     }
     void seek(double seconds) override
@@ -152,11 +171,7 @@ public:
             // the recording's frame that follows the cut.
             lastBefore = place->time >= line.spans[index].end;
         }
-        if (facts.dataEnd && at > *facts.dataEnd) {
-            // Nothing to show there: the picture stays, and the user is told why.
-            stand(at, lastBefore);
-            Q_EMIT failed(endsEarly());
-        } else if (showing(at, lastBefore)) {
+        if (showing(at, lastBefore)) {
             // The picture is the one asked for already: no new one will come to tell so.
             stand(at, lastBefore);
         } else {
@@ -205,11 +220,11 @@ private:
     // Where the item stands. Each is left only in the places named.
     enum class Stage {
         None,     // no item (`load`)
-        Copying,  // its MPEG-TS copy is being made; nothing is loaded yet (`load` → `copied`)
-        Loading,  // the back end loads it, and its facts are read (`load`, `copied` → `learn`)
+        Copying,  // its MPEG-TS copy is being made; nothing is loaded yet (`load` → `makeCopy`)
+        Loading,  // the back end loads it, and its facts are read (`load`, `makeCopy` → `learn`)
         Learning, // hidden seeks learn its stamps (`learn` → `learnt`)
         Ready,    // takes seeks and Play (`learnt`; `load` again after an error)
-        Failed,   // cannot be played, as `problem_` says (`fail`; left by another item)
+        Failed,   // cannot be played, as `problem_` says (`fail`; left by `load`, also of the same again)
     };
     // The hidden seeks of `Learning`.
     enum class Look { FirstPicture, ZeroStamp, Done };
@@ -217,8 +232,9 @@ private:
     // How long a seek or Play after an error may take to bring a picture before the media
     // counts as dead. A healthy seek far from a key frame can take most of a second.
     static constexpr int rescueMs = 1200;
-    // How long a loaded item may go without a first picture before the back end counts as stuck.
-    static constexpr int firstLookMs = 4000;
+    // How long a seek's picture may take before the seek is sent again: longer than a seek far
+    // from a key frame of a large recording takes.
+    static constexpr int resendMs = 2500;
     static bool loaded(QMediaPlayer::MediaStatus s)
     {
         return s == QMediaPlayer::LoadedMedia || s == QMediaPlayer::BufferingMedia
@@ -237,8 +253,6 @@ private:
                     if (of == item)
                         learn();
                 });
-            if (!shown && !firstLook.isActive())
-                firstLook.start(firstLookMs);
         }
         if (s == QMediaPlayer::EndOfMedia)
             QTimer::singleShot(0, this, [this, of = item] {
@@ -255,7 +269,12 @@ private:
 
     void load(const std::optional<QString>& path)
     {
-        if (path != current) {
+        // A recording that could not be played is tried afresh when it is shown again (it
+        // may have been replaced meanwhile); the back end loads again only from another source.
+        const bool again = path && path == current && stage == Stage::Failed;
+        if (again)
+            media.setSource(QUrl());
+        if (path != current || again) {
             stamps = {};
             facts = {};
             factsKnown = false;
@@ -279,7 +298,6 @@ private:
         problem_.reset();
         patience.stop();
         rescue.stop();
-        firstLook.stop();
         asked = 0;
         askedBefore = false;
         // Sound only where there is somewhere to play it: without an output the sound
@@ -305,8 +323,12 @@ private:
                 media.setSource(QUrl());
                 return;
             }
-            media.setSource(QUrl::fromLocalFile(copy->path()));
-            return;
+            if (copy->made().result()) {
+                media.setSource(QUrl::fromLocalFile(copy->path()));
+                return;
+            }
+            copy.reset(); // none could be made: the recording as it is
+            copyFailed = true;
         }
         media.setSource(QUrl::fromLocalFile(*path));
     }
@@ -329,6 +351,7 @@ private:
             try {
                 const MediaInfo info = Media::probeNow(path);
                 f.firstPicture = info.firstPicture;
+                f.pictureEnd = info.pictureEnd;
                 f.dataEnd = info.dataEnd;
             } catch (const Fail&) {
                 // The back end tells whether it can play it; counted from its first picture.
@@ -350,14 +373,14 @@ private:
             const auto file = asked.lock();
             if (!file || file != copy || current != path)
                 return; // another item since
+            if (stage != Stage::Copying)
+                return; // `load` took it as it stood
             if (!file->made().result()) {
                 copy.reset();
                 copyFailed = true;
             }
-            if (stage == Stage::Copying) {
-                stage = Stage::Loading;
-                media.setSource(QUrl::fromLocalFile(copy ? copy->path() : path));
-            }
+            stage = Stage::Loading;
+            media.setSource(QUrl::fromLocalFile(copy ? copy->path() : path));
         });
         making->setFuture(copy->made());
     }
@@ -406,16 +429,6 @@ private:
         tryAgain(status == QMediaPlayer::InvalidMedia);
     }
 
-    // No picture since the item loaded with sound, and no word from the back end: a sound
-    // output that blocks the pipeline rather than failing it. The same as an error before
-    // the first picture, only the media does not say it cannot be played.
-    void stuck()
-    {
-        if (shown || !sound || !current || stage == Stage::None || stage == Stage::Failed || stage == Stage::Copying)
-            return;
-        tryAgain(false);
-    }
-
     // The item showed no picture: again without sound while sound is in doubt, else again
     // as it is, and after that it cannot be played.
     void tryAgain(bool invalid)
@@ -447,7 +460,6 @@ private:
         errored = false;
         patience.stop();
         rescue.stop();
-        firstLook.stop();
         media.stop();
         holding = false;
         sink.setVideoFrame(QVideoFrame());
@@ -480,15 +492,25 @@ private:
     {
         if (media.mediaStatus() != QMediaPlayer::EndOfMedia || media.playbackState() == QMediaPlayer::PlayingState)
             return;
-        // Reached by playing, well before the length the file states: its data stops there (a
-        // copy or a download cut off). It goes no further, and says so. (An end that a jump
-        // of the Short overtook comes while that seek is on its way.)
-        const qint64 length = media.duration();
-        if (!seeking && length > 0 && media.position() < length - 1000) {
-            const double at = stamps.fromPosition(media.position() / 1000.0);
+        // Reached by playing, well before the picture's length as the file states it: its
+        // data stops there (a copy or a download cut off). It goes no further, and says so.
+        // (An end that a jump of the Short overtook comes while that seek is on its way.)
+        const double length = facts.pictureEnd > 0 ? facts.pictureEnd : stamps.fromPosition(media.duration() / 1000.0);
+        const double at = stamps.fromPosition(media.position() / 1000.0);
+        if (!seeking && length > 0 && at < length - 1.0) {
             facts.dataEnd = std::min(facts.dataEnd.value_or(at), at);
             ended = false;
             Q_EMIT failed(endsEarly());
+            Q_EMIT ticked(time());
+            return;
+        }
+        // A seek made away from the end that finds nothing there: the place asked lies past
+        // the data (a file cut off that has no index to tell where). The picture stays.
+        if (seeking && length > 0 && leftAt < length - 1.0 && asked < length - 1.0) {
+            seeking = false;
+            resend.stop();
+            Q_EMIT landed();
+            Q_EMIT failed(Media::noPictureAt(current.value_or(QString()), asked));
             Q_EMIT ticked(time());
             return;
         }
@@ -506,11 +528,7 @@ private:
     }
 
     // The sentence for a recording whose data stops short of its length.
-    QString endsEarly() const
-    {
-        return QFileInfo(current.value_or(QString())).fileName() + QStringLiteral(" ends early: it holds pictures up to ")
-               + clock(facts.dataEnd.value_or(0)) + QStringLiteral(" only.");
-    }
+    QString endsEarly() const { return Media::endsEarly(current.value_or(QString()), facts.dataEnd.value_or(0)); }
 
     // Each item's time stamps are learnt once it has loaded, with two seeks whose pictures
     // are not shown: to 0, where the first picture's stamp tells where that picture lies,
@@ -571,13 +589,18 @@ private:
 
     // Plays. GStreamer's sound sink on a PulseAudio server keeps the timing of its stream
     // from before a seek made while paused, and then plays nothing (or plays it seconds
-    // late) while the picture moves on: each Play starts with a fresh sound branch.
+    // late) while the picture moves on: Play after a seek or a pause starts with a fresh
+    // sound branch. (Qt then flushes the pipeline as it starts to play, so the sound comes
+    // once the picture is decoded again from its key frame: at once where key frames lie a
+    // second apart, in about half a second where they lie 8 s apart. A fresh branch made
+    // while paused instead plays its sound before Play.)
     void start()
     {
-        if (sound && media.playbackState() != QMediaPlayer::PlayingState) {
+        if (staleSound && sound && media.playbackState() != QMediaPlayer::PlayingState) {
             media.setAudioOutput(nullptr);
             media.setAudioOutput(&audio);
         }
+        staleSound = false;
         media.play();
     }
 
@@ -615,7 +638,6 @@ private:
         errored = false;
         playAfterRescue = false;
         rescue.stop();
-        firstLook.stop();
         if (trial) {
             trial = false;
             soundFailed = true;
@@ -637,6 +659,7 @@ private:
         if (where && !exact && std::fabs(where->first - stamps.fromPosition(sought / 1000.0)) > 1.0 && !late)
             return;
         seeking = false;
+        resend.stop();
         Q_EMIT landed();
     }
 
@@ -672,6 +695,8 @@ private:
         target = seconds;
         sought = media.position(); // the time reads as asked until the media moves
         ended = false;
+        seeking = false;
+        resend.stop();
         Q_EMIT landed();
     }
 
@@ -687,6 +712,15 @@ private:
         settling.restart();
         if (stage == Stage::Failed)
             return;
+        // Nothing to show there (a seek, or a Short going on to its next cut): the picture
+        // stays, and the user is told why.
+        if (facts.dataEnd && seconds > *facts.dataEnd) {
+            resume = false;
+            media.pause();
+            stand(seconds, lastBefore);
+            Q_EMIT failed(endsEarly());
+            return;
+        }
         // A recording that has loaded takes seeks after an error all the same: mostly it
         // plays on, and where it is dead, `rescue` loads it again once no picture comes
         // (also where it is not usable now, so the seek kept does not wait for ever).
@@ -701,7 +735,11 @@ private:
         if (media.playbackState() == QMediaPlayer::StoppedState)
             media.pause();
         seeking = true;
+        staleSound = true;
+        leftAt = stamps.fromPosition(media.position() / 1000.0);
         media.setPosition(sought);
+        resent = 0;
+        resend.start(resendMs);
     }
 
     // The recording's time; right after a seek, the asked time until the media moves on
@@ -769,7 +807,7 @@ private:
     QTimer watch;
     QTimer rescue;
     QTimer patience;
-    QTimer firstLook;
+    QTimer resend;
 
     // The item.
     Stage stage = Stage::None;
@@ -788,6 +826,7 @@ private:
 
     // Sound.
     bool sound = false;       // the audio output is attached
+    bool staleSound = true;   // its branch needs making afresh before Play
     bool soundFailed = false; // it failed on this system's outputs as they are
     bool trial = false;       // an error came with sound: tried again without it
 
@@ -806,6 +845,8 @@ private:
     mutable std::optional<double> target;
     qint64 sought = 0;    // the back end's millisecond the last seek asked for
     bool seeking = false; // its picture has not been shown yet
+    int resent = 0;       // times it was sent again
+    double leftAt = 0;    // where the media stood when it was sent
     QElapsedTimer settling;
     double asked = 0; // where the last seek asked to be, and whether to its frame before
     bool askedBefore = false;

@@ -18,6 +18,16 @@ TEST(SoundTest, EveryPlayIsHeard)
     ASSERT_TRUE(monitor.running());
     const QString clip = numberedClip();
     ASSERT_FALSE(clip.isEmpty());
+    // As a recording: 1280x720, key frames 8 s apart, so that a seek decodes for a while.
+    const QString sparse = sharedClip(QStringLiteral("sound-720p-sparse.mp4"), [](const QString& p) {
+        return Clips::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=30:duration=20", "-f", "lavfi", "-i",
+                              "sine=frequency=440:sample_rate=48000:duration=20", "-c:v", "libx264", "-preset",
+                              "veryfast", "-g", "240", "-keyint_min", "240", "-sc_threshold", "0", "-pix_fmt",
+                              "yuv420p", "-c:a", "aac", "-shortest", p})
+            ? p
+            : QString();
+    });
+    ASSERT_FALSE(sparse.isEmpty());
     auto* streamPlayer = Player::makeDefault().release();
     StreamBrowser browser{std::unique_ptr<Player>(streamPlayer)};
     std::unique_ptr<Player> main = Player::makeDefault();
@@ -48,15 +58,27 @@ TEST(SoundTest, EveryPlayIsHeard)
              ASSERT_TRUE(inWindow.shows(180));
          }},
         {"a seek in the stream window", [&] { browser.seek(3.0); ASSERT_TRUE(inWindow.shows(90)); }},
+        {"a recording with key frames 8 s apart shown at a time",
+         [&] {
+             browser.load(std::nullopt, 1);
+             main->setSource(sparse);
+             main->seek(7.5);
+             settle(1500);
+         }},
+        {"a paused seek far from a key frame", [&] { main->seek(15.9); settle(1500); }},
     };
-    for (const auto& [before, prepare] : table) {
+    for (std::size_t row = 0; row < table.size(); ++row) {
+        const auto& [before, prepare] = table[row];
         prepare();
         settle(400);
         Player& player = main->source() ? *main : *streamPlayer;
         const qsizetype from = monitor.now();
         player.play();
         const auto heard = monitor.heard(from, 1.0);
-        EXPECT_TRUE(heard && *heard < 0.3) << "after " << before << ": "
+        // On a recording with key frames seconds apart the back end decodes the picture again
+        // from its key frame as it starts to play, and the sound comes with it.
+        const double within = row < 8 ? 0.3 : 0.8;
+        EXPECT_TRUE(heard && *heard < within) << "after " << before << ": "
                                             << (heard ? "heard after " + std::to_string(*heard) + " s" : "never heard");
         player.pause();
         settle(200);

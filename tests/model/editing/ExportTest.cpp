@@ -258,7 +258,9 @@ TEST_F(ExportTest, ACutWithoutSoundForPartOfItKeepsTheSoundInStep)
         const QString clip = root + "/" + g.name + ".mp4";
         ASSERT_TRUE(Clips::ffmpeg(g.make + QStringList{"-map", "0:v", "-map", "1:a", "-c:v", "copy", "-c:a", "aac",
                                                        clip}));
-        const std::vector<Cut> cuts{cut(0, 2), cut(2.5, 3.5), cut(3, 3.95)};
+        // Each case has a cut wholly without sound: before it starts, after it ends. (No cut
+        // ends on a click, which the sound's own rounding might put on either side.)
+        const std::vector<Cut> cuts{cut(0, 1.95), cut(0.1, 0.4), cut(2.5, 3.5), cut(3.2, 3.8), cut(3, 3.95)};
         openWith(clip, {shortOf("Gap", cuts)}, {segment("01", 0, 4)});
         const QString mp4 = root + "/gap.mp4";
         await(model->exportShort(mp4, false, false));
@@ -353,14 +355,20 @@ TEST_F(ExportTest, AFileWithoutEveryFrameAskedForIsNotKept)
     const struct {
         QString writes, said;
     } table[] = {
-        {"-f lavfi -i sine=d=4", "ffmpeg wrote no picture, so the file was not kept."},
-        {"-f lavfi -i color=s=160x96:r=10:d=3.9", "ffmpeg wrote 39 of the Short's 40 frames, so the file was not kept."},
+        {"-f lavfi -i sine=d=4",
+         "ffmpeg wrote no picture (the recording may be damaged at a cut), so the file was not kept."},
+        {"-f lavfi -i color=s=160x96:r=10:d=3.9",
+         "ffmpeg wrote 39 frames where the Short has 40 (the recording may be damaged at a cut), so the file was not "
+         "kept."},
+        {"-f lavfi -i color=s=160x96:r=10:d=4 -f lavfi -i sine=d=2",
+         "ffmpeg wrote 2.0 s of sound for the Short's 4.0 s (the recording may be damaged at a cut), so the file was "
+         "not kept."},
     };
     for (const auto& row : table) {
         // A stand-in that writes this to the file it is given, its last argument.
         ASSERT_TRUE(writeFile(tools.filePath("ffmpeg"), ("#!/bin/sh\nfor out; do :; done\nexec '" + real
                                                          + "' -nostdin -v error -y " + row.writes
-                                                         + " -f mp4 \"$out\"\n").toUtf8()));
+                                                         + " -shortest -f mp4 \"$out\"\n").toUtf8()));
         QFile::setPermissions(tools.filePath("ffmpeg"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         await(model->exportShort(mp4, true, false));
         EXPECT_EQ(model->problem(), "The Short could not be exported. " + row.said);
@@ -369,6 +377,35 @@ TEST_F(ExportTest, AFileWithoutEveryFrameAskedForIsNotKept)
         EXPECT_FALSE(QFile::exists(root + "/keep.srt"));
         EXPECT_TRUE(leftovers(root).isEmpty());
         EXPECT_EQ(model->toast(), std::nullopt);
+    }
+}
+
+// A recording whose data stops at half its length (a copy or a download cut off): a cut
+// past the data is not exported short of its picture and sound, but says why; cuts within
+// it export as ever. With an index (MP4) and without one (Matroska).
+TEST_F(ExportTest, ARecordingCutShortSaysSoForACutPastItsData)
+{
+    for (const QString kind : {"mp4", "mkv"}) {
+        SCOPED_TRACE(kind.toStdString());
+        const QString whole = root + "/whole." + kind;
+        ASSERT_TRUE(Clips::ffmpeg({"-i", Clips::numbered(root + "/n.mp4", 20, 30, 30), "-c", "copy", "-movflags",
+                                   "+faststart", whole}));
+        const QByteArray bytes = readFile(whole);
+        const QString cut = root + "/Cut." + kind;
+        ASSERT_TRUE(writeFile(cut, bytes.left(bytes.size() / 2)));
+        openWith(cut, {shortOf("Late", {shorts::cut(2, 4), shorts::cut(15, 17)})}, {segment("01", 0, 20)});
+        await(model->exportShort(root + "/late.mp4", false, false));
+        ASSERT_TRUE(model->problem()) << "exported";
+        EXPECT_TRUE(QRegularExpression("^The Short could not be exported\\. Stream\\." + kind
+                                       + " ends early: it holds pictures up to 0:00:(09|10|11) only\\.$")
+                        .match(*model->problem())
+                        .hasMatch())
+            << model->problem()->toStdString();
+        EXPECT_FALSE(QFile::exists(root + "/late.mp4"));
+        model->setProblem(std::nullopt);
+        openWith(cut, {shortOf("Early", {shorts::cut(2, 4), shorts::cut(6, 7)})}, {segment("01", 0, 20)});
+        await(model->exportShort(root + "/early.mp4", false, false));
+        EXPECT_EQ(model->problem(), std::nullopt);
     }
 }
 
