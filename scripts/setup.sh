@@ -18,8 +18,9 @@ packages=(
   # Transcripts and titles in Thai and the other scripts people stream in; the
   # screenshots keep drawing with DejaVu so that they stay the same.
   fonts-noto-core
-  # Tests only: a sound server with no output device, where the player must still show the picture.
-  pulseaudio
+  # Tests only: a sound server with no output device, where the player must still show the picture,
+  # and its tools, which give it a null output and record what plays there.
+  pulseaudio pulseaudio-utils
 )
 
 missing=()

@@ -141,6 +141,7 @@ std::shared_ptr<PlayableCopy> PlayableCopy::of(const QString& recording)
     const QString key = identity(recording);
     if (auto existing = copies.value(key).lock())
         return existing;
+    copies.removeIf([](const auto& entry) { return entry.value().expired(); });
     const QString folder =
         QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/Vantorel/Playable");
     QDir().mkpath(folder);

@@ -29,9 +29,8 @@ public:
     // the disk, a recording that cannot be read): then the recording plays as it is.
     const QFuture<bool>& made() const;
 
-    struct Making;
-
 private:
+    struct Making;
     PlayableCopy() = default;
     std::shared_ptr<Making> making_;
 };
