@@ -625,6 +625,9 @@ private:
                         media.setPosition(probe);
                 });
             } else if (look == Look::ZeroStamp) {
+                // A picture of the first look still on its way is not the second.
+                if (firstStamp && frame.startTime() == *firstStamp)
+                    return;
                 if (frame.startTime() >= 0)
                     zeroStamp = frame.startTime() - probe * 1000;
                 look = Look::Done;
