@@ -316,31 +316,6 @@ TEST(PlayerTest, EveryOfferedKindOfFileShowsTheFrameTheExportTakes)
     }
 }
 
-// A seek to the picture on screen lands at once: no new picture would come to tell so.
-TEST(PlayerTest, ASeekToThePictureShownLandsAtOnce)
-{
-    const QString clip = numberedClip();
-    ASSERT_FALSE(clip.isEmpty());
-    std::unique_ptr<Player> player = Player::makeDefault();
-    Watch watch(*player);
-    int landings = 0;
-    QObject::connect(player.get(), &Player::landed, [&] { ++landings; });
-    player->setSource(clip);
-    player->seek(2.0);
-    ASSERT_TRUE(watch.shows(60));
-    settle(200);
-    for (const double t : {2.0, 2.01, 2.0}) {
-        landings = 0;
-        player->seek(t);
-        EXPECT_EQ(landings, 1) << "at " << t;
-        EXPECT_DOUBLE_EQ(player->time(), t);
-    }
-    landings = 0;
-    player->seek(2.1); // another picture
-    EXPECT_EQ(landings, 0);
-    EXPECT_TRUE(waitUntil([&] { return landings == 1 && watch.last() == 63; }, 4000)) << watch.last();
-}
-
 // A recording whose data stops at half the length it says it has (with an index, MP4, and
 // without one, Matroska): the player says so where a seek asks for what is missing, where
 // playing reaches its end, and where a Short goes on to a cut past it; the last picture

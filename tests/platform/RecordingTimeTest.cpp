@@ -19,39 +19,6 @@ RecordingTime::PlayerClock clockOf(qint64 firstStamp, qint64 zeroStamp, double f
     return c;
 }
 
-// Each container's back end starts its count elsewhere; a seek to a recording time asks for
-// the millisecond 2 ms on from it, a picture's stamp reads back as the recording time at
-// which an export shows it, and the seek lands where that picture is shown.
-TEST(RecordingTimeTest, EveryBackEndCountIsMappedToTheRecordingsTime)
-{
-    struct Row {
-        const char* kind;
-        RecordingTime::PlayerClock clock;
-        double at;         // a recording time asked for
-        qint64 seek;       // the millisecond sought
-        qint64 stamp;      // a picture's stamp, µs
-        double pictureAt;  // its recording time
-    };
-    const Row table[] = {
-        {"mp4: picture and sound start together", clockOf(0, 0, 0), 2.0, 2002, 2000000, 2.0},
-        // Matroska made from an MP4: the picture starts 21 ms after the sound, and so does
-        // the back end's count of its stamps.
-        {"mkv, picture 21 ms late", clockOf(21000, 0, 0.021), 10.0, 10002, 9988000, 9.988},
-        {"mkv, picture 0.5 s late", clockOf(521000, 0, 0.521), 3.02, 3022, 3021000, 3.021},
-        // The MPEG-TS copy keeps whole milliseconds of exact stamps.
-        {"ts copy", clockOf(21000, 0, 0.0213333), 3.02, 3021, 3021000, 3.0213333},
-        // A back end whose 0 lies at the file's first stamp, 5 s in.
-        {"late stamps", clockOf(5021000, 5000000, 0.021), 1.0, 1002, 6000000, 1.0},
-    };
-    for (const Row& r : table) {
-        SCOPED_TRACE(r.kind);
-        EXPECT_EQ(r.clock.seekTo(r.at), r.seek);
-        EXPECT_NEAR(r.clock.fromStamp(r.stamp), r.pictureAt, 1e-6);
-        EXPECT_NEAR(r.clock.fromPosition(r.clock.position(r.at)), r.at, 1e-9);
-        EXPECT_TRUE(r.clock.landsOn(r.clock.stampAt(r.seek), r.seek));
-    }
-}
-
 // When a Short ends (or a cut jumps to the next), the player seeks to the last picture
 // before the end; pictures decoded past the end are still on their way. The one that the
 // seek lands on is shown, the next one is not, even 1 ms on, as in whole milliseconds.
