@@ -1,4 +1,5 @@
 #include "core/project/Backups.h"
+#include "core/project/Package.h"
 #include "core/project/Records.h"
 #include "core/project/Text.h"
 
@@ -354,10 +355,16 @@ void Project::save(const QString& package) const
     const QFileInfo info(package);
     QString aside;
     Descriptor asideLock;
+    auto reached = [](Package::Moment moment) {
+        if (Package::hold)
+            Package::hold(moment);
+    };
     if (info.exists() && !info.isDir()) {
+        reached(Package::Moment::FoundSingleFile);
         // Locked before it moves and until the save ends, so that an opening elsewhere never
         // judges it while this save may still put it back.
         asideLock = Descriptor(::open(encoded(package).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+        reached(Package::Moment::OpenedSingleFile);
         if (asideLock)
             ::flock(asideLock.get(), LOCK_EX);
         // A save in another process may have made the folder before this one opened the
@@ -370,6 +377,7 @@ void Project::save(const QString& package) const
                                       || held.st_ino != named.st_ino || held.st_dev != named.st_dev)
                                    : !QFileInfo(package).isFile(); // moved aside meanwhile
         if (!converted) {
+            reached(Package::Moment::CheckedSingleFile);
             aside = info.absolutePath() + u'/' + savingName(info.fileName());
             if (!QFile::rename(package, aside))
                 throw writeFailure(package, QStringLiteral("the older single-file project could not be moved"));

@@ -1,6 +1,7 @@
 #include "ModelTesting.h"
 
 #include "core/project/Backups.h"
+#include "core/project/Package.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -466,15 +467,22 @@ public:
     // Waits for the child to end; its status as waitpid gives it, or -1.
     int wait()
     {
-        int status = -1;
-        if (pid_ > 0 && waitpid(pid_, &status, 0) != pid_)
-            status = -1;
+        if (pid_ > 0 && waitpid(pid_, &status_, 0) != pid_)
+            status_ = -1;
         pid_ = -1;
-        return status;
+        return status_;
+    }
+    // Whether the child has ended, without waiting for it; wait() then gives its status.
+    bool ended()
+    {
+        if (pid_ > 0 && waitpid(pid_, &status_, WNOHANG) == pid_)
+            pid_ = -1;
+        return pid_ <= 0;
     }
 
 private:
     pid_t pid_;
+    int status_ = -1;
 };
 
 // Whether every one of `processes` waits for the flock lock of the file with inode
@@ -625,6 +633,157 @@ TEST_F(PackageTest, TwoProcessesTurningOneSingleFileIntoAFolderBothSave)
         EXPECT_EQ(entries(package), QStringList({"project.json"})) << "round " << round;
         const QByteArray written = readFile(package + "/project.json");
         EXPECT_TRUE(written == bytesOf(saved[0]) || written == bytesOf(saved[1])) << "round " << round;
+        if (HasFailure())
+            break;
+    }
+}
+
+namespace {
+
+// A save in a child process of its own. It may be held at one moment of turning a single
+// file into a folder: it then says so through `held` and waits for a byte on `goOn`.
+class Saver {
+public:
+    struct Held {
+        Package::Moment moment;
+        int held;
+        int goOn;
+    };
+
+    Saver(const Project& project, const QString& package, std::optional<Held> hold = std::nullopt)
+    {
+        int said[2];
+        if (pipe(said) != 0)
+            return;
+        child_ = std::make_unique<Child>(fork());
+        if (child_->pid() == 0) {
+            close(said[0]);
+            if (hold) {
+                holding = *hold;
+                Package::hold = [](Package::Moment moment) {
+                    char byte = '!';
+                    if (moment == holding.moment && (write(holding.held, &byte, 1) != 1 || read(holding.goOn, &byte, 1) != 1))
+                        _exit(2);
+                };
+            }
+            const QByteArray sentence = failureOf([&] { project.save(package); }).toUtf8();
+            _exit(write(said[1], sentence.constData(), size_t(sentence.size())) == sentence.size() ? 0 : 3);
+        }
+        close(said[1]);
+        said_ = said[0];
+    }
+    Saver(const Saver&) = delete;
+    Saver& operator=(const Saver&) = delete;
+    ~Saver()
+    {
+        if (said_ >= 0)
+            close(said_);
+    }
+
+    pid_t pid() const { return child_ ? child_->pid() : -1; }
+    bool ended() { return !child_ || child_->ended(); }
+    // Waits for the save to end: its exit status as waitpid gives it, and the sentence of
+    // its failure (empty when it saved).
+    std::pair<int, QString> outcome()
+    {
+        QByteArray sentence;
+        char buffer[512];
+        for (ssize_t got; said_ >= 0 && (got = read(said_, buffer, sizeof buffer)) != 0;) {
+            if (got > 0)
+                sentence.append(buffer, got);
+            else if (errno != EINTR)
+                break;
+        }
+        return {child_ ? child_->wait() : -1, QString::fromUtf8(sentence)};
+    }
+
+private:
+    static inline Held holding{};
+    std::unique_ptr<Child> child_;
+    int said_ = -1;
+};
+
+} // namespace
+
+// The same race made certain: one save is held at each moment of turning the single file
+// into a folder, and the other save goes as far as it can meanwhile (to its end, or to the
+// lock the held one has taken). The folder the other one made is never moved aside, with
+// the log the program has written in it since; nothing else is left beside the package;
+// each save succeeds or says why not; project.json holds a project that was saved.
+TEST_F(PackageTest, ASaveHeldWhileAnotherTurnsTheSingleFileIntoAFolderLeavesThatFolderInPlace)
+{
+    if (!std::ifstream("/proc/locks"))
+        GTEST_SKIP() << "the system does not show who waits for a lock";
+    const Project saved[] = {project(root + "/night.mov", "held"), project(root + "/night.mov", "other")};
+    const QByteArray legacy = bytesOf(project(root + "/night.mov", "single file"));
+    const QByteArray log = "{\"event\":\"opened\"}\n";
+    struct Row {
+        const char* name;
+        Package::Moment moment;
+    };
+    const Row rows[] = {
+        {"held having found a single file", Package::Moment::FoundSingleFile},
+        {"held having opened it", Package::Moment::OpenedSingleFile},
+        {"held having locked it and found it still at the name", Package::Moment::CheckedSingleFile},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString folder = root + '/' + row.name;
+        const QString package = folder + "/night.vtrl";
+        writeFile(package, legacy);
+        struct stat single {};
+        ASSERT_EQ(::stat(QFile::encodeName(package).constData(), &single), 0);
+
+        int held[2], goOn[2];
+        ASSERT_EQ(pipe(held), 0);
+        ASSERT_EQ(pipe(goOn), 0);
+        Saver first(saved[0], package, Saver::Held{row.moment, held[1], goOn[0]});
+        ASSERT_GT(first.pid(), 0);
+        close(held[1]);
+        close(goOn[0]);
+        char byte = 0;
+        ASSERT_EQ(read(held[0], &byte, 1), 1) << "the save never came to that moment";
+        close(held[0]);
+
+        Saver second(saved[1], package);
+        ASSERT_GT(second.pid(), 0);
+        const pid_t other = second.pid();
+        // Only a hang would take this long; a save of this project takes milliseconds.
+        QElapsedTimer guard;
+        guard.start();
+        while (!second.ended() && !allWaitForLock(single.st_ino, {other}) && guard.elapsed() < 60000)
+            usleep(1000);
+        ASSERT_TRUE(second.ended() || allWaitForLock(single.st_ino, {other})) << "the other save neither ended nor waited";
+        // The program writes its log into the folder as soon as it stands.
+        const bool converted = QFileInfo(package).isDir();
+        if (converted)
+            writeFile(package + "/activity.jsonl", log);
+        ASSERT_EQ(write(goOn[1], "!", 1), 1);
+        close(goOn[1]);
+
+        std::vector<QByteArray> kept;
+        for (auto [saver, p] : {std::pair{&first, &saved[0]}, std::pair{&second, &saved[1]}}) {
+            const auto [status, sentence] = saver->outcome();
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+            if (sentence.isEmpty()) {
+                kept.push_back(bytesOf(*p));
+            } else {
+                EXPECT_TRUE(sentence.startsWith("The project could not be saved to night.vtrl: ") && sentence.endsWith('.'))
+                    << sentence.toStdString();
+            }
+        }
+        if (kept.empty())
+            kept.push_back(legacy); // neither saved: the single file stays as it was
+        // Before any opening, which would clear away what was left aside.
+        EXPECT_EQ(entries(folder), QStringList({"night.vtrl"}));
+        const QString document = QFileInfo(package).isDir() ? package + "/project.json" : package;
+        EXPECT_TRUE(std::ranges::find(kept, readFile(document)) != kept.end()) << readFile(document).toStdString();
+        if (QFileInfo(package).isDir()) {
+            EXPECT_EQ(entries(package), converted ? QStringList({"activity.jsonl", "project.json"}) : QStringList({"project.json"}));
+        }
+        if (converted) {
+            EXPECT_EQ(QString::fromUtf8(readFile(package + "/activity.jsonl")), QString::fromUtf8(log));
+        }
         if (HasFailure())
             break;
     }
