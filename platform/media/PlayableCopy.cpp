@@ -13,6 +13,7 @@
 #include <QStandardPaths>
 #include <QStorageInfo>
 #include <QtConcurrent/QtConcurrentRun>
+#include <algorithm>
 #include <atomic>
 #include <optional>
 #include <vector>
@@ -43,7 +44,8 @@ bool roomFor(const QString& folder, qint64 bytes)
 // `copy`, whose seeks the back end makes exactly (the recording is only read). Its stamps
 // count from the recording's time 0. False when it could not be made, or `off` was set
 // meanwhile; then no copy is left.
-bool remux(const QString& path, const QString& copy, const std::shared_ptr<std::atomic_bool>& off)
+bool remux(const QString& path, const QString& copy, const std::shared_ptr<std::atomic_bool>& off,
+           const std::shared_ptr<std::atomic<double>>& copied)
 {
     using namespace Media::av;
     const QString folder = QFileInfo(copy).absolutePath();
@@ -75,10 +77,13 @@ bool remux(const QString& path, const QString& copy, const std::shared_ptr<std::
             || avformat_write_header(output.get(), nullptr) < 0)
             return false;
         Packet packet(av_packet_alloc());
+        const int64_t size = input->pb ? avio_size(input->pb) : -1;
         for (qint64 n = 1; !off->load() && av_read_frame(input.get(), packet.get()) >= 0; ++n) {
             // Something else may fill the disk meanwhile: the copy gives way.
             if (n % 4096 == 0 && !roomFor(folder, 0))
                 return false;
+            if (n % 256 == 0 && size > 0)
+                copied->store(std::clamp(double(avio_tell(input->pb)) / double(size), 0.0, 1.0));
             const int index = packet->stream_index;
             if (index < 0 || index >= int(to.size()) || to[index] < 0) {
                 av_packet_unref(packet.get());
@@ -126,6 +131,7 @@ struct PlayableCopy::Making {
     QString path;
     std::optional<PartialFile> held;
     std::shared_ptr<std::atomic_bool> off = std::make_shared<std::atomic_bool>(false);
+    std::shared_ptr<std::atomic<double>> done = std::make_shared<std::atomic<double>>(0.0);
     QFuture<bool> made;
 };
 
@@ -152,7 +158,7 @@ std::shared_ptr<PlayableCopy> PlayableCopy::of(const QString& recording)
     try {
         m.held.emplace(PartialFile::create(folder, QStringLiteral(".mkv")));
         m.path = m.held->path();
-        m.made = QtConcurrent::run(remux, recording, m.path, m.off);
+        m.made = QtConcurrent::run(remux, recording, m.path, m.off, m.done);
     } catch (const Fail&) {
         m.made = QtFuture::makeReadyFuture(false); // played as it is
     }
@@ -170,6 +176,11 @@ PlayableCopy::~PlayableCopy()
 const QString& PlayableCopy::path() const
 {
     return making_->path;
+}
+
+double PlayableCopy::done() const
+{
+    return making_->done->load();
 }
 
 const QFuture<bool>& PlayableCopy::made() const

@@ -28,6 +28,8 @@ public:
     // Finishes true once the copy is made, false when none could be (too little room on
     // the disk, a recording that cannot be read): then the recording plays as it is.
     const QFuture<bool>& made() const;
+    // How much of the recording has been copied so far, from 0 to 1.
+    double done() const;
 
 private:
     struct Making;

@@ -1,6 +1,7 @@
 #include "platform/media/Player.h"
 
 #include "core/project/Fail.h"
+#include "platform/media/KeyFrames.h"
 #include "platform/media/Media.h"
 #include "platform/media/PlayableCopy.h"
 #include "platform/media/PlayerTesting.h"
@@ -58,28 +59,32 @@ public:
         });
         patience.setSingleShot(true);
         connect(&patience, &QTimer::timeout, this, [this] { learnt(); });
-        // A seek whose picture does not come: sent again, a few times. Under load the back
-        // end now and then takes a seek made as the one before it settles without ever
-        // showing its picture (seen right after an item's stamps were learnt, and after an
-        // item was loaded again), and the viewer would stay black.
+        // A seek whose picture does not come: sent again, twice at most. Under load the
+        // back end now and then takes a seek made as the one before it settles without
+        // ever showing its picture (seen right after an item's stamps were learnt, and after
+        // an item was loaded again), and the viewer would stay black. Sent again only once
+        // it cannot still be decoding (a seek sent again starts its decode over), and never
+        // taken for a file that ends early: only its packets tell that.
         resend.setSingleShot(true);
         connect(&resend, &QTimer::timeout, this, [this] {
-            if (!seeking || !usable() || media.playbackState() == QMediaPlayer::PlayingState)
+            if (!seeking || !usable() || media.playbackState() == QMediaPlayer::PlayingState || ++resent > 2)
                 return;
-            if (++resent > 3) {
-                // Still nothing: there is none to show there (a file cut off that says nothing
-                // of it). The picture stays, and the user is told.
-                seeking = false;
-                Q_EMIT landed();
-                Q_EMIT failed(Media::noPictureAt(current.value_or(QString()), asked));
-                return;
-            }
             // The back end may already stand at the place sought, and then takes a seek there
             // for nothing: a millisecond apart, which shows the same picture.
             sought = media.position() == sought && sought > 0 ? sought - 1 : sought;
             media.setPosition(sought);
-            resend.start(resendMs);
+            resend.start(patienceMs());
         });
+        // A seek still on its way after a moment says so over the picture.
+        slow.setSingleShot(true);
+        slow.setInterval(400);
+        connect(&slow, &QTimer::timeout, this, [this] {
+            if (seeking && usable())
+                setWaiting(QStringLiteral("Finding the picture…"));
+        });
+        // How far the copy of an MPEG-TS recording has got, while it is made.
+        copying.setInterval(250);
+        connect(&copying, &QTimer::timeout, this, [this] { showCopying(); });
         connect(&media, &QMediaPlayer::playbackStateChanged, this, [this](QMediaPlayer::PlaybackState s) {
             if (s == QMediaPlayer::PlayingState) {
                 timer.start();
@@ -206,6 +211,7 @@ public:
     QVideoSink* videoSink() const override { return const_cast<QVideoSink*>(&sink); }
     bool tellsLanding() const override { return true; }
     std::optional<QString> problem() const override { return problem_; }
+    std::optional<QString> waiting() const override { return waiting_; }
 
     // For tests: an error as the back end reports one, with the media gone or playing on.
     void breakDown(bool dead)
@@ -232,9 +238,16 @@ private:
     // How long a seek or Play after an error may take to bring a picture before the media
     // counts as dead. A healthy seek far from a key frame can take most of a second.
     static constexpr int rescueMs = 1200;
-    // How long a seek's picture may take before the seek is sent again: longer than a seek far
-    // from a key frame of a large recording takes.
-    static constexpr int resendMs = 2500;
+    // How long the last seek's picture may take before the seek is sent again. The back end
+    // decodes from the key frame before the place sought, and a computer that plays the
+    // recording decodes it at least as fast as it plays: the stretch from that key frame,
+    // half as long again for a busy machine, and a while to start. Where the key frames are
+    // not known, one may lie anywhere before it.
+    int patienceMs() const
+    {
+        const double decode = std::max(0.0, asked - Media::keyFrameBefore(keyFrames, asked));
+        return 2000 + int(std::min(decode, 24.0 * 3600) * 1500.0);
+    }
     static bool loaded(QMediaPlayer::MediaStatus s)
     {
         return s == QMediaPlayer::LoadedMedia || s == QMediaPlayer::BufferingMedia
@@ -244,6 +257,33 @@ private:
     // Takes seeks and Play. Once ready, an item takes them also where an error of a quick
     // seek without sound marked it invalid: it mostly plays on (see `met`).
     bool usable() const { return stage == Stage::Ready; }
+
+    // No seek on its way any more.
+    void stopSeeking()
+    {
+        seeking = false;
+        slow.stop();
+        if (stage != Stage::Copying)
+            setWaiting(std::nullopt);
+    }
+    void setWaiting(const std::optional<QString>& line)
+    {
+        if (line == waiting_)
+            return;
+        waiting_ = line;
+        Q_EMIT waitingChanged();
+    }
+    // The line for a recording whose copy is being made: how far it has got.
+    void showCopying()
+    {
+        if (stage != Stage::Copying || !copy || !current) {
+            copying.stop();
+            return;
+        }
+        setWaiting(QStringLiteral("Preparing %1 for playing: %2 %")
+                       .arg(QFileInfo(*current).fileName())
+                       .arg(int(std::floor(copy->done() * 100.0))));
+    }
 
     void statusChanged(QMediaPlayer::MediaStatus s)
     {
@@ -278,6 +318,8 @@ private:
             stamps = {};
             facts = {};
             factsKnown = false;
+            keyFrames.clear();
+            preroll.reset();
             holding = false;
             attempts = 0;
             trial = false; // an error of the item before says nothing of this one's sound
@@ -292,6 +334,9 @@ private:
         resume = false;
         playAfterRescue = false;
         seeking = false;
+        slow.stop();
+        copying.stop();
+        setWaiting(std::nullopt);
         shown = false;
         onScreen.reset();
         errored = false;
@@ -321,6 +366,8 @@ private:
             if (!copy->made().isFinished()) {
                 stage = Stage::Copying;
                 media.setSource(QUrl());
+                showCopying();
+                copying.start();
                 return;
             }
             if (copy->made().result()) {
@@ -359,6 +406,20 @@ private:
             return f;
         };
         reading->setFuture(QtConcurrent::run(read));
+        // The key frames only tell how long a seek may take: the picture does not wait for them.
+        auto* listing = new QFutureWatcher<std::vector<double>>(this);
+        connect(listing, &QFutureWatcher<std::vector<double>>::finished, this, [this, listing, of = item] {
+            listing->deleteLater();
+            if (of == item)
+                keyFrames = listing->result();
+        });
+        listing->setFuture(QtConcurrent::run([path] {
+            try {
+                return Media::keyFramesNow(path);
+            } catch (const Fail&) {
+                return std::vector<double>();
+            }
+        }));
     }
 
     // Asks for the exact copy of the MPEG-TS recording at `path`, and plays it once made
@@ -380,6 +441,8 @@ private:
                 copyFailed = true;
             }
             stage = Stage::Loading;
+            copying.stop();
+            setWaiting(std::nullopt);
             media.setSource(QUrl::fromLocalFile(copy ? copy->path() : path));
         });
         making->setFuture(copy->made());
@@ -456,7 +519,7 @@ private:
         pending.reset();
         resume = false;
         playAfterRescue = false;
-        seeking = false;
+        stopSeeking();
         errored = false;
         patience.stop();
         rescue.stop();
@@ -507,7 +570,7 @@ private:
         // A seek made away from the end that finds nothing there: the place asked lies past
         // the data (a file cut off that has no index to tell where). The picture stays.
         if (seeking && length > 0 && leftAt < length - 1.0 && asked < length - 1.0) {
-            seeking = false;
+            stopSeeking();
             resend.stop();
             Q_EMIT landed();
             Q_EMIT failed(Media::noPictureAt(current.value_or(QString()), asked));
@@ -519,8 +582,8 @@ private:
         if (line.spans.empty())
             return;
         if (sourceTime() < line.spans[index].end - 0.0005) {
-            go(sourceTime()); // the jump to this span came too late
-            start();
+            if (go(sourceTime())) // the jump to this span came too late
+                start();
         } else {
             next();
         }
@@ -549,10 +612,29 @@ private:
         look = Look::FirstPicture;
         firstStamp.reset();
         zeroStamp.reset();
+        patience.start(2000);
+        // A player paused while the item loaded has shown its first picture already, and
+        // the back end takes no seek to where it stands: that picture is the first look's.
+        if (preroll && media.position() == 0) {
+            seen(*preroll);
+            return;
+        }
         if (media.playbackState() == QMediaPlayer::StoppedState)
             media.pause();
         media.setPosition(0);
-        patience.start(2000);
+    }
+
+    // The first look's picture, stamped `stamp`: on to the second look.
+    void seen(qint64 stamp)
+    {
+        if (stamp >= 0)
+            firstStamp = stamp;
+        look = Look::ZeroStamp;
+        probe = std::clamp<qint64>(media.duration() / 2, 0, 1000);
+        QTimer::singleShot(0, this, [this, of = item] {
+            if (of == item && stage == Stage::Learning && look == Look::ZeroStamp)
+                media.setPosition(probe);
+        });
     }
 
     void learnt()
@@ -616,14 +698,7 @@ private:
         // (Seeks not from inside the sink's signal: the back end may drop them.)
         if (stage == Stage::Learning) {
             if (look == Look::FirstPicture) {
-                if (frame.startTime() >= 0)
-                    firstStamp = frame.startTime();
-                look = Look::ZeroStamp;
-                probe = std::clamp<qint64>(media.duration() / 2, 0, 1000);
-                QTimer::singleShot(0, this, [this] {
-                    if (stage == Stage::Learning && look == Look::ZeroStamp)
-                        media.setPosition(probe);
-                });
+                seen(frame.startTime());
             } else if (look == Look::ZeroStamp) {
                 // A picture of the first look still on its way is not the second.
                 if (firstStamp && frame.startTime() == *firstStamp)
@@ -635,6 +710,8 @@ private:
             }
             return;
         }
+        if (stage == Stage::Loading && frame.startTime() >= 0 && !preroll)
+            preroll = frame.startTime();
         holding = false;
         shown = true;
         attempts = 0;
@@ -649,10 +726,10 @@ private:
         const auto where = span(frame);
         const bool late = seeking && settling.elapsed() >= 2000; // then whatever comes
         const bool exact = where && stamps.landsOn(frame.startTime(), sought);
-        // In a Short, only frames of the playing span are shown: those decoded past its end
-        // before the jump (or past the Short's end before it paused), and those still on
-        // their way after it, are not.
-        if (!line.spans.empty() && where && !line.passes(index, where->first, where->second, exact || late))
+        // In a Short, only frames of the playing span are shown, by their stamps alone:
+        // those decoded past its end before the jump (or past the Short's end before it
+        // paused), and those still on their way after it, are not, however late they come.
+        if (!line.spans.empty() && where && !line.passes(index, where->first, where->second, exact))
             return;
         sink.setVideoFrame(frame);
         onScreen = where;
@@ -661,7 +738,7 @@ private:
         // A frame decoded before the seek may still be on its way to the sink.
         if (where && !exact && std::fabs(where->first - stamps.fromPosition(sought / 1000.0)) > 1.0 && !late)
             return;
-        seeking = false;
+        stopSeeking();
         resend.stop();
         Q_EMIT landed();
     }
@@ -698,14 +775,15 @@ private:
         target = seconds;
         sought = media.position(); // the time reads as asked until the media moves
         ended = false;
-        seeking = false;
+        stopSeeking();
         resend.stop();
         Q_EMIT landed();
     }
 
     // Seeks in the recording (to the frame shown at `seconds`, or with `lastBefore` to the
-    // one before it), or keeps the seek until the media is ready.
-    void go(double seconds, bool lastBefore = false)
+    // one before it), or keeps the seek until the media is ready. False where there is
+    // nothing to go to: the player has stopped, and must not play on.
+    bool go(double seconds, bool lastBefore = false)
     {
         asked = seconds;
         askedBefore = lastBefore;
@@ -714,15 +792,19 @@ private:
         ended = false;
         settling.restart();
         if (stage == Stage::Failed)
-            return;
+            return false;
         // Nothing to show there (a seek, or a Short going on to its next cut): the picture
         // stays, and the user is told why.
         if (facts.dataEnd && seconds > *facts.dataEnd) {
             resume = false;
-            media.pause();
+            playAfterRescue = false;
+            // (A stopped back end, as at the end of what it could play, would show its
+            // first picture once paused.)
+            if (media.playbackState() == QMediaPlayer::PlayingState)
+                media.pause();
             stand(seconds, lastBefore);
             Q_EMIT failed(endsEarly());
-            return;
+            return false;
         }
         // A recording that has loaded takes seeks after an error all the same: mostly it
         // plays on, and where it is dead, `rescue` loads it again once no picture comes
@@ -732,17 +814,23 @@ private:
         if (!usable()) {
             pending = seconds;
             pendingBefore = lastBefore;
-            return;
+            return true;
         }
         // A stopped player shows no picture: pausing it shows the frame sought to.
         if (media.playbackState() == QMediaPlayer::StoppedState)
             media.pause();
+        // The back end takes no seek to where it stands, and would show no picture for it:
+        // a millisecond apart shows the same one.
+        if (media.position() == sought && media.playbackState() != QMediaPlayer::PlayingState)
+            sought += sought > 0 ? -1 : 1;
         seeking = true;
         staleSound = true;
         leftAt = stamps.fromPosition(media.position() / 1000.0);
         media.setPosition(sought);
         resent = 0;
-        resend.start(resendMs);
+        resend.start(patienceMs());
+        slow.start();
+        return true;
     }
 
     // The recording's time; right after a seek, the asked time until the media moves on
@@ -789,9 +877,10 @@ private:
     {
         if (index + 1 < int(line.spans.size())) {
             ++index;
-            go(line.spans[index].start);
-            start();
-            arm();
+            if (go(line.spans[index].start)) {
+                start();
+                arm();
+            }
         } else {
             // Frames already on their way would run past the end: put back its last frame.
             go(line.spans[index].end, true);
@@ -811,18 +900,23 @@ private:
     QTimer rescue;
     QTimer patience;
     QTimer resend;
+    QTimer slow;
+    QTimer copying;
 
     // The item.
     Stage stage = Stage::None;
     std::optional<QString> current;
     std::optional<QString> problem_; // while `Failed`
+    std::optional<QString> waiting_;
     int item = 0;                    // counts the items put in: what was deferred for one drops out
     std::shared_ptr<PlayableCopy> copy;
     bool copyFailed = false; // none could be made: the recording itself
     Facts facts;
     bool factsKnown = false;
+    std::vector<double> keyFrames; // recording times, once read
     RecordingTime::PlayerClock stamps;
     Look look = Look::FirstPicture;
+    std::optional<qint64> preroll;    // the stamp of the picture shown as the item loaded
     std::optional<qint64> firstStamp; // learnt while `Learning`
     std::optional<qint64> zeroStamp;
     qint64 probe = 0; // ms: where the second look went
@@ -918,3 +1012,4 @@ std::unique_ptr<Player> Player::makeDefault(bool trySound)
         return std::make_unique<QtPlayer>(trySound);
     return std::make_unique<SilentPlayer>();
 }
+

@@ -45,6 +45,10 @@ public:
     // Why the item cannot be played, as a sentence for the user; none while it plays or
     // while there is no item.
     virtual std::optional<QString> problem() const { return std::nullopt; }
+    // What the picture waits for, as a short line for the viewer to show over it: the copy
+    // that an MPEG-TS recording plays from being made (with how far it has got), or a seek
+    // that decodes for a while. None while nothing keeps it.
+    virtual std::optional<QString> waiting() const { return std::nullopt; }
 
     // A player on Qt Multimedia when the program has a GUI, else one that only keeps
     // its state (command-line jobs have no screen and no speakers to play to). The picture
@@ -58,4 +62,6 @@ Q_SIGNALS:
     void landed();
     // The item turned out not to be playable (`problem` holds the sentence).
     void failed(const QString& sentence);
+    // `waiting` changed.
+    void waitingChanged();
 };

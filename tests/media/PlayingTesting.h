@@ -137,11 +137,12 @@ private:
 // The numbers of the frames a player shows, and the times it reports.
 class Watch {
 public:
-    explicit Watch(Player& player)
+    // `bits`: of the clip's numbers (see Clips::Numbering).
+    explicit Watch(Player& player, int bits = 10)
     {
-        QObject::connect(player.videoSink(), &QVideoSink::videoFrameChanged, &context, [this](const QVideoFrame& f) {
+        QObject::connect(player.videoSink(), &QVideoSink::videoFrameChanged, &context, [this, bits](const QVideoFrame& f) {
             if (f.isValid())
-                shown.push_back(Clips::numberOf(f.toImage()));
+                shown.push_back(Clips::numberOf(f.toImage(), bits));
         });
         QObject::connect(&player, &Player::ticked, &context, [this](double t) { reported.push_back(t); });
     }

@@ -521,6 +521,7 @@ namespace {
 void editorShots()
 {
     auto owned = std::make_unique<FakePlayer>();
+    FakePlayer& player = *owned;
     AppModel model(std::move(owned), std::make_unique<FakePlayer>());
     Project p = editorProject();
     const QUuid shortId = p.shorts[0].id;
@@ -538,6 +539,16 @@ void editorShots()
         viewer.show();
         settle();
         save(&viewer, QStringLiteral("viewer-segment"));
+        // An MPEG-TS recording's copy on its way: the viewer says what it waits for.
+        player.setWaiting(QStringLiteral("Preparing Stream.ts for playing: 45 %"));
+        viewer.picture->showImage(QImage());
+        settle();
+        save(&viewer, QStringLiteral("viewer-preparing"));
+        player.setWaiting(QStringLiteral("Finding the picture…"));
+        viewer.picture->showImage(frame());
+        settle();
+        save(&viewer, QStringLiteral("viewer-finding"));
+        player.setWaiting(std::nullopt);
         model.setMode(Mode::shortClip);
         model.clock().setTime(12.4);
         settle();

@@ -68,6 +68,14 @@ public:
     void setReportInterval(double seconds) override { interval = seconds; }
     double reportInterval() const override { return interval; }
 
+    std::optional<QString> waiting() const override { return waitingLine; }
+    // What the picture waits for, as the real player says it.
+    void setWaiting(const std::optional<QString>& line)
+    {
+        waitingLine = line;
+        Q_EMIT waitingChanged();
+    }
+
     // Reports a time (the Short's own while it holds a Short) as the real player would.
     void report(double seconds)
     {
@@ -76,6 +84,7 @@ public:
     }
 
     QStringList calls;
+    std::optional<QString> waitingLine;
     std::optional<QString> current;
     std::vector<Span> line;
     double position = 0;

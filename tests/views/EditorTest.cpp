@@ -10,7 +10,9 @@
 #include "views/editor/ShortTranscript.h"
 #include "views/editor/Transcript.h"
 #include "views/editor/Viewer.h"
+#include "views/windows/BrowserView.h"
 #include "views/kit/Scrub.h"
+#include "views/kit/VideoSurface.h"
 #include "views/kit/Wave.h"
 #include "views/start/Rows.h"
 
@@ -602,6 +604,23 @@ TEST(Viewer, LeavesTheStripOutWhenNoSegmentIsShown)
     e.settle();
     EXPECT_TRUE(viewer.strip->isVisible());
     EXPECT_EQ(viewer.strip->height(), 38);
+}
+
+// What the picture waits for (a copy being made, a long seek) shows over it, in the viewer
+// and in the stream window, for as long as the player waits.
+TEST(Viewer, ShowsWhatThePictureWaitsFor)
+{
+    Editor e;
+    ViewerView viewer(e.model);
+    BrowserView stream(e.model);
+    auto& second = static_cast<FakePlayer&>(e.model.browser().player());
+    for (auto [player, surface] : {std::pair{e.player, viewer.picture}, std::pair{&second, stream.picture}}) {
+        player->setWaiting(QStringLiteral("Preparing Stream.ts for playing: 45 %"));
+        EXPECT_EQ(surface->note(), QStringLiteral("Preparing Stream.ts for playing: 45 %"));
+        player->setWaiting(std::nullopt);
+        EXPECT_EQ(surface->note(), QString());
+    }
+    EXPECT_EQ(viewer.picture->note(), QString()) << "each window shows its own player's";
 }
 
 // The mood line is measured and painted with the same widths: at the width it asks for,

@@ -387,6 +387,7 @@ ViewerView::ViewerView(AppModel& model, QWidget* parent)
     picture->radius = 12;
     picture->setMinimumSize(160, 90);
     picture->setSink(model.player().videoSink());
+    picture->showWaiting(&model.player());
     picture->overlay = [this](QPainter& p, const QRectF&) {
         const QString text = viewer::caption(this->model);
         const QFont font = Style::font(Style::Text::caption);
@@ -416,6 +417,7 @@ ViewerView::ViewerView(AppModel& model, QWidget* parent)
 ViewerView::~ViewerView()
 {
     picture->setSink(nullptr);
+    picture->showWaiting(nullptr);
 }
 
 void ViewerView::refresh()

@@ -1,6 +1,10 @@
 #include "views/kit/VideoSurface.h"
 
+#include "platform/media/Player.h"
+#include "views/kit/Style.h"
+
 #include <QPainter>
+#include <algorithm>
 #include <QPainterPath>
 #include <QVideoSink>
 
@@ -13,6 +17,28 @@ VideoSurface::VideoSurface(QWidget* parent)
 VideoSurface::~VideoSurface()
 {
     setSink(nullptr);
+    showWaiting(nullptr);
+}
+
+void VideoSurface::showWaiting(Player* player)
+{
+    if (waitingOn == player)
+        return;
+    if (waitingOn)
+        disconnect(waitingOn, nullptr, this, nullptr);
+    waitingOn = player;
+    const auto follow = [this] { setNote(waitingOn ? waitingOn->waiting().value_or(QString()) : QString()); };
+    if (player)
+        connect(player, &Player::waitingChanged, this, follow);
+    follow();
+}
+
+void VideoSurface::setNote(const QString& line)
+{
+    if (line == note_)
+        return;
+    note_ = line;
+    update();
 }
 
 void VideoSurface::setSink(QVideoSink* next)
@@ -80,4 +106,17 @@ void VideoSurface::paintEvent(QPaintEvent*)
         p.drawImage(where, picture);
     if (overlay)
         overlay(p, where);
+    if (!note_.isEmpty()) {
+        // In the middle of the picture, where the eye waits for it.
+        const QFont font = Style::font(Style::Text::callout);
+        p.setFont(font);
+        const QFontMetricsF metrics(font);
+        const double width = std::min(metrics.horizontalAdvance(note_) + 28, double(rect().width()) - 20);
+        const QRectF capsule(rect().center().x() - width / 2, rect().center().y() - (metrics.height() + 12) / 2,
+                             width, metrics.height() + 12);
+        Style::fillMaterial(p, capsule, capsule.height() / 2, palette());
+        p.setPen(Style::primary(palette()));
+        p.drawText(capsule.adjusted(14, 0, -14, 0), Qt::AlignCenter,
+                   metrics.elidedText(note_, Qt::ElideMiddle, capsule.width() - 28));
+    }
 }

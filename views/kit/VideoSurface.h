@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <functional>
 
+class Player;
 class QVideoSink;
 
 // Paints the frames of a player's video sink, fitted on black with rounded corners, and
@@ -22,6 +23,12 @@ public:
     void setSink(QVideoSink* sink);
     // Shows a still as if the sink had sent it (tests, screenshots).
     void showImage(const QImage& image);
+    // Shows over the picture what `player`'s picture waits for, while it waits (none: stop).
+    // Call with none before the player goes away.
+    void showWaiting(Player* player);
+    // The line shown over the picture; empty when none.
+    void setNote(const QString& line);
+    const QString& note() const { return note_; }
     const QImage& image() const { return picture; }
 
     // Where the picture lies in the widget, fitted with its aspect kept.
@@ -40,4 +47,6 @@ private:
     QVideoFrame pending;
     bool waiting = false; // a frame (maybe an empty one) came while hidden
     QImage picture;
+    QPointer<Player> waitingOn;
+    QString note_;
 };

@@ -128,6 +128,7 @@ BrowserView::BrowserView(AppModel& model, QWidget* parent)
     picture->radius = 12;
     picture->setMinimumSize(160, 90);
     picture->setSink(browser.player().videoSink());
+    picture->showWaiting(&browser.player());
     picture->overlay = [this](QPainter& p, const QRectF&) { paintCaption(p); };
     timeline = new StreamTimeline(model, this);
     overview = new OverviewStrip(model, this);
@@ -232,6 +233,7 @@ BrowserView::~BrowserView()
 {
     listen(false);
     picture->setSink(nullptr);
+    picture->showWaiting(nullptr);
 }
 
 void BrowserView::togglePlay()

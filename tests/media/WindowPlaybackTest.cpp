@@ -1,0 +1,238 @@
+// The main player as the window drives it: the model with real players, a Short played with
+// `togglePlay`, a drag sent as the strips send it (a hand scrub, then a seek per move).
+
+#include "PlayingTesting.h"
+
+#include "support/Files.h"
+
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+using namespace playing;
+
+namespace {
+
+class WindowPlaybackTest : public ShortTest {
+protected:
+    QStringList said;
+
+    // A model with real players on `clip`, holding one segment over the whole clip and a
+    // Short of `cuts`.
+    void open(const QString& clip, double length, std::vector<Cut> cuts)
+    {
+        model = std::make_unique<AppModel>(Player::makeDefault(), std::make_unique<FakePlayer>());
+        ASSERT_FALSE(clip.isEmpty());
+        openWith(clip, {shortOf("Short", std::move(cuts))}, {segment("01", 0, length - 0.1)});
+        ASSERT_EQ(model->problem(), std::nullopt);
+        QObject::connect(&model->player(), &Player::failed, [this](const QString& s) { said << s; });
+    }
+    // A click on a strip: a hand scrub of one move.
+    void click(double at)
+    {
+        model->handScrubbing = true;
+        model->player().pause();
+        model->seek(at);
+        model->handScrubbing = false;
+    }
+};
+
+// A press on the playhead that a click put there, then a drag: the pictures follow the drag
+// as they do from anywhere else, and the last move's picture comes once the drag ends.
+TEST_F(WindowPlaybackTest, ADragFromAClickedPlayheadShowsPicturesAsItGoes)
+{
+    open(numberedClip(), 10, {cut(1, 2)});
+    Watch watch(model->player());
+    model->setSelection(QStringLiteral("01"));
+    for (const double from : {3.0, 1.5}) {
+        SCOPED_TRACE(from);
+        click(from);
+        ASSERT_TRUE(watch.shows(frameAt(from)));
+        settle(500);
+        watch.clear();
+        model->handScrubbing = true;
+        model->player().pause();
+        model->seek(from); // the press
+        for (int i = 1; i <= 25; ++i) {
+            settle(16);
+            model->seek(from + i * (6.0 - from) / 25);
+        }
+        settle(16);
+        model->handScrubbing = false;
+        const std::size_t during = watch.shown.size();
+        EXPECT_GT(during, 0u) << "no picture during the drag";
+        EXPECT_TRUE(watch.shows(frameAt(6.0))) << watch.last();
+    }
+}
+
+// A Short played to its end in the model shows no frame outside its cuts: not the frame
+// that starts right at a cut's end, at any join, nor after the Short's end, round after round.
+TEST_F(WindowPlaybackTest, AShortPlayedShowsNoFrameOutsideItsCuts)
+{
+    const std::vector<Span> spans{{1.0, 2.0}, {4.0, 5.0}, {7.21, 8.0}};
+    std::vector<Cut> cuts;
+    for (const Span& s : spans)
+        cuts.push_back(cut(s.start, s.end));
+    open(numberedClip(), 10, cuts);
+    model->setMode(Mode::shortClip);
+    Watch watch(model->player());
+    const auto inside = [&](int n) {
+        return std::any_of(spans.begin(), spans.end(), [&](const Span& s) {
+            return n < std::ceil(s.end * 30 - 1e-6) && n >= std::floor(s.start * 30 + 1e-6);
+        });
+    };
+    QStringList outside;
+    for (int round = 0; round < 3; ++round) {
+        model->seek(0);
+        ASSERT_TRUE(watch.shows(30));
+        watch.clear();
+        model->togglePlay();
+        EXPECT_TRUE(waitUntil([&] { return model->player().rate() == 0 && !model->clock().playing(); }, 8000));
+        settle(2500); // frames of a seek made at the end would come by now
+        for (int n : watch.shown)
+            if (!inside(n))
+                outside << QString::number(n);
+        EXPECT_EQ(watch.last(), 239) << "round " << round;
+    }
+    EXPECT_TRUE(outside.isEmpty()) << outside.join(' ').toStdString();
+}
+
+// A recording whose data stops at half its bytes (key frames 8 s apart): a Short with a cut
+// far past the data stops after the cut it can play, says why, and stays stopped; a seek
+// past the data keeps the last picture rather than showing the first.
+TEST_F(WindowPlaybackTest, PastARecordingsDataThePlayerStopsAndKeepsItsLastPicture)
+{
+    QTemporaryDir folder;
+    const QString sparse = sharedClip(QStringLiteral("numbered120-sparse.mp4"), [](const QString& p) {
+        Clips::Numbering how;
+        how.keyEvery = 240;
+        how.bits = 12;
+        return Clips::numbered(p, 120, how);
+    });
+    ASSERT_FALSE(sparse.isEmpty());
+    // Its index first, as a file copied off a full disk keeps it.
+    const QString whole = folder.path() + QStringLiteral("/whole.mp4");
+    ASSERT_TRUE(Clips::ffmpeg({"-i", sparse, "-c", "copy", "-movflags", "+faststart", whole}));
+    QFile in(whole);
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    const QByteArray bytes = in.readAll();
+    const QString cut = folder.path() + QStringLiteral("/Cut.mp4");
+    ASSERT_TRUE(testfiles::writeFile(cut, bytes.left(bytes.size() / 2)));
+
+    open(cut, 120, {shorts::cut(5, 6), shorts::cut(100, 103)});
+    Watch watch(model->player(), 12);
+    model->setMode(Mode::shortClip);
+    model->seek(0);
+    ASSERT_TRUE(watch.shows(150));
+    model->togglePlay();
+    EXPECT_TRUE(waitUntil([&] { return !said.isEmpty(); }, 6000));
+    EXPECT_TRUE(waitUntil([&] { return model->player().rate() == 0 && !model->clock().playing(); }, 3000))
+        << "still playing at " << model->clock().time();
+    settle(1500);
+    EXPECT_EQ(model->player().rate(), 0);
+    EXPECT_NEAR(model->clock().time(), 1.0, 0.05);
+    EXPECT_NEAR(watch.last(), 179, 1);
+
+    // The recording itself: play up to where its data stops, then seek past it.
+    model->setMode(Mode::segment);
+    said.clear();
+    const double dataEnd = Media::probeNow(cut).dataEnd.value_or(0);
+    ASSERT_GT(dataEnd, 30);
+    model->seek(dataEnd - 1);
+    ASSERT_TRUE(watch.shows(frameAt(dataEnd - 1)));
+    model->togglePlay();
+    EXPECT_TRUE(waitUntil([&] { return !said.isEmpty() && model->player().rate() == 0; }, 6000));
+    settle(500);
+    const int last = watch.last();
+    EXPECT_NEAR(last, frameAt(dataEnd), 2);
+    for (const double at : {70.0, 80.0, 95.0}) {
+        said.clear();
+        model->seek(at);
+        EXPECT_TRUE(waitUntil([&] { return !said.isEmpty(); }, 4000)) << at;
+        settle(800);
+        EXPECT_EQ(watch.last(), last) << "after a seek to " << at;
+    }
+}
+
+} // namespace
+
+namespace {
+
+// A seek that decodes for seconds (720p, one key frame at the start, a seek 100 s on) lands
+// on its picture in time, saying meanwhile that it is on its way; a healthy file is never
+// said to end early for being slow.
+TEST(SlowSeekTest, ASeekFarFromAKeyFrameLandsAndSaysItIsOnItsWay)
+{
+    const QString clip = sharedClip(QStringLiteral("one-key-720.mp4"), [](const QString& p) {
+        return Clips::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=30:duration=110", "-c:v", "libx264",
+                              "-preset", "ultrafast", "-g", "100000", "-keyint_min", "100000", "-sc_threshold", "0",
+                              "-pix_fmt", "yuv420p", p})
+            ? p
+            : QString();
+    });
+    ASSERT_FALSE(clip.isEmpty());
+    std::unique_ptr<Player> player = Player::makeDefault();
+    QStringList said;
+    QObject::connect(player.get(), &Player::failed, [&](const QString& s) { said << s; });
+    std::optional<QString> waited;
+    QObject::connect(player.get(), &Player::waitingChanged, [&] {
+        if (player->waiting())
+            waited = player->waiting();
+    });
+    int landings = 0;
+    QObject::connect(player.get(), &Player::landed, [&] { ++landings; });
+    player->setSource(clip);
+    player->seek(1.0);
+    ASSERT_TRUE(waitUntil([&] { return landings == 1; }, 10000));
+    player->seek(100.0);
+    EXPECT_TRUE(waitUntil([&] { return landings == 2; }, 120000));
+    EXPECT_EQ(said, QStringList());
+    EXPECT_EQ(waited, std::optional<QString>(QStringLiteral("Finding the picture…")));
+    EXPECT_EQ(player->waiting(), std::nullopt);
+}
+
+} // namespace
+
+namespace {
+
+// An MPEG-TS recording plays from a copy: while it is made, the viewer says so and how far
+// it has got; once the picture comes, nothing more.
+TEST(WaitingTest, AnMpegTsRecordingSaysItsCopyIsOnItsWay)
+{
+    QTemporaryDir folder;
+    const QString path = folder.path() + QStringLiteral("/Night.ts");
+    // The clip over and over, some megabytes, so that the copy takes a moment.
+    ASSERT_TRUE(Clips::ffmpeg({"-stream_loop", "20", "-i", numberedClip(), "-c", "copy", path}));
+
+    std::unique_ptr<Player> player = Player::makeDefault();
+    Watch watch(*player);
+    QStringList lines;
+    QObject::connect(player.get(), &Player::waitingChanged, [&] { lines << player->waiting().value_or(QString()); });
+    player->setSource(path);
+    player->seek(2.0);
+    EXPECT_TRUE(watch.shows(frameTheExportTakes(path, 2.0), 20000)) << watch.last();
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Preparing Night\\.ts for playing: [0-9]{1,2} %$"))
+                    .match(lines.front())
+                    .hasMatch())
+        << lines.front().toStdString();
+    EXPECT_EQ(player->waiting(), std::nullopt);
+}
+
+// A recording that cannot be played says so by itself, without Play being pressed: the
+// viewer would otherwise stay black with no word.
+TEST(WaitingTest, AnUnplayableRecordingSaysSoWithoutPlay)
+{
+    QTemporaryDir folder;
+    const QString path = folder.path() + QStringLiteral("/Broken.mp4");
+    ASSERT_TRUE(testfiles::writeFile(path, QByteArray(64 * 1024, 'x')));
+    std::unique_ptr<Player> player = Player::makeDefault();
+    QStringList said;
+    QObject::connect(player.get(), &Player::failed, [&](const QString& s) { said << s; });
+    player->setSource(path);
+    player->seek(1.0);
+    EXPECT_TRUE(waitUntil([&] { return !said.isEmpty(); }, 15000));
+    EXPECT_EQ(said.value(0), QStringLiteral("Broken.mp4 cannot be played: it is damaged, or its picture or sound is "
+                                            "stored in a way this computer cannot play."));
+}
+
+} // namespace
