@@ -94,6 +94,13 @@ void shots()
     browser.scroll(1537);
     browser.seek(1542);
     Shots::save(&window, QStringLiteral("stream-seconds"));
+
+    // A 4-hour MPEG-TS recording's copy on its way: the picture says what it waits for.
+    auto& player = static_cast<FakePlayer&>(browser.player());
+    player.setWaiting(QStringLiteral("Preparing Night.ts for playing: 62 %"));
+    window.picture->showImage(QImage());
+    Shots::save(&window, QStringLiteral("stream-preparing"));
+    player.setWaiting(std::nullopt);
 }
 
 const int registered = Shots::add(shots);
