@@ -75,9 +75,10 @@ public:
             media.setPosition(sought);
             resend.start(patienceMs());
         });
-        // A seek still on its way after a moment says so over the picture.
+        // A seek still on its way after a second says so over the picture (a drag over a
+        // recording whose key frames lie seconds apart lands each of its seeks sooner).
         slow.setSingleShot(true);
-        slow.setInterval(400);
+        slow.setInterval(1000);
         connect(&slow, &QTimer::timeout, this, [this] {
             if (seeking && usable())
                 setWaiting(QStringLiteral("Finding the picture…"));
