@@ -26,7 +26,7 @@ QString stream(int input, int index)
 
 } // namespace
 
-std::optional<Composition> Composition::of(const std::vector<Cut>& cuts, const MediaInfo& media)
+std::optional<Composition> Composition::of(const std::vector<Cut>& cuts, const MediaInfo& media, double madeFrom)
 {
     if (!media.videoStream)
         return std::nullopt;
@@ -39,7 +39,7 @@ std::optional<Composition> Composition::of(const std::vector<Cut>& cuts, const M
     c.frameRate = media.frameRate;
     c.dataEnd = media.dataEnd;
     for (const Cut& cut : cuts) {
-        const Span piece = held(cut, media.duration);
+        const Span piece = held(cut, std::max(media.duration, madeFrom));
         if (piece.length() > 0)
             c.pieces.push_back(piece);
     }
@@ -118,7 +118,13 @@ QStringList Composition::arguments(const QString& output, const std::vector<Stre
         const double length = piece.length();
         const double offset = piece.start - from; // of the piece's start after the seek point
         const double late = known ? frames[i].decodedLate.value_or(0) : 0; // of ffmpeg's stamps
-        args << "-ss" << fixed(from) << "-t" << fixed(std::max(until, piece.end) - from + 0.1) << "-i" << source;
+        // From the recording's start ffmpeg reads on from the file's first packet, with times
+        // counted as after a seek to 0. It is not asked to seek there: in an FLV or an AVI
+        // whose video has B-frames that seek aims before the first key frame and fails, and
+        // ffmpeg goes on from where it stopped reading to learn the file, seconds later.
+        if (from >= 0.5e-6)
+            args << "-ss" << fixed(from);
+        args << "-t" << fixed(std::max(until, piece.end) - from + 0.1) << "-i" << source;
         // Times after -ss count from the seek point; each frame goes where the player shows
         // it on the Short's time line, the first at the piece's own start.
         const QString keep = firstKept ? QStringLiteral("gte(t,%1)*lt(t,%2)").arg(fixed(*firstKept - from + late),
@@ -177,6 +183,7 @@ QCoro::Task<> render(Composition composition, QString target, std::function<void
         throw Fail(QStringLiteral("The folder %1 does not exist.").arg(QDir::toNativeSeparators(folder)));
     const QString ffmpeg = Tool::require(QStringLiteral("ffmpeg"));
     // A cut past where the recording's data stops would come out short of picture and sound.
+    // (Where the file does not say so, its packets tell: see below.)
     for (const Span& piece : composition.pieces)
         if (composition.dataEnd && piece.end > *composition.dataEnd + 0.1)
             throw Fail(Media::endsEarly(composition.source, *composition.dataEnd));

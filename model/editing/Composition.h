@@ -15,7 +15,7 @@
 
 // The cuts of a Short laid back to back from 0: what the main player plays in Short mode
 // and what an export renders. Each piece is a stretch of the recording on a grid of
-// 1/600 s, held inside the recording.
+// 1/600 s, held inside the recording's length.
 struct Composition {
     QString source;
     std::vector<Span> pieces;
@@ -27,7 +27,12 @@ struct Composition {
     std::optional<double> dataEnd;  // where the recording's pictures stop short of its length
 
     // None when there is nothing to play: no cuts, or none that covers any of the recording.
-    static std::optional<Composition> of(const std::vector<Cut>& cuts, const MediaInfo& media);
+    // Each cut is held within the longer of the file's length and `madeFrom`, the length of
+    // the recording when its project was made (0: not known). A file that states no length
+    // (MPEG-TS, fragmented MP4) is measured from where its data stops, so a copy of it cut
+    // off would otherwise hold a cut past its data to nothing, or shorten it, in silence:
+    // such a cut is kept, and the export says where the data ends.
+    static std::optional<Composition> of(const std::vector<Cut>& cuts, const MediaInfo& media, double madeFrom = 0);
     // What plays of `cut` in a recording of `duration` seconds (0: not known): held inside
     // it, on the grid; empty when nothing of it lies there. The Short's time line, its
     // player and its subtitles all lay out these rather than the cuts as stored.

@@ -39,7 +39,7 @@ std::optional<Composition> AppModel::composition(const std::vector<Cut>& cuts) c
 {
     if (!asset_)
         return std::nullopt;
-    return Composition::of(cuts, *asset_);
+    return Composition::of(cuts, *asset_, project_.duration);
 }
 
 // Everything a file is made from. Taken when the export starts: a project opened, or the
@@ -65,7 +65,7 @@ AppModel::ExportTake AppModel::exportTake(const Short& s, const QString& mp4,
     // Subtitles keep time with the picture: laid out over the cuts as they are rendered.
     if (asset_) {
         for (Cut& cut : take.s.cuts) {
-            const Span piece = Composition::held(cut, asset_->duration);
+            const Span piece = Composition::held(cut, std::max(asset_->duration, project_.duration));
             cut.start = piece.start;
             cut.end = piece.end;
         }

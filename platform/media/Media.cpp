@@ -320,12 +320,15 @@ public:
 
     // A time to seek to, as ffmpeg's -ss seeks, not after `preferred`, after which the first
     // key frame read starts at or before `shown`: decoding from there has every frame from
-    // `shown` on. The latest such, so that little is decoded in vain.
+    // `shown` on. The latest such, so that little is decoded in vain. 0 is the file's start,
+    // read without a seek (the export gives ffmpeg no -ss there).
     double seekTo(double shown, double preferred)
     {
         const auto works = [&](double t) {
+            if (t <= 0)
+                return true;
             const auto key = firstKeyAfterSeek(t);
-            return key ? *key <= shown + sameFrameTime : t <= 0;
+            return key && *key <= shown + sameFrameTime;
         };
         preferred = std::max(0.0, std::floor(preferred * 1e6) / 1e6); // ffmpeg reads whole microseconds
         if (works(preferred))
@@ -359,6 +362,29 @@ public:
             }
         }
         return found;
+    }
+
+    // Where the file's data stops: the latest end of a packet of any stream, read from the
+    // key frame before `from` to the end of the file (a picture whose length is not stored
+    // lasts a frame). None where nothing can be read there.
+    std::optional<double> dataStop(double from)
+    {
+        if (!seekBefore(from))
+            return std::nullopt;
+        std::optional<double> stop;
+        while (av_read_frame(input_.get(), packet_.get()) >= 0) {
+            const int index = packet_->stream_index;
+            const int64_t stamp = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts;
+            if (stamp != AV_NOPTS_VALUE && index >= 0 && index < int(input_->nb_streams)) {
+                const int64_t length = std::max<int64_t>(0, packet_->duration);
+                double end = RecordingTime::of(stamp + length, input_.get(), input_->streams[index]);
+                if (index == index_ && length == 0)
+                    end += frameLength();
+                stop = std::max(stop.value_or(end), end);
+            }
+            av_packet_unref(packet_.get());
+        }
+        return stop;
     }
 
     // Whether the video stores only decoding stamps (AVI): its pictures come out of the
@@ -469,10 +495,17 @@ std::vector<StretchFrames> stretchesNow(const QString& path, const std::vector<S
         StretchFrames f;
         f.start = packets.around(showingLimit(s.start));
         f.end = packets.around(endingLimit(s.end));
-        // No picture follows the stretch, and the last lies well before its end: the file's
-        // pictures stop there (a recording cut off, or one whose picture ends before its sound).
-        if (!f.end.next && f.end.last && *f.end.last < s.end - std::max(1.0, 2 * frame))
-            f.picturesStop = *f.end.last;
+        // No picture follows the stretch: the file's pictures stop within it, or before it. A
+        // recording whose picture ends before its sound has its last picture shown a moment
+        // longer over a stretch that ends within the sound (as at a recording's very end), but
+        // not for a second; where no stream's data reaches the stretch's end (a file cut off),
+        // a tenth of a second is all that the rounding of its last stamps may hold.
+        if (!f.end.next && f.end.last) {
+            if (*f.end.last < s.end - std::max(1.0, 2 * frame))
+                f.picturesStop = *f.end.last;
+            else if (const auto stop = packets.dataStop(*f.end.last - 1); stop && s.end > *stop + 0.1)
+                f.picturesStop = *f.end.last;
+        }
         f.seekTo = s.start;
         if (const auto shown = f.shown()) {
             f.frames = packets.count(*shown, endingLimit(s.end), f.end.next);
@@ -522,45 +555,90 @@ QString endsEarly(const QString& path, double seconds)
 
 QImage stillNow(const QString& path, double seconds, QSize box)
 {
-    const Input input = openInput(path);
+    Input input = openInput(path);
     const auto index = firstVideo(input.get());
     if (!index)
         throw Fail(QFileInfo(path).fileName() + QStringLiteral(" has no video in it."));
-    AVStream* stream = input->streams[*index];
+    const auto pictureOnly = [&] {
+        for (unsigned i = 0; i < input->nb_streams; ++i)
+            input->streams[i]->discard = int(i) == *index ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+        return input->streams[*index];
+    };
+    AVStream* stream = pictureOnly();
     const Decoder decoder = openDecoder(stream, path, FF_THREAD_SLICE);
-
-    seconds = std::max(0.0, seconds);
-    const int64_t target = int64_t(seconds / av_q2d(stream->time_base));
-    const int64_t startTime = RecordingTime::origin(input.get(), stream);
-    av_seek_frame(input.get(), *index, startTime + target, AVSEEK_FLAG_BACKWARD);
+    // The picture the player shows at `seconds`: the last that starts before its showing limit.
+    const double limit = showingLimit(std::max(0.0, seconds));
+    // A video that stores only decoding stamps (AVI) has its pictures stamped as late as the
+    // decoder happens to hold them back, which after a seek is not always the same. Its
+    // pictures come out in the order they are shown, and each is shown at the next of its
+    // packets' stamps, as they are stored: they are counted off those from the key frame.
+    bool decodingStampsOnly = false;
 
     Packet packet(av_packet_alloc());
     Frame frame(av_frame_alloc());
-    Frame kept;
-    auto take = [&](bool flushing) {
-        while (avcodec_receive_frame(decoder.get(), frame.get()) == 0) {
-            const int64_t pts = frame->best_effort_timestamp;
-            kept.reset(av_frame_clone(frame.get()));
-            av_frame_unref(frame.get());
-            if (pts == AV_NOPTS_VALUE || pts >= startTime + target)
-                return true;
+    // A seek lands on a key frame at or before the limit where the container has an index; in
+    // one without (MPEG-TS) it lands anywhere, maybe past the key frame the picture needs, and
+    // then again from further back, as far as the file's start. The start is read as the file
+    // is opened: a seek to it may fail or land past it (a first picture shown after the sound
+    // starts, B-frames in FLV or AVI).
+    for (double back = 0;; back = std::max(1.0, 2 * back)) {
+        const bool fromStart = limit - back <= 0;
+        avcodec_flush_buffers(decoder.get());
+        if (fromStart) {
+            input = openInput(path);
+            stream = pictureOnly();
+        } else {
+            av_seek_frame(input.get(), *index, RecordingTime::stamp(limit - back, input.get(), stream),
+                          AVSEEK_FLAG_BACKWARD);
         }
-        return flushing && kept;
-    };
-    bool found = false;
-    while (!found && av_read_frame(input.get(), packet.get()) >= 0) {
-        if (packet->stream_index == *index && avcodec_send_packet(decoder.get(), packet.get()) >= 0)
-            found = take(false);
-        av_packet_unref(packet.get());
+        std::optional<double> key; // where the key frame that decoding starts from is shown
+        std::vector<double> slots;  // the stamps of the packets decoded from it (decoding stamps only)
+        std::size_t counted = 0;    // pictures decoded from it
+        Frame kept;                 // the last picture before the limit
+        Frame after;                // the first from it on
+        const auto take = [&] {
+            while (!after && avcodec_receive_frame(decoder.get(), frame.get()) == 0) {
+                const int64_t stamp = frame->best_effort_timestamp;
+                const double at = decodingStampsOnly      ? slots[std::min(counted, slots.size() - 1)]
+                                  : stamp == AV_NOPTS_VALUE ? limit
+                                                            : RecordingTime::of(stamp, input.get(), stream);
+                ++counted;
+                // A picture shown before the key frame (an open group of pictures) lacks the
+                // pictures it refers to.
+                if (decodingStampsOnly || at >= *key - sameFrameTime)
+                    (at < limit ? kept : after).reset(av_frame_clone(frame.get()));
+                av_frame_unref(frame.get());
+            }
+        };
+        while (!after && av_read_frame(input.get(), packet.get()) >= 0) {
+            // Decoding starts at a key frame: what comes before it cannot be shown whole.
+            // (An empty packet, a frame left out, is no end of the stream for the decoder.)
+            if (packet->stream_index == *index && packet->size > 0 && (key || (packet->flags & AV_PKT_FLAG_KEY))) {
+                const int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+                const double at = stamp == AV_NOPTS_VALUE ? 0.0 : RecordingTime::of(stamp, input.get(), stream);
+                if (!key) {
+                    decodingStampsOnly = packet->pts == AV_NOPTS_VALUE;
+                    key = at;
+                }
+                if (decodingStampsOnly)
+                    slots.push_back(at);
+                if (avcodec_send_packet(decoder.get(), packet.get()) >= 0) // a damaged packet is passed over
+                    take();
+            }
+            av_packet_unref(packet.get());
+        }
+        if (!after && key) {
+            avcodec_send_packet(decoder.get(), nullptr); // the pictures the decoder still holds
+            take();
+        }
+        // Past the file's last picture, that one stays; before its first, the first shows.
+        const AVFrame* shown = kept ? kept.get() : fromStart ? after.get() : nullptr;
+        if (shown && shown->width > 0 && shown->height > 0)
+            return picture(shown, clockwiseRotation(stream), box, path);
+        if (fromStart)
+            throw Fail(QStringLiteral("No picture could be read from %1 at that time.")
+                           .arg(QFileInfo(path).fileName()));
     }
-    if (!found) {
-        avcodec_send_packet(decoder.get(), nullptr);
-        found = take(true);
-    }
-    if (!kept || kept->width <= 0 || kept->height <= 0)
-        throw Fail(QStringLiteral("No picture could be read from %1 at that time.").arg(QFileInfo(path).fileName()));
-
-    return picture(kept.get(), clockwiseRotation(stream), box, path);
 }
 
 namespace {

@@ -106,8 +106,9 @@ QCoro::Task<MediaInfo> probe(QString path);
 
 // Synchronous forms, for worker threads.
 MediaInfo probeNow(const QString& path);
-// The picture nearest after `seconds`, upright, scaled to fit inside `box` (aspect kept).
-// Throws Fail when no picture can be decoded there.
+// The picture the player shows at recording time `seconds` (see `showingLimit`; the first
+// picture before it, the last after the file's end), upright, scaled to fit inside `box`
+// (aspect kept). Throws Fail when no picture can be decoded there.
 QImage stillNow(const QString& path, double seconds, QSize box);
 
 // The frames around each of `times` (a frame within `sameFrameTime` after a time counts as

@@ -70,6 +70,20 @@ QString numbered(const QString& path, double seconds, const Numbering& how)
     return ffmpeg(args) ? path : QString();
 }
 
+QString inContainer(const QString& from, const QString& to, int keyEvery)
+{
+    const QString suffix = to.section(u'.', -1).toLower();
+    QStringList args{"-i", from};
+    if (suffix == "webm")
+        args << QStringList{"-c:v", "libvpx-vp9", "-crf", "10", "-b:v", "0", "-deadline", "realtime", "-cpu-used", "8",
+                            "-g", QString::number(keyEvery), "-c:a", "libopus"};
+    else
+        args << "-c" << "copy";
+    if (suffix == "mts")
+        args << "-f" << "mpegts";
+    return ffmpeg(args << to) ? to : QString();
+}
+
 int numberOf(const QImage& image, int bits)
 {
     if (image.isNull())

@@ -31,6 +31,9 @@ struct Numbering {
     bool openGop = false; // key frames decoded before the frames shown just before them
 };
 QString numbered(const QString& path, double seconds, const Numbering& how);
+// A clip in the container that the suffix of `to` names, its streams copied; WebM, which
+// holds no H.264, gets them coded again as VP9 (a key frame every `keyEvery` frames) and Opus.
+QString inContainer(const QString& from, const QString& to, int keyEvery = 30);
 // The number a numbered frame shows, at any size; -1 for a picture that shows none.
 int numberOf(const QImage& image, int bits = 10);
 

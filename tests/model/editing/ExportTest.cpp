@@ -7,7 +7,9 @@
 #include "support/Env.h"
 
 #include <QRegularExpression>
+#include <QtEndian>
 #include <QStandardPaths>
+#include <climits>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,6 +45,87 @@ std::vector<double> subtitleStarts(const QString& srt)
     return starts;
 }
 
+// The first and last frame the player shows over each cut, from a numbered recording whose
+// pictures are shown at `source`: from the one shown at its start to the last that starts
+// before its end (its edges held on a grid of 1/600 s).
+std::vector<std::pair<int, int>> shownOver(const std::vector<Cut>& cuts, const std::vector<Clips::Shown>& source)
+{
+    std::vector<std::pair<int, int>> out;
+    for (const Cut& c : cuts) {
+        const double s = std::round(c.start * 600) / 600, e = std::round(c.end * 600) / 600;
+        int first = source.front().number, last = -1;
+        for (const Clips::Shown& f : source) {
+            first = f.time < showingLimit(s) ? f.number : first;
+            last = f.time < endingLimit(e) ? f.number : last;
+        }
+        out.push_back({first, last});
+    }
+    return out;
+}
+
+// The runs of consecutive numbers a file's frames show, first and last of each.
+std::vector<std::pair<int, int>> runsIn(const std::vector<Clips::Shown>& frames)
+{
+    std::vector<std::pair<int, int>> out;
+    for (const Clips::Shown& f : frames) {
+        if (out.empty() || f.number != out.back().second + 1)
+            out.push_back({f.number, f.number});
+        else
+            out.back().second = f.number;
+    }
+    return out;
+}
+
+// How far (in frames) the picture of an exported Short lies from its sound at worst, read
+// from a recording with a click every 0.1 s: at each click heard in the file, the frame the
+// file shows then against the frame the recording shows where that click lies in it. Which
+// frames a file holds says nothing of this; a picture placed late against its sound shows here.
+int framesFromSound(const QString& mp4, const std::vector<Cut>& cuts, const std::vector<Clips::Shown>& source, int bits)
+{
+    const std::vector<Clips::Shown> shown = Clips::shownFrames(mp4, bits);
+    const std::vector<double> heard = Clips::clicksIn(Clips::soundOf(mp4));
+    if (heard.empty() || shown.empty())
+        return INT_MAX;
+    // The frame showing at `t` (a little after a click, clear of the rounding of either time).
+    const auto at = [](const std::vector<Clips::Shown>& frames, double t) {
+        int number = frames.front().number;
+        for (const Clips::Shown& f : frames)
+            if (f.time <= t)
+                number = f.number;
+        return number;
+    };
+    int worst = 0;
+    for (const double h : heard) {
+        double start = 0;
+        for (const Cut& c : cuts) {
+            const double s = std::round(c.start * 600) / 600, length = std::round(c.end * 600) / 600 - s;
+            if (h < start + length) {
+                const int wanted = at(source, s + (h - start) + 0.005);
+                worst = std::max(worst, std::abs(at(shown, h + 0.005) - wanted));
+                break;
+            }
+            start += length;
+        }
+    }
+    return worst;
+}
+
+// The first half of an MPEG-4 file's bytes, cut (as a full disk cuts a copy) inside the data
+// of its pictures and sound rather than inside the header of a fragment, which leaves the
+// file unreadable as a whole.
+QByteArray halfInData(const QByteArray& bytes)
+{
+    for (qsizetype at = 0; at + 8 <= bytes.size();) {
+        const auto size = qsizetype(qFromBigEndian<quint32>(bytes.constData() + at));
+        if (size < 8)
+            break;
+        if (bytes.mid(at + 4, 4) == "mdat" && at + size > bytes.size() / 2)
+            return bytes.left(std::max(bytes.size() / 2, at + size / 2));
+        at += size;
+    }
+    return bytes.left(bytes.size() / 2);
+}
+
 class ExportTest : public ShortTest {
 protected:
     QStringList revealed;
@@ -60,6 +143,15 @@ protected:
         };
     }
     static QCoro::Task<bool> ready(bool value) { co_return value; }
+    // As `openWith`, for a project made when the recording was `length` seconds long.
+    void openMadeFrom(const QString& clip, double length, std::vector<Short> shorts)
+    {
+        const QString recording = copy(clip, root + QStringLiteral("/Stream.") + QFileInfo(clip).suffix());
+        Project p = projectOf(recording, {segment("01", 0, length)});
+        p.duration = length;
+        p.shorts = std::move(shorts);
+        QCoro::waitFor(model->openProject(writePackage(root + QStringLiteral("/Stream.vtrl"), p)));
+    }
     static QStringList leftovers(const QString& folder)
     {
         return QDir(folder).entryList({".vt-*"}, QDir::Files | QDir::Hidden);
@@ -238,6 +330,8 @@ TEST_F(ExportTest, AnAviRecordingWithBFramesExportsWithinAFrameAtEachEdge)
         ++at;
     }
     EXPECT_EQ(at, numbers.size());
+    // And each picture shows with its sound, within a frame.
+    EXPECT_LE(framesFromSound(root + "/avi.mp4", cuts, Clips::recordingFrames(clip), 11), 1);
 }
 
 // Where the recording has no sound (its sound starts late or ends early), a cut gets silence
@@ -380,32 +474,113 @@ TEST_F(ExportTest, AFileWithoutEveryFrameAskedForIsNotKept)
     }
 }
 
-// A recording whose data stops at half its length (a copy or a download cut off): a cut
-// past the data is not exported short of its picture and sound, but says why; cuts within
-// it export as ever. With an index (MP4) and without one (Matroska).
+// A recording whose data stops at half its length (a copy or a download cut off), its
+// project made from the whole file: a cut past the data is not exported short of its
+// picture and sound, nor left out, but says why, whether it lies far past the data or ends
+// half a second past it; cuts within it export as ever. With an index (MP4) and without one
+// (Matroska), and in containers that state no length at all, so that what the file holds
+// is all that tells its length (MPEG-TS, fragmented MP4). A recording whose picture ends
+// before its sound is whole, but a cut past its picture has nothing to show there.
 TEST_F(ExportTest, ARecordingCutShortSaysSoForACutPastItsData)
 {
-    for (const QString kind : {"mp4", "mkv"}) {
-        SCOPED_TRACE(kind.toStdString());
-        const QString whole = root + "/whole." + kind;
-        ASSERT_TRUE(Clips::ffmpeg({"-i", Clips::numbered(root + "/n.mp4", 20, 30, 30), "-c", "copy", "-movflags",
-                                   "+faststart", whole}));
-        const QByteArray bytes = readFile(whole);
-        const QString cut = root + "/Cut." + kind;
-        ASSERT_TRUE(writeFile(cut, bytes.left(bytes.size() / 2)));
-        openWith(cut, {shortOf("Late", {shorts::cut(2, 4), shorts::cut(15, 17)})}, {segment("01", 0, 20)});
-        await(model->exportShort(root + "/late.mp4", false, false));
-        ASSERT_TRUE(model->problem()) << "exported";
-        EXPECT_TRUE(QRegularExpression("^The Short could not be exported\\. Stream\\." + kind
-                                       + " ends early: it holds pictures up to 0:00:(09|10|11) only\\.$")
-                        .match(*model->problem())
-                        .hasMatch())
-            << model->problem()->toStdString();
-        EXPECT_FALSE(QFile::exists(root + "/late.mp4"));
+    const QString base = sharedClip("numbered-20.mp4", [](const QString& p) { return Clips::numbered(p, 20, 30, 30); });
+    ASSERT_FALSE(base.isEmpty());
+    const struct {
+        QString name, suffix;
+        QStringList make; // after "-i base"
+        bool cutShort;    // cut to about half its bytes; else whole
+    } table[] = {
+        {"MP4 with an index", "mp4", {"-c", "copy", "-movflags", "+faststart"}, true},
+        {"Matroska", "mkv", {"-c", "copy"}, true},
+        {"MPEG-TS", "ts", {"-c", "copy"}, true},
+        {"fragmented MP4", "mp4", {"-c", "copy", "-movflags", "frag_keyframe+empty_moov"}, true},
+        {"MP4 whose picture ends at 10 s", "mp4", {"-t", "10", "-i", base, "-map", "1:v", "-map", "0:a", "-c", "copy"},
+         false},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.name.toStdString());
+        const QString made = root + "/made." + row.suffix;
+        ASSERT_TRUE(Clips::ffmpeg(QStringList{"-i", base} + row.make + QStringList{made}));
+        const QString recording = root + "/Cut." + row.suffix;
+        const QByteArray bytes = readFile(made);
+        const QByteArray kept = !row.cutShort          ? bytes
+                                : row.suffix == "mp4" ? halfInData(bytes)
+                                                      : bytes.left(bytes.size() / 2);
+        ASSERT_TRUE(writeFile(recording, kept));
+        const std::vector<Clips::Shown> pictures = Clips::recordingFrames(recording);
+        ASSERT_FALSE(pictures.empty());
+        const double dataEnd = pictures.back().time + 1 / 30.0; // where the last picture ends
+        ASSERT_LT(dataEnd, 12.0);
+        const struct {
+            QString name;
+            Cut late;
+            bool refused;
+        } shorts[] = {
+            {"a cut far past the data", cut(15, 17), true},
+            // Where the picture ends before the sound, the last picture stays a moment at a
+            // cut that ends within the sound (as at a Short ending with the recording).
+            {"a cut ending half a second past the data", cut(dataEnd - 1, dataEnd + 0.5), row.cutShort},
+        };
+        for (const auto& s : shorts) {
+            SCOPED_TRACE(s.name.toStdString());
+            model->setProblem(std::nullopt);
+            QFile::remove(root + "/late.mp4");
+            openMadeFrom(recording, 20, {shortOf("Late", {cut(2, 4), s.late})});
+            await(model->exportShort(root + "/late.mp4", false, false));
+            if (!s.refused) {
+                EXPECT_EQ(model->problem(), std::nullopt);
+                continue;
+            }
+            EXPECT_TRUE(model->problem()) << "exported, " << Media::probeNow(root + "/late.mp4").duration << " s";
+            if (!model->problem())
+                continue;
+            EXPECT_TRUE(QRegularExpression("^The Short could not be exported\\. Stream\\." + row.suffix
+                                           + " ends early: it holds pictures up to 0:00:(09|10|11) only\\.$")
+                            .match(*model->problem())
+                            .hasMatch())
+                << model->problem()->toStdString();
+            EXPECT_FALSE(QFile::exists(root + "/late.mp4"));
+        }
         model->setProblem(std::nullopt);
-        openWith(cut, {shortOf("Early", {shorts::cut(2, 4), shorts::cut(6, 7)})}, {segment("01", 0, 20)});
+        openMadeFrom(recording, 20, {shortOf("Early", {cut(2, 4), cut(6, 7)})});
         await(model->exportShort(root + "/early.mp4", false, false));
         EXPECT_EQ(model->problem(), std::nullopt);
+    }
+}
+
+// A cut from the recording's first frame (or a frame or two on) holds the frames the player
+// shows there, in every container the picker offers: ffmpeg seeking to 0 in an FLV or an AVI
+// whose video has B-frames lands on the key frame after the ones it read to learn the file,
+// seconds on. Key frames 8 s apart; each picture in step with the recording's clicks (AVI,
+// which keeps no showing times, within a frame).
+TEST_F(ExportTest, ACutFromTheFirstFrameExportsFromEveryContainer)
+{
+    const QString base = sharedClip("numbered-clicks-14-sparse.mp4", [](const QString& p) {
+        return Clips::numbered(p, 14, Clips::Numbering{"30", 240, 11, true});
+    });
+    ASSERT_FALSE(base.isEmpty());
+    const std::vector<Cut> cuts{cut(0, 1.5), cut(10, 12), cut(0.05, 1.5), cut(0.1, 1.5)};
+    for (const QString suffix : {"mp4", "mov", "m4v", "mkv", "ts", "mts", "flv", "avi", "webm"}) {
+        SCOPED_TRACE(suffix.toStdString());
+        const int slack = suffix == "avi" ? 1 : 0; // frames at each edge, where no showing times are kept
+        const QString clip = Clips::inContainer(base, root + "/first." + suffix, 240);
+        ASSERT_FALSE(clip.isEmpty());
+        model->setProblem(std::nullopt);
+        openWith(clip, {shortOf("First", cuts)}, {segment("01", 0, 14)});
+        const QString mp4 = root + "/short.mp4";
+        await(model->exportShort(mp4, false, false));
+        EXPECT_EQ(model->problem(), std::nullopt);
+        if (model->problem())
+            continue;
+        const std::vector<Clips::Shown> source = Clips::recordingFrames(clip);
+        const auto wanted = shownOver(cuts, source);
+        const auto got = runsIn(Clips::shownFrames(mp4, 11));
+        ASSERT_EQ(got.size(), wanted.size());
+        for (std::size_t k = 0; k < got.size(); ++k) {
+            EXPECT_NEAR(got[k].first, wanted[k].first, slack) << "cut " << k + 1;
+            EXPECT_NEAR(got[k].second, wanted[k].second, slack) << "cut " << k + 1;
+        }
+        EXPECT_LE(framesFromSound(mp4, cuts, source, 11), slack);
     }
 }
 
