@@ -476,10 +476,10 @@ private:
     }
 
     // An error before the first picture. Where the media says it cannot be played, it is
-    // the sound output's (tried again without it) or else the recording's. An error that
-    // the back end still had on its way from before the item was put in again leaves it
-    // going on to a picture; where none comes, the item is loaded again (without sound
-    // while the sound output is in doubt).
+    // the sound output's (tried again without it) or else, once loads without sound fail
+    // too, the recording's. An error that the back end still had on its way from before the
+    // item was put in again leaves it going on to a picture; where none comes, the item is
+    // loaded again (without sound while the sound output is in doubt).
     void judge(int looks, int of)
     {
         if (of != item || stage == Stage::Failed || shown || !current)
@@ -490,17 +490,20 @@ private:
             QTimer::singleShot(100, this, [this, looks, of] { judge(looks + 1, of); });
             return;
         }
-        tryAgain(status == QMediaPlayer::InvalidMedia);
+        tryAgain();
     }
 
     // The item showed no picture: again without sound while sound is in doubt, else again
-    // as it is, and after that it cannot be played.
-    void tryAgain(bool invalid)
+    // as it is, and after that it cannot be played. The back end's word that the media is
+    // invalid is not taken at once: the error of the load before (with sound) may still be
+    // on its way when the item is loaded again, and marks the new load invalid too; seen on
+    // a busy machine. A recording that cannot be played fails every load.
+    void tryAgain()
     {
         if (sound) {
             sound = false;
             trial = true;
-        } else if (invalid || ++attempts > 2) {
+        } else if (++attempts > 2) {
             fail();
             return;
         }

@@ -34,20 +34,21 @@ TEST(PlayerTest, SeeksAndCutJumpsShowTheRightFrame)
 
     player->setSource(clip);
     player->seek(2.3); // before the media has loaded: kept until it has
-    EXPECT_TRUE(waitUntil([&] { return !shown.empty() && shown.back() == 23; }, 5000)) << (shown.empty() ? -1 : shown.back());
+    EXPECT_TRUE(waitUntil([&] { return !shown.empty() && shown.back() == 23; }, patience)) << (shown.empty() ? -1 : shown.back());
 
     player->setShort(clip, {{1.0, 1.5}, {4.0, 4.5}});
     player->seek(0.3);
-    EXPECT_TRUE(waitUntil([&] { return !shown.empty() && shown.back() == 13; }, 5000));
+    EXPECT_TRUE(waitUntil([&] { return !shown.empty() && shown.back() == 13; }, patience));
     EXPECT_DOUBLE_EQ(player->time(), 0.3);
     shown.clear();
     reported.clear();
     player->play();
-    EXPECT_TRUE(waitUntil([&] { return player->rate() == 0; }, 5000)) << "pauses at the last span's end";
+    EXPECT_TRUE(waitUntil([&] { return player->rate() == 0; }, patience)) << "pauses at the last span's end";
+    // The last span's last frame, which may come a moment after the pause.
+    EXPECT_TRUE(waitUntil([&] { return !shown.empty() && shown.back() >= 44; }, patience));
     ASSERT_FALSE(shown.empty());
     for (int n : shown)
         EXPECT_TRUE((n >= 13 && n <= 15) || (n >= 40 && n <= 45)) << n;
-    EXPECT_GE(shown.back(), 44);
     for (double t : reported)
         EXPECT_TRUE(t >= 0 && t <= 1.0) << t;
     EXPECT_NEAR(player->time(), 1.0, 0.05);
@@ -55,15 +56,19 @@ TEST(PlayerTest, SeeksAndCutJumpsShowTheRightFrame)
     // A span that reaches the recording's end goes on to the next one all the same.
     player->setShort(clip, {{5.5, 6.0}, {1.0, 1.5}});
     player->seek(0.4);
-    EXPECT_TRUE(waitUntil([&] { return !shown.empty() && shown.back() == 59; }, 5000));
+    EXPECT_TRUE(waitUntil([&] { return !shown.empty() && shown.back() == 59; }, patience));
     shown.clear();
     player->play();
-    EXPECT_TRUE(waitUntil([&] { return player->rate() == 0 && player->time() > 0.9; }, 5000)) << player->time();
-    EXPECT_TRUE(std::find(shown.begin(), shown.end(), 12) != shown.end());
+    EXPECT_TRUE(waitUntil([&] { return player->rate() == 0 && player->time() > 0.9; }, patience)) << player->time();
+    // The second span's frames show (a busy machine may drop some of them).
+    EXPECT_TRUE(waitUntil(
+        [&] { return std::any_of(shown.begin(), shown.end(), [](int n) { return n >= 10 && n <= 14; }); }, patience));
 }
 
 // With no sound output to play to (none listed, or one that fails when the sound starts:
 // the sound server of these tests has no output device), the picture plays all the same.
+// (On a busy machine the sound's error came late enough now and then to fall on the load
+// again without sound, and the recording was called one that cannot be played.)
 TEST(PlayerTest, ThePicturePlaysWhereNoSoundCan)
 {
     const QString clip = numberedClip();
@@ -75,13 +80,14 @@ TEST(PlayerTest, ThePicturePlaysWhereNoSoundCan)
         player->seek(2.0);
         EXPECT_TRUE(watch.shows(60)) << "trying sound " << trySound << ": frame " << watch.last();
         player->play();
-        EXPECT_TRUE(waitUntil([&] { return player->time() > 2.5 && watch.last() > 72; }, 4000))
+        EXPECT_TRUE(waitUntil([&] { return player->time() > 2.5 && watch.last() > 72; }, patience))
             << "trying sound " << trySound << ": at " << player->time() << ", frame " << watch.last();
         EXPECT_NE(player->rate(), 0);
         player->pause();
-        EXPECT_TRUE(waitUntil([&] { return player->rate() == 0; }, 2000));
-        settle(150);
-        EXPECT_NEAR(watch.last(), frameAt(player->time()), 2) << "trying sound " << trySound;
+        EXPECT_TRUE(waitUntil([&] { return player->rate() == 0; }, patience));
+        EXPECT_TRUE(showsTheClock(*player, watch)) << "trying sound " << trySound << ": frame " << watch.last()
+                                                   << " at " << player->time();
+        EXPECT_EQ(player->problem(), std::nullopt) << "trying sound " << trySound;
     }
 }
 
@@ -154,22 +160,24 @@ TEST(PlayerTest, PlaysOnThroughCutsRoundAfterRound)
         }
         watch.clear();
         if (k == 2) {
-            EXPECT_TRUE(waitUntil([&] { return player->rate() == 0; }, 3000)) << "round " << round << " stops at the end";
+            EXPECT_TRUE(waitUntil([&] { return player->rate() == 0; }, patience)) << "round " << round << " stops at the end";
             EXPECT_NEAR(player->time(), line.total(), 0.05) << "round " << round;
             continue;
         }
+        // Past the cut into the next span (or, where the machine was slow to look, further).
         const double goal = line.offset(k + 1) + 0.25;
-        EXPECT_TRUE(waitUntil([&] { return player->time() > goal && player->rate() != 0; }, 3000))
+        EXPECT_TRUE(waitUntil([&] { return player->time() > goal; }, patience))
             << "round " << round << " stalled at " << player->time() << " playing " << player->rate();
         player->pause();
-        settle(120);
-        const auto place = line.at(player->time());
-        EXPECT_EQ(place->span, k + 1) << "round " << round;
-        EXPECT_NEAR(watch.last(), frameAt(place->time), 2) << "round " << round << " at " << player->time();
+        EXPECT_TRUE(waitUntil([&] { return player->rate() == 0; }, patience)) << "round " << round;
+        const double paused = player->time();
+        EXPECT_GT(line.at(paused)->span, k) << "round " << round << " at " << paused;
+        EXPECT_TRUE(showsTheClock(*player, watch)) << "round " << round << " at " << paused << ": frame "
+                                                   << watch.last();
         for (int n : watch.shown)
             EXPECT_TRUE(inSomeSpan(n)) << "round " << round << " showed frame " << n;
         for (double t : watch.reported)
-            EXPECT_TRUE(t >= from - 0.05 && t <= goal + 0.5) << "round " << round << " reported " << t;
+            EXPECT_TRUE(t >= from - 0.05 && t <= paused + 0.1) << "round " << round << " reported " << t;
     }
 }
 
@@ -198,8 +206,8 @@ TEST(PlayerTest, ARecordingThatCannotPlayLeavesTheSoundOn)
         player->seek(1.0);
         EXPECT_TRUE(watch.shows(30)) << watch.last();
         player->play();
-        EXPECT_TRUE(waitUntil([&] { return watch.last() > 36; }, 4000)) << watch.last();
-        waitUntil([] { return soundStreams() == 1; }, 3000);
+        EXPECT_TRUE(waitUntil([&] { return watch.last() > 36; }, patience)) << watch.last();
+        waitUntil([] { return soundStreams() == 1; }, patience);
         streams.push_back(soundStreams());
         EXPECT_NE(player->rate(), 0);
         EXPECT_EQ(player->problem(), std::nullopt);
@@ -208,7 +216,7 @@ TEST(PlayerTest, ARecordingThatCannotPlayLeavesTheSoundOn)
     playGood();
     player->setSource(broken);
     player->play();
-    EXPECT_TRUE(waitUntil([&] { return player->problem().has_value(); }, 4000));
+    EXPECT_TRUE(waitUntil([&] { return player->problem().has_value(); }, patience));
     settle(300);
     EXPECT_EQ(player->rate(), 0);
     EXPECT_EQ(player->problem(), std::optional<QString>(QStringLiteral(
@@ -236,9 +244,9 @@ TEST(PlayerTest, APlayerThatMetAnErrorTakesTheNextSeekOrPlay)
     ASSERT_TRUE(watch.shows(60));
 
     player->play();
-    ASSERT_TRUE(waitUntil([&] { return watch.last() > 66; }, 4000));
+    ASSERT_TRUE(waitUntil([&] { return watch.last() > 66; }, patience));
     ASSERT_TRUE(PlayerTesting::injectError(*player, false));
-    EXPECT_TRUE(waitUntil([&] { return watch.last() > 75; }, 4000)) << "plays on: " << watch.last();
+    EXPECT_TRUE(waitUntil([&] { return watch.last() > 75; }, patience)) << "plays on: " << watch.last();
     player->pause();
     for (const int frame : {150, 45, 200}) {
         player->seek(frame / 30.0);
@@ -251,16 +259,16 @@ TEST(PlayerTest, APlayerThatMetAnErrorTakesTheNextSeekOrPlay)
     player->seek(3.0);
     EXPECT_TRUE(watch.shows(90)) << "after the error, shown " << watch.last();
     player->play();
-    EXPECT_TRUE(waitUntil([&] { return player->time() > 3.3 && watch.last() > 96 && player->rate() != 0; }, 4000))
+    EXPECT_TRUE(waitUntil([&] { return player->time() > 3.3 && watch.last() > 96 && player->rate() != 0; }, patience))
         << player->time() << ", frame " << watch.last();
     player->pause();
-    ASSERT_TRUE(waitUntil([&] { return player->rate() == 0; }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return player->rate() == 0; }, patience));
 
     ASSERT_TRUE(PlayerTesting::injectError(*player, true));
     settle(300);
     const int before = watch.last();
     player->play();
-    EXPECT_TRUE(waitUntil([&] { return watch.last() > before + 6 && player->rate() != 0; }, 5000))
+    EXPECT_TRUE(waitUntil([&] { return watch.last() > before + 6 && player->rate() != 0; }, patience))
         << "Play after the error, shown " << watch.last() << " from " << before;
 }
 
@@ -301,15 +309,15 @@ TEST(PlayerTest, EveryOfferedKindOfFileShowsTheFrameTheExportTakes)
             const int frame = frameTheExportTakes(path, t);
             landings = 0;
             player->seek(t);
-            EXPECT_TRUE(waitUntil([&] { return landings > 0 && watch.last() == frame; }, 4000))
+            EXPECT_TRUE(waitUntil([&] { return landings > 0 && watch.last() == frame; }, patience))
                 << name.toStdString() << ": at " << t << " the export takes " << frame << ", shown " << watch.last()
                 << ", landed " << landings;
         }
         player->play();
-        EXPECT_TRUE(waitUntil([&] { return watch.last() > 100 && player->time() > 3.5; }, 4000))
+        EXPECT_TRUE(waitUntil([&] { return watch.last() > 100 && player->time() > 3.5; }, patience))
             << name.toStdString() << " plays: frame " << watch.last() << " at " << player->time();
         if (output.ready()) {
-            waitUntil([] { return soundStreams() == 1; }, 3000);
+            waitUntil([] { return soundStreams() == 1; }, patience);
             EXPECT_EQ(soundStreams(), 1) << name.toStdString();
         }
         player->pause();
@@ -347,7 +355,7 @@ TEST(PlayerTest, ARecordingCutShortSaysWhereItEnds)
         // picture may be one off.)
         const auto near = [&](double t) {
             const int frame = frameTheExportTakes(path, t);
-            return waitUntil([&] { return std::abs(watch.last() - frame) <= 1; }, 4000);
+            return waitUntil([&] { return std::abs(watch.last() - frame) <= 1; }, patience);
         };
         player->setSource(path);
         player->seek(2.0);
@@ -355,7 +363,7 @@ TEST(PlayerTest, ARecordingCutShortSaysWhereItEnds)
         const int before = watch.last();
 
         player->seek(8.0); // past the data
-        EXPECT_TRUE(waitUntil([&] { return !said.isEmpty(); }, 4000));
+        EXPECT_TRUE(waitUntil([&] { return !said.isEmpty(); }, patience));
         if (!said.isEmpty()) {
             EXPECT_TRUE(sentence.match(said.back()).hasMatch()) << said.back().toStdString();
         }
@@ -367,7 +375,7 @@ TEST(PlayerTest, ARecordingCutShortSaysWhereItEnds)
         player->seek(3.0);
         EXPECT_TRUE(near(3.0)) << watch.last();
         player->play();
-        EXPECT_TRUE(waitUntil([&] { return !said.isEmpty() && player->rate() == 0; }, 6000))
+        EXPECT_TRUE(waitUntil([&] { return !said.isEmpty() && player->rate() == 0; }, patience))
             << said.size() << " said, at " << player->time();
         if (!said.isEmpty()) {
             EXPECT_TRUE(sentence.match(said.back()).hasMatch()) << said.back().toStdString();
@@ -387,7 +395,7 @@ TEST(PlayerTest, ARecordingCutShortSaysWhereItEnds)
         player->seek(0.5);
         EXPECT_TRUE(near(1.5)) << watch.last();
         player->play();
-        EXPECT_TRUE(waitUntil([&] { return !said.isEmpty() && player->rate() == 0; }, 6000))
+        EXPECT_TRUE(waitUntil([&] { return !said.isEmpty() && player->rate() == 0; }, patience))
             << said.size() << " said, at " << player->time();
         EXPECT_LT(watch.last(), 61);
         EXPECT_EQ(blanks, 0);
@@ -406,7 +414,7 @@ TEST(PlayerTest, AnUnplayableRecordingShownAgainIsTriedAfresh)
     Watch watch(*player);
     player->setSource(path);
     player->play();
-    ASSERT_TRUE(waitUntil([&] { return player->problem().has_value(); }, 6000));
+    ASSERT_TRUE(waitUntil([&] { return player->problem().has_value(); }, patience));
     QFile::remove(path);
     ASSERT_TRUE(QFile::copy(numberedClip(), path));
     player->setSource(path);
@@ -428,9 +436,9 @@ TEST(PlayerTest, AnMpegTsRecordingPlaysWhereNoCopyCanBeMade)
     Watch watch(*player);
     player->setSource(path);
     player->seek(2.0);
-    EXPECT_TRUE(waitUntil([&] { return !watch.shown.empty(); }, 6000)) << "no picture";
+    EXPECT_TRUE(waitUntil([&] { return !watch.shown.empty(); }, patience)) << "no picture";
     player->play();
-    EXPECT_TRUE(waitUntil([&] { return player->time() > 2.5; }, 4000)) << player->time();
+    EXPECT_TRUE(waitUntil([&] { return player->time() > 2.5; }, patience)) << player->time();
     EXPECT_EQ(player->problem(), std::nullopt);
 }
 
@@ -458,7 +466,7 @@ TEST(PlayerTest, AnMpegTsRecordingReplacedGetsACopyOfItsOwn)
     second->setSource(path);
     second->seek(1.0);
     // About a second after the new recording's first picture, 150 or a key frame before.
-    EXPECT_TRUE(waitUntil([&] { return two.last() >= 150 + 25; }, 4000)) << two.last();
+    EXPECT_TRUE(waitUntil([&] { return two.last() >= 150 + 25; }, patience)) << two.last();
 }
 
 // A recording in MPEG-TS plays from one copy however many players show it, and the copy
@@ -552,8 +560,9 @@ TEST(PlayerTest, AShortShowsNoFrameOutsideItsCuts)
         ASSERT_TRUE(watch.shows(15));
         watch.clear();
         player->play();
-        EXPECT_TRUE(waitUntil([&] { return player->rate() == 0 && player->time() > line.total() - 0.05; }, 8000))
+        EXPECT_TRUE(waitUntil([&] { return player->rate() == 0 && player->time() > line.total() - 0.05; }, patience))
             << "round " << round << " at " << player->time();
+        EXPECT_TRUE(watch.shows(116)) << "round " << round << ": " << watch.last();
         settle(300);
         for (int n : watch.shown)
             if (!inside(n))

@@ -3,10 +3,8 @@
 // What the real player shows and says, on a 30 fps clip whose frames show their number.
 
 #include "model/editing/ShortTesting.h"
+#include "support/Sound.h"
 
-#include <QAudioDevice>
-#include <QMediaDevices>
-#include <QProcess>
 #include <QVideoFrame>
 #include <QVideoSink>
 #include <cmath>
@@ -37,102 +35,14 @@ inline int frameTheExportTakes(const QString& path, double t)
     return -1;
 }
 
-// Runs `pactl` on the tests' sound server; its output, or none when it failed.
-inline std::optional<QString> pactl(const QStringList& arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral("pactl"), arguments);
-    if (!process.waitForFinished(5000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return std::nullopt;
-    return QString::fromUtf8(process.readAllStandardOutput());
-}
+using sound::Monitor;
+using sound::NullSink;
+using sound::pactl;
+using sound::soundStreams;
 
-// The sound streams playing on the tests' sound server; -1 when it cannot be asked.
-inline int soundStreams()
-{
-    const auto listed = pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sink-inputs")});
-    return listed ? int(listed->split(u'\n', Qt::SkipEmptyParts).size()) : -1;
-}
-
-// An output device on the tests' sound server, while it lives: a sink that plays to
-// nowhere, so that players attach sound and their streams can be counted.
-class NullSink {
-public:
-    NullSink()
-    {
-        if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
-            return;
-        const auto loaded = pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
-                                   QStringLiteral("sink_name=nowhere")});
-        if (!loaded)
-            return;
-        module = loaded->trimmed();
-        waitUntil([] { return !QMediaDevices::audioOutputs().isEmpty(); }, 10000);
-    }
-    ~NullSink()
-    {
-        if (module.isEmpty())
-            return;
-        pactl({QStringLiteral("unload-module"), module});
-        waitUntil([] { return QMediaDevices::audioOutputs().isEmpty(); }, 3000);
-    }
-    bool ready() const { return !module.isEmpty() && !QMediaDevices::audioOutputs().isEmpty(); }
-
-private:
-    QString module;
-};
-
-// What the null sink plays, recorded from its monitor while this lives: the sound the user
-// would hear (a stream can be open, uncorked and silent).
-class Monitor {
-public:
-    static constexpr int rate = 8000;
-    Monitor()
-    {
-        QObject::connect(&parec, &QProcess::readyReadStandardOutput, &parec, [this] {
-            bytes += parec.readAllStandardOutput();
-        });
-        parec.start(QStringLiteral("parec"), {"-d", "nowhere.monitor", "--raw", "--format=s16le", "--channels=1",
-                                              "--rate=" + QString::number(rate), "--latency-msec=10"});
-        parec.waitForStarted(3000);
-        // Recording once the first samples come.
-        waitUntil([&] { return bytes.size() > 0; }, 3000);
-    }
-    ~Monitor()
-    {
-        parec.kill();
-        parec.waitForFinished(2000);
-    }
-    bool running() const { return parec.state() == QProcess::Running && bytes.size() > 0; }
-    // Samples recorded so far.
-    qsizetype now() const { return bytes.size() / 2; }
-    // The loudest sample from `from` on for `seconds` (in full scale), waiting for them.
-    double peak(qsizetype from, double seconds)
-    {
-        const qsizetype to = from + qsizetype(seconds * rate);
-        waitUntil([&] { return now() >= to; }, int(seconds * 1000) + 3000);
-        const auto* samples = reinterpret_cast<const qint16*>(bytes.constData());
-        int loudest = 0;
-        for (qsizetype i = from; i < std::min(to, now()); ++i)
-            loudest = std::max(loudest, std::abs(int(samples[i])));
-        return loudest / 32768.0;
-    }
-    // Seconds from `from` to the first loud sample within `within` seconds; none when quiet.
-    std::optional<double> heard(qsizetype from, double within)
-    {
-        const qsizetype to = from + qsizetype(within * rate);
-        waitUntil([&] { return now() >= to; }, int(within * 1000) + 3000);
-        const auto* samples = reinterpret_cast<const qint16*>(bytes.constData());
-        for (qsizetype i = from; i < std::min(to, now()); ++i)
-            if (std::abs(int(samples[i])) > 1000)
-                return double(i - from) / rate;
-        return std::nullopt;
-    }
-
-private:
-    QProcess parec;
-    QByteArray bytes;
-};
+// How long a test waits for what the user waits for: generous, as a busy machine takes its
+// time, and what never comes fails all the same.
+constexpr int patience = 15000;
 
 // The numbers of the frames a player shows, and the times it reports.
 class Watch {
@@ -148,7 +58,7 @@ public:
     }
     int last() const { return shown.empty() ? -1 : shown.back(); }
     // Waits until the picture shows frame `n`.
-    bool shows(int n, int ms = 4000)
+    bool shows(int n, int ms = patience)
     {
         return waitUntil([&] { return last() == n; }, ms);
     }
@@ -164,6 +74,20 @@ public:
 private:
     QObject context;
 };
+
+// Whether the picture comes to show the frame under the player's clock (within two frames):
+// a paused player's last picture may come a while after the pause.
+inline bool showsTheClock(const Player& player, const Watch& watch, int ms = patience)
+{
+    return waitUntil(
+        [&] {
+            const ShortLine line{player.spans()};
+            const auto place = line.at(player.time());
+            const double at = line.spans.empty() ? player.time() : place ? place->time : -1;
+            return std::abs(watch.last() - frameAt(at)) <= 2;
+        },
+        ms);
+}
 
 // Forwards to the real player and counts the seeks sent before the last one had landed.
 class Counting final : public Player {

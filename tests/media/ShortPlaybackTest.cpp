@@ -36,12 +36,21 @@ TEST_F(ShortPlaybackTest, SeeksIntoLaterCutsThenPlays)
         EXPECT_EQ(model->selection(), std::optional(segment));
 
         model->togglePlay();
-        EXPECT_TRUE(waitUntil([&] { return model->clock().time() > at + 0.3; }, 3000)) << at << " stalled";
-        EXPECT_TRUE(model->clock().playing());
+        bool playing = false; // seen while the clock went on
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                playing = playing || model->clock().playing();
+                return model->clock().time() > at + 0.3;
+            },
+            patience))
+            << at << " stalled";
+        EXPECT_TRUE(playing);
         model->togglePlay();
-        settle(150);
+        EXPECT_TRUE(waitUntil([&] { return !model->clock().playing(); }, patience));
         const double now = model->clock().time();
-        EXPECT_NEAR(watch.last(), frameAt(model->recordingTime()), 2) << at << " then " << now;
+        // The paused picture may come a while after the pause.
+        EXPECT_TRUE(waitUntil([&] { return std::abs(watch.last() - frameAt(model->recordingTime())) <= 2; }, patience))
+            << at << " then " << now << ": frame " << watch.last();
         EXPECT_EQ(model->selection(), model->project().segment(model->recordingTime())->id) << now;
     }
 }

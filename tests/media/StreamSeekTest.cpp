@@ -6,6 +6,8 @@
 
 #include "model/editing/StreamBrowser.h"
 
+#include <QElapsedTimer>
+
 using namespace playing;
 
 namespace {
@@ -44,19 +46,23 @@ TEST_F(StreamSeekTest, ADragSeeksOneAtATimeAndShowsItsLastMove)
 
 // A drag that starts where the playhead stands: the press asks for the picture on screen,
 // which counts as landed at once, so the pictures follow the drag rather than waiting for a
-// picture that never comes.
+// picture that never comes. The pointer moves every 15 ms, over 1-9 s and then to and fro
+// near 9 s, until a picture comes (on a busy machine the first decode takes a while); how
+// soon it comes is a figure of the playback benchmark.
 TEST_F(StreamSeekTest, ADragFromThePlayheadShowsPicturesAsItGoes)
 {
     lifecycle::settle(300);
     watch.clear();
     browser.seek(1.0); // the press, on the playhead
-    for (int i = 1; i <= 40; ++i) {
-        browser.seek(1.0 + i * 0.2);
+    QElapsedTimer dragging;
+    dragging.start();
+    for (int i = 1; watch.shown.empty() && dragging.elapsed() < patience; ++i) {
+        browser.seek(i <= 40 ? 1.0 + i * 0.2 : 9.0 - (i % 2) * 0.2);
         lifecycle::settle(15);
     }
-    const std::size_t during = watch.shown.size();
-    EXPECT_GT(during, 0u) << "no picture during a drag of " << 40 * 15 << " ms";
-    EXPECT_TRUE(watch.shows(frameAt(9.0), 1000)) << watch.last();
+    EXPECT_FALSE(watch.shown.empty()) << "no picture during a drag of " << dragging.elapsed() << " ms";
+    browser.seek(9.0); // the last move, then the release
+    EXPECT_TRUE(watch.shows(frameAt(9.0), patience)) << watch.last();
     EXPECT_EQ(player->overlapping, 0) << "of " << player->sent << " seeks";
 }
 

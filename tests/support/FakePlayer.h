@@ -3,6 +3,7 @@
 #include "platform/media/Player.h"
 
 #include <QStringList>
+#include <QThread>
 #include <QTimer>
 #include <algorithm>
 
@@ -46,6 +47,8 @@ public:
     void seek(double seconds) override
     {
         calls << QStringLiteral("seek %1").arg(seconds);
+        if (holdMs > 0)
+            QThread::msleep(static_cast<unsigned long>(holdMs));
         if (seekDelay <= 0) {
             position = seconds;
             return;
@@ -93,6 +96,9 @@ public:
     double interval = 1.0 / 30.0;
     // Seconds each seek takes to land; 0 lands at once, without a report.
     double seekDelay = 0;
+    // Milliseconds each seek call holds its caller, as a call does that a busy machine
+    // interrupts, or the real player's on a recording with key frames seconds apart.
+    int holdMs = 0;
     int inFlight = 0;     // seeks asked for and not yet landed
     int mostInFlight = 0; // the most there ever were at once
 };

@@ -1,0 +1,189 @@
+#pragma once
+
+// A sound server of the process's own, an output on it that plays to nowhere, and what that
+// output plays, read back: for the tests and benchmarks of the real player.
+
+#include <QAudioDevice>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMediaDevices>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QThread>
+#include <algorithm>
+#include <cstdlib>
+#include <functional>
+#include <optional>
+
+namespace sound {
+
+// Runs the event loop until `done` holds; false when `ms` went by first.
+inline bool waitFor(const std::function<bool()>& done, int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+// A sound server that has no output device, as on a desktop without sound or in a remote
+// session: its clients connect, but no sound can be played. Started when the machine has
+// one to start (its socket in `folder`, which must outlive it); otherwise the players meet
+// no sound server at all. Set in PULSE_SERVER for the players made after it.
+class SoundlessServer {
+public:
+    explicit SoundlessServer(const QString& folder)
+    {
+        const QString program = QStandardPaths::findExecutable(QStringLiteral("pulseaudio"));
+        if (program.isEmpty())
+            return;
+        const QString socket = folder + QStringLiteral("/native");
+        const QString script = folder + QStringLiteral("/server.pa");
+        QFile file(script);
+        if (!file.open(QIODevice::WriteOnly))
+            return;
+        file.write(QStringLiteral("load-module module-native-protocol-unix socket=%1 auth-anonymous=1\n").arg(socket).toUtf8());
+        file.close();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), folder);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder);
+        // Each test program has a server of its own, but a session bus takes the server's
+        // name only once: tests that run side by side would find none but the first.
+        env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        server.setProcessEnvironment(env);
+        server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        server.start(program, {"-n", "-F", script, "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
+                               "--disable-shm", "--log-level=error"});
+        server.waitForStarted(5000);
+        for (int i = 0; i < 250 && !QFile::exists(socket) && server.state() != QProcess::NotRunning; ++i)
+            QThread::msleep(20);
+        if (QFile::exists(socket))
+            qputenv("PULSE_SERVER", ("unix:" + socket).toUtf8());
+    }
+    ~SoundlessServer()
+    {
+        server.kill();
+        server.waitForFinished(2000);
+    }
+    SoundlessServer(const SoundlessServer&) = delete;
+    SoundlessServer& operator=(const SoundlessServer&) = delete;
+    bool running() const { return server.state() == QProcess::Running; }
+
+private:
+    QProcess server;
+};
+
+// Runs `pactl` on the process's sound server; its output, or none when it failed.
+inline std::optional<QString> pactl(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral("pactl"), arguments);
+    if (!process.waitForFinished(5000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return std::nullopt;
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+// The sound streams playing on the sound server; -1 when it cannot be asked.
+inline int soundStreams()
+{
+    const auto listed = pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sink-inputs")});
+    return listed ? int(listed->split(u'\n', Qt::SkipEmptyParts).size()) : -1;
+}
+
+// An output device on the sound server, while it lives: a sink that plays to nowhere, so
+// that players attach sound and their streams can be counted.
+class NullSink {
+public:
+    NullSink()
+    {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+            return;
+        const auto loaded = pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                                   QStringLiteral("sink_name=nowhere")});
+        if (!loaded)
+            return;
+        module = loaded->trimmed();
+        waitFor([] { return !QMediaDevices::audioOutputs().isEmpty(); }, 10000);
+    }
+    ~NullSink()
+    {
+        if (module.isEmpty())
+            return;
+        pactl({QStringLiteral("unload-module"), module});
+        waitFor([] { return QMediaDevices::audioOutputs().isEmpty(); }, 3000);
+    }
+    NullSink(const NullSink&) = delete;
+    NullSink& operator=(const NullSink&) = delete;
+    bool ready() const { return !module.isEmpty() && !QMediaDevices::audioOutputs().isEmpty(); }
+
+private:
+    QString module;
+};
+
+// What the null sink plays, recorded from its monitor while this lives: the sound the user
+// would hear (a stream can be open, uncorked and silent).
+class Monitor {
+public:
+    static constexpr int rate = 8000;
+    Monitor()
+    {
+        QObject::connect(&parec, &QProcess::readyReadStandardOutput, &parec, [this] {
+            bytes += parec.readAllStandardOutput();
+        });
+        parec.start(QStringLiteral("parec"), {"-d", "nowhere.monitor", "--raw", "--format=s16le", "--channels=1",
+                                              "--rate=" + QString::number(rate), "--latency-msec=10"});
+        parec.waitForStarted(3000);
+        // Recording once the first samples come.
+        waitFor([&] { return bytes.size() > 0; }, 3000);
+    }
+    ~Monitor()
+    {
+        parec.kill();
+        parec.waitForFinished(2000);
+    }
+    Monitor(const Monitor&) = delete;
+    Monitor& operator=(const Monitor&) = delete;
+    bool running() const { return parec.state() == QProcess::Running && bytes.size() > 0; }
+    // Samples recorded so far.
+    qsizetype now() const { return bytes.size() / 2; }
+    // The loudest sample from `from` on for `seconds` (in full scale), waiting for them.
+    double peak(qsizetype from, double seconds)
+    {
+        const qsizetype to = from + qsizetype(seconds * rate);
+        waitFor([&] { return now() >= to; }, int(seconds * 1000) + 3000);
+        int loudest = 0;
+        for (qsizetype i = from; i < std::min(to, now()); ++i)
+            loudest = std::max(loudest, std::abs(int(sample(i))));
+        return loudest / 32768.0;
+    }
+    // Seconds from `from` to the first loud sample within `within` seconds, as soon as it
+    // comes; none when all of them were quiet.
+    std::optional<double> heard(qsizetype from, double within)
+    {
+        const qsizetype to = from + qsizetype(within * rate);
+        qsizetype next = from;
+        std::optional<double> first;
+        waitFor(
+            [&] {
+                for (; next < std::min(to, now()) && !first; ++next)
+                    if (std::abs(int(sample(next))) > 1000)
+                        first = double(next - from) / rate;
+                return first || next >= to;
+            },
+            int(within * 1000) + 3000);
+        return first;
+    }
+
+private:
+    qint16 sample(qsizetype i) const { return reinterpret_cast<const qint16*>(bytes.constData())[i]; }
+    QProcess parec;
+    QByteArray bytes;
+};
+
+} // namespace sound
