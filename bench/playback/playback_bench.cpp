@@ -47,7 +47,7 @@ QString clip(int keyEvery)
 
 void rest(int ms)
 {
-    sound::waitFor([] { return false; }, ms);
+    events::until([] { return false; }, ms);
 }
 
 // Counts the player's landings.
@@ -59,7 +59,7 @@ struct Landings {
     // Waits for a landing after the `before`th.
     bool after(int before, int ms = 20000) const
     {
-        return sound::waitFor([&] { return count > before; }, ms);
+        return events::until([&] { return count > before; }, ms);
     }
     int count = 0;
     QObject context;
@@ -139,7 +139,7 @@ void BM_PressToFirstPicture(benchmark::State& state)
         }
         rest(16);
         during = std::max(during, pictures);
-        sound::waitFor([&] { return first.has_value(); }, int(never * 1000));
+        events::until([&] { return first.has_value(); }, int(never * 1000));
         const double seconds = first ? *first / 1e9 : never;
         missed += !first;
         slowest = std::max(slowest, seconds);

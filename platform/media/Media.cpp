@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <utility>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -164,6 +165,34 @@ Transform transformFor(double rotation, QSize size)
     return {};
 }
 
+// The latest packets in the last few megabytes of the file, where the demuxer can read from
+// a place in the file (MPEG-TS, Matroska, FLV): of `stream`, and of any stream. Reads from
+// the file's start again after.
+struct Tail {
+    std::optional<double> picture, any;
+};
+Tail tail(AVFormatContext* input, AVStream* stream)
+{
+    Tail found;
+    const int64_t size = input->pb ? avio_size(input->pb) : -1;
+    if (size <= 0 || (input->iformat->flags & AVFMT_NO_BYTE_SEEK)
+        || av_seek_frame(input, -1, std::max<int64_t>(0, size - (int64_t(4) << 20)), AVSEEK_FLAG_BYTE) < 0)
+        return found;
+    Packet packet(av_packet_alloc());
+    while (av_read_frame(input, packet.get()) >= 0) {
+        const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        if (pts != AV_NOPTS_VALUE && packet->stream_index >= 0 && packet->stream_index < int(input->nb_streams)) {
+            const double at = RecordingTime::of(pts, input, input->streams[packet->stream_index]);
+            found.any = std::max(found.any.value_or(0.0), at);
+            if (packet->stream_index == stream->index)
+                found.picture = std::max(found.picture.value_or(0.0), at);
+        }
+        av_packet_unref(packet.get());
+    }
+    avformat_seek_file(input, -1, INT64_MIN, 0, INT64_MAX, 0);
+    return found;
+}
+
 // Where the pictures of `stream` stop short of the file's length: from its index where its
 // header gives one (the last indexed picture whose data is in the file), else from the last
 // pictures of the file's tail. None where the file is whole, or this cannot be told.
@@ -186,26 +215,21 @@ std::optional<double> dataEnd(AVFormatContext* input, AVStream* stream)
         return n == 0 ? 0.0
                       : std::max(0.0, RecordingTime::of(avformat_index_get_entry(stream, n - 1)->timestamp, input, stream));
     }
-    // Else the pictures in the last few megabytes, where the demuxer can read from a place in
-    // the file (MPEG-TS, Matroska, FLV).
-    if (length <= 0 || (input->iformat->flags & AVFMT_NO_BYTE_SEEK)
-        || av_seek_frame(input, -1, std::max<int64_t>(0, size - (int64_t(4) << 20)), AVSEEK_FLAG_BYTE) < 0)
+    // Else the pictures in the last few megabytes. A picture that ends before the sound is
+    // no file cut short: every stream stops early.
+    if (length <= 0)
         return std::nullopt;
-    // A picture that ends before the sound is no file cut short: every stream stops early.
-    Packet packet(av_packet_alloc());
-    std::optional<double> last, any;
-    while (av_read_frame(input, packet.get()) >= 0) {
-        const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-        if (pts != AV_NOPTS_VALUE && packet->stream_index >= 0 && packet->stream_index < int(input->nb_streams)) {
-            const double at = RecordingTime::of(pts, input, input->streams[packet->stream_index]);
-            any = std::max(any.value_or(0.0), at);
-            if (packet->stream_index == stream->index)
-                last = std::max(last.value_or(0.0), at);
-        }
-        av_packet_unref(packet.get());
-    }
-    avformat_seek_file(input, -1, INT64_MIN, 0, INT64_MAX, 0);
-    return last && any && *any < length - 2.0 ? last : std::nullopt;
+    const Tail end = tail(input, stream);
+    return end.picture && end.any && *end.any < length - 2.0 ? end.picture : std::nullopt;
+}
+
+// Where the last picture of the file's data starts: where the file is cut short, else the
+// latest in its last few megabytes. None where this cannot be told.
+std::optional<double> lastPicture(AVFormatContext* input, AVStream* stream)
+{
+    if (const auto stop = dataEnd(input, stream))
+        return stop;
+    return tail(input, stream).picture;
 }
 
 } // namespace
@@ -387,6 +411,26 @@ public:
         return stop;
     }
 
+    // Whether a packet of any stream starts past recording time `t`: what the file's data
+    // holds there, whatever its index says. The file's last few megabytes tell where they can
+    // be read from a place in the file; else its packets from a second before `t`.
+    bool dataAfter(double t)
+    {
+        if (const auto any = tail(input_.get(), stream_).any)
+            return *any > t;
+        if (!seekBefore(t - 1))
+            return false;
+        bool found = false;
+        while (!found && av_read_frame(input_.get(), packet_.get()) >= 0) {
+            const int index = packet_->stream_index;
+            const int64_t stamp = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts;
+            if (stamp != AV_NOPTS_VALUE && index >= 0 && index < int(input_->nb_streams))
+                found = RecordingTime::of(stamp, input_.get(), input_->streams[index]) > t;
+            av_packet_unref(packet_.get());
+        }
+        return found;
+    }
+
     // Whether the video stores only decoding stamps (AVI): its pictures come out of the
     // decoder in showing order, but each stamped with the decoding stamp of a later packet.
     bool decodingStampsOnly() const { return decodedOnly_; }
@@ -541,6 +585,11 @@ Held heldNow(const QString& path)
     return held;
 }
 
+bool dataAfterNow(const QString& path, double seconds)
+{
+    return Packets(path).dataAfter(seconds);
+}
+
 QString noPictureAt(const QString& path, double seconds)
 {
     return QFileInfo(path).fileName() + QStringLiteral(" ends early: it holds no picture at ") + clock(seconds)
@@ -567,7 +616,8 @@ QImage stillNow(const QString& path, double seconds, QSize box)
     AVStream* stream = pictureOnly();
     const Decoder decoder = openDecoder(stream, path, FF_THREAD_SLICE);
     // The picture the player shows at `seconds`: the last that starts before its showing limit.
-    const double limit = showingLimit(std::max(0.0, seconds));
+    double limit = showingLimit(std::max(0.0, seconds));
+    bool measured = false; // where the data's pictures stop was looked up
     // A video that stores only decoding stamps (AVI) has its pictures stamped as late as the
     // decoder happens to hold them back, which after a seek is not always the same. Its
     // pictures come out in the order they are shown, and each is shown at the next of its
@@ -581,7 +631,7 @@ QImage stillNow(const QString& path, double seconds, QSize box)
     // then again from further back, as far as the file's start. The start is read as the file
     // is opened: a seek to it may fail or land past it (a first picture shown after the sound
     // starts, B-frames in FLV or AVI).
-    for (double back = 0;; back = std::max(1.0, 2 * back)) {
+    for (double back = 0;;) {
         const bool fromStart = limit - back <= 0;
         avcodec_flush_buffers(decoder.get());
         if (fromStart) {
@@ -638,6 +688,17 @@ QImage stillNow(const QString& path, double seconds, QSize box)
         if (fromStart)
             throw Fail(QStringLiteral("No picture could be read from %1 at that time.")
                            .arg(QFileInfo(path).fileName()));
+        // Nothing read from there: the seek went past the data of a file cut off. Its last
+        // picture shows there, decoded from the key frame before it rather than from ever
+        // further back (a second past the data, or hours).
+        if (!key && !std::exchange(measured, true)) {
+            if (const auto stop = lastPicture(input.get(), stream); stop && *stop < limit) {
+                limit = *stop + sameFrameTime;
+                back = 0;
+                continue;
+            }
+        }
+        back = std::max(1.0, 2 * back);
     }
 }
 

@@ -130,6 +130,11 @@ struct Held {
 Held heldNow(const QString& path);
 QCoro::Task<Held> held(QString path);
 
+// Whether the file's data goes on past recording time `seconds` (a packet of any stream
+// starts after it), read from its packets: a file cut off may have an index that says more.
+// Throws Fail when the file cannot be read or has no video.
+bool dataAfterNow(const QString& path, double seconds);
+
 // The sentence for a recording at `path` whose pictures stop at `seconds`, short of its length.
 QString endsEarly(const QString& path, double seconds);
 // The same where it is known only that there is no picture at `seconds`.

@@ -32,6 +32,7 @@ namespace {
 struct Facts {
     double firstPicture = 0;        // recording time of its first picture
     double pictureEnd = 0;          // of its last, as the file states it; 0: not known
+    double length = 0;              // of the file as read (from its data where it states none)
     std::optional<double> dataEnd;  // where its data stops short of its stated length
 };
 
@@ -246,7 +247,12 @@ private:
     // not known, one may lie anywhere before it.
     int patienceMs() const
     {
-        const double decode = std::max(0.0, asked - Media::keyFrameBefore(keyFrames, asked));
+        double decode = std::max(0.0, asked - Media::keyFrameBefore(keyFrames, asked));
+        // Where the key frames listed do not reach the place (none read yet, or the index of
+        // a large file read only in part), a seek the back end dropped is not waited on for
+        // as long as the whole stretch from the start might take.
+        if (keyFrames.empty() || asked > keyFrames.back() + 60)
+            decode = std::min(decode, 20.0);
         return 2000 + int(std::min(decode, 24.0 * 3600) * 1500.0);
     }
     static bool loaded(QMediaPlayer::MediaStatus s)
@@ -321,6 +327,7 @@ private:
             factsKnown = false;
             keyFrames.clear();
             preroll.reset();
+            staleEnd.reset();
             holding = false;
             attempts = 0;
             trial = false; // an error of the item before says nothing of this one's sound
@@ -401,17 +408,24 @@ private:
                 f.firstPicture = info.firstPicture;
                 f.pictureEnd = info.pictureEnd;
                 f.dataEnd = info.dataEnd;
+                f.length = info.duration;
             } catch (const Fail&) {
                 // The back end tells whether it can play it; counted from its first picture.
             }
             return f;
         };
         reading->setFuture(QtConcurrent::run(read));
-        // The key frames only tell how long a seek may take: the picture does not wait for them.
+        listKeyFrames(path);
+    }
+
+    // The key frames only tell how long a seek may take: the picture does not wait for them.
+    void listKeyFrames(const QString& path)
+    {
         auto* listing = new QFutureWatcher<std::vector<double>>(this);
         connect(listing, &QFutureWatcher<std::vector<double>>::finished, this, [this, listing, of = item] {
             listing->deleteLater();
-            if (of == item)
+            // The copy's list and the recording's, whichever is fuller.
+            if (of == item && listing->result().size() >= keyFrames.size())
                 keyFrames = listing->result();
         });
         listing->setFuture(QtConcurrent::run([path] {
@@ -445,6 +459,9 @@ private:
             copying.stop();
             setWaiting(std::nullopt);
             media.setSource(QUrl::fromLocalFile(copy ? copy->path() : path));
+            // The copy lists its key frames; a large MPEG-TS recording has no index to.
+            if (copy)
+                listKeyFrames(copy->path());
         });
         making->setFuture(copy->made());
     }
@@ -560,15 +577,13 @@ private:
         if (media.mediaStatus() != QMediaPlayer::EndOfMedia || media.playbackState() == QMediaPlayer::PlayingState)
             return;
         // Reached by playing, well before the picture's length as the file states it: its
-        // data stops there (a copy or a download cut off). It goes no further, and says so.
-        // (An end that a jump of the Short overtook comes while that seek is on its way.)
+        // data may stop there (a copy or a download cut off), which its packets tell. An end
+        // the back end reached before a seek can also come once that seek has landed (a cut
+        // of a Short that reaches the recording's end, then the next cut, on a busy machine).
         const double length = facts.pictureEnd > 0 ? facts.pictureEnd : stamps.fromPosition(media.duration() / 1000.0);
         const double at = stamps.fromPosition(media.position() / 1000.0);
         if (!seeking && length > 0 && at < length - 1.0) {
-            facts.dataEnd = std::min(facts.dataEnd.value_or(at), at);
-            ended = false;
-            Q_EMIT failed(endsEarly());
-            Q_EMIT ticked(time());
+            judgeEnd(at);
             return;
         }
         // A seek made away from the end that finds nothing there: the place asked lies past
@@ -585,13 +600,54 @@ private:
         // is seen or before the jump to the next span has landed: play on.
         if (line.spans.empty())
             return;
-        if (sourceTime() < line.spans[index].end - 0.0005) {
+        playOn();
+    }
+
+    // Plays on from where the back end stopped at an end it should not have: in a Short, on
+    // through the playing span or to the next.
+    void playOn()
+    {
+        if (line.spans.empty() || sourceTime() < line.spans[index].end - 0.0005) {
             if (go(sourceTime())) // the jump to this span came too late
                 start();
         } else {
             next();
         }
         Q_EMIT ticked(time());
+    }
+
+    // An end reached at recording time `at`, well before the recording's length: where the
+    // file's data goes on, the end was one the back end reached before a later seek, and it
+    // plays on; else the data stops there, and the player says so. An end met twice at one
+    // place is where the back end cannot get past, data or not.
+    void judgeEnd(double at)
+    {
+        const qint64 stood = media.position();
+        const bool again = staleEnd && std::fabs(*staleEnd - at) < 0.5;
+        auto* checking = new QFutureWatcher<bool>(this);
+        connect(checking, &QFutureWatcher<bool>::finished, this, [this, checking, of = item, stood, at] {
+            checking->deleteLater();
+            // Whatever was done meanwhile (a seek, Play, Pause, another item) has the last word.
+            if (of != item || seeking || media.mediaStatus() != QMediaPlayer::EndOfMedia
+                || media.playbackState() != QMediaPlayer::StoppedState || media.position() != stood)
+                return;
+            if (checking->result()) {
+                staleEnd = at;
+                playOn();
+                return;
+            }
+            facts.dataEnd = std::min(facts.dataEnd.value_or(at), at);
+            ended = false;
+            Q_EMIT failed(endsEarly());
+            Q_EMIT ticked(time());
+        });
+        checking->setFuture(QtConcurrent::run([path = current.value_or(QString()), at, again] {
+            try {
+                return !again && Media::dataAfterNow(path, at + 1.0);
+            } catch (const Fail&) {
+                return false;
+            }
+        }));
     }
 
     // The sentence for a recording whose data stops short of its length.
@@ -733,7 +789,11 @@ private:
         // In a Short, only frames of the playing span are shown, by their stamps alone:
         // those decoded past its end before the jump (or past the Short's end before it
         // paused), and those still on their way after it, are not, however late they come.
-        if (!line.spans.empty() && where && !line.passes(index, where->first, where->second, exact))
+        // (Over a span that lies past where the picture stops, as a picture shorter than the
+        // sound may, the last picture is the span's.)
+        const bool lastOne = where && facts.pictureEnd > 0 && where->first >= facts.pictureEnd - 0.25
+                             && !line.spans.empty() && line.spans[index].start >= facts.pictureEnd - 0.0005;
+        if (!line.spans.empty() && where && !line.passes(index, where->first, where->second, exact || lastOne))
             return;
         sink.setVideoFrame(frame);
         onScreen = where;
@@ -798,8 +858,11 @@ private:
         if (stage == Stage::Failed)
             return false;
         // Nothing to show there (a seek, or a Short going on to its next cut): the picture
-        // stays, and the user is told why.
-        if (facts.dataEnd && seconds > *facts.dataEnd) {
+        // stays, and the user is told why. A file that states no length (MPEG-TS, fragmented
+        // MP4) is as long as its data: a project made from it before it was cut off may ask
+        // for times past it.
+        const bool pastLength = !facts.dataEnd && facts.length > 0 && seconds > facts.length + 0.5;
+        if (pastLength || (facts.dataEnd && seconds > *facts.dataEnd)) {
             resume = false;
             playAfterRescue = false;
             // (A stopped back end, as at the end of what it could play, would show its
@@ -807,7 +870,10 @@ private:
             if (media.playbackState() == QMediaPlayer::PlayingState)
                 media.pause();
             stand(seconds, lastBefore);
-            Q_EMIT failed(endsEarly());
+            Q_EMIT failed(pastLength ? Media::endsEarly(current.value_or(QString()),
+                                                        facts.pictureEnd > 0 ? std::min(facts.pictureEnd, facts.length)
+                                                                             : facts.length)
+                                     : endsEarly());
             return false;
         }
         // A recording that has loaded takes seeks after an error all the same: mostly it
@@ -921,6 +987,7 @@ private:
     RecordingTime::PlayerClock stamps;
     Look look = Look::FirstPicture;
     std::optional<qint64> preroll;    // the stamp of the picture shown as the item loaded
+    std::optional<double> staleEnd;   // where the back end last stopped before the data's end
     std::optional<qint64> firstStamp; // learnt while `Learning`
     std::optional<qint64> zeroStamp;
     qint64 probe = 0; // ms: where the second look went

@@ -59,7 +59,8 @@ TEST(PlayerTest, SeeksAndCutJumpsShowTheRightFrame)
     EXPECT_TRUE(waitUntil([&] { return !shown.empty() && shown.back() == 59; }, patience));
     shown.clear();
     player->play();
-    EXPECT_TRUE(waitUntil([&] { return player->rate() == 0 && player->time() > 0.9; }, patience)) << player->time();
+    EXPECT_TRUE(waitUntil([&] { return player->rate() == 0 && player->time() > 0.9; }, patience))
+        << player->time() << " " << player->problem().value_or("").toStdString();
     // The second span's frames show (a busy machine may drop some of them).
     EXPECT_TRUE(waitUntil(
         [&] { return std::any_of(shown.begin(), shown.end(), [](int n) { return n >= 10 && n <= 14; }); }, patience));

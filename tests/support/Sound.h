@@ -3,6 +3,8 @@
 // A sound server of the process's own, an output on it that plays to nowhere, and what that
 // output plays, read back: for the tests and benchmarks of the real player.
 
+#include "support/EventLoop.h"
+
 #include <QAudioDevice>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -18,19 +20,7 @@
 
 namespace sound {
 
-// Runs the event loop until `done` holds; false when `ms` went by first.
-inline bool waitFor(const std::function<bool()>& done, int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
-}
+using events::until;
 
 // A sound server that has no output device, as on a desktop without sound or in a remote
 // session: its clients connect, but no sound can be played. Started when the machine has
@@ -109,14 +99,14 @@ public:
         if (!loaded)
             return;
         module = loaded->trimmed();
-        waitFor([] { return !QMediaDevices::audioOutputs().isEmpty(); }, 10000);
+        until([] { return !QMediaDevices::audioOutputs().isEmpty(); }, 10000);
     }
     ~NullSink()
     {
         if (module.isEmpty())
             return;
         pactl({QStringLiteral("unload-module"), module});
-        waitFor([] { return QMediaDevices::audioOutputs().isEmpty(); }, 3000);
+        until([] { return QMediaDevices::audioOutputs().isEmpty(); }, 3000);
     }
     NullSink(const NullSink&) = delete;
     NullSink& operator=(const NullSink&) = delete;
@@ -140,7 +130,7 @@ public:
                                               "--rate=" + QString::number(rate), "--latency-msec=10"});
         parec.waitForStarted(3000);
         // Recording once the first samples come.
-        waitFor([&] { return bytes.size() > 0; }, 3000);
+        until([&] { return bytes.size() > 0; }, 3000);
     }
     ~Monitor()
     {
@@ -156,7 +146,7 @@ public:
     double peak(qsizetype from, double seconds)
     {
         const qsizetype to = from + qsizetype(seconds * rate);
-        waitFor([&] { return now() >= to; }, int(seconds * 1000) + 3000);
+        until([&] { return now() >= to; }, int(seconds * 1000) + 3000);
         int loudest = 0;
         for (qsizetype i = from; i < std::min(to, now()); ++i)
             loudest = std::max(loudest, std::abs(int(sample(i))));
@@ -169,7 +159,7 @@ public:
         const qsizetype to = from + qsizetype(within * rate);
         qsizetype next = from;
         std::optional<double> first;
-        waitFor(
+        until(
             [&] {
                 for (; next < std::min(to, now()) && !first; ++next)
                     if (std::abs(int(sample(next))) > 1000)

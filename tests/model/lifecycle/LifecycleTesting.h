@@ -10,6 +10,7 @@
 #include "platform/Prefs.h"
 #include "support/Segments.h"
 #include "support/Clips.h"
+#include "support/EventLoop.h"
 #include "support/Files.h"
 #include "support/FakePlayer.h"
 
@@ -139,15 +140,7 @@ inline Panels::Answer answer(std::optional<QString> path, int ms = 0)
 // Runs the event loop until `done` holds or `ms` have passed.
 inline bool waitUntil(const std::function<bool()>& done, int ms = 10000)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
+    return events::until(done, ms);
 }
 inline void settle(int ms)
 {
