@@ -1,8 +1,10 @@
 // Film-strip stills over a 1080p H.264 recording of ten minutes: one open decoder serving
-// 100 seconds against one ffmpeg process per still, and the memory of a full strip.
+// 100 seconds against one ffmpeg process per still, and the memory of a full strip. And a
+// thumbnail from that recording cut to a quarter of its bytes, inside its data and past it.
 
 #include "bench/QtMain.h"
 #include "model/editing/Frames.h"
+#include "platform/media/Media.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -103,6 +105,48 @@ void stillsOneFfmpegEach(benchmark::State& state)
     }
 }
 BENCHMARK(stillsOneFfmpegEach)->Arg(60)->Arg(300)->ArgName("gop")->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
+// The recording (key frames 2 s apart) cut to its first quarter, as a copy off a full disk:
+// an MP4 with its index first, or an MPEG-TS. Its data stops at 2:30.
+QString cutRecording(bool ts)
+{
+    static QTemporaryDir folder;
+    const QString path = folder.filePath(ts ? QStringLiteral("cut.ts") : QStringLiteral("cut.mp4"));
+    if (QFile::exists(path))
+        return path;
+    const QString from = recording(60);
+    const QString whole = folder.filePath(ts ? QStringLiteral("whole.ts") : QStringLiteral("whole.mp4"));
+    if (from.isEmpty()
+        || !ffmpeg(QStringList{"-i", from, "-c", "copy"} + (ts ? QStringList{} : QStringList{"-movflags", "+faststart"})
+                   + QStringList{whole}))
+        return QString();
+    QFile in(whole), out(path);
+    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly))
+        return QString();
+    out.write(in.read(in.size() / 4));
+    out.close();
+    QFile::remove(whole);
+    return path;
+}
+
+// One thumbnail (a segment's, a recent project's) at `at` seconds: 100 inside the data, 300
+// and 590 past it, where the last picture shows.
+void stillOfACutRecording(benchmark::State& state)
+{
+    const QString path = cutRecording(state.range(0) != 0);
+    if (path.isEmpty()) {
+        state.SkipWithError("ffmpeg could not make the recording");
+        return;
+    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(Media::stillNow(path, double(state.range(1)), QSize(320, 180)));
+}
+BENCHMARK(stillOfACutRecording)
+    ->ArgsProduct({{0, 1}, {100, 300, 590}})
+    ->ArgNames({"ts", "at"})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
 
 // Answers at once with a 16:9 still of the size the decoder makes.
 class InstantStills : public StillSource {
