@@ -95,7 +95,6 @@ TEST_F(PlayableCopyTest, ACopyNobodyHoldsStopsAndLeavesNoFile)
         {"a copy held alone", {}},
         {"a player that goes", [](std::unique_ptr<Player>& p) { p.reset(); }},
         {"a player given another recording", [&](std::unique_ptr<Player>& p) { p->setSource(other); }},
-        {"a player whose recording is taken out", [](std::unique_ptr<Player>& p) { p->setSource(std::nullopt); }},
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.holder);

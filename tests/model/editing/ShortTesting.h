@@ -57,13 +57,16 @@ protected:
     FakePlayer& player() { return playerOf(*model); }
 
     // Opens a package of its own copy of `clip` holding these segments and Shorts; the
-    // first Short is the active one.
+    // first Short is the active one. `madeFrom`: the recording's length when the project
+    // was made, where it differs from the file's now (a copy cut off).
     QString openWith(const QString& clip, std::vector<Short> shorts,
-                     std::vector<Segment> segments = {segment("01", 0, 2.5, {1}), segment("02", 3, 5.5, {4})})
+                     std::vector<Segment> segments = {segment("01", 0, 2.5, {1}), segment("02", 3, 5.5, {4})},
+                     std::optional<double> madeFrom = std::nullopt)
     {
         // The container is kept with its name: the player picks its way of playing by it.
         const QString recording = copy(clip, root + QStringLiteral("/Stream.") + QFileInfo(clip).suffix());
         Project p = projectOf(recording, std::move(segments));
+        p.duration = madeFrom.value_or(p.duration);
         p.shorts = std::move(shorts);
         const QString package = writePackage(root + QStringLiteral("/Stream.vtrl"), p);
         QCoro::waitFor(model->openProject(package));
