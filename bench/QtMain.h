@@ -7,12 +7,18 @@
 #include <benchmark/benchmark.h>
 #include <clocale>
 
-inline int runBenchmarks(int argc, char** argv)
+// The benchmarks the command line asks for, in an application made already.
+inline int runBenchmarksIn(int& argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    std::setlocale(LC_NUMERIC, "C");
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;
+}
+
+inline int runBenchmarks(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+    return runBenchmarksIn(argc, argv);
 }

@@ -8,6 +8,7 @@
 // "slowest ms" is the longest of the rounds; a round that never got there counts as 10 s,
 // and in "missed".
 
+#include "bench/QtMain.h"
 #include "model/editing/StreamBrowser.h"
 #include "platform/media/Player.h"
 #include "support/Clips.h"
@@ -165,19 +166,8 @@ BENCHMARK(BM_PressToFirstPicture)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(8);
 
-// The real player needs a GUI application; it runs offscreen. The sound server is made
-// before any player looks for sound outputs.
 int main(int argc, char** argv)
 {
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    std::setlocale(LC_NUMERIC, "C");
-    QTemporaryDir server;
-    sound::SoundlessServer sound(server.path());
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    sound::PlayersProgram program(argc, argv);
+    return runBenchmarksIn(argc, argv);
 }

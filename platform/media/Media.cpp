@@ -389,14 +389,14 @@ public:
     }
 
     // Where the file's data stops: the latest end of a packet of any stream, read from the
-    // key frame before `from` to the end of the file (a picture whose length is not stored
-    // lasts a frame). None where nothing can be read there.
-    std::optional<double> dataStop(double from)
+    // key frame before `from` to the end of the file, or until a packet ends past `enough`
+    // (a picture whose length is not stored lasts a frame). None where nothing can be read there.
+    std::optional<double> dataStop(double from, double enough = HUGE_VAL)
     {
         if (!seekBefore(from))
             return std::nullopt;
         std::optional<double> stop;
-        while (av_read_frame(input_.get(), packet_.get()) >= 0) {
+        while (stop.value_or(-HUGE_VAL) <= enough && av_read_frame(input_.get(), packet_.get()) >= 0) {
             const int index = packet_->stream_index;
             const int64_t stamp = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts;
             if (stamp != AV_NOPTS_VALUE && index >= 0 && index < int(input_->nb_streams)) {
@@ -411,24 +411,15 @@ public:
         return stop;
     }
 
-    // Whether a packet of any stream starts past recording time `t`: what the file's data
-    // holds there, whatever its index says. The file's last few megabytes tell where they can
-    // be read from a place in the file; else its packets from a second before `t`.
+    // Whether the file's data goes on past recording time `t`, whatever its index says. The
+    // file's last few megabytes tell where they can be read from a place in the file; else
+    // its packets from a second before `t`.
     bool dataAfter(double t)
     {
         if (const auto any = tail(input_.get(), stream_).any)
             return *any > t;
-        if (!seekBefore(t - 1))
-            return false;
-        bool found = false;
-        while (!found && av_read_frame(input_.get(), packet_.get()) >= 0) {
-            const int index = packet_->stream_index;
-            const int64_t stamp = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts;
-            if (stamp != AV_NOPTS_VALUE && index >= 0 && index < int(input_->nb_streams))
-                found = RecordingTime::of(stamp, input_.get(), input_->streams[index]) > t;
-            av_packet_unref(packet_.get());
-        }
-        return found;
+        const auto stop = dataStop(t - 1, t);
+        return stop && *stop > t;
     }
 
     // Whether the video stores only decoding stamps (AVI): its pictures come out of the

@@ -131,7 +131,7 @@ Held heldNow(const QString& path);
 QCoro::Task<Held> held(QString path);
 
 // Whether the file's data goes on past recording time `seconds` (a packet of any stream
-// starts after it), read from its packets: a file cut off may have an index that says more.
+// reaches past it), read from its packets: a file cut off may have an index that says more.
 // Throws Fail when the file cannot be read or has no video.
 bool dataAfterNow(const QString& path, double seconds);
 

@@ -9,11 +9,14 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QGuiApplication>
 #include <QMediaDevices>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
+#include <clocale>
 #include <cstdlib>
 #include <functional>
 #include <optional>
@@ -174,6 +177,32 @@ private:
     qint16 sample(qsizetype i) const { return reinterpret_cast<const qint16*>(bytes.constData())[i]; }
     QProcess parec;
     QByteArray bytes;
+};
+
+// A program of real players (the media tests, the playback benchmark), made first thing in
+// `main`: settings of its own, the offscreen platform (the players' pictures go to video
+// sinks, so a GUI application, but no display), numbers as everywhere in the program, and
+// a sound server of its own made before any player looks for sound outputs.
+class PlayersProgram {
+public:
+    PlayersProgram(int& argc, char** argv) : prepared(prepare(settings)), app(argc, argv), server(folder.path())
+    {
+        std::setlocale(LC_NUMERIC, "C");
+    }
+    bool hasSoundServer() const { return server.running(); }
+
+private:
+    static bool prepare(const QTemporaryDir& settings)
+    {
+        qputenv("XDG_CONFIG_HOME", settings.path().toUtf8());
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return true;
+    }
+    QTemporaryDir settings;
+    bool prepared;
+    QGuiApplication app;
+    QTemporaryDir folder;
+    SoundlessServer server;
 };
 
 } // namespace sound
