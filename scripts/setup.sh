@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-multimedia-dev qt6-svg-dev qt6-qpa-plugins libgl-dev
   qcoro-qt6-dev nlohmann-json3-dev qtkeychain-qt6-dev
-  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
+  libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
   # The player's MPEG-TS demuxer (.ts and .mts, as recording programs write them) and the
   # H.264 parser that .ts, .flv and .avi files need before the decoder.

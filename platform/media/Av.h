@@ -48,4 +48,12 @@ Decoder openDecoder(const AVStream* stream, const QString& path, int threadType)
 // The frame turned upright and scaled to fit inside `box` (never enlarged). Throws Fail.
 QImage picture(const AVFrame* frame, double rotation, QSize box, const QString& path);
 
+// Where the pictures of `stream` stop short of the file's length: from its index where its
+// header gives one, else from the last pictures of the file's tail. None where the file is
+// whole, or this cannot be told.
+std::optional<double> dataEnd(AVFormatContext* input, AVStream* stream);
+// Where the last picture of the file's data starts: where the file is cut short, else the
+// latest in its last few megabytes. None where this cannot be told.
+std::optional<double> lastPicture(AVFormatContext* input, AVStream* stream);
+
 } // namespace Media::av

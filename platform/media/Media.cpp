@@ -3,6 +3,7 @@
 #include "core/project/Fail.h"
 #include "core/project/Records.h"
 #include "platform/media/Av.h"
+#include "platform/media/Reader.h"
 #include "platform/media/RecordingTime.h"
 
 #include <QCoro/QCoroFuture>
@@ -165,6 +166,12 @@ Transform transformFor(double rotation, QSize size)
     return {};
 }
 
+} // namespace
+
+namespace av {
+
+namespace {
+
 // The latest packets in the last few megabytes of the file, where the demuxer can read from
 // a place in the file (MPEG-TS, Matroska, FLV): of `stream`, and of any stream. Reads from
 // the file's start again after.
@@ -193,9 +200,8 @@ Tail tail(AVFormatContext* input, AVStream* stream)
     return found;
 }
 
-// Where the pictures of `stream` stop short of the file's length: from its index where its
-// header gives one (the last indexed picture whose data is in the file), else from the last
-// pictures of the file's tail. None where the file is whole, or this cannot be told.
+} // namespace
+
 std::optional<double> dataEnd(AVFormatContext* input, AVStream* stream)
 {
     const int64_t size = input->pb ? avio_size(input->pb) : -1;
@@ -223,8 +229,6 @@ std::optional<double> dataEnd(AVFormatContext* input, AVStream* stream)
     return end.picture && end.any && *end.any < length - 2.0 ? end.picture : std::nullopt;
 }
 
-// Where the last picture of the file's data starts: where the file is cut short, else the
-// latest in its last few megabytes. None where this cannot be told.
 std::optional<double> lastPicture(AVFormatContext* input, AVStream* stream)
 {
     if (const auto stop = dataEnd(input, stream))
@@ -232,7 +236,7 @@ std::optional<double> lastPicture(AVFormatContext* input, AVStream* stream)
     return tail(input, stream).picture;
 }
 
-} // namespace
+} // namespace av
 
 MediaInfo probeNow(const QString& path)
 {
@@ -595,102 +599,15 @@ QString endsEarly(const QString& path, double seconds)
 
 QImage stillNow(const QString& path, double seconds, QSize box)
 {
-    Input input = openInput(path);
-    const auto index = firstVideo(input.get());
-    if (!index)
+    Reader reader(path, Reader::Use::still);
+    if (!reader.hasPictures())
         throw Fail(QFileInfo(path).fileName() + QStringLiteral(" has no video in it."));
-    const auto pictureOnly = [&] {
-        for (unsigned i = 0; i < input->nb_streams; ++i)
-            input->streams[i]->discard = int(i) == *index ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-        return input->streams[*index];
-    };
-    AVStream* stream = pictureOnly();
-    const Decoder decoder = openDecoder(stream, path, FF_THREAD_SLICE);
-    // The picture the player shows at `seconds`: the last that starts before its showing limit.
-    double limit = showingLimit(std::max(0.0, seconds));
-    bool measured = false; // where the data's pictures stop was looked up
-    // A video that stores only decoding stamps (AVI) has its pictures stamped as late as the
-    // decoder happens to hold them back, which after a seek is not always the same. Its
-    // pictures come out in the order they are shown, and each is shown at the next of its
-    // packets' stamps, as they are stored: they are counted off those from the key frame.
-    bool decodingStampsOnly = false;
-
-    Packet packet(av_packet_alloc());
-    Frame frame(av_frame_alloc());
-    // A seek lands on a key frame at or before the limit where the container has an index; in
-    // one without (MPEG-TS) it lands anywhere, maybe past the key frame the picture needs, and
-    // then again from further back, as far as the file's start. The start is read as the file
-    // is opened: a seek to it may fail or land past it (a first picture shown after the sound
-    // starts, B-frames in FLV or AVI).
-    for (double back = 0;;) {
-        const bool fromStart = limit - back <= 0;
-        avcodec_flush_buffers(decoder.get());
-        if (fromStart) {
-            input = openInput(path);
-            stream = pictureOnly();
-        } else {
-            av_seek_frame(input.get(), *index, RecordingTime::stamp(limit - back, input.get(), stream),
-                          AVSEEK_FLAG_BACKWARD);
-        }
-        std::optional<double> key; // where the key frame that decoding starts from is shown
-        std::vector<double> slots;  // the stamps of the packets decoded from it (decoding stamps only)
-        std::size_t counted = 0;    // pictures decoded from it
-        Frame kept;                 // the last picture before the limit
-        Frame after;                // the first from it on
-        const auto take = [&] {
-            while (!after && avcodec_receive_frame(decoder.get(), frame.get()) == 0) {
-                const int64_t stamp = frame->best_effort_timestamp;
-                const double at = decodingStampsOnly      ? slots[std::min(counted, slots.size() - 1)]
-                                  : stamp == AV_NOPTS_VALUE ? limit
-                                                            : RecordingTime::of(stamp, input.get(), stream);
-                ++counted;
-                // A picture shown before the key frame (an open group of pictures) lacks the
-                // pictures it refers to.
-                if (decodingStampsOnly || at >= *key - sameFrameTime)
-                    (at < limit ? kept : after).reset(av_frame_clone(frame.get()));
-                av_frame_unref(frame.get());
-            }
-        };
-        while (!after && av_read_frame(input.get(), packet.get()) >= 0) {
-            // Decoding starts at a key frame: what comes before it cannot be shown whole.
-            // (An empty packet, a frame left out, is no end of the stream for the decoder.)
-            if (packet->stream_index == *index && packet->size > 0 && (key || (packet->flags & AV_PKT_FLAG_KEY))) {
-                const int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-                const double at = stamp == AV_NOPTS_VALUE ? 0.0 : RecordingTime::of(stamp, input.get(), stream);
-                if (!key) {
-                    decodingStampsOnly = packet->pts == AV_NOPTS_VALUE;
-                    key = at;
-                }
-                if (decodingStampsOnly)
-                    slots.push_back(at);
-                if (avcodec_send_packet(decoder.get(), packet.get()) >= 0) // a damaged packet is passed over
-                    take();
-            }
-            av_packet_unref(packet.get());
-        }
-        if (!after && key) {
-            avcodec_send_packet(decoder.get(), nullptr); // the pictures the decoder still holds
-            take();
-        }
-        // Past the file's last picture, that one stays; before its first, the first shows.
-        const AVFrame* shown = kept ? kept.get() : fromStart ? after.get() : nullptr;
-        if (shown && shown->width > 0 && shown->height > 0)
-            return picture(shown, clockwiseRotation(stream), box, path);
-        if (fromStart)
-            throw Fail(QStringLiteral("No picture could be read from %1 at that time.")
-                           .arg(QFileInfo(path).fileName()));
-        // Nothing read from there: the seek went past the data of a file cut off. Its last
-        // picture shows there, decoded from the key frame before it rather than from ever
-        // further back (a second past the data, or hours).
-        if (!key && !std::exchange(measured, true)) {
-            if (const auto stop = lastPicture(input.get(), stream); stop && *stop < limit) {
-                limit = *stop + sameFrameTime;
-                back = 0;
-                continue;
-            }
-        }
-        back = std::max(1.0, 2 * back);
-    }
+    // The picture the player shows at `seconds`: the last that starts before its showing
+    // limit; past the file's last picture that one, before its first the first.
+    const auto found = reader.seek(showingLimit(std::max(0.0, seconds)), seconds);
+    if (!found.picture || found.picture->frame->width <= 0 || found.picture->frame->height <= 0)
+        throw Fail(QStringLiteral("No picture could be read from %1 at that time.").arg(QFileInfo(path).fileName()));
+    return picture(found.picture->frame.get(), reader.rotation(), box, path);
 }
 
 namespace {

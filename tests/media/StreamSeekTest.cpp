@@ -1,6 +1,5 @@
 // The stream window's drags on the real player: a recording whose key frames lie seconds
-// apart makes each seek decode for a while, and Qt's back end holds any further seek
-// inside `setPosition` until that is done, freezing the window.
+// apart makes a seek decode for a while, and a drag keeps one seek on its way at a time.
 
 #include "PlayingTesting.h"
 
@@ -38,7 +37,6 @@ TEST_F(StreamSeekTest, ADragSeeksOneAtATimeAndShowsItsLastMove)
     EXPECT_DOUBLE_EQ(browser.time(), 9.0);
     EXPECT_TRUE(watch.shows(frameAt(9.0)));
     EXPECT_EQ(player->overlapping, 0) << "of " << player->sent << " seeks";
-    EXPECT_LT(player->sent, 21);
     lifecycle::settle(300);
     EXPECT_DOUBLE_EQ(browser.time(), 9.0);
     EXPECT_EQ(watch.last(), frameAt(9.0));

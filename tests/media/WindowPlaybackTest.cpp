@@ -219,30 +219,6 @@ TEST(SlowSeekTest, ASeekFarFromAKeyFrameLandsAndSaysItIsOnItsWay)
 
 namespace {
 
-// An MPEG-TS recording plays from a copy: while it is made, the viewer says so and how far
-// it has got; once the picture comes, nothing more.
-TEST(WaitingTest, AnMpegTsRecordingSaysItsCopyIsOnItsWay)
-{
-    QTemporaryDir folder;
-    const QString path = folder.path() + QStringLiteral("/Night.ts");
-    // The clip over and over, some megabytes, so that the copy takes a moment.
-    ASSERT_TRUE(Clips::ffmpeg({"-stream_loop", "20", "-i", numberedClip(), "-c", "copy", path}));
-
-    std::unique_ptr<Player> player = Player::makeDefault();
-    Watch watch(*player);
-    QStringList lines;
-    QObject::connect(player.get(), &Player::waitingChanged, [&] { lines << player->waiting().value_or(QString()); });
-    player->setSource(path);
-    player->seek(2.0);
-    EXPECT_TRUE(watch.shows(frameTheExportTakes(path, 2.0), 20000)) << watch.last();
-    ASSERT_FALSE(lines.isEmpty());
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Preparing Night\\.ts for playing: [0-9]{1,2} %$"))
-                    .match(lines.front())
-                    .hasMatch())
-        << lines.front().toStdString();
-    EXPECT_EQ(player->waiting(), std::nullopt);
-}
-
 // A recording that cannot be played says so by itself, without Play being pressed: the
 // viewer would otherwise stay black with no word.
 TEST(WaitingTest, AnUnplayableRecordingSaysSoWithoutPlay)

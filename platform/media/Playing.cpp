@@ -1,0 +1,351 @@
+#include "platform/media/Playing.h"
+
+#include "core/project/Fail.h"
+#include "platform/media/Media.h"
+#include "platform/media/Reader.h"
+
+#include <QFileInfo>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libswscale/swscale.h>
+}
+
+namespace {
+
+// How much the thread decodes ahead of what is played: a second of sound, and pictures up
+// to this many bytes (about a second of 1080p). A cut's end is crossed by seeking and
+// decoding from the next cut's key frame while the player plays these.
+constexpr double soundAhead = 1.0;
+constexpr std::size_t pictureBytes = std::size_t(96) << 20;
+// A span whose data stops this close before its end ends there: containers round the
+// lengths of their streams, and a picture may end before its sound.
+constexpr double endsWithin = 0.5;
+// Sound whose stamps leave a gap longer than this is put in its place after silence.
+constexpr double soundGap = 0.002;
+
+QString cannotPlay(const QString& path)
+{
+    return QFileInfo(path).fileName()
+           + QStringLiteral(" cannot be played: it is damaged, or its picture or sound is stored in a way "
+                            "this computer cannot play.");
+}
+
+} // namespace
+
+Playing::Playing(QString path, bool sound, std::function<void()> wake)
+    : path_(std::move(path)), sound_(sound), wake_(std::move(wake)), thread_([this] { run(); })
+{
+}
+
+Playing::~Playing()
+{
+    {
+        std::lock_guard guard(lock);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+    sws_freeContext(scaler_);
+}
+
+void Playing::order(Order order)
+{
+    {
+        std::lock_guard guard(lock);
+        latest_ = order.id;
+        next_ = std::move(order);
+    }
+    changed_.notify_all();
+}
+
+void Playing::taken()
+{
+    changed_.notify_all();
+}
+
+void Playing::post(const std::function<void(Mailbox&)>& change, bool news)
+{
+    {
+        std::lock_guard guard(lock);
+        change(mail);
+    }
+    if (news)
+        wake_();
+}
+
+void Playing::run()
+{
+    open();
+    for (;;) {
+        Order next;
+        {
+            std::unique_lock guard(lock);
+            changed_.wait(guard, [this] { return stopping_ || next_.has_value(); });
+            if (stopping_)
+                return;
+            next = std::move(*next_);
+            next_.reset();
+            current_ = next.id;
+        }
+        if (!reader_)
+            continue; // the player was told it cannot be played
+        try {
+            if (next.play)
+                play(next);
+            else
+                show(next);
+        } catch (const Fail&) {
+            // A read cut short by a newer order; else the file went bad under the player.
+            if (!superseded())
+                post([this](Mailbox& m) { m.failure = cannotPlay(path_); }, true);
+        }
+    }
+}
+
+void Playing::open()
+{
+    try {
+        const MediaInfo info = Media::probeNow(path_);
+        // Reading stops for the newest order, once one is being carried out.
+        reader_ = std::make_unique<Media::Reader>(path_, Media::Reader::Use::playing, sound_,
+                                                  [this] { return stopping_ || (current_ != 0 && latest_ != current_); });
+        if (!reader_->hasPictures() && !reader_->hasSound())
+            throw Fail(cannotPlay(path_));
+        facts_.length = info.duration;
+        facts_.dataEnd = info.dataEnd;
+        facts_.frame = reader_->frameLength();
+        facts_.soundRate = reader_->soundRate();
+        post([this](Mailbox& m) { m.facts = facts_; }, true);
+    } catch (const Fail&) {
+        reader_.reset();
+        if (!stopping_)
+            post([this](Mailbox& m) { m.failure = cannotPlay(path_); }, true);
+    }
+}
+
+void Playing::show(const Order& order)
+{
+    Answer answer{order.id, std::nullopt, std::nullopt};
+    // Past where the data is known to stop nothing is decoded: the picture shown stays.
+    if (facts_.dataEnd && order.limit > *facts_.dataEnd + facts_.frame + 0.001) {
+        answer.refusal = Media::endsEarly(path_, *facts_.dataEnd);
+    } else {
+        auto found = reader_->seek(order.limit, order.from);
+        if (superseded())
+            return;
+        if (found.picture && found.pastData) {
+            facts_.dataEnd = found.picture->at;
+            answer.refusal = Media::endsEarly(path_, found.picture->at);
+        } else if (found.picture) {
+            answer.frame = frameOf(found.picture->frame.get(), found.picture->at, found.picture->at);
+        }
+    }
+    const auto dataEnd = facts_.dataEnd;
+    post([&](Mailbox& m) {
+        m.answer = std::move(answer);
+        m.dataEnd = dataEnd;
+    }, true);
+}
+
+void Playing::play(const Order& order)
+{
+    const bool whole = order.spans.empty();
+    const int count = whole ? 1 : int(order.spans.size());
+    double offset = 0; // line time where the span starts
+    for (int k = 0; k < order.span && k < count; ++k)
+        offset += order.spans[k].length();
+    post([&](Mailbox& m) {
+        m.playing = order.id;
+        m.frames.clear();
+        m.sound.clear();
+        m.soundFrames = 0;
+        m.framesDone = false;
+        m.soundDone = false;
+        m.end.reset();
+        m.stopped.reset();
+    }, false);
+
+    std::optional<double> lastPicture; // recording time of the last picture handed over
+    const auto finish = [&](double line, std::optional<QString> stopped) {
+        if (stopped)
+            facts_.dataEnd = std::min(facts_.dataEnd.value_or(HUGE_VAL), lastPicture.value_or(0.0));
+        const auto dataEnd = facts_.dataEnd;
+        post([&](Mailbox& m) {
+            m.framesDone = true;
+            m.soundDone = true;
+            m.end = line;
+            m.stopped = std::move(stopped);
+            m.dataEnd = dataEnd;
+        }, true);
+    };
+    const auto hand = [&](const Media::Picture& picture, double line) {
+        Frame frame = frameOf(picture.frame.get(), line, picture.at);
+        lastPicture = picture.at;
+        post([&](Mailbox& m) { m.frames.push_back(std::move(frame)); }, false);
+    };
+
+    for (int k = order.span; k < count; ++k) {
+        const Span span = whole ? Span{0, HUGE_VAL} : order.spans[k];
+        const double start = k == order.span ? order.from : span.start;
+        const auto lineOf = [&](double t) { return whole ? t : offset + (t - span.start); };
+        if (facts_.dataEnd && showingLimit(start) > *facts_.dataEnd + facts_.frame + 0.001) {
+            lastPicture = facts_.dataEnd;
+            return finish(lineOf(start), Media::endsEarly(path_, *facts_.dataEnd));
+        }
+        auto found = reader_->seek(showingLimit(start), start);
+        if (superseded())
+            return;
+        if (found.picture && found.pastData) {
+            lastPicture = found.picture->at;
+            return finish(lineOf(start), Media::endsEarly(path_, found.picture->at));
+        }
+        bool picturesDone = !found.picture;
+        if (found.picture)
+            hand(*found.picture, lineOf(std::max(start, found.picture->at)));
+        const double until = whole ? HUGE_VAL : endingLimit(span.end);
+        // The sound, counted in samples from the start so that spans join to the sample.
+        const int rate = reader_->soundRate();
+        int64_t played = 0;
+        const int64_t due = whole ? INT64_MAX : std::llround((span.end - start) * rate);
+        const auto cursor = [&] { return start + double(played) / std::max(1, rate); };
+        bool soundDone = rate == 0 || due <= 0;
+        const auto give = [&](std::vector<int16_t> samples) {
+            if (samples.empty())
+                return;
+            Chunk chunk{std::move(samples), lineOf(cursor())};
+            const int frames = int(chunk.samples.size() / 2);
+            played += frames;
+            post([&](Mailbox& m) {
+                m.soundFrames += frames;
+                m.sound.push_back(std::move(chunk));
+            }, false);
+            soundDone = played >= due;
+        };
+        const auto silence = [&](double until) {
+            const int64_t to = std::min<int64_t>(due, std::llround((until - start) * rate));
+            if (to > played)
+                give(std::vector<int16_t>(std::size_t(to - played) * 2, 0));
+        };
+        const int cap = std::clamp(frameBytes_ > 0 ? int(pictureBytes / frameBytes_) : 30, 4, 60);
+        for (;;) {
+            // Decodes on while it wants what is not yet ahead enough.
+            {
+                std::unique_lock guard(lock);
+                for (;;) {
+                    if (superseded())
+                        return;
+                    const int pictures = int(mail.frames.size());
+                    const bool wantPictures = !picturesDone && pictures < cap;
+                    const bool wantSound = !soundDone && reader_->hasSound() && mail.soundFrames < soundAhead * rate;
+                    if (wantPictures || (wantSound && pictures < 2 * cap))
+                        break;
+                    // Sound that the file keeps far behind its pictures is not waited for (the
+                    // player would stand with pictures due): silence takes its place.
+                    if (wantSound && lastPicture && cursor() < *lastPicture) {
+                        guard.unlock();
+                        silence(*lastPicture);
+                        guard.lock();
+                        continue;
+                    }
+                    changed_.wait(guard);
+                }
+            }
+            auto item = reader_->next();
+            if (superseded())
+                return;
+            if (!item) {
+                // The end of the data: within the span's last moments, the span's end; short of
+                // it, the data stops there, and so does playing.
+                const double reached = reader_->reached();
+                const double stop = std::min(reached, span.end);
+                if (rate > 0)
+                    silence(stop);
+                if (whole ? reached < facts_.length - 1.0 : span.end - reached > endsWithin)
+                    return finish(lineOf(stop), Media::endsEarly(path_, lastPicture.value_or(0.0)));
+                if (whole)
+                    return finish(lineOf(stop), std::nullopt);
+                if (rate > 0)
+                    silence(span.end);
+                break;
+            }
+            if (auto* picture = std::get_if<Media::Picture>(&*item)) {
+                if (!picturesDone && picture->at < until)
+                    hand(*picture, lineOf(std::max(picture->at, span.start)));
+                else
+                    picturesDone = true;
+            } else if (!soundDone) {
+                const auto& sound = std::get<Media::Sound>(*item);
+                // In its place on the span: after silence where the stamps leave a gap, without
+                // what overlaps the sound already given, and up to the span's end.
+                const double gap = sound.at - cursor();
+                if (gap > soundGap)
+                    silence(sound.at);
+                const int64_t drop = gap < 0 ? std::min<int64_t>(sound.frames(), std::llround(-gap * rate)) : 0;
+                const int64_t keep = std::min<int64_t>(sound.frames() - drop, due - played);
+                if (keep > 0)
+                    give(std::vector<int16_t>(sound.samples.begin() + drop * 2, sound.samples.begin() + (drop + keep) * 2));
+            }
+            if (picturesDone && (soundDone || !reader_->hasSound()))
+                break;
+        }
+        offset += whole ? 0 : span.length();
+    }
+    finish(offset, std::nullopt);
+}
+
+Playing::Frame Playing::frameOf(const AVFrame* frame, double line, double at)
+{
+    const int width = frame->width;
+    const int height = frame->height;
+    const AVFrame* source = frame;
+    Media::av::Frame converted;
+    if (frame->format != AV_PIX_FMT_YUV420P && frame->format != AV_PIX_FMT_YUVJ420P) {
+        scaler_ = sws_getCachedContext(scaler_, width, height, AVPixelFormat(frame->format), width, height,
+                                       AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
+        converted.reset(av_frame_alloc());
+        converted->format = AV_PIX_FMT_YUV420P;
+        converted->width = width;
+        converted->height = height;
+        if (!scaler_ || av_frame_get_buffer(converted.get(), 0) < 0)
+            return Frame{QVideoFrame(), line, at};
+        sws_scale(scaler_, frame->data, frame->linesize, 0, height, converted->data, converted->linesize);
+        source = converted.get();
+    }
+    QVideoFrameFormat format(QSize(width, height), QVideoFrameFormat::Format_YUV420P);
+    format.setColorRange(frame->color_range == AVCOL_RANGE_JPEG || frame->format == AV_PIX_FMT_YUVJ420P
+                             ? QVideoFrameFormat::ColorRange_Full
+                             : QVideoFrameFormat::ColorRange_Video);
+    switch (frame->colorspace) {
+    case AVCOL_SPC_BT709:
+        format.setColorSpace(QVideoFrameFormat::ColorSpace_BT709);
+        break;
+    case AVCOL_SPC_BT2020_NCL:
+    case AVCOL_SPC_BT2020_CL:
+        format.setColorSpace(QVideoFrameFormat::ColorSpace_BT2020);
+        break;
+    case AVCOL_SPC_BT470BG:
+    case AVCOL_SPC_SMPTE170M:
+        format.setColorSpace(QVideoFrameFormat::ColorSpace_BT601);
+        break;
+    default: // unstated: as players guess it, by the picture's size
+        format.setColorSpace(height >= 720 ? QVideoFrameFormat::ColorSpace_BT709 : QVideoFrameFormat::ColorSpace_BT601);
+    }
+    QVideoFrame picture(format);
+    if (!picture.map(QVideoFrame::WriteOnly))
+        return Frame{QVideoFrame(), line, at};
+    for (int plane = 0; plane < 3; ++plane) {
+        const int rows = plane == 0 ? height : (height + 1) / 2;
+        const int bytes = std::min(plane == 0 ? width : (width + 1) / 2, picture.bytesPerLine(plane));
+        for (int row = 0; row < rows; ++row)
+            std::memcpy(picture.bits(plane) + std::ptrdiff_t(row) * picture.bytesPerLine(plane),
+                        source->data[plane] + std::ptrdiff_t(row) * source->linesize[plane], std::size_t(bytes));
+    }
+    picture.unmap();
+    picture.setStartTime(std::llround(at * 1e6));
+    frameBytes_ = std::size_t(width) * std::size_t(height) * 3 / 2;
+    return Frame{std::move(picture), line, at};
+}

@@ -1,0 +1,122 @@
+#pragma once
+
+// A recording decoded for a player on a thread of its own: one picture at a time while the
+// player stands, or a line of it (the whole recording, or a Short's spans laid back to back)
+// as pictures and sound stamped with their place on that line while it plays. Each order
+// replaces the one before; the thread drops what it was doing for it.
+
+#include "platform/media/ShortLine.h"
+
+#include <QString>
+#include <QVideoFrame>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace Media {
+class Reader;
+}
+
+// What the thread finds out about its recording once it is open.
+struct RecordingFacts {
+    double length = 0;             // as the file states it, else as far as its data reaches
+    std::optional<double> dataEnd; // where its pictures stop, short of that (a file cut off)
+    double frame = 1 / 30.0;       // how long a picture lasts
+    int soundRate = 0;             // samples a second of the sound it plays; 0: none
+    bool operator==(const RecordingFacts&) const = default;
+};
+
+class Playing {
+public:
+    struct Order {
+        int id = 0;
+        bool play = false;
+        // A Short's spans; none: the whole recording, whose line time is recording time.
+        std::vector<Span> spans;
+        int span = 0;       // the span it starts in
+        double from = 0;    // recording time it starts at
+        // Standing: the picture shown is the last that starts before this recording time.
+        double limit = 0;
+    };
+    // A picture, shown from line time `line` (recording time `at`).
+    struct Frame {
+        QVideoFrame picture;
+        double line = 0;
+        double at = 0;
+    };
+    // Sound from line time `line` on, at the facts' rate: interleaved stereo 16-bit samples,
+    // one chunk after the other with no gap.
+    struct Chunk {
+        std::vector<int16_t> samples;
+        double line = 0;
+    };
+    // The answer to an order to stand at a place.
+    struct Answer {
+        int order = 0;
+        std::optional<Frame> frame;       // none where the file shows no picture at all
+        std::optional<QString> refusal;   // the place lies past the data: the sentence that says so
+    };
+    // What the thread has handed over and the player has not yet taken. Guarded by `lock`.
+    struct Mailbox {
+        std::optional<RecordingFacts> facts;
+        std::optional<QString> failure; // the recording cannot be played, as a sentence
+        std::optional<Answer> answer;
+        // Of the order that plays.
+        int playing = 0;
+        std::deque<Frame> frames;
+        std::deque<Chunk> sound;
+        int soundFrames = 0;     // in `sound`
+        bool framesDone = false; // no more of either will come
+        bool soundDone = false;
+        std::optional<double> end;      // line time where playing ends
+        std::optional<QString> stopped; // said there: the data stops short of what was asked
+        std::optional<double> dataEnd;  // where the pictures turned out to stop, when they did
+    };
+
+    // Opens the recording at `path` on the thread, with its sound at `soundRate` samples a
+    // second (0: without sound). `wake` is called on the thread when the mailbox holds news
+    // the player waits for.
+    Playing(QString path, bool sound, std::function<void()> wake);
+    // Stops the thread at its next packet.
+    ~Playing();
+    Playing(const Playing&) = delete;
+    Playing& operator=(const Playing&) = delete;
+
+    void order(Order order);
+    // The player took pictures or sound out of the mailbox: the thread may decode on.
+    void taken();
+
+    std::mutex lock;
+    Mailbox mail;
+
+private:
+    void run();
+    void open();
+    void show(const Order& order);
+    void play(const Order& order);
+    bool superseded() const { return stopping_ || latest_ != current_; }
+    void post(const std::function<void(Mailbox&)>& change, bool news);
+    Frame frameOf(const struct AVFrame* frame, double line, double at);
+
+    const QString path_;
+    const bool sound_;
+    const std::function<void()> wake_;
+    std::unique_ptr<Media::Reader> reader_;
+    RecordingFacts facts_;
+    struct SwsContext* scaler_ = nullptr;
+    std::size_t frameBytes_ = 0;
+
+    std::condition_variable changed_;
+    std::optional<Order> next_;    // guarded by `lock`
+    std::atomic<int> latest_{0};   // the newest order given
+    std::atomic<bool> stopping_{false};
+    int current_ = 0;              // the order being carried out (on the thread)
+    std::thread thread_;
+};

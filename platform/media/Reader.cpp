@@ -1,0 +1,355 @@
+#include "platform/media/Reader.h"
+
+#include "platform/media/Media.h"
+#include "platform/media/RecordingTime.h"
+
+#include <QFileInfo>
+#include <algorithm>
+#include <cmath>
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libswresample/swresample.h>
+}
+
+namespace Media {
+
+using namespace av;
+
+namespace {
+
+// How far ahead a picture asked for may lie for the reader to decode on to it rather than
+// seek: within the same group of pictures, mostly, so decoding on costs less than going
+// back to its key frame.
+constexpr double decodeOnWithin = 2.0;
+
+int interrupted(void* reader)
+{
+    return (*static_cast<const std::function<bool()>*>(reader))() ? 1 : 0;
+}
+
+} // namespace
+
+Reader::Reader(const QString& path, Use use, bool sound, std::function<bool()> stop)
+    : path_(path), stop_(std::move(stop)), packet_(av_packet_alloc()), frame_(av_frame_alloc())
+{
+    open();
+    if (const auto video = firstVideo(input_.get())) {
+        video_ = *video;
+        // Playing decodes picture after picture: several at once keep up with large ones. A
+        // still is one picture, soonest decoded alone.
+        pictures_ = openDecoder(input_->streams[video_], path_,
+                                use == Use::playing ? FF_THREAD_FRAME | FF_THREAD_SLICE : FF_THREAD_SLICE);
+    }
+    if (sound) {
+        const int audio = av_find_best_stream(input_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+        const AVCodec* codec = audio >= 0 ? avcodec_find_decoder(input_->streams[audio]->codecpar->codec_id) : nullptr;
+        Decoder decoder(codec ? avcodec_alloc_context3(codec) : nullptr);
+        // Sound that cannot be decoded leaves the picture to play without it.
+        if (decoder && avcodec_parameters_to_context(decoder.get(), input_->streams[audio]->codecpar) >= 0
+            && avcodec_open2(decoder.get(), codec, nullptr) >= 0 && decoder->sample_rate > 0) {
+            audio_ = audio;
+            soundRate_ = decoder->sample_rate;
+            sound_ = std::move(decoder);
+        }
+    }
+    for (unsigned i = 0; i < input_->nb_streams; ++i)
+        input_->streams[i]->discard = int(i) == video_ || int(i) == audio_ ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+}
+
+Reader::~Reader()
+{
+    swr_free(&resampler_);
+}
+
+void Reader::open()
+{
+    AVIOInterruptCB interrupt{&interrupted, &stop_};
+    input_ = openInput(path_, stop_ ? &interrupt : nullptr);
+    for (unsigned i = 0; i < input_->nb_streams; ++i)
+        input_->streams[i]->discard = int(i) == video_ || int(i) == audio_ ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+}
+
+double Reader::frameLength() const
+{
+    if (video_ < 0)
+        return 1 / 30.0;
+    const AVStream* stream = input_->streams[video_];
+    const AVRational rate = stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
+    return rate.num > 0 && rate.den > 0 ? 1 / av_q2d(rate) : 1 / 30.0;
+}
+
+double Reader::rotation() const
+{
+    return video_ >= 0 ? clockwiseRotation(input_->streams[video_]) : 0;
+}
+
+double Reader::pictureTime(int64_t stamp) const
+{
+    return RecordingTime::of(stamp, input_.get(), input_->streams[video_]);
+}
+
+// Decoding starts again: from the key frame at or before recording time `from`, or from the
+// file's start, read as the file is opened (a seek to it may fail or land past it: a first
+// picture shown after the sound starts, B-frames in FLV or AVI).
+void Reader::restart(std::optional<double> from)
+{
+    if (pictures_)
+        avcodec_flush_buffers(pictures_.get());
+    if (sound_)
+        avcodec_flush_buffers(sound_.get());
+    if (resampler_)
+        swr_init(resampler_); // nothing of the sound before carries over
+    if (!from) {
+        open();
+    } else if (video_ >= 0) {
+        av_seek_frame(input_.get(), video_, RecordingTime::stamp(*from, input_.get(), input_->streams[video_]),
+                      AVSEEK_FLAG_BACKWARD);
+    } else {
+        avformat_seek_file(input_.get(), -1, INT64_MIN, RecordingTime::fileStamp(*from, input_.get()), INT64_MAX, 0);
+    }
+    key_.reset();
+    decodingStampsOnly_ = false;
+    slots_.clear();
+    ended_ = false;
+    ready_.clear();
+    last_.reset();
+}
+
+// Reads one packet and decodes what it holds; at the end of the data, what the decoders
+// still hold. False once nothing more can be read.
+bool Reader::pull()
+{
+    if (ended_ || stopped())
+        return false;
+    if (av_read_frame(input_.get(), packet_.get()) < 0) {
+        if (key_) {
+            avcodec_send_packet(pictures_.get(), nullptr);
+            receivePictures();
+        }
+        if (sound_) {
+            avcodec_send_packet(sound_.get(), nullptr);
+            receiveSound();
+        }
+        ended_ = true;
+        return true;
+    }
+    const int index = packet_->stream_index;
+    const int64_t stamp = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts;
+    if (stamp != AV_NOPTS_VALUE && (index == video_ || index == audio_)) {
+        const AVStream* stream = input_->streams[index];
+        double end = RecordingTime::of(stamp + std::max<int64_t>(0, packet_->duration), input_.get(), stream);
+        if (index == video_ && packet_->duration <= 0)
+            end += frameLength();
+        reached_ = std::max(reached_, end);
+    }
+    // Decoding starts at a key frame: what comes before it cannot be shown whole. (An empty
+    // packet, a frame left out, is no end of the stream for the decoder.)
+    if (index == video_ && packet_->size > 0 && (key_ || (packet_->flags & AV_PKT_FLAG_KEY))) {
+        const double at = stamp == AV_NOPTS_VALUE ? 0.0 : pictureTime(stamp);
+        if (!key_) {
+            // A video that stores only decoding stamps (AVI) has its decoded pictures stamped
+            // as late as the decoder happens to hold them back, which after a seek is not
+            // always the same. Its pictures come out in the order they are shown, and each is
+            // shown at the next of its packets' stamps, as they are stored.
+            decodingStampsOnly_ = packet_->pts == AV_NOPTS_VALUE;
+            key_ = at;
+        }
+        if (decodingStampsOnly_)
+            slots_.push_back(at);
+        if (avcodec_send_packet(pictures_.get(), packet_.get()) >= 0) // a damaged packet is passed over
+            receivePictures();
+    } else if (index == audio_ && sound_) {
+        if (avcodec_send_packet(sound_.get(), packet_.get()) >= 0)
+            receiveSound();
+    }
+    av_packet_unref(packet_.get());
+    return true;
+}
+
+void Reader::receivePictures()
+{
+    while (avcodec_receive_frame(pictures_.get(), frame_.get()) == 0) {
+        const int64_t stamp = frame_->best_effort_timestamp;
+        double at = 0;
+        if (decodingStampsOnly_ && !slots_.empty()) {
+            at = slots_.front();
+            slots_.pop_front();
+        } else if (stamp != AV_NOPTS_VALUE && !decodingStampsOnly_) {
+            at = pictureTime(stamp);
+        } else {
+            at = (ready_.empty() || !std::holds_alternative<Picture>(ready_.back()) ? key_.value_or(0)
+                                                                                    : std::get<Picture>(ready_.back()).at)
+                 + frameLength();
+        }
+        // A picture shown before the key frame (an open group of pictures) lacks the pictures
+        // it refers to.
+        if (decodingStampsOnly_ || at >= *key_ - sameFrameTime) {
+            Frame picture(av_frame_alloc());
+            av_frame_move_ref(picture.get(), frame_.get());
+            ready_.push_back(Picture{std::move(picture), at});
+        }
+        av_frame_unref(frame_.get());
+    }
+}
+
+void Reader::receiveSound()
+{
+    const AVStream* stream = input_->streams[audio_];
+    while (avcodec_receive_frame(sound_.get(), frame_.get()) == 0) {
+        if (!resampler_) {
+            AVChannelLayout stored{};
+            if (frame_->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || frame_->ch_layout.nb_channels == 0)
+                av_channel_layout_default(&stored, std::max(1, frame_->ch_layout.nb_channels));
+            else
+                av_channel_layout_copy(&stored, &frame_->ch_layout);
+            AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+            if (swr_alloc_set_opts2(&resampler_, &stereo, AV_SAMPLE_FMT_S16, soundRate_, &stored,
+                                    AVSampleFormat(frame_->format), frame_->sample_rate, 0, nullptr)
+                    < 0
+                || swr_init(resampler_) < 0) {
+                swr_free(&resampler_);
+                av_channel_layout_uninit(&stored);
+                // Sound that cannot be turned into what the output plays is left out.
+                sound_.reset();
+                audio_ = -1;
+                soundRate_ = 0;
+                av_frame_unref(frame_.get());
+                return;
+            }
+            av_channel_layout_uninit(&stored);
+        }
+        Sound sound;
+        const int64_t stamp = frame_->best_effort_timestamp;
+        sound.at = stamp == AV_NOPTS_VALUE ? soundFrom_ : RecordingTime::of(stamp, input_.get(), stream);
+        const int room = swr_get_out_samples(resampler_, frame_->nb_samples);
+        sound.samples.resize(std::size_t(std::max(0, room)) * 2);
+        auto* out = reinterpret_cast<uint8_t*>(sound.samples.data());
+        const int made = swr_convert(resampler_, &out, room, const_cast<const uint8_t**>(frame_->extended_data),
+                                     frame_->nb_samples);
+        av_frame_unref(frame_.get());
+        if (made <= 0)
+            continue;
+        sound.samples.resize(std::size_t(made) * 2);
+        // Sound before the place asked for is left out, to the sample.
+        const double end = sound.at + double(made) / soundRate_;
+        if (end <= soundFrom_)
+            continue;
+        if (sound.at < soundFrom_) {
+            const auto drop = std::size_t(std::min<long>(made, std::lround((soundFrom_ - sound.at) * soundRate_)));
+            sound.samples.erase(sound.samples.begin(), sound.samples.begin() + long(drop * 2));
+            sound.at = soundFrom_;
+        }
+        if (!sound.samples.empty())
+            ready_.push_back(std::move(sound));
+    }
+}
+
+Reader::Found Reader::seek(double limit, double soundFrom)
+{
+    soundFrom_ = soundFrom;
+    if (video_ < 0) {
+        restart(std::max(0.0, soundFrom));
+        return {};
+    }
+    // Walks on from where the reader stands to the first picture from `limit` on, which
+    // stays next in line; the sound on the way stays from `soundFrom` on. The last picture
+    // before the limit, or none.
+    const auto walk = [&](std::optional<Picture> kept) {
+        std::deque<std::variant<Picture, Sound>> sounds;
+        for (;;) {
+            if (ready_.empty() && !pull())
+                break;
+            if (ready_.empty())
+                continue;
+            auto item = std::move(ready_.front());
+            ready_.pop_front();
+            if (auto* sound = std::get_if<Sound>(&item)) {
+                const double end = sound->at + double(sound->frames()) / soundRate_;
+                if (end <= soundFrom)
+                    continue;
+                if (sound->at < soundFrom) {
+                    const long drop = std::min<long>(sound->frames(), std::lround((soundFrom - sound->at) * soundRate_));
+                    sound->samples.erase(sound->samples.begin(), sound->samples.begin() + drop * 2);
+                    sound->at = soundFrom;
+                }
+                sounds.push_back(std::move(item));
+                continue;
+            }
+            Picture& picture = std::get<Picture>(item);
+            if (picture.at < limit) {
+                kept = std::move(picture);
+                continue;
+            }
+            ready_.push_front(std::move(item));
+            break;
+        }
+        for (auto it = sounds.rbegin(); it != sounds.rend(); ++it)
+            ready_.push_front(std::move(*it));
+        return kept;
+    };
+    const auto handOut = [&](Picture picture, bool beyond) {
+        last_ = Picture{Frame(av_frame_clone(picture.frame.get())), picture.at};
+        const bool nothingAfter =
+            ended_ && std::none_of(ready_.begin(), ready_.end(), [](const auto& i) { return std::holds_alternative<Picture>(i); });
+        const bool past = beyond || (nothingAfter && limit > reached_ + std::max(0.1, 2 * frameLength()));
+        return Found{std::move(picture), past};
+    };
+
+    // A little ahead of the picture handed out last: decoding on gets there soonest.
+    if (last_ && key_ && last_->at < limit && limit - last_->at <= decodeOnWithin) {
+        Picture from{Frame(av_frame_clone(last_->frame.get())), last_->at};
+        if (auto kept = walk(std::move(from)))
+            return handOut(std::move(*kept), false);
+    }
+    // A seek lands on a key frame at or before the limit where the container has an index;
+    // in one without (MPEG-TS) it lands anywhere, maybe past the key frame the picture needs,
+    // and then again from further back, as far as the file's start.
+    bool measured = false; // where the data's pictures stop was looked up
+    bool beyond = false;   // the limit lies past them
+    for (double back = 0;;) {
+        if (stopped())
+            return {};
+        const bool fromStart = limit - back <= 0;
+        restart(fromStart ? std::nullopt : std::optional<double>(limit - back));
+        soundFrom_ = soundFrom;
+        if (auto kept = walk(std::nullopt))
+            return handOut(std::move(*kept), beyond);
+        if (fromStart) {
+            // Before the file's first picture, that one shows.
+            const auto first = std::find_if(ready_.begin(), ready_.end(),
+                                            [](const auto& i) { return std::holds_alternative<Picture>(i); });
+            if (first == ready_.end())
+                return {};
+            Picture picture = std::move(std::get<Picture>(*first));
+            ready_.erase(first);
+            return handOut(std::move(picture), false);
+        }
+        // Nothing read from there: the seek went past the data of a file cut off. Its last
+        // picture shows there, decoded from the key frame before it rather than from ever
+        // further back (a second past the data, or hours).
+        if (!key_ && !std::exchange(measured, true)) {
+            if (const auto stop = av::lastPicture(input_.get(), input_->streams[video_]); stop && *stop < limit) {
+                limit = *stop + sameFrameTime;
+                beyond = true;
+                back = 0;
+                continue;
+            }
+        }
+        back = std::max(1.0, 2 * back);
+    }
+}
+
+std::optional<std::variant<Picture, Sound>> Reader::next()
+{
+    while (ready_.empty())
+        if (!pull())
+            return std::nullopt;
+    auto item = std::move(ready_.front());
+    ready_.pop_front();
+    if (const auto* picture = std::get_if<Picture>(&item))
+        last_ = Picture{Frame(av_frame_clone(picture->frame.get())), picture->at};
+    return item;
+}
+
+} // namespace Media

@@ -1,0 +1,106 @@
+#pragma once
+
+// A recording decoded in order from any picture on: its pictures as the player and the
+// export show them, and its sound. The player's worker and the stills read through it, so
+// that one time shows one picture everywhere. Only code in platform/media includes this.
+
+#include "platform/media/Av.h"
+
+#include <QString>
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <variant>
+#include <vector>
+
+struct SwrContext;
+
+namespace Media {
+
+// A picture, shown from recording time `at`.
+struct Picture {
+    av::Frame frame;
+    double at = 0;
+};
+
+// Sound from recording time `at`: interleaved stereo 16-bit samples.
+struct Sound {
+    std::vector<int16_t> samples;
+    double at = 0;
+    int frames() const { return int(samples.size() / 2); }
+};
+
+class Reader {
+public:
+    enum class Use { still, playing };
+    // Opens the recording at `path` for its pictures and, with `sound`, its sound (at the
+    // rate it is stored at). `stop`, when it turns true, ends any reading at the next packet.
+    // Throws Fail when the file cannot be read.
+    Reader(const QString& path, Use use, bool sound = false, std::function<bool()> stop = {});
+    ~Reader();
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    bool hasPictures() const { return video_ >= 0; }
+    bool hasSound() const { return audio_ >= 0; }
+    // Samples a second of the sound; 0 without.
+    int soundRate() const { return soundRate_; }
+    // How long a picture lasts at the video's rate; a thirtieth of a second when unknown.
+    double frameLength() const;
+    // Degrees clockwise that turn the stored picture upright.
+    double rotation() const;
+
+    struct Found {
+        // The last picture that starts before the limit (the file's first where none does);
+        // none where the file holds no picture it can decode.
+        std::optional<Picture> picture;
+        // The limit lies past every packet of the file's data: the picture is its last.
+        bool pastData = false;
+    };
+    // Finds the picture shown at `limit`, and leaves the reader right after it: `next` goes
+    // on with the pictures after it, and with the sound from recording time `soundFrom` on.
+    // Forwards by a little, it decodes on from where it stands; else it seeks, from further
+    // back where a container without an index lands past the key frame the picture needs.
+    Found seek(double limit, double soundFrom);
+    // What follows in the file (pictures in the order shown), or none at the end of its data
+    // (or once stopped).
+    std::optional<std::variant<Picture, Sound>> next();
+    // The latest recording time that a packet read so far reaches.
+    double reached() const { return reached_; }
+
+private:
+    void open();
+    void restart(std::optional<double> from);
+    bool pull();
+    void receivePictures();
+    void receiveSound();
+    void keep(Picture picture);
+    bool stopped() const { return stop_ && stop_(); }
+    double pictureTime(int64_t stamp) const;
+
+    QString path_;
+    int soundRate_ = 0;
+    std::function<bool()> stop_;
+    av::Input input_;
+    int video_ = -1;
+    int audio_ = -1;
+    av::Decoder pictures_;
+    av::Decoder sound_;
+    SwrContext* resampler_ = nullptr;
+    av::Packet packet_;
+    av::Frame frame_;
+
+    // Since the last seek.
+    std::optional<double> key_; // where the key frame that decoding started from is shown
+    bool decodingStampsOnly_ = false;
+    std::deque<double> slots_;  // the stamps of the packets sent (decoding stamps only)
+    double soundFrom_ = 0;      // sound before this is left out
+    bool ended_ = false;        // the data's end was read and the decoders drained
+    std::deque<std::variant<Picture, Sound>> ready_; // decoded, not yet handed out
+    std::optional<Picture> last_;                    // the last picture handed out
+    double reached_ = 0;
+};
+
+} // namespace Media
