@@ -5,12 +5,20 @@
 //  - from the press of a drag in the stream window to its first picture: 25 moves 16 ms
 //    apart over 3 s, pressed on the playhead a click put there, or beside it. "pictures
 //    during drag" counts those shown before the release, at most.
+//  - sound after a seek while playing: a 60 s clip played from 5 s and sought to 20, 41, 12,
+//    30 and 50 s 2.5 s apart: the quiet after each seek (where the sound never comes back,
+//    2 s), and how many of the 15 tenths of a second from half a second after it are heard
+//    (the fewest);
+//  - a Short of three cuts (5-8.6, 20.1-24.7, 41.4-44.0 s) played to its end: cuts that are
+//    not heard through, the longest silence from the first sound to the end, and the longest
+//    time one picture stays up.
 // "slowest ms" is the longest of the rounds; a round that never got there counts as 10 s,
 // and in "missed".
 
 #include "bench/QtMain.h"
 #include "model/editing/StreamBrowser.h"
 #include "platform/media/Player.h"
+#include "platform/media/ShortLine.h"
 #include "support/Clips.h"
 #include "support/Sound.h"
 
@@ -44,6 +52,28 @@ QString clip(int keyEvery)
                        "-g", every, "-keyint_min", every, "-sc_threshold", "0", "-pix_fmt", "yuv420p", "-c:a", "aac",
                        "-shortest", path});
     return path;
+}
+
+// 60 s of the same kind.
+QString longClip(int keyEvery)
+{
+    const QString path = clips().path() + QStringLiteral("/long%1.mp4").arg(keyEvery);
+    const QString every = QString::number(keyEvery);
+    if (!QFileInfo::exists(path))
+        Clips::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=30:duration=60", "-f", "lavfi", "-i",
+                       "sine=frequency=440:sample_rate=48000:duration=60", "-c:v", "libx264", "-preset", "veryfast",
+                       "-g", every, "-keyint_min", every, "-sc_threshold", "0", "-pix_fmt", "yuv420p", "-c:a", "aac",
+                       "-shortest", path});
+    return path;
+}
+
+// Tenths of a second heard from sample `from` on, of `tenths`.
+int tenthsHeard(sound::Monitor& monitor, qsizetype from, int tenths)
+{
+    int heard = 0;
+    for (int i = 0; i < tenths; ++i)
+        heard += monitor.peak(from + qsizetype(i) * sound::Monitor::rate / 10, 0.1) > 0.03;
+    return heard;
 }
 
 void rest(int ms)
@@ -152,9 +182,121 @@ void BM_PressToFirstPicture(benchmark::State& state)
     state.counters["pictures during drag"] = during;
 }
 
+void BM_SoundAfterSeekWhilePlaying(benchmark::State& state)
+{
+    sound::NullSink output;
+    if (!output.ready()) {
+        state.SkipWithError("no sound server to give an output");
+        return;
+    }
+    sound::Monitor monitor;
+    std::unique_ptr<Player> player = Player::makeDefault();
+    Landings landings(*player);
+    player->setSource(longClip(int(state.range(0))));
+    double slowest = 0;
+    double total = 0;
+    int seeks = 0;
+    int fewest = 15;
+    for (auto _ : state) {
+        const int before = landings.count;
+        player->seek(5.0);
+        landings.after(before);
+        rest(400);
+        const qsizetype started = monitor.now();
+        player->play();
+        monitor.heard(started, never);
+        rest(2000);
+        double round = 0;
+        for (const double to : {20.0, 41.0, 12.0, 30.0, 50.0}) {
+            const qsizetype from = monitor.now();
+            player->seek(to);
+            // The longest quiet from the seek on, in hundredths of a second over two seconds;
+            // sound that never came back counts as all of them.
+            int quiet = 0;
+            int gap = 0;
+            for (int i = 0; i < 200; ++i) {
+                quiet = monitor.peak(from + qsizetype(i) * sound::Monitor::rate / 100, 0.01) > 0.03 ? 0 : quiet + 1;
+                gap = std::max(gap, quiet);
+            }
+            slowest = std::max(slowest, gap / 100.0);
+            round += gap / 100.0;
+            total += gap / 100.0;
+            ++seeks;
+            fewest = std::min(fewest, tenthsHeard(monitor, from + sound::Monitor::rate / 2, 15));
+            rest(std::max(0, 2500 - int((monitor.now() - from) * 1000 / sound::Monitor::rate)));
+        }
+        state.SetIterationTime(round / 5);
+        player->pause();
+        rest(300);
+    }
+    state.counters["longest gap ms"] = slowest * 1000;
+    state.counters["mean gap ms"] = seeks ? total / seeks * 1000 : 0;
+    state.counters["fewest tenths of 15"] = fewest;
+}
+
+void BM_ShortJoins(benchmark::State& state)
+{
+    sound::NullSink output;
+    if (!output.ready()) {
+        state.SkipWithError("no sound server to give an output");
+        return;
+    }
+    sound::Monitor monitor;
+    std::unique_ptr<Player> player = Player::makeDefault();
+    Landings landings(*player);
+    const std::vector<Span> cuts{{5.0, 8.6}, {20.1, 24.7}, {41.4, 44.0}};
+    const ShortLine line{cuts};
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<qint64> pictures; // ns, as they come
+    QObject::connect(player->videoSink(), &QVideoSink::videoFrameChanged, player.get(), [&](const QVideoFrame& f) {
+        if (f.isValid())
+            pictures.push_back(clock.nsecsElapsed());
+    });
+    int silentCuts = 0;
+    double longestSilence = 0;
+    double longestPicture = 0;
+    for (auto _ : state) {
+        player->setShort(longClip(int(state.range(0))), cuts);
+        const int before = landings.count;
+        player->seek(0);
+        landings.after(before);
+        rest(400);
+        const qsizetype from = monitor.now();
+        pictures.clear();
+        player->play();
+        const std::optional<double> first = monitor.heard(from, never);
+        events::until([&] { return player->rate() == 0; }, 30000);
+        const qsizetype start = from + qsizetype(first.value_or(0) * sound::Monitor::rate);
+        // Each cut is heard through where most of its tenths are.
+        for (int k = 0; k < int(cuts.size()); ++k) {
+            const int tenths = int(cuts[k].length() * 10) - 2;
+            const qsizetype at = start + qsizetype((line.offset(k) + 0.1) * sound::Monitor::rate);
+            silentCuts += tenthsHeard(monitor, at, tenths) < tenths * 3 / 4;
+        }
+        // The longest run of quiet tenths from the first sound to the end.
+        int quiet = 0;
+        int longest = 0;
+        for (int i = 0; i < int(line.total() * 10) - 1; ++i) {
+            quiet = monitor.peak(start + qsizetype(i) * sound::Monitor::rate / 10, 0.1) > 0.03 ? 0 : quiet + 1;
+            longest = std::max(longest, quiet);
+        }
+        longestSilence = std::max(longestSilence, longest / 10.0);
+        for (std::size_t i = 1; i < pictures.size(); ++i)
+            longestPicture = std::max(longestPicture, (pictures[i] - pictures[i - 1]) / 1e9);
+        state.SetIterationTime(first.value_or(never));
+        rest(300);
+    }
+    state.counters["cuts not heard through"] = silentCuts;
+    state.counters["longest silence ms"] = longestSilence * 1000;
+    state.counters["longest picture ms"] = longestPicture * 1000;
+}
+
 } // namespace
 
 // Key frames 1 s and 8 s apart.
+BENCHMARK(BM_SoundAfterSeekWhilePlaying)->Arg(30)->Arg(240)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ShortJoins)->Arg(30)->Arg(240)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_PlayToFirstSound)->Arg(30)->Arg(240)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 // Pressed beside the playhead (0) and on it (1).
 BENCHMARK(BM_PressToFirstPicture)
