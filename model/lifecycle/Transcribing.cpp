@@ -5,6 +5,7 @@
 #include "model/lifecycle/Jobs.h"
 #include "model/lifecycle/WorkList.h"
 #include "platform/Prefs.h"
+#include "platform/media/Media.h"
 
 #include <QPointer>
 
@@ -15,6 +16,28 @@ Segment* find(Project& project, const QString& id)
     const auto it = std::find_if(project.segments.begin(), project.segments.end(),
                                  [&](const Segment& s) { return s.id == id; });
     return it == project.segments.end() ? nullptr : &*it;
+}
+
+// Where the recording's data stops: short of what its index says (a copy cut off), else
+// at its length, which a project made from it before it was cut off may run past.
+std::optional<double> dataStop(const std::optional<MediaInfo>& asset)
+{
+    if (!asset)
+        return std::nullopt;
+    if (asset->dataEnd)
+        return asset->dataEnd;
+    return asset->duration > 0 ? std::optional(asset->duration) : std::nullopt;
+}
+
+// A segment that lies past where the data stops holds nothing to hear: its job fails with
+// the sentence that says so, rather than ending "done" without a line.
+QCoro::Task<Pipeline::Transcript> transcribeHeld(Segment segment, QString video, std::optional<double> stop,
+                                                 QString language, QString hint,
+                                                 std::shared_ptr<const Transcriber> engine, Trace* trace, Cancel cancel)
+{
+    if (stop && segment.start >= *stop)
+        throw Fail(Media::endsEarly(video, *stop));
+    co_return co_await Pipeline::transcribe(segment, video, language, hint, engine, trace, cancel);
 }
 
 } // namespace
@@ -28,9 +51,10 @@ QCoro::Task<std::optional<TimeRange>> AppModel::transcribe(QString id, std::shar
     const Segment segment = *found;
     const QString language = Prefs::shared().language();
     const QString hint = project_.note;
-    std::function<QCoro::Task<Pipeline::Transcript>(Trace&)> work = [segment, video = run.video, language, hint,
+    std::function<QCoro::Task<Pipeline::Transcript>(Trace&)> work = [segment, video = run.video,
+                                                                      stop = dataStop(asset_), language, hint,
                                                                       engine, cancel = run.cancel](Trace& trace) {
-        return Pipeline::transcribe(segment, video, language, hint, engine, &trace, cancel);
+        return transcribeHeld(segment, video, stop, language, hint, engine, &trace, cancel);
     };
 
     const JobLabel label{QStringLiteral("transcribe"), QStringLiteral("Transcribe segment ") + id,

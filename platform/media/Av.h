@@ -48,6 +48,8 @@ Decoder openDecoder(const AVStream* stream, const QString& path, int threadType)
 // The frame turned upright and scaled to fit inside `box` (never enlarged). Throws Fail.
 QImage picture(const AVFrame* frame, double rotation, QSize box, const QString& path);
 
+// How long the file says it runs, in recording time; 0 where it does not say.
+double statedLength(const AVFormatContext* input);
 // Where the pictures of `stream` stop short of the file's length: from its index where its
 // header gives one, else from the last pictures of the file's tail. None where the file is
 // whole, or this cannot be told.

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QtConcurrent/QtConcurrentRun>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -202,12 +203,33 @@ Tail tail(AVFormatContext* input, AVStream* stream)
 
 } // namespace
 
+double statedLength(const AVFormatContext* input)
+{
+    // To the latest end its streams state, else as its container states it. Matroska states
+    // where its segment ends, and a segment starts at 0 however late its first stamp lies (a
+    // recording cut from a longer one).
+    double length = 0;
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        const AVStream* s = input->streams[i];
+        const auto type = s->codecpar->codec_type;
+        if ((type == AVMEDIA_TYPE_AUDIO || type == AVMEDIA_TYPE_VIDEO) && !(s->disposition & AV_DISPOSITION_ATTACHED_PIC)
+            && s->start_time != AV_NOPTS_VALUE && s->duration != AV_NOPTS_VALUE && s->duration > 0)
+            length = std::max(length, RecordingTime::of(s->start_time + s->duration, input, s));
+    }
+    if (length <= 0 && input->duration != AV_NOPTS_VALUE && input->duration > 0) {
+        length = double(input->duration) / AV_TIME_BASE;
+        if (std::strstr(input->iformat->name, "matroska") && input->start_time != AV_NOPTS_VALUE && input->start_time > 0)
+            length = std::max(0.0, length - double(input->start_time) / AV_TIME_BASE);
+    }
+    return length;
+}
+
 std::optional<double> dataEnd(AVFormatContext* input, AVStream* stream)
 {
     const int64_t size = input->pb ? avio_size(input->pb) : -1;
     if (size <= 0)
         return std::nullopt;
-    const double length = input->duration != AV_NOPTS_VALUE ? double(input->duration) / AV_TIME_BASE : 0;
+    const double length = statedLength(input);
     int n = avformat_index_get_entries_count(stream);
     const auto within = [size](const AVIndexEntry* e) { return e && e->pos + std::max(0, e->size) <= size; };
     // An index read from the file's header reaches its stated length; one that the demuxer
@@ -243,15 +265,7 @@ MediaInfo probeNow(const QString& path)
     const Input input = openInput(path);
     MediaInfo info;
     info.path = path;
-    if (input->duration != AV_NOPTS_VALUE && input->duration > 0) {
-        info.duration = double(input->duration) / AV_TIME_BASE;
-    } else {
-        for (unsigned i = 0; i < input->nb_streams; ++i) {
-            const AVStream* s = input->streams[i];
-            if (s->duration != AV_NOPTS_VALUE)
-                info.duration = std::max(info.duration, double(s->duration) * av_q2d(s->time_base));
-        }
-    }
+    info.duration = statedLength(input.get());
     info.videoStream = firstVideo(input.get());
     for (unsigned i = 0; i < input->nb_streams; ++i) {
         if (input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {

@@ -18,12 +18,13 @@ protected:
     QStringList said;
 
     // A model with real players on `clip`, in a project made when it was `length` seconds
-    // long, holding one segment over all of it and a Short of `cuts`.
-    void open(const QString& clip, double length, std::vector<Cut> cuts)
+    // long, holding one segment over all of it (and `more`) and a Short of `cuts`.
+    void open(const QString& clip, double length, std::vector<Cut> cuts, std::vector<Segment> more = {})
     {
         model = std::make_unique<AppModel>(Player::makeDefault(), std::make_unique<FakePlayer>());
         ASSERT_FALSE(clip.isEmpty());
-        openWith(clip, {shortOf("Short", std::move(cuts))}, {segment("01", 0, length - 0.1)}, length);
+        more.insert(more.begin(), segment("01", 0, length - 0.1));
+        openWith(clip, {shortOf("Short", std::move(cuts))}, std::move(more), length);
         ASSERT_EQ(model->problem(), std::nullopt);
         QObject::connect(&model->player(), &Player::failed, [this](const QString& s) { said << s; });
     }
@@ -132,7 +133,7 @@ TEST_F(WindowPlaybackTest, PastARecordingsDataThePlayerStopsAndKeepsItsLastPictu
         ASSERT_LT(dataEnd, 70);
 
         said.clear();
-        open(cut, 120, {shorts::cut(5, 6), shorts::cut(100, 103)});
+        open(cut, 120, {shorts::cut(5, 6), shorts::cut(100, 103)}, {segment("02", 90, 110)});
         Watch watch(model->player(), 12);
         model->setMode(Mode::shortClip);
         model->seek(0);
@@ -174,6 +175,16 @@ TEST_F(WindowPlaybackTest, PastARecordingsDataThePlayerStopsAndKeepsItsLastPictu
             EXPECT_EQ(watch.last(), last) << "after a seek to " << at;
             EXPECT_EQ(model->player().waiting(), std::nullopt) << "after a seek to " << at;
         }
+        // A segment past the data, chosen and played: said each time, and the picture stays.
+        said.clear();
+        model->show(QStringLiteral("02"));
+        EXPECT_TRUE(waitUntil([&] { return !said.isEmpty(); }, patience));
+        said.clear();
+        model->togglePlay();
+        EXPECT_EQ(said.size(), 1);
+        settle(500);
+        EXPECT_EQ(model->player().rate(), 0);
+        EXPECT_EQ(watch.last(), last);
         model.reset();
     }
 }

@@ -245,6 +245,24 @@ TEST_F(PipelineTest, TranscribingAgainSaysHowItWent)
     EXPECT_EQ(model->toast(), std::nullopt);
 }
 
+// A segment that lies past where the recording's data stops (a project made from it before
+// it was cut off) does not end "done" without a line: its job fails, saying where it stops.
+TEST_F(PipelineTest, ASegmentPastTheDataFailsSayingWhereItStops)
+{
+    openHeard("Past", [](Project& p) {
+        p.duration = 12;
+        p.segments[1].start = 8;
+        p.segments[1].end = 10.5;
+    });
+    model->transcribeAgain({"01", "02"}, "whisper");
+    finish();
+    EXPECT_EQ(segmentAt(0).error, std::nullopt);
+    EXPECT_EQ(segmentAt(1).error, "Past.mp4 ends early: it holds pictures up to 0:00:06 only.");
+    ASSERT_FALSE(model->jobs().empty());
+    EXPECT_EQ(model->jobs().front().title, "Transcribe segment 02");
+    EXPECT_EQ(model->jobs().front().state, "failed");
+}
+
 TEST_F(PipelineTest, AskAIAddsTheShortOrSaysWhyNot)
 {
     const QString package = openHeard("Ask");
