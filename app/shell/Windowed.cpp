@@ -9,6 +9,7 @@
 #include "views/kit/Windows.h"
 
 #include <QApplication>
+#include <QThreadPool>
 #include <clocale>
 
 int runWindowed(int& argc, char** argv)
@@ -32,6 +33,9 @@ int runWindowed(int& argc, char** argv)
         window.show();
         window.activateWindow();
         status = QApplication::exec();
+        // Work still waiting its turn (stills, cache files) has nobody to read it: it is
+        // dropped rather than done before the program may end.
+        QThreadPool::globalInstance()->clear();
         // Windows that views made must go before the model they read.
         Windows::reset();
     }

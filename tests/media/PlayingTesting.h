@@ -128,6 +128,31 @@ public:
     bool open = false;
 };
 
+// 20 s at 640x360 with a tone, key frames every `keyEvery` frames (240: a seek decodes for a
+// while).
+inline QString toneClip(int keyEvery)
+{
+    return sharedClip(QStringLiteral("tone%1.mp4").arg(keyEvery), [keyEvery](const QString& p) {
+        const QString every = QString::number(keyEvery);
+        return Clips::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=30:duration=20", "-f", "lavfi", "-i",
+                              "sine=frequency=440:sample_rate=48000:duration=20", "-c:v", "libx264", "-preset",
+                              "veryfast", "-g", every, "-keyint_min", every, "-sc_threshold", "0", "-pix_fmt",
+                              "yuv420p", "-c:a", "aac", "-shortest", p})
+            ? p
+            : QString();
+    });
+}
+
+// The tenths of a second, from sample `from` on for `seconds`, in which nothing is heard.
+inline std::vector<double> quietTenths(Monitor& monitor, qsizetype from, double seconds)
+{
+    std::vector<double> quiet;
+    for (int i = 0; i < int(seconds * 10); ++i)
+        if (monitor.peak(from + qsizetype(i) * Monitor::rate / 10, 0.1) <= 0.03)
+            quiet.push_back(i / 10.0);
+    return quiet;
+}
+
 // 10 s at 30 frames a second with key frames 5 s apart: every seek decodes for a while.
 inline QString sparseClip()
 {

@@ -1,7 +1,6 @@
-// Every Play is heard: the sound is read back from the null sink's monitor, since a sound
-// stream can be open, uncorked and silent. A stale sound branch plays nothing at all, or
-// seconds late; how soon a healthy one is heard is a figure of the playback benchmark, as a
-// busy machine stretches it.
+// Every Play is heard, and the sound goes on through every seek while playing: the sound is
+// read back from the null sink's monitor, since a sound stream can be open and silent. How
+// soon it is heard is a figure of the playback benchmark, as a busy machine stretches it.
 
 #include "PlayingTesting.h"
 
@@ -21,14 +20,7 @@ TEST(SoundTest, EveryPlayIsHeard)
     const QString clip = numberedClip();
     ASSERT_FALSE(clip.isEmpty());
     // As a recording with key frames 8 s apart, so that a seek decodes for a while.
-    const QString sparse = sharedClip(QStringLiteral("sound-sparse.mp4"), [](const QString& p) {
-        return Clips::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=30:duration=20", "-f", "lavfi", "-i",
-                              "sine=frequency=440:sample_rate=48000:duration=20", "-c:v", "libx264", "-preset",
-                              "veryfast", "-g", "240", "-keyint_min", "240", "-sc_threshold", "0", "-pix_fmt",
-                              "yuv420p", "-c:a", "aac", "-shortest", p})
-            ? p
-            : QString();
-    });
+    const QString sparse = toneClip(240);
     ASSERT_FALSE(sparse.isEmpty());
     auto* streamPlayer = Player::makeDefault().release();
     StreamBrowser browser{std::unique_ptr<Player>(streamPlayer)};
@@ -83,6 +75,39 @@ TEST(SoundTest, EveryPlayIsHeard)
         EXPECT_TRUE(heard.has_value()) << "after " << before << ": never heard";
         player.pause();
         settle(200);
+    }
+}
+
+// While playing, every seek is followed by sound that then goes on without a break, on
+// recordings with key frames 1 s and 8 s apart.
+TEST(SoundTest, EverySeekWhilePlayingIsHeard)
+{
+    NullSink output;
+    if (!output.ready())
+        GTEST_SKIP() << "no sound server to give an output";
+    Monitor monitor;
+    ASSERT_TRUE(monitor.running());
+    for (const int keyEvery : {30, 240}) {
+        SCOPED_TRACE(keyEvery);
+        const QString clip = toneClip(keyEvery);
+        ASSERT_FALSE(clip.isEmpty());
+        std::unique_ptr<Player> player = Player::makeDefault();
+        player->setSource(clip);
+        player->seek(1.0);
+        settle(300);
+        player->play();
+        ASSERT_TRUE(monitor.heard(monitor.now(), 10.0).has_value());
+        for (const double to : {12.0, 3.0, 17.5, 8.2}) {
+            settle(700);
+            const qsizetype from = monitor.now();
+            player->seek(to);
+            // What was on its way before the seek is over by then.
+            const auto heard = monitor.heard(from + Monitor::rate * 3 / 10, 10.0);
+            ASSERT_TRUE(heard.has_value()) << "never heard after the seek to " << to;
+            const qsizetype back = from + Monitor::rate * 3 / 10 + qsizetype(*heard * Monitor::rate);
+            EXPECT_EQ(quietTenths(monitor, back, 0.5), std::vector<double>()) << "after the seek to " << to;
+        }
+        player->pause();
     }
 }
 

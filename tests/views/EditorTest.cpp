@@ -620,8 +620,8 @@ TEST(Viewer, LeavesTheStripOutWhenNoSegmentIsShown)
     EXPECT_EQ(viewer.strip->height(), 38);
 }
 
-// What the picture waits for (a copy being made, a long seek) shows over it, in the viewer
-// and in the stream window, for as long as the player waits.
+// What the picture waits for (a long seek) shows over it, painted in the middle of the
+// picture, in the viewer and in the stream window, for as long as the player waits.
 TEST(Viewer, ShowsWhatThePictureWaitsFor)
 {
     Editor e;
@@ -629,10 +629,23 @@ TEST(Viewer, ShowsWhatThePictureWaitsFor)
     BrowserView stream(e.model);
     auto& second = static_cast<FakePlayer&>(e.model.browser().player());
     for (auto [player, surface] : {std::pair{e.player, viewer.picture}, std::pair{&second, stream.picture}}) {
-        player->setWaiting(QStringLiteral("Preparing Stream.ts for playing: 45 %"));
-        EXPECT_EQ(surface->note(), QStringLiteral("Preparing Stream.ts for playing: 45 %"));
+        surface->resize(320, 180);
+        // The light pixels in the middle of the surface, over a black picture.
+        const auto lit = [surface = surface] {
+            const QImage shot = surface->grab().toImage();
+            int n = 0;
+            for (int y = shot.height() / 3; y < shot.height() * 2 / 3; ++y)
+                for (int x = shot.width() / 4; x < shot.width() * 3 / 4; ++x)
+                    n += qGray(shot.pixel(x, y)) > 60;
+            return n;
+        };
+        const int before = lit();
+        player->setWaiting(QStringLiteral("Finding the picture…"));
+        EXPECT_EQ(surface->note(), QStringLiteral("Finding the picture…"));
+        EXPECT_GT(lit(), before + 100) << "painted over the picture";
         player->setWaiting(std::nullopt);
         EXPECT_EQ(surface->note(), QString());
+        EXPECT_EQ(lit(), before);
     }
     EXPECT_EQ(viewer.picture->note(), QString()) << "each window shows its own player's";
 }
