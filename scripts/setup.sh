@@ -9,10 +9,6 @@ packages=(
   qt6-base-dev qt6-multimedia-dev qt6-svg-dev qt6-qpa-plugins libgl-dev
   qcoro-qt6-dev nlohmann-json3-dev qtkeychain-qt6-dev
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg
-  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
-  # The player's MPEG-TS demuxer (.ts and .mts, as recording programs write them) and the
-  # H.264 parser that .ts, .flv and .avi files need before the decoder.
-  gstreamer1.0-plugins-bad
   gnome-keyring dbus dbus-x11 libsecret-1-0
   fonts-dejavu-core
   # Transcripts and titles in Thai and the other scripts people stream in; the

@@ -6,13 +6,13 @@
 #include <QTimer>
 #include <optional>
 
-// The seeks of one player, one at a time. Qt 6.4's GStreamer back end holds the caller
-// inside a seek until the one before has decoded: up to a second on a recording whose key
-// frames lie seconds apart, so a drag that sent a seek for every move of the pointer would
-// hold the window at every move. While a seek is on its way the newest time asked for
-// waits, and goes when the player has landed the one before; the times in between are
-// never sent. Both players' drags go through one: the stream window's, and every hand
-// scrub of the main player (its strips, the timeline's ruler and playhead, a trim).
+// The seeks of one player, one at a time. A seek on a recording whose key frames lie seconds
+// apart decodes for a while before its picture comes, and a player may even hold the caller
+// meanwhile: a drag that sent a seek for every move of the pointer would make each wait for
+// the one before. While a seek is on its way the newest time asked for waits, and goes when
+// the player has landed the one before; the times in between are never sent. Both players'
+// drags go through one: the stream window's, and every hand scrub of the main player (its
+// strips, the timeline's ruler and playhead, a trim).
 class SeekQueue : public QObject {
     Q_OBJECT
 public:
@@ -38,9 +38,9 @@ public:
     // The same for a player that tells when a seek has landed: a long decode from a key
     // frame seconds back is worth waiting for rather than queueing a seek behind it.
     static constexpr int landingPatienceMs = 1500;
-    // A seek call that returns within this is quick; a slower one (the real player on a
-    // recording with key frames seconds apart holds the window 0.1-0.5 s) is never made
-    // from the call that asks for a new time, and the next waits as long again.
+    // A seek call that returns within this is quick; a slower one (a player that holds the
+    // window while it decodes) is never made from the call that asks for a new time, and
+    // the next waits as long again.
     static constexpr qint64 quickSeekMs = 8;
 
 private:

@@ -283,8 +283,6 @@ MediaInfo probeNow(const QString& path)
             info.frameRate = av_q2d(rate);
         if (v->start_time != AV_NOPTS_VALUE)
             info.firstPicture = std::max(0.0, RecordingTime::of(v->start_time, input.get(), v));
-        if (v->duration != AV_NOPTS_VALUE && v->duration > 0 && v->start_time != AV_NOPTS_VALUE)
-            info.pictureEnd = RecordingTime::of(v->start_time + v->duration, input.get(), v);
         info.dataEnd = dataEnd(input.get(), v);
     }
     return info;
@@ -427,17 +425,6 @@ public:
             av_packet_unref(packet_.get());
         }
         return stop;
-    }
-
-    // Whether the file's data goes on past recording time `t`, whatever its index says. The
-    // file's last few megabytes tell where they can be read from a place in the file; else
-    // its packets from a second before `t`.
-    bool dataAfter(double t)
-    {
-        if (const auto any = tail(input_.get(), stream_).any)
-            return *any > t;
-        const auto stop = dataStop(t - 1, t);
-        return stop && *stop > t;
     }
 
     // Whether the video stores only decoding stamps (AVI): its pictures come out of the
@@ -592,17 +579,6 @@ Held heldNow(const QString& path)
     if (audio >= 0)
         held.sound = double(sound) * av_q2d(input->streams[audio]->time_base);
     return held;
-}
-
-bool dataAfterNow(const QString& path, double seconds)
-{
-    return Packets(path).dataAfter(seconds);
-}
-
-QString noPictureAt(const QString& path, double seconds)
-{
-    return QFileInfo(path).fileName() + QStringLiteral(" ends early: it holds no picture at ") + clock(seconds)
-           + QStringLiteral(".");
 }
 
 QString endsEarly(const QString& path, double seconds)

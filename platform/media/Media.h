@@ -34,7 +34,6 @@ struct MediaInfo {
     Transform transform;            // turns the stored picture upright
     double frameRate = 0;           // frames a second of the video on average; 0: not known
     double firstPicture = 0;        // recording time of the first picture (after the sound's start)
-    double pictureEnd = 0;          // recording time where the picture ends, as the file says; 0: not known
     // Where the file's data stops short of what it says it holds (a copy or a download cut
     // off): the recording time of the last picture whose data is in the file.
     std::optional<double> dataEnd;
@@ -45,14 +44,13 @@ struct MediaInfo {
 // milliseconds, so frame k of 30 a second lies up to half a millisecond from k / 30.
 constexpr double sameFrameTime = 0.001;
 
-// Which picture shows at a time, in the player and in an export alike. The player seeks to
-// the whole millisecond 2 ms after the time asked (a frame stored in whole milliseconds may
-// lie a fraction before its exact time), so the picture shown at `t` is the last that starts
-// before `showingLimit(t)`: by that millisecond. (Where a container keeps whole
-// milliseconds, the frame before one that starts right on it may be stored as lasting a
-// third of a millisecond into it, and the player shows that one.) It ends a stretch on the
-// picture at the whole millisecond a millisecond or two before its end, so a stretch that
-// ends at `t` holds the pictures that start before `endingLimit(t)`: by that millisecond.
+// Which picture shows at a time, in the player, the stills and an export alike: the picture
+// shown at `t` is the last that starts before `showingLimit(t)`, 2 ms on in whole
+// milliseconds (a frame stored in whole milliseconds may lie a fraction before its exact
+// time, and a stream's own stamps may put one a hair after it). A stretch that ends at `t`
+// holds the pictures that start before `endingLimit(t)`, a millisecond or two before it: one
+// whole millisecond clear of the picture that starts at the end, even where that is stored
+// in whole milliseconds after a picture stored as lasting into it.
 inline double showingLimit(double t)
 {
     return (std::floor(t * 1000.0 + 1e-6) + 2.0005) / 1000.0;
@@ -130,15 +128,8 @@ struct Held {
 Held heldNow(const QString& path);
 QCoro::Task<Held> held(QString path);
 
-// Whether the file's data goes on past recording time `seconds` (a packet of any stream
-// reaches past it), read from its packets: a file cut off may have an index that says more.
-// Throws Fail when the file cannot be read or has no video.
-bool dataAfterNow(const QString& path, double seconds);
-
 // The sentence for a recording at `path` whose pictures stop at `seconds`, short of its length.
 QString endsEarly(const QString& path, double seconds);
-// The same where it is known only that there is no picture at `seconds`.
-QString noPictureAt(const QString& path, double seconds);
 
 // A still made on a worker thread.
 QCoro::Task<QImage> still(QString path, double seconds, QSize box);

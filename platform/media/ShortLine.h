@@ -64,16 +64,6 @@ struct ShortLine {
         }
         return std::nullopt;
     }
-    // Whether a picture shown from recording time `from` to `to` may be shown while span k
-    // plays: one of the span (overlapping it by more than half a millisecond, since stamps
-    // in whole milliseconds round), or one asked for (`asked`: the picture of the last seek,
-    // or whatever comes after a long wait). Pictures decoded past a span's end before the
-    // jump to the next, or past the Short's end before it paused, are not.
-    bool passes(int k, double from, double to, bool asked) const
-    {
-        const Span& s = spans[k];
-        return asked || (from < s.end - 0.0005 && to > s.start + 0.0005);
-    }
     // The Short time of recording time r while span k plays (held inside the span).
     double within(int k, double r) const
     {

@@ -35,7 +35,12 @@ bool SoundOutput::start(int samplesPerSecond)
         format.setSampleRate(samplesPerSecond);
         format.setChannelCount(2);
         format.setSampleFormat(QAudioFormat::Int16);
-        sink = std::make_unique<QAudioSink>(QMediaDevices::defaultAudioOutput(), format);
+        const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+        if (device.isNull()) {
+            failed = true; // none to try
+            return false;
+        }
+        sink = std::make_unique<QAudioSink>(device, format);
         rate = samplesPerSecond;
     }
     sink->setVolume(level);

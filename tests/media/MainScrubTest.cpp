@@ -1,6 +1,6 @@
 // The main player's hand scrubs on the real player over a recording whose key frames lie
-// seconds apart: Qt's back end would hold any seek made while the one before decodes, so a
-// scrub sends no seek before the last one has landed, and the picture ends on the last move.
+// seconds apart, where each seek decodes for a while: a scrub sends no seek before the last
+// one has landed, and the picture ends on the last move.
 
 #include "PlayingTesting.h"
 

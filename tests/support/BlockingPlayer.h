@@ -7,11 +7,11 @@
 #include <QTimer>
 #include <algorithm>
 
-// A player whose seeks hold their caller as Qt 6.4's GStreamer back end does on a recording
-// with key frames seconds apart: each seek decodes for `decodeMs`, and a seek made while the
-// one before still decodes waits inside the call until that one is done. Like the real
-// player it reports the asked time from within the call and says when the picture of the
-// last seek is shown. It counts the seeks sent before the last one had landed, and the
+// A player whose seeks hold their caller while they decode, as a media back end may on a
+// recording with key frames seconds apart: each seek decodes for `decodeMs`, and a seek made
+// while the one before still decodes waits inside the call until that one is done. Like the
+// real player it reports the asked time from within the call and says when the picture of
+// the last seek is shown. It counts the seeks sent before the last one had landed, and the
 // longest it held a caller.
 class BlockingPlayer : public FakePlayer {
 public:
