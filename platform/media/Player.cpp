@@ -360,6 +360,10 @@ private:
             Playing::Mailbox& m = worker->mail;
             if (m.playing != run->order)
                 return; // the thread has not taken up this run yet
+            // (The thread tells its facts before it takes up any run; the news may still be
+            // on its way to this thread.)
+            if (m.facts)
+                facts = std::exchange(m.facts, std::nullopt);
             const int rate = facts ? facts->soundRate : 0;
             if (!run->started) {
                 const bool pictures = !m.frames.empty() || m.framesDone;

@@ -260,7 +260,7 @@ void Playing::play(const Order& order)
             if (!item) {
                 // The end of the data: within the span's last moments, the span's end; short of
                 // it, the data stops there, and so does playing.
-                const double reached = reader_->reached();
+                const double reached = std::max(reader_->reached(), cursor());
                 const double stop = std::min(reached, span.end);
                 if (rate > 0)
                     silence(stop);

@@ -123,6 +123,12 @@ bool Reader::pull()
     if (ended_ || stopped())
         return false;
     if (av_read_frame(input_.get(), packet_.get()) < 0) {
+        if (stopped()) {
+            // Cut short, not the end: the next seek starts afresh rather than decode on.
+            last_.reset();
+            key_.reset();
+            return false;
+        }
         if (key_) {
             avcodec_send_packet(pictures_.get(), nullptr);
             receivePictures();

@@ -539,11 +539,7 @@ void editorShots()
         viewer.show();
         settle();
         save(&viewer, QStringLiteral("viewer-segment"));
-        // An MPEG-TS recording's copy on its way: the viewer says what it waits for.
-        player.setWaiting(QStringLiteral("Preparing Stream.ts for playing: 45 %"));
-        viewer.picture->showImage(QImage());
-        settle();
-        save(&viewer, QStringLiteral("viewer-preparing"));
+        // A seek far from a key frame on its way: the viewer says what it waits for.
         player.setWaiting(QStringLiteral("Finding the picture…"));
         viewer.picture->showImage(frame());
         settle();

@@ -95,11 +95,10 @@ void shots()
     browser.seek(1542);
     Shots::save(&window, QStringLiteral("stream-seconds"));
 
-    // A 4-hour MPEG-TS recording's copy on its way: the picture says what it waits for.
+    // A seek far from a key frame on its way: the picture says what it waits for.
     auto& player = static_cast<FakePlayer&>(browser.player());
-    player.setWaiting(QStringLiteral("Preparing Night.ts for playing: 62 %"));
-    window.picture->showImage(QImage());
-    Shots::save(&window, QStringLiteral("stream-preparing"));
+    player.setWaiting(QStringLiteral("Finding the picture…"));
+    Shots::save(&window, QStringLiteral("stream-finding"));
     player.setWaiting(std::nullopt);
 }
 

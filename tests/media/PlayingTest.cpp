@@ -1,0 +1,122 @@
+// The player's decoding thread on its own: what it hands over for a line to play, before any
+// sound output or clock. Sound comes to the sample, each span as long as it is and the next
+// right after it; every picture lies in its span, in order.
+
+#include "PlayingTesting.h"
+
+#include "platform/media/Playing.h"
+
+#include <cmath>
+
+using namespace playing;
+
+namespace {
+
+TEST(PlayingTest, ALineIsHandedOverSpanBySpan)
+{
+    const QString clip = numberedClip();
+    ASSERT_FALSE(clip.isEmpty());
+    // Matroska keeps whole milliseconds, so a picture may start a fraction before its time:
+    // a cut that ends right after picture 31 starts holds it not.
+    const QString mkv = sharedClip(QStringLiteral("numbered30.mkv"), [&](const QString& p) {
+        return Clips::ffmpeg({"-i", clip, "-c", "copy", p}) ? p : QString();
+    });
+    ASSERT_FALSE(mkv.isEmpty());
+    const double at31 = Clips::recordingFrames(mkv).at(31).time;
+    const struct {
+        const char* name;
+        QString clip;
+        std::vector<Span> spans;
+        int span;
+        double from;
+        double end; // line time
+    } table[] = {
+        {"a Short from its start", clip, {{1.0, 2.0}, {4.5, 5.2}, {7.1, 8.0}}, 0, 1.0, 2.6},
+        {"a Short from within its second cut", clip, {{1.0, 2.0}, {4.5, 5.2}, {7.1, 8.0}}, 1, 4.8, 2.6},
+        {"cuts back to back and back again", clip, {{3.0, 3.5}, {3.5, 4.0}, {0.2, 0.9}}, 0, 3.0, 1.7},
+        {"a cut that ends where a picture stored in whole milliseconds starts", mkv, {{1.0, at31 + 0.0003}, {4.0, 4.5}},
+         0, 1.0, at31 + 0.0003 - 1.0 + 0.5},
+        {"the whole recording to its end", clip, {}, 0, 8.5, 10.0},
+    };
+    int id = 0;
+    std::unique_ptr<Playing> thread;
+    QString opened;
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.name);
+        if (row.clip != std::exchange(opened, row.clip))
+            thread = std::make_unique<Playing>(row.clip, true, [] {});
+        // The number of the last picture that starts before recording time `limit`.
+        const std::vector<Clips::Shown> pictures = Clips::recordingFrames(row.clip);
+        const auto before = [&](double limit) {
+            int n = -1;
+            for (const Clips::Shown& p : pictures)
+                n = p.time < limit ? p.number : n;
+            return n;
+        };
+        int rate = 0;
+        ASSERT_TRUE(waitUntil([&] {
+            std::lock_guard guard(thread->lock);
+            rate = thread->mail.facts ? thread->mail.facts->soundRate : rate;
+            return rate > 0;
+        }));
+        const ShortLine line{row.spans};
+        const double from = row.spans.empty() ? row.from : line.offset(row.span) + row.from - row.spans[row.span].start;
+        thread->order(Playing::Order{++id, true, row.spans, row.span, row.from, 0});
+        std::vector<Playing::Frame> frames;
+        std::vector<Playing::Chunk> sound;
+        std::optional<double> end;
+        std::optional<QString> stopped;
+        ASSERT_TRUE(waitUntil([&] {
+            {
+                std::lock_guard guard(thread->lock);
+                Playing::Mailbox& m = thread->mail;
+                if (m.playing != id)
+                    return false;
+                for (; !m.frames.empty(); m.frames.pop_front())
+                    frames.push_back(std::move(m.frames.front()));
+                for (; !m.sound.empty(); m.sound.pop_front())
+                    sound.push_back(std::move(m.sound.front()));
+                m.soundFrames = 0;
+                end = m.end;
+                stopped = m.stopped;
+            }
+            thread->taken();
+            return end.has_value();
+        }));
+        EXPECT_NEAR(*end, row.end, 0.03);
+        EXPECT_EQ(stopped, std::nullopt);
+
+        // The sound: one stretch without a gap or an overlap, from where it starts to the end.
+        ASSERT_FALSE(sound.empty());
+        EXPECT_NEAR(sound.front().line, from, 1e-9);
+        int64_t samples = 0;
+        for (const Playing::Chunk& chunk : sound) {
+            EXPECT_NEAR(chunk.line, from + double(samples) / rate, 1.0 / rate) << "at sample " << samples;
+            samples += int64_t(chunk.samples.size() / 2);
+        }
+        EXPECT_NEAR(double(samples), (*end - from) * rate, double(row.spans.size()) + 1);
+
+        // The pictures: in order, each the one shown at its place on the line.
+        ASSERT_FALSE(frames.empty());
+        EXPECT_NEAR(frames.front().line, from, 1e-9);
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            const Playing::Frame& f = frames[i];
+            if (i > 0) {
+                EXPECT_GE(f.line, frames[i - 1].line);
+            }
+            const double at = row.spans.empty() ? f.line : line.at(f.line)->time;
+            EXPECT_EQ(Clips::numberOf(f.picture.toImage()), before(showingLimit(at)))
+                << "line " << f.line << ", recording " << f.at;
+        }
+        // Each span's last picture is the last one that starts before its end, not one at it.
+        for (int k = row.span; k < std::max(1, int(row.spans.size())); ++k) {
+            const double until = row.spans.empty() ? HUGE_VAL : line.offset(k + 1) - 1e-9;
+            const double last = row.spans.empty() ? HUGE_VAL : endingLimit(row.spans[k].end);
+            const auto it = std::find_if(frames.rbegin(), frames.rend(), [&](const auto& f) { return f.line < until; });
+            ASSERT_NE(it, frames.rend());
+            EXPECT_EQ(Clips::numberOf(it->picture.toImage()), before(last)) << "span " << k;
+        }
+    }
+}
+
+} // namespace
