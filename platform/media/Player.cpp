@@ -49,21 +49,18 @@ public:
     void setSource(const std::optional<QString>& path) override
     {
         stopRun();
+        playing = false;
         line.spans.clear();
         ended = false;
-        if (path && path == current && !problem_) {
-            pause();
-            return;
-        }
-        load(path);
+        if (!(path && path == current && !problem_)) // the same recording stays loaded
+            load(path);
     }
     std::optional<QString> source() const override { return current; }
     void setShort(const QString& path, std::vector<Span> spans) override
     {
         stopRun();
-        if (path == current && !problem_)
-            pause();
-        else
+        playing = false;
+        if (path != current || problem_)
             load(path);
         line.spans = std::move(spans);
         ended = false;
@@ -108,16 +105,22 @@ public:
     {
         if (!playing)
             return;
-        playing = false;
         if (run && run->started) {
+            present(); // the picture due now goes up before the clock stands
+            if (!run)
+                return; // it ended there
+            playing = false;
             position = clock();
             run->paused = position;
             run->suspended = true;
             output.suspend();
-            frames.stop();
             report.stop();
+            // (Pictures still on their way to where it stands go up as they come.)
         } else {
+            // Nothing played yet: the picture is the one at the place asked for.
+            playing = false;
             stopRun();
+            stand();
         }
         Q_EMIT ticked(time());
     }
@@ -346,7 +349,7 @@ private:
 
     // While a run plays: starts its clock once its first picture and sound are there, writes
     // sound as the output takes it, puts up the pictures that are due, and ends it at the
-    // end of its line.
+    // end of its line. Paused, it puts up the pictures due where it stands as they come.
     void present()
     {
         if (!run || !worker)
@@ -354,7 +357,6 @@ private:
         std::optional<Playing::Frame> due;
         std::optional<double> end;
         std::optional<QString> stopped;
-        bool took = false;
         {
             std::lock_guard guard(worker->lock);
             Playing::Mailbox& m = worker->mail;
@@ -364,67 +366,24 @@ private:
             // on its way to this thread.)
             if (m.facts)
                 facts = std::exchange(m.facts, std::nullopt);
-            const int rate = facts ? facts->soundRate : 0;
-            if (!run->started) {
-                const bool pictures = !m.frames.empty() || m.framesDone;
-                const bool sound = rate == 0 || !output.wanted() || m.soundDone || m.soundFrames >= rate / 10;
-                if (!pictures || !sound)
-                    return;
-                run->started = true;
-                run->sound = rate > 0 && output.start(rate);
-                run->wallFrom = run->from;
-                run->wall.start();
-            }
-            if (run->sound && output.broken()) {
-                // The output went: the pictures play on by the time passed.
-                run->sound = false;
-                run->wallFrom = run->from + output.played();
-                run->wall.restart();
-            }
-            if (run->sound) {
-                while (!m.sound.empty() && output.ahead() < 0.25) {
-                    Playing::Chunk& chunk = m.sound.front();
-                    const int frames = int(chunk.samples.size() / 2 - run->written);
-                    const int taken = output.write(chunk.samples.data() + run->written * 2, frames);
-                    run->written += std::size_t(taken);
-                    m.soundFrames -= taken;
-                    took = true;
-                    if (taken < frames)
-                        break;
-                    m.sound.pop_front();
-                    run->written = 0;
-                }
-            } else if (!m.sound.empty()) {
-                m.sound.clear(); // nowhere to play it
-                m.soundFrames = 0;
-                took = true;
-            }
-            // Without sound the clock waits for pictures that are late.
-            if (!run->sound) {
-                const bool late = m.frames.empty() && !m.framesDone;
-                if (late && !run->starved) {
-                    run->wallFrom = clock();
-                    run->starved = true;
-                } else if (!late && run->starved) {
-                    run->starved = false;
-                    run->wall.restart();
-                }
-            }
+            if (!run->started && !begin(m))
+                return;
+            if (!run->suspended)
+                feed(m);
             const double now = clock();
-            while (!m.frames.empty() && m.frames.front().line <= now + 0.002) {
+            for (; !m.frames.empty() && m.frames.front().line <= now + 0.002; m.frames.pop_front())
                 due = std::move(m.frames.front());
-                m.frames.pop_front();
-                took = true;
-            }
+            if (run->suspended && (!m.frames.empty() || m.framesDone))
+                frames.stop(); // the picture where it stands is up
             if (m.end)
                 run->end = *m.end;
-            if (m.end && m.frames.empty() && (now >= *m.end - 0.002 || (run->sound && m.sound.empty() && output.ahead() < 0.002))) {
+            const bool heard = !run->sound || (m.sound.empty() && output.ahead() < 0.002);
+            if (!run->suspended && m.end && m.frames.empty() && (now >= *m.end - 0.002 || heard)) {
                 end = m.end;
                 stopped = m.stopped;
             }
         }
-        if (took)
-            worker->taken();
+        worker->taken();
         if (due) {
             put(due->picture, due->at);
             if (waiting_)
@@ -436,6 +395,59 @@ private:
             finish(*end, stopped);
     }
 
+    // Starts the run's clock once its first picture (or word that none comes) and a tenth of a
+    // second of its sound are there: with the sound output where it plays, else by the time
+    // passed. False while they are not.
+    bool begin(Playing::Mailbox& m)
+    {
+        const int rate = facts ? facts->soundRate : 0;
+        const bool pictures = !m.frames.empty() || m.framesDone;
+        const bool sound = rate == 0 || !output.wanted() || m.soundDone || m.soundFrames >= rate / 10;
+        if (!pictures || !sound)
+            return false;
+        run->started = true;
+        run->sound = rate > 0 && output.start(rate);
+        run->wallFrom = run->from;
+        run->wall.start();
+        return true;
+    }
+
+    // Writes the run's sound as the output takes it, a quarter of a second ahead; without an
+    // output, keeps the clock waiting for pictures that are late.
+    void feed(Playing::Mailbox& m)
+    {
+        if (run->sound && output.broken()) {
+            // The output went: the pictures play on by the time passed.
+            run->sound = false;
+            run->wallFrom = run->from + output.played();
+            run->wall.restart();
+        }
+        if (!run->sound) {
+            m.sound.clear(); // nowhere to play it
+            m.soundFrames = 0;
+            const bool late = m.frames.empty() && !m.framesDone;
+            if (late && !run->starved) {
+                run->wallFrom = clock();
+                run->starved = true;
+            } else if (!late && run->starved) {
+                run->starved = false;
+                run->wall.restart();
+            }
+            return;
+        }
+        while (!m.sound.empty() && output.ahead() < 0.25) {
+            Playing::Chunk& chunk = m.sound.front();
+            const int frames = int(chunk.samples.size() / 2 - run->written);
+            const int taken = output.write(chunk.samples.data() + run->written * 2, frames);
+            run->written += std::size_t(taken);
+            m.soundFrames -= taken;
+            if (taken < frames)
+                break;
+            m.sound.pop_front();
+            run->written = 0;
+        }
+    }
+
     // The run reached the end of its line: the Short's end, the recording's, or where the
     // data stops short of what was asked (and then it says so).
     void finish(double end, const std::optional<QString>& stopped)
@@ -444,6 +456,8 @@ private:
         stopRun();
         playing = false;
         ended = !line.spans.empty() && !stopped && end >= line.total() - 1e-6;
+        if (std::exchange(firstOfRun, false))
+            Q_EMIT landed(); // a seek while playing that found nothing to show
         if (stopped)
             Q_EMIT failed(*stopped);
         Q_EMIT ticked(time());

@@ -24,8 +24,11 @@ constexpr std::size_t pictureBytes = std::size_t(96) << 20;
 // A span whose data stops this close before its end ends there: containers round the
 // lengths of their streams, and a picture may end before its sound.
 constexpr double endsWithin = 0.5;
-// Sound whose stamps leave a gap longer than this is put in its place after silence.
+// Sound whose stamps leave a gap longer than this is put in its place after silence; stamps
+// that go back by more than `soundBreak` start anew, and data read this far past a span
+// holds none of its sound.
 constexpr double soundGap = 0.002;
+constexpr double soundBreak = 1.0;
 
 QString cannotPlay(const QString& path)
 {
@@ -192,11 +195,13 @@ void Playing::play(const Order& order)
         const Span span = whole ? Span{0, HUGE_VAL} : order.spans[k];
         const double start = k == order.span ? order.from : span.start;
         const auto lineOf = [&](double t) { return whole ? t : offset + (t - span.start); };
-        if (facts_.dataEnd && showingLimit(start) > *facts_.dataEnd + facts_.frame + 0.001) {
+        // At a span's end (the Short's end) its last picture, not the one that follows the cut.
+        const double limit = start >= span.end ? endingLimit(span.end) : showingLimit(start);
+        if (facts_.dataEnd && limit > *facts_.dataEnd + facts_.frame + 0.001) {
             lastPicture = facts_.dataEnd;
             return finish(lineOf(start), Media::endsEarly(path_, *facts_.dataEnd));
         }
-        auto found = reader_->seek(showingLimit(start), start);
+        auto found = reader_->seek(limit, start);
         if (superseded())
             return;
         if (found.picture && found.pastData) {
@@ -204,18 +209,19 @@ void Playing::play(const Order& order)
             return finish(lineOf(start), Media::endsEarly(path_, found.picture->at));
         }
         bool picturesDone = !found.picture;
-        if (found.picture)
-            hand(*found.picture, lineOf(std::max(start, found.picture->at)));
+        double latest = -HUGE_VAL; // the picture of this span handed last
+        if (found.picture) {
+            hand(*found.picture, lineOf(std::clamp(found.picture->at, start, span.end)));
+            latest = found.picture->at;
+        }
         const double until = whole ? HUGE_VAL : endingLimit(span.end);
         // The sound, counted in samples from the start so that spans join to the sample.
         const int rate = reader_->soundRate();
         int64_t played = 0;
         const int64_t due = whole ? INT64_MAX : std::llround((span.end - start) * rate);
         const auto cursor = [&] { return start + double(played) / std::max(1, rate); };
-        bool soundDone = rate == 0 || due <= 0;
+        bool soundDone = !reader_->hasSound() || due <= 0;
         const auto give = [&](std::vector<int16_t> samples) {
-            if (samples.empty())
-                return;
             Chunk chunk{std::move(samples), lineOf(cursor())};
             const int frames = int(chunk.samples.size() / 2);
             played += frames;
@@ -225,14 +231,25 @@ void Playing::play(const Order& order)
             }, false);
             soundDone = played >= due;
         };
-        const auto silence = [&](double until) {
-            const int64_t to = std::min<int64_t>(due, std::llround((until - start) * rate));
-            if (to > played)
-                give(std::vector<int16_t>(std::size_t(to - played) * 2, 0));
+        // Silence up to recording time `to` (within the span), a tenth of a second at a time
+        // as the player takes it: a gap in the stamps may last minutes. False once superseded.
+        const auto silence = [&](double to) {
+            const int64_t target = std::min<int64_t>(due, std::llround((to - start) * rate));
+            while (played < target) {
+                {
+                    std::unique_lock guard(lock);
+                    changed_.wait(guard, [&] { return superseded() || mail.soundFrames < soundAhead * rate; });
+                    if (superseded())
+                        return false;
+                }
+                give(std::vector<int16_t>(std::size_t(std::min<int64_t>(target - played, rate / 10)) * 2, 0));
+            }
+            return true;
         };
         const int cap = std::clamp(frameBytes_ > 0 ? int(pictureBytes / frameBytes_) : 30, 4, 60);
-        for (;;) {
+        while (!picturesDone || !soundDone) {
             // Decodes on while it wants what is not yet ahead enough.
+            bool padding = false;
             {
                 std::unique_lock guard(lock);
                 for (;;) {
@@ -240,19 +257,22 @@ void Playing::play(const Order& order)
                         return;
                     const int pictures = int(mail.frames.size());
                     const bool wantPictures = !picturesDone && pictures < cap;
-                    const bool wantSound = !soundDone && reader_->hasSound() && mail.soundFrames < soundAhead * rate;
+                    const bool wantSound = !soundDone && mail.soundFrames < soundAhead * rate;
                     if (wantPictures || (wantSound && pictures < 2 * cap))
                         break;
                     // Sound that the file keeps far behind its pictures is not waited for (the
                     // player would stand with pictures due): silence takes its place.
                     if (wantSound && lastPicture && cursor() < *lastPicture) {
-                        guard.unlock();
-                        silence(*lastPicture);
-                        guard.lock();
-                        continue;
+                        padding = true;
+                        break;
                     }
                     changed_.wait(guard);
                 }
+            }
+            if (padding) {
+                if (!silence(*lastPicture))
+                    return;
+                continue;
             }
             auto item = reader_->next();
             if (superseded())
@@ -262,35 +282,43 @@ void Playing::play(const Order& order)
                 // it, the data stops there, and so does playing.
                 const double reached = std::max(reader_->reached(), cursor());
                 const double stop = std::min(reached, span.end);
-                if (rate > 0)
-                    silence(stop);
+                if (!silence(stop))
+                    return;
                 if (whole ? reached < facts_.length - 1.0 : span.end - reached > endsWithin)
                     return finish(lineOf(stop), Media::endsEarly(path_, lastPicture.value_or(0.0)));
                 if (whole)
                     return finish(lineOf(stop), std::nullopt);
-                if (rate > 0)
-                    silence(span.end);
+                if (!silence(span.end))
+                    return;
                 break;
             }
             if (auto* picture = std::get_if<Media::Picture>(&*item)) {
-                if (!picturesDone && picture->at < until)
-                    hand(*picture, lineOf(std::max(picture->at, span.start)));
-                else
+                // (A picture stamped before the one handed last, as where two recordings were
+                // joined, would flash up out of turn: it is left out.)
+                if (picturesDone || picture->at >= until)
                     picturesDone = true;
+                else if (picture->at > latest) {
+                    hand(*picture, lineOf(std::max(picture->at, span.start)));
+                    latest = picture->at;
+                }
             } else if (!soundDone) {
                 const auto& sound = std::get<Media::Sound>(*item);
                 // In its place on the span: after silence where the stamps leave a gap, without
-                // what overlaps the sound already given, and up to the span's end.
+                // what overlaps the sound already given, and up to the span's end. Stamps that
+                // go back by more than a moment start anew where the sound stands.
                 const double gap = sound.at - cursor();
-                if (gap > soundGap)
-                    silence(sound.at);
-                const int64_t drop = gap < 0 ? std::min<int64_t>(sound.frames(), std::llround(-gap * rate)) : 0;
+                if (gap > soundGap && !silence(sound.at))
+                    return;
+                const int64_t drop =
+                    gap < 0 && gap > -soundBreak ? std::min<int64_t>(sound.frames(), std::llround(-gap * rate)) : 0;
                 const int64_t keep = std::min<int64_t>(sound.frames() - drop, due - played);
                 if (keep > 0)
                     give(std::vector<int16_t>(sound.samples.begin() + drop * 2, sound.samples.begin() + (drop + keep) * 2));
             }
-            if (picturesDone && (soundDone || !reader_->hasSound()))
-                break;
+            // Where the file's data has gone on well past the span, no more of its sound comes:
+            // the sound track ended before it.
+            if (!soundDone && !whole && reader_->reached() > span.end + soundBreak && !silence(span.end))
+                return;
         }
         offset += whole ? 0 : span.length();
     }

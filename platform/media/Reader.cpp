@@ -41,14 +41,16 @@ Reader::Reader(const QString& path, Use use, bool sound, std::function<bool()> s
         pictures_ = openDecoder(input_->streams[video_], path_,
                                 use == Use::playing ? FF_THREAD_FRAME | FF_THREAD_SLICE : FF_THREAD_SLICE);
     }
-    if (sound) {
-        const int audio = av_find_best_stream(input_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-        const AVCodec* codec = audio >= 0 ? avcodec_find_decoder(input_->streams[audio]->codecpar->codec_id) : nullptr;
+    // Playing reads the sound's packets also where it plays none: where the data stops is
+    // where any of its streams stops.
+    const int audio = use == Use::playing ? av_find_best_stream(input_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0) : -1;
+    if (audio >= 0) {
+        audio_ = audio;
+        const AVCodec* codec = sound ? avcodec_find_decoder(input_->streams[audio]->codecpar->codec_id) : nullptr;
         Decoder decoder(codec ? avcodec_alloc_context3(codec) : nullptr);
         // Sound that cannot be decoded leaves the picture to play without it.
         if (decoder && avcodec_parameters_to_context(decoder.get(), input_->streams[audio]->codecpar) >= 0
             && avcodec_open2(decoder.get(), codec, nullptr) >= 0 && decoder->sample_rate > 0) {
-            audio_ = audio;
             soundRate_ = decoder->sample_rate;
             sound_ = std::move(decoder);
         }
@@ -60,6 +62,7 @@ Reader::Reader(const QString& path, Use use, bool sound, std::function<bool()> s
 Reader::~Reader()
 {
     swr_free(&resampler_);
+    av_channel_layout_uninit(&resampled_.layout);
 }
 
 void Reader::open()
@@ -94,6 +97,13 @@ double Reader::pictureTime(int64_t stamp) const
 // picture shown after the sound starts, B-frames in FLV or AVI).
 void Reader::restart(std::optional<double> from)
 {
+    key_.reset();
+    decodingStampsOnly_ = false;
+    slots_.clear();
+    ended_ = false;
+    ready_.clear();
+    last_.reset();
+    soundOut_ = -HUGE_VAL;
     if (pictures_)
         avcodec_flush_buffers(pictures_.get());
     if (sound_)
@@ -108,12 +118,6 @@ void Reader::restart(std::optional<double> from)
     } else {
         avformat_seek_file(input_.get(), -1, INT64_MIN, RecordingTime::fileStamp(*from, input_.get()), INT64_MAX, 0);
     }
-    key_.reset();
-    decodingStampsOnly_ = false;
-    slots_.clear();
-    ended_ = false;
-    ready_.clear();
-    last_.reset();
 }
 
 // Reads one packet and decodes what it holds; at the end of the data, what the decoders
@@ -199,31 +203,46 @@ void Reader::receivePictures()
     }
 }
 
+// Makes the resampler that turns what the decoder gives into stereo 16-bit sound at the
+// output's rate, again whenever the stored sound changes its layout, format or rate (as
+// broadcasts do between programmes). False where none can be made for it.
+bool Reader::resampleFor(const AVFrame* frame)
+{
+    AVChannelLayout layout{};
+    if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || frame->ch_layout.nb_channels == 0)
+        av_channel_layout_default(&layout, std::max(1, frame->ch_layout.nb_channels));
+    else if (av_channel_layout_copy(&layout, &frame->ch_layout) < 0)
+        return false;
+    if (resampler_ && av_channel_layout_compare(&layout, &resampled_.layout) == 0
+        && frame->format == resampled_.format && frame->sample_rate == resampled_.rate) {
+        av_channel_layout_uninit(&layout);
+        return true;
+    }
+    swr_free(&resampler_);
+    av_channel_layout_uninit(&resampled_.layout);
+    AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+    if (frame->sample_rate <= 0
+        || swr_alloc_set_opts2(&resampler_, &stereo, AV_SAMPLE_FMT_S16, soundRate_, &layout,
+                               AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr)
+               < 0
+        || swr_init(resampler_) < 0) {
+        swr_free(&resampler_);
+        av_channel_layout_uninit(&layout);
+        return false;
+    }
+    resampled_ = {layout, frame->format, frame->sample_rate}; // the layout is kept, not copied
+    return true;
+}
+
 void Reader::receiveSound()
 {
     const AVStream* stream = input_->streams[audio_];
     while (avcodec_receive_frame(sound_.get(), frame_.get()) == 0) {
-        if (!resampler_) {
-            AVChannelLayout stored{};
-            if (frame_->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || frame_->ch_layout.nb_channels == 0)
-                av_channel_layout_default(&stored, std::max(1, frame_->ch_layout.nb_channels));
-            else
-                av_channel_layout_copy(&stored, &frame_->ch_layout);
-            AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-            if (swr_alloc_set_opts2(&resampler_, &stereo, AV_SAMPLE_FMT_S16, soundRate_, &stored,
-                                    AVSampleFormat(frame_->format), frame_->sample_rate, 0, nullptr)
-                    < 0
-                || swr_init(resampler_) < 0) {
-                swr_free(&resampler_);
-                av_channel_layout_uninit(&stored);
-                // Sound that cannot be turned into what the output plays is left out.
-                sound_.reset();
-                audio_ = -1;
-                soundRate_ = 0;
-                av_frame_unref(frame_.get());
-                return;
-            }
-            av_channel_layout_uninit(&stored);
+        // Sound that cannot be turned into what the output plays is left out; silence takes
+        // its place.
+        if (!resampleFor(frame_.get())) {
+            av_frame_unref(frame_.get());
+            continue;
         }
         Sound sound;
         const int64_t stamp = frame_->best_effort_timestamp;
@@ -302,8 +321,10 @@ Reader::Found Reader::seek(double limit, double soundFrom)
         return Found{std::move(picture), past};
     };
 
-    // A little ahead of the picture handed out last: decoding on gets there soonest.
-    if (last_ && key_ && last_->at < limit && limit - last_->at <= decodeOnWithin) {
+    // A little ahead of the picture handed out last: decoding on gets there soonest, unless
+    // sound from `soundFrom` on was handed out already (read ahead of the pictures).
+    if (last_ && key_ && last_->at < limit && limit - last_->at <= decodeOnWithin
+        && soundOut_ <= soundFrom + 0.5 / std::max(1, soundRate_)) {
         Picture from{Frame(av_frame_clone(last_->frame.get())), last_->at};
         if (auto kept = walk(std::move(from)))
             return handOut(std::move(*kept), false);
@@ -355,6 +376,8 @@ std::optional<std::variant<Picture, Sound>> Reader::next()
     ready_.pop_front();
     if (const auto* picture = std::get_if<Picture>(&item))
         last_ = Picture{Frame(av_frame_clone(picture->frame.get())), picture->at};
+    else if (const auto* sound = std::get_if<Sound>(&item))
+        soundOut_ = std::max(soundOut_, sound->at + double(sound->frames()) / soundRate_);
     return item;
 }
 

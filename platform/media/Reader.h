@@ -8,6 +8,7 @@
 
 #include <QString>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -44,7 +45,7 @@ public:
     Reader& operator=(const Reader&) = delete;
 
     bool hasPictures() const { return video_ >= 0; }
-    bool hasSound() const { return audio_ >= 0; }
+    bool hasSound() const { return sound_ != nullptr; }
     // Samples a second of the sound; 0 without.
     int soundRate() const { return soundRate_; }
     // How long a picture lasts at the video's rate; a thirtieth of a second when unknown.
@@ -76,6 +77,7 @@ private:
     bool pull();
     void receivePictures();
     void receiveSound();
+    bool resampleFor(const AVFrame* frame);
     void keep(Picture picture);
     bool stopped() const { return stop_ && stop_(); }
     double pictureTime(int64_t stamp) const;
@@ -89,6 +91,11 @@ private:
     av::Decoder pictures_;
     av::Decoder sound_;
     SwrContext* resampler_ = nullptr;
+    struct {
+        AVChannelLayout layout{};
+        int format = -1;
+        int rate = 0;
+    } resampled_; // what the resampler takes
     av::Packet packet_;
     av::Frame frame_;
 
@@ -100,6 +107,7 @@ private:
     bool ended_ = false;        // the data's end was read and the decoders drained
     std::deque<std::variant<Picture, Sound>> ready_; // decoded, not yet handed out
     std::optional<Picture> last_;                    // the last picture handed out
+    double soundOut_ = -HUGE_VAL;                    // where the sound handed out ends
     double reached_ = 0;
 };
 

@@ -3,10 +3,16 @@
 #include <QAudioDevice>
 #include <QAudioFormat>
 
+#include <utility>
+
 SoundOutput::SoundOutput(bool trySound) : trySound(trySound)
 {
-    // A device that appears is worth a try at the next stretch.
-    QObject::connect(&devices, &QMediaDevices::audioOutputsChanged, &devices, [this] { failed = false; });
+    // A device that appears is worth a try at the next stretch, and the stretch after a
+    // change plays to the output that is the default now.
+    QObject::connect(&devices, &QMediaDevices::audioOutputsChanged, &devices, [this] {
+        failed = false;
+        changed = true;
+    });
 }
 
 SoundOutput::~SoundOutput()
@@ -28,7 +34,7 @@ bool SoundOutput::start(int samplesPerSecond)
     stop();
     if (!wanted() || samplesPerSecond <= 0)
         return false;
-    if (!sink || rate != samplesPerSecond) {
+    if (!sink || rate != samplesPerSecond || std::exchange(changed, false)) {
         if (sink)
             sink.release()->deleteLater();
         QAudioFormat format;

@@ -49,5 +49,6 @@ private:
     int rate = 0;
     int64_t written = 0; // frames
     bool failed = false;
+    bool changed = false; // the system's outputs changed since the sink was made
     float level = 1;
 };

@@ -179,6 +179,17 @@ TEST(PlayerTest, PlaysOnThroughCutsRoundAfterRound)
         for (double t : watch.reported)
             EXPECT_TRUE(t >= from - 0.05 && t <= paused + 0.1) << "round " << round << " reported " << t;
     }
+    // Play, a seek and a pause at once: the picture comes to be the one where it stands.
+    int landings = 0;
+    QObject::connect(player.get(), &Player::landed, [&] { ++landings; });
+    for (const double at : {2.2, 0.4}) {
+        player->play();
+        player->seek(at);
+        player->pause();
+        EXPECT_DOUBLE_EQ(player->time(), at);
+        EXPECT_TRUE(showsTheClock(*player, watch)) << "at " << at << ": frame " << watch.last();
+    }
+    EXPECT_GE(landings, 2);
 }
 
 // Under a sound server with an output: a good recording plays with sound, one that cannot

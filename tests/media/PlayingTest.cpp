@@ -5,6 +5,7 @@
 #include "PlayingTesting.h"
 
 #include "platform/media/Playing.h"
+#include "support/Files.h"
 
 #include <cmath>
 
@@ -23,13 +24,25 @@ TEST(PlayingTest, ALineIsHandedOverSpanBySpan)
     });
     ASSERT_FALSE(mkv.isEmpty());
     const double at31 = Clips::recordingFrames(mkv).at(31).time;
+    // Broadcast MPEG-TS changes how many channels its sound has between programmes: 5.1 for
+    // the first 5 s, then one.
+    const QString changing = sharedClip(QStringLiteral("numbered30-channels.ts"), [&](const QString& p) {
+        const QString first = p + QStringLiteral(".1.ts"), second = p + QStringLiteral(".2.ts");
+        const bool made = Clips::ffmpeg({"-t", "5", "-i", clip, "-c:v", "copy", "-c:a", "aac", "-ac", "6", first})
+                          && Clips::ffmpeg({"-ss", "5", "-i", clip, "-c:v", "copy", "-c:a", "aac", "-ac", "1",
+                                            "-output_ts_offset", "5", second})
+                          && testfiles::writeFile(p, testfiles::readFile(first) + testfiles::readFile(second));
+        return made ? p : QString();
+    });
+    ASSERT_FALSE(changing.isEmpty());
     const struct {
         const char* name;
         QString clip;
         std::vector<Span> spans;
         int span;
         double from;
-        double end; // line time
+        double end;           // line time
+        bool exact = true;    // its pictures join without a seam (the channels' file was cut and joined)
     } table[] = {
         {"a Short from its start", clip, {{1.0, 2.0}, {4.5, 5.2}, {7.1, 8.0}}, 0, 1.0, 2.6},
         {"a Short from within its second cut", clip, {{1.0, 2.0}, {4.5, 5.2}, {7.1, 8.0}}, 1, 4.8, 2.6},
@@ -37,6 +50,7 @@ TEST(PlayingTest, ALineIsHandedOverSpanBySpan)
         {"a cut that ends where a picture stored in whole milliseconds starts", mkv, {{1.0, at31 + 0.0003}, {4.0, 4.5}},
          0, 1.0, at31 + 0.0003 - 1.0 + 0.5},
         {"the whole recording to its end", clip, {}, 0, 8.5, 10.0},
+        {"sound whose channels change on the way", changing, {{3.0, 7.0}}, 0, 3.0, 4.0, false},
     };
     int id = 0;
     std::unique_ptr<Playing> thread;
@@ -105,9 +119,13 @@ TEST(PlayingTest, ALineIsHandedOverSpanBySpan)
                 EXPECT_GE(f.line, frames[i - 1].line);
             }
             const double at = row.spans.empty() ? f.line : line.at(f.line)->time;
-            EXPECT_EQ(Clips::numberOf(f.picture.toImage()), before(showingLimit(at)))
-                << "line " << f.line << ", recording " << f.at;
+            if (row.exact) {
+                EXPECT_EQ(Clips::numberOf(f.picture.toImage()), before(showingLimit(at)))
+                    << "line " << f.line << ", recording " << f.at;
+            }
         }
+        if (!row.exact)
+            continue;
         // Each span's last picture is the last one that starts before its end, not one at it.
         for (int k = row.span; k < std::max(1, int(row.spans.size())); ++k) {
             const double until = row.spans.empty() ? HUGE_VAL : line.offset(k + 1) - 1e-9;
