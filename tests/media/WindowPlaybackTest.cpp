@@ -5,6 +5,7 @@
 
 #include "support/Files.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -253,10 +254,15 @@ TEST(SlowSeekTest, ASeekFarFromAKeyFrameLandsAndSaysItIsOnItsWay)
     player->setSource(clip);
     player->seek(1.0);
     ASSERT_TRUE(waitUntil([&] { return landings == 1; }, 10000));
+    QElapsedTimer took;
+    took.start();
     player->seek(100.0);
     EXPECT_TRUE(waitUntil([&] { return landings == 2; }, 120000));
     EXPECT_EQ(said, QStringList());
-    EXPECT_EQ(waited, std::optional<QString>(QStringLiteral("Finding the picture…")));
+    // (A quick machine decodes it within the second the note waits.)
+    if (took.elapsed() > 1300) {
+        EXPECT_EQ(waited, std::optional<QString>(QStringLiteral("Finding the picture…"))) << took.elapsed() << " ms";
+    }
     EXPECT_EQ(player->waiting(), std::nullopt);
 }
 
