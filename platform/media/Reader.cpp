@@ -104,6 +104,7 @@ void Reader::restart(std::optional<double> from)
     ready_.clear();
     last_.reset();
     soundOut_ = -HUGE_VAL;
+    reached_ = -HUGE_VAL;
     if (pictures_)
         avcodec_flush_buffers(pictures_.get());
     if (sound_)

@@ -68,7 +68,7 @@ public:
     // What follows in the file (pictures in the order shown), or none at the end of its data
     // (or once stopped).
     std::optional<std::variant<Picture, Sound>> next();
-    // The latest recording time that a packet read so far reaches.
+    // The latest recording time that a packet read since the last seek reaches.
     double reached() const { return reached_; }
 
 private:
@@ -108,7 +108,7 @@ private:
     std::deque<std::variant<Picture, Sound>> ready_; // decoded, not yet handed out
     std::optional<Picture> last_;                    // the last picture handed out
     double soundOut_ = -HUGE_VAL;                    // where the sound handed out ends
-    double reached_ = 0;
+    double reached_ = -HUGE_VAL;
 };
 
 } // namespace Media
