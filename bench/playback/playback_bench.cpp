@@ -76,6 +76,18 @@ int tenthsHeard(sound::Monitor& monitor, qsizetype from, int tenths)
     return heard;
 }
 
+// The longest run of quiet pieces of `piece` seconds, of `pieces` from sample `from` on.
+int longestQuiet(sound::Monitor& monitor, qsizetype from, int pieces, double piece)
+{
+    int quiet = 0;
+    int longest = 0;
+    for (int i = 0; i < pieces; ++i) {
+        quiet = monitor.peak(from + qsizetype(i * piece * sound::Monitor::rate), piece) > 0.03 ? 0 : quiet + 1;
+        longest = std::max(longest, quiet);
+    }
+    return longest;
+}
+
 void rest(int ms)
 {
     events::until([] { return false; }, ms);
@@ -96,26 +108,48 @@ struct Landings {
     QObject context;
 };
 
+// A real player with a sound output whose sound is read back, standing at a place before
+// each round; none where the sound server gives no output.
+struct Listening {
+    sound::NullSink output;
+    std::optional<sound::Monitor> monitor;
+    std::unique_ptr<Player> player;
+    std::optional<Landings> landings;
+
+    explicit Listening(benchmark::State& state)
+    {
+        if (!output.ready()) {
+            state.SkipWithError("no sound server to give an output");
+            return;
+        }
+        monitor.emplace();
+        player = Player::makeDefault();
+        landings.emplace(*player);
+    }
+    bool ready() const { return player != nullptr; }
+    // A paused seek, landed and left a moment, as a user does before Play.
+    void standAt(double seconds)
+    {
+        const int before = landings->count;
+        player->seek(seconds);
+        landings->after(before);
+        rest(400);
+    }
+};
+
 void BM_PlayToFirstSound(benchmark::State& state)
 {
-    sound::NullSink output;
-    if (!output.ready()) {
-        state.SkipWithError("no sound server to give an output");
+    Listening listening(state);
+    if (!listening.ready())
         return;
-    }
-    sound::Monitor monitor;
-    std::unique_ptr<Player> player = Player::makeDefault();
-    Landings landings(*player);
+    sound::Monitor& monitor = *listening.monitor;
+    Player* player = listening.player.get();
     player->setSource(clip(int(state.range(0))));
     double slowest = 0;
     int missed = 0;
     int round = 0;
     for (auto _ : state) {
-        // A paused seek to a new place, landed and left a moment, as a user does before Play.
-        const int before = landings.count;
-        player->seek(2.3 + (round++ % 5) * 3.1);
-        landings.after(before);
-        rest(400);
+        listening.standAt(2.3 + (round++ % 5) * 3.1);
         const qsizetype from = monitor.now();
         player->play();
         const std::optional<double> heard = monitor.heard(from, never);
@@ -184,24 +218,18 @@ void BM_PressToFirstPicture(benchmark::State& state)
 
 void BM_SoundAfterSeekWhilePlaying(benchmark::State& state)
 {
-    sound::NullSink output;
-    if (!output.ready()) {
-        state.SkipWithError("no sound server to give an output");
+    Listening listening(state);
+    if (!listening.ready())
         return;
-    }
-    sound::Monitor monitor;
-    std::unique_ptr<Player> player = Player::makeDefault();
-    Landings landings(*player);
+    sound::Monitor& monitor = *listening.monitor;
+    Player* player = listening.player.get();
     player->setSource(longClip(int(state.range(0))));
     double slowest = 0;
     double total = 0;
     int seeks = 0;
     int fewest = 15;
     for (auto _ : state) {
-        const int before = landings.count;
-        player->seek(5.0);
-        landings.after(before);
-        rest(400);
+        listening.standAt(5.0);
         const qsizetype started = monitor.now();
         player->play();
         monitor.heard(started, never);
@@ -212,12 +240,7 @@ void BM_SoundAfterSeekWhilePlaying(benchmark::State& state)
             player->seek(to);
             // The longest quiet from the seek on, in hundredths of a second over two seconds;
             // sound that never came back counts as all of them.
-            int quiet = 0;
-            int gap = 0;
-            for (int i = 0; i < 200; ++i) {
-                quiet = monitor.peak(from + qsizetype(i) * sound::Monitor::rate / 100, 0.01) > 0.03 ? 0 : quiet + 1;
-                gap = std::max(gap, quiet);
-            }
+            const int gap = longestQuiet(monitor, from, 200, 0.01);
             slowest = std::max(slowest, gap / 100.0);
             round += gap / 100.0;
             total += gap / 100.0;
@@ -236,20 +259,17 @@ void BM_SoundAfterSeekWhilePlaying(benchmark::State& state)
 
 void BM_ShortJoins(benchmark::State& state)
 {
-    sound::NullSink output;
-    if (!output.ready()) {
-        state.SkipWithError("no sound server to give an output");
+    Listening listening(state);
+    if (!listening.ready())
         return;
-    }
-    sound::Monitor monitor;
-    std::unique_ptr<Player> player = Player::makeDefault();
-    Landings landings(*player);
+    sound::Monitor& monitor = *listening.monitor;
+    Player* player = listening.player.get();
     const std::vector<Span> cuts{{5.0, 8.6}, {20.1, 24.7}, {41.4, 44.0}};
     const ShortLine line{cuts};
     QElapsedTimer clock;
     clock.start();
     std::vector<qint64> pictures; // ns, as they come
-    QObject::connect(player->videoSink(), &QVideoSink::videoFrameChanged, player.get(), [&](const QVideoFrame& f) {
+    QObject::connect(player->videoSink(), &QVideoSink::videoFrameChanged, player, [&](const QVideoFrame& f) {
         if (f.isValid())
             pictures.push_back(clock.nsecsElapsed());
     });
@@ -258,10 +278,7 @@ void BM_ShortJoins(benchmark::State& state)
     double longestPicture = 0;
     for (auto _ : state) {
         player->setShort(longClip(int(state.range(0))), cuts);
-        const int before = landings.count;
-        player->seek(0);
-        landings.after(before);
-        rest(400);
+        listening.standAt(0);
         const qsizetype from = monitor.now();
         pictures.clear();
         player->play();
@@ -275,13 +292,7 @@ void BM_ShortJoins(benchmark::State& state)
             silentCuts += tenthsHeard(monitor, at, tenths) < tenths * 3 / 4;
         }
         // The longest run of quiet tenths from the first sound to the end.
-        int quiet = 0;
-        int longest = 0;
-        for (int i = 0; i < int(line.total() * 10) - 1; ++i) {
-            quiet = monitor.peak(start + qsizetype(i) * sound::Monitor::rate / 10, 0.1) > 0.03 ? 0 : quiet + 1;
-            longest = std::max(longest, quiet);
-        }
-        longestSilence = std::max(longestSilence, longest / 10.0);
+        longestSilence = std::max(longestSilence, longestQuiet(monitor, start, int(line.total() * 10) - 1, 0.1) / 10.0);
         for (std::size_t i = 1; i < pictures.size(); ++i)
             longestPicture = std::max(longestPicture, (pictures[i] - pictures[i - 1]) / 1e9);
         state.SetIterationTime(first.value_or(never));

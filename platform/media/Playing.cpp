@@ -284,8 +284,10 @@ void Playing::play(const Order& order)
                 const double stop = std::min(reached, span.end);
                 if (!silence(stop))
                     return;
-                if (whole ? reached < facts_.length - 1.0 : span.end - reached > endsWithin)
-                    return finish(lineOf(stop), Media::endsEarly(path_, lastPicture.value_or(0.0)));
+                if (whole ? reached < facts_.length - 1.0 : span.end - reached > endsWithin) {
+                    lastPicture = lastPicture.value_or(std::max(0.0, start));
+                    return finish(lineOf(stop), Media::endsEarly(path_, *lastPicture));
+                }
                 if (whole)
                     return finish(lineOf(stop), std::nullopt);
                 if (!silence(span.end))
