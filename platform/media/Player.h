@@ -45,15 +45,15 @@ public:
     // Why the item cannot be played, as a sentence for the user; none while it plays or
     // while there is no item.
     virtual std::optional<QString> problem() const { return std::nullopt; }
-    // What the picture waits for, as a short line for the viewer to show over it: the copy
-    // that an MPEG-TS recording plays from being made (with how far it has got), or a seek
-    // that decodes for a while. None while nothing keeps it.
+    // What the picture waits for, as a short line for the viewer to show over it: a seek or
+    // a Play that decodes for a while. None while nothing keeps it.
     virtual std::optional<QString> waiting() const { return std::nullopt; }
 
-    // A player on Qt Multimedia when the program has a GUI, else one that only keeps
-    // its state (command-line jobs have no screen and no speakers to play to). The picture
-    // plays without sound where the system lists no audio output, or where its sound
-    // output fails; `trySound` makes it try the sound output even when none is listed.
+    // A player that decodes the recording itself and plays its sound through Qt's sound
+    // output when the program has a GUI, else one that only keeps its state (command-line
+    // jobs have no screen and no speakers to play to). The picture plays without sound where
+    // the system lists no audio output, or where its sound output fails; `trySound` makes it
+    // try the sound output even when none is listed.
     static std::unique_ptr<Player> makeDefault(bool trySound = false);
 
 Q_SIGNALS:

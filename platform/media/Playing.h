@@ -80,9 +80,9 @@ public:
         std::optional<double> dataEnd;  // where the pictures turned out to stop, when they did
     };
 
-    // Opens the recording at `path` on the thread, with its sound at `soundRate` samples a
-    // second (0: without sound). `wake` is called on the thread when the mailbox holds news
-    // the player waits for.
+    // Opens the recording at `path` on the thread, with its sound where `sound` (at the rate
+    // the facts give). `wake` is called on the thread when the mailbox holds news the player
+    // waits for.
     Playing(QString path, bool sound, std::function<void()> wake);
     // Stops the thread at its next packet.
     ~Playing();
