@@ -201,23 +201,32 @@ private:
         return line.at(t)->time;
     }
 
+    // An order for the thread, from where the player stands on its line.
+    Playing::Order orderHere(bool play)
+    {
+        Playing::Order order;
+        order.id = ++orders;
+        order.play = play;
+        order.from = std::max(0.0, position);
+        if (!line.spans.empty()) {
+            const auto place = line.at(position);
+            order.span = place->span;
+            order.from = place->time;
+            if (play)
+                order.spans = line.spans;
+        }
+        return order;
+    }
+
     // Shows the picture at the place asked for: the frame shown at its time, or at a span's
     // end (the Short's end) the last frame of that span.
     void stand()
     {
         if (!worker || problem_)
             return;
-        Playing::Order order;
-        order.id = ++orders;
-        if (line.spans.empty()) {
-            order.from = std::max(0.0, position);
-            order.limit = showingLimit(order.from);
-        } else {
-            const auto place = line.at(position);
-            order.from = place->time;
-            const double end = line.spans[place->span].end;
-            order.limit = place->time >= end ? endingLimit(end) : showingLimit(place->time);
-        }
+        Playing::Order order = orderHere(false);
+        const double end = line.spans.empty() ? HUGE_VAL : line.spans[order.span].end;
+        order.limit = order.from >= end ? endingLimit(end) : showingLimit(order.from);
         showing = order.id;
         worker->order(std::move(order));
         slow.start();
@@ -228,17 +237,7 @@ private:
         stopRun();
         if (!worker || problem_)
             return;
-        Playing::Order order;
-        order.id = ++orders;
-        order.play = true;
-        order.spans = line.spans;
-        if (line.spans.empty()) {
-            order.from = std::max(0.0, position);
-        } else {
-            const auto place = line.at(position);
-            order.span = place->span;
-            order.from = place->time;
-        }
+        Playing::Order order = orderHere(true);
         run = Run{};
         run->order = order.id;
         if (!line.spans.empty())

@@ -23,6 +23,22 @@ namespace {
 // back to its key frame.
 constexpr double decodeOnWithin = 2.0;
 
+// Leaves out the sound before recording time `from`, to the sample; false where none is left.
+bool trim(Sound& sound, double from, int rate)
+{
+    if (sound.at >= from)
+        return !sound.samples.empty();
+    const long drop = std::min<long>(sound.frames(), std::lround((from - sound.at) * rate));
+    sound.samples.erase(sound.samples.begin(), sound.samples.begin() + drop * 2);
+    sound.at = from;
+    return !sound.samples.empty();
+}
+
+Picture copyOf(const Picture& picture)
+{
+    return Picture{Frame(av_frame_clone(picture.frame.get())), picture.at};
+}
+
 int interrupted(void* reader)
 {
     return (*static_cast<const std::function<bool()>*>(reader))() ? 1 : 0;
@@ -257,16 +273,7 @@ void Reader::receiveSound()
         if (made <= 0)
             continue;
         sound.samples.resize(std::size_t(made) * 2);
-        // Sound before the place asked for is left out, to the sample.
-        const double end = sound.at + double(made) / soundRate_;
-        if (end <= soundFrom_)
-            continue;
-        if (sound.at < soundFrom_) {
-            const auto drop = std::size_t(std::min<long>(made, std::lround((soundFrom_ - sound.at) * soundRate_)));
-            sound.samples.erase(sound.samples.begin(), sound.samples.begin() + long(drop * 2));
-            sound.at = soundFrom_;
-        }
-        if (!sound.samples.empty())
+        if (trim(sound, soundFrom_, soundRate_)) // sound before the place asked for is left out
             ready_.push_back(std::move(sound));
     }
 }
@@ -291,15 +298,8 @@ Reader::Found Reader::seek(double limit, double soundFrom)
             auto item = std::move(ready_.front());
             ready_.pop_front();
             if (auto* sound = std::get_if<Sound>(&item)) {
-                const double end = sound->at + double(sound->frames()) / soundRate_;
-                if (end <= soundFrom)
-                    continue;
-                if (sound->at < soundFrom) {
-                    const long drop = std::min<long>(sound->frames(), std::lround((soundFrom - sound->at) * soundRate_));
-                    sound->samples.erase(sound->samples.begin(), sound->samples.begin() + drop * 2);
-                    sound->at = soundFrom;
-                }
-                sounds.push_back(std::move(item));
+                if (trim(*sound, soundFrom, soundRate_))
+                    sounds.push_back(std::move(item));
                 continue;
             }
             Picture& picture = std::get<Picture>(item);
@@ -315,7 +315,7 @@ Reader::Found Reader::seek(double limit, double soundFrom)
         return kept;
     };
     const auto handOut = [&](Picture picture, bool beyond) {
-        last_ = Picture{Frame(av_frame_clone(picture.frame.get())), picture.at};
+        last_ = copyOf(picture);
         const bool nothingAfter =
             ended_ && std::none_of(ready_.begin(), ready_.end(), [](const auto& i) { return std::holds_alternative<Picture>(i); });
         const bool past = beyond || (nothingAfter && limit > reached_ + std::max(0.1, 2 * frameLength()));
@@ -326,8 +326,7 @@ Reader::Found Reader::seek(double limit, double soundFrom)
     // sound from `soundFrom` on was handed out already (read ahead of the pictures).
     if (last_ && key_ && last_->at < limit && limit - last_->at <= decodeOnWithin
         && soundOut_ <= soundFrom + 0.5 / std::max(1, soundRate_)) {
-        Picture from{Frame(av_frame_clone(last_->frame.get())), last_->at};
-        if (auto kept = walk(std::move(from)))
+        if (auto kept = walk(copyOf(*last_)))
             return handOut(std::move(*kept), false);
     }
     // A seek lands on a key frame at or before the limit where the container has an index;
@@ -376,7 +375,7 @@ std::optional<std::variant<Picture, Sound>> Reader::next()
     auto item = std::move(ready_.front());
     ready_.pop_front();
     if (const auto* picture = std::get_if<Picture>(&item))
-        last_ = Picture{Frame(av_frame_clone(picture->frame.get())), picture->at};
+        last_ = copyOf(*picture);
     else if (const auto* sound = std::get_if<Sound>(&item))
         soundOut_ = std::max(soundOut_, sound->at + double(sound->frames()) / soundRate_);
     return item;
