@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev qt6-multimedia-dev qt6-svg-dev qt6-qpa-plugins libgl-dev
   qcoro-qt6-dev nlohmann-json3-dev qtkeychain-qt6-dev
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg
+  libpulse-dev
   gnome-keyring dbus dbus-x11 libsecret-1-0
   fonts-dejavu-core
   # Transcripts and titles in Thai and the other scripts people stream in; the

@@ -22,7 +22,7 @@ namespace {
 // or a Short's spans back to back, every join decoded ahead so that sound and pictures go on.
 class FilePlayer final : public Player {
 public:
-    explicit FilePlayer(bool trySound) : output(trySound)
+    FilePlayer()
     {
         // Pictures are put up when due, and sound written as the output takes it.
         frames.setTimerType(Qt::PreciseTimer);
@@ -163,7 +163,11 @@ private:
         int order = 0;
         double from = 0;         // line time it started at
         bool started = false;    // its first picture and sound came, and the clock runs
+        bool tried = false;      // a sound stream was asked for
         bool sound = false;      // the output plays its sound, and sets the clock
+        double soundFrom = 0;    // line time where the output's stream started
+        double writtenTo = 0;    // line time up to which sound was written to it
+        int64_t silence = 0;     // frames of silence to write before the rest of the sound
         bool suspended = false;  // paused, ready to go on
         double paused = 0;       // line time where it paused
         QElapsedTimer wall;      // the clock without sound: from `wallFrom`
@@ -188,7 +192,8 @@ private:
         if (!path)
             return;
         // The thread's news comes in on this one.
-        worker = std::make_unique<Playing>(*path, output.wanted(), [this] {
+        // The sound is decoded also while no output plays it: one may come by the next Play.
+        worker = std::make_unique<Playing>(*path, true, [this] {
             QMetaObject::invokeMethod(this, [this] { mailIn(); }, Qt::QueuedConnection);
         });
     }
@@ -270,7 +275,7 @@ private:
             return run ? run->from : position;
         if (run->suspended)
             return run->paused;
-        double t = run->sound ? run->from + output.played()
+        double t = run->sound ? run->soundFrom + output.played()
                    : run->starved ? run->wallFrom
                                   : run->wallFrom + double(run->wall.nsecsElapsed()) / 1e9;
         return std::min(t, run->end);
@@ -376,7 +381,8 @@ private:
                 frames.stop(); // the picture where it stands is up
             if (m.end)
                 run->end = *m.end;
-            const bool heard = !run->sound || (m.sound.empty() && output.ahead() < 0.002);
+            // (Without sound the clock plays on to the end, through sound that outlasts the pictures.)
+            const bool heard = run->sound && m.sound.empty() && run->silence == 0 && output.ahead() < 0.002;
             if (!run->suspended && m.end && m.frames.empty() && (now >= *m.end - 0.002 || heard)) {
                 end = m.end;
                 stopped = m.stopped;
@@ -395,35 +401,59 @@ private:
     }
 
     // Starts the run's clock once its first picture (or word that none comes) and a tenth of a
-    // second of its sound are there: with the sound output where it plays, else by the time
-    // passed. False while they are not.
+    // second of its sound are there: with a fresh stream on the output that is the default
+    // now, else by the time passed. False while they are not.
     bool begin(Playing::Mailbox& m)
     {
         const int rate = facts ? facts->soundRate : 0;
-        const bool pictures = !m.frames.empty() || m.framesDone;
-        const bool sound = rate == 0 || !output.wanted() || m.soundDone || m.soundFrames >= rate / 10;
-        if (!pictures || !sound)
+        if (m.frames.empty() && !m.framesDone)
+            return false;
+        if (!std::exchange(run->tried, true))
+            run->sound = rate > 0 && output.start(rate);
+        if (run->sound && !(m.soundDone || m.soundFrames >= rate / 10))
             return false;
         run->started = true;
-        run->sound = rate > 0 && output.start(rate);
+        run->soundFrom = run->from;
+        run->writtenTo = run->from;
         run->wallFrom = run->from;
         run->wall.start();
         return true;
+    }
+
+    // The output's stream stopped playing (its output or the server went): the run goes on
+    // from the time it had, on a fresh stream on the default output where there is one (the
+    // sound written past that time went with the old stream, so silence stands in for it),
+    // else by the time passed.
+    void soundLost()
+    {
+        const double at = std::min(run->soundFrom + output.played(), run->end);
+        const int rate = facts ? facts->soundRate : 0;
+        run->sound = rate > 0 && output.start(rate);
+        if (run->sound) {
+            run->soundFrom = at;
+            run->silence = std::max<int64_t>(0, std::llround((run->writtenTo - at) * rate));
+        } else {
+            run->wallFrom = at;
+            run->wall.restart();
+            run->starved = false;
+        }
     }
 
     // Writes the run's sound as the output takes it, a quarter of a second ahead; without an
     // output, keeps the clock waiting for pictures that are late.
     void feed(Playing::Mailbox& m)
     {
-        if (run->sound && output.broken()) {
-            // The output went: the pictures play on by the time passed.
-            run->sound = false;
-            run->wallFrom = run->from + output.played();
-            run->wall.restart();
-        }
+        if (run->sound && output.broken())
+            soundLost();
+        const int rate = facts ? std::max(1, facts->soundRate) : 1;
         if (!run->sound) {
-            m.sound.clear(); // nowhere to play it
-            m.soundFrames = 0;
+            // Nowhere to play it: the sound goes as its time passes.
+            const double now = clock();
+            while (!m.sound.empty() && m.sound.front().line + double(m.sound.front().samples.size() / 2) / rate <= now) {
+                m.soundFrames -= int(m.sound.front().samples.size() / 2 - run->written);
+                m.sound.pop_front();
+                run->written = 0;
+            }
             const bool late = m.frames.empty() && !m.framesDone;
             if (late && !run->starved) {
                 run->wallFrom = clock();
@@ -434,11 +464,19 @@ private:
             }
             return;
         }
+        while (run->silence > 0 && output.ahead() < 0.25) {
+            static const std::vector<int16_t> quiet(4800 * 2, 0);
+            const int taken = output.write(quiet.data(), int(std::min<int64_t>(run->silence, 4800)));
+            if (taken <= 0)
+                return;
+            run->silence -= taken;
+        }
         while (!m.sound.empty() && output.ahead() < 0.25) {
             Playing::Chunk& chunk = m.sound.front();
             const int frames = int(chunk.samples.size() / 2 - run->written);
             const int taken = output.write(chunk.samples.data() + run->written * 2, frames);
             run->written += std::size_t(taken);
+            run->writtenTo = chunk.line + double(run->written) / rate;
             m.soundFrames -= taken;
             if (taken < frames)
                 break;
@@ -535,10 +573,10 @@ private:
 
 } // namespace
 
-std::unique_ptr<Player> Player::makeDefault(bool trySound)
+std::unique_ptr<Player> Player::makeDefault()
 {
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        return std::make_unique<FilePlayer>(trySound);
+        return std::make_unique<FilePlayer>();
     return std::make_unique<SilentPlayer>();
 }
 

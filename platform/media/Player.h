@@ -49,12 +49,11 @@ public:
     // a Play that decodes for a while. None while nothing keeps it.
     virtual std::optional<QString> waiting() const { return std::nullopt; }
 
-    // A player that decodes the recording itself and plays its sound through Qt's sound
-    // output when the program has a GUI, else one that only keeps its state (command-line
-    // jobs have no screen and no speakers to play to). The picture plays without sound where
-    // the system lists no audio output, or where its sound output fails; `trySound` makes it
-    // try the sound output even when none is listed.
-    static std::unique_ptr<Player> makeDefault(bool trySound = false);
+    // A player that decodes the recording itself and plays its sound on the sound server's
+    // default output when the program has a GUI, else one that only keeps its state
+    // (command-line jobs have no screen and no speakers to play to). The picture plays
+    // without sound where no output can play it, and each Play tries the output again.
+    static std::unique_ptr<Player> makeDefault();
 
 Q_SIGNALS:
     void ticked(double seconds);

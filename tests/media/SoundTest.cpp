@@ -6,6 +6,13 @@
 
 #include "model/editing/StreamBrowser.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
 using namespace playing;
 
 namespace {
@@ -112,3 +119,135 @@ TEST(SoundTest, EverySeekWhilePlayingIsHeard)
 }
 
 } // namespace
+
+namespace {
+
+// Ends the program with a sentence when a step never returns: a hang fails the test rather
+// than the whole run.
+class Watchdog {
+public:
+    explicit Watchdog(int seconds)
+        : thread([this, seconds] {
+              std::unique_lock guard(lock);
+              if (!done.wait_for(guard, std::chrono::seconds(seconds), [this] { return over; })) {
+                  std::fprintf(stderr, "A step with the sound output changing never returned.\n");
+                  std::abort();
+              }
+          })
+    {
+    }
+    ~Watchdog()
+    {
+        {
+            std::lock_guard guard(lock);
+            over = true;
+        }
+        done.notify_all();
+        thread.join();
+    }
+
+private:
+    std::mutex lock;
+    std::condition_variable done;
+    bool over = false;
+    std::thread thread;
+};
+
+} // namespace
+
+// The world around the player changes while it plays: an output goes, another becomes the
+// default, the stream is moved, the sound server restarts, an output appears. Each time the
+// picture plays on, Pause, seek and Play return, and the next Play is heard on the output
+// that is the default then.
+TEST(SoundTest, TheSoundFollowsTheOutputsAsTheyChange)
+{
+    auto* server = sound::SoundlessServer::instance();
+    if (!server || !server->running())
+        GTEST_SKIP() << "no sound server to give an output";
+    const QString clip = toneClip(30);
+    ASSERT_FALSE(clip.isEmpty());
+    using Sinks = std::vector<std::unique_ptr<NullSink>>;
+    struct Row {
+        const char* change;
+        int sinksBefore; // outputs when Play is pressed (the first the default)
+        // Changes the outputs while playing; the name of the output the next Play must be
+        // heard on (made by then).
+        std::function<QString(Sinks&)> change_;
+    };
+    const auto add = [](Sinks& sinks, const QString& name) {
+        sinks.push_back(std::make_unique<NullSink>(name));
+        sinks.back()->makeDefault();
+        return name;
+    };
+    const std::vector<Row> table{
+        {"the only output goes", 1,
+         [&](Sinks& sinks) {
+             sinks[0]->unload();
+             settle(1500); // plays on without sound a while
+             return add(sinks, QStringLiteral("plugged"));
+         }},
+        {"the playing output goes and another is the default", 2,
+         [](Sinks& sinks) {
+             sinks[0]->unload();
+             sinks[1]->makeDefault();
+             return sinks[1]->name;
+         }},
+        {"the stream moves to another output, made the default", 2,
+         [](Sinks& sinks) {
+             const auto inputs = pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sink-inputs")});
+             for (const QString& line : inputs.value_or(QString()).split(u'\n', Qt::SkipEmptyParts))
+                 pactl({QStringLiteral("move-sink-input"), line.section(u'\t', 0, 0), sinks[1]->name});
+             sinks[1]->makeDefault();
+             return sinks[1]->name;
+         }},
+        {"the sound server restarts", 1,
+         [&](Sinks& sinks) {
+             auto* server = sound::SoundlessServer::instance();
+             server->stop();
+             for (auto& sink : sinks)
+                 sink->unload(); // (gone with the server)
+             settle(1500);
+             server->start();
+             return add(sinks, QStringLiteral("again"));
+         }},
+        {"an output appears after the player found none", 0,
+         [&](Sinks& sinks) { return add(sinks, QStringLiteral("later")); }},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.change);
+        Sinks sinks;
+        for (int k = 0; k < row.sinksBefore; ++k)
+            add(sinks, QStringLiteral("out%1").arg(k));
+        if (row.sinksBefore > 0)
+            sinks[0]->makeDefault();
+        std::unique_ptr<Player> player = Player::makeDefault();
+        player->setSource(clip);
+        player->seek(1.0);
+        settle(400);
+        std::optional<QString> heardOn;
+        {
+            Watchdog watchdog(60);
+            player->play();
+            settle(700);
+            const double before = player->time();
+            heardOn = row.change_(sinks);
+            // The picture goes on, by the clock it had.
+            EXPECT_TRUE(waitUntil([&] { return player->time() > before + 1.0; }, patience))
+                << "the clock stands at " << player->time();
+            player->pause();
+            player->seek(6.0);
+            settle(300);
+            Monitor monitor(*heardOn);
+            ASSERT_TRUE(monitor.running()) << heardOn->toStdString();
+            const qsizetype from = monitor.now();
+            player->play();
+            const auto heard = monitor.heard(from, 10.0);
+            EXPECT_TRUE(heard.has_value()) << "the next Play is never heard on " << heardOn->toStdString();
+            if (heard) {
+                const qsizetype start = from + qsizetype(*heard * Monitor::rate);
+                EXPECT_EQ(quietTenths(monitor, start, 1.0), std::vector<double>()) << "then on";
+            }
+            player->pause();
+        }
+    }
+}

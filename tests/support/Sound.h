@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <functional>
 #include <optional>
+#include <utility>
 
 namespace sound {
 
@@ -31,7 +32,30 @@ using events::until;
 // no sound server at all. Set in PULSE_SERVER for the players made after it.
 class SoundlessServer {
 public:
-    explicit SoundlessServer(const QString& folder)
+    explicit SoundlessServer(const QString& folder) : folder(folder)
+    {
+        current = this;
+        start();
+    }
+    ~SoundlessServer()
+    {
+        current = nullptr;
+        stop();
+    }
+    SoundlessServer(const SoundlessServer&) = delete;
+    SoundlessServer& operator=(const SoundlessServer&) = delete;
+    bool running() const { return server.state() == QProcess::Running; }
+    // The server of this program, while it lives.
+    static SoundlessServer* instance() { return current; }
+    // Stops the server, as a desktop's sound server goes when it crashes or restarts.
+    void stop()
+    {
+        server.kill();
+        server.waitForFinished(2000);
+        QFile::remove(folder + QStringLiteral("/native"));
+    }
+    // Starts it (again), at the same place: its clients find it there.
+    void start()
     {
         const QString program = QStandardPaths::findExecutable(QStringLiteral("pulseaudio"));
         if (program.isEmpty())
@@ -59,16 +83,10 @@ public:
         if (QFile::exists(socket))
             qputenv("PULSE_SERVER", ("unix:" + socket).toUtf8());
     }
-    ~SoundlessServer()
-    {
-        server.kill();
-        server.waitForFinished(2000);
-    }
-    SoundlessServer(const SoundlessServer&) = delete;
-    SoundlessServer& operator=(const SoundlessServer&) = delete;
-    bool running() const { return server.state() == QProcess::Running; }
 
 private:
+    inline static SoundlessServer* current = nullptr;
+    const QString folder;
     QProcess server;
 };
 
@@ -91,29 +109,50 @@ inline int soundStreams()
 
 // An output device on the sound server, while it lives: a sink that plays to nowhere, so
 // that players attach sound and their streams can be counted.
+// The sinks on the sound server, by name; none when it cannot be asked.
+inline std::optional<QStringList> sinks()
+{
+    const auto listed = pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sinks")});
+    if (!listed)
+        return std::nullopt;
+    QStringList names;
+    for (const QString& line : listed->split(u'\n', Qt::SkipEmptyParts))
+        names << line.section(u'\t', 1, 1);
+    return names;
+}
+
+// An output device on the sound server, while it lives: a sink that plays to nowhere, so
+// that players attach sound and their streams can be counted. The first one made is the
+// server's default.
 class NullSink {
 public:
-    NullSink()
+    explicit NullSink(const QString& name = QStringLiteral("nowhere")) : name(name)
     {
         if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
             return;
         const auto loaded = pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
-                                   QStringLiteral("sink_name=nowhere")});
+                                   QStringLiteral("sink_name=") + name});
         if (!loaded)
             return;
         module = loaded->trimmed();
-        until([] { return !QMediaDevices::audioOutputs().isEmpty(); }, 10000);
+        until([&] { return sinks().value_or(QStringList()).contains(name); }, 10000);
     }
-    ~NullSink()
+    ~NullSink() { unload(); }
+    NullSink(const NullSink&) = delete;
+    NullSink& operator=(const NullSink&) = delete;
+    bool ready() const { return !module.isEmpty() && sinks().value_or(QStringList()).contains(name); }
+    // The output goes, as a headset unplugged.
+    void unload()
     {
         if (module.isEmpty())
             return;
-        pactl({QStringLiteral("unload-module"), module});
-        until([] { return QMediaDevices::audioOutputs().isEmpty(); }, 3000);
+        pactl({QStringLiteral("unload-module"), std::exchange(module, QString())});
+        until([&] { return !sinks().value_or(QStringList()).contains(name); }, 3000);
     }
-    NullSink(const NullSink&) = delete;
-    NullSink& operator=(const NullSink&) = delete;
-    bool ready() const { return !module.isEmpty() && !QMediaDevices::audioOutputs().isEmpty(); }
+    // Made the output that new sound goes to.
+    void makeDefault() const { pactl({QStringLiteral("set-default-sink"), name}); }
+
+    const QString name;
 
 private:
     QString module;
@@ -124,12 +163,12 @@ private:
 class Monitor {
 public:
     static constexpr int rate = 8000;
-    Monitor()
+    explicit Monitor(const QString& sink = QStringLiteral("nowhere"))
     {
         QObject::connect(&parec, &QProcess::readyReadStandardOutput, &parec, [this] {
             bytes += parec.readAllStandardOutput();
         });
-        parec.start(QStringLiteral("parec"), {"-d", "nowhere.monitor", "--raw", "--format=s16le", "--channels=1",
+        parec.start(QStringLiteral("parec"), {"-d", sink + QStringLiteral(".monitor"), "--raw", "--format=s16le", "--channels=1",
                                               "--rate=" + QString::number(rate), "--latency-msec=10"});
         parec.waitForStarted(3000);
         // Recording once the first samples come.
