@@ -9,6 +9,7 @@
 //    30 and 50 s 2.5 s apart: the quiet after each seek (where the sound never comes back,
 //    2 s), and how many of the 15 tenths of a second from half a second after it are heard
 //    (the fewest);
+//  - the clock over a long play: the sound's beeps against the pictures of their times;
 //  - a Short of three cuts (5-8.6, 20.1-24.7, 41.4-44.0 s) played to its end: cuts that are
 //    not heard through, the longest silence from the first sound to the end, and the longest
 //    time one picture stays up.
@@ -29,7 +30,10 @@
 #include <QVideoFrame>
 #include <QVideoSink>
 #include <benchmark/benchmark.h>
+#include <algorithm>
 #include <clocale>
+#include <cmath>
+#include <numeric>
 
 namespace {
 
@@ -303,7 +307,90 @@ void BM_ShortJoins(benchmark::State& state)
     state.counters["longest picture ms"] = longestPicture * 1000;
 }
 
+// A clip of `seconds` whose sound is a 30 ms beep at each whole second, and 640x360 pictures.
+QString beepingClip(int seconds)
+{
+    const QString path = clips().path() + QStringLiteral("/beeps%1.mp4").arg(seconds);
+    const QString length = QString::number(seconds);
+    if (!QFileInfo::exists(path))
+        Clips::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=30:duration=" + length, "-f", "lavfi", "-i",
+                       "aevalsrc=exprs=if(lt(mod(t\\,1)\\,0.03)\\,0.8*sin(2*PI*1000*t)\\,0):s=48000:d=" + length,
+                       "-c:v", "libx264", "-preset", "ultrafast", "-g", "30", "-pix_fmt", "yuv420p", "-c:a", "aac",
+                       "-shortest", path});
+    return path;
+}
+
+// The clock over a long play: for each beep, when it is heard minus when the picture of its
+// time went up. A steady clock keeps that offset; "spread ms" is the most it strays from its
+// own mean (from the fifth second on), "mean ms" the offset itself.
+void BM_ClockOverALongPlay(benchmark::State& state)
+{
+    Listening listening(state);
+    if (!listening.ready())
+        return;
+    sound::Monitor& monitor = *listening.monitor;
+    Player* player = listening.player.get();
+    const int seconds = int(state.range(0));
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<std::pair<qint64, double>> pictures; // ns when shown, recording time
+    QObject::connect(player->videoSink(), &QVideoSink::videoFrameChanged, player, [&](const QVideoFrame& f) {
+        if (f.isValid())
+            pictures.emplace_back(clock.nsecsElapsed(), f.startTime() / 1e6);
+    });
+    double spread = 0;
+    double mean = 0;
+    for (auto _ : state) {
+        player->setSource(beepingClip(seconds));
+        listening.standAt(0);
+        pictures.clear();
+        // Where the monitor's sample 0 lies on the clock: the earliest any sample came, less
+        // how far into the recording it lies.
+        double origin = HUGE_VAL;
+        const auto calibrate = [&] {
+            origin = std::min(origin, clock.nsecsElapsed() / 1e9 - double(monitor.now()) / sound::Monitor::rate);
+        };
+        const qsizetype from = monitor.now();
+        player->play();
+        events::until([&] { calibrate(); return player->rate() == 0; }, (seconds + 30) * 1000);
+        std::vector<double> offsets;
+        for (qsizetype at = from;;) {
+            const auto heard = monitor.heard(at, 1.5);
+            if (!heard)
+                break;
+            const qsizetype onset = at + qsizetype(*heard * sound::Monitor::rate);
+            const double wall = origin + double(onset) / sound::Monitor::rate;
+            at = onset + sound::Monitor::rate / 2;
+            // The beep's second: that of the picture up when it was heard.
+            const auto up = std::upper_bound(pictures.begin(), pictures.end(), qint64(wall * 1e9),
+                                             [](qint64 t, const auto& p) { return t < p.first; });
+            if (up == pictures.begin())
+                continue;
+            const double beep = std::round(std::prev(up)->second);
+            const auto shown = std::find_if(pictures.begin(), pictures.end(),
+                                            [&](const auto& p) { return p.second >= beep - 1e-3; });
+            if (beep >= 5 && shown != pictures.end())
+                offsets.push_back(wall - shown->first / 1e9);
+        }
+        if (offsets.empty()) {
+            state.SkipWithError("no beep heard");
+            return;
+        }
+        mean = std::accumulate(offsets.begin(), offsets.end(), 0.0) / double(offsets.size());
+        for (const double o : offsets)
+            spread = std::max(spread, std::abs(o - mean));
+        state.counters["beeps"] = double(offsets.size());
+        state.SetIterationTime(seconds);
+    }
+    state.counters["mean ms"] = mean * 1000;
+    state.counters["spread ms"] = spread * 1000;
+}
+
 } // namespace
+
+// A minute; ten (--benchmark_filter=LongPlay/600) as users play a stream's stretch.
+BENCHMARK(BM_ClockOverALongPlay)->Arg(60)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_ClockOverALongPlay)->Arg(600)->Name("LongPlay")->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 
 // Key frames 1 s and 8 s apart.
 BENCHMARK(BM_SoundAfterSeekWhilePlaying)->Arg(30)->Arg(240)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);

@@ -168,6 +168,7 @@ private:
         double soundFrom = 0;    // line time where the output's stream started
         double writtenTo = 0;    // line time up to which sound was written to it
         int64_t silence = 0;     // frames of silence to write before the rest of the sound
+        bool drained = false;    // all of its sound was written
         bool suspended = false;  // paused, ready to go on
         double paused = 0;       // line time where it paused
         QElapsedTimer wall;      // the clock without sound: from `wallFrom`
@@ -454,7 +455,8 @@ private:
                 m.sound.pop_front();
                 run->written = 0;
             }
-            const bool late = m.frames.empty() && !m.framesDone;
+            // (Sound still to play keeps the clock going: the pictures may have ended.)
+            const bool late = m.frames.empty() && !m.framesDone && m.sound.empty();
             if (late && !run->starved) {
                 run->wallFrom = clock();
                 run->starved = true;
@@ -483,6 +485,9 @@ private:
             m.sound.pop_front();
             run->written = 0;
         }
+        // The stream waits for a little sound before it plays: the run's last bit is less.
+        if (m.soundDone && m.sound.empty() && run->silence == 0 && !std::exchange(run->drained, true))
+            output.drain();
     }
 
     // The run reached the end of its line: the Short's end, the recording's, or where the

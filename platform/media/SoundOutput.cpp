@@ -33,6 +33,7 @@ struct SoundOutput::Link {
     int64_t written = 0;  // frames, into the stream
     double heard = 0;     // the stream's last reading of what was played
     bool corked = false;
+    bool emptied = false; // all it was given was played
     QElapsedTimer still;  // since `heard` last moved on
 
     Link()
@@ -132,6 +133,7 @@ struct SoundOutput::Link {
         written = 0;
         heard = 0;
         corked = false;
+        emptied = false;
         still.start();
         return true;
     }
@@ -265,7 +267,7 @@ double SoundOutput::ahead() const
     if (!link->loop)
         return 0;
     Link::Locked guard(link->loop);
-    if (!link->stream)
+    if (!link->stream || link->emptied)
         return 0;
     link->read();
     return std::max(0.0, double(link->written) / link->rate - link->heard);
@@ -297,6 +299,22 @@ int SoundOutput::write(const int16_t* samples, int frames)
         return 0;
     link->written += taken;
     return taken;
+}
+
+void SoundOutput::drain()
+{
+    if (!link->loop)
+        return;
+    Link::Locked guard(link->loop);
+    if (!link->streamReady() || link->corked)
+        return;
+    if (pa_operation* o = pa_stream_trigger(link->stream, nullptr, nullptr))
+        pa_operation_unref(o);
+    // The server says when all of it was played: the stream's clock may stop short of it by
+    // the output's latency.
+    const auto played = [](pa_stream*, int, void* link) { static_cast<Link*>(link)->emptied = true; };
+    if (pa_operation* o = pa_stream_drain(link->stream, played, link.get()))
+        pa_operation_unref(o);
 }
 
 void SoundOutput::setVolume(float volume)

@@ -40,6 +40,8 @@ public:
     double played() const;
     // Seconds written that are not yet heard.
     double ahead() const;
+    // Plays what the stream holds, however little: nothing more comes.
+    void drain();
     // Writes up to `frames` frames; how many were taken.
     int write(const int16_t* samples, int frames);
 

@@ -84,6 +84,28 @@ TEST(PlayerTest, ThePicturePlaysWhereNoSoundCan)
     EXPECT_TRUE(waitUntil([&] { return player->rate() == 0; }, patience));
     EXPECT_TRUE(showsTheClock(*player, watch)) << "frame " << watch.last() << " at " << player->time();
     EXPECT_EQ(player->problem(), std::nullopt);
+    // Play again goes on from where it paused, by the time passed since.
+    const double paused = player->time();
+    settle(600);
+    player->play();
+    EXPECT_GE(player->time(), paused - 1e-3);
+    settle(200);
+    EXPECT_GE(player->time(), paused);
+    player->pause();
+
+    // Sound that outlasts the pictures plays on by the clock, not skipped to its end.
+    QTemporaryDir folder;
+    const QString longSound = folder.path() + QStringLiteral("/long-sound.mkv");
+    ASSERT_TRUE(Clips::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=320x180:rate=30:duration=2", "-f", "lavfi", "-i",
+                               "sine=frequency=440:sample_rate=48000:duration=8", "-c:v", "libx264", "-preset",
+                               "ultrafast", "-c:a", "aac", longSound}));
+    player->setSource(longSound);
+    player->seek(0);
+    player->play();
+    EXPECT_TRUE(waitUntil([&] { return player->time() > 2.5; }, patience)) << player->time();
+    EXPECT_LT(player->time(), 7.0);
+    EXPECT_NE(player->rate(), 0);
+    player->pause();
 }
 
 // Seeks land on the frame asked for, also where a frame's time in whole milliseconds lies

@@ -120,6 +120,40 @@ TEST(SoundTest, EverySeekWhilePlayingIsHeard)
 
 } // namespace
 
+// What the user hears follows Pause and the volume: nothing after a Pause, and Play goes on
+// from where it paused; nothing at volume 0 from the first Play on, and sound once it is
+// turned up.
+TEST(SoundTest, PauseAndTheVolumeAreHeard)
+{
+    NullSink output;
+    if (!output.ready())
+        GTEST_SKIP() << "no sound server to give an output";
+    Monitor monitor;
+    ASSERT_TRUE(monitor.running());
+    const QString clip = toneClip(30);
+    ASSERT_FALSE(clip.isEmpty());
+    std::unique_ptr<Player> player = Player::makeDefault();
+    player->setSource(clip);
+    player->seek(1.0);
+    settle(300);
+    player->setVolume(0);
+    player->play();
+    ASSERT_TRUE(waitUntil([&] { return player->time() > 1.5; }, patience));
+    EXPECT_LE(monitor.peak(monitor.now(), 1.0), 0.03) << "heard at volume 0";
+    player->setVolume(1);
+    EXPECT_TRUE(monitor.heard(monitor.now(), 10.0).has_value()) << "never heard once turned up";
+
+    player->pause();
+    const double paused = player->time();
+    // (What the monitor itself holds back passes first.)
+    const qsizetype quiet = monitor.now() + Monitor::rate * 5 / 100;
+    EXPECT_LE(monitor.peak(quiet, 0.5), 0.03) << "heard after Pause";
+    player->play();
+    EXPECT_LT(player->time() - paused, 0.05) << "Play went on from " << player->time() << ", paused at " << paused;
+    EXPECT_TRUE(monitor.heard(monitor.now(), 10.0).has_value());
+    player->pause();
+}
+
 namespace {
 
 // Ends the program with a sentence when a step never returns: a hang fails the test rather
