@@ -377,6 +377,11 @@ void BM_ClockOverALongPlay(benchmark::State& state)
             return;
         }
         mean = std::accumulate(offsets.begin(), offsets.end(), 0.0) / double(offsets.size());
+        // A clock that drifts moves its offset from minute to minute; one that jitters does not.
+        const std::size_t minute = std::min<std::size_t>(55, offsets.size());
+        state.counters["first minute ms"] =
+            std::accumulate(offsets.begin(), offsets.begin() + minute, 0.0) / double(minute) * 1000;
+        state.counters["last minute ms"] = std::accumulate(offsets.end() - minute, offsets.end(), 0.0) / double(minute) * 1000;
         for (const double o : offsets)
             spread = std::max(spread, std::abs(o - mean));
         state.counters["beeps"] = double(offsets.size());
