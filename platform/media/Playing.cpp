@@ -17,8 +17,8 @@ namespace {
 
 // How much the thread decodes ahead of what is played: a second of sound, and pictures up
 // to this many bytes (two seconds of pictures shown in a window; under half a second of
-// 1080p shown at its own size). A cut's end is crossed by seeking and
-// decoding from the next cut's key frame while the player plays these.
+// 1080p shown at its own size). A cut's end is crossed by seeking and decoding from the
+// next cut's key frame while the player plays these.
 constexpr double soundAhead = 1.0;
 constexpr std::size_t pictureBytes = std::size_t(96) << 20;
 // A span whose data stops this close before its end ends there: containers round the
