@@ -13,6 +13,18 @@
 //  - a Short of three cuts (5-8.6, 20.1-24.7, 41.4-44.0 s) played to its end: cuts that are
 //    not heard through, the longest silence from the first sound to the end, and the longest
 //    time one picture stays up.
+//  - what playing costs: 10 s of a test pattern with noise at 30 fps (720p, 1080p, 2160p)
+//    played from its start to its end into a VideoSurface of the viewer's size (505x284) in
+//    a shown window, its sound to a null sink; beside ffplay on the same file in a window of
+//    the same size, its sound to the same sink. ffplay runs twice: on SDL's "dummy" video
+//    driver (a software renderer that converts and scales each picture to the window on the
+//    processor) and on its "offscreen" one (OpenGL through EGL, here Mesa's software
+//    llvmpipe: what a desktop without a GPU driver gives it). Processor time is user plus
+//    system time of the process over the wall time of the play (100 % = one core); peak
+//    memory is the resident high-water mark (for this program, reset just before the
+//    player is made). "main thread CPU %" is the part of it the main thread took (the
+//    surface's painting and whatever it converts). "shown" counts the pictures that reached the surface of the 300 due,
+//    "longest picture ms" the longest any stayed up; "ffplay dropped" is ffplay's own count.
 // "slowest ms" is the longest of the rounds; a round that never got there counts as 10 s,
 // and in "missed".
 
@@ -22,10 +34,13 @@
 #include "platform/media/ShortLine.h"
 #include "support/Clips.h"
 #include "support/Sound.h"
+#include "views/kit/VideoSurface.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
-#include <QGuiApplication>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QVideoFrame>
 #include <QVideoSink>
@@ -34,6 +49,11 @@
 #include <clocale>
 #include <cmath>
 #include <numeric>
+#include <fcntl.h>
+#include <set>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -391,12 +411,165 @@ void BM_ClockOverALongPlay(benchmark::State& state)
     state.counters["spread ms"] = spread * 1000;
 }
 
+// 10 s of a moving test pattern with noise (so that every picture costs its decoding) and a
+// tone, `height` lines high at 16:9 and 30 fps; made once a run.
+QString sizedClip(int height)
+{
+    const QString path = clips().path() + QStringLiteral("/p%1.mp4").arg(height);
+    const QString size = QStringLiteral("%1x%2").arg(height * 16 / 9).arg(height);
+    if (!QFileInfo::exists(path))
+        Clips::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=" + size + ":rate=30:duration=10", "-f", "lavfi", "-i",
+                       "sine=frequency=440:sample_rate=48000:duration=10", "-vf", "noise=alls=12:allf=t", "-c:v",
+                       "libx264", "-preset", "veryfast", "-crf", "23", "-g", "60", "-pix_fmt", "yuv420p", "-c:a",
+                       "aac", "-shortest", path});
+    return path;
+}
+
+// The process's resident high-water mark in MB, from /proc.
+double peakMegabytes(const QString& status = QStringLiteral("/proc/self/status"))
+{
+    QFile file(status);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    static const QRegularExpression line(QStringLiteral("VmHWM:\\s*(\\d+) kB"));
+    const auto m = line.match(QString::fromLatin1(file.readAll()));
+    return m.hasMatch() ? m.captured(1).toDouble() / 1024 : 0;
+}
+
+double cpuSeconds(const rusage& r)
+{
+    return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) + double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
+}
+
+// Processor seconds the main thread has used.
+double mainThreadSeconds()
+{
+    rusage used{};
+    getrusage(RUSAGE_THREAD, &used);
+    return cpuSeconds(used);
+}
+
+// What ffplay costs playing `path` to its end in a 505x284 window on SDL's `driver`.
+struct Cost {
+    double cpu = 0;  // percent of one core
+    double peak = 0; // MB
+    int dropped = -1;
+};
+Cost ffplayCost(const QString& path, const char* driver)
+{
+    const QString log = clips().path() + QStringLiteral("/ffplay.log");
+    QElapsedTimer wall;
+    wall.start();
+    const pid_t child = fork();
+    if (child == 0) {
+        const int err = ::open(log.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(err, 2);
+        const int none = ::open("/dev/null", O_RDWR);
+        dup2(none, 0);
+        dup2(none, 1);
+        setenv("SDL_VIDEODRIVER", driver, 1);
+        setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+        const QByteArray file = path.toLocal8Bit();
+        execlp("ffplay", "ffplay", "-hide_banner", "-autoexit", "-x", "505", "-y", "284", file.constData(),
+               static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    Cost cost;
+    if (child < 0)
+        return cost;
+    int status = 0;
+    rusage used{};
+    if (wait4(child, &status, 0, &used) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return cost;
+    cost.cpu = cpuSeconds(used) / (double(wall.nsecsElapsed()) / 1e9) * 100;
+    cost.peak = double(used.ru_maxrss) / 1024;
+    QFile read(log);
+    if (read.open(QIODevice::ReadOnly)) {
+        static const QRegularExpression drops(QStringLiteral("fd=\\s*(\\d+)"));
+        for (auto it = drops.globalMatch(QString::fromLatin1(read.readAll())); it.hasNext();)
+            cost.dropped = it.next().captured(1).toInt();
+    }
+    return cost;
+}
+
+void BM_PlayingCost(benchmark::State& state)
+{
+    sound::NullSink output;
+    const QString path = sizedClip(int(state.range(0)));
+    double cpu = 0, main = 0, peak = 0, software = 0, softwarePeak = 0, gl = 0, glPeak = 0, longest = 0;
+    int shown = 300, dropped = 0;
+    for (auto _ : state) {
+        const Cost soft = ffplayCost(path, "dummy");
+        const Cost opengl = ffplayCost(path, "offscreen");
+        software = std::max(software, soft.cpu);
+        softwarePeak = std::max(softwarePeak, soft.peak);
+        gl = std::max(gl, opengl.cpu);
+        glPeak = std::max(glPeak, opengl.peak);
+        dropped = std::max({dropped, soft.dropped, opengl.dropped});
+
+        // The viewer's picture, in a window of its own.
+        QFile clear(QStringLiteral("/proc/self/clear_refs"));
+        if (clear.open(QIODevice::WriteOnly))
+            clear.write("5"); // the high-water mark starts again from here
+        clear.close();
+        QWidget window;
+        window.resize(505, 284);
+        auto* surface = new VideoSurface(&window);
+        surface->setGeometry(0, 0, 505, 284);
+        window.show();
+        std::unique_ptr<Player> player = Player::makeDefault();
+        surface->setPlayer(player.get());
+        Landings landings(*player);
+        player->setSource(path);
+        player->seek(0);
+        landings.after(0);
+        QElapsedTimer clock;
+        std::set<qint64> pictures;
+        qint64 last = 0, held = 0;
+        QObject::connect(player->videoSink(), &QVideoSink::videoFrameChanged, &window, [&](const QVideoFrame& f) {
+            if (!f.isValid() || !clock.isValid())
+                return;
+            pictures.insert(f.startTime());
+            const qint64 now = clock.nsecsElapsed();
+            held = std::max(held, now - last);
+            last = now;
+        });
+        rusage before{}, after{};
+        getrusage(RUSAGE_SELF, &before);
+        const double mainBefore = mainThreadSeconds();
+        clock.start();
+        player->play();
+        events::until([&] { return player->rate() == 0; }, 30000);
+        const double seconds = double(clock.nsecsElapsed()) / 1e9;
+        getrusage(RUSAGE_SELF, &after);
+        main = std::max(main, (mainThreadSeconds() - mainBefore) / seconds * 100);
+        surface->setPlayer(nullptr);
+        cpu = std::max(cpu, (cpuSeconds(after) - cpuSeconds(before)) / seconds * 100);
+        peak = std::max(peak, peakMegabytes());
+        shown = std::min(shown, int(pictures.size()));
+        longest = std::max(longest, double(held) / 1e6);
+        state.SetIterationTime(seconds);
+    }
+    state.counters["CPU %"] = cpu;
+    state.counters["main thread CPU %"] = main;
+    state.counters["peak MB"] = peak;
+    state.counters["shown of 300"] = shown;
+    state.counters["longest picture ms"] = longest;
+    state.counters["ffplay CPU % (software)"] = software;
+    state.counters["ffplay peak MB (software)"] = softwarePeak;
+    state.counters["ffplay CPU % (GL)"] = gl;
+    state.counters["ffplay peak MB (GL)"] = glPeak;
+    state.counters["ffplay dropped"] = dropped;
+}
+
 } // namespace
 
 // A minute; ten (--benchmark_filter=LongPlay/600) as users play a stream's stretch.
 BENCHMARK(BM_ClockOverALongPlay)->Arg(60)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_ClockOverALongPlay)->Arg(600)->Name("LongPlay")->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 
+// 720p, 1080p and 2160p at 30 fps.
+BENCHMARK(BM_PlayingCost)->Arg(720)->Arg(1080)->Arg(2160)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 // Key frames 1 s and 8 s apart.
 BENCHMARK(BM_SoundAfterSeekWhilePlaying)->Arg(30)->Arg(240)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_ShortJoins)->Arg(30)->Arg(240)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
@@ -413,6 +586,6 @@ BENCHMARK(BM_PressToFirstPicture)
 
 int main(int argc, char** argv)
 {
-    sound::PlayersProgram program(argc, argv);
+    sound::PlayersProgram<QApplication> program(argc, argv);
     return runBenchmarksIn(argc, argv);
 }

@@ -16,6 +16,8 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+struct SwsContext;
+
 namespace Media::av {
 
 struct InputCloser {
@@ -45,7 +47,31 @@ std::optional<int> firstVideo(const AVFormatContext* input);
 double clockwiseRotation(const AVStream* stream);
 // An opened decoder for the stream. Throws Fail.
 Decoder openDecoder(const AVStream* stream, const QString& path, int threadType);
-// The frame turned upright and scaled to fit inside `box` (never enlarged). Throws Fail.
+// How every picture is shown, in the player, the stills and the film strip alike: scaled to
+// fit inside `box` once turned upright (never enlarged; an empty box: at its own size), with
+// the colours its stream states (unstated: as players guess them, by its size), then turned
+// clockwise by `rotation`, as the export turns it.
+//
+// The size a stored picture of `stored` is shown at.
+QSize uprightSize(QSize stored, double rotation, QSize box);
+// A scaler kept from picture to picture (a player's pictures share their size and colours).
+struct Scaler {
+    SwsContext* context = nullptr;
+    int space = -1;
+    int range = -1;
+    // A picture reduced to under half its size is sampled as a display samples a texture
+    // (two taps each way), not averaged over the pixels it covers: averaging a 2160p picture
+    // down to a window costs more than decoding it, 30 times a second. For the player.
+    bool quick = false;
+    Scaler() = default;
+    Scaler(const Scaler&) = delete;
+    Scaler& operator=(const Scaler&) = delete;
+    ~Scaler();
+};
+// Draws `frame` shown at `size` (from `uprightSize`) into `out`: 4 bytes a pixel as
+// QImage::Format_RGB32 lays them out, `stride` bytes a row. False where it cannot.
+bool drawUpright(const AVFrame* frame, double rotation, QSize size, Scaler& scaler, uchar* out, qsizetype stride);
+// The frame as shown in `box`, as an image. Throws Fail.
 QImage picture(const AVFrame* frame, double rotation, QSize box, const QString& path);
 
 // How long the file says it runs, in recording time; 0 where it does not say.

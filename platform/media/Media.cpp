@@ -26,12 +26,6 @@ extern "C" {
 
 namespace Media::av {
 
-namespace {
-struct ScaleFree {
-    void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
-} // namespace
-
 Fail unreadable(const QString& path)
 {
     return Fail(QFileInfo(path).fileName() + QStringLiteral(" could not be read as a recording."));
@@ -100,29 +94,100 @@ Decoder openDecoder(const AVStream* stream, const QString& path, int threadType)
     return decoder;
 }
 
+QSize uprightSize(QSize stored, double rotation, QSize box)
+{
+    const bool turned = rotation == 90 || rotation == 270;
+    const double uw = turned ? stored.height() : stored.width(), uh = turned ? stored.width() : stored.height();
+    const double scale = box.isEmpty() ? 1.0 : std::min({1.0, box.width() / uw, box.height() / uh});
+    return {std::max(1, int(std::lround(uw * scale))), std::max(1, int(std::lround(uh * scale)))};
+}
+
+Scaler::~Scaler()
+{
+    sws_freeContext(context);
+}
+
+namespace {
+
+// The colours of `frame` as its stream states them, for the scaler: the matrix and whether
+// it uses the full range of values.
+std::pair<int, int> colours(const AVFrame* frame)
+{
+    int space = SWS_CS_ITU601;
+    switch (frame->colorspace) {
+    case AVCOL_SPC_BT709:
+        space = SWS_CS_ITU709;
+        break;
+    case AVCOL_SPC_BT2020_NCL:
+    case AVCOL_SPC_BT2020_CL:
+        space = SWS_CS_BT2020;
+        break;
+    case AVCOL_SPC_BT470BG:
+    case AVCOL_SPC_SMPTE170M:
+        space = SWS_CS_ITU601;
+        break;
+    default: // unstated: as players guess it, by the picture's size
+        space = frame->height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;
+    }
+    const bool full = frame->color_range == AVCOL_RANGE_JPEG || frame->format == AV_PIX_FMT_YUVJ420P
+                      || frame->format == AV_PIX_FMT_YUVJ422P || frame->format == AV_PIX_FMT_YUVJ444P;
+    return {space, full ? 1 : 0};
+}
+
+} // namespace
+
+bool drawUpright(const AVFrame* frame, double rotation, QSize size, Scaler& scaler, uchar* out, qsizetype stride)
+{
+    if (frame->width <= 0 || frame->height <= 0 || size.isEmpty())
+        return false;
+    const bool turned = rotation == 90 || rotation == 270;
+    const QSize stored = turned ? size.transposed() : size;
+    SwsContext* before = scaler.context;
+    const bool reduced = stored.width() * 2 <= frame->width || stored.height() * 2 <= frame->height;
+    scaler.context = sws_getCachedContext(scaler.context, frame->width, frame->height, AVPixelFormat(frame->format),
+                                          stored.width(), stored.height(), AV_PIX_FMT_RGB32,
+                                          scaler.quick && reduced ? SWS_FAST_BILINEAR : SWS_BILINEAR, nullptr, nullptr,
+                                          nullptr);
+    if (!scaler.context)
+        return false;
+    const auto [space, range] = colours(frame);
+    if (scaler.context != before || space != scaler.space || range != scaler.range) {
+        int *inverse = nullptr, *table = nullptr;
+        int sourceRange = 0, range0 = 0, brightness = 0, contrast = 0, saturation = 0;
+        if (sws_getColorspaceDetails(scaler.context, &inverse, &sourceRange, &table, &range0, &brightness, &contrast,
+                                     &saturation) >= 0)
+            sws_setColorspaceDetails(scaler.context, sws_getCoefficients(space), range, table, 1, brightness, contrast,
+                                     saturation);
+        scaler.space = space;
+        scaler.range = range;
+    }
+    if (rotation == 0) {
+        uint8_t* planes[4] = {out, nullptr, nullptr, nullptr};
+        int strides[4] = {int(stride), 0, 0, 0};
+        sws_scale(scaler.context, frame->data, frame->linesize, 0, frame->height, planes, strides);
+        return true;
+    }
+    QImage scaled(stored, QImage::Format_RGB32);
+    uint8_t* planes[4] = {scaled.bits(), nullptr, nullptr, nullptr};
+    int strides[4] = {int(scaled.bytesPerLine()), 0, 0, 0};
+    sws_scale(scaler.context, frame->data, frame->linesize, 0, frame->height, planes, strides);
+    const QImage upright = scaled.transformed(QTransform().rotate(rotation));
+    if (upright.size() != size)
+        return false;
+    for (int row = 0; row < size.height(); ++row)
+        std::memcpy(out + stride * row, upright.constScanLine(row), std::size_t(size.width()) * 4);
+    return true;
+}
+
 QImage picture(const AVFrame* frame, double rotation, QSize box, const QString& path)
 {
     if (frame->width <= 0 || frame->height <= 0)
         throw unreadable(path);
-    // Fit the upright picture into the box, then scale the stored picture to match.
-    const bool turned = rotation == 90 || rotation == 270;
-    const double uw = turned ? frame->height : frame->width, uh = turned ? frame->width : frame->height;
-    const double scale = std::min({1.0, box.width() / uw, box.height() / uh});
-    const int outW = std::max(1, int(std::lround((turned ? uh : uw) * scale)));
-    const int outH = std::max(1, int(std::lround((turned ? uw : uh) * scale)));
-
-    std::unique_ptr<SwsContext, ScaleFree> scaler(sws_getContext(frame->width, frame->height,
-                                                                  AVPixelFormat(frame->format), outW, outH,
-                                                                  AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr,
-                                                                  nullptr));
-    if (!scaler)
+    const QSize size = uprightSize(QSize(frame->width, frame->height), rotation, box);
+    QImage image(size, QImage::Format_RGB32);
+    Scaler scaler;
+    if (image.isNull() || !drawUpright(frame, rotation, size, scaler, image.bits(), image.bytesPerLine()))
         throw unreadable(path);
-    QImage image(outW, outH, QImage::Format_RGB32);
-    uint8_t* planes[4] = {image.bits(), nullptr, nullptr, nullptr};
-    int strides[4] = {int(image.bytesPerLine()), 0, 0, 0};
-    sws_scale(scaler.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
-    if (rotation != 0)
-        image = image.transformed(QTransform().rotate(rotation));
     return image;
 }
 

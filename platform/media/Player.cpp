@@ -152,6 +152,21 @@ public:
     void setReportInterval(double seconds) override { report.setInterval(std::max(1, int(seconds * 1000.0 + 0.5))); }
     double reportInterval() const override { return report.interval() / 1000.0; }
     QVideoSink* videoSink() const override { return const_cast<QVideoSink*>(&sink); }
+    void setPictureSize(QSize size) override
+    {
+        if (size == box)
+            return;
+        box = size;
+        if (!worker)
+            return;
+        worker->setBox(box);
+        // A picture standing still is shown again at the new size (one that plays, or stands
+        // in a paused run, comes at it with the next pictures).
+        if (!problem_ && !run && showing == 0 && shownAt) {
+            stand();
+            redraw = showing;
+        }
+    }
     bool tellsLanding() const override { return true; }
     std::optional<QString> problem() const override { return problem_; }
     std::optional<QString> waiting() const override { return waiting_; }
@@ -197,6 +212,7 @@ private:
         worker = std::make_unique<Playing>(*path, true, [this] {
             QMetaObject::invokeMethod(this, [this] { mailIn(); }, Qt::QueuedConnection);
         });
+        worker->setBox(box);
     }
 
     // The recording time at line time `t`.
@@ -234,6 +250,7 @@ private:
         const double end = line.spans.empty() ? HUGE_VAL : line.spans[order.span].end;
         order.limit = order.from >= end ? endingLimit(end) : showingLimit(order.from);
         showing = order.id;
+        redraw = 0;
         worker->order(std::move(order));
         slow.start();
     }
@@ -316,24 +333,30 @@ private:
     // The picture a seek asked for came, or the place lies past the data.
     void land(Playing::Answer& answer)
     {
+        // (The picture shown again at a new size answers no seek.)
+        const bool asked = answer.order != std::exchange(redraw, 0);
         showing = 0;
         slow.stop();
         setWaiting(std::nullopt);
         if (answer.refusal) {
+            if (!asked)
+                return;
             Q_EMIT landed();
             Q_EMIT failed(*answer.refusal);
             return;
         }
         if (answer.frame)
             put(answer.frame->picture, answer.frame->at);
-        Q_EMIT landed();
+        if (asked)
+            Q_EMIT landed();
     }
 
     void put(const QVideoFrame& picture, double at)
     {
-        if (!picture.isValid() || shownAt == at)
+        if (!picture.isValid() || (shownAt == at && picture.size() == shownSize))
             return;
         shownAt = at;
+        shownSize = picture.size();
         sink.setVideoFrame(picture);
     }
 
@@ -528,12 +551,15 @@ private:
 
     int orders = 0;      // counts the orders given to the thread
     int showing = 0;     // the order to stand whose picture is on its way; 0: none
+    int redraw = 0;      // that order, where it shows the same picture again at a new size
+    QSize box;           // where the views show the picture, in device pixels; empty: none said
     double position = 0; // line time where it stands
     bool playing = false;
     bool ended = false;  // stands at the Short's end
     bool firstOfRun = false;
     std::optional<Run> run;
     std::optional<double> shownAt; // recording time of the picture on screen
+    QSize shownSize;               // and its size
 };
 
 // Keeps the state a player would have, for runs without a screen.

@@ -3,6 +3,7 @@
 #include "platform/media/ShortLine.h"
 
 #include <QObject>
+#include <QSize>
 #include <QString>
 #include <memory>
 #include <optional>
@@ -39,6 +40,10 @@ public:
     virtual double reportInterval() const = 0;
     // Where a view draws the picture; none for players without one.
     virtual QVideoSink* videoSink() const { return nullptr; }
+    // The size, in device pixels, of the area a view shows the picture in: the sink's frames
+    // come upright, scaled to fit inside it (never larger than the recording's own). Empty,
+    // as before any call: upright at the recording's own size.
+    virtual void setPictureSize(QSize size) { Q_UNUSED(size) }
     // Whether `landed` follows each seek once the picture it asked for is shown. A player
     // that cannot tell has landed when `seek` returns or when it next reports its time.
     virtual bool tellsLanding() const { return false; }

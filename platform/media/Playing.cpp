@@ -1,24 +1,24 @@
 #include "platform/media/Playing.h"
 
 #include "core/project/Fail.h"
+#include "platform/media/Av.h"
 #include "platform/media/Media.h"
 #include "platform/media/Reader.h"
 
 #include <QFileInfo>
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 extern "C" {
 #include <libavutil/frame.h>
-#include <libswscale/swscale.h>
 }
 
 namespace {
 
 // How much the thread decodes ahead of what is played: a second of sound, and pictures up
-// to this many bytes (about a second of 1080p). A cut's end is crossed by seeking and
-// decoding from the next cut's key frame while the player plays these.
+// to this many bytes (two seconds of pictures shown in a window; under half a second of
+// 1080p shown at its own size). A cut's end is crossed by seeking and decoding from the
+// next cut's key frame while the player plays these.
 constexpr double soundAhead = 1.0;
 constexpr std::size_t pictureBytes = std::size_t(96) << 20;
 // A span whose data stops this close before its end ends there: containers round the
@@ -40,7 +40,8 @@ QString cannotPlay(const QString& path)
 } // namespace
 
 Playing::Playing(QString path, bool sound, std::function<void()> wake)
-    : path_(std::move(path)), sound_(sound), wake_(std::move(wake)), thread_([this] { run(); })
+    : path_(std::move(path)), sound_(sound), wake_(std::move(wake)), scaler_(std::make_unique<Media::av::Scaler>()),
+      thread_([this] { run(); })
 {
 }
 
@@ -52,7 +53,6 @@ Playing::~Playing()
     }
     changed_.notify_all();
     thread_.join();
-    sws_freeContext(scaler_);
 }
 
 void Playing::order(Order order)
@@ -68,6 +68,11 @@ void Playing::order(Order order)
 void Playing::taken()
 {
     changed_.notify_all();
+}
+
+void Playing::setBox(QSize box)
+{
+    box_ = box.isEmpty() ? 0 : int64_t(box.width()) << 32 | int64_t(box.height());
 }
 
 void Playing::post(const std::function<void(Mailbox&)>& change, bool news)
@@ -122,6 +127,10 @@ void Playing::open()
         facts_.dataEnd = info.dataEnd;
         facts_.frame = reader_->frameLength();
         facts_.soundRate = reader_->soundRate();
+        rotation_ = reader_->rotation();
+        scaler_->quick = true;
+        if (reader_->hasPictures() && !info.naturalSize.isEmpty())
+            facts_.shape = Media::av::uprightSize(info.naturalSize, rotation_, {});
         post([this](Mailbox& m) { m.facts = facts_; }, true);
     } catch (const Fail&) {
         reader_.reset();
@@ -329,53 +338,21 @@ void Playing::play(const Order& order)
 
 Playing::Frame Playing::frameOf(const AVFrame* frame, double line, double at)
 {
-    const int width = frame->width;
-    const int height = frame->height;
-    const AVFrame* source = frame;
-    Media::av::Frame converted;
-    if (frame->format != AV_PIX_FMT_YUV420P && frame->format != AV_PIX_FMT_YUVJ420P) {
-        scaler_ = sws_getCachedContext(scaler_, width, height, AVPixelFormat(frame->format), width, height,
-                                       AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
-        converted.reset(av_frame_alloc());
-        converted->format = AV_PIX_FMT_YUV420P;
-        converted->width = width;
-        converted->height = height;
-        if (!scaler_ || av_frame_get_buffer(converted.get(), 0) < 0)
-            return Frame{QVideoFrame(), line, at};
-        sws_scale(scaler_, frame->data, frame->linesize, 0, height, converted->data, converted->linesize);
-        source = converted.get();
-    }
-    QVideoFrameFormat format(QSize(width, height), QVideoFrameFormat::Format_YUV420P);
-    format.setColorRange(frame->color_range == AVCOL_RANGE_JPEG || frame->format == AV_PIX_FMT_YUVJ420P
-                             ? QVideoFrameFormat::ColorRange_Full
-                             : QVideoFrameFormat::ColorRange_Video);
-    switch (frame->colorspace) {
-    case AVCOL_SPC_BT709:
-        format.setColorSpace(QVideoFrameFormat::ColorSpace_BT709);
-        break;
-    case AVCOL_SPC_BT2020_NCL:
-    case AVCOL_SPC_BT2020_CL:
-        format.setColorSpace(QVideoFrameFormat::ColorSpace_BT2020);
-        break;
-    case AVCOL_SPC_BT470BG:
-    case AVCOL_SPC_SMPTE170M:
-        format.setColorSpace(QVideoFrameFormat::ColorSpace_BT601);
-        break;
-    default: // unstated: as players guess it, by the picture's size
-        format.setColorSpace(height >= 720 ? QVideoFrameFormat::ColorSpace_BT709 : QVideoFrameFormat::ColorSpace_BT601);
-    }
-    QVideoFrame picture(format);
+    // Scaled to the size it is shown at, turned upright and made RGB here, once, on this
+    // thread: the view paints it as it comes (a full-size picture converted on the main
+    // thread cost more than decoding it).
+    const int64_t box = box_;
+    const QSize size = Media::av::uprightSize(QSize(frame->width, frame->height), rotation_,
+                                              QSize(int(box >> 32), int(box & 0xffffffff)));
+    // The pixels of QImage::Format_RGB32, as the stills are drawn.
+    QVideoFrame picture(QVideoFrameFormat(size, QVideoFrameFormat::pixelFormatFromImageFormat(QImage::Format_RGB32)));
     if (!picture.map(QVideoFrame::WriteOnly))
         return Frame{QVideoFrame(), line, at};
-    for (int plane = 0; plane < 3; ++plane) {
-        const int rows = plane == 0 ? height : (height + 1) / 2;
-        const int bytes = std::min(plane == 0 ? width : (width + 1) / 2, picture.bytesPerLine(plane));
-        for (int row = 0; row < rows; ++row)
-            std::memcpy(picture.bits(plane) + std::ptrdiff_t(row) * picture.bytesPerLine(plane),
-                        source->data[plane] + std::ptrdiff_t(row) * source->linesize[plane], std::size_t(bytes));
-    }
+    const bool drawn = Media::av::drawUpright(frame, rotation_, size, *scaler_, picture.bits(0), picture.bytesPerLine(0));
     picture.unmap();
+    if (!drawn)
+        return Frame{QVideoFrame(), line, at};
     picture.setStartTime(std::llround(at * 1e6));
-    frameBytes_ = std::size_t(width) * std::size_t(height) * 3 / 2;
+    frameBytes_ = std::size_t(size.width()) * std::size_t(size.height()) * 4;
     return Frame{std::move(picture), line, at};
 }

@@ -7,6 +7,7 @@
 
 #include "platform/media/ShortLine.h"
 
+#include <QSize>
 #include <QString>
 #include <QVideoFrame>
 #include <atomic>
@@ -22,7 +23,10 @@
 
 namespace Media {
 class Reader;
+namespace av {
+struct Scaler;
 }
+} // namespace Media
 
 // What the thread finds out about its recording once it is open.
 struct RecordingFacts {
@@ -30,6 +34,7 @@ struct RecordingFacts {
     std::optional<double> dataEnd; // where its pictures stop, short of that (a file cut off)
     double frame = 1 / 30.0;       // how long a picture lasts
     int soundRate = 0;             // samples a second of the sound it plays; 0: none
+    QSize shape;                   // of its picture upright, as the export turns it; empty: none
     bool operator==(const RecordingFacts&) const = default;
 };
 
@@ -92,6 +97,9 @@ public:
     void order(Order order);
     // The player took pictures or sound out of the mailbox: the thread may decode on.
     void taken();
+    // The size the pictures are shown at, in device pixels: each is handed over upright,
+    // scaled to fit inside it (never enlarged). Empty: at the recording's own size.
+    void setBox(QSize box);
 
     std::mutex lock;
     Mailbox mail;
@@ -110,7 +118,9 @@ private:
     const std::function<void()> wake_;
     std::unique_ptr<Media::Reader> reader_;
     RecordingFacts facts_;
-    struct SwsContext* scaler_ = nullptr;
+    double rotation_ = 0; // degrees clockwise that turn the stored picture upright
+    std::unique_ptr<Media::av::Scaler> scaler_;
+    std::atomic<int64_t> box_{0}; // width << 32 | height
     std::size_t frameBytes_ = 0;
 
     std::condition_variable changed_;

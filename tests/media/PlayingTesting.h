@@ -47,13 +47,18 @@ constexpr int patience = 15000;
 // The numbers of the frames a player shows, and the times it reports.
 class Watch {
 public:
-    // `bits`: of the clip's numbers (see Clips::Numbering).
-    explicit Watch(Player& player, int bits = 10)
+    // `bits`: of the clip's numbers (see Clips::Numbering). `turned`: degrees clockwise the
+    // recording's pictures are turned to show them upright; the number is read as stored.
+    explicit Watch(Player& player, int bits = 10, int turned = 0)
     {
-        QObject::connect(player.videoSink(), &QVideoSink::videoFrameChanged, &context, [this, bits](const QVideoFrame& f) {
-            if (f.isValid())
-                shown.push_back(Clips::numberOf(f.toImage(), bits));
-        });
+        QObject::connect(player.videoSink(), &QVideoSink::videoFrameChanged, &context,
+                         [this, bits, turned](const QVideoFrame& f) {
+                             if (!f.isValid())
+                                 return;
+                             const QImage image = f.toImage();
+                             shown.push_back(Clips::numberOf(
+                                 turned == 0 ? image : image.transformed(QTransform().rotate(-turned)), bits));
+                         });
         QObject::connect(&player, &Player::ticked, &context, [this](double t) { reported.push_back(t); });
     }
     int last() const { return shown.empty() ? -1 : shown.back(); }

@@ -222,6 +222,8 @@ private:
 // `main`: settings of its own, the offscreen platform (the players' pictures go to video
 // sinks, so a GUI application, but no display), numbers as everywhere in the program, and
 // a sound server of its own made before any player looks for sound outputs.
+// `App`: a QApplication where widgets show the picture (benchmarks of the views).
+template <class App = QGuiApplication>
 class PlayersProgram {
 public:
     PlayersProgram(int& argc, char** argv) : prepared(prepare(settings)), app(argc, argv), server(folder.path())
@@ -239,7 +241,7 @@ private:
     }
     QTemporaryDir settings;
     bool prepared;
-    QGuiApplication app;
+    App app;
     QTemporaryDir folder;
     SoundlessServer server;
 };

@@ -8,6 +8,7 @@
 #include "views/kit/Spinner.h"
 #include "views/kit/Style.h"
 #include "views/kit/Toast.h"
+#include "support/FakePlayer.h"
 #include "views/kit/VideoSurface.h"
 #include "views/kit/Windows.h"
 
@@ -80,6 +81,50 @@ TEST(VideoSurface, AFrameClearedWhileHiddenIsNotShownAgain)
     surface.show();
     EXPECT_TRUE(surface.image().isNull());
     surface.setSink(nullptr);
+}
+
+// A surface tells its player the size it shows the picture at, in device pixels, as it is
+// shown and resized; a picture of that size is painted pixel for pixel, one line of white
+// and one of black as the player made it, not blended by a scaling.
+TEST(VideoSurface, TellsItsPlayerItsSizeAndPaintsAPictureOfThatSizeAsItIs)
+{
+    class Sized final : public FakePlayer {
+    public:
+        QVideoSink* videoSink() const override { return const_cast<QVideoSink*>(&sink); }
+        void setPictureSize(QSize size) override { sizes.push_back(size); }
+        QVideoSink sink;
+        std::vector<QSize> sizes;
+    };
+    Sized player;
+    {
+        VideoSurface surface;
+        surface.radius = 0;
+        surface.resize(200, 100);
+        surface.setPlayer(&player);
+        surface.show();
+        ASSERT_FALSE(player.sizes.empty());
+        EXPECT_EQ(player.sizes.back(), QSize(200, 100));
+        surface.resize(300, 120);
+        EXPECT_EQ(player.sizes.back(), QSize(300, 120));
+
+        // Upright and fitted, as the player makes it: 120 high, its lines white and black.
+        QVideoFrame frame(QVideoFrameFormat(QSize(90, 120), QVideoFrameFormat::Format_BGRX8888));
+        ASSERT_TRUE(frame.map(QVideoFrame::WriteOnly));
+        for (int row = 0; row < 120; ++row)
+            std::fill_n(frame.bits(0) + row * frame.bytesPerLine(0), 90 * 4, uchar(row % 2 ? 0 : 255));
+        frame.unmap();
+        player.sink.setVideoFrame(frame);
+        const QImage drawn = surface.grab().toImage();
+        EXPECT_EQ(drawn.pixelColor(150, 40), QColor(Qt::white));
+        EXPECT_EQ(drawn.pixelColor(150, 41), QColor(Qt::black));
+        EXPECT_EQ(drawn.pixelColor(104, 60), QColor(Qt::black)); // beside the picture
+        EXPECT_EQ(drawn.pixelColor(105, 60), QColor(Qt::white));
+        surface.setPlayer(nullptr);
+        const std::size_t told = player.sizes.size();
+        surface.resize(400, 200);
+        EXPECT_EQ(player.sizes.size(), told); // a player it no longer shows is not told
+    }
+    player.sink.setVideoFrame(QVideoFrame()); // reaches no surface that went
 }
 
 TEST(Spinner, TurnsOnlyWhileShown)

@@ -386,8 +386,7 @@ ViewerView::ViewerView(AppModel& model, QWidget* parent)
     picture = new VideoSurface(this);
     picture->radius = 12;
     picture->setMinimumSize(160, 90);
-    picture->setSink(model.player().videoSink());
-    picture->showWaiting(&model.player());
+    picture->setPlayer(&model.player());
     picture->overlay = [this](QPainter& p, const QRectF&) {
         const QString text = viewer::caption(this->model);
         const QFont font = Style::font(Style::Text::caption);
@@ -416,8 +415,7 @@ ViewerView::ViewerView(AppModel& model, QWidget* parent)
 
 ViewerView::~ViewerView()
 {
-    picture->setSink(nullptr);
-    picture->showWaiting(nullptr);
+    picture->setPlayer(nullptr);
 }
 
 void ViewerView::refresh()

@@ -4,9 +4,10 @@
 #include "views/kit/Style.h"
 
 #include <QPainter>
-#include <algorithm>
 #include <QPainterPath>
 #include <QVideoSink>
+#include <algorithm>
+#include <cmath>
 
 VideoSurface::VideoSurface(QWidget* parent)
     : QWidget(parent)
@@ -16,8 +17,29 @@ VideoSurface::VideoSurface(QWidget* parent)
 
 VideoSurface::~VideoSurface()
 {
-    setSink(nullptr);
-    showWaiting(nullptr);
+    setPlayer(nullptr);
+}
+
+void VideoSurface::setPlayer(Player* player)
+{
+    setSink(player ? player->videoSink() : nullptr);
+    showWaiting(player);
+    sizedFor = player;
+    tellSize();
+}
+
+void VideoSurface::tellSize()
+{
+    // The whole surface: the player fits the upright picture into it.
+    if (!sizedFor)
+        return;
+    const qreal scale = devicePixelRatioF();
+    sizedFor->setPictureSize(QSize(int(std::lround(width() * scale)), int(std::lround(height() * scale))));
+}
+
+void VideoSurface::resizeEvent(QResizeEvent*)
+{
+    tellSize();
 }
 
 void VideoSurface::showWaiting(Player* player)
@@ -64,12 +86,34 @@ void VideoSurface::take(const QVideoFrame& frame)
     }
     pending = {};
     waiting = false;
-    picture = frame.isValid() ? frame.toImage() : QImage();
+    picture = imageOf(frame);
     update();
+}
+
+QImage VideoSurface::imageOf(const QVideoFrame& frame)
+{
+    if (!frame.isValid())
+        return {};
+    const QImage::Format format = QVideoFrameFormat::imageFormatFromPixelFormat(frame.pixelFormat());
+    auto* mapped = new QVideoFrame(frame);
+    if (format == QImage::Format_Invalid || !mapped->map(QVideoFrame::ReadOnly)) {
+        delete mapped;
+        return frame.toImage();
+    }
+    // The image reads the frame's memory, held mapped until the image goes.
+    return QImage(
+        static_cast<const uchar*>(mapped->bits(0)), mapped->width(), mapped->height(), mapped->bytesPerLine(0), format,
+        [](void* held) {
+            auto* f = static_cast<QVideoFrame*>(held);
+            f->unmap();
+            delete f;
+        },
+        mapped);
 }
 
 void VideoSurface::showEvent(QShowEvent*)
 {
+    tellSize();
     // An empty frame counts too: the player stopped, and the old picture must go.
     if (waiting)
         take(pending);
@@ -102,8 +146,18 @@ void VideoSurface::paintEvent(QPaintEvent*)
     p.setClipPath(clip);
     p.fillRect(rect(), Qt::black);
     const QRectF where = fit(picture.size(), rect());
-    if (!where.isEmpty())
+    const qreal scale = devicePixelRatioF();
+    if (!where.isEmpty() && std::abs(where.width() * scale - picture.width()) < 1.5
+        && std::abs(where.height() * scale - picture.height()) < 1.5) {
+        // Made at the size it is shown: painted pixel for pixel.
+        QImage exact = picture;
+        exact.setDevicePixelRatio(scale);
+        p.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        p.drawImage(QPointF(std::round(where.x() * scale) / scale, std::round(where.y() * scale) / scale), exact);
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+    } else if (!where.isEmpty()) {
         p.drawImage(where, picture);
+    }
     if (overlay)
         overlay(p, where);
     if (!note_.isEmpty()) {

@@ -127,8 +127,7 @@ BrowserView::BrowserView(AppModel& model, QWidget* parent)
     picture = new VideoSurface(this);
     picture->radius = 12;
     picture->setMinimumSize(160, 90);
-    picture->setSink(browser.player().videoSink());
-    picture->showWaiting(&browser.player());
+    picture->setPlayer(&browser.player());
     picture->overlay = [this](QPainter& p, const QRectF&) { paintCaption(p); };
     timeline = new StreamTimeline(model, this);
     overview = new OverviewStrip(model, this);
@@ -232,8 +231,7 @@ BrowserView::BrowserView(AppModel& model, QWidget* parent)
 BrowserView::~BrowserView()
 {
     listen(false);
-    picture->setSink(nullptr);
-    picture->showWaiting(nullptr);
+    picture->setPlayer(nullptr);
 }
 
 void BrowserView::togglePlay()
