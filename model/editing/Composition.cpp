@@ -104,19 +104,24 @@ QStringList Composition::arguments(const QString& output, const std::vector<Stre
         // ffmpeg decodes from where its seek lands, and keeps what follows the seek point;
         // the piece keeps the frames from the one shown at its start (halfway from the one
         // before it, clear of the rounding of either time) to the last that starts before its end.
-        double from = piece.start;
+        double from = std::max(0.0, piece.start);
         double until = piece.end;
+        // Where ffmpeg's times count from, in the picture and in the sound: each stream's
+        // stamps are moved by the seek time counted in its own units (whole frames in an AVI).
+        double pictureZero = from, soundZero = from;
         std::optional<double> firstKept;
         if (known) {
             const StretchFrames& f = frames[i];
             from = f.seekTo;
+            pictureZero = f.pictureZero;
+            soundZero = f.soundZero;
             firstKept = f.firstKept();
             if (const auto kept = f.keptUntil())
                 until = *kept;
         }
-        from = std::max(0.0, std::min(from, piece.start));
         const double length = piece.length();
-        const double offset = piece.start - from; // of the piece's start after the seek point
+        const double offset = piece.start - pictureZero; // of the piece's start after the seek point
+        const double heard = piece.start - soundZero;    // the same in the sound
         const double late = known ? frames[i].decodedLate.value_or(0) : 0; // of ffmpeg's stamps
         // From the recording's start ffmpeg reads on from the file's first packet, with times
         // counted as after a seek to 0. It is not asked to seek there: in an FLV or an AVI
@@ -125,11 +130,12 @@ QStringList Composition::arguments(const QString& output, const std::vector<Stre
         if (from >= 0.5e-6)
             args << "-ss" << fixed(from);
         args << "-t" << fixed(std::max(until, piece.end) - from + 0.1) << "-i" << source;
-        // Times after -ss count from the seek point; each frame goes where the player shows
-        // it on the Short's time line, the first at the piece's own start.
-        const QString keep = firstKept ? QStringLiteral("gte(t,%1)*lt(t,%2)").arg(fixed(*firstKept - from + late),
-                                                                                 fixed(until - from + late))
-                                       : QStringLiteral("lt(t,%1)").arg(fixed(until - from + late));
+        // Times after -ss count from each stream's time 0; each frame goes where the player
+        // shows it on the Short's time line, the first at the piece's own start.
+        const QString before = fixed(until - pictureZero + late);
+        const QString keep = firstKept
+            ? QStringLiteral("gte(t,%1)*lt(t,%2)").arg(fixed(*firstKept - pictureZero + late), before)
+            : QStringLiteral("lt(t,%1)").arg(before);
         graph += stream(i, videoStream)
                  + QStringLiteral("select='%1',settb=AVTB,setpts='(%2+max(0,T-%3))/TB'[v%4];")
                        .arg(keep, fixed(at), fixed(offset + late))
@@ -146,7 +152,7 @@ QStringList Composition::arguments(const QString& output, const std::vector<Stre
                                       "anullsrc=r=48000:cl=stereo,atrim=end=%3[z%4];"
                                       "[z%4][s%4]amix=inputs=2:duration=first:dropout_transition=0:normalize=0,"
                                       "atrim=end=%3[a%4];")
-                           .arg(fixed(offset), fixed(offset + length), fixed(length))
+                           .arg(fixed(heard), fixed(heard + length), fixed(length))
                            .arg(i);
             sounds += QStringLiteral("[a%1]").arg(i);
         }

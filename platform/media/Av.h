@@ -43,6 +43,8 @@ Fail unreadable(const QString& path);
 Input openInput(const QString& path, const AVIOInterruptCB* interrupt = nullptr);
 // The first real video stream (cover art skipped).
 std::optional<int> firstVideo(const AVFormatContext* input);
+// The first sound stream.
+std::optional<int> firstAudio(const AVFormatContext* input);
 // Degrees clockwise (0, 90, 180 or 270) that turn the stored picture upright.
 double clockwiseRotation(const AVStream* stream);
 // An opened decoder for the stream. Throws Fail.

@@ -9,6 +9,7 @@
 #include <QCoro/QCoroFuture>
 #include <QFileInfo>
 #include <QtConcurrent/QtConcurrentRun>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -60,6 +61,14 @@ std::optional<int> firstVideo(const AVFormatContext* input)
         if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(s->disposition & AV_DISPOSITION_ATTACHED_PIC))
             return int(i);
     }
+    return std::nullopt;
+}
+
+std::optional<int> firstAudio(const AVFormatContext* input)
+{
+    for (unsigned i = 0; i < input->nb_streams; ++i)
+        if (input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            return int(i);
     return std::nullopt;
 }
 
@@ -332,12 +341,7 @@ MediaInfo probeNow(const QString& path)
     info.path = path;
     info.duration = statedLength(input.get());
     info.videoStream = firstVideo(input.get());
-    for (unsigned i = 0; i < input->nb_streams; ++i) {
-        if (input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
-            info.audioStream = int(i);
-            break;
-        }
-    }
+    info.audioStream = firstAudio(input.get());
     if (info.videoStream) {
         AVStream* v = input->streams[*info.videoStream];
         info.naturalSize = QSize(v->codecpar->width, v->codecpar->height);
@@ -496,6 +500,23 @@ public:
     // decoder in showing order, but each stamped with the decoding stamp of a later packet.
     bool decodingStampsOnly() const { return decodedOnly_; }
 
+    // Where ffmpeg's -ss `seekTo` puts time 0 of the picture and of the first sound stream.
+    // ffmpeg drops what lies before its time 0: where the sound's would be rounded past
+    // `start` by more than a millisecond (MP3 in AVI counts in 24 ms), the seek goes half of
+    // the sound's unit before `start`, which is rounded to no later.
+    struct Zeros {
+        double seekTo, picture, sound;
+    };
+    Zeros zeros(double seekTo, double start) const
+    {
+        const auto audio = firstAudio(input_.get());
+        const AVStream* sound = audio ? input_->streams[*audio] : nullptr;
+        const auto soundZero = [&] { return sound ? RecordingTime::ffmpegZero(seekTo, input_.get(), sound) : seekTo; };
+        if (sound && seekTo > 0 && soundZero() > start + 0.001)
+            seekTo = std::max(0.0, std::floor((start - av_q2d(sound->time_base) / 2) * 1e6) / 1e6);
+        return {seekTo, RecordingTime::ffmpegZero(seekTo, input_.get(), stream_), soundZero()};
+    }
+
     // How long a picture lasts at the video's rate; a thirtieth of a second when unknown.
     double frameLength() const
     {
@@ -617,6 +638,10 @@ std::vector<StretchFrames> stretchesNow(const QString& path, const std::vector<S
             // ffmpeg keeps the frames from its seek point on.
             f.seekTo = packets.seekTo(*shown, std::min(*f.firstKept(), s.start));
         }
+        const Packets::Zeros zeros = packets.zeros(std::clamp(f.seekTo, 0.0, s.start), s.start);
+        f.seekTo = zeros.seekTo;
+        f.pictureZero = zeros.picture;
+        f.soundZero = zeros.sound;
         out.push_back(f);
     }
     if (packets.decodingStampsOnly()) {

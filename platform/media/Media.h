@@ -78,7 +78,11 @@ struct StretchFrames {
     FramesAround start; // the frames around the stretch's start
     FramesAround end;   // and around its end
     int frames = 0;     // how many the player shows over it
-    double seekTo = 0;  // recording time
+    double seekTo = 0;  // recording time, from 0 to the stretch's start
+    // Where ffmpeg's time 0 lies in recording time after its -ss `seekTo`, for the picture
+    // and for the first sound stream: each stream's own, up to half a unit of its stamps
+    // from `seekTo` (AVI counts its pictures in whole frames).
+    double pictureZero = 0, soundZero = 0;
     std::optional<double> picturesStop; // the last picture, where the file's pictures stop within it
     // A video that stores only decoding stamps (AVI) has its decoded pictures stamped
     // about as late as the decoder holds them back for reordering, and not steadily after a

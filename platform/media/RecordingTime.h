@@ -40,4 +40,15 @@ inline int64_t fileStamp(double seconds, const AVFormatContext* file)
     return (file->start_time == AV_NOPTS_VALUE ? 0 : file->start_time) + int64_t(std::llround(seconds * AV_TIME_BASE));
 }
 
+// Where ffmpeg puts time 0 of `stream` when asked to read from recording time `seconds`
+// (its -ss; 0: read from the start), in recording time. ffmpeg moves each stream's stamps
+// by that time counted in the stream's own units, rounded to the nearest one: where those
+// are whole frames (AVI's video) or whole packets of sound (MP3 in AVI, 24 ms), time 0 may
+// lie up to half of one from the time asked.
+inline double ffmpegZero(double seconds, const AVFormatContext* file, const AVStream* stream)
+{
+    const int64_t moved = -av_rescale_q(-fileStamp(seconds, file), AV_TIME_BASE_Q, stream->time_base);
+    return of(moved, file, stream);
+}
+
 } // namespace RecordingTime
