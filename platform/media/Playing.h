@@ -22,6 +22,7 @@
 
 namespace Media {
 class Reader;
+struct Picture;
 }
 
 // What the thread finds out about its recording once it is open.
@@ -102,6 +103,8 @@ private:
     void show(const Order& order);
     void play(const Order& order);
     bool superseded() const { return stopping_ || latest_ != current_; }
+    std::optional<Frame> lastOfData();
+    void keepLast(Media::Picture picture);
     void post(const std::function<void(Mailbox&)>& change, bool news);
     Frame frameOf(const struct AVFrame* frame, double line, double at);
 
@@ -110,6 +113,10 @@ private:
     const std::function<void()> wake_;
     std::unique_ptr<Media::Reader> reader_;
     RecordingFacts facts_;
+    // The data's last picture, where the data stops short (see `lastOfData`), and the end of
+    // the data it was decoded for.
+    std::optional<Frame> lastOfData_;
+    std::optional<double> lastOfDataFor_;
     struct SwsContext* scaler_ = nullptr;
     std::size_t frameBytes_ = 0;
 

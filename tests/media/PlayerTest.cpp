@@ -302,8 +302,8 @@ TEST(PlayerTest, EveryOfferedKindOfFileShowsTheFrameTheExportTakes)
 // without one (Matroska), and in containers that state no length (MPEG-TS, fragmented MP4).
 // A seek inside the data shows its picture; the player says so where a seek asks for what
 // is missing, where playing reaches the data's end (in a file that states a longer
-// length), and where a Short's cut reaches past the data or lies past it; the last picture
-// stays on screen, the clock stands, and Play there plays nothing.
+// length), and where a Short's cut reaches past the data or lies past it; the data's last
+// picture is on screen, the clock stands, and Play there plays nothing.
 TEST(PlayerTest, ARecordingCutShortSaysWhereItEnds)
 {
     QTemporaryDir folder;
@@ -357,8 +357,8 @@ TEST(PlayerTest, ARecordingCutShortSaysWhereItEnds)
         if (!said.isEmpty()) {
             EXPECT_TRUE(sentence.match(said.back()).hasMatch()) << said.back().toStdString();
         }
-        settle(300);
-        EXPECT_EQ(watch.last(), before) << "the last picture stays";
+        // The data's last picture shows there, not the picture shown before.
+        EXPECT_TRUE(near(8.0)) << watch.last() << " (before: " << before << ")";
         EXPECT_DOUBLE_EQ(player->time(), 8.0);
 
         said.clear();
