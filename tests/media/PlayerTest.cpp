@@ -400,6 +400,23 @@ TEST(PlayerTest, ARecordingCutShortSaysWhereItEnds)
         }
         EXPECT_EQ(blanks, 0);
         EXPECT_EQ(player->problem(), std::nullopt) << "what the file holds plays";
+
+        // A seek past the data while playing, in a player that has not been there yet: the
+        // data's last picture, and the sentence.
+        player = Player::makeDefault();
+        Watch fresh(*player);
+        said.clear();
+        QObject::connect(player.get(), &Player::failed, [&](const QString& s) { said << s; });
+        player->setSource(path);
+        player->seek(1.0);
+        const int early = frameTheExportTakes(path, 1.0);
+        ASSERT_TRUE(waitUntil([&] { return std::abs(fresh.last() - early) <= 1; }, patience)) << fresh.last();
+        player->play();
+        player->seek(8.0);
+        const int lastHeld = frameTheExportTakes(path, 8.0);
+        EXPECT_TRUE(waitUntil([&] { return saysItEndsEarly() && std::abs(fresh.last() - lastHeld) <= 1; }, patience))
+            << "frame " << fresh.last() << ", said: " << said.join(' ').toStdString();
+        EXPECT_DOUBLE_EQ(player->time(), 8.0);
     }
 }
 
