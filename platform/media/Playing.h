@@ -62,7 +62,9 @@ public:
     struct Answer {
         int order = 0;
         std::optional<Frame> frame;       // none where the file shows no picture at all
-        std::optional<QString> refusal;   // the place lies past the data: the sentence that says so
+        // The place lies past the data: the sentence that says so (`frame` is then the data's
+        // last picture).
+        std::optional<QString> refusal;
     };
     // What the thread has handed over and the player has not yet taken. Guarded by `lock`.
     struct Mailbox {
