@@ -330,7 +330,8 @@ private:
             present();
     }
 
-    // The picture a seek asked for came, or the place lies past the data.
+    // The picture a seek asked for came, or the place lies past the data: then the data's
+    // last picture shows (never the picture of the time shown before), and it says why.
     void land(Playing::Answer& answer)
     {
         // (The picture shown again at a new size answers no seek.)
@@ -338,17 +339,13 @@ private:
         showing = 0;
         slow.stop();
         setWaiting(std::nullopt);
-        if (answer.refusal) {
-            if (!asked)
-                return;
-            Q_EMIT landed();
-            Q_EMIT failed(*answer.refusal);
-            return;
-        }
         if (answer.frame)
             put(answer.frame->picture, answer.frame->at);
-        if (asked)
-            Q_EMIT landed();
+        if (!asked)
+            return;
+        Q_EMIT landed();
+        if (answer.refusal)
+            Q_EMIT failed(*answer.refusal);
     }
 
     void put(const QVideoFrame& picture, double at)

@@ -142,16 +142,23 @@ void Playing::open()
 void Playing::show(const Order& order)
 {
     Answer answer{order.id, std::nullopt, std::nullopt};
-    // Past where the data is known to stop nothing is decoded: the picture shown stays.
+    // Past where the data is known to stop, the data's last picture shows (not the picture of
+    // whatever time was shown before), and the answer says why.
     if (facts_.dataEnd && order.limit > *facts_.dataEnd + facts_.frame + 0.001) {
+        answer.frame = lastOfData();
+        if (superseded())
+            return;
         answer.refusal = Media::endsEarly(path_, *facts_.dataEnd);
     } else {
         auto found = reader_->seek(order.limit, order.from);
         if (superseded())
             return;
         if (found.picture && found.pastData) {
-            facts_.dataEnd = found.picture->at;
-            answer.refusal = Media::endsEarly(path_, found.picture->at);
+            keepLast(std::move(*found.picture));
+            if (superseded())
+                return;
+            answer.frame = lastOfData_;
+            answer.refusal = Media::endsEarly(path_, *facts_.dataEnd);
         } else if (found.picture) {
             answer.frame = frameOf(found.picture->frame.get(), found.picture->at, found.picture->at);
         }
@@ -206,7 +213,19 @@ void Playing::play(const Order& order)
         const auto lineOf = [&](double t) { return whole ? t : offset + (t - span.start); };
         // At a span's end (the Short's end) its last picture, not the one that follows the cut.
         const double limit = start >= span.end ? endingLimit(span.end) : showingLimit(start);
+        // A run that starts past the data shows the data's last picture where it stands; one
+        // that reaches past it from a span it played keeps that span's last.
+        const bool first = k == order.span;
         if (facts_.dataEnd && limit > *facts_.dataEnd + facts_.frame + 0.001) {
+            if (first) {
+                auto last = lastOfData();
+                if (superseded())
+                    return;
+                if (last) {
+                    last->line = lineOf(start);
+                    post([&](Mailbox& m) { m.frames.push_back(std::move(*last)); }, false);
+                }
+            }
             lastPicture = facts_.dataEnd;
             return finish(lineOf(start), Media::endsEarly(path_, *facts_.dataEnd));
         }
@@ -214,8 +233,16 @@ void Playing::play(const Order& order)
         if (superseded())
             return;
         if (found.picture && found.pastData) {
-            lastPicture = found.picture->at;
-            return finish(lineOf(start), Media::endsEarly(path_, found.picture->at));
+            keepLast(std::move(*found.picture));
+            if (superseded())
+                return;
+            if (first && lastOfData_) {
+                Frame last = *lastOfData_;
+                last.line = lineOf(start);
+                post([&](Mailbox& m) { m.frames.push_back(std::move(last)); }, false);
+            }
+            lastPicture = facts_.dataEnd;
+            return finish(lineOf(start), Media::endsEarly(path_, *facts_.dataEnd));
         }
         bool picturesDone = !found.picture;
         double latest = -HUGE_VAL; // the picture of this span handed last
@@ -334,6 +361,40 @@ void Playing::play(const Order& order)
         offset += whole ? 0 : span.length();
     }
     finish(offset, std::nullopt);
+}
+
+// The data's last picture, where the data is known to stop short of the recording's length:
+// what shows wherever a time past it is asked for. Decoded once, from the key frame before
+// it, and kept. None where it cannot be decoded, or once a newer order came.
+std::optional<Playing::Frame> Playing::lastOfData()
+{
+    if (!facts_.dataEnd)
+        return std::nullopt;
+    if (lastOfData_ && lastOfDataFor_ == facts_.dataEnd)
+        return lastOfData_;
+    auto found = reader_->seek(showingLimit(*facts_.dataEnd), *facts_.dataEnd);
+    if (superseded() || !found.picture)
+        return std::nullopt;
+    keepLast(std::move(*found.picture));
+    if (superseded())
+        return std::nullopt;
+    return lastOfData_;
+}
+
+// Keeps the last picture of the data as the one to show past it, and its time as where the
+// data ends: `picture`, or one the reader finds after it on to the end of the data (where the
+// end was measured from an index, a picture stored before it may be shown after it). Not
+// once a newer order came.
+void Playing::keepLast(Media::Picture picture)
+{
+    while (auto item = reader_->next())
+        if (auto* later = std::get_if<Media::Picture>(&*item); later && later->at > picture.at)
+            picture = std::move(*later);
+    if (superseded())
+        return;
+    facts_.dataEnd = picture.at;
+    lastOfData_ = frameOf(picture.frame.get(), picture.at, picture.at);
+    lastOfDataFor_ = facts_.dataEnd;
 }
 
 Playing::Frame Playing::frameOf(const AVFrame* frame, double line, double at)

@@ -23,6 +23,7 @@
 
 namespace Media {
 class Reader;
+struct Picture;
 namespace av {
 struct Scaler;
 }
@@ -66,7 +67,9 @@ public:
     struct Answer {
         int order = 0;
         std::optional<Frame> frame;       // none where the file shows no picture at all
-        std::optional<QString> refusal;   // the place lies past the data: the sentence that says so
+        // The place lies past the data: the sentence that says so (`frame` is then the data's
+        // last picture).
+        std::optional<QString> refusal;
     };
     // What the thread has handed over and the player has not yet taken. Guarded by `lock`.
     struct Mailbox {
@@ -110,6 +113,8 @@ private:
     void show(const Order& order);
     void play(const Order& order);
     bool superseded() const { return stopping_ || latest_ != current_; }
+    std::optional<Frame> lastOfData();
+    void keepLast(Media::Picture picture);
     void post(const std::function<void(Mailbox&)>& change, bool news);
     Frame frameOf(const struct AVFrame* frame, double line, double at);
 
@@ -121,6 +126,10 @@ private:
     double rotation_ = 0; // degrees clockwise that turn the stored picture upright
     std::unique_ptr<Media::av::Scaler> scaler_;
     std::atomic<int64_t> box_{0}; // width << 32 | height
+    // The data's last picture, where the data stops short (see `lastOfData`), and the end of
+    // the data it was decoded for.
+    std::optional<Frame> lastOfData_;
+    std::optional<double> lastOfDataFor_;
     std::size_t frameBytes_ = 0;
 
     std::condition_variable changed_;

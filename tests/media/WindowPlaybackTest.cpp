@@ -3,9 +3,11 @@
 
 #include "PlayingTesting.h"
 
+#include "model/editing/StreamBrowser.h"
 #include "support/Files.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -14,20 +16,52 @@ using namespace playing;
 
 namespace {
 
+// Where every stream of a file cut off still holds whole packets (as ffprobe lists them, in
+// recording time): playing reaches at least this far. (A fragmented MP4 keeps a piece's
+// pictures before its sound, so its pictures may be listed further on.)
+double wholeUpTo(const QString& path)
+{
+    const qint64 size = QFileInfo(path).size();
+    const auto run = [&](const QStringList& args) {
+        QProcess probe;
+        probe.start(QStringLiteral("ffprobe"), QStringList{"-v", "quiet"} + args + QStringList{path});
+        probe.waitForFinished(60000);
+        return probe.readAllStandardOutput();
+    };
+    const double origin = run({"-show_entries", "format=start_time", "-of", "csv=p=0"}).trimmed().toDouble();
+    double upTo = HUGE_VAL;
+    for (const char* stream : {"v:0", "a:0"}) {
+        double reached = -HUGE_VAL;
+        const QByteArray packets =
+            run({"-select_streams", stream, "-show_entries", "packet=pts_time,pos,size", "-of", "csv=p=0"});
+        for (const QByteArray& line : packets.split('\n')) {
+            const QList<QByteArray> fields = line.trimmed().split(',');
+            if (fields.size() == 3 && fields[1].toLongLong() + fields[2].toLongLong() <= size)
+                reached = std::max(reached, fields[0].toDouble());
+        }
+        upTo = std::min(upTo, reached - origin);
+    }
+    return upTo;
+}
+
 class WindowPlaybackTest : public ShortTest {
 protected:
     QStringList said;
 
     // A model with real players on `clip`, in a project made when it was `length` seconds
     // long, holding one segment over all of it (and `more`) and a Short of `cuts`.
-    void open(const QString& clip, double length, std::vector<Cut> cuts, std::vector<Segment> more = {})
+    // With `stream`, the stream window's player is a real one as well.
+    void open(const QString& clip, double length, std::vector<Cut> cuts, std::vector<Segment> more = {},
+              bool stream = false)
     {
-        model = std::make_unique<AppModel>(Player::makeDefault(), std::make_unique<FakePlayer>());
+        model = std::make_unique<AppModel>(Player::makeDefault(),
+                                           stream ? Player::makeDefault() : std::make_unique<FakePlayer>());
         ASSERT_FALSE(clip.isEmpty());
         more.insert(more.begin(), segment("01", 0, length - 0.1));
         openWith(clip, {shortOf("Short", std::move(cuts))}, std::move(more), length);
         ASSERT_EQ(model->problem(), std::nullopt);
         QObject::connect(&model->player(), &Player::failed, [this](const QString& s) { said << s; });
+        QObject::connect(&model->browser().player(), &Player::failed, [this](const QString& s) { said << s; });
     }
     // A click on a strip: a hand scrub of one move.
     void click(double at)
@@ -134,9 +168,13 @@ TEST_F(WindowPlaybackTest, AShortPlayedIsHeardThroughEveryCut)
 }
 
 // A recording whose data stops at half its bytes (key frames 8 s apart), in each container
-// kind that keeps an index, or states no length (MPEG-TS): a Short with a
-// cut far past the data stops after the cut it can play, says why, and stays stopped; a
-// seek past the data keeps the last picture rather than showing the first, and says why.
+// kind that keeps an index, states no length (MPEG-TS), keeps its index at the end
+// (Matroska) or in pieces (fragmented MP4, which states a length a few seconds past its
+// data): a Short with a cut far past the data stops after the cut it can play, says why, and
+// stays stopped. Wherever a time past the data is shown (a seek, a segment chosen after one
+// within the data, a click on a strip, the stream window's map and timeline, Play there) the
+// data's last picture shows and the player says why: never the picture of another time,
+// never none.
 TEST_F(WindowPlaybackTest, PastARecordingsDataThePlayerStopsAndKeepsItsLastPicture)
 {
     QTemporaryDir folder;
@@ -155,6 +193,8 @@ TEST_F(WindowPlaybackTest, PastARecordingsDataThePlayerStopsAndKeepsItsLastPictu
     } table[] = {
         {"MP4 with its index first, as copied off a full disk", "mp4", {"-movflags", "+faststart"}, true},
         {"MPEG-TS", "ts", {}, false},
+        {"Matroska", "mkv", {}, true},
+        {"fragmented MP4", "mp4", {"-movflags", "frag_keyframe+empty_moov"}, true},
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.name);
@@ -163,12 +203,13 @@ TEST_F(WindowPlaybackTest, PastARecordingsDataThePlayerStopsAndKeepsItsLastPictu
         const QString cut = folder.path() + QStringLiteral("/Cut.") + row.suffix;
         ASSERT_TRUE(testfiles::writeFile(cut, testfiles::readFile(whole).chopped(QFileInfo(whole).size() / 2)));
         const MediaInfo info = Media::probeNow(cut);
-        const double dataEnd = info.dataEnd.value_or(info.duration);
-        ASSERT_GT(dataEnd, 30);
+        const double dataEnd = wholeUpTo(cut);
+        ASSERT_GT(dataEnd, 50);
         ASSERT_LT(dataEnd, 70);
 
         said.clear();
-        open(cut, 120, {shorts::cut(5, 6), shorts::cut(100, 103)}, {segment("02", 90, 110)});
+        open(cut, 120, {shorts::cut(5, 6), shorts::cut(100, 103)},
+             {segment("02", 10, 20), segment("03", 45, 80), segment("04", 90, 110)}, true);
         Watch watch(model->player(), 12);
         model->setMode(Mode::shortClip);
         model->seek(0);
@@ -189,8 +230,10 @@ TEST_F(WindowPlaybackTest, PastARecordingsDataThePlayerStopsAndKeepsItsLastPictu
         // The recording itself: play up to where its data stops, then seek past it.
         model->setMode(Mode::segment);
         said.clear();
-        model->seek(dataEnd - 1);
-        ASSERT_TRUE(watch.shows(frameAt(dataEnd - 1 - info.firstPicture))) << watch.last();
+        // (Midway between two pictures: Matroska keeps whole milliseconds.)
+        const int before = frameAt(dataEnd - 1 - info.firstPicture);
+        model->seek(info.firstPicture + (before + 0.5) / 30);
+        ASSERT_TRUE(watch.shows(before)) << watch.last();
         model->togglePlay();
         EXPECT_TRUE(waitUntil(
             [&] {
@@ -199,9 +242,11 @@ TEST_F(WindowPlaybackTest, PastARecordingsDataThePlayerStopsAndKeepsItsLastPictu
             },
             patience))
             << "frame " << watch.last();
-        EXPECT_NEAR(watch.last(), frameAt(dataEnd), 3);
+        EXPECT_GE(watch.last(), frameAt(dataEnd) - 3);
         settle(500);
         const int last = watch.last();
+        // Past the data, and short of the length a fragmented MP4 states.
+        const double pastData = info.firstPicture + last / 30.0 + 1.5;
         for (const double at : {70.0, 80.0, 95.0}) {
             said.clear();
             model->seek(at);
@@ -210,16 +255,46 @@ TEST_F(WindowPlaybackTest, PastARecordingsDataThePlayerStopsAndKeepsItsLastPictu
             EXPECT_EQ(watch.last(), last) << "after a seek to " << at;
             EXPECT_EQ(model->player().waiting(), std::nullopt) << "after a seek to " << at;
         }
-        // A segment past the data, chosen and played: said each time, and the picture stays.
-        said.clear();
-        model->show(QStringLiteral("02"));
-        EXPECT_TRUE(waitUntil([&] { return !said.isEmpty(); }, patience));
-        said.clear();
-        model->togglePlay();
-        EXPECT_EQ(said.size(), 1);
-        settle(500);
-        EXPECT_EQ(model->player().rate(), 0);
-        EXPECT_EQ(watch.last(), last);
+        // Shown past the data from a picture of another time: the data's last picture and the
+        // sentence; Play there says it again and stays.
+        const auto pastTheData = [&](Player& player, Watch& shown, const std::function<void()>& go) {
+            said.clear();
+            go();
+            EXPECT_TRUE(waitUntil([&] { return !said.isEmpty() && shown.last() == last; }, patience))
+                << "frame " << shown.last() << ", said: " << said.join(' ').toStdString();
+            EXPECT_TRUE(said.value(0).contains(QStringLiteral(" ends early: it holds pictures up to ")))
+                << said.join(' ').toStdString();
+            said.clear();
+            player.play();
+            EXPECT_TRUE(waitUntil([&] { return !said.isEmpty(); }, patience)) << "Play said nothing";
+            settle(500);
+            EXPECT_EQ(player.rate(), 0);
+            EXPECT_EQ(shown.last(), last);
+            EXPECT_EQ(player.waiting(), std::nullopt);
+        };
+        {
+            SCOPED_TRACE("a segment wholly past the data, chosen after one within it");
+            model->show(QStringLiteral("02"));
+            ASSERT_TRUE(watch.shows(frameAt(10 - info.firstPicture))) << watch.last();
+            pastTheData(model->player(), watch, [&] { model->show(QStringLiteral("04")); });
+            EXPECT_DOUBLE_EQ(model->clock().time(), 90);
+            EXPECT_FALSE(model->clock().playing());
+        }
+        {
+            SCOPED_TRACE("a click past the data in a segment that starts within it");
+            model->show(QStringLiteral("03"));
+            ASSERT_TRUE(watch.shows(frameAt(45 - info.firstPicture))) << watch.last();
+            pastTheData(model->player(), watch, [&] { click(pastData); });
+        }
+        // (The stream window reaches as far as the recording states it lasts: an MPEG-TS
+        // file ends where its data does.)
+        if (info.duration > pastData + 1) {
+            SCOPED_TRACE("the stream window: a click on the map, then on its timeline");
+            StreamBrowser& browser = model->browser();
+            Watch stream(browser.player(), 12);
+            pastTheData(browser.player(), stream, [&] { browser.show(pastData, std::nullopt); });
+            pastTheData(browser.player(), stream, [&] { browser.seek(pastData + 1); });
+        }
         model.reset();
     }
 }

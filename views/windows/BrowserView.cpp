@@ -6,6 +6,7 @@
 #include "views/kit/RoundButton.h"
 #include "views/kit/Scrub.h"
 #include "views/kit/Style.h"
+#include "views/kit/Toast.h"
 #include "views/kit/VideoSurface.h"
 #include "views/windows/StreamRules.h"
 #include "views/windows/StreamTimeline.h"
@@ -30,6 +31,8 @@ namespace {
 
 // A wheel notch of a mouse counts as this many points; trackpads give points themselves.
 constexpr double notch = 20;
+// The notice's capsule stands this far above the picture's bottom edge, clear of the caption.
+constexpr int noticeLift = 64;
 
 } // namespace
 
@@ -129,6 +132,12 @@ BrowserView::BrowserView(AppModel& model, QWidget* parent)
     picture->setMinimumSize(160, 90);
     picture->setPlayer(&browser.player());
     picture->overlay = [this](QPainter& p, const QRectF&) { paintCaption(p); };
+    // The model's passing notice shows over this picture too: what this window's player says
+    // (a time past where a recording's data stops) is read where the user looks, not in the
+    // main window behind. It goes when the main window clears it.
+    notice = new Toast(picture);
+    notice->place(noticeLift);
+    connect(&model, &AppModel::toastChanged, this, [this] { notice->present(this->model.toast()); });
     timeline = new StreamTimeline(model, this);
     overview = new OverviewStrip(model, this);
     column->addWidget(picture, 1);
@@ -398,6 +407,12 @@ void BrowserView::hideEvent(QHideEvent* event)
     browser.player().pause();
     browser.setIsKey(false);
     listen(false);
+}
+
+void BrowserView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    notice->place(noticeLift);
 }
 
 void BrowserView::changeEvent(QEvent* event)

@@ -17,6 +17,7 @@ class QSlider;
 class QToolButton;
 class StreamBrowser;
 class StreamTimeline;
+class Toast;
 class VideoSurface;
 
 // The whole recording in 20 points: the segments, the marked range, the stretch the
@@ -59,6 +60,7 @@ public:
     QLabel* rangeLabel;
     QPushButton* clear;
     QPushButton* add;
+    Toast* notice;
 
     // The slider's steps from the whole recording (0) to ten seconds.
     static constexpr int sliderSteps = 1000;
@@ -68,6 +70,7 @@ protected:
     void showEvent(QShowEvent*) override;
     void hideEvent(QHideEvent*) override;
     void changeEvent(QEvent*) override;
+    void resizeEvent(QResizeEvent*) override;
 
 private:
     bool key(const QKeyEvent& event);

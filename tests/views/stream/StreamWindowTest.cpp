@@ -5,6 +5,8 @@
 #include "model/lifecycle/AppModel.h"
 #include "support/FakePlayer.h"
 #include "support/gui/StreamCaches.h"
+#include "views/kit/Toast.h"
+#include "views/kit/VideoSurface.h"
 #include "views/windows/BrowserView.h"
 #include "views/windows/StreamRules.h"
 #include "views/windows/StreamTimeline.h"
@@ -167,6 +169,23 @@ TEST_F(StreamWindowTest, AddSegmentNeedsThreeSecondsAndClearsTheRange)
     window.clear->click();
     QApplication::processEvents();
     EXPECT_FALSE(window.add->isEnabled());
+}
+
+// What the window's own player says (a click past where a recording's data stops) shows over
+// its picture, where the user looks, and goes when the model's notice does.
+TEST_F(StreamWindowTest, WhatItsPlayerSaysShowsOverThePicture)
+{
+    auto* notice = window.picture->findChild<Toast*>();
+    ASSERT_NE(notice, nullptr);
+    EXPECT_FALSE(notice->presented());
+    const QString sentence = QStringLiteral("night.mp4 ends early: it holds pictures up to 0:09:56 only.");
+    Q_EMIT browser.player().failed(sentence);
+    EXPECT_EQ(model.toast(), std::optional<QString>(sentence));
+    EXPECT_TRUE(notice->presented());
+    EXPECT_EQ(notice->text(), sentence);
+    EXPECT_TRUE(window.picture->rect().contains(notice->geometry())) << "over the picture";
+    model.setToast(std::nullopt);
+    EXPECT_FALSE(notice->presented());
 }
 
 TEST_F(StreamWindowTest, ClosingTheWindowMidDragLeavesItAtRest)
