@@ -14,8 +14,8 @@
 
 #include <algorithm>
 #include <climits>
-#include <memory>
 #include <cmath>
+#include <memory>
 
 namespace {
 
