@@ -2,8 +2,8 @@
 
 #include "app/shell/Windowed.h"
 #include "core/project/Fail.h"
+#include "platform/Ending.h"
 #include "platform/PartialFile.h"
-#include "platform/Prefs.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -40,9 +40,7 @@ QCoro::Task<> conclude(Job job)
     // Ends at once: work that the job leaves behind (a price refresh, a cancelled
     // pipeline) may still run on other threads, which must not see the program's
     // statics being torn down under them.
-    Prefs::shared().sync();
-    std::fflush(stdout);
-    std::_Exit(status);
+    Ending::now(status);
 }
 
 // Runs one job on the main thread of an application without a display; never returns.
@@ -123,7 +121,7 @@ int main(int& argc, char** argv)
     PartialFile::sweep({}, QStringLiteral(".mp4"));
     if (auto job = dispatch(args))
         headless(argc, argv, std::move(*job));
-    return runWindowed(argc, argv);
+    runWindowed(argc, argv);
 }
 
 void say(const QString& line)

@@ -14,8 +14,8 @@ namespace Main {
 // One command-line job: runs on the main thread, may await, fails with `Fail`.
 using Job = std::function<QCoro::Task<>()>;
 
-// Runs the job that the arguments name, or the windowed application; returns the exit
-// status of the windowed application (a job ends the process itself).
+// Runs the job that the arguments name, or the windowed application; either ends the
+// process itself.
 int main(int& argc, char** argv);
 
 // The job the arguments name, tested in a fixed order; nothing when none matches.

@@ -8,7 +8,9 @@
 #include "views/kit/FilePicker.h"
 #include "views/kit/Windows.h"
 
+#include <QApplication>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QPointer>
@@ -99,6 +101,14 @@ bool enabled(Command command, const MenuState& s)
     }
     return false;
 }
+
+namespace {
+// The commands whose keys work whatever is in front, a sheet included, as the menus
+// promise. Qt passes an application shortcut to a menu bar only while no modal window
+// blocks that bar's window, and every sheet is modal on the main window: under a sheet
+// the key reaches the sheet as a plain key press, and is taken from there.
+constexpr Command overSheets[] = {Command::quit};
+} // namespace
 
 QString updateNotice(const QString& verdict, const std::optional<QString>& latest, const QString& current)
 {
@@ -195,6 +205,28 @@ Menus::Menus(AppModel& m, QMainWindow& w, Hooks h)
                         &AppModel::modeChanged, &AppModel::selectedCutChanged, &AppModel::activeShortChanged})
         connect(&model, signal, this, later);
     refresh();
+    qApp->installEventFilter(this);
+}
+
+bool Menus::eventFilter(QObject* watched, QEvent* event)
+{
+    // A key press that gets here was no shortcut: a modal window blocked it (a key that a
+    // shortcut took never comes as a press). Taken at its first sight (its window), it
+    // never reaches the focus widget as a second press.
+    if (event->type() != QEvent::KeyPress)
+        return QObject::eventFilter(watched, event);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->isAutoRepeat() || key->key() == Qt::Key_unknown)
+        return QObject::eventFilter(watched, event);
+    const QKeySequence pressed(key->keyCombination());
+    for (Command command : overSheets) {
+        QAction* action = actions.value(command);
+        if (action && action->isEnabled() && action->shortcut().matches(pressed) == QKeySequence::ExactMatch) {
+            action->trigger();
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 QMenu* Menus::menu(const QString& title) const

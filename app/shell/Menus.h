@@ -69,6 +69,10 @@ public:
     // of the event loop by themselves).
     void refresh();
 
+protected:
+    // Passes the keys of the commands that work over sheets to them (see `overSheets`).
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     QAction* add(QMenu* menu, Command command, const QString& title, const QKeySequence& keys = {});
     void fillRecent();

@@ -3,16 +3,16 @@
 #include "app/shell/MainWindow.h"
 #include "core/services/Keychain.h"
 #include "model/lifecycle/AppModel.h"
+#include "platform/Ending.h"
 #include "platform/TaskHandle.h"
 #include "views/kit/FilePicker.h"
 #include "views/kit/Style.h"
-#include "views/kit/Windows.h"
 
 #include <QApplication>
 #include <QThreadPool>
 #include <clocale>
 
-int runWindowed(int& argc, char** argv)
+void runWindowed(int& argc, char** argv)
 {
     QApplication app(argc, argv);
     // QApplication took the C library's locale from the environment; numbers must not.
@@ -23,21 +23,24 @@ int runWindowed(int& argc, char** argv)
     Style::apply(app);
     TaskHandle::start([](Cancel) -> QCoro::Task<> { co_await Keychain::load(); });
 
-    int status = 0;
-    {
-        AppModel model;
-        MainWindow window(model, QApplication::arguments());
-        model.panels = FilePicker::panels(&window);
-        MainWindow::defineWindows(model);
-        QObject::connect(&window, &MainWindow::closed, &app, &QApplication::quit);
-        window.show();
-        window.activateWindow();
-        status = QApplication::exec();
+    // Made on the heap and never destroyed: the process ends at once after the loop.
+    auto& model = *new AppModel;
+    auto& window = *new MainWindow(model, QApplication::arguments());
+    model.panels = FilePicker::panels(&window);
+    MainWindow::defineWindows(model);
+    QObject::connect(&window, &MainWindow::closed, &app, [&app] {
         // Work still waiting its turn (stills, cache files) has nobody to read it: it is
-        // dropped rather than done before the program may end.
+        // dropped rather than done. Writes already under way end whole first.
         QThreadPool::globalInstance()->clear();
-        // Windows that views made must go before the model they read.
-        Windows::reset();
-    }
-    return status;
+        Ending::afterWrites(&app, &QApplication::quit, std::chrono::seconds(3));
+    });
+    window.show();
+    window.activateWindow();
+    const int status = QApplication::exec();
+    // Nothing of the user's is left to write: projects are saved on this thread as they
+    // change, and the writes elsewhere have ended. Tearing down the windows, the players
+    // and the application would only wait: for decoders to reach a stopping point, for
+    // stills being decoded on the thread pool, for the sound server and the desktop's
+    // services to say goodbye. Child programs end with the process.
+    Ending::now(status);
 }

@@ -1,6 +1,7 @@
 #include "core/services/Keychain.h"
 
 #include "core/project/Text.h"
+#include "platform/Ending.h"
 #include "platform/TaskHandle.h"
 
 #include <QCoro/QCoroSignal>
@@ -128,6 +129,8 @@ QCoro::Task<bool> writeItem(QString serviceName, QByteArray data)
         state().memory.items[serviceName] = data;
         co_return true;
     }
+    // A key the user just typed reaches the store also when Quit follows at once.
+    const Ending::Hold hold;
     auto* job = new QKeychain::WritePasswordJob(serviceName);
     // Text stays readable in the desktop's password manager; other bytes go as they are.
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
@@ -149,6 +152,7 @@ QCoro::Task<bool> removeItem(QString serviceName)
         state().memory.items.erase(serviceName);
         co_return true;
     }
+    const Ending::Hold hold;
     auto* job = new QKeychain::DeletePasswordJob(serviceName);
     const Outcome outcome = co_await run(job);
     if (outcome == Outcome::hung)

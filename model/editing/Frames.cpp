@@ -1,5 +1,6 @@
 #include "model/editing/Frames.h"
 
+#include "platform/Ending.h"
 #include "platform/Observable.h"
 
 #include <QCoro/QCoroFuture>
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <memory>
 
 namespace {
 
@@ -106,8 +108,9 @@ QCoro::Task<> Frames::fetch(int second, std::optional<QString> file, int generat
         image = *made;
         // The file is worth keeping even when the recording was replaced meanwhile.
         if (file) {
-            auto write = [path = *file, image] { writeJpeg(path, image); };
-            (void)QtConcurrent::run(std::move(write)); // nobody waits for the file
+            // Nobody waits for the file, but the program's end does once it is being written.
+            auto write = [path = *file, image, hold = std::make_shared<Ending::Hold>()] { writeJpeg(path, image); };
+            (void)QtConcurrent::run(std::move(write));
         }
         if (!self || generation != generation_)
             co_return;

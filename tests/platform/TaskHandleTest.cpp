@@ -1,10 +1,15 @@
+#include "platform/Ending.h"
 #include "platform/Http.h"
 #include "platform/TaskHandle.h"
+#include "support/EventLoop.h"
 #include "support/FakeServer.h"
 
 #include <QCoro/QCoroTimer>
 #include <QElapsedTimer>
+#include <atomic>
 #include <gtest/gtest.h>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -83,3 +88,64 @@ TEST(TaskHandleTest, CancelRunsNoCallbackForgottenMeanwhile)
     token.cancel();
     EXPECT_EQ(ran, (std::vector<int>{1, 3}));
 }
+
+namespace {
+
+// The program's end waits for a write under way on another thread, and only for that:
+// with none it comes on the next turn of the event loop, after the caller's own steps.
+TEST(EndingTest, TheEndWaitsForWritesUnderWayAndForNothingElse)
+{
+    QObject context;
+    QStringList steps;
+    Ending::afterWrites(&context, [&steps] { steps << "end"; }, std::chrono::hours(1));
+    steps << "caller goes on";
+    ASSERT_TRUE(events::until([&] { return steps.contains("end"); }));
+    EXPECT_EQ(steps, (QStringList{"caller goes on", "end"}));
+
+    steps.clear();
+    std::mutex gate;
+    std::unique_lock closed(gate);
+    std::atomic<bool> writing = false;
+    std::thread writer([&] {
+        const Ending::Hold hold;
+        writing = true;
+        const std::lock_guard wait(gate); // the write lasts until the test lets it end
+        steps << "written";
+    });
+    while (!writing)
+        std::this_thread::yield();
+    EXPECT_EQ(Ending::held(), 1);
+    Ending::afterWrites(&context, [&steps] { steps << "end"; }, std::chrono::hours(1));
+    for (int i = 0; i < 20; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_TRUE(steps.isEmpty()) << "the end came while a write was under way";
+    closed.unlock();
+    writer.join();
+    ASSERT_TRUE(events::until([&] { return steps.contains("end"); }));
+    EXPECT_EQ(steps, (QStringList{"written", "end"}));
+    EXPECT_EQ(Ending::held(), 0);
+}
+
+// A write that never ends (a key store waiting on a person) holds the end back only for
+// the patience given; an end whose context is gone meanwhile does nothing.
+TEST(EndingTest, PatienceEndsTheWaitAndAGoneContextCallsNothing)
+{
+    bool ended = false;
+    {
+        const Ending::Hold stuck;
+        QObject context;
+        Ending::afterWrites(&context, [&ended] { ended = true; }, std::chrono::milliseconds(0));
+        EXPECT_TRUE(events::until([&] { return ended; }));
+    }
+    ended = false;
+    {
+        auto context = std::make_unique<QObject>();
+        Ending::afterWrites(context.get(), [&ended] { ended = true; }, std::chrono::milliseconds(0));
+        context.reset();
+    }
+    for (int i = 0; i < 20; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_FALSE(ended);
+}
+
+} // namespace

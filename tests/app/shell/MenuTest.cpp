@@ -6,9 +6,13 @@
 #include "core/services/Transcription.h"
 #include "model/lifecycle/LifecycleTesting.h"
 #include "views/kit/Windows.h"
+#include "views/start/StartView.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace lifecycle;
@@ -283,4 +287,68 @@ TEST_F(MenuBarTest, EachEditingCommandReachesItsModelCall)
         QCoreApplication::processEvents();
         EXPECT_TRUE(c.reached()) << c.name;
     }
+}
+
+// Ctrl+Q ends the program from every window and sheet: over the set-up sheet, an alert,
+// the About box and a sheet of the workspace (each window-modal on the main window, so
+// the menu bar under it takes no keys), and from another window while a sheet is up.
+TEST_F(MenuBarTest, CtrlQQuitsWhateverSheetOrWindowIsInFront)
+{
+    MainWindow::defineWindows(*model);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    auto* start = qobject_cast<StartView*>(window.root()->face());
+    ASSERT_NE(start, nullptr);
+    const struct {
+        const char* name;
+        std::function<QWidget*()> show; // what takes the key
+    } cases[] = {
+        {"the main window alone", [&]() -> QWidget* { return &window; }},
+        {"set-up sheet",
+         [&]() -> QWidget* {
+             model->setFresh(copy(plainClip(), root + QStringLiteral("/New.mp4")));
+             waitUntil([&] { return start->sheet() != nullptr; });
+             return start->sheet();
+         }},
+        {"alert",
+         [&]() -> QWidget* {
+             model->setProblem(QStringLiteral("Something broke."));
+             return window.root()->alert();
+         }},
+        {"about box",
+         [&]() -> QWidget* {
+             MainWindow::showAbout(&window);
+             return QApplication::activeModalWidget();
+         }},
+        {"a window beside an open sheet",
+         [&]() -> QWidget* {
+             model->setFresh(copy(plainClip(), root + QStringLiteral("/Other.mp4")));
+             waitUntil([&] { return start->sheet() != nullptr; });
+             return Windows::open(QStringLiteral("activity"));
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        window.show();
+        QWidget* front = c.show();
+        ASSERT_NE(front, nullptr);
+        front->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(front));
+        QSignalSpy quit(&window, &MainWindow::closed);
+        // The focus in a text field of the sheet, where a stray key would be typed.
+        if (auto* field = front->findChild<QPlainTextEdit*>())
+            field->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(front->windowHandle(), Qt::Key_Q, Qt::ControlModifier);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(quit.count(), 1);
+        EXPECT_FALSE(window.isVisible());
+        // Ready for the next case: whatever was in front goes.
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top != &window && top->isVisible())
+                top->close();
+        model->setFresh(std::nullopt);
+        model->setProblem(std::nullopt);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    Windows::reset();
 }
