@@ -31,9 +31,9 @@ constexpr double soundMost = 4.0;
 // while pictures come late or the sound handed over reaches less than `soundShort` past the
 // clock, and everything up to the next key frame while they come `farBehind` late or the
 // sound reaches less than `soundDry` (the output holds a quarter of a second, and one large
-// picture may take a few tenths to decode). For `startingFor` seconds after the clock starts
-// the sound has not had the time to get ahead (the clock stands while it is short, so this
-// is counted in time passed).
+// picture may take a few tenths to decode) or than the last read took. For `startingFor`
+// after the clock starts the sound has not had the time to get ahead (the clock stands while
+// it is short, so this is counted in time passed): only the last read counts then.
 constexpr double stillEvery = 0.1;
 constexpr double farBehind = 0.5;
 constexpr double soundShort = 0.8;
@@ -213,6 +213,7 @@ void Playing::play(const Order& order)
     };
     QElapsedTimer clockFrom; // since the player's clock was first told
     bool newSinceSkip = true;        // a picture was decoded since decoding last skipped ahead
+    double readTook = 0;             // seconds the last read took
 
     for (int k = order.span; k < count; ++k) {
         const Span span = whole ? Span{0, HUGE_VAL} : order.spans[k];
@@ -314,7 +315,7 @@ void Playing::play(const Order& order)
                 const double behind = *now - (decodedLine + facts_.frame);
                 const bool started = clockFrom.elapsed() >= startingFor;
                 const double reach = soundDone || !reader_->hasSound() ? HUGE_VAL : lineOf(cursor()) - *now;
-                if (behind > farBehind || (started && reach < soundDry)) {
+                if (behind > farBehind || reach < readTook || (started && reach < soundDry)) {
                     skip = Skip::toKey;
                     newSinceSkip = false;
                 } else if (behind > 0 || (started && reach < soundShort)) {
@@ -322,7 +323,10 @@ void Playing::play(const Order& order)
                 }
             }
             reader_->skip(skip);
+            QElapsedTimer reading;
+            reading.start();
             auto item = reader_->next();
+            readTook = double(reading.nsecsElapsed()) / 1e9;
             if (superseded())
                 return;
             if (!item) {
