@@ -36,8 +36,8 @@ constexpr double soundMost = 4.0;
 // it is short, so this is counted in time passed): only the last read counts then.
 constexpr double stillEvery = 0.1;
 constexpr double farBehind = 0.5;
-constexpr double soundShort = 0.8;
-constexpr double soundDry = 0.55;
+constexpr double soundShort = 0.5;
+constexpr double soundDry = 0.45;
 constexpr qint64 startingFor = 200; // ms
 // A span whose data stops this close before its end ends there: containers round the
 // lengths of their streams, and a picture may end before its sound.
