@@ -13,6 +13,14 @@
 //  - a Short of three cuts (5-8.6, 20.1-24.7, 41.4-44.0 s) played to its end: cuts that are
 //    not heard through, the longest silence from the first sound to the end, and the longest
 //    time one picture stays up.
+//  - a recording this machine decodes slower than real time (1080p at 60 fps, x264 at
+//    crf 14 over strong noise, about 500 Mbit/s, 10 s) beside a light one (640x360 at 30
+//    fps), played for 8 s on every core and on 2 (as `taskset -c 0,1` would): the tenths of
+//    a second that are silent in the 7 s after the first sound (goal 0), the seconds played,
+//    and the pictures shown a second (the light one keeps all 30);
+//  - the memory that sound waiting for pictures takes: a Matroska file with 5 s of pictures
+//    and 600 s of sound, played for 3 s from its start, and a Short of 2-3 s and 100-102 s
+//    played through: how much the program's resident memory grew at most.
 //  - what playing costs: 10 s of a test pattern with noise at 30 fps (720p, 1080p, 2160p)
 //    played from its start to its end into a VideoSurface of the viewer's size (505x284) in
 //    a shown window, its sound to a null sink; beside ffplay on the same file in a window of
@@ -47,6 +55,9 @@
 #include <benchmark/benchmark.h>
 #include <algorithm>
 #include <clocale>
+#include <fstream>
+#include <sched.h>
+#include <string>
 #include <cmath>
 #include <numeric>
 #include <fcntl.h>
@@ -90,6 +101,58 @@ QString longClip(int keyEvery)
                        "-shortest", path});
     return path;
 }
+
+// 10 s of 1080p at 60 fps over strong noise, coded at crf 14: more than most machines decode
+// in real time.
+QString heavyClip()
+{
+    const QString path = clips().path() + QStringLiteral("/heavy.mp4");
+    if (!QFileInfo::exists(path))
+        Clips::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=60:duration=10,noise=alls=30:allf=t", "-f",
+                       "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=10", "-c:v", "libx264", "-preset",
+                       "veryfast", "-crf", "14", "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest", path});
+    return path;
+}
+
+// 5 s of pictures and 600 s of sound, in Matroska.
+QString earlyEndingPictures()
+{
+    const QString path = clips().path() + QStringLiteral("/early.mkv");
+    if (!QFileInfo::exists(path))
+        Clips::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=30:duration=5", "-f", "lavfi", "-i",
+                       "sine=frequency=440:sample_rate=48000:duration=600", "-c:v", "libx264", "-preset", "veryfast",
+                       "-pix_fmt", "yuv420p", "-c:a", "aac", path});
+    return path;
+}
+
+// The program's resident memory, in bytes.
+double residentBytes()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stod(line.substr(6)) * 1024;
+    return 0;
+}
+
+// Keeps this thread, and the threads it starts from now on (the player's), to the first
+// `cores` processors; all of them again when it goes.
+struct Cores {
+    explicit Cores(int cores)
+    {
+        sched_getaffinity(0, sizeof(all), &all);
+        if (cores <= 0)
+            return;
+        cpu_set_t few;
+        CPU_ZERO(&few);
+        for (int i = 0; i < CPU_SETSIZE && CPU_COUNT(&few) < cores; ++i)
+            if (CPU_ISSET(i, &all))
+                CPU_SET(i, &few);
+        sched_setaffinity(0, sizeof(few), &few);
+    }
+    ~Cores() { sched_setaffinity(0, sizeof(all), &all); }
+    cpu_set_t all;
+};
 
 // Tenths of a second heard from sample `from` on, of `tenths`.
 int tenthsHeard(sound::Monitor& monitor, qsizetype from, int tenths)
@@ -562,6 +625,86 @@ void BM_PlayingCost(benchmark::State& state)
     state.counters["ffplay dropped"] = dropped;
 }
 
+// Light (0) or heavy (1), on every core (0) or on so many.
+void BM_DecodingSlowerThanRealTime(benchmark::State& state)
+{
+    Cores cores(int(state.range(1)));
+    Listening listening(state);
+    if (!listening.ready())
+        return;
+    sound::Monitor& monitor = *listening.monitor;
+    Player* player = listening.player.get();
+    const QString path = state.range(0) ? heavyClip() : clip(30);
+    int pictures = 0;
+    QObject::connect(player->videoSink(), &QVideoSink::videoFrameChanged, player, [&](const QVideoFrame& f) {
+        pictures += f.isValid();
+    });
+    int silent = 0;
+    double played = HUGE_VAL;
+    double shown = HUGE_VAL;
+    for (auto _ : state) {
+        player->setSource(path);
+        listening.standAt(0);
+        QElapsedTimer wall;
+        wall.start();
+        const qsizetype from = monitor.now();
+        player->play();
+        const std::optional<double> first = monitor.heard(from, never);
+        pictures = 0;
+        const qsizetype heard = from + qsizetype(first.value_or(0) * sound::Monitor::rate);
+        int quiet = 0;
+        for (int i = 0; i < 70; ++i)
+            quiet += monitor.peak(heard + qsizetype(i) * sound::Monitor::rate / 10, 0.1) <= 0.03;
+        const int during = pictures;
+        events::until([&] { return wall.elapsed() >= 8000; }, 9000);
+        silent = std::max(silent, first ? quiet : 70);
+        played = std::min(played, player->time());
+        shown = std::min(shown, during / 7.0);
+        state.SetIterationTime(first.value_or(never));
+        player->pause();
+        player->setSource(std::nullopt);
+        rest(300);
+    }
+    state.counters["silent tenths of 70"] = silent;
+    state.counters["s played in 8 s"] = played;
+    state.counters["pictures a second"] = shown;
+}
+
+// Played for 3 s from the start (0), or the Short through (1).
+void BM_SoundWaitingForPictures(benchmark::State& state)
+{
+    Listening listening(state);
+    if (!listening.ready())
+        return;
+    Player* player = listening.player.get();
+    const QString path = earlyEndingPictures();
+    double grew = 0;
+    for (auto _ : state) {
+        if (state.range(0))
+            player->setShort(path, {{2.0, 3.0}, {100.0, 102.0}});
+        else
+            player->setSource(path);
+        listening.standAt(0);
+        const double before = residentBytes();
+        double most = before;
+        QElapsedTimer wall;
+        wall.start();
+        player->play();
+        events::until(
+            [&] {
+                most = std::max(most, residentBytes());
+                return wall.elapsed() > 3000 && (state.range(0) == 0 || player->rate() == 0);
+            },
+            20000);
+        grew = std::max(grew, most - before);
+        state.SetIterationTime(wall.elapsed() / 1000.0);
+        player->pause();
+        player->setSource(std::nullopt);
+        rest(300);
+    }
+    state.counters["MB grown"] = grew / 1e6;
+}
+
 } // namespace
 
 // A minute; ten (--benchmark_filter=LongPlay/600) as users play a stream's stretch.
@@ -570,6 +713,15 @@ BENCHMARK(BM_ClockOverALongPlay)->Arg(600)->Name("LongPlay")->UseManualTime()->U
 
 // 720p, 1080p and 2160p at 30 fps.
 BENCHMARK(BM_PlayingCost)->Arg(720)->Arg(1080)->Arg(2160)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_DecodingSlowerThanRealTime)
+    ->Args({0, 0})
+    ->Args({0, 2})
+    ->Args({1, 0})
+    ->Args({1, 2})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2);
+BENCHMARK(BM_SoundWaitingForPictures)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 // Key frames 1 s and 8 s apart.
 BENCHMARK(BM_SoundAfterSeekWhilePlaying)->Arg(30)->Arg(240)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_ShortJoins)->Arg(30)->Arg(240)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);

@@ -396,6 +396,8 @@ private:
             if (!run->suspended)
                 feed(m);
             const double now = clock();
+            // The thread leaves out what comes too late for it.
+            m.clock = run->suspended ? std::nullopt : std::optional<double>(now);
             for (; !m.frames.empty() && m.frames.front().line <= now + 0.002; m.frames.pop_front())
                 due = std::move(m.frames.front());
             if (run->suspended && (!m.frames.empty() || m.framesDone))

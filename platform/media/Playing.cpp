@@ -5,6 +5,7 @@
 #include "platform/media/Media.h"
 #include "platform/media/Reader.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <algorithm>
 #include <cmath>
@@ -21,6 +22,23 @@ namespace {
 // next cut's key frame while the player plays these.
 constexpr double soundAhead = 1.0;
 constexpr std::size_t pictureBytes = std::size_t(96) << 20;
+// Pictures wanted read on only while the sound read ahead of them is shorter than this: a
+// file whose pictures stop early (or lie far behind its sound) would have all of its sound
+// waiting for them.
+constexpr double soundMost = 4.0;
+// Catching up with the player's clock. A picture decoded after its time is left out unless
+// none was handed over for this long; decoding leaves out the pictures no other refers to
+// while pictures come late or the sound handed over reaches less than `soundShort` past the
+// clock, and everything up to the next key frame while they come `farBehind` late or the
+// sound reaches less than `soundDry` (the output holds a quarter of a second, and one large
+// picture may take a few tenths to decode) or than the last read took. For `startingFor`
+// after the clock starts the sound has not had the time to get ahead (the clock stands while
+// it is short, so this is counted in time passed): only the last read counts then.
+constexpr double stillEvery = 0.1;
+constexpr double farBehind = 0.5;
+constexpr double soundShort = 0.5;
+constexpr double soundDry = 0.45;
+constexpr qint64 startingFor = 200; // ms
 // A span whose data stops this close before its end ends there: containers round the
 // lengths of their streams, and a picture may end before its sound.
 constexpr double endsWithin = 0.5;
@@ -186,6 +204,7 @@ void Playing::play(const Order& order)
         m.soundDone = false;
         m.end.reset();
         m.stopped.reset();
+        m.clock.reset();
     }, false);
 
     std::optional<double> lastPicture; // recording time of the last picture handed over
@@ -201,11 +220,16 @@ void Playing::play(const Order& order)
             m.dataEnd = dataEnd;
         }, true);
     };
+    double handedLine = -HUGE_VAL; // line time of the last picture handed over
     const auto hand = [&](const Media::Picture& picture, double line) {
         Frame frame = frameOf(picture.frame.get(), line, picture.at);
         lastPicture = picture.at;
+        handedLine = line;
         post([&](Mailbox& m) { m.frames.push_back(std::move(frame)); }, false);
     };
+    QElapsedTimer clockFrom; // since the player's clock was first told
+    bool newSinceSkip = true;        // a picture was decoded since decoding last skipped ahead
+    double readTook = 0;             // seconds the last read took
 
     for (int k = order.span; k < count; ++k) {
         const Span span = whole ? Span{0, HUGE_VAL} : order.spans[k];
@@ -246,6 +270,7 @@ void Playing::play(const Order& order)
         }
         bool picturesDone = !found.picture;
         double latest = -HUGE_VAL; // the picture of this span handed last
+        double decodedLine = lineOf(start); // of the latest picture decoded in this span
         if (found.picture) {
             hand(*found.picture, lineOf(std::clamp(found.picture->at, start, span.end)));
             latest = found.picture->at;
@@ -286,6 +311,7 @@ void Playing::play(const Order& order)
         while (!picturesDone || !soundDone) {
             // Decodes on while it wants what is not yet ahead enough.
             bool padding = false;
+            std::optional<double> now; // the player's clock
             {
                 std::unique_lock guard(lock);
                 for (;;) {
@@ -294,8 +320,11 @@ void Playing::play(const Order& order)
                     const int pictures = int(mail.frames.size());
                     const bool wantPictures = !picturesDone && pictures < cap;
                     const bool wantSound = !soundDone && mail.soundFrames < soundAhead * rate;
-                    if (wantPictures || (wantSound && pictures < 2 * cap))
+                    if ((wantPictures && mail.soundFrames < soundMost * std::max(1, rate))
+                        || (wantSound && pictures < 2 * cap)) {
+                        now = mail.clock;
                         break;
+                    }
                     // Sound that the file keeps far behind its pictures is not waited for (the
                     // player would stand with pictures due): silence takes its place.
                     if (wantSound && lastPicture && cursor() < *lastPicture) {
@@ -310,7 +339,30 @@ void Playing::play(const Order& order)
                     return;
                 continue;
             }
+            if (now && !clockFrom.isValid())
+                clockFrom.start();
+            // (After a skip to a key frame, how late the pictures come is known again once one
+            // of them is decoded.)
+            using Skip = Media::Reader::Skip;
+            Skip skip = Skip::none;
+            if (now && !picturesDone && reader_->skipping() == Skip::toKey) {
+                skip = Skip::toKey;
+            } else if (now && !picturesDone && newSinceSkip) {
+                const double behind = *now - (decodedLine + facts_.frame);
+                const bool started = clockFrom.elapsed() >= startingFor;
+                const double reach = soundDone || !reader_->hasSound() ? HUGE_VAL : lineOf(cursor()) - *now;
+                if (behind > farBehind || reach < readTook || (started && reach < soundDry)) {
+                    skip = Skip::toKey;
+                    newSinceSkip = false;
+                } else if (behind > 0 || (started && reach < soundShort)) {
+                    skip = Skip::unreferenced;
+                }
+            }
+            reader_->skip(skip);
+            QElapsedTimer reading;
+            reading.start();
             auto item = reader_->next();
+            readTook = double(reading.nsecsElapsed()) / 1e9;
             if (superseded())
                 return;
             if (!item) {
@@ -333,10 +385,16 @@ void Playing::play(const Order& order)
             if (auto* picture = std::get_if<Media::Picture>(&*item)) {
                 // (A picture stamped before the one handed last, as where two recordings were
                 // joined, would flash up out of turn: it is left out.)
-                if (picturesDone || picture->at >= until)
+                // One that comes after its time (the next one's is there) is left out, as long
+                // as the picture is not left standing for it.
+                if (picturesDone || picture->at >= until) {
                     picturesDone = true;
-                else if (picture->at > latest) {
-                    hand(*picture, lineOf(std::max(picture->at, span.start)));
+                } else if (picture->at > latest) {
+                    const double line = lineOf(std::max(picture->at, span.start));
+                    decodedLine = line;
+                    newSinceSkip = true;
+                    if (!(now && line + facts_.frame <= *now && line - handedLine < stillEvery))
+                        hand(*picture, line);
                     latest = picture->at;
                 }
             } else if (!soundDone) {

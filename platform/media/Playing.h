@@ -86,6 +86,10 @@ public:
         std::optional<double> end;      // line time where playing ends
         std::optional<QString> stopped; // said there: the data stops short of what was asked
         std::optional<double> dataEnd;  // where the pictures turned out to stop, when they did
+        // Set by the player: the line time it plays at, while its clock runs (else none).
+        // Pictures decoded after their time are left out, and decoding that falls behind it
+        // leaves pictures out to catch up, so that the sound goes on.
+        std::optional<double> clock;
     };
 
     // Opens the recording at `path` on the thread, with its sound where `sound` (at the rate

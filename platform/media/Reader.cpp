@@ -22,6 +22,10 @@ namespace {
 // seek: within the same group of pictures, mostly, so decoding on costs less than going
 // back to its key frame.
 constexpr double decodeOnWithin = 2.0;
+// The most sound a seek keeps on its way to the picture asked for (read ahead of the
+// pictures), in seconds: a file whose pictures stop early, or whose sound is stored far
+// ahead of them, would have it keep all of its sound up to the next picture.
+constexpr double walkSoundMost = 5.0;
 
 // Leaves out the sound before recording time `from`, to the sample; false where none is left.
 bool trim(Sound& sound, double from, int rate)
@@ -121,6 +125,7 @@ void Reader::restart(std::optional<double> from)
     last_.reset();
     soundOut_ = -HUGE_VAL;
     reached_ = -HUGE_VAL;
+    skip(Skip::none);
     if (pictures_)
         avcodec_flush_buffers(pictures_.get());
     if (sound_)
@@ -172,7 +177,19 @@ bool Reader::pull()
     }
     // Decoding starts at a key frame: what comes before it cannot be shown whole. (An empty
     // packet, a frame left out, is no end of the stream for the decoder.)
-    if (index == video_ && packet_->size > 0 && (key_ || (packet_->flags & AV_PKT_FLAG_KEY))) {
+    const bool key = packet_->flags & AV_PKT_FLAG_KEY;
+    if (index == video_ && key_ && skip_ == Skip::toKey) {
+        if (!key) {
+            av_packet_unref(packet_.get()); // left out undecoded: the picture is late
+            return true;
+        }
+        // On afresh from this key frame: what the decoder still holds is late as well.
+        avcodec_flush_buffers(pictures_.get());
+        key_.reset();
+        slots_.clear();
+        skip_ = Skip::none;
+    }
+    if (index == video_ && packet_->size > 0 && (key_ || key)) {
         const double at = stamp == AV_NOPTS_VALUE ? 0.0 : pictureTime(stamp);
         if (!key_) {
             // A video that stores only decoding stamps (AVI) has its decoded pictures stamped
@@ -184,6 +201,14 @@ bool Reader::pull()
         }
         if (decodingStampsOnly_)
             slots_.push_back(at);
+        // Pictures that no other refers to are left out where they are late, and on a seek's
+        // way to the picture asked for, short of the pictures just before it (one of which is
+        // the one shown). A video with decoding stamps only counts on every picture coming.
+        const bool walking = walkingTo_ && walkLeavesOut_ && at + 2 * frameLength() < *walkingTo_;
+        const bool leaveOut = !decodingStampsOnly_ && stamp != AV_NOPTS_VALUE && (skip_ != Skip::none || walking);
+        pictures_->skip_frame = leaveOut ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+        if (leaveOut && walking)
+            leftOutLatest_ = std::max(leftOutLatest_, at);
         if (avcodec_send_packet(pictures_.get(), packet_.get()) >= 0) // a damaged packet is passed over
             receivePictures();
     } else if (index == audio_ && sound_) {
@@ -278,9 +303,30 @@ void Reader::receiveSound()
     }
 }
 
+void Reader::skip(Skip how)
+{
+    skip_ = video_ >= 0 ? how : Skip::none;
+}
+
 Reader::Found Reader::seek(double limit, double soundFrom)
 {
+    Found found = find(limit, soundFrom);
+    // A picture that might have been left out lies between the one found and the limit
+    // (pictures further apart than two frames' time): the one shown may be it. Found again
+    // with every picture decoded.
+    if (found.picture && leftOutLatest_ > found.picture->at + sameFrameTime && !stopped()) {
+        walkLeavesOut_ = false;
+        last_.reset();
+        found = find(limit, soundFrom);
+        walkLeavesOut_ = true;
+    }
+    return found;
+}
+
+Reader::Found Reader::find(double limit, double soundFrom)
+{
     soundFrom_ = soundFrom;
+    skip(Skip::none);
     if (video_ < 0) {
         restart(std::max(0.0, soundFrom));
         return {};
@@ -288,8 +334,14 @@ Reader::Found Reader::seek(double limit, double soundFrom)
     // Walks on from where the reader stands to the first picture from `limit` on, which
     // stays next in line; the sound on the way stays from `soundFrom` on. The last picture
     // before the limit, or none.
+    // Sound past `walkSoundMost` is not kept: where a picture was found, the walk stops there
+    // and `next` goes on with the sound and pictures from there (the pictures before the
+    // limit that follow then are late at once); else it is left out, and silence stands in.
     const auto walk = [&](std::optional<Picture> kept) {
         std::deque<std::variant<Picture, Sound>> sounds;
+        int64_t sound = 0; // frames kept
+        walkingTo_ = limit;
+        leftOutLatest_ = -HUGE_VAL;
         for (;;) {
             if (ready_.empty() && !pull())
                 break;
@@ -297,9 +349,16 @@ Reader::Found Reader::seek(double limit, double soundFrom)
                 continue;
             auto item = std::move(ready_.front());
             ready_.pop_front();
-            if (auto* sound = std::get_if<Sound>(&item)) {
-                if (trim(*sound, soundFrom, soundRate_))
+            if (auto* piece = std::get_if<Sound>(&item)) {
+                if (sound >= int64_t(walkSoundMost * soundRate_)) {
+                    if (kept) {
+                        ready_.push_front(std::move(item));
+                        break;
+                    }
+                } else if (trim(*piece, soundFrom, soundRate_)) {
+                    sound += piece->frames();
                     sounds.push_back(std::move(item));
+                }
                 continue;
             }
             Picture& picture = std::get<Picture>(item);
@@ -310,6 +369,7 @@ Reader::Found Reader::seek(double limit, double soundFrom)
             ready_.push_front(std::move(item));
             break;
         }
+        walkingTo_.reset();
         for (auto it = sounds.rbegin(); it != sounds.rend(); ++it)
             ready_.push_front(std::move(*it));
         return kept;

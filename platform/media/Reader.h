@@ -71,8 +71,17 @@ public:
     // The latest recording time that a packet read since the last seek reaches.
     double reached() const { return reached_; }
 
+    // How much of the pictures `next` leaves out to catch up with a clock that runs ahead of
+    // the decoding: none; the pictures no other refers to; or every packet of the pictures up
+    // to the next key frame (then none). The sound is never left out. Each seek sets it back
+    // to none.
+    enum class Skip { none, unreferenced, toKey };
+    void skip(Skip how);
+    Skip skipping() const { return skip_; }
+
 private:
     void open();
+    Found find(double limit, double soundFrom);
     void restart(std::optional<double> from);
     bool pull();
     void receivePictures();
@@ -109,6 +118,12 @@ private:
     std::optional<Picture> last_;                    // the last picture handed out
     double soundOut_ = -HUGE_VAL;                    // where the sound handed out ends
     double reached_ = -HUGE_VAL;
+    Skip skip_ = Skip::none;
+    // While a seek walks to a picture: pictures shown this long before it that no other
+    // refers to are not decoded.
+    std::optional<double> walkingTo_;
+    bool walkLeavesOut_ = true;
+    double leftOutLatest_ = -HUGE_VAL; // the latest picture before it that may have been left out
 };
 
 } // namespace Media

@@ -35,6 +35,13 @@ TEST(PlayingTest, ALineIsHandedOverSpanBySpan)
         return made ? p : QString();
     });
     ASSERT_FALSE(changing.isEmpty());
+    // Matroska whose sound misses 0.6 s (from 4.01 s to 4.63 s): its stamps leave the gap.
+    const QString gap = sharedClip(QStringLiteral("numbered30-gap.mkv"), [&](const QString& p) {
+        return Clips::ffmpeg({"-i", clip, "-c:v", "copy", "-af", "aselect='not(between(t,4,4.6))'", "-c:a", "aac", p})
+                   ? p
+                   : QString();
+    });
+    ASSERT_FALSE(gap.isEmpty());
     const struct {
         const char* name;
         QString clip;
@@ -43,6 +50,12 @@ TEST(PlayingTest, ALineIsHandedOverSpanBySpan)
         double from;
         double end;           // line time
         bool exact = true;    // its pictures join without a seam (the channels' file was cut and joined)
+        std::optional<Span> quiet = {}; // recording time whose sound is missing: silence in its place
+        // Taken as a player takes it whose sound output holds a second: a second of sound
+        // stays in the mailbox until the end is told.
+        bool holdsSound = false;
+        // The player's clock stands there from the start, as where decoding lags far behind.
+        std::optional<double> clock = {};
     } table[] = {
         {"a Short from its start", clip, {{1.0, 2.0}, {4.5, 5.2}, {7.1, 8.0}}, 0, 1.0, 2.6},
         {"a Short from within its second cut", clip, {{1.0, 2.0}, {4.5, 5.2}, {7.1, 8.0}}, 1, 4.8, 2.6},
@@ -51,6 +64,10 @@ TEST(PlayingTest, ALineIsHandedOverSpanBySpan)
          0, 1.0, at31 + 0.0003 - 1.0 + 0.5},
         {"the whole recording to its end", clip, {}, 0, 8.5, 10.0},
         {"sound whose channels change on the way", changing, {{3.0, 7.0}}, 0, 3.0, 4.0, false},
+        {"sound with a gap in its stamps", gap, {{3.0, 6.0}}, 0, 3.0, 3.0, true, Span{4.04, 4.60}},
+        {"joins made while the second of sound before them plays", clip, {{1.0, 2.0}, {4.5, 5.5}, {7.0, 8.0}}, 0, 1.0,
+         3.0, true, std::nullopt, true},
+        {"a clock far ahead of the decoding", clip, {}, 0, 0.0, 10.0, true, std::nullopt, false, 5.0},
     };
     int id = 0;
     std::unique_ptr<Playing> thread;
@@ -86,12 +103,18 @@ TEST(PlayingTest, ALineIsHandedOverSpanBySpan)
                 Playing::Mailbox& m = thread->mail;
                 if (m.playing != id)
                     return false;
+                if (row.clock)
+                    m.clock = row.clock;
                 for (; !m.frames.empty(); m.frames.pop_front())
                     frames.push_back(std::move(m.frames.front()));
-                for (; !m.sound.empty(); m.sound.pop_front())
-                    sound.push_back(std::move(m.sound.front()));
-                m.soundFrames = 0;
                 end = m.end;
+                for (; !m.sound.empty(); m.sound.pop_front()) {
+                    const int taken = int(m.sound.front().samples.size() / 2);
+                    if (row.holdsSound && !end && m.soundFrames - taken < rate)
+                        break;
+                    m.soundFrames -= taken;
+                    sound.push_back(std::move(m.sound.front()));
+                }
                 stopped = m.stopped;
             }
             thread->taken();
@@ -109,9 +132,33 @@ TEST(PlayingTest, ALineIsHandedOverSpanBySpan)
             samples += int64_t(chunk.samples.size() / 2);
         }
         EXPECT_NEAR(double(samples), (*end - from) * rate, double(row.spans.size()) + 1);
+        // Where the stamps leave a gap, silence; the sound after it in its place.
+        if (row.quiet) {
+            const auto loudest = [&](double fromLine, double toLine) {
+                int most = 0;
+                for (const Playing::Chunk& chunk : sound)
+                    for (std::size_t i = 0; i < chunk.samples.size(); ++i) {
+                        const double t = chunk.line + double(i / 2) / rate;
+                        if (t >= fromLine && t < toLine)
+                            most = std::max(most, std::abs(int(chunk.samples[i])));
+                    }
+                return most;
+            };
+            const double lineFrom = line.offset(0) + row.quiet->start - row.spans[0].start;
+            const double lineTo = line.offset(0) + row.quiet->end - row.spans[0].start;
+            EXPECT_EQ(loudest(lineFrom, lineTo), 0);
+            EXPECT_GT(loudest(lineTo + 0.1, lineTo + 0.9), 1000);
+        }
 
-        // The pictures: in order, each the one shown at its place on the line.
+        // The pictures: in order, each the one shown at its place on the line. Before a clock
+        // far ahead only a few (of 150), and then some. (The sound, whole as ever, reaches
+        // only a little past such a clock: decoding may go on skipping.)
         ASSERT_FALSE(frames.empty());
+        if (row.clock) {
+            const auto late = std::count_if(frames.begin(), frames.end(), [&](const auto& f) { return f.line < *row.clock; });
+            EXPECT_LT(late, 30);
+            EXPECT_GT(frames.size() - std::size_t(late), 0U);
+        }
         EXPECT_NEAR(frames.front().line, from, 1e-9);
         for (std::size_t i = 0; i < frames.size(); ++i) {
             const Playing::Frame& f = frames[i];
@@ -134,6 +181,53 @@ TEST(PlayingTest, ALineIsHandedOverSpanBySpan)
             ASSERT_NE(it, frames.rend());
             EXPECT_EQ(Clips::numberOf(it->picture.toImage()), before(last)) << "span " << k;
         }
+    }
+}
+
+// Sound that the pictures never catch up with (they stop after 2 s, the sound goes on for
+// 60) waits a few seconds ahead at most while the player takes none of it: played from the
+// start, and from past the pictures (where a seek walks through all the sound to the end).
+TEST(PlayingTest, SoundWaitingForPicturesStaysFewSeconds)
+{
+    const QString path = sharedClip(QStringLiteral("pictures2-sound60.mkv"), [](const QString& p) {
+        return Clips::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=320x180:rate=30:duration=2", "-f", "lavfi", "-i",
+                              "sine=frequency=440:sample_rate=48000:duration=60", "-c:v", "libx264", "-preset",
+                              "veryfast", "-pix_fmt", "yuv420p", "-c:a", "aac", p})
+                   ? p
+                   : QString();
+    });
+    ASSERT_FALSE(path.isEmpty());
+    Playing thread(path, true, [] {});
+    int rate = 0;
+    ASSERT_TRUE(waitUntil([&] {
+        std::lock_guard guard(thread.lock);
+        rate = thread.mail.facts ? thread.mail.facts->soundRate : rate;
+        return rate > 0;
+    }));
+    int id = 0;
+    for (const double from : {0.0, 30.0}) {
+        SCOPED_TRACE(from);
+        thread.order(Playing::Order{++id, true, {}, 0, from, 0});
+        int most = 0;
+        bool ended = false;
+        // (Where the sound is held back, no end comes.)
+        waitUntil(
+            [&] {
+                {
+                    std::lock_guard guard(thread.lock);
+                    Playing::Mailbox& m = thread.mail;
+                    if (m.playing == id) {
+                        most = std::max(most, m.soundFrames);
+                        m.frames.clear();
+                        ended = m.end.has_value();
+                    }
+                }
+                thread.taken();
+                return ended;
+            },
+            3000);
+        EXPECT_GT(most, rate / 2);
+        EXPECT_LE(most, 6 * rate);
     }
 }
 
