@@ -184,6 +184,7 @@ private:
         double writtenTo = 0;    // line time up to which sound was written to it
         int64_t silence = 0;     // frames of silence to write before the rest of the sound
         bool drained = false;    // all of its sound was written
+        int stalls = 0;          // streams let go because their output took nothing
         bool suspended = false;  // paused, ready to go on
         double paused = 0;       // line time where it paused
         QElapsedTimer wall;      // the clock without sound: from `wallFrom`
@@ -429,7 +430,8 @@ private:
     bool begin(Playing::Mailbox& m)
     {
         const int rate = facts ? facts->soundRate : 0;
-        if (m.frames.empty() && !m.framesDone)
+        // (A recording without pictures starts with its sound.)
+        if (m.frames.empty() && !m.framesDone && !(facts && facts->shape.isEmpty()))
             return false;
         if (!std::exchange(run->tried, true))
             run->sound = rate > 0 && output.start(rate);
@@ -451,7 +453,9 @@ private:
     {
         const double at = std::min(run->soundFrom + output.played(), run->end);
         const int rate = facts ? facts->soundRate : 0;
-        run->sound = rate > 0 && output.start(rate);
+        // (An output that took nothing may have been waking up: a fresh stream is tried twice.)
+        run->sound = rate > 0 && (!output.stalled() || ++run->stalls <= 2) && output.start(rate);
+        run->drained = false;
         if (run->sound) {
             run->soundFrom = at;
             run->silence = std::max<int64_t>(0, std::llround((run->writtenTo - at) * rate));
@@ -488,14 +492,14 @@ private:
             }
             return;
         }
-        while (run->silence > 0 && output.ahead() < 0.25) {
+        while (run->silence > 0 && output.lead() < 0.25) {
             static const std::vector<int16_t> quiet(4800 * 2, 0);
             const int taken = output.write(quiet.data(), int(std::min<int64_t>(run->silence, 4800)));
             if (taken <= 0)
                 return;
             run->silence -= taken;
         }
-        while (!m.sound.empty() && output.ahead() < 0.25) {
+        while (!m.sound.empty() && output.lead() < 0.25) {
             Playing::Chunk& chunk = m.sound.front();
             const int frames = int(chunk.samples.size() / 2 - run->written);
             const int taken = output.write(chunk.samples.data() + run->written * 2, frames);
@@ -510,6 +514,16 @@ private:
         // The stream waits for a little sound before it plays: the run's last bit is less.
         if (m.soundDone && m.sound.empty() && run->silence == 0 && !std::exchange(run->drained, true))
             output.drain();
+        if (run->drained && output.ahead() <= 0) {
+            // All of the run's sound was heard: pictures that outlast it play on by the time
+            // passed.
+            const double at = std::min(run->soundFrom + output.played(), run->end);
+            output.stop();
+            run->sound = false;
+            run->wallFrom = at;
+            run->wall.restart();
+            run->starved = false;
+        }
     }
 
     // The run reached the end of its line: the Short's end, the recording's, or where the

@@ -303,7 +303,7 @@ void Playing::play(const Order& order)
                     if (superseded())
                         return false;
                 }
-                give(std::vector<int16_t>(std::size_t(std::min<int64_t>(target - played, rate / 10)) * 2, 0));
+                give(std::vector<int16_t>(std::size_t(std::min<int64_t>(target - played, std::max(1, rate / 10))) * 2, 0));
             }
             return true;
         };
@@ -350,7 +350,8 @@ void Playing::play(const Order& order)
             } else if (now && !picturesDone && newSinceSkip) {
                 const double behind = *now - (decodedLine + facts_.frame);
                 const bool started = clockFrom.elapsed() >= startingFor;
-                const double reach = soundDone || !reader_->hasSound() ? HUGE_VAL : lineOf(cursor()) - *now;
+                const bool soundEnded = reader_->reached() > cursor() + soundBreak;
+                const double reach = soundDone || soundEnded || !reader_->hasSound() ? HUGE_VAL : lineOf(cursor()) - *now;
                 if (behind > farBehind || reach < readTook || (started && reach < soundDry)) {
                     skip = Skip::toKey;
                     newSinceSkip = false;
@@ -414,6 +415,11 @@ void Playing::play(const Order& order)
             // Where the file's data has gone on well past the span, no more of its sound comes:
             // the sound track ended before it.
             if (!soundDone && !whole && reader_->reached() > span.end + soundBreak && !silence(span.end))
+                return;
+            // Where it has gone on well past the sound handed over, the sound track ended before
+            // the pictures: silence keeps up with them, so that the clock goes on.
+            if (!soundDone && whole && reader_->hasSound() && lastPicture && cursor() < *lastPicture
+                && reader_->reached() > cursor() + soundBreak && !silence(*lastPicture))
                 return;
         }
         offset += whole ? 0 : span.length();

@@ -16,9 +16,10 @@ namespace {
 constexpr int answerWithin = 1000; // ms
 // How much sound the server holds ahead of what is heard, and how much must be there before
 // a stream begins to play (or goes on after it ran dry).
-constexpr pa_usec_t held = 100 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t held = 400 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t toBegin = 10 * PA_USEC_PER_MSEC;
-// A stream that has sound to play and stands still this long plays nowhere.
+// A stream that has sound to play and of which the output takes nothing this long plays
+// nowhere.
 constexpr int standsStill = 500; // ms
 
 } // namespace
@@ -34,7 +35,10 @@ struct SoundOutput::Link {
     double heard = 0;     // the stream's last reading of what was played
     bool corked = false;
     bool emptied = false; // all it was given was played
-    QElapsedTimer still;  // since `heard` last moved on
+    bool stalled = false; // the last stream let go played nowhere (it had not failed)
+    int64_t consumed = -1; // bytes the output took, as the server last told
+    QElapsedTimer still;  // since the output last took any
+    QElapsedTimer asked;  // since the server was last asked how far it is  // since `heard` last moved on
 
     Link()
     {
@@ -120,7 +124,6 @@ struct SoundOutput::Link {
         buffer.prebuf = uint32_t(pa_usec_to_bytes(toBegin, &spec));
         buffer.minreq = uint32_t(-1);
         buffer.fragsize = uint32_t(-1);
-        // No output named: the server's default, which is where the user wants sound now.
         const auto flags = pa_stream_flags_t(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE
                                              | PA_STREAM_ADJUST_LATENCY);
         if (pa_stream_connect_playback(stream, nullptr, &buffer, flags, nullptr, nullptr) < 0
@@ -134,7 +137,10 @@ struct SoundOutput::Link {
         heard = 0;
         corked = false;
         emptied = false;
+        stalled = false;
+        consumed = -1;
         still.start();
+        asked.start();
         return true;
     }
 
@@ -162,16 +168,37 @@ struct SoundOutput::Link {
         context = nullptr;
     }
 
-    // Reads what the stream has played, where it still plays.
+    // Reads what the stream has played, where it still plays: never more than was written
+    // (the server's time goes on between its reports whether the output takes sound or not).
     void read()
     {
         pa_usec_t usec = 0;
-        if (streamReady() && pa_stream_get_time(stream, &usec) == 0) {
-            const double now = double(usec) / 1e6;
-            if (now > heard + 1e-4 || corked)
-                still.restart();
-            heard = std::max(heard, now);
+        if (streamReady() && pa_stream_get_time(stream, &usec) == 0)
+            heard = std::max(heard, std::min(double(usec) / 1e6, double(written) / rate));
+    }
+
+    // Whether the output takes what the stream holds: what the server reports it took moves
+    // on while uncorked with sound to play (asked anew every tenth of a second).
+    bool standing()
+    {
+        if (!streamReady() || corked) {
+            still.restart();
+            return false;
         }
+        if (asked.elapsed() > 100) {
+            asked.restart();
+            if (pa_operation* o = pa_stream_update_timing_info(stream, nullptr, nullptr))
+                pa_operation_unref(o);
+        }
+        const pa_timing_info* info = pa_stream_get_timing_info(stream);
+        if (!info || info->read_index_corrupt)
+            return false;
+        const int64_t bytes = int64_t(info->read_index);
+        if (bytes != consumed || emptied || info->write_index - info->read_index < int64_t(rate) * 4 / 20) {
+            consumed = bytes;
+            still.restart();
+        }
+        return still.elapsed() > standsStill;
     }
 
     void cork(bool hold)
@@ -245,10 +272,10 @@ bool SoundOutput::broken()
     if (!link->stream)
         return false;
     link->read();
-    const double ahead = double(link->written) / link->rate - link->heard;
-    const bool stands = !link->corked && ahead > 0.05 && link->still.elapsed() > standsStill;
+    const bool stands = link->standing();
     if (link->streamReady() && !stands)
         return false;
+    link->stalled = stands;
     link->dropStream();
     return true;
 }
@@ -299,6 +326,28 @@ int SoundOutput::write(const int16_t* samples, int frames)
         return 0;
     link->written += taken;
     return taken;
+}
+
+bool SoundOutput::stalled() const
+{
+    if (!link->loop)
+        return false;
+    Link::Locked guard(link->loop);
+    return link->stalled;
+}
+
+double SoundOutput::lead() const
+{
+    if (!link->loop)
+        return 0;
+    Link::Locked guard(link->loop);
+    if (!link->streamReady())
+        return 0;
+    // What the server holds for the stream, less what the output already has of it.
+    const pa_timing_info* info = pa_stream_get_timing_info(link->stream);
+    link->read();
+    const double latency = info ? double(info->sink_usec) / 1e6 : 0.0;
+    return std::max(0.0, double(link->written) / link->rate - link->heard - latency);
 }
 
 void SoundOutput::drain()

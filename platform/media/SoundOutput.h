@@ -38,8 +38,13 @@ public:
 
     // Seconds of the stream heard so far: steady, and never back.
     double played() const;
+    // Whether the stream `broken` let go stood still rather than failed: its output took
+    // nothing (another stream would fare no better there now).
+    bool stalled() const;
     // Seconds written that are not yet heard.
     double ahead() const;
+    // Seconds written that the output has not yet taken: what keeps it from running dry.
+    double lead() const;
     // Plays what the stream holds, however little: nothing more comes.
     void drain();
     // Writes up to `frames` frames; how many were taken.

@@ -108,6 +108,15 @@ TEST(PlayerTest, ThePicturePlaysWhereNoSoundCan)
     EXPECT_LT(player->time(), 7.0);
     EXPECT_NE(player->rate(), 0);
     player->pause();
+
+    // A recording of sound alone plays too.
+    const QString soundOnly = Clips::audioOnly(folder.path() + QStringLiteral("/sound.m4a"), 5);
+    ASSERT_FALSE(soundOnly.isEmpty());
+    player->setSource(soundOnly);
+    player->seek(1.0);
+    player->play();
+    EXPECT_TRUE(waitUntil([&] { return player->time() > 1.5; }, patience)) << player->time();
+    player->pause();
 }
 
 // Seeks land on the frame asked for, also where a frame's time in whole milliseconds lies

@@ -136,6 +136,11 @@ public:
             return;
         module = loaded->trimmed();
         until([&] { return sinks().value_or(QStringList()).contains(name); }, 10000);
+        // Read as a device reads, a little at a time: a null sink nobody listens to renders in
+        // blocks of seconds, and a stream on it plays in fits and starts.
+        reader.setStandardOutputFile(QProcess::nullDevice());
+        reader.start(QStringLiteral("parec"), {"-d", name + QStringLiteral(".monitor"), "--latency-msec=10"});
+        reader.waitForStarted(3000);
     }
     ~NullSink() { unload(); }
     NullSink(const NullSink&) = delete;
@@ -146,6 +151,8 @@ public:
     {
         if (module.isEmpty())
             return;
+        reader.kill();
+        reader.waitForFinished(2000);
         pactl({QStringLiteral("unload-module"), std::exchange(module, QString())});
         until([&] { return !sinks().value_or(QStringList()).contains(name); }, 3000);
     }
@@ -156,6 +163,7 @@ public:
 
 private:
     QString module;
+    QProcess reader;
 };
 
 // What the null sink plays, recorded from its monitor while this lives: the sound the user
