@@ -227,11 +227,20 @@ void Playing::play(const Order& order)
         handedLine = line;
         post([&](Mailbox& m) { m.frames.push_back(std::move(frame)); }, false);
     };
+    // The latest picture left out as late since one was handed over: the last of a span shows
+    // all the same, so that its end stands on its own last picture.
+    std::optional<std::pair<Media::Picture, double>> leftOut;
+    const auto handLeftOut = [&] {
+        if (leftOut)
+            hand(leftOut->first, leftOut->second);
+        leftOut.reset();
+    };
     QElapsedTimer clockFrom; // since the player's clock was first told
     bool newSinceSkip = true;        // a picture was decoded since decoding last skipped ahead
     double readTook = 0;             // seconds the last read took
 
     for (int k = order.span; k < count; ++k) {
+        leftOut.reset();
         const Span span = whole ? Span{0, HUGE_VAL} : order.spans[k];
         const double start = k == order.span ? order.from : span.start;
         const auto lineOf = [&](double t) { return whole ? t : offset + (t - span.start); };
@@ -367,6 +376,7 @@ void Playing::play(const Order& order)
             if (superseded())
                 return;
             if (!item) {
+                handLeftOut();
                 // The end of the data: within the span's last moments, the span's end; short of
                 // it, the data stops there, and so does playing.
                 const double reached = std::max(reader_->reached(), cursor());
@@ -389,13 +399,19 @@ void Playing::play(const Order& order)
                 // One that comes after its time (the next one's is there) is left out, as long
                 // as the picture is not left standing for it.
                 if (picturesDone || picture->at >= until) {
+                    if (!picturesDone)
+                        handLeftOut();
                     picturesDone = true;
                 } else if (picture->at > latest) {
                     const double line = lineOf(std::max(picture->at, span.start));
                     decodedLine = line;
                     newSinceSkip = true;
-                    if (!(now && line + facts_.frame <= *now && line - handedLine < stillEvery))
+                    if (!(now && line + facts_.frame <= *now && line - handedLine < stillEvery)) {
                         hand(*picture, line);
+                        leftOut.reset();
+                    } else {
+                        leftOut.emplace(std::move(*picture), line);
+                    }
                     latest = picture->at;
                 }
             } else if (!soundDone) {
