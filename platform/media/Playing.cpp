@@ -221,10 +221,12 @@ void Playing::play(const Order& order)
         }, true);
     };
     double handedLine = -HUGE_VAL; // line time of the last picture handed over
+    bool skippedSinceHand = false;  // decoding left pictures out since then
     const auto hand = [&](const Media::Picture& picture, double line) {
         Frame frame = frameOf(picture.frame.get(), line, picture.at);
         lastPicture = picture.at;
         handedLine = line;
+        skippedSinceHand = false;
         post([&](Mailbox& m) { m.frames.push_back(std::move(frame)); }, false);
     };
     // The latest picture left out as late since one was handed over: the last of a span shows
@@ -361,7 +363,9 @@ void Playing::play(const Order& order)
                 const bool started = clockFrom.elapsed() >= startingFor;
                 const bool soundEnded = reader_->reached() > cursor() + soundBreak;
                 const double reach = soundDone || soundEnded || !reader_->hasSound() ? HUGE_VAL : lineOf(cursor()) - *now;
-                if (behind > farBehind || reach < readTook || (started && reach < soundDry)) {
+                // (A Short's cut skips no further than its unreferenced pictures: its next key
+                // frame may lie past its end, and its last picture must show there.)
+                if (whole && (behind > farBehind || reach < readTook || (started && reach < soundDry))) {
                     skip = Skip::toKey;
                     newSinceSkip = false;
                 } else if (behind > 0 || (started && reach < soundShort)) {
@@ -369,6 +373,7 @@ void Playing::play(const Order& order)
                 }
             }
             reader_->skip(skip);
+            skippedSinceHand = skippedSinceHand || skip != Skip::none;
             QElapsedTimer reading;
             reading.start();
             auto item = reader_->next();
@@ -384,6 +389,20 @@ void Playing::play(const Order& order)
                 if (!silence(stop))
                     return;
                 if (whole ? reached < facts_.length - 1.0 : span.end - reached > endsWithin) {
+                    // Where decoding left pictures out since the last one handed, the data's
+                    // own last picture is found, so that it shows and is named.
+                    if (skippedSinceHand) {
+                        facts_.dataEnd = reached;
+                        const auto last = lastOfData();
+                        if (superseded())
+                            return;
+                        if (last && (!lastPicture || last->at > *lastPicture)) {
+                            Frame frame = *last;
+                            frame.line = lineOf(std::clamp(last->at, span.start, span.end));
+                            lastPicture = last->at;
+                            post([&](Mailbox& m) { m.frames.push_back(std::move(frame)); }, false);
+                        }
+                    }
                     lastPicture = lastPicture.value_or(std::max(0.0, start));
                     return finish(lineOf(stop), Media::endsEarly(path_, *lastPicture));
                 }
