@@ -60,9 +60,19 @@ struct SoundOutput::Link {
         pa_threaded_mainloop_free(loop);
     }
 
+    // Holds the thread's lock; none where libpulse's thread could not be started (and then
+    // there is no stream, which every call looks for).
     struct Locked {
-        explicit Locked(pa_threaded_mainloop* loop) : loop(loop) { pa_threaded_mainloop_lock(loop); }
-        ~Locked() { pa_threaded_mainloop_unlock(loop); }
+        explicit Locked(pa_threaded_mainloop* loop) : loop(loop)
+        {
+            if (loop)
+                pa_threaded_mainloop_lock(loop);
+        }
+        ~Locked()
+        {
+            if (loop)
+                pa_threaded_mainloop_unlock(loop);
+        }
         pa_threaded_mainloop* loop;
     };
 
@@ -210,9 +220,15 @@ struct SoundOutput::Link {
             pa_operation_unref(o);
         // Goes on at once, however little it holds.
         if (!hold)
-            if (pa_operation* o = pa_stream_trigger(stream, nullptr, nullptr))
-                pa_operation_unref(o);
+            trigger();
         still.restart();
+    }
+
+    // Plays what the stream holds, however little: it waits for a little before it plays.
+    void trigger()
+    {
+        if (pa_operation* o = pa_stream_trigger(stream, nullptr, nullptr))
+            pa_operation_unref(o);
     }
 };
 
@@ -233,24 +249,18 @@ bool SoundOutput::start(int samplesPerSecond)
 
 void SoundOutput::stop()
 {
-    if (!link->loop)
-        return;
     Link::Locked guard(link->loop);
     link->dropStream();
 }
 
 bool SoundOutput::started() const
 {
-    if (!link->loop)
-        return false;
     Link::Locked guard(link->loop);
     return link->stream != nullptr;
 }
 
 void SoundOutput::suspend()
 {
-    if (!link->loop)
-        return;
     Link::Locked guard(link->loop);
     link->read();
     link->cork(true);
@@ -258,16 +268,12 @@ void SoundOutput::suspend()
 
 void SoundOutput::resume()
 {
-    if (!link->loop)
-        return;
     Link::Locked guard(link->loop);
     link->cork(false);
 }
 
 bool SoundOutput::broken()
 {
-    if (!link->loop)
-        return false;
     Link::Locked guard(link->loop);
     if (!link->stream)
         return false;
@@ -282,8 +288,6 @@ bool SoundOutput::broken()
 
 double SoundOutput::played() const
 {
-    if (!link->loop)
-        return 0;
     Link::Locked guard(link->loop);
     link->read();
     return link->heard;
@@ -291,8 +295,6 @@ double SoundOutput::played() const
 
 double SoundOutput::ahead() const
 {
-    if (!link->loop)
-        return 0;
     Link::Locked guard(link->loop);
     if (!link->stream || link->emptied)
         return 0;
@@ -302,7 +304,7 @@ double SoundOutput::ahead() const
 
 int SoundOutput::write(const int16_t* samples, int frames)
 {
-    if (!link->loop || frames <= 0)
+    if (frames <= 0)
         return 0;
     Link::Locked guard(link->loop);
     if (!link->streamReady())
@@ -330,16 +332,12 @@ int SoundOutput::write(const int16_t* samples, int frames)
 
 bool SoundOutput::stalled() const
 {
-    if (!link->loop)
-        return false;
     Link::Locked guard(link->loop);
     return link->stalled;
 }
 
 double SoundOutput::lead() const
 {
-    if (!link->loop)
-        return 0;
     Link::Locked guard(link->loop);
     if (!link->streamReady())
         return 0;
@@ -352,13 +350,10 @@ double SoundOutput::lead() const
 
 void SoundOutput::drain()
 {
-    if (!link->loop)
-        return;
     Link::Locked guard(link->loop);
     if (!link->streamReady() || link->corked)
         return;
-    if (pa_operation* o = pa_stream_trigger(link->stream, nullptr, nullptr))
-        pa_operation_unref(o);
+    link->trigger();
     // The server says when all of it was played: the stream's clock may stop short of it by
     // the output's latency.
     const auto played = [](pa_stream*, int, void* link) { static_cast<Link*>(link)->emptied = true; };
