@@ -90,8 +90,6 @@ public:
         if (run && run->started) {
             // Goes on from where it paused, with the sound the output still holds.
             output.resume();
-            run->wallFrom = run->paused;
-            run->wall.restart();
             run->suspended = false;
             frames.start();
             report.start();
@@ -110,10 +108,9 @@ public:
             if (!run)
                 return; // it ended there
             playing = false;
+            output.pause();
             position = clock();
-            run->paused = position;
             run->suspended = true;
-            output.suspend();
             report.stop();
             // (Pictures still on their way to where it stands go up as they come.)
         } else {
@@ -178,20 +175,10 @@ private:
         int order = 0;
         double from = 0;         // line time it started at
         bool started = false;    // its first picture and sound came, and the clock runs
-        bool tried = false;      // a sound stream was asked for
-        bool sound = false;      // the output plays its sound, and sets the clock
-        double soundFrom = 0;    // line time where the output's stream started
-        double writtenTo = 0;    // line time up to which sound was written to it
-        int64_t silence = 0;     // frames of silence to write before the rest of the sound
-        bool drained = false;    // all of its sound was written
-        int stalls = 0;          // streams let go because their output took nothing
+        bool finished = false;   // all of its sound was handed to the output
         bool suspended = false;  // paused, ready to go on
-        double paused = 0;       // line time where it paused
-        QElapsedTimer wall;      // the clock without sound: from `wallFrom`
-        double wallFrom = 0;
-        bool starved = false;    // without sound, no picture came in time: the clock waits
         double end = HUGE_VAL;   // line time where it ends, once known
-        std::size_t written = 0; // frames of the front chunk of sound already written
+        std::size_t written = 0; // frames of the front chunk of sound already handed over
     };
 
     void load(const std::optional<QString>& path)
@@ -292,12 +279,7 @@ private:
     {
         if (!run || !run->started)
             return run ? run->from : position;
-        if (run->suspended)
-            return run->paused;
-        double t = run->sound ? run->soundFrom + output.played()
-                   : run->starved ? run->wallFrom
-                                  : run->wallFrom + double(run->wall.nsecsElapsed()) / 1e9;
-        return std::min(t, run->end);
+        return std::min(output.time(), run->end);
     }
 
     // News from the thread.
@@ -405,9 +387,7 @@ private:
                 frames.stop(); // the picture where it stands is up
             if (m.end)
                 run->end = *m.end;
-            // (Without sound the clock plays on to the end, through sound that outlasts the pictures.)
-            const bool heard = run->sound && m.sound.empty() && run->silence == 0 && output.ahead() < 0.002;
-            if (!run->suspended && m.end && m.frames.empty() && (now >= *m.end - 0.002 || heard)) {
+            if (!run->suspended && m.end && m.frames.empty() && now >= *m.end - 0.002) {
                 end = m.end;
                 stopped = m.stopped;
             }
@@ -425,105 +405,37 @@ private:
     }
 
     // Starts the run's clock once its first picture (or word that none comes) and a tenth of a
-    // second of its sound are there: with a fresh stream on the output that is the default
-    // now, else by the time passed. False while they are not.
+    // second of its sound are there, on a fresh stream on the output that is the default now
+    // (else by the time passed). False while they are not.
     bool begin(Playing::Mailbox& m)
     {
         const int rate = facts ? facts->soundRate : 0;
         // (A recording without pictures starts with its sound.)
         if (m.frames.empty() && !m.framesDone && !(facts && facts->shape.isEmpty()))
             return false;
-        if (!std::exchange(run->tried, true))
-            run->sound = rate > 0 && output.start(rate);
-        if (run->sound && !(m.soundDone || m.soundFrames >= rate / 10))
+        if (rate > 0 && !(m.soundDone || m.soundFrames >= rate / 10))
             return false;
         run->started = true;
-        run->soundFrom = run->from;
-        run->writtenTo = run->from;
-        run->wallFrom = run->from;
-        run->wall.start();
+        output.begin(rate, run->from);
         return true;
     }
 
-    // The output's stream stopped playing (its output or the server went): the run goes on
-    // from the time it had, on a fresh stream on the default output where there is one (the
-    // sound written past that time went with the old stream, so silence stands in for it),
-    // else by the time passed.
-    void soundLost()
-    {
-        const double at = std::min(run->soundFrom + output.played(), run->end);
-        const int rate = facts ? facts->soundRate : 0;
-        // (An output that took nothing may have been waking up: a fresh stream is tried twice.)
-        run->sound = rate > 0 && (!output.stalled() || ++run->stalls <= 2) && output.start(rate);
-        run->drained = false;
-        if (run->sound) {
-            run->soundFrom = at;
-            run->silence = std::max<int64_t>(0, std::llround((run->writtenTo - at) * rate));
-        } else {
-            run->wallFrom = at;
-            run->wall.restart();
-            run->starved = false;
-        }
-    }
-
-    // Writes the run's sound as the output takes it, a quarter of a second ahead; without an
-    // output, keeps the clock waiting for pictures that are late.
+    // Hands the output the run's sound as it takes it.
     void feed(Playing::Mailbox& m)
     {
-        if (run->sound && output.broken())
-            soundLost();
-        const int rate = facts ? std::max(1, facts->soundRate) : 1;
-        if (!run->sound) {
-            // Nowhere to play it: the sound goes as its time passes.
-            const double now = clock();
-            while (!m.sound.empty() && m.sound.front().line + double(m.sound.front().samples.size() / 2) / rate <= now) {
-                m.soundFrames -= int(m.sound.front().samples.size() / 2 - run->written);
-                m.sound.pop_front();
-                run->written = 0;
-            }
-            // (Sound still to play keeps the clock going: the pictures may have ended.)
-            const bool late = m.frames.empty() && !m.framesDone && m.sound.empty();
-            if (late && !run->starved) {
-                run->wallFrom = clock();
-                run->starved = true;
-            } else if (!late && run->starved) {
-                run->starved = false;
-                run->wall.restart();
-            }
-            return;
-        }
-        while (run->silence > 0 && output.lead() < 0.25) {
-            static const std::vector<int16_t> quiet(4800 * 2, 0);
-            const int taken = output.write(quiet.data(), int(std::min<int64_t>(run->silence, 4800)));
-            if (taken <= 0)
-                return;
-            run->silence -= taken;
-        }
-        while (!m.sound.empty() && output.lead() < 0.25) {
+        while (!m.sound.empty() && output.room() > 0) {
             Playing::Chunk& chunk = m.sound.front();
             const int frames = int(chunk.samples.size() / 2 - run->written);
-            const int taken = output.write(chunk.samples.data() + run->written * 2, frames);
+            const int taken = output.hand(chunk.samples.data() + run->written * 2, frames);
             run->written += std::size_t(taken);
-            run->writtenTo = chunk.line + double(run->written) / rate;
             m.soundFrames -= taken;
             if (taken < frames)
                 break;
             m.sound.pop_front();
             run->written = 0;
         }
-        // The stream waits for a little sound before it plays: the run's last bit is less.
-        if (m.soundDone && m.sound.empty() && run->silence == 0 && !std::exchange(run->drained, true))
-            output.drain();
-        if (run->drained && output.ahead() <= 0) {
-            // All of the run's sound was heard: pictures that outlast it play on by the time
-            // passed.
-            const double at = std::min(run->soundFrom + output.played(), run->end);
-            output.stop();
-            run->sound = false;
-            run->wallFrom = at;
-            run->wall.restart();
-            run->starved = false;
-        }
+        if (m.soundDone && m.sound.empty() && !std::exchange(run->finished, true))
+            output.finish();
     }
 
     // The run reached the end of its line: the Short's end, the recording's, or where the

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <vector>
 
 #include <pulse/pulseaudio.h>
@@ -12,33 +13,62 @@
 namespace {
 
 // How long a call waits for the sound server to answer: a server that does not answer by
-// then is taken as none, and the picture plays without sound.
+// then is taken as none, and the clock goes on by the time passed.
 constexpr int answerWithin = 1000; // ms
-// How much sound the server holds ahead of what is heard, and how much must be there before
-// a stream begins to play (or goes on after it ran dry).
-constexpr pa_usec_t held = 400 * PA_USEC_PER_MSEC;
+// What the server is asked to hold for the stream, output latency included: it raises this
+// where the output cannot do with less (Bluetooth, or another program recording from the
+// output at a long latency). It plays once this little is there, also after running dry.
+constexpr pa_usec_t target = 200 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t toBegin = 10 * PA_USEC_PER_MSEC;
-// A stream that has sound to play and of which the output takes nothing this long plays
-// nowhere.
+// Sound kept here that the server has not yet asked for: what carries the stream while the
+// player's thread is busy elsewhere.
+constexpr double keptAhead = 0.5;
+// A stream that holds sound and of which the output takes nothing this long plays nowhere
+// (a suspended output); a fresh one is tried this many times before the clock goes on by the
+// time passed. The server's figures are asked for anew this often to tell.
 constexpr int standsStill = 500; // ms
+constexpr int freshTries = 2;
+constexpr int askEvery = 100; // ms
+// The clock's units for a recording without sound.
+constexpr int soundlessRate = 1000;
 
 } // namespace
 
-// The connection to the sound server, on a thread of libpulse's own; every member is read
-// and written under the thread's lock.
+// The connection to the sound server, on a thread of libpulse's own, and the run's sound. Every
+// member is read and written under the thread's lock (libpulse calls back under it too).
 struct SoundOutput::Link {
     pa_threaded_mainloop* loop = nullptr;
     pa_context* context = nullptr;
     pa_stream* stream = nullptr;
-    int rate = 0;
-    int64_t written = 0;  // frames, into the stream
-    double heard = 0;     // the stream's last reading of what was played
-    bool corked = false;
-    bool emptied = false; // all it was given was played
-    bool stalled = false; // the last stream let go played nowhere (it had not failed)
-    int64_t consumed = -1; // bytes the output took, as the server last told
-    QElapsedTimer still;  // since the output last took any
-    QElapsedTimer asked;  // since the server was last asked how far it is  // since `heard` last moved on
+    float level = 1;
+
+    // The run, counted in frames from its start at line time `from`.
+    bool running = false;
+    bool hasSound = false;
+    int rate = soundlessRate;
+    double from = 0;
+    // Sound from frame `keptFrom` to `handed`: what may still have to be written, again where
+    // a fresh stream takes over from one that went with what it had not played.
+    std::vector<int16_t> kept;
+    int64_t keptFrom = 0;
+    int64_t handed = 0;
+    int64_t written = 0; // into the stream that plays (without one: as far as the clock)
+    int64_t heard = 0;   // the clock, never back
+    bool finished = false;
+    bool paused = false;
+
+    // The stream that plays.
+    int64_t streamFrom = 0; // the frame it started at
+    bool draining = false;
+    bool emptied = false;   // it played all it was given, the last of the run
+    int stalls = 0;         // fresh streams tried since one stood still
+    int64_t consumed = -1;  // bytes its output took, as the server last told
+    QElapsedTimer still;    // since its output last took any
+    QElapsedTimer asked;    // since the server was last asked for its figures
+
+    // Without a stream: the time passed since frame `wallFrom`.
+    QElapsedTimer wall;
+    int64_t wallFrom = 0;
 
     Link()
     {
@@ -61,7 +91,7 @@ struct SoundOutput::Link {
     }
 
     // Holds the thread's lock; none where libpulse's thread could not be started (and then
-    // there is no stream, which every call looks for).
+    // there is never a stream, which every call looks for).
     struct Locked {
         explicit Locked(pa_threaded_mainloop* loop) : loop(loop)
         {
@@ -120,9 +150,14 @@ struct SoundOutput::Link {
         return true;
     }
 
-    bool openStream(int samplesPerSecond)
+    // A fresh stream on the default output that goes on from the clock: what was written to
+    // the one before and not heard is written again. False where none can be had.
+    bool openStream()
     {
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, uint32_t(samplesPerSecond), 2};
+        dropStream();
+        if (!loop || !hasSound || !connect())
+            return false;
+        const pa_sample_spec spec{PA_SAMPLE_S16LE, uint32_t(rate), 2};
         stream = pa_stream_new(context, "Playback", &spec, nullptr);
         if (!stream)
             return false;
@@ -130,7 +165,7 @@ struct SoundOutput::Link {
             stream, [](pa_stream*, void* loop) { wake(loop); }, loop);
         pa_buffer_attr buffer;
         buffer.maxlength = uint32_t(-1);
-        buffer.tlength = uint32_t(pa_usec_to_bytes(held, &spec));
+        buffer.tlength = uint32_t(pa_usec_to_bytes(target, &spec));
         buffer.prebuf = uint32_t(pa_usec_to_bytes(toBegin, &spec));
         buffer.minreq = uint32_t(-1);
         buffer.fragsize = uint32_t(-1);
@@ -142,15 +177,17 @@ struct SoundOutput::Link {
             dropStream();
             return false;
         }
-        rate = samplesPerSecond;
-        written = 0;
-        heard = 0;
-        corked = false;
+        // The server asks for sound whenever it has room: it is written then.
+        pa_stream_set_write_callback(
+            stream, [](pa_stream*, std::size_t, void* link) { static_cast<Link*>(link)->fill(); }, this);
+        streamFrom = heard;
+        written = heard;
+        draining = false;
         emptied = false;
-        stalled = false;
         consumed = -1;
         still.start();
         asked.start();
+        fill();
         return true;
     }
 
@@ -159,6 +196,7 @@ struct SoundOutput::Link {
         if (!stream)
             return;
         pa_stream_set_state_callback(stream, nullptr, nullptr);
+        pa_stream_set_write_callback(stream, nullptr, nullptr);
         // (A stream that failed is only let go: libpulse refuses calls on it.)
         if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))
             pa_stream_disconnect(stream);
@@ -178,57 +216,127 @@ struct SoundOutput::Link {
         context = nullptr;
     }
 
-    // Reads what the stream has played, where it still plays: never more than was written
-    // (the server's time goes on between its reports whether the output takes sound or not).
-    void read()
+    // The clock goes on by the time passed from where it is.
+    void byTimePassed()
     {
-        pa_usec_t usec = 0;
-        if (streamReady() && pa_stream_get_time(stream, &usec) == 0)
-            heard = std::max(heard, std::min(double(usec) / 1e6, double(written) / rate));
+        dropStream();
+        written = heard;
+        wallFrom = heard;
+        wall.start();
     }
 
-    // Whether the output takes what the stream holds: what the server reports it took moves
-    // on while uncorked with sound to play (asked anew every tenth of a second).
+    // Writes what the server has room for, of what it was handed; once the run's last is
+    // written, the stream plays it out, however little.
+    void fill()
+    {
+        if (!streamReady() || paused)
+            return;
+        const std::size_t room = pa_stream_writable_size(stream);
+        if (room == std::size_t(-1))
+            return;
+        const int64_t frames = std::min<int64_t>(int64_t(room / 4), handed - written);
+        if (frames > 0) {
+            const int16_t* from = kept.data() + (written - keptFrom) * 2;
+            std::vector<int16_t> scaled;
+            // The volume is the samples' own: the stream's volume on the server may be the output's.
+            if (level < 1) {
+                scaled.resize(std::size_t(frames) * 2);
+                for (std::size_t i = 0; i < scaled.size(); ++i)
+                    scaled[i] = int16_t(std::lround(from[i] * double(level)));
+                from = scaled.data();
+            }
+            if (pa_stream_write(stream, from, std::size_t(frames) * 4, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+                return;
+            written += frames;
+        }
+        if (finished && written == handed && !draining) {
+            draining = true;
+            if (pa_operation* o = pa_stream_trigger(stream, nullptr, nullptr))
+                pa_operation_unref(o);
+            const auto played = [](pa_stream* drained, int success, void* data) {
+                auto* link = static_cast<Link*>(data);
+                if (success && drained == link->stream)
+                    link->emptied = true;
+            };
+            if (pa_operation* o = pa_stream_drain(stream, played, this))
+                pa_operation_unref(o);
+        }
+    }
+
+    // Whether the stream's output takes nothing of what it holds: what the server reports it
+    // took stands while the stream plays with sound to play.
     bool standing()
     {
-        if (!streamReady() || corked) {
-            still.restart();
-            return false;
-        }
-        if (asked.elapsed() > 100) {
+        if (asked.elapsed() >= askEvery) {
             asked.restart();
             if (pa_operation* o = pa_stream_update_timing_info(stream, nullptr, nullptr))
                 pa_operation_unref(o);
         }
         const pa_timing_info* info = pa_stream_get_timing_info(stream);
-        if (!info || info->read_index_corrupt)
+        if (!info || info->read_index_corrupt || info->write_index_corrupt)
             return false;
         const int64_t bytes = int64_t(info->read_index);
-        if (bytes != consumed || emptied || info->write_index - info->read_index < int64_t(rate) * 4 / 20) {
+        const int64_t holds = int64_t(info->write_index) - bytes;
+        if (bytes != consumed || holds < int64_t(pa_usec_to_bytes(toBegin, pa_stream_get_sample_spec(stream)))) {
             consumed = bytes;
             still.restart();
         }
         return still.elapsed() > standsStill;
     }
 
-    void cork(bool hold)
+    // Brings the clock up to now: from the stream's timing where one plays, else by the time
+    // passed; a stream that went, stands still or played out is let go here.
+    void advance()
     {
-        if (!streamReady() || corked == hold)
+        if (!running || paused)
             return;
-        corked = hold;
-        if (pa_operation* o = pa_stream_cork(stream, hold ? 1 : 0, nullptr, nullptr))
-            pa_operation_unref(o);
-        // Goes on at once, however little it holds.
-        if (!hold)
-            trigger();
-        still.restart();
+        if (stream) {
+            if (!streamReady()) {
+                // Its output or the server went: a fresh stream on the default output now.
+                if (!openStream())
+                    byTimePassed();
+            } else if (standing()) {
+                if (++stalls > freshTries || !openStream())
+                    byTimePassed();
+            } else {
+                pa_usec_t usec = 0;
+                if (pa_stream_get_time(stream, &usec) == 0) {
+                    const int64_t played = int64_t(double(usec) * rate / 1e6);
+                    heard = std::max(heard, streamFrom + std::min(played, written - streamFrom));
+                }
+                // All was played: what outlasts the sound (pictures) goes by the time passed.
+                if (emptied)
+                    byTimePassed();
+            }
+        }
+        if (!stream) {
+            int64_t at = wallFrom + int64_t(double(wall.nsecsElapsed()) * rate / 1e9);
+            // Sound not yet handed is not heard: the clock waits for it from where it stood.
+            if (!finished && at > handed) {
+                at = handed;
+                wallFrom = handed;
+                wall.restart();
+            }
+            heard = std::max(heard, at);
+            written = std::max(written, heard);
+        }
+        // What was heard is no longer kept (a second at a time, so as not to move it often).
+        if (heard - keptFrom > rate && !kept.empty()) {
+            const int64_t drop = std::min(heard, handed) - keptFrom;
+            kept.erase(kept.begin(), kept.begin() + drop * 2);
+            keptFrom += drop;
+        }
     }
 
-    // Plays what the stream holds, however little: it waits for a little before it plays.
-    void trigger()
+    // Let go of the stream and the run's sound.
+    void reset()
     {
-        if (pa_operation* o = pa_stream_trigger(stream, nullptr, nullptr))
-            pa_operation_unref(o);
+        dropStream();
+        running = false;
+        kept.clear();
+        keptFrom = handed = written = heard = 0;
+        finished = paused = false;
+        stalls = 0;
     }
 };
 
@@ -238,130 +346,110 @@ SoundOutput::SoundOutput() : link(std::make_unique<Link>())
 
 SoundOutput::~SoundOutput() = default;
 
-bool SoundOutput::start(int samplesPerSecond)
+void SoundOutput::begin(int rate, double from)
 {
-    stop();
-    if (!link->loop || samplesPerSecond <= 0)
-        return false;
     Link::Locked guard(link->loop);
-    return link->connect() && link->openStream(samplesPerSecond);
+    link->reset();
+    link->running = true;
+    link->hasSound = rate > 0;
+    link->rate = rate > 0 ? rate : soundlessRate;
+    link->from = from;
+    link->finished = !link->hasSound;
+    if (!link->openStream())
+        link->byTimePassed();
 }
 
 void SoundOutput::stop()
 {
     Link::Locked guard(link->loop);
-    link->dropStream();
+    link->reset();
 }
 
-bool SoundOutput::started() const
+void SoundOutput::pause()
 {
     Link::Locked guard(link->loop);
-    return link->stream != nullptr;
-}
-
-void SoundOutput::suspend()
-{
-    Link::Locked guard(link->loop);
-    link->read();
-    link->cork(true);
+    if (!link->running || link->paused)
+        return;
+    link->advance();
+    link->paused = true;
+    if (link->streamReady())
+        if (pa_operation* o = pa_stream_cork(link->stream, 1, nullptr, nullptr))
+            pa_operation_unref(o);
 }
 
 void SoundOutput::resume()
 {
     Link::Locked guard(link->loop);
-    link->cork(false);
-}
-
-bool SoundOutput::broken()
-{
-    Link::Locked guard(link->loop);
-    if (!link->stream)
-        return false;
-    link->read();
-    const bool stands = link->standing();
-    if (link->streamReady() && !stands)
-        return false;
-    link->stalled = stands;
-    link->dropStream();
-    return true;
-}
-
-double SoundOutput::played() const
-{
-    Link::Locked guard(link->loop);
-    link->read();
-    return link->heard;
-}
-
-double SoundOutput::ahead() const
-{
-    Link::Locked guard(link->loop);
-    if (!link->stream || link->emptied)
-        return 0;
-    link->read();
-    return std::max(0.0, double(link->written) / link->rate - link->heard);
-}
-
-int SoundOutput::write(const int16_t* samples, int frames)
-{
-    if (frames <= 0)
-        return 0;
-    Link::Locked guard(link->loop);
-    if (!link->streamReady())
-        return 0;
-    const std::size_t room = pa_stream_writable_size(link->stream);
-    if (room == std::size_t(-1))
-        return 0;
-    const int taken = int(std::min<std::size_t>(std::size_t(frames), room / 4));
-    if (taken <= 0)
-        return 0;
-    // The volume is the samples' own: the stream's volume on the server may be the output's.
-    std::vector<int16_t> scaled;
-    const int16_t* data = samples;
-    if (level < 1) {
-        scaled.resize(std::size_t(taken) * 2);
-        for (std::size_t i = 0; i < scaled.size(); ++i)
-            scaled[i] = int16_t(std::lround(samples[i] * double(std::max(0.0f, level))));
-        data = scaled.data();
+    if (!link->running || !link->paused)
+        return;
+    link->paused = false;
+    link->stalls = 0;
+    if (link->streamReady()) {
+        // Goes on with what the stream still holds, at once, however little.
+        if (pa_operation* o = pa_stream_cork(link->stream, 0, nullptr, nullptr))
+            pa_operation_unref(o);
+        if (pa_operation* o = pa_stream_trigger(link->stream, nullptr, nullptr))
+            pa_operation_unref(o);
+        link->still.restart();
+        link->fill();
+    } else if (!link->openStream()) {
+        // The stream went while paused, or there was none: each Play tries the output again.
+        link->byTimePassed();
     }
-    if (pa_stream_write(link->stream, data, std::size_t(taken) * 4, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+}
+
+int SoundOutput::room() const
+{
+    Link::Locked guard(link->loop);
+    if (!link->running || !link->hasSound || link->finished)
         return 0;
-    link->written += taken;
+    return int(std::max<int64_t>(0, int64_t(keptAhead * link->rate) - (link->handed - link->written)));
+}
+
+int SoundOutput::hand(const int16_t* samples, int frames)
+{
+    Link::Locked guard(link->loop);
+    if (!link->running || !link->hasSound || link->finished || frames <= 0)
+        return 0;
+    const int64_t room = std::max<int64_t>(0, int64_t(keptAhead * link->rate) - (link->handed - link->written));
+    const int taken = int(std::min<int64_t>(frames, room));
+    link->kept.insert(link->kept.end(), samples, samples + std::size_t(taken) * 2);
+    link->handed += taken;
+    link->fill();
     return taken;
 }
 
-bool SoundOutput::stalled() const
+void SoundOutput::finish()
 {
     Link::Locked guard(link->loop);
-    return link->stalled;
-}
-
-double SoundOutput::lead() const
-{
-    Link::Locked guard(link->loop);
-    if (!link->streamReady())
-        return 0;
-    // What the server holds for the stream, less what the output already has of it.
-    const pa_timing_info* info = pa_stream_get_timing_info(link->stream);
-    link->read();
-    const double latency = info ? double(info->sink_usec) / 1e6 : 0.0;
-    return std::max(0.0, double(link->written) / link->rate - link->heard - latency);
-}
-
-void SoundOutput::drain()
-{
-    Link::Locked guard(link->loop);
-    if (!link->streamReady() || link->corked)
+    if (!link->running || link->finished)
         return;
-    link->trigger();
-    // The server says when all of it was played: the stream's clock may stop short of it by
-    // the output's latency.
-    const auto played = [](pa_stream*, int, void* link) { static_cast<Link*>(link)->emptied = true; };
-    if (pa_operation* o = pa_stream_drain(link->stream, played, link.get()))
-        pa_operation_unref(o);
+    link->advance();
+    link->finished = true;
+    link->fill();
+}
+
+double SoundOutput::time() const
+{
+    Link::Locked guard(link->loop);
+    link->advance();
+    return link->from + double(link->heard) / link->rate;
+}
+
+bool SoundOutput::audible() const
+{
+    Link::Locked guard(link->loop);
+    return link->running && link->streamReady();
 }
 
 void SoundOutput::setVolume(float volume)
 {
-    level = std::clamp(volume, 0.0f, 1.0f);
+    Link::Locked guard(link->loop);
+    link->level = std::clamp(volume, 0.0f, 1.0f);
+}
+
+float SoundOutput::volume() const
+{
+    Link::Locked guard(link->loop);
+    return link->level;
 }

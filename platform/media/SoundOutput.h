@@ -1,16 +1,22 @@
 #pragma once
 
-// The sound a player plays, and the clock it plays by: one stream on the sound server's
-// default output for each stretch that plays without a break. What it has played is what
-// the user has heard, so the pictures follow it.
+// The sound a player plays, and the clock it plays by. The player hands it sound and asks it
+// the time; everything between the two lives here: the stream on the sound server, when to
+// write to it, what it has played, and a fresh stream where the old one went.
+//
+// The sound's pace is the server's: the stream is written whenever the server has room for
+// it, from sound kept here, so that a stream that ran dry is filled again the moment sound
+// comes, whatever the output's latency or whoever else records from it. The clock is what
+// the stream has played, as its timing says, never past what was written: the pictures
+// follow what the user hears.
 //
 // The outputs change under a player: a headset is unplugged, Bluetooth drops, the default
-// output is switched, the sound server restarts, an output appears. So each stretch makes a
+// output is switched, the sound server restarts, an output appears. Each run of play makes a
 // fresh stream on the output that is the default then (connecting to the server again where
-// it went), a stream that failed is never called on again, and no call waits for the server
-// longer than a moment. Qt 6.4's sound sink did neither: it aborted when paused after its
-// output went, hung for good when started on an output that had gone, and never connected
-// again once the server had been away for more than three seconds.
+// it went), as does each Play after a Pause whose stream went meanwhile; a stream that failed
+// is never called on again, one whose output takes nothing is let go, and no call waits for
+// the server longer than a moment. Where no stream can play, the clock goes on by the time
+// passed, as far as the sound handed reaches.
 
 #include <cstdint>
 #include <memory>
@@ -22,39 +28,37 @@ public:
     SoundOutput(const SoundOutput&) = delete;
     SoundOutput& operator=(const SoundOutput&) = delete;
 
-    // Starts a stream of interleaved stereo 16-bit samples at `rate` a second on the default
-    // output; false (and no stream) where none can be played now.
-    bool start(int rate);
-    // Ends the stream, and what it still holds goes unheard.
+    // A run of sound begins at line time `from`: interleaved stereo 16-bit samples at `rate`
+    // a second, on a fresh stream on the default output where one can be had. `rate` 0: a
+    // recording without sound, whose clock goes by the time passed.
+    void begin(int rate, double from);
+    // Ends the run; what it still holds goes unheard.
     void stop();
-    bool started() const;
-    // Holds the stream where it is, and lets it go on.
-    void suspend();
-    void resume();
-    // Whether the stream stopped playing by itself: its output went, the server went, or
-    // it stands still with sound to play. The stream is let go then; `played` keeps its
-    // last reading.
-    bool broken();
 
-    // Seconds of the stream heard so far: steady, and never back.
-    double played() const;
-    // Whether the stream `broken` let go stood still rather than failed: its output took
-    // nothing (another stream would fare no better there now).
-    bool stalled() const;
-    // Seconds written that are not yet heard.
-    double ahead() const;
-    // Seconds written that the output has not yet taken: what keeps it from running dry.
-    double lead() const;
-    // Plays what the stream holds, however little: nothing more comes.
-    void drain();
-    // Writes up to `frames` frames; how many were taken.
-    int write(const int16_t* samples, int frames);
+    // Holds the clock where it is (Pause), and lets it go on (Play), on a fresh stream where
+    // the one it had went meanwhile, or where it had none.
+    void pause();
+    void resume();
+
+    // How many more frames it takes now.
+    int room() const;
+    // Takes sound that follows what it was handed before, up to `room`; how many frames.
+    int hand(const int16_t* samples, int frames);
+    // No more sound comes in this run: what it holds plays out, and the clock then goes on by
+    // the time passed.
+    void finish();
+
+    // The line time the user hears now: steady, never back, never past the sound handed
+    // (until `finish`), standing while paused.
+    double time() const;
+    // Whether a stream on an output plays the run's sound now.
+    bool audible() const;
 
     void setVolume(float volume);
-    float volume() const { return level; }
+    float volume() const;
+
+    struct Link;
 
 private:
-    struct Link;
     std::unique_ptr<Link> link;
-    float level = 1;
 };
