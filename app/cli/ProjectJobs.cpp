@@ -73,6 +73,14 @@ void listSegments(const Project& project, int untranscribed)
     }
 }
 
+// The pipeline's status as one line; an empty status (between steps, or a start that
+// failed before any step) is no line, so that a failure's "error:" line stands alone.
+void sayStatus(const QString& status)
+{
+    if (!status.isEmpty())
+        say(status);
+}
+
 // Prints the pipeline's status whenever it changed, looking at once and then every second.
 QCoro::Task<> printStatus(const AppModel* model, Cancel cancel)
 {
@@ -80,7 +88,7 @@ QCoro::Task<> printStatus(const AppModel* model, Cancel cancel)
     while (!cancel.cancelled()) {
         if (model->status() != last) {
             last = model->status();
-            say(last);
+            sayStatus(last);
         }
         co_await QCoro::sleepFor(std::chrono::seconds(1));
     }
@@ -103,7 +111,7 @@ QCoro::Task<> run(QString recording, QString note)
     const TaskHandle printer = TaskHandle::start(std::move(printing));
     co_await pipelineEnd(model);
     printer.cancel();
-    say(model.status());
+    sayStatus(model.status());
     failOnProblem(model);
 
     listSegments(model.project(), 0);

@@ -214,10 +214,15 @@ TEST_F(CommandLine, TranscribePrintsLinesOfTheStretchThenASummary)
 
 TEST_F(CommandLine, RunCreatesTheProjectWaitsForThePipelineAndListsTheResult)
 {
+    // A failure before any step is one line: no empty status line comes before it.
+    ASSERT_TRUE(testfiles::writeFile(work + "/bad.mp4", QByteArray(4096, 'x')));
+    ASSERT_TRUE(testfiles::writeFile(work + "/bad.csv", "time\n0:20\n"));
+    expectRun({"--run", "bad.mp4"}, {"error: bad.mp4 could not be read as a recording."});
+
     ASSERT_FALSE(Clips::video(video, 30).isEmpty());
     expectRun({"--run", "rec.mp4"}, {"error: No marker file was found next to the recording."});
     ASSERT_TRUE(testfiles::writeFile(work + "/rec.csv", "time\nnot a time\n"));
-    expectRun({"--run", "rec.mp4"}, {"", "error: No markers were found in rec.csv."});
+    expectRun({"--run", "rec.mp4"}, {"error: No markers were found in rec.csv."});
 
     ASSERT_TRUE(testfiles::writeFile(work + "/rec.csv", "time\n0:20\n"));
     const QStringList listing = {"01 0:00:00 2 lines | Opening", "idea: Hello moment | 1 cuts, 28.5 s"};
