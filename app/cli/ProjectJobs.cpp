@@ -178,10 +178,15 @@ QCoro::Task<> addSegment(QString recording, double start, double end)
         throw Fail(QStringLiteral("The start and the end are too large to be times of a recording."));
     if (start > end)
         throw Fail(QStringLiteral("The start must not come after the end."));
+    refuseBefore(start);
 
     AppModel& model = makeModel();
     if (!co_await model.open(absolute(recording)))
         throw noProject();
+    // The length is the recording's as opening read it; where opening failed there is
+    // none, and the failure is told below.
+    if (const std::optional<MediaInfo>& asset = model.asset())
+        refuseAfter(start, end, asset->duration, QStringLiteral("The end must not be after"));
     model.addSegment(TimeRange{start, end});
     co_await pipelineEnd(model);
     failOnProblem(model);
