@@ -7,6 +7,7 @@
 #include "core/services/Analyst.h"
 #include "core/services/Transcription.h"
 #include "platform/Prefs.h"
+#include "platform/media/Media.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -28,10 +29,13 @@ QCoro::Task<> transcribe(QString recording, double start, double length, QString
     stretch.end = start + length;
     if (!std::isfinite(start) || !std::isfinite(length) || !std::isfinite(stretch.end))
         throw Fail(QStringLiteral("The start and the length must be finite numbers of seconds."));
-    if (start < 0)
-        throw Fail(QStringLiteral("The start must not be before the beginning of the recording."));
+    refuseBefore(start);
     if (length <= 0)
         throw Fail(QStringLiteral("The length must be more than 0 seconds."));
+    // A stretch past the recording's end would be cut as no sound and read as no words,
+    // which is a failure that looks like success.
+    const MediaInfo info = co_await Media::probe(video);
+    refuseAfter(start, stretch.end, info.duration, QStringLiteral("The stretch must not reach past"));
 
     const Pipeline::Transcript transcript = co_await Pipeline::transcribe(stretch, video, language, hint, engine, nullptr);
     for (const Line& line : transcript.lines)

@@ -2,12 +2,14 @@
 
 #include "app/shell/Windowed.h"
 #include "core/project/Fail.h"
+#include "core/project/Records.h"
 #include "platform/Ending.h"
 #include "platform/PartialFile.h"
 
 #include <QCoreApplication>
 #include <QTimer>
 #include <cctype>
+#include <cmath>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -76,6 +78,25 @@ std::optional<double> number(const QString& text)
     if (end != bytes.constData() + bytes.size())
         return std::nullopt;
     return value;
+}
+
+void refuseBefore(double start)
+{
+    if (start < 0)
+        throw Fail(QStringLiteral("The start must not be before the beginning of the recording."));
+}
+
+void refuseAfter(double start, double end, double length, const QString& pastEnd)
+{
+    if (!(length > 0) || !std::isfinite(length))
+        return;
+    // The length in whole seconds as the listings show times, which is what the user sees
+    // of the recording elsewhere.
+    const QString told = QStringLiteral(" the end of the recording, which is ") + clock(length) + QStringLiteral(" long.");
+    if (start >= length)
+        throw Fail(QStringLiteral("The start must come before") + told);
+    if (end > length)
+        throw Fail(pastEnd + told);
 }
 
 std::optional<Job> dispatch(const QStringList& args)

@@ -30,6 +30,13 @@ std::optional<QString> valueAfter(const QString& flag, const QStringList& args);
 // one that starts with white space, or one with anything left over.
 std::optional<double> number(const QString& text);
 
+// Refuses (with `Fail`) a stretch that starts before the recording.
+void refuseBefore(double start);
+// Refuses (with `Fail`) a stretch from `start` to `end` that starts at or after the end of
+// a recording `length` seconds long, or ends past it; `pastEnd` begins the sentence for the
+// latter. A length of 0 is one the file does not tell, and refuses nothing.
+void refuseAfter(double start, double end, double length, const QString& pastEnd);
+
 // Prints one line on standard output at once.
 void say(const QString& line);
 

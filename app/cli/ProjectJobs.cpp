@@ -73,6 +73,14 @@ void listSegments(const Project& project, int untranscribed)
     }
 }
 
+// The pipeline's status as one line; an empty status (between steps, or a start that
+// failed before any step) is no line, so that a failure's "error:" line stands alone.
+void sayStatus(const QString& status)
+{
+    if (!status.isEmpty())
+        say(status);
+}
+
 // Prints the pipeline's status whenever it changed, looking at once and then every second.
 QCoro::Task<> printStatus(const AppModel* model, Cancel cancel)
 {
@@ -80,7 +88,7 @@ QCoro::Task<> printStatus(const AppModel* model, Cancel cancel)
     while (!cancel.cancelled()) {
         if (model->status() != last) {
             last = model->status();
-            say(last);
+            sayStatus(last);
         }
         co_await QCoro::sleepFor(std::chrono::seconds(1));
     }
@@ -103,7 +111,7 @@ QCoro::Task<> run(QString recording, QString note)
     const TaskHandle printer = TaskHandle::start(std::move(printing));
     co_await pipelineEnd(model);
     printer.cancel();
-    say(model.status());
+    sayStatus(model.status());
     failOnProblem(model);
 
     listSegments(model.project(), 0);
@@ -170,10 +178,15 @@ QCoro::Task<> addSegment(QString recording, double start, double end)
         throw Fail(QStringLiteral("The start and the end are too large to be times of a recording."));
     if (start > end)
         throw Fail(QStringLiteral("The start must not come after the end."));
+    refuseBefore(start);
 
     AppModel& model = makeModel();
     if (!co_await model.open(absolute(recording)))
         throw noProject();
+    // The length is the recording's as opening read it; where opening failed there is
+    // none, and the failure is told below.
+    if (const std::optional<MediaInfo>& asset = model.asset())
+        refuseAfter(start, end, asset->duration, QStringLiteral("The end must not be after"));
     model.addSegment(TimeRange{start, end});
     co_await pipelineEnd(model);
     failOnProblem(model);

@@ -1,5 +1,7 @@
 #include "core/project/ModelTesting.h" // readable texts in failure messages
 #include "core/project/Subtitles.h"
+#include "core/project/Text.h"
+#include "platform/media/Media.h"
 #include "support/Await.h"
 #include "support/Clips.h"
 #include "support/FakeServer.h"
@@ -214,10 +216,15 @@ TEST_F(CommandLine, TranscribePrintsLinesOfTheStretchThenASummary)
 
 TEST_F(CommandLine, RunCreatesTheProjectWaitsForThePipelineAndListsTheResult)
 {
+    // A failure before any step is one line: no empty status line comes before it.
+    ASSERT_TRUE(testfiles::writeFile(work + "/bad.mp4", QByteArray(4096, 'x')));
+    ASSERT_TRUE(testfiles::writeFile(work + "/bad.csv", "time\n0:20\n"));
+    expectRun({"--run", "bad.mp4"}, {"error: bad.mp4 could not be read as a recording."});
+
     ASSERT_FALSE(Clips::video(video, 30).isEmpty());
     expectRun({"--run", "rec.mp4"}, {"error: No marker file was found next to the recording."});
     ASSERT_TRUE(testfiles::writeFile(work + "/rec.csv", "time\nnot a time\n"));
-    expectRun({"--run", "rec.mp4"}, {"", "error: No markers were found in rec.csv."});
+    expectRun({"--run", "rec.mp4"}, {"error: No markers were found in rec.csv."});
 
     ASSERT_TRUE(testfiles::writeFile(work + "/rec.csv", "time\n0:20\n"));
     const QStringList listing = {"01 0:00:00 2 lines | Opening", "idea: Hello moment | 1 cuts, 28.5 s"};
@@ -260,6 +267,62 @@ TEST_F(CommandLine, AddSegmentRefusesBadTimesUntouchedThenListsAfterThePipeline)
     const Segment empty = Project::load(package).segments.at(3);
     EXPECT_EQ(empty.lines, std::vector<Line>{});
     EXPECT_EQ(empty.error, std::nullopt);
+}
+
+// A stretch the recording does not hold is refused before anything is cut, transcribed or
+// stored; one that ends at the recording's end, or holds no time, is taken.
+TEST_F(CommandLine, TimesOutsideTheRecordingAreRefusedAndNothingIsStored)
+{
+    const Project original = project(false);
+    const QByteArray saved = testfiles::readFile(package + "/project.json");
+    const double length = Media::probeNow(video).duration; // as the file states it
+    ASSERT_TRUE(length >= 30 && length < 31) << length;
+    const QString end = Text::number(length), beyond = Text::number(length + 5), further = Text::number(length + 10);
+    const QString told = " the end of the recording, which is 0:00:30 long.";
+    const QString before = "error: The start must not be before the beginning of the recording.";
+    const QString late = "error: The start must come before" + told;
+    const struct {
+        QStringList args;
+        QString refusal; // empty: taken
+    } table[] = {
+        {{"--add-segment", "rec.mp4", "-10", "5"}, before},
+        {{"--add-segment", "rec.mp4", end, end}, late},
+        {{"--add-segment", "rec.mp4", beyond, further}, late},
+        {{"--add-segment", "rec.mp4", "25", beyond}, "error: The end must not be after" + told},
+        {{"--add-segment", "rec.mp4", "16", "16"}, ""},
+        {{"--add-segment", "rec.mp4", "25", end}, ""},
+        {{"--transcribe", "rec.mp4", "-10", "15"}, before},
+        {{"--transcribe", "rec.mp4", end, "1"}, late},
+        {{"--transcribe", "rec.mp4", beyond, "10"}, late},
+        {{"--transcribe", "rec.mp4", "25", "10"}, "error: The stretch must not reach past" + told},
+        {{"--transcribe", "rec.mp4", "0", end}, ""},
+    };
+    const QString engineRan = root.filePath("home/whisper-args");
+    for (const auto& [args, refusal] : table) {
+        const std::string row = args.join(' ').toStdString();
+        QFile::remove(engineRan);
+        ASSERT_TRUE(testfiles::writeFile(package + "/project.json", saved));
+        const Ran ran = run(args);
+        const std::vector<Segment> segments = Project::load(package).segments;
+        if (!refusal.isEmpty()) {
+            EXPECT_EQ(ran.out, QStringList{refusal}) << row;
+            EXPECT_EQ(ran.status, 1) << row;
+            EXPECT_EQ(segments, original.segments) << row;
+            EXPECT_FALSE(QFile::exists(engineRan)) << row << ": the engine ran";
+            EXPECT_TRUE(tmpEmpty()) << row << ": sound was cut";
+            continue;
+        }
+        EXPECT_EQ(ran.status, 0) << row << ": " << ran.out.join('\n').toStdString();
+        if (args[0] == "--transcribe") {
+            EXPECT_TRUE(ran.out.size() == 3 && ran.out[2].startsWith("2 lines from ")) << ran.out.join('\n').toStdString();
+            continue;
+        }
+        ASSERT_EQ(segments.size(), original.segments.size() + 1) << row;
+        const auto added = std::find_if(segments.begin(), segments.end(), [](const Segment& s) { return s.manual; });
+        ASSERT_NE(added, segments.end()) << row;
+        EXPECT_EQ(added->start, args[2].toDouble()) << row;
+        EXPECT_EQ(added->end, args[3].toDouble()) << row;
+    }
 }
 
 TEST_F(CommandLine, AskSendsTheNamedTranscriptsAndPrintsTheShort)
