@@ -1,6 +1,7 @@
 #include "platform/media/SoundOutput.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <cmath>
@@ -15,9 +16,9 @@ namespace {
 // How long a call waits for the sound server to answer: a server that does not answer by
 // then is taken as none, and the clock goes on by the time passed.
 constexpr int answerWithin = 1000; // ms
-// What the server is asked to hold for the stream, output latency included: it raises this
-// where the output cannot do with less (Bluetooth, or another program recording from the
-// output at a long latency). It plays once this little is there, also after running dry.
+// What the server is asked to hold for the stream: the output's own latency (Bluetooth, or
+// another program recording from the output at a long latency) comes on top. It plays once
+// `toBegin` is there, also after running dry.
 constexpr pa_usec_t target = 200 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t toBegin = 10 * PA_USEC_PER_MSEC;
 // Sound kept here that the server has not yet asked for: what carries the stream while the
@@ -31,6 +32,8 @@ constexpr int freshTries = 2;
 constexpr int askEvery = 100; // ms
 // The clock's units for a recording without sound.
 constexpr int soundlessRate = 1000;
+// How much faster than the time passed the clock may move to catch up with the stream's.
+constexpr double catchUp = 1.25;
 
 } // namespace
 
@@ -65,6 +68,7 @@ struct SoundOutput::Link {
     int64_t consumed = -1;  // bytes its output took, as the server last told
     QElapsedTimer still;    // since its output last took any
     QElapsedTimer asked;    // since the server was last asked for its figures
+    QElapsedTimer reading;  // since the clock was last read from the stream
 
     // Without a stream: the time passed since frame `wallFrom`.
     QElapsedTimer wall;
@@ -169,8 +173,9 @@ struct SoundOutput::Link {
         buffer.prebuf = uint32_t(pa_usec_to_bytes(toBegin, &spec));
         buffer.minreq = uint32_t(-1);
         buffer.fragsize = uint32_t(-1);
-        const auto flags = pa_stream_flags_t(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE
-                                             | PA_STREAM_ADJUST_LATENCY);
+        // (Asking the server to fit the output's latency to the stream made a null sink nobody
+        // records from take the sound slower than real time.)
+        const auto flags = PA_STREAM_AUTO_TIMING_UPDATE;
         if (pa_stream_connect_playback(stream, nullptr, &buffer, flags, nullptr, nullptr) < 0
             || !waitFor([this] { return !PA_STREAM_IS_GOOD(pa_stream_get_state(stream)) || streamReady(); })
             || !streamReady()) {
@@ -187,6 +192,7 @@ struct SoundOutput::Link {
         consumed = -1;
         still.start();
         asked.start();
+        reading.start();
         fill();
         return true;
     }
@@ -281,7 +287,8 @@ struct SoundOutput::Link {
             consumed = bytes;
             still.restart();
         }
-        return still.elapsed() > standsStill;
+        // (An output with a long latency takes the stream's sound once it has played what it holds.)
+        return still.elapsed() > standsStill + int64_t(info->sink_usec / PA_USEC_PER_MSEC);
     }
 
     // Brings the clock up to now: from the stream's timing where one plays, else by the time
@@ -290,6 +297,7 @@ struct SoundOutput::Link {
     {
         if (!running || paused)
             return;
+        const auto readAgain = qScopeGuard([this] { reading.restart(); });
         if (stream) {
             if (!streamReady()) {
                 // Its output or the server went: a fresh stream on the default output now.
@@ -299,10 +307,21 @@ struct SoundOutput::Link {
                 if (++stalls > freshTries || !openStream())
                     byTimePassed();
             } else {
-                pa_usec_t usec = 0;
-                if (pa_stream_get_time(stream, &usec) == 0) {
-                    const int64_t played = int64_t(double(usec) * rate / 1e6);
-                    heard = std::max(heard, streamFrom + std::min(played, written - streamFrom));
+                // What the output took, less what it holds yet, as the server last told, and
+                // the time passed since while it plays. (libpulse's own reckoning runs on
+                // while the server still says the stream does not play, and stands while an
+                // output with a long latency has taken sound it plays later.)
+                const pa_timing_info* info = pa_stream_get_timing_info(stream);
+                if (info && !info->read_index_corrupt) {
+                    double seconds = double(info->read_index) / 4 / rate - double(info->sink_usec) / 1e6;
+                    if (info->playing)
+                        seconds += double(pa_timeval_age(&info->timestamp)) / 1e6;
+                    const int64_t played = int64_t(std::max(0.0, seconds) * rate);
+                    // (The server's figures may lag what the output took and then catch up at
+                    // once: the clock follows such a leap a little faster than the time
+                    // passes, so that the pictures never jump.)
+                    const int64_t most = heard + int64_t(double(reading.nsecsElapsed()) * rate / 1e9 * catchUp);
+                    heard = std::max(heard, std::min({streamFrom + std::min(played, written - streamFrom), most}));
                 }
                 // All was played: what outlasts the sound (pictures) goes by the time passed.
                 if (emptied)
@@ -383,6 +402,7 @@ void SoundOutput::resume()
     if (!link->running || !link->paused)
         return;
     link->paused = false;
+    link->reading.restart();
     link->stalls = 0;
     if (link->streamReady()) {
         // Goes on with what the stream still holds, at once, however little.

@@ -5,6 +5,7 @@
 #include "model/editing/ShortTesting.h"
 #include "support/Sound.h"
 
+#include <QTimer>
 #include <QVideoFrame>
 #include <QVideoSink>
 #include <cmath>
@@ -157,6 +158,56 @@ inline std::vector<double> quietTenths(Monitor& monitor, qsizetype from, double 
             quiet.push_back(i / 10.0);
     return quiet;
 }
+
+// The player's clock, read every 10 ms beside the time passed while this lives (as long as the
+// test runs the event loop).
+class ClockLog {
+public:
+    explicit ClockLog(const Player& player)
+    {
+        wall.start();
+        QObject::connect(&timer, &QTimer::timeout, [this, &player] { readings.push_back({now(), player.time()}); });
+        timer.start(10);
+    }
+    // Seconds since it began.
+    double now() const { return double(wall.nsecsElapsed()) / 1e9; }
+    // Where the clock went back, or moved faster than `pace` times the time passed (the most
+    // it catches up with an output's figures at) plus `slack` seconds over any stretch, from
+    // `from` (seconds since it began) on: a sentence; none where it did neither.
+    std::optional<std::string> fault(double from = 0, double slack = 0.05, double pace = 1.25) const
+    {
+        std::optional<double> lowest; // of the clock less `pace` times the time passed, so far
+        double last = -HUGE_VAL;
+        for (const auto& [at, clock] : readings) {
+            if (at < from)
+                continue;
+            if (clock < last - 1e-9)
+                return "the clock went back from " + std::to_string(last) + " to " + std::to_string(clock);
+            if (lowest && clock - pace * at > *lowest + slack)
+                return "the clock leapt " + std::to_string(clock - pace * at - *lowest) + " s ahead, to "
+                       + std::to_string(clock);
+            lowest = std::min(lowest.value_or(HUGE_VAL), clock - pace * at);
+            last = clock;
+        }
+        return std::nullopt;
+    }
+    // How far the clock moved from `from` to `to` (seconds since it began).
+    double moved(double from, double to) const
+    {
+        std::optional<double> first, last;
+        for (const auto& [at, clock] : readings)
+            if (at >= from && at <= to) {
+                first = first.value_or(clock);
+                last = clock;
+            }
+        return first && last ? *last - *first : 0.0;
+    }
+
+private:
+    QElapsedTimer wall;
+    QTimer timer;
+    std::vector<std::pair<double, double>> readings;
+};
 
 // 10 s at 30 frames a second with key frames 5 s apart: every seek decodes for a while.
 inline QString sparseClip()

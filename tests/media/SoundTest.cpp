@@ -190,9 +190,10 @@ private:
 } // namespace
 
 // The world around the player changes while it plays: an output goes, another becomes the
-// default, the stream is moved, the sound server restarts, an output appears. Each time the
-// picture plays on, Pause, seek and Play return, and the next Play is heard on the output
-// that is the default then.
+// default, the stream is moved, the output is suspended, the sound server restarts, an output
+// appears. Each time the picture plays on by a clock that neither goes back nor gets ahead of
+// the time passed, Pause, seek and Play return, and the next Play is heard on the output that
+// is the default then, also without a seek.
 TEST(SoundTest, TheSoundFollowsTheOutputsAsTheyChange)
 {
     auto* server = sound::SoundlessServer::instance();
@@ -204,48 +205,78 @@ TEST(SoundTest, TheSoundFollowsTheOutputsAsTheyChange)
     struct Row {
         const char* change;
         int sinksBefore; // outputs when Play is pressed (the first the default)
-        // Changes the outputs while playing; the name of the output the next Play must be
-        // heard on (made by then).
-        std::function<QString(Sinks&)> change_;
+        bool whilePaused; // changed after the Pause rather than while playing
+        bool seek;        // a seek comes before the next Play
+        // Changes the outputs; the name of the output the next Play must be heard on (made by
+        // then). Given the clock's log, to check it meanwhile.
+        std::function<QString(Sinks&, const ClockLog&)> change_;
     };
     const auto add = [](Sinks& sinks, const QString& name) {
         sinks.push_back(std::make_unique<NullSink>(name));
         sinks.back()->makeDefault();
         return name;
     };
+    const auto restart = [&](Sinks& sinks) {
+        auto* server = sound::SoundlessServer::instance();
+        server->stop();
+        for (auto& sink : sinks)
+            sink->unload(); // (gone with the server)
+        settle(1500);
+        server->start();
+        return add(sinks, QStringLiteral("again"));
+    };
+    // While playing on, the second output is heard without a break.
+    const auto heardOnTheOther = [](Sinks& sinks, const std::function<void()>& change) {
+        Monitor other(sinks[1]->name);
+        const qsizetype from = other.now();
+        change();
+        const auto heard = other.heard(from, 5.0);
+        EXPECT_TRUE(heard.has_value()) << "not heard on the other output while playing";
+        if (heard) {
+            EXPECT_EQ(quietTenths(other, from + qsizetype(*heard * Monitor::rate), 1.0), std::vector<double>());
+        }
+        return sinks[1]->name;
+    };
     const std::vector<Row> table{
-        {"the only output goes", 1,
-         [&](Sinks& sinks) {
+        {"the only output goes", 1, false, true,
+         [&](Sinks& sinks, const ClockLog&) {
              sinks[0]->unload();
              settle(1500); // plays on without sound a while
              return add(sinks, QStringLiteral("plugged"));
          }},
-        {"the playing output goes and another is the default", 2,
-         [](Sinks& sinks) {
-             sinks[0]->unload();
-             sinks[1]->makeDefault();
-             return sinks[1]->name;
+        {"the playing output goes and another is the default", 2, false, true,
+         [&](Sinks& sinks, const ClockLog&) {
+             return heardOnTheOther(sinks, [&] {
+                 sinks[1]->makeDefault();
+                 sinks[0]->unload();
+             });
          }},
-        {"the stream moves to another output, made the default", 2,
-         [](Sinks& sinks) {
-             const auto inputs = pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sink-inputs")});
-             for (const QString& line : inputs.value_or(QString()).split(u'\n', Qt::SkipEmptyParts))
-                 pactl({QStringLiteral("move-sink-input"), line.section(u'\t', 0, 0), sinks[1]->name});
-             sinks[1]->makeDefault();
-             return sinks[1]->name;
+        {"the stream moves to another output, made the default", 2, false, true,
+         [&](Sinks& sinks, const ClockLog&) {
+             return heardOnTheOther(sinks, [&] {
+                 const auto inputs = pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sink-inputs")});
+                 for (const QString& line : inputs.value_or(QString()).split(u'\n', Qt::SkipEmptyParts))
+                     pactl({QStringLiteral("move-sink-input"), line.section(u'\t', 0, 0), sinks[1]->name});
+                 sinks[1]->makeDefault();
+             });
          }},
-        {"the sound server restarts", 1,
-         [&](Sinks& sinks) {
-             auto* server = sound::SoundlessServer::instance();
-             server->stop();
-             for (auto& sink : sinks)
-                 sink->unload(); // (gone with the server)
-             settle(1500);
-             server->start();
-             return add(sinks, QStringLiteral("again"));
+        {"the output is suspended, then taken up again", 1, false, false,
+         [](Sinks& sinks, const ClockLog& log) {
+             pactl({QStringLiteral("suspend-sink"), sinks[0]->name, QStringLiteral("1")});
+             const double at = log.now();
+             settle(3500);
+             // An output that takes nothing holds the picture only for a moment.
+             EXPECT_GT(log.moved(at + 2.5, at + 3.5), 0.5) << "the picture stands on a suspended output";
+             pactl({QStringLiteral("suspend-sink"), sinks[0]->name, QStringLiteral("0")});
+             return sinks[0]->name;
          }},
-        {"an output appears after the player found none", 0,
-         [&](Sinks& sinks) { return add(sinks, QStringLiteral("later")); }},
+        {"the sound server restarts", 1, false, true, [&](Sinks& sinks, const ClockLog&) { return restart(sinks); }},
+        {"the sound server goes while playing and comes back; Play with no seek", 1, false, false,
+         [&](Sinks& sinks, const ClockLog&) { return restart(sinks); }},
+        {"the sound server restarts while paused", 1, true, false,
+         [&](Sinks& sinks, const ClockLog&) { return restart(sinks); }},
+        {"an output appears after the player found none", 0, false, true,
+         [&](Sinks& sinks, const ClockLog&) { return add(sinks, QStringLiteral("later")); }},
     };
     for (const Row& row : table) {
         SCOPED_TRACE(row.change);
@@ -261,19 +292,28 @@ TEST(SoundTest, TheSoundFollowsTheOutputsAsTheyChange)
         std::optional<QString> heardOn;
         {
             Watchdog watchdog(60);
+            ClockLog log(*player);
             player->play();
             settle(700);
-            const double before = player->time();
-            heardOn = row.change_(sinks);
-            // The picture goes on, by the clock it had.
-            EXPECT_TRUE(waitUntil([&] { return player->time() > before + 1.0; }, patience))
-                << "the clock stands at " << player->time();
+            if (!row.whilePaused) {
+                const double before = player->time();
+                heardOn = row.change_(sinks, log);
+                // The picture goes on, by the clock it had.
+                EXPECT_TRUE(waitUntil([&] { return player->time() > before + 1.0; }, patience))
+                    << "the clock stands at " << player->time();
+            }
             player->pause();
-            player->seek(6.0);
+            if (row.whilePaused)
+                heardOn = row.change_(sinks, log);
+            if (row.seek) {
+                EXPECT_EQ(log.fault(), std::nullopt);
+                player->seek(6.0);
+            }
             settle(300);
             Monitor monitor(*heardOn);
             ASSERT_TRUE(monitor.running()) << heardOn->toStdString();
             const qsizetype from = monitor.now();
+            const double paused = player->time();
             player->play();
             const auto heard = monitor.heard(from, 10.0);
             EXPECT_TRUE(heard.has_value()) << "the next Play is never heard on " << heardOn->toStdString();
@@ -281,7 +321,129 @@ TEST(SoundTest, TheSoundFollowsTheOutputsAsTheyChange)
                 const qsizetype start = from + qsizetype(*heard * Monitor::rate);
                 EXPECT_EQ(quietTenths(monitor, start, 1.0), std::vector<double>()) << "then on";
             }
+            EXPECT_GT(player->time(), paused + 0.5) << "the clock after Play";
+            if (!row.seek) {
+                EXPECT_EQ(log.fault(), std::nullopt);
+            }
             player->pause();
         }
+    }
+}
+
+namespace {
+
+// 20 s of a tone at 640x360 in a fragmented MP4, as a recorder writes one so that a crash loses
+// nothing: key frames 2 s apart, each fragment's sound stored after its pictures.
+QString fragmentedClip()
+{
+    return sharedClip(QStringLiteral("tone60-frag.mp4"), [](const QString& p) {
+        return Clips::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=30:duration=20", "-f", "lavfi", "-i",
+                              "sine=frequency=440:sample_rate=48000:duration=20", "-c:v", "libx264", "-preset",
+                              "veryfast", "-g", "60", "-keyint_min", "60", "-sc_threshold", "0", "-pix_fmt", "yuv420p",
+                              "-c:a", "aac", "-shortest", "-movflags", "frag_keyframe+empty_moov", p})
+                   ? p
+                   : QString();
+    });
+}
+
+// 3 s of a tone for paplay.
+QString toneWav()
+{
+    return sharedClip(QStringLiteral("tone3.wav"), [](const QString& p) {
+        return Clips::ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=3", "-ac", "2", p})
+                   ? p
+                   : QString();
+    });
+}
+
+} // namespace
+
+// On each output users have, the sound plays without a break and the clock keeps the time
+// passed, wherever paplay plays in real time on the same output in the same run: a sink that
+// nobody records from (the server's output on a machine without a sound card), one another
+// program records at 200 ms (which sets its pace), one with a fifth of a second of latency as
+// a Bluetooth headset has; and a fragmented recording, whose sound lies after its pictures in
+// the file, is heard whole.
+TEST(SoundTest, EveryOutputPlaysInRealTime)
+{
+    auto* server = sound::SoundlessServer::instance();
+    if (!server || !server->running())
+        GTEST_SKIP() << "no sound server to give an output";
+    const QString plain = toneClip(30);
+    const QString fragmented = fragmentedClip();
+    const QString wav = toneWav();
+    ASSERT_FALSE(plain.isEmpty() || fragmented.isEmpty() || wav.isEmpty());
+    struct World {
+        const char* what;
+        int recordedAt; // ms; 0: nobody records from it (nor can the test listen)
+        bool latent;    // the Bluetooth-like output
+        QString clip;
+    };
+    const std::vector<World> table{
+        {"a sink nobody records from", 0, false, plain},
+        {"a sink another program records at 200 ms", 200, false, plain},
+        {"an output with 186 ms of latency", 10, true, plain},
+        {"a fragmented MP4, on a sink read as a device reads", 10, false, fragmented},
+        {"a fragmented MP4, on a sink recorded at 200 ms", 200, false, fragmented},
+    };
+    for (std::size_t k = 0; k < table.size(); ++k) {
+        const World& world = table[k];
+        SCOPED_TRACE(world.what);
+        const QString name = QStringLiteral("world%1").arg(k);
+        std::unique_ptr<NullSink> null;
+        std::unique_ptr<sound::LatentSink> latent;
+        if (world.latent) {
+            latent = std::make_unique<sound::LatentSink>(name);
+            ASSERT_TRUE(latent->ready());
+            latent->makeDefault();
+        } else {
+            null = std::make_unique<NullSink>(name, 0);
+            ASSERT_TRUE(null->ready());
+            null->makeDefault();
+        }
+        std::unique_ptr<Monitor> monitor;
+        if (world.recordedAt > 0)
+            monitor = std::make_unique<Monitor>(name, world.recordedAt);
+        const auto quietFrom = [&](qsizetype from, double seconds) {
+            const auto heard = monitor->heard(from, 10.0);
+            return heard ? quietTenths(*monitor, from + qsizetype(*heard * Monitor::rate), seconds)
+                         : std::vector<double>(int(seconds * 10), 0.0);
+        };
+
+        // paplay on the same output: 3 s of sound.
+        QProcess paplay;
+        const qsizetype paplayFrom = monitor ? monitor->now() : 0;
+        QElapsedTimer took;
+        took.start();
+        paplay.start(QStringLiteral("paplay"), {QStringLiteral("-d"), name, wav});
+        ASSERT_TRUE(waitUntil([&] { return paplay.state() == QProcess::NotRunning; }, patience));
+        const double paplaySeconds = double(took.elapsed()) / 1000;
+        const auto paplayQuiet = monitor ? quietFrom(paplayFrom, 2.5) : std::vector<double>();
+        const bool realTime = paplaySeconds < 3 * 1.25 + 0.5 && paplayQuiet.empty();
+
+        // The player, for 4 s.
+        std::unique_ptr<Player> player = Player::makeDefault();
+        player->setSource(world.clip);
+        player->seek(1.0);
+        settle(400);
+        ClockLog log(*player);
+        const qsizetype from = monitor ? monitor->now() : 0;
+        player->play();
+        ASSERT_TRUE(waitUntil([&] { return player->time() > 1.05; }, patience));
+        const double begun = log.now();
+        settle(4000);
+        const double moved = log.moved(begun, log.now());
+        const double passed = log.now() - begun;
+        const auto quiet = monitor ? quietFrom(from, 3.5) : std::vector<double>();
+        player->pause();
+        std::printf("%s | paplay: %.2f s for 3 s, %zu quiet tenths | player: clock %.2f s in %.2f s, %zu quiet tenths\n",
+                    world.what, paplaySeconds, paplayQuiet.size(), moved, passed, quiet.size());
+        EXPECT_EQ(log.fault(), std::nullopt);
+        if (!realTime) {
+            ADD_FAILURE() << "paplay itself does not play in real time here: " << paplaySeconds << " s";
+            continue;
+        }
+        EXPECT_GT(moved, passed * 0.85) << "the clock crawls";
+        EXPECT_EQ(quiet, std::vector<double>()) << "quiet tenths";
     }
 }

@@ -107,8 +107,6 @@ inline int soundStreams()
     return listed ? int(listed->split(u'\n', Qt::SkipEmptyParts).size()) : -1;
 }
 
-// An output device on the sound server, while it lives: a sink that plays to nowhere, so
-// that players attach sound and their streams can be counted.
 // The sinks on the sound server, by name; none when it cannot be asked.
 inline std::optional<QStringList> sinks()
 {
@@ -123,10 +121,12 @@ inline std::optional<QStringList> sinks()
 
 // An output device on the sound server, while it lives: a sink that plays to nowhere, so
 // that players attach sound and their streams can be counted. The first one made is the
-// server's default.
+// server's default. `recordedAt`: the latency, in ms, at which a program records from it all
+// the while (as a device reads, or a streaming program listens to the desktop); 0: nobody
+// does, as on a machine without a sound card, whose server plays to a sink like this one.
 class NullSink {
 public:
-    explicit NullSink(const QString& name = QStringLiteral("nowhere")) : name(name)
+    explicit NullSink(const QString& name = QStringLiteral("nowhere"), int recordedAt = 10) : name(name)
     {
         if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
             return;
@@ -136,10 +136,11 @@ public:
             return;
         module = loaded->trimmed();
         until([&] { return sinks().value_or(QStringList()).contains(name); }, 10000);
-        // Read as a device reads, a little at a time: a null sink nobody listens to renders in
-        // blocks of seconds, and a stream on it plays in fits and starts.
+        if (recordedAt <= 0)
+            return;
         reader.setStandardOutputFile(QProcess::nullDevice());
-        reader.start(QStringLiteral("parec"), {"-d", name + QStringLiteral(".monitor"), "--latency-msec=10"});
+        reader.start(QStringLiteral("parec"),
+                     {"-d", name + QStringLiteral(".monitor"), "--latency-msec=" + QString::number(recordedAt)});
         reader.waitForStarted(3000);
     }
     ~NullSink() { unload(); }
@@ -166,18 +167,63 @@ private:
     QProcess reader;
 };
 
+// An output whose latency is fixed near a fifth of a second, as a Bluetooth headset's: a sink
+// that writes to a pipe at the pace of the clock, read to nowhere. The first one made is the
+// server's default.
+class LatentSink {
+public:
+    explicit LatentSink(const QString& name) : name(name)
+    {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER") || !folder.isValid())
+            return;
+        // (The pipe holds 64 KiB: 186 ms of this format.)
+        const QString pipe = folder.path() + QStringLiteral("/out");
+        const auto loaded = pactl({QStringLiteral("load-module"), QStringLiteral("module-pipe-sink"),
+                                   QStringLiteral("sink_name=") + name, QStringLiteral("file=") + pipe,
+                                   QStringLiteral("format=float32le"), QStringLiteral("rate=44100"),
+                                   QStringLiteral("channels=2"), QStringLiteral("use_system_clock_for_timing=yes")});
+        if (!loaded)
+            return;
+        module = loaded->trimmed();
+        until([&] { return sinks().value_or(QStringList()).contains(name); }, 10000);
+        reader.setStandardOutputFile(QProcess::nullDevice());
+        reader.start(QStringLiteral("cat"), {pipe});
+        reader.waitForStarted(3000);
+    }
+    ~LatentSink()
+    {
+        reader.kill();
+        reader.waitForFinished(2000);
+        if (!module.isEmpty())
+            pactl({QStringLiteral("unload-module"), module});
+    }
+    LatentSink(const LatentSink&) = delete;
+    LatentSink& operator=(const LatentSink&) = delete;
+    bool ready() const { return !module.isEmpty() && sinks().value_or(QStringList()).contains(name); }
+    void makeDefault() const { pactl({QStringLiteral("set-default-sink"), name}); }
+
+    const QString name;
+
+private:
+    QTemporaryDir folder;
+    QString module;
+    QProcess reader;
+};
+
 // What the null sink plays, recorded from its monitor while this lives: the sound the user
 // would hear (a stream can be open, uncorked and silent).
 class Monitor {
 public:
     static constexpr int rate = 8000;
-    explicit Monitor(const QString& sink = QStringLiteral("nowhere"))
+    // `latency`: in ms, at which it records (a long one sets the output's pace).
+    explicit Monitor(const QString& sink = QStringLiteral("nowhere"), int latency = 10)
     {
         QObject::connect(&parec, &QProcess::readyReadStandardOutput, &parec, [this] {
             bytes += parec.readAllStandardOutput();
         });
         parec.start(QStringLiteral("parec"), {"-d", sink + QStringLiteral(".monitor"), "--raw", "--format=s16le", "--channels=1",
-                                              "--rate=" + QString::number(rate), "--latency-msec=10"});
+                                              "--rate=" + QString::number(rate),
+                                              "--latency-msec=" + QString::number(latency)});
         parec.waitForStarted(3000);
         // Recording once the first samples come.
         until([&] { return bytes.size() > 0; }, 3000);
