@@ -1,6 +1,7 @@
 #include "platform/Ending.h"
 
 #include "platform/Prefs.h"
+#include "platform/TempFile.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -87,6 +88,8 @@ void afterWrites(QObject* context, std::function<void()> then, std::chrono::mill
 void now(int status)
 {
     Prefs::shared().sync();
+    // No scope ends from here on: the temporary files that owners still hold go now.
+    TempFiles::removeAll();
     std::fflush(stdout);
     std::fflush(stderr);
     std::_Exit(status);

@@ -28,7 +28,8 @@ int held();
 // be waiting on a person): never when `context` is gone before.
 void afterWrites(QObject* context, std::function<void()> then, std::chrono::milliseconds patience);
 
-// Ends the process at once with `status`: the preferences are written out first.
+// Ends the process at once with `status`: the preferences are written out first, and the
+// program's temporary files still in use are removed.
 [[noreturn]] void now(int status);
 
 } // namespace Ending

@@ -5,6 +5,7 @@
 #include "core/project/Records.h"
 #include "platform/Ending.h"
 #include "platform/PartialFile.h"
+#include "platform/TempFile.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -140,6 +141,8 @@ int main(int& argc, char** argv)
     // What an export killed earlier left goes now, not only with the next export. Cheap: it
     // reads a small folder of notes, and files that a running export holds are kept.
     PartialFile::sweep({}, QStringLiteral(".mp4"));
+    // Likewise the temporary files (a segment's sound) of a process that was killed.
+    TempFiles::sweep();
     if (auto job = dispatch(args))
         headless(argc, argv, std::move(*job));
     runWindowed(argc, argv);

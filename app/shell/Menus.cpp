@@ -10,7 +10,6 @@
 
 #include <QApplication>
 #include <QFileInfo>
-#include <QKeyEvent>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QPointer>
@@ -105,8 +104,10 @@ bool enabled(Command command, const MenuState& s)
 namespace {
 // The commands whose keys work whatever is in front, a sheet included, as the menus
 // promise. Qt passes an application shortcut to a menu bar only while no modal window
-// blocks that bar's window, and every sheet is modal on the main window: under a sheet
-// the key reaches the sheet as a plain key press, and is taken from there.
+// blocks that bar's window, and every sheet is modal on the main window. Nor does a key
+// reach the blocked window as a press while it has the keyboard focus: Qt hands it no key
+// at all. So these commands are put on each modal window as it shows, where their
+// shortcut stands on a widget that nothing blocks, whichever window has the focus.
 constexpr Command overSheets[] = {Command::quit};
 } // namespace
 
@@ -210,21 +211,13 @@ Menus::Menus(AppModel& m, QMainWindow& w, Hooks h)
 
 bool Menus::eventFilter(QObject* watched, QEvent* event)
 {
-    // A key press that gets here was no shortcut: a modal window blocked it (a key that a
-    // shortcut took never comes as a press). Taken at its first sight (its window), it
-    // never reaches the focus widget as a second press.
-    if (event->type() != QEvent::KeyPress)
-        return QObject::eventFilter(watched, event);
-    const auto* key = static_cast<QKeyEvent*>(event);
-    if (key->isAutoRepeat() || key->key() == Qt::Key_unknown)
-        return QObject::eventFilter(watched, event);
-    const QKeySequence pressed(key->keyCombination());
-    for (Command command : overSheets) {
-        QAction* action = actions.value(command);
-        if (action && action->isEnabled() && action->shortcut().matches(pressed) == QKeySequence::ExactMatch) {
-            action->trigger();
-            return true;
-        }
+    // The same action, so one shortcut: the key triggers it once wherever it is put.
+    if (event->type() == QEvent::Show && watched->isWidgetType()) {
+        auto* shown = static_cast<QWidget*>(watched);
+        if (shown->isWindow() && shown->isModal())
+            for (Command command : overSheets)
+                if (QAction* action = actions.value(command))
+                    shown->addAction(action);
     }
     return QObject::eventFilter(watched, event);
 }

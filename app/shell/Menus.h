@@ -70,7 +70,7 @@ public:
     void refresh();
 
 protected:
-    // Passes the keys of the commands that work over sheets to them (see `overSheets`).
+    // Puts the commands that work over sheets on each modal window (see `overSheets`).
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

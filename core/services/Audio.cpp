@@ -3,10 +3,9 @@
 #include "core/project/Fail.h"
 #include "core/project/Text.h"
 #include "core/services/Tool.h"
+#include "platform/TempFile.h"
 
-#include <QDir>
 #include <QFile>
-#include <QUuid>
 #include <algorithm>
 #include <cmath>
 
@@ -16,8 +15,7 @@ QCoro::Task<QString> extract(QString video, double start, double duration)
 {
     if (!(duration >= shortestCut) || !std::isfinite(duration))
         throw Fail(QStringLiteral("A stretch of sound shorter than a millisecond cannot be cut."));
-    const QString wav = QDir::tempPath() + QStringLiteral("/vt-")
-                        + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".wav");
+    const QString wav = TempFiles::make(QStringLiteral("vt-"), QStringLiteral(".wav"));
     const QStringList arguments{
         QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
         QStringLiteral("-ss"), Text::numberWithPoint(start), QStringLiteral("-t"), Text::numberWithPoint(duration),
@@ -28,7 +26,7 @@ QCoro::Task<QString> extract(QString video, double start, double duration)
         co_await Tool::run(QStringLiteral("ffmpeg"), arguments);
     } catch (...) {
         // A failed cut may still have left a partial file; nobody else knows its name.
-        QFile::remove(wav);
+        TempFiles::remove(wav);
         throw;
     }
     co_return wav;

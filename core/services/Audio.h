@@ -17,9 +17,10 @@ inline constexpr double shortestCut = 0.001;
 
 // Cuts `duration` seconds from `start` of the recording at path `video` into a new
 // 16 kHz mono 16-bit WAV file ("vt-<UUID>.wav" in the temporary folder) and returns its
-// path; the caller owns that file and removes it. Throws the `Fail` of `Tool::run`, after
-// removing whatever ffmpeg may have left at the WAV's path, and a `Fail` without running
-// ffmpeg when `duration` is not a finite length of at least `shortestCut`.
+// path; the caller owns that file and removes it (`RemoveWhenDone`, `TempFiles::remove`),
+// or the program's end does. Throws the `Fail` of `Tool::run`, after removing whatever
+// ffmpeg may have left at the WAV's path, and a `Fail` without running ffmpeg when
+// `duration` is not a finite length of at least `shortestCut`.
 QCoro::Task<QString> extract(QString video, double start, double duration);
 
 // The waveform peaks of a WAV file as ffmpeg writes it: byte k is min(255, m >> 7) for the

@@ -9,7 +9,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStringDecoder>
-#include <QUuid>
 #include <csignal>
 #include <memory>
 #include <sys/prctl.h>
@@ -120,8 +119,7 @@ QCoro::Task<void> run(QString name, QStringList arguments)
 {
     const std::optional<QString> program = require(name);
 
-    const QString log = QDir::tempPath() + u'/' + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()
-                        + QStringLiteral(".log");
+    const QString log = TempFiles::make(QString(), QStringLiteral(".log"));
     const RemoveWhenDone removeLog{log};
     {
         QFile file(log);

@@ -80,7 +80,7 @@ QCoro::Task<> Waves::work(QPointer<Waves> self)
         }
         if (!self) {
             if (wav)
-                QFile::remove(*wav);
+                TempFiles::remove(*wav);
             co_return;
         }
         if (!wav) {

@@ -15,4 +15,6 @@ inline void isolateTestProcess(const QTemporaryDir& settings)
     // processes that ctest runs side by side never see each other's values (QSettings
     // merges what other processes write into the same file).
     qputenv("XDG_CONFIG_HOME", settings.path().toUtf8());
+    // Nor the user's data folder (where a process notes its temporary files, for one).
+    qputenv("XDG_DATA_HOME", (settings.path() + QStringLiteral("/data")).toUtf8());
 }

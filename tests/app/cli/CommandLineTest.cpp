@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
 #include <csignal>
@@ -105,10 +106,13 @@ protected:
 
     void SetUp() override
     {
-        for (const char* dir : {"home", "config", "data", "cache", "tmp", "work"})
+        for (const char* dir : {"home", "config", "data", "cache", "tmp", "work", "runtime"})
             QDir().mkpath(root.filePath(dir));
+        // Qt takes a runtime folder only when nobody else may enter it.
+        QFile::setPermissions(root.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         for (const auto& [name, dir] : {std::pair{"HOME", "home"}, {"XDG_CONFIG_HOME", "config"},
-                                        {"XDG_DATA_HOME", "data"}, {"XDG_CACHE_HOME", "cache"}, {"TMPDIR", "tmp"}})
+                                        {"XDG_DATA_HOME", "data"}, {"XDG_CACHE_HOME", "cache"}, {"TMPDIR", "tmp"},
+                                        {"XDG_RUNTIME_DIR", "runtime"}})
             env.insert(name, root.filePath(dir));
         env.insert("VANTOREL_TOOL_DIRS", root.filePath("bin"));
         env.insert("VANTOREL_API_BASE", server.base());
@@ -468,6 +472,91 @@ TEST_F(CommandLine, AKilledExportsPartialFileGoesWithTheNextExportButARunningOne
     EXPECT_EQ(running.exitCode(), 0) << running.readAllStandardOutput().toStdString();
     EXPECT_TRUE(QFileInfo(work + "/running.mp4").size() > 0);
     EXPECT_EQ(partials(), QStringList{});
+}
+
+// The program killed while a segment is transcribed leaves the segment's sound and
+// whisper-cli's error output behind. The next start removes them; what a running instance
+// (here a stopped one) still uses stays, and so does what the program did not make, even
+// named as it names its own.
+TEST_F(CommandLine, AKilledTranscriptionsFilesGoAtTheNextStartButARunningOnesStay)
+{
+    ASSERT_FALSE(Clips::video(video, 30).isEmpty());
+    ASSERT_TRUE(testfiles::writeFile(root.filePath("bin/whisper-cli"), "#!/bin/sh\nexec sleep 60\n", true));
+    server.reply("/api/v1/key", 200, R"({"data":{"usage":1.5,"limit":10}})");
+    const auto inTmp = [this] { return QDir(root.filePath("tmp")).entryList(QDir::Files | QDir::Hidden, QDir::Name); };
+    const QString lookalike = "vt-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + ".wav";
+    for (const QString& name : {lookalike, QStringLiteral("notes.txt")})
+        ASSERT_TRUE(testfiles::writeFile(root.filePath("tmp/" + name), "not ours"));
+    const QStringList strangers = inTmp();
+    // Started, and returned once whisper-cli runs: the sound is cut by then.
+    const auto transcribing = [this](QProcess& program) {
+        program.setProcessEnvironment(env);
+        program.setWorkingDirectory(work);
+        program.start(VANTOREL_PROGRAM, {"--transcribe", "rec.mp4", "2", "3"});
+        qint64 whisper = 0;
+        EXPECT_TRUE(pollUntil([&] { return (whisper = childOf(program.processId(), "sleep")) != 0; }, 60000));
+        return whisper;
+    };
+    const auto kill = [](QProcess& program, qint64 whisper) {
+        ::kill(pid_t(program.processId()), SIGKILL);
+        program.waitForFinished();
+        EXPECT_TRUE(pollUntil([&] { return ended(whisper); }, 10000));
+    };
+
+    QProcess running;
+    const qint64 runningWhisper = transcribing(running);
+    ::kill(pid_t(running.processId()), SIGSTOP);
+    const QStringList held = inTmp();
+    EXPECT_TRUE(held.filter(QRegularExpression(R"(^vt-.*\.wav$)")).size() == 2) << held.join(' ').toStdString();
+
+    QProcess killed;
+    kill(killed, transcribing(killed));
+    EXPECT_GT(inTmp().size(), held.size()) << "the killed one left its files";
+
+    expectRun({"--check-key"}, {"The key works. Used $1.50 of $10.00."});
+    EXPECT_EQ(inTmp(), held);
+
+    // Once the running one has been killed too, the next start takes its files as well.
+    kill(running, runningWhisper);
+    expectRun({"--check-key"}, {"The key works. Used $1.50 of $10.00."});
+    EXPECT_EQ(inTmp(), strangers);
+}
+
+// Quit while a segment is transcribed (whisper-cli still hearing it): the program ends and
+// whisper-cli with it, the preferences changed last are on disk, and no temporary file of
+// the program is left.
+TEST_F(CommandLine, QuitDuringATranscriptionStoresThePreferencesAndLeavesNoTemporaryFile)
+{
+    Project p = project(false);
+    for (Segment& s : p.segments)
+        s.lines = std::nullopt;
+    p.save(package);
+    ASSERT_TRUE(testfiles::writeFile(root.filePath("bin/whisper-cli"),
+                                     "#!/bin/sh\necho $$ > \"$HOME/whisper-started\"\nexec sleep 60\n", true));
+    QProcessEnvironment quitting = env;
+    quitting.insert("QUIT_WHEN", root.filePath("home/whisper-started"));
+    quitting.insert("QT_QPA_PLATFORM", "offscreen");
+    QProcess program;
+    program.setProcessEnvironment(quitting);
+    program.setWorkingDirectory(work);
+    program.start(VANTOREL_QUIT_CHILD, {"--open", package});
+    if (!program.waitForFinished(180000)) {
+        program.kill();
+        program.waitForFinished();
+        FAIL() << "the program did not end";
+    }
+    ASSERT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+    const qint64 whisper = testfiles::readFile(root.filePath("home/whisper-started")).trimmed().toLongLong();
+    ASSERT_NE(whisper, 0) << "Quit came while whisper-cli ran";
+    EXPECT_TRUE(pollUntil([&] { return ended(whisper); }, 10000)) << "whisper-cli ends with the program";
+    if (!ended(whisper))
+        ::kill(pid_t(whisper), SIGKILL);
+
+    const QSettings stored(root.filePath("config/Vantorel/Vantorel.ini"), QSettings::IniFormat);
+    EXPECT_EQ(stored.value("exportReveal").toString(), "false") << "changed just before Quit";
+    EXPECT_EQ(stored.value("clipNames").toString(), "true") << "changed as the program ended";
+    EXPECT_TRUE(tmpEmpty()) << QDir(root.filePath("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join(' ').toStdString();
 }
 
 } // namespace

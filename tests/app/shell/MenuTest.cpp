@@ -291,7 +291,8 @@ TEST_F(MenuBarTest, EachEditingCommandReachesItsModelCall)
 
 // Ctrl+Q ends the program from every window and sheet: over the set-up sheet, an alert,
 // the About box and a sheet of the workspace (each window-modal on the main window, so
-// the menu bar under it takes no keys), and from another window while a sheet is up.
+// the menu bar under it takes no keys), from the main window under a sheet, and from
+// another window while a sheet is up.
 TEST_F(MenuBarTest, CtrlQQuitsWhateverSheetOrWindowIsInFront)
 {
     MainWindow::defineWindows(*model);
@@ -319,6 +320,13 @@ TEST_F(MenuBarTest, CtrlQQuitsWhateverSheetOrWindowIsInFront)
          [&]() -> QWidget* {
              MainWindow::showAbout(&window);
              return QApplication::activeModalWidget();
+         }},
+        // Qt hands a window that a modal one blocks no key at all, so nothing there sees it.
+        {"the main window under an open sheet",
+         [&]() -> QWidget* {
+             model->setFresh(copy(plainClip(), root + QStringLiteral("/Under.mp4")));
+             waitUntil([&] { return start->sheet() != nullptr; });
+             return &window;
          }},
         {"a window beside an open sheet",
          [&]() -> QWidget* {

@@ -1,0 +1,56 @@
+// The windowed program, quit as a user quits it, in a process of its own: the real entry
+// (`Main::main`) with a few steps added from inside. Once the file named by QUIT_WHEN exists
+// (the test's stand-in whisper-cli makes it as it starts), it changes one preference, chooses
+// Quit from the menu at once, and changes another as the application's loop ends, where only
+// the end's own writing can store it. Ends with status 3 when the file never comes.
+
+#include "app/cli/Main.h"
+#include "app/shell/MainWindow.h"
+#include "app/shell/Menus.h"
+#include "platform/Prefs.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+#include <cstdlib>
+
+namespace {
+
+void quitWhenAsked()
+{
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return; // a command-line job
+    const QString when = qEnvironmentVariable("QUIT_WHEN");
+    auto* poll = new QTimer(QCoreApplication::instance());
+    auto* waited = new QElapsedTimer;
+    waited->start();
+    QObject::connect(poll, &QTimer::timeout, [poll, waited, when] {
+        if (!QFile::exists(when)) {
+            if (waited->elapsed() > 120000)
+                std::_Exit(3);
+            return;
+        }
+        poll->stop();
+        MainWindow* window = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (auto* main = qobject_cast<MainWindow*>(top))
+                window = main;
+        if (!window)
+            std::_Exit(4);
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] { Prefs::shared().set("clipNames", true); });
+        Prefs::shared().set("exportReveal", false);
+        window->menus()->action(Command::quit)->trigger();
+    });
+    poll->start(20);
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(quitWhenAsked)
+
+int main(int argc, char** argv)
+{
+    return Main::main(argc, argv);
+}
