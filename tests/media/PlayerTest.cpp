@@ -84,13 +84,16 @@ TEST(PlayerTest, ThePicturePlaysWhereNoSoundCan)
     EXPECT_TRUE(waitUntil([&] { return player->rate() == 0; }, patience));
     EXPECT_TRUE(showsTheClock(*player, watch)) << "frame " << watch.last() << " at " << player->time();
     EXPECT_EQ(player->problem(), std::nullopt);
-    // Play again goes on from where it paused, by the time passed since.
+    // Play again goes on from where it paused, by the time passed since, neither back nor
+    // ahead of it.
     const double paused = player->time();
+    ClockLog log(*player);
     settle(600);
     player->play();
     EXPECT_GE(player->time(), paused - 1e-3);
-    settle(200);
-    EXPECT_GE(player->time(), paused);
+    settle(700);
+    EXPECT_GT(player->time(), paused + 0.3);
+    EXPECT_EQ(log.fault(0, 0.05, 1.0), std::nullopt);
     player->pause();
 
     // Sound that outlasts the pictures plays on by the clock, not skipped to its end.
