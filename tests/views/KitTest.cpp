@@ -203,7 +203,8 @@ TEST(VideoSurface, OnAScaledScreenAsksForDevicePixelsAndPaintsThemAsTheyCome)
             {2, {400, 200}, {150, 200}, {62.5, 0, 75, 100}, 125},
             {1.25, {250, 125}, {94, 125}, {62.4, 0, 75.2, 100}, 78},
         };
-        const auto c = std::find_if(std::begin(cases), std::end(cases), [&](const auto& r) { return r.scale == scale; });
+        const auto c =
+            std::find_if(std::begin(cases), std::end(cases), [&](const auto& row) { return row.scale == scale; });
         ASSERT_NE(c, std::end(cases)) << "no row for scale " << scale;
         ASSERT_FALSE(player.sizes.empty());
         EXPECT_EQ(player.sizes.back(), c->told) << "at scale " << scale;

@@ -153,7 +153,8 @@ TEST_F(StartViewTest, ARecentKeepsOnlyTheSquareItShows)
         // The middle of the picture, neither squeezed nor cut from a corner.
         const QImage whole = Media::stillNow(recording, RecentRow::stillTime(projectOf(recording)), {});
         const int shorter = std::min(whole.width(), whole.height());
-        const QImage middle = whole.copy((whole.width() - shorter) / 2, (whole.height() - shorter) / 2, shorter, shorter)
+        const QImage middle = whole.copy((whole.width() - shorter) / 2, (whole.height() - shorter) / 2, shorter,
+                                         shorter)
                                   .scaled(side, side, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
                                   .convertToFormat(QImage::Format_RGB32);
         const QImage kept = row.still().convertToFormat(QImage::Format_RGB32);
