@@ -17,6 +17,10 @@
 #include <set>
 #include <utility>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -677,8 +681,50 @@ QString endsEarly(const QString& path, double seconds)
            + QStringLiteral(" only.");
 }
 
-QImage stillNow(const QString& path, double seconds, QSize box)
+namespace {
+
+// The frame scaled to cover `box` once upright, then cut to the box around its middle.
+QImage covering(const AVFrame* frame, double rotation, QSize box, const QString& path)
 {
+    const QSize upright = uprightSize(QSize(frame->width, frame->height), rotation, {});
+    const double scale = box.isEmpty() ? 1.0
+                                       : std::min(1.0, std::max(double(box.width()) / upright.width(),
+                                                                double(box.height()) / upright.height()));
+    // The side that meets the box meets it exactly, whatever the rounding.
+    const QSize size = scale < 1 ? QSize(std::max(box.width(), int(std::lround(upright.width() * scale))),
+                                         std::max(box.height(), int(std::lround(upright.height() * scale))))
+                                 : upright;
+    QImage image(size, QImage::Format_RGB32);
+    Scaler scaler;
+    if (image.isNull() || !drawUpright(frame, rotation, size, scaler, image.bits(), image.bytesPerLine()))
+        throw unreadable(path);
+    const QSize cut = box.isEmpty() ? size : size.boundedTo(box);
+    if (cut == size)
+        return image;
+    return image.copy((size.width() - cut.width()) / 2, (size.height() - cut.height()) / 2, cut.width(), cut.height());
+}
+
+// A still of a large recording passes through the decoder's full-size pictures (some 90 MB
+// for one of 2160p). Freed on a worker thread, they stay with that thread's heap, out of
+// everybody else's reach, for as long as the program runs: each recent on the start screen
+// would hold that much. Handed back to the system as soon as the decoder is gone.
+struct GiveBackFreedMemory {
+    GiveBackFreedMemory() = default;
+    GiveBackFreedMemory(const GiveBackFreedMemory&) = delete;
+    GiveBackFreedMemory& operator=(const GiveBackFreedMemory&) = delete;
+    ~GiveBackFreedMemory()
+    {
+#ifdef __GLIBC__
+        malloc_trim(0);
+#endif
+    }
+};
+
+} // namespace
+
+QImage stillNow(const QString& path, double seconds, QSize box, Fit fit)
+{
+    const GiveBackFreedMemory afterwards; // also when no picture came
     Reader reader(path, Reader::Use::still);
     if (!reader.hasPictures())
         throw Fail(QFileInfo(path).fileName() + QStringLiteral(" has no video in it."));
@@ -687,7 +733,9 @@ QImage stillNow(const QString& path, double seconds, QSize box)
     const auto found = reader.seek(showingLimit(std::max(0.0, seconds)), seconds);
     if (!found.picture || found.picture->frame->width <= 0 || found.picture->frame->height <= 0)
         throw Fail(QStringLiteral("No picture could be read from %1 at that time.").arg(QFileInfo(path).fileName()));
-    return picture(found.picture->frame.get(), reader.rotation(), box, path);
+    const AVFrame* frame = found.picture->frame.get();
+    return fit == Fit::cover ? covering(frame, reader.rotation(), box, path)
+                             : picture(frame, reader.rotation(), box, path);
 }
 
 namespace {
@@ -739,9 +787,9 @@ QCoro::Task<Held> held(QString path)
     co_return co_await offThread(std::move(work));
 }
 
-QCoro::Task<QImage> still(QString path, double seconds, QSize box)
+QCoro::Task<QImage> still(QString path, double seconds, QSize box, Fit fit)
 {
-    auto work = [=] { return stillNow(path, seconds, box); };
+    auto work = [=] { return stillNow(path, seconds, box, fit); };
     co_return co_await offThread(std::move(work));
 }
 

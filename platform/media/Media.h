@@ -108,10 +108,14 @@ QCoro::Task<MediaInfo> probe(QString path);
 
 // Synchronous forms, for worker threads.
 MediaInfo probeNow(const QString& path);
+// How a still takes its box: fitted inside it, or covering it and cut to it around its
+// middle (a square that the picture fills). Either way, aspect kept and never enlarged.
+enum class Fit { inside, cover };
+
 // The picture the player shows at recording time `seconds` (see `showingLimit`; the first
-// picture before it, the last after the file's end), upright, scaled to fit inside `box`
-// (aspect kept). Throws Fail when no picture can be decoded there.
-QImage stillNow(const QString& path, double seconds, QSize box);
+// picture before it, the last after the file's end), upright, scaled to `box` as `fit`
+// says. Throws Fail when no picture can be decoded there.
+QImage stillNow(const QString& path, double seconds, QSize box, Fit fit = Fit::inside);
 
 // The frames around each of `times` (a frame within `sameFrameTime` after a time counts as
 // at it), read from the packets alone (nothing is decoded). Throws Fail when the file
@@ -136,6 +140,6 @@ QCoro::Task<Held> held(QString path);
 QString endsEarly(const QString& path, double seconds);
 
 // A still made on a worker thread.
-QCoro::Task<QImage> still(QString path, double seconds, QSize box);
+QCoro::Task<QImage> still(QString path, double seconds, QSize box, Fit fit = Fit::inside);
 
 } // namespace Media

@@ -336,10 +336,11 @@ TEST(PlayerTest, EveryOfferedKindOfFileShowsTheFrameTheExportTakes)
         const QSize upright = rotate % 180 == 0 ? QSize(320, 180) : QSize(180, 320);
         EXPECT_EQ(player->videoSink()->videoFrame().size(), upright) << name.toStdString();
         // At the size a view shows it: fitted, upright, the same picture; no seek asked for it.
+        // A view wider than high: a picture that meets its width, one that meets its height.
         landings = 0;
         const std::size_t before = watch.shown.size();
-        player->setPictureSize(QSize(100, 100));
-        const QSize fitted = rotate % 180 == 0 ? QSize(100, 56) : QSize(56, 100);
+        player->setPictureSize(QSize(100, 80));
+        const QSize fitted = rotate % 180 == 0 ? QSize(100, 56) : QSize(45, 80);
         EXPECT_TRUE(waitUntil([&] { return player->videoSink()->videoFrame().size() == fitted; }, patience))
             << name.toStdString() << ": " << player->videoSink()->videoFrame().size().width() << "x"
             << player->videoSink()->videoFrame().size().height();

@@ -9,6 +9,7 @@
 #include "views/kit/Style.h"
 #include "views/kit/Toast.h"
 #include "support/FakePlayer.h"
+#include "support/gui/Scaled.h"
 #include "views/kit/VideoSurface.h"
 #include "views/kit/Windows.h"
 
@@ -61,6 +62,30 @@ TEST(VideoSurface, FitsThePictureInsideKeepingItsShape)
     const QImage drawn = surface.grab().toImage();
     EXPECT_EQ(drawn.pixelColor(80, 45), QColor(Qt::red));
     EXPECT_EQ(overlaid, QRectF(0, 0, 160, 90));
+
+    // A picture of another shape than the surface's is scaled whole into the middle, with
+    // black bars beside or above and below it.
+    const struct {
+        QSize picture;
+        QRectF where;
+        QPoint inside[2];
+        QPoint bar[2];
+    } cases[] = {
+        {{16, 16}, {35, 0, 90, 90}, {{37, 45}, {122, 45}}, {{33, 45}, {127, 45}}},
+        {{32, 9}, {0, 22.5, 160, 45}, {{80, 25}, {80, 65}}, {{80, 20}, {80, 69}}},
+        {{900, 1600}, {54.6875, 0, 50.625, 90}, {{57, 2}, {102, 88}}, {{53, 45}, {106, 45}}},
+    };
+    for (const auto& c : cases) {
+        QImage picture(c.picture, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        surface.showImage(picture);
+        const QImage shown = surface.grab().toImage();
+        EXPECT_EQ(overlaid, c.where) << c.picture.width() << "x" << c.picture.height();
+        for (const QPoint& at : c.inside)
+            EXPECT_EQ(shown.pixelColor(at), QColor(Qt::red)) << c.picture.width() << "x" << c.picture.height();
+        for (const QPoint& at : c.bar)
+            EXPECT_EQ(shown.pixelColor(at), QColor(Qt::black)) << c.picture.width() << "x" << c.picture.height();
+    }
 }
 
 TEST(VideoSurface, AFrameClearedWhileHiddenIsNotShownAgain)
@@ -83,18 +108,36 @@ TEST(VideoSurface, AFrameClearedWhileHiddenIsNotShownAgain)
     surface.setSink(nullptr);
 }
 
+namespace {
+
+// A player that keeps the sizes it is asked for and hands over the frames a test gives it.
+class Sized final : public FakePlayer {
+public:
+    QVideoSink* videoSink() const override { return const_cast<QVideoSink*>(&sink); }
+    void setPictureSize(QSize size) override { sizes.push_back(size); }
+    QVideoSink sink;
+    std::vector<QSize> sizes;
+};
+
+// A picture as the player makes it: its rows white and black by turns.
+QVideoFrame striped(QSize size)
+{
+    QVideoFrame frame(QVideoFrameFormat(size, QVideoFrameFormat::Format_BGRX8888));
+    if (!frame.map(QVideoFrame::WriteOnly))
+        return {};
+    for (int row = 0; row < size.height(); ++row)
+        std::fill_n(frame.bits(0) + row * frame.bytesPerLine(0), size.width() * 4, uchar(row % 2 ? 0 : 255));
+    frame.unmap();
+    return frame;
+}
+
+} // namespace
+
 // A surface tells its player the size it shows the picture at, in device pixels, as it is
 // shown and resized; a picture of that size is painted pixel for pixel, one line of white
 // and one of black as the player made it, not blended by a scaling.
 TEST(VideoSurface, TellsItsPlayerItsSizeAndPaintsAPictureOfThatSizeAsItIs)
 {
-    class Sized final : public FakePlayer {
-    public:
-        QVideoSink* videoSink() const override { return const_cast<QVideoSink*>(&sink); }
-        void setPictureSize(QSize size) override { sizes.push_back(size); }
-        QVideoSink sink;
-        std::vector<QSize> sizes;
-    };
     Sized player;
     {
         VideoSurface surface;
@@ -125,6 +168,66 @@ TEST(VideoSurface, TellsItsPlayerItsSizeAndPaintsAPictureOfThatSizeAsItIs)
         EXPECT_EQ(player.sizes.size(), told); // a player it no longer shows is not told
     }
     player.sink.setVideoFrame(QVideoFrame()); // reaches no surface that went
+}
+
+// On a scaled screen (a HiDPI desktop at 2, or at 1.25) the surface asks its player for its
+// size in device pixels, and paints the picture that comes at that size pixel for pixel,
+// in the middle of the surface at its logical size, with bars beside it. Each scale in a
+// child process.
+TEST(VideoSurface, OnAScaledScreenAsksForDevicePixelsAndPaintsThemAsTheyCome)
+{
+    if (!scaled::inChild()) {
+        for (const char* factor : {"2", "1.25"}) {
+            const QString failed = scaled::runCurrentTestAt(QString::fromLatin1(factor));
+            EXPECT_TRUE(failed.isEmpty()) << "at scale " << factor << ":\n" << failed.toStdString();
+        }
+    }
+    Sized player;
+    {
+        VideoSurface surface;
+        surface.radius = 0;
+        surface.resize(200, 100);
+        QRectF overlaid;
+        surface.overlay = [&](QPainter&, const QRectF& picture) { overlaid = picture; };
+        surface.setPlayer(&player);
+        surface.show();
+        const qreal scale = surface.devicePixelRatioF();
+        const struct {
+            qreal scale;
+            QSize told;    // device pixels
+            QSize picture; // upright 3:4, fitted into what was told
+            QRectF where;  // logical
+            int left;      // the picture's first column, in device pixels
+        } cases[] = {
+            {1, {200, 100}, {75, 100}, {62.5, 0, 75, 100}, 63}, // half a pixel over
+            {2, {400, 200}, {150, 200}, {62.5, 0, 75, 100}, 125},
+            {1.25, {250, 125}, {94, 125}, {62.4, 0, 75.2, 100}, 78},
+        };
+        const auto c =
+            std::find_if(std::begin(cases), std::end(cases), [&](const auto& row) { return row.scale == scale; });
+        ASSERT_NE(c, std::end(cases)) << "no row for scale " << scale;
+        ASSERT_FALSE(player.sizes.empty());
+        EXPECT_EQ(player.sizes.back(), c->told) << "at scale " << scale;
+
+        player.sink.setVideoFrame(striped(c->picture));
+        const QImage drawn = surface.grab().toImage();
+        ASSERT_EQ(drawn.size(), c->told) << "at scale " << scale;
+        EXPECT_NEAR(overlaid.x(), c->where.x(), 1e-9) << "at scale " << scale;
+        EXPECT_NEAR(overlaid.width(), c->where.width(), 1e-9) << "at scale " << scale;
+        EXPECT_EQ(overlaid.y(), c->where.y()) << "at scale " << scale;
+        EXPECT_EQ(overlaid.height(), c->where.height()) << "at scale " << scale;
+        const int right = c->left + c->picture.width() - 1;
+        for (const int row : {0, 40, 41, c->told.height() - 1}) {
+            const QColor line = row % 2 ? QColor(Qt::black) : QColor(Qt::white);
+            for (const int column : {c->left, c->told.width() / 2, right})
+                EXPECT_EQ(drawn.pixelColor(column, row), line)
+                    << "at scale " << scale << ", device pixel " << column << "," << row;
+            EXPECT_EQ(drawn.pixelColor(c->left - 1, row), QColor(Qt::black)) << "at scale " << scale << ", row " << row;
+            EXPECT_EQ(drawn.pixelColor(right + 1, row), QColor(Qt::black)) << "at scale " << scale << ", row " << row;
+        }
+        surface.setPlayer(nullptr);
+    }
+    player.sink.setVideoFrame(QVideoFrame());
 }
 
 TEST(Spinner, TurnsOnlyWhileShown)

@@ -2,6 +2,8 @@
 // set-up checklist's shape, drops, and the set-up sheet that follows `fresh`.
 
 #include "model/lifecycle/LifecycleTesting.h"
+#include "platform/media/Media.h"
+#include "support/gui/Scaled.h"
 #include "views/kit/Desktop.h"
 #include "views/start/RecentRow.h"
 #include "views/start/SetupList.h"
@@ -10,6 +12,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QTest>
+#include <cstdlib>
 
 using namespace lifecycle;
 
@@ -117,6 +120,53 @@ TEST_F(StartViewTest, ListsOnlyRecentsThatExist)
     EXPECT_TRUE(waitUntil([&] { return !rows.front()->still().isNull(); }));
     rows.front()->click();
     EXPECT_TRUE(waitUntil([&] { return model->video().has_value(); }));
+}
+
+// A recent row keeps only the square it shows, in device pixels, cut from the middle of its
+// recording's picture whatever that picture's shape (a larger still kept for every recent
+// is memory the start screen never shows). On HiDPI screens too: each scale in a child.
+TEST_F(StartViewTest, ARecentKeepsOnlyTheSquareItShows)
+{
+    if (!scaled::inChild()) {
+        for (const char* factor : {"2", "1.25"}) {
+            const QString failed = scaled::runCurrentTestAt(QString::fromLatin1(factor));
+            EXPECT_TRUE(failed.isEmpty()) << "at scale " << factor << ":\n" << failed.toStdString();
+        }
+    }
+    auto model = makeModel();
+    const struct {
+        const char* name;
+        QString clip;
+    } cases[] = {{"Wide", plainClip()}, {"Upright", uprightClip()}, {"Square-ish", largeClip()}};
+    for (const auto& c : cases) {
+        const QString recording = copy(c.clip, root + u'/' + QString::fromLatin1(c.name) + QStringLiteral(".mp4"));
+        const QString package =
+            writePackage(root + u'/' + QString::fromLatin1(c.name) + QStringLiteral(".vtrl"), projectOf(recording));
+        RecentRow row(*model, package);
+        row.show();
+        ASSERT_TRUE(waitUntil([&] { return !row.still().isNull(); })) << c.name;
+        // 34 points square: 34, 68 and 43 (42.5 rounded up) device pixels.
+        const qreal scale = row.devicePixelRatioF();
+        const int side = scale == 2 ? 68 : scale == 1.25 ? 43 : 34;
+        ASSERT_EQ(row.still().size(), QSize(side, side)) << c.name << " at scale " << scale;
+
+        // The middle of the picture, neither squeezed nor cut from a corner.
+        const QImage whole = Media::stillNow(recording, RecentRow::stillTime(projectOf(recording)), {});
+        const int shorter = std::min(whole.width(), whole.height());
+        const QImage middle = whole.copy((whole.width() - shorter) / 2, (whole.height() - shorter) / 2, shorter,
+                                         shorter)
+                                  .scaled(side, side, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                                  .convertToFormat(QImage::Format_RGB32);
+        const QImage kept = row.still().convertToFormat(QImage::Format_RGB32);
+        double apart = 0;
+        for (int y = 0; y < side; ++y) {
+            for (int x = 0; x < side; ++x) {
+                const QRgb a = kept.pixel(x, y), b = middle.pixel(x, y);
+                apart += std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b));
+            }
+        }
+        EXPECT_LT(apart / (3.0 * side * side), 16) << c.name << " at scale " << scale;
+    }
 }
 
 TEST(SetupList, CopyCommandPutsTheCommandOnTheClipboard)

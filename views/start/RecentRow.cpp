@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
+#include <cmath>
 
 namespace {
 constexpr int square = 34;
@@ -83,11 +84,14 @@ void RecentRow::makeStill()
     const std::optional<QString> recording = project.recording(path);
     if (!recording)
         return;
-    TaskHandle::start([row = QPointer<RecentRow>(this), video = *recording,
-                       at = stillTime(project)](Cancel) -> QCoro::Task<> {
+    // Only the square the row shows, in the screen's pixels: every recent keeps its picture
+    // for as long as the start screen lives.
+    const int side = int(std::ceil(square * devicePixelRatioF()));
+    TaskHandle::start([row = QPointer<RecentRow>(this), video = *recording, at = stillTime(project),
+                       side](Cancel) -> QCoro::Task<> {
         QImage image;
         try {
-            image = co_await Media::still(video, at, QSize(120, 120));
+            image = co_await Media::still(video, at, QSize(side, side), Media::Fit::cover);
         } catch (const Fail&) {
             co_return;
         }

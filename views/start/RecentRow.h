@@ -23,6 +23,7 @@ public:
     static double stillTime(const Project& project);
 
     const QString& file() const { return path; }
+    // The picture as kept: the square the row shows, in device pixels.
     const QImage& still() const { return picture; }
     QSize sizeHint() const override;
 
