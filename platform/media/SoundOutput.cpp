@@ -159,7 +159,8 @@ struct SoundOutput::Link {
     bool openStream()
     {
         dropStream();
-        if (!loop || !hasSound || !connect())
+        // (Where all the run's sound was heard, the rest goes by the time passed.)
+        if (!loop || !hasSound || (finished && heard >= handed) || !connect())
             return false;
         const pa_sample_spec spec{PA_SAMPLE_S16LE, uint32_t(rate), 2};
         stream = pa_stream_new(context, "Playback", &spec, nullptr);
@@ -255,13 +256,14 @@ struct SoundOutput::Link {
                 return;
             written += frames;
         }
-        if (finished && written == handed && !draining) {
+        if (finished && written >= handed && !draining) {
             draining = true;
             if (pa_operation* o = pa_stream_trigger(stream, nullptr, nullptr))
                 pa_operation_unref(o);
-            const auto played = [](pa_stream* drained, int success, void* data) {
+            const auto played = [](pa_stream* drained, int, void* data) {
                 auto* link = static_cast<Link*>(data);
-                if (success && drained == link->stream)
+                // (Where it could not be played out, the rest goes by the time passed too.)
+                if (drained == link->stream)
                     link->emptied = true;
             };
             if (pa_operation* o = pa_stream_drain(stream, played, this))
@@ -278,16 +280,20 @@ struct SoundOutput::Link {
             if (pa_operation* o = pa_stream_update_timing_info(stream, nullptr, nullptr))
                 pa_operation_unref(o);
         }
+        // (No figures count as nothing taken: a stream the server tells nothing of plays
+        // nowhere the user hears.)
         const pa_timing_info* info = pa_stream_get_timing_info(stream);
         if (!info || info->read_index_corrupt || info->write_index_corrupt)
-            return false;
+            return still.elapsed() > standsStill;
         const int64_t bytes = int64_t(info->read_index);
         const int64_t holds = int64_t(info->write_index) - bytes;
-        if (bytes != consumed || holds < int64_t(pa_usec_to_bytes(toBegin, pa_stream_get_sample_spec(stream)))) {
+        // (A stream holding less than it needs to begin waits for more rather than stands,
+        // until the last is written: then it plays out whatever it holds.)
+        const int64_t little = int64_t(pa_usec_to_bytes(toBegin, pa_stream_get_sample_spec(stream)));
+        if (bytes != consumed || (!draining && holds < little)) {
             consumed = bytes;
             still.restart();
         }
-        // (An output with a long latency takes the stream's sound once it has played what it holds.)
         return still.elapsed() > standsStill + int64_t(info->sink_usec / PA_USEC_PER_MSEC);
     }
 

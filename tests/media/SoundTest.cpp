@@ -6,6 +6,8 @@
 
 #include "model/editing/StreamBrowser.h"
 
+#include <QTemporaryDir>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -151,6 +153,34 @@ TEST(SoundTest, PauseAndTheVolumeAreHeard)
     player->play();
     EXPECT_LT(player->time() - paused, 0.05) << "Play went on from " << player->time() << ", paused at " << paused;
     EXPECT_TRUE(monitor.heard(monitor.now(), 10.0).has_value());
+    player->pause();
+}
+
+// Where the pictures outlast the sound, the clock plays on past the sound's end, also after a
+// Pause there.
+TEST(SoundTest, PastTheSoundsEndThePicturesPlayOn)
+{
+    NullSink output;
+    if (!output.ready())
+        GTEST_SKIP() << "no sound server to give an output";
+    QTemporaryDir folder;
+    const QString clip = folder.path() + QStringLiteral("/short-sound.mkv");
+    ASSERT_TRUE(Clips::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=320x180:rate=30:duration=6", "-f", "lavfi", "-i",
+                               "sine=frequency=440:sample_rate=48000:duration=2", "-c:v", "libx264", "-preset",
+                               "ultrafast", "-c:a", "aac", clip}));
+    std::unique_ptr<Player> player = Player::makeDefault();
+    player->setSource(clip);
+    player->seek(1.0);
+    settle(300);
+    ClockLog log(*player);
+    player->play();
+    ASSERT_TRUE(waitUntil([&] { return player->time() > 3.0; }, patience)) << player->time();
+    player->pause();
+    const double paused = player->time();
+    settle(300);
+    player->play();
+    EXPECT_TRUE(waitUntil([&] { return player->time() > paused + 1.0; }, patience)) << "the clock stands at " << player->time();
+    EXPECT_EQ(log.fault(), std::nullopt);
     player->pause();
 }
 
