@@ -1,5 +1,6 @@
 #include "platform/Ending.h"
 
+#include "core/project/PackageLock.h"
 #include "platform/Prefs.h"
 
 #include <QCoreApplication>
@@ -87,6 +88,8 @@ void afterWrites(QObject* context, std::function<void()> then, std::chrono::mill
 void now(int status)
 {
     Prefs::shared().sync();
+    // The kernel would let go of the locks; their files beside the packages are ours to remove.
+    PackageLock::releaseAll();
     std::fflush(stdout);
     std::fflush(stderr);
     std::_Exit(status);
