@@ -1,5 +1,6 @@
 #include "platform/Ending.h"
 
+#include "core/project/PackageLock.h"
 #include "platform/Prefs.h"
 #include "platform/TempFile.h"
 
@@ -90,6 +91,8 @@ void now(int status)
     Prefs::shared().sync();
     // No scope ends from here on: the temporary files that owners still hold go now.
     TempFiles::removeAll();
+    // The kernel would let go of the locks; their files beside the packages are ours to remove.
+    PackageLock::releaseAll();
     std::fflush(stdout);
     std::fflush(stderr);
     std::_Exit(status);

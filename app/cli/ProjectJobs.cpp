@@ -6,6 +6,7 @@
 
 #include "core/project/Fail.h"
 #include "core/project/Markers.h"
+#include "core/project/PackageLock.h"
 #include "model/lifecycle/AppModel.h"
 
 #include <QCoro/QCoroTimer>
@@ -27,6 +28,21 @@ QString absolute(const QString& path)
 AppModel& makeModel()
 {
     return *new AppModel;
+}
+
+// Opens the project of `recording` in the job's model. A project that a window or another
+// job has open is refused before anything is read or written: the job's saves and that
+// one's would each write over the other's.
+QCoro::Task<bool> openHeld(AppModel& model, QString recording)
+{
+    const QString path = absolute(recording);
+    std::optional<PackageLock> hold; // kept until the model holds the package itself
+    if (const std::optional<QString> package = AppModel::packageOf(path)) {
+        hold = PackageLock::take(*package);
+        if (!hold)
+            throw Fail(PackageLock::refusal(*package));
+    }
+    co_return co_await model.open(path);
 }
 
 Fail noProject()
@@ -100,7 +116,7 @@ QCoro::Task<> run(QString recording, QString note)
 {
     AppModel& model = makeModel();
     const QString video = absolute(recording);
-    if (!co_await model.open(video)) {
+    if (!co_await openHeld(model, video)) {
         const std::optional<QString> markers = Markers::find(video);
         if (!markers)
             throw Fail(QStringLiteral("No marker file was found next to the recording."));
@@ -127,7 +143,7 @@ QCoro::Task<> run(QString recording, QString note)
 QCoro::Task<> exportShort(QString recording, QString output)
 {
     AppModel& model = makeModel();
-    if (!co_await model.open(absolute(recording)))
+    if (!co_await openHeld(model, recording))
         throw noProject();
     if (model.pipeline())
         model.pipeline()->cancel();
@@ -141,7 +157,7 @@ QCoro::Task<> exportShort(QString recording, QString output)
 QCoro::Task<> ask(QString recording, QString segments, QString instruction)
 {
     AppModel& model = makeModel();
-    if (!co_await model.open(absolute(recording)))
+    if (!co_await openHeld(model, recording))
         throw noProject();
     if (model.pipeline())
         model.pipeline()->cancel();
@@ -181,7 +197,7 @@ QCoro::Task<> addSegment(QString recording, double start, double end)
     refuseBefore(start);
 
     AppModel& model = makeModel();
-    if (!co_await model.open(absolute(recording)))
+    if (!co_await openHeld(model, recording))
         throw noProject();
     // The length is the recording's as opening read it; where opening failed there is
     // none, and the failure is told below.

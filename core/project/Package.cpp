@@ -3,6 +3,7 @@
 #include "core/project/Records.h"
 #include "core/project/Text.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -346,7 +347,7 @@ bool Project::mayWrite(const QString& package, const QString& video)
     return project && project->isOf(video);
 }
 
-void Project::save(const QString& package) const
+DiskVersion Project::save(const QString& package) const
 {
     const QByteArray bytes = json::encode(*this); // throws before any write
 
@@ -402,6 +403,20 @@ void Project::save(const QString& package) const
     }
     if (!aside.isEmpty())
         QFile::remove(aside);
+    return {QCryptographicHash::hash(bytes, QCryptographicHash::Sha256)};
+}
+
+std::optional<DiskVersion> Project::version(const QString& package)
+{
+    // Only a plain file is read (a pipe would never end), through a link as a save writes.
+    const QString path = documentPath(package);
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QCryptographicHash digest(QCryptographicHash::Sha256);
+    if (!digest.addData(&file))
+        return std::nullopt;
+    return DiskVersion{digest.result()};
 }
 
 bool Project::isOf(const QString& recording) const

@@ -73,6 +73,15 @@ struct Segment {
     bool operator==(const Segment&) const = default;
 };
 
+// What a package's document held when it was last read or written here, as a digest of its
+// bytes. Whether anyone has written it since is told by its content: a file system may give
+// a file a new number or time as it is renamed (FAT), and another process may write the
+// same bytes, which loses nothing.
+struct DiskVersion {
+    QByteArray digest;
+    bool operator==(const DiskVersion&) const = default;
+};
+
 struct Project {
     qint64 format = 1;
     QString video; // absolute path of the recording
@@ -103,7 +112,11 @@ struct Project {
     // or it holds this recording's project. An unreadable package is kept: the user may
     // still want it.
     static bool mayWrite(const QString& package, const QString& video);
-    void save(const QString& package) const;
+    // Writes the document whole and returns the version written.
+    DiskVersion save(const QString& package) const;
+    // The version of the document that the package holds now (it is read whole); none when
+    // it holds no plain file there or it cannot be read.
+    static std::optional<DiskVersion> version(const QString& package);
     std::optional<QString> recording(const QString& package) const;
     // True when the stored recording has the file name of `video` (a moved recording
     // still counts as the same one).

@@ -10,6 +10,7 @@
 // activity log) is in model/lifecycle; the editing half in model/editing.
 
 #include "core/project/Activity.h"
+#include "core/project/PackageLock.h"
 #include "core/project/Records.h"
 #include "model/editing/Clock.h"
 #include "model/editing/Composition.h"
@@ -160,6 +161,9 @@ public:
     // beside it (the caller sets it up); true otherwise, with any failure in `problem`.
     QCoro::Task<bool> open(QString path);
     QCoro::Task<> openProject(QString package);
+    // The package that `open` opens for `path`: the path itself when it names a package,
+    // else the project beside the recording; none when it has none.
+    static std::optional<QString> packageOf(QString path);
     QCoro::Task<> create(QString video, QString markers, QString note, double before, double after,
                          bool transcribe, bool summarize, bool ideas);
     void close();
@@ -306,8 +310,10 @@ private:
     friend struct ThumbsProbe;
     using Builder = std::function<Project(double duration)>;
 
-    // Lifecycle.
-    QCoro::Task<> start(QString file, QString video, bool isNew, Builder builder);
+    // Lifecycle. `hold` is this process's hold on `file`, taken before the project was read;
+    // `read` the version of the document that was read (none for a new project).
+    QCoro::Task<> start(QString file, QString video, bool isNew, Builder builder, PackageLock hold,
+                        std::optional<DiskVersion> read);
     QCoro::Task<std::optional<QString>> locateRecording(QString stored);
     void remember(const QString& package);
     bool writeProject();
@@ -422,6 +428,11 @@ private:
 
     std::optional<QString> video_;
     std::optional<QString> file_;
+    // Held while `file_` is open, so that no other process works on it meanwhile.
+    std::optional<PackageLock> hold_;
+    // The document as this model last read or wrote it: a save finds out from it whether
+    // anyone else wrote the document since (a process that holds no lock).
+    std::optional<DiskVersion> written_;
     Project project_;
     std::optional<QString> selection_;
     Mode mode_ = Mode::segment;

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QPointer>
+#include <utility>
 
 namespace {
 QString fileName(const QString& path)
@@ -21,12 +22,22 @@ bool AppModel::writeProject()
 {
     if (!file_)
         return true;
+    const QString failed = QStringLiteral("Your work could not be saved to ") + fileName(*file_) + QStringLiteral(". ");
+    // Another process's save is never written over. Processes of this program hold the
+    // package while it is open, but one that could not lock it, or a program of another
+    // kind, may have written it. A document that is gone holds nothing to lose.
+    const std::optional<DiskVersion> now = Project::version(*file_);
+    if (written_ && now && *now != *written_) {
+        setProblem(failed
+                   + QStringLiteral("Another program changed it after it was opened here. Open it again to see that "
+                                    "change, or choose Duplicate… in the File menu to keep this work in a copy."));
+        return false;
+    }
     try {
-        project_.save(*file_);
+        written_ = project_.save(*file_);
         return true;
     } catch (const Fail& fail) {
-        setProblem(QStringLiteral("Your work could not be saved to ") + fileName(*file_) + QStringLiteral(". ")
-                   + fail.errorDescription);
+        setProblem(failed + fail.errorDescription);
         return false;
     }
 }
@@ -64,12 +75,22 @@ QCoro::Task<> AppModel::duplicate()
         setProblem(fileName(copy) + QStringLiteral(" holds the project of another recording. Choose another name."));
         co_return;
     }
-    // When the copy cannot be written the work stays in the package it was in.
+    // The copy is held like any package opened here.
+    std::optional<PackageLock> hold = PackageLock::take(copy);
+    if (!hold) {
+        setProblem(PackageLock::refusal(copy));
+        co_return;
+    }
+    // When the copy cannot be written the work stays in the package it was in. Whatever
+    // stands at the copy's name is this recording's project, which the copy replaces.
+    const std::optional<DiskVersion> written = std::exchange(written_, std::nullopt);
     setFile(copy);
     if (!writeProject()) {
         setFile(previous);
+        written_ = written;
         co_return;
     }
+    hold_ = std::move(hold);
     remember(copy);
     setToast(QStringLiteral("Now working in ") + fileName(copy));
 }

@@ -71,14 +71,17 @@ Project AppModel::emptyProject()
 
 // ---- opening ----
 
-QCoro::Task<bool> AppModel::open(QString path)
+std::optional<QString> AppModel::packageOf(QString path)
 {
     path = Text::absolutePath(path);
-    if (Text::extension(fileName(path)) == u"vtrl") {
-        co_await openProject(path);
-        co_return true;
-    }
-    const auto package = Project::existingFile(path);
+    if (Text::extension(fileName(path)) == u"vtrl")
+        return path;
+    return Project::existingFile(path);
+}
+
+QCoro::Task<bool> AppModel::open(QString path)
+{
+    const auto package = packageOf(path);
     if (!package)
         co_return false;
     co_await openProject(*package);
@@ -88,6 +91,14 @@ QCoro::Task<bool> AppModel::open(QString path)
 QCoro::Task<> AppModel::openProject(QString package)
 {
     package = Text::absolutePath(package);
+    // Held before it is read: what another process saves after this reading would be lost
+    // by this model's first save. The project open now stays open when it is refused.
+    std::optional<PackageLock> hold = PackageLock::take(package);
+    if (!hold) {
+        setProblem(PackageLock::refusal(package));
+        co_return;
+    }
+    const std::optional<DiskVersion> read = Project::version(package);
     Project loaded;
     try {
         loaded = Project::load(package);
@@ -113,7 +124,7 @@ QCoro::Task<> AppModel::openProject(QString package)
     // Named, not a temporary: GCC 12 destroys a lambda temporary made inside a co_await
     // expression twice (its captured project was freed twice).
     Builder builder = [loaded](double) { return loaded; };
-    co_await start(package, *recording, false, std::move(builder));
+    co_await start(package, *recording, false, std::move(builder), std::move(*hold), read);
 }
 
 QCoro::Task<std::optional<QString>> AppModel::locateRecording(QString stored)
@@ -161,6 +172,11 @@ QCoro::Task<> AppModel::create(QString video, QString markers, QString note, dou
     video = Text::absolutePath(video);
     markers = Text::absolutePath(markers);
     const QString package = packageFor(video, markers);
+    std::optional<PackageLock> hold = PackageLock::take(package);
+    if (!hold) {
+        setProblem(PackageLock::refusal(package));
+        co_return;
+    }
     Builder builder = [=](double duration) {
         QString text;
         const std::vector<double> marks = readMarks(markers, &text);
@@ -181,10 +197,11 @@ QCoro::Task<> AppModel::create(QString video, QString markers, QString note, dou
         p.autoIdeas = ideas;
         return p;
     };
-    co_await start(package, video, true, std::move(builder));
+    co_await start(package, video, true, std::move(builder), std::move(*hold), std::nullopt);
 }
 
-QCoro::Task<> AppModel::start(QString file, QString video, bool isNew, Builder builder)
+QCoro::Task<> AppModel::start(QString file, QString video, bool isNew, Builder builder, PackageLock hold,
+                              std::optional<DiskVersion> read)
 {
     // One file, one name: the project, the recents and later lookups all keep these.
     file = Text::absolutePath(file);
@@ -229,6 +246,8 @@ QCoro::Task<> AppModel::start(QString file, QString video, bool isNew, Builder b
 
     if (!isNew)
         Backups::keep(file);
+    hold_ = std::move(hold);
+    written_ = read;
     setFile(file);
     setVideo(video);
     remember(file);
@@ -276,6 +295,8 @@ void AppModel::close()
     sourceItem_.reset();
     setVideo(std::nullopt);
     setFile(std::nullopt);
+    hold_.reset();
+    written_.reset();
     setProject(emptyProject());
     setSelection(std::nullopt);
     assignMode(Mode::segment);

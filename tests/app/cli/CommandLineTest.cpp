@@ -1,9 +1,11 @@
 #include "core/project/ModelTesting.h" // readable texts in failure messages
 #include "core/project/Subtitles.h"
 #include "core/project/Text.h"
+#include "model/lifecycle/AppModel.h"
 #include "platform/media/Media.h"
 #include "support/Await.h"
 #include "support/Clips.h"
+#include "support/FakePlayer.h"
 #include "support/FakeServer.h"
 #include "support/Files.h"
 #include "support/Segments.h"
@@ -142,6 +144,13 @@ protected:
         for (int i = 0; i < times; ++i)
             p.shorts[0].cuts.push_back({QUuid::createUuid(), 1, 29, "all"});
         p.save(package);
+    }
+    // A window as the program's own: an AppModel of this process, which is not the job's.
+    std::unique_ptr<AppModel> window()
+    {
+        // Its backups go to this test's folders, as the job's do.
+        qputenv("XDG_DATA_HOME", root.filePath("data").toUtf8());
+        return std::make_unique<AppModel>(std::make_unique<FakePlayer>(), std::make_unique<FakePlayer>());
     }
     bool tmpEmpty() const { return QDir(root.filePath("tmp")).isEmpty(QDir::NoDotAndDotDot | QDir::AllEntries); }
 
@@ -432,15 +441,21 @@ TEST_F(CommandLine, ChildProgramsEndWithTheProgramWhenItIsKilled)
 TEST_F(CommandLine, AKilledExportsPartialFileGoesWithTheNextExportButARunningOneIsKept)
 {
     slowExportProject();
+    // The export that is kept running works on a project of its own: one process at a time
+    // works on a project.
+    ASSERT_TRUE(QFile::copy(video, work + "/held.mp4"));
+    Project own = Project::load(package);
+    own.video = work + "/held.mp4";
+    own.save(work + "/held.vtrl");
     const auto partials = [this] { return QDir(work).entryList({".vt-*"}, QDir::Files | QDir::Hidden); };
-    const auto startExport = [this](QProcess& program, const QString& output) {
+    const auto startExport = [this](QProcess& program, const QString& recording, const QString& output) {
         program.setProcessEnvironment(env);
         program.setWorkingDirectory(work);
-        program.start(VANTOREL_PROGRAM, {"--export", "rec.mp4", output});
+        program.start(VANTOREL_PROGRAM, {"--export", recording, output});
     };
     // An export runs and is stopped while ffmpeg writes its partial file, which it holds.
     QProcess running;
-    startExport(running, "running.mp4");
+    startExport(running, "held.mp4", "running.mp4");
     ASSERT_TRUE(pollUntil([&] { return childOf(running.processId(), "ffmpeg") != 0; }, 60000));
     ::kill(pid_t(running.processId()), SIGSTOP);
     const QStringList held = partials();
@@ -449,7 +464,7 @@ TEST_F(CommandLine, AKilledExportsPartialFileGoesWithTheNextExportButARunningOne
     // Another export into the same folder keeps it; killed while ffmpeg writes, that one
     // leaves its own partial file behind.
     QProcess killed;
-    startExport(killed, "killed.mp4");
+    startExport(killed, "rec.mp4", "killed.mp4");
     qint64 ffmpeg = 0;
     ASSERT_TRUE(pollUntil([&] { return (ffmpeg = childOf(killed.processId(), "ffmpeg")) != 0; }, 60000));
     ::kill(pid_t(killed.processId()), SIGKILL);
@@ -557,6 +572,66 @@ TEST_F(CommandLine, QuitDuringATranscriptionStoresThePreferencesAndLeavesNoTempo
     EXPECT_EQ(stored.value("exportReveal").toString(), "false") << "changed just before Quit";
     EXPECT_EQ(stored.value("clipNames").toString(), "true") << "changed as the program ended";
     EXPECT_TRUE(tmpEmpty()) << QDir(root.filePath("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join(' ').toStdString();
+}
+
+// A job and a window on one project: whichever has it open first keeps it, and the other
+// is refused with a sentence before it reads or writes anything, so that neither saves over
+// what the other saved.
+const QString openElsewhere = "rec.vtrl is open in another Vantorel window or job. Close it there, or wait until "
+                              "that job has ended, and try again.";
+
+TEST_F(CommandLine, AJobRefusesAProjectThatAWindowHasOpen)
+{
+    project(false);
+    const auto open = window();
+    ASSERT_TRUE(await(open->open(video)));
+    ASSERT_EQ(open->problem(), std::nullopt);
+    const QByteArray saved = testfiles::readFile(package + "/project.json");
+    for (const QStringList& args : {QStringList{"--add-segment", "rec.mp4", "12", "15"}, {"--run", "rec.mp4"},
+                                    {"--ask", "rec.vtrl", "all", "make one"}, {"--export", "rec.mp4", "out.mp4"}})
+        expectRun(args, {"error: " + openElsewhere});
+    EXPECT_EQ(testfiles::readFile(package + "/project.json"), saved) << "a refused job wrote the project";
+
+    // The window's edits are saved as ever; once it has closed the project, the job goes
+    // ahead, and the window that opens it again shows both.
+    open->rate("01", 1);
+    open->close();
+    expectRun({"--add-segment", "rec.mp4", "12", "15"}, {"01 0:00:00 2 lines | Opening", "02 0:00:10 1 lines | Middle",
+                                                         "02a 0:00:12 2 lines | ", "03 0:00:20 2 lines | End"});
+    EXPECT_FALSE(QFile::exists(work + "/.rec.vtrl.lock")) << "the job's lock file outlived it";
+    ASSERT_TRUE(await(open->open(video)));
+    QStringList ids;
+    for (const Segment& s : open->project().segments)
+        ids << s.id;
+    EXPECT_EQ(ids, (QStringList{"01", "02", "02a", "03"}));
+    EXPECT_EQ(open->project().segments[0].rating, 1);
+}
+
+// The other way round, and a job that dies with the project open: it holds nothing after.
+TEST_F(CommandLine, AWindowIsRefusedAProjectThatAJobWorksOnUntilTheJobEndsHoweverItEnds)
+{
+    project(false);
+    // The job stops at the transcription of the segment it added, which it has saved.
+    ASSERT_TRUE(testfiles::writeFile(root.filePath("bin/whisper-cli"), "#!/bin/sh\ntouch \"$HOME/heard\"\nexec sleep 60\n", true));
+    QProcess job;
+    job.setProcessEnvironment(env);
+    job.setWorkingDirectory(work);
+    job.start(VANTOREL_PROGRAM, {"--add-segment", "rec.mp4", "12", "15"});
+    ASSERT_TRUE(pollUntil([&] { return QFile::exists(root.filePath("home/heard")); }, 60000));
+
+    const auto open = window();
+    ASSERT_TRUE(await(open->open(video)));
+    EXPECT_EQ(open->problem(), openElsewhere);
+    EXPECT_EQ(open->file(), std::nullopt);
+
+    ::kill(pid_t(job.processId()), SIGKILL);
+    ASSERT_TRUE(job.waitForFinished(10000));
+    open->setProblem(std::nullopt);
+    ASSERT_TRUE(await(open->open(video)));
+    EXPECT_EQ(open->problem(), std::nullopt);
+    EXPECT_EQ(open->file(), package);
+    ASSERT_EQ(open->project().segments.size(), 4u);
+    EXPECT_EQ(open->project().segments[2].id, "02a") << "what the job saved before it died";
 }
 
 } // namespace
