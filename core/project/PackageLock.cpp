@@ -48,10 +48,6 @@ QByteArray lockPath(const QString& package)
     return QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".lock"));
 }
 
-} // namespace
-
-namespace {
-
 // Removed while still locked, so nobody can win a lock on it once it has gone; unless the
 // name has been given to another file since, which is not this hold's to remove.
 void release(PackageLock::Held& held)
