@@ -18,6 +18,8 @@ packages=(
   # Tests only: a sound server with no output device, where the player must still show the picture,
   # and its tools, which give it a null output and record what plays there.
   pulseaudio pulseaudio-utils
+  # Tests only: the sound tests run once more on PipeWire's pulse server.
+  pipewire pipewire-pulse wireplumber
 )
 
 missing=()

@@ -7,6 +7,7 @@
 
 #include <QAudioDevice>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
@@ -30,6 +31,8 @@ using events::until;
 // session: its clients connect, but no sound can be played. Started when the machine has
 // one to start (its socket in `folder`, which must outlive it); otherwise the players meet
 // no sound server at all. Set in PULSE_SERVER for the players made after it.
+// PulseAudio, or with VANTOREL_TEST_SOUND_SERVER=pipewire, PipeWire's pulse server (as GNOME
+// desktops run it), which gives a machine without a sound card a "Dummy Output".
 class SoundlessServer {
 public:
     explicit SoundlessServer(const QString& folder) : folder(folder)
@@ -44,50 +47,81 @@ public:
     }
     SoundlessServer(const SoundlessServer&) = delete;
     SoundlessServer& operator=(const SoundlessServer&) = delete;
-    bool running() const { return server.state() == QProcess::Running; }
+    bool running() const { return server.state() == QProcess::Running && QFile::exists(socket()); }
     // The server of this program, while it lives.
     static SoundlessServer* instance() { return current; }
+    static bool pipewire() { return qEnvironmentVariable("VANTOREL_TEST_SOUND_SERVER") == QStringLiteral("pipewire"); }
     // Stops the server, as a desktop's sound server goes when it crashes or restarts.
     void stop()
     {
-        server.kill();
-        server.waitForFinished(2000);
-        QFile::remove(folder + QStringLiteral("/native"));
+        for (QProcess* process : {&pulse, &session, &server}) {
+            process->kill();
+            process->waitForFinished(2000);
+        }
+        QFile::remove(socket());
     }
     // Starts it (again), at the same place: its clients find it there.
     void start()
     {
-        const QString program = QStandardPaths::findExecutable(QStringLiteral("pulseaudio"));
-        if (program.isEmpty())
-            return;
-        const QString socket = folder + QStringLiteral("/native");
-        const QString script = folder + QStringLiteral("/server.pa");
-        QFile file(script);
-        if (!file.open(QIODevice::WriteOnly))
-            return;
-        file.write(QStringLiteral("load-module module-native-protocol-unix socket=%1 auth-anonymous=1\n").arg(socket).toUtf8());
-        file.close();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("HOME"), folder);
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder);
-        // Each test program has a server of its own, but a session bus takes the server's
-        // name only once: tests that run side by side would find none but the first.
-        env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-        server.setProcessEnvironment(env);
-        server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        server.start(program, {"-n", "-F", script, "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
-                               "--disable-shm", "--log-level=error"});
-        server.waitForStarted(5000);
-        for (int i = 0; i < 250 && !QFile::exists(socket) && server.state() != QProcess::NotRunning; ++i)
+        if (pipewire()) {
+            // (Its session manager needs the session bus: one such server runs at a time.)
+            env.insert(QStringLiteral("PIPEWIRE_RUNTIME_DIR"), folder);
+            const QString config = folder + QStringLiteral("/config");
+            QDir().mkpath(config);
+            env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+            // The pipe, its session manager (which makes the Dummy Output) and its pulse server.
+            if (!run(server, QStringLiteral("pipewire"), {}, env))
+                return;
+            for (int i = 0; i < 250 && !QFile::exists(folder + QStringLiteral("/pipewire-0")); ++i)
+                QThread::msleep(20);
+            run(session, QStringLiteral("wireplumber"), {}, env);
+            run(pulse, QStringLiteral("pipewire-pulse"), {}, env);
+        } else {
+            // Each test program has a server of its own, but a session bus takes the server's
+            // name only once: tests that run side by side would find none but the first.
+            env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+            const QString script = folder + QStringLiteral("/server.pa");
+            QFile file(script);
+            if (!file.open(QIODevice::WriteOnly))
+                return;
+            file.write(QStringLiteral("load-module module-native-protocol-unix socket=%1 auth-anonymous=1\n")
+                           .arg(socket())
+                           .toUtf8());
+            file.close();
+            if (!run(server, QStringLiteral("pulseaudio"),
+                     {"-n", "-F", script, "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "--disable-shm",
+                      "--log-level=error"},
+                     env))
+                return;
+        }
+        for (int i = 0; i < 250 && !QFile::exists(socket()) && server.state() != QProcess::NotRunning; ++i)
             QThread::msleep(20);
-        if (QFile::exists(socket))
-            qputenv("PULSE_SERVER", ("unix:" + socket).toUtf8());
+        if (QFile::exists(socket()))
+            qputenv("PULSE_SERVER", ("unix:" + socket()).toUtf8());
     }
 
 private:
+    QString socket() const { return folder + (pipewire() ? QStringLiteral("/pulse/native") : QStringLiteral("/native")); }
+    static bool run(QProcess& process, const QString& name, const QStringList& arguments, const QProcessEnvironment& env)
+    {
+        const QString program = QStandardPaths::findExecutable(name);
+        if (program.isEmpty())
+            return false;
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.start(program, arguments);
+        return process.waitForStarted(5000);
+    }
+
     inline static SoundlessServer* current = nullptr;
     const QString folder;
     QProcess server;
+    QProcess session;
+    QProcess pulse;
 };
 
 // Runs `pactl` on the process's sound server; its output, or none when it failed.
