@@ -637,6 +637,16 @@ int main(int argc, char** argv)
             QDir().mkpath(path);
             recents << path;
         }
+        // The last one has its recording, whose picture the row shows.
+        {
+            const QString recording = Clips::video(QStringLiteral("/tmp/vantorel-shot/Footage/Stream.mp4"), 4);
+            Project project = sample::sampleProject(recording);
+            project.segments.resize(1);
+            project.segments[0].start = 1;
+            project.segments[0].end = 3;
+            project.segments[0].markers = {2};
+            project.save(recents.back());
+        }
         Prefs::shared().set(QStringLiteral("recents"), recents);
         SetupList::standard() = missing;
         AppModel model;
@@ -647,6 +657,7 @@ int main(int argc, char** argv)
         AppModel other;
         MainWindow second(other, {}, quiet);
         second.show();
+        settle(1500); // (its still comes from a worker thread)
         save(&second, QStringLiteral("start-recents"));
         QDir(QStringLiteral("/tmp/vantorel-shot")).removeRecursively();
     }
