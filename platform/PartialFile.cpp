@@ -1,5 +1,6 @@
 #include "platform/PartialFile.h"
 
+#include "platform/SameFile.h"
 #include "core/project/Fail.h"
 
 #include <QDir>
@@ -24,14 +25,6 @@ const QString prefix = QStringLiteral(".vt-");
 QString notes()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Vantorel/Exports");
-}
-
-bool sameFile(int fd, const QString& path)
-{
-    struct stat opened {};
-    struct stat named {};
-    return fstat(fd, &opened) == 0 && ::stat(QFile::encodeName(path).constData(), &named) == 0
-           && opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
 // Removes the file at `path` when no writer holds it. A file made without a lock (by an

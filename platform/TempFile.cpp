@@ -1,5 +1,7 @@
 #include "platform/TempFile.h"
 
+#include "platform/SameFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -34,14 +36,6 @@ bool ours(const QString& name)
     static const QRegularExpression named(
         QStringLiteral("^(vt-)?[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\.[a-z]+$"));
     return named.match(name).hasMatch();
-}
-
-bool sameFile(int fd, const QString& path)
-{
-    struct stat opened {};
-    struct stat named {};
-    return fstat(fd, &opened) == 0 && ::stat(QFile::encodeName(path).constData(), &named) == 0
-           && opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
 // Removes a file (never a folder, nor what a link points to).
