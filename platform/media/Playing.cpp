@@ -19,12 +19,13 @@ namespace {
 // How much the thread decodes ahead of what is played: a second of sound, and pictures up
 // to this many bytes (two seconds of pictures shown in a window; under half a second of
 // 1080p shown at its own size). A cut's end is crossed by seeking and decoding from the
-// next cut's key frame while the player plays these.
+// next cut's key frame while the player plays these. The sound is read first while it is
+// short of its second, whatever the pictures (their packets wait undecoded in the reader).
 constexpr double soundAhead = 1.0;
 constexpr std::size_t pictureBytes = std::size_t(96) << 20;
-// Pictures wanted read on only while the sound read ahead of them is shorter than this: a
-// file whose pictures stop early (or lie far behind its sound) would have all of its sound
-// waiting for them.
+// Pictures wanted read on only while the sound read ahead of them (with them, in the file)
+// is shorter than this: a file whose pictures stop early (or lie far behind its sound) would
+// have all of its sound waiting for them.
 constexpr double soundMost = 4.0;
 // Catching up with the player's clock. A picture decoded after its time is left out unless
 // none was handed over for this long; decoding leaves out the pictures no other refers to
@@ -43,8 +44,7 @@ constexpr qint64 startingFor = 200; // ms
 // lengths of their streams, and a picture may end before its sound.
 constexpr double endsWithin = 0.5;
 // Sound whose stamps leave a gap longer than this is put in its place after silence; stamps
-// that go back by more than `soundBreak` start anew, and data read this far past a span
-// holds none of its sound.
+// that go back by more than `soundBreak` start anew.
 constexpr double soundGap = 0.002;
 constexpr double soundBreak = 1.0;
 
@@ -188,13 +188,362 @@ void Playing::show(const Order& order)
     }, true);
 }
 
+// What the spans of a line share while it plays.
+struct Playing::Line {
+    explicit Line(const Order& order)
+        : order(order), whole(order.spans.empty()), count(whole ? 1 : int(order.spans.size()))
+    {
+    }
+    const Order& order;
+    const bool whole;
+    const int count;
+    double offset = 0;                 // line time where the span walked starts
+    std::optional<double> lastPicture; // recording time of the last picture handed over
+    double handedLine = -HUGE_VAL;     // line time of the last picture handed over
+    bool skipped = false;              // decoding left pictures out after the last it gave
+    QElapsedTimer clockFrom;           // since the player's clock was first told
+    bool newSinceSkip = true;          // a picture was decoded since decoding last skipped ahead
+    double readTook = 0;               // seconds the last read of pictures took
+};
+
+// One span of a line played: its pictures and its sound handed over, from its start to its
+// end, as the player takes them. The sound is read first whenever it runs short: it never
+// waits for pictures to be decoded, wherever the file keeps it.
+class Playing::Walk {
+public:
+    Walk(Playing& playing, Line& line, int k);
+    // False where the line ended in this span (and the end was told), or a newer order came.
+    bool run();
+
+private:
+    enum class Want { nothing, sound, silence, pictures };
+    bool begin();
+    Want wanted() const;
+    std::optional<double> padTo() const;
+    Media::Reader::Skip skipFor(std::optional<double> now);
+    void take(Media::Picture& picture, std::optional<double> now);
+    bool take(const Media::Sound& sound);
+    bool dataEnded();
+    void hand(const Media::Picture& picture, double line);
+    void handLeftOut();
+    void give(std::vector<int16_t> samples);
+    bool silence(double to);
+    bool finish(double end, std::optional<QString> stopped);
+    double lineOf(double t) const { return l_.whole ? t : l_.offset + (t - span_.start); }
+    // The recording time up to which sound was handed over.
+    double cursor() const { return start_ + double(played_) / std::max(1, rate_); }
+    // The sample of the span at recording time `t` (within it).
+    int64_t sampleAt(double t) const { return std::min<int64_t>(due_, std::llround((t - start_) * rate_)); }
+
+    Playing& p_;
+    Line& l_;
+    const Span span_;
+    const double start_;
+    const bool first_;
+    const double until_; // pictures from here on lie past the span
+    const int rate_;
+    // The sound, counted in samples from the start so that spans join to the sample.
+    const int64_t due_;
+    int64_t played_ = 0;
+    bool soundDone_;
+    // The sound asked for did not come: it ended before the pictures, or the file keeps it
+    // further behind them than the reader waits. Silence keeps up with the pictures then.
+    bool soundStuck_ = false;
+    bool picturesDone_ = false;
+    int cap_ = 4;                      // pictures decoded ahead
+    double latest_ = -HUGE_VAL;        // the picture of this span handed last
+    double decodedLine_;               // of the latest picture decoded in this span
+    // The latest picture left out as late since one was handed over: the last of a span shows
+    // all the same, so that its end stands on its own last picture.
+    std::optional<std::pair<Media::Picture, double>> leftOut_;
+};
+
+Playing::Walk::Walk(Playing& playing, Line& line, int k)
+    : p_(playing), l_(line), span_(line.whole ? Span{0, HUGE_VAL} : line.order.spans[k]),
+      start_(k == line.order.span ? line.order.from : span_.start), first_(k == line.order.span),
+      until_(line.whole ? HUGE_VAL : endingLimit(span_.end)), rate_(playing.reader_->soundRate()),
+      due_(line.whole ? INT64_MAX : std::llround((span_.end - start_) * rate_)),
+      soundDone_(!playing.reader_->hasSound() || due_ <= 0), decodedLine_(lineOf(start_))
+{
+}
+
+bool Playing::Walk::run()
+{
+    if (!begin())
+        return false;
+    using Skip = Media::Reader::Skip;
+    while (!picturesDone_ || !soundDone_) {
+        // Decodes on while it wants what is not yet ahead enough.
+        Want want = Want::nothing;
+        std::optional<double> now; // the player's clock
+        {
+            std::unique_lock guard(p_.lock);
+            while ((want = wanted()) == Want::nothing && !p_.superseded())
+                p_.changed_.wait(guard);
+            if (p_.superseded())
+                return false;
+            now = p_.mail.clock;
+        }
+        if (want == Want::silence) {
+            if (!silence(*padTo()))
+                return false;
+            continue;
+        }
+        if (now && !l_.clockFrom.isValid())
+            l_.clockFrom.start();
+        const bool pictures = want == Want::pictures;
+        const Skip skip = pictures ? skipFor(now) : Skip::none;
+        if (pictures)
+            p_.reader_->skip(skip);
+        QElapsedTimer reading;
+        reading.start();
+        auto item = p_.reader_->next(pictures);
+        if (pictures)
+            l_.readTook = double(reading.nsecsElapsed()) / 1e9;
+        if (p_.superseded())
+            return false;
+        if (!item && (pictures || p_.reader_->atEnd()))
+            return dataEnded();
+        if (!item) {
+            soundStuck_ = true;
+            continue;
+        }
+        if (auto* picture = std::get_if<Media::Picture>(&*item)) {
+            soundStuck_ = false; // the pictures moved on, and the reader's hold with them
+            l_.skipped = skip != Skip::none;
+            take(*picture, now);
+        } else {
+            l_.skipped = l_.skipped || skip != Skip::none;
+            if (!take(std::get<Media::Sound>(*item)))
+                return false;
+        }
+    }
+    return true;
+}
+
+// Finds the span's first picture and hands it over. False where the line ends there.
+bool Playing::Walk::begin()
+{
+    // At a span's end (the Short's end) its last picture, not the one that follows the cut.
+    const double limit = start_ >= span_.end ? endingLimit(span_.end) : showingLimit(start_);
+    // A run that starts past the data shows the data's last picture where it stands; one
+    // that reaches past it from a span it played keeps that span's last.
+    RecordingFacts& facts = p_.facts_;
+    if (facts.dataEnd && limit > *facts.dataEnd + facts.frame + 0.001) {
+        if (first_) {
+            auto last = p_.lastOfData();
+            if (p_.superseded())
+                return false;
+            if (last) {
+                last->line = lineOf(start_);
+                p_.post([&](Mailbox& m) { m.frames.push_back(std::move(*last)); }, false);
+            }
+        }
+        l_.lastPicture = facts.dataEnd;
+        return finish(lineOf(start_), Media::endsEarly(p_.path_, *facts.dataEnd));
+    }
+    auto found = p_.reader_->seek(limit, start_);
+    if (p_.superseded())
+        return false;
+    if (found.picture && found.pastData) {
+        p_.keepLast(std::move(*found.picture));
+        if (p_.superseded())
+            return false;
+        if (first_ && p_.lastOfData_) {
+            Frame last = *p_.lastOfData_;
+            last.line = lineOf(start_);
+            p_.post([&](Mailbox& m) { m.frames.push_back(std::move(last)); }, false);
+        }
+        l_.lastPicture = facts.dataEnd;
+        return finish(lineOf(start_), Media::endsEarly(p_.path_, *facts.dataEnd));
+    }
+    l_.skipped = false;
+    picturesDone_ = !found.picture;
+    if (found.picture) {
+        hand(*found.picture, lineOf(std::clamp(found.picture->at, start_, span_.end)));
+        latest_ = found.picture->at;
+    }
+    cap_ = std::clamp(p_.frameBytes_ > 0 ? int(pictureBytes / p_.frameBytes_) : 30, 4, 60);
+    return true;
+}
+
+// What to do next, as the mailbox stands (under its lock): read sound where it runs short,
+// else pictures where fewer are ahead than their bound.
+Playing::Walk::Want Playing::Walk::wanted() const
+{
+    const Mailbox& m = p_.mail;
+    const bool sound = !soundDone_ && m.soundFrames < soundAhead * rate_;
+    if (sound && !soundStuck_)
+        return Want::sound;
+    if (sound && padTo() && sampleAt(*padTo()) > played_)
+        return Want::silence;
+    if (!picturesDone_ && int(m.frames.size()) < cap_ && m.soundFrames < soundMost * std::max(1, rate_))
+        return Want::pictures;
+    return Want::nothing;
+}
+
+// Where silence stands in for sound that did not come: as far as the pictures handed over,
+// and once they reached a span's end, to its end.
+std::optional<double> Playing::Walk::padTo() const
+{
+    if (picturesDone_ && !l_.whole)
+        return span_.end;
+    return l_.lastPicture;
+}
+
+Media::Reader::Skip Playing::Walk::skipFor(std::optional<double> now)
+{
+    using Skip = Media::Reader::Skip;
+    // (After a skip to a key frame, how late the pictures come is known again once one of
+    // them is decoded.)
+    if (!now)
+        return Skip::none;
+    if (p_.reader_->skipping() == Skip::toKey)
+        return Skip::toKey;
+    if (!l_.newSinceSkip)
+        return Skip::none;
+    const double behind = *now - (decodedLine_ + p_.facts_.frame);
+    const bool started = l_.clockFrom.elapsed() >= startingFor;
+    const double reach = soundDone_ || soundStuck_ || !p_.reader_->hasSound() ? HUGE_VAL : lineOf(cursor()) - *now;
+    // (A Short's cut skips no further than its unreferenced pictures: its next key frame may
+    // lie past its end, and its last picture must show there.)
+    if (l_.whole && (behind > farBehind || reach < l_.readTook || (started && reach < soundDry))) {
+        l_.newSinceSkip = false;
+        return Skip::toKey;
+    }
+    if (behind > 0 || (started && reach < soundShort))
+        return Skip::unreferenced;
+    return Skip::none;
+}
+
+void Playing::Walk::take(Media::Picture& picture, std::optional<double> now)
+{
+    // (A picture stamped before the one handed last, as where two recordings were joined,
+    // would flash up out of turn: it is left out.)
+    // One that comes after its time (the next one's is there) is left out, as long as the
+    // picture is not left standing for it.
+    if (picture.at >= until_) {
+        handLeftOut();
+        picturesDone_ = true;
+        return;
+    }
+    if (picture.at <= latest_)
+        return;
+    const double line = lineOf(std::max(picture.at, span_.start));
+    decodedLine_ = line;
+    l_.newSinceSkip = true;
+    latest_ = picture.at;
+    if (!(now && line + p_.facts_.frame <= *now && line - l_.handedLine < stillEvery)) {
+        hand(picture, line);
+        leftOut_.reset();
+    } else {
+        leftOut_.emplace(std::move(picture), line);
+    }
+}
+
+// Puts sound in its place on the span: after silence where the stamps leave a gap, without
+// what overlaps the sound already given, and up to the span's end. Stamps that go back by
+// more than a moment start anew where the sound stands. False once superseded.
+bool Playing::Walk::take(const Media::Sound& sound)
+{
+    if (soundDone_)
+        return true;
+    const double gap = sound.at - cursor();
+    if (gap > soundGap && !silence(sound.at))
+        return false;
+    const int64_t drop =
+        gap < 0 && gap > -soundBreak ? std::min<int64_t>(sound.frames(), std::llround(-gap * rate_)) : 0;
+    const int64_t keep = std::min<int64_t>(sound.frames() - drop, due_ - played_);
+    if (keep > 0)
+        give(std::vector<int16_t>(sound.samples.begin() + drop * 2, sound.samples.begin() + (drop + keep) * 2));
+    return true;
+}
+
+// The end of the data: within the span's last moments, the span's end (true: on with the
+// next); short of it, the data stops there, and so does playing.
+bool Playing::Walk::dataEnded()
+{
+    handLeftOut();
+    const double reached = std::max(p_.reader_->reached(), cursor());
+    const double stop = std::min(reached, span_.end);
+    if (!silence(stop))
+        return false;
+    RecordingFacts& facts = p_.facts_;
+    if (l_.whole ? reached < facts.length - 1.0 : span_.end - reached > endsWithin) {
+        // Where decoding left pictures out after the last it gave, the data's own last
+        // picture is found, so that it shows and is named.
+        if (l_.skipped) {
+            facts.dataEnd = reached;
+            const auto last = p_.lastOfData();
+            if (p_.superseded())
+                return false;
+            if (last && (!l_.lastPicture || last->at > *l_.lastPicture)) {
+                Frame frame = *last;
+                frame.line = lineOf(std::clamp(last->at, span_.start, span_.end));
+                l_.lastPicture = last->at;
+                p_.post([&](Mailbox& m) { m.frames.push_back(std::move(frame)); }, false);
+            }
+        }
+        l_.lastPicture = l_.lastPicture.value_or(std::max(0.0, start_));
+        return finish(lineOf(stop), Media::endsEarly(p_.path_, *l_.lastPicture));
+    }
+    if (l_.whole)
+        return finish(lineOf(stop), std::nullopt);
+    return silence(span_.end);
+}
+
+void Playing::Walk::hand(const Media::Picture& picture, double line)
+{
+    Frame frame = p_.frameOf(picture.frame.get(), line, picture.at);
+    l_.lastPicture = picture.at;
+    l_.handedLine = line;
+    p_.post([&](Mailbox& m) { m.frames.push_back(std::move(frame)); }, false);
+}
+
+void Playing::Walk::handLeftOut()
+{
+    if (leftOut_)
+        hand(leftOut_->first, leftOut_->second);
+    leftOut_.reset();
+}
+
+void Playing::Walk::give(std::vector<int16_t> samples)
+{
+    Chunk chunk{std::move(samples), lineOf(cursor())};
+    const int frames = int(chunk.samples.size() / 2);
+    played_ += frames;
+    p_.post([&](Mailbox& m) {
+        m.soundFrames += frames;
+        m.sound.push_back(std::move(chunk));
+    }, false);
+    soundDone_ = played_ >= due_;
+}
+
+// Silence up to recording time `to` (within the span), a tenth of a second at a time as the
+// player takes it: a gap in the stamps may last minutes. False once superseded.
+bool Playing::Walk::silence(double to)
+{
+    const int64_t target = sampleAt(to);
+    while (played_ < target) {
+        {
+            std::unique_lock guard(p_.lock);
+            p_.changed_.wait(guard, [&] { return p_.superseded() || p_.mail.soundFrames < soundAhead * rate_; });
+            if (p_.superseded())
+                return false;
+        }
+        give(std::vector<int16_t>(std::size_t(std::min<int64_t>(target - played_, std::max(1, rate_ / 10))) * 2, 0));
+    }
+    return true;
+}
+
+bool Playing::Walk::finish(double end, std::optional<QString> stopped)
+{
+    p_.finish(l_, end, std::move(stopped));
+    return false;
+}
+
 void Playing::play(const Order& order)
 {
-    const bool whole = order.spans.empty();
-    const int count = whole ? 1 : int(order.spans.size());
-    double offset = 0; // line time where the span starts
-    for (int k = 0; k < order.span && k < count; ++k)
-        offset += order.spans[k].length();
     post([&](Mailbox& m) {
         m.playing = order.id;
         m.frames.clear();
@@ -206,260 +555,31 @@ void Playing::play(const Order& order)
         m.stopped.reset();
         m.clock.reset();
     }, false);
-
-    std::optional<double> lastPicture; // recording time of the last picture handed over
-    const auto finish = [&](double line, std::optional<QString> stopped) {
-        if (stopped)
-            facts_.dataEnd = std::min(facts_.dataEnd.value_or(HUGE_VAL), lastPicture.value_or(0.0));
-        const auto dataEnd = facts_.dataEnd;
-        post([&](Mailbox& m) {
-            m.framesDone = true;
-            m.soundDone = true;
-            m.end = line;
-            m.stopped = std::move(stopped);
-            m.dataEnd = dataEnd;
-        }, true);
-    };
-    double handedLine = -HUGE_VAL; // line time of the last picture handed over
-    bool skippedSinceHand = false;  // decoding left pictures out since then
-    const auto hand = [&](const Media::Picture& picture, double line) {
-        Frame frame = frameOf(picture.frame.get(), line, picture.at);
-        lastPicture = picture.at;
-        handedLine = line;
-        skippedSinceHand = false;
-        post([&](Mailbox& m) { m.frames.push_back(std::move(frame)); }, false);
-    };
-    // The latest picture left out as late since one was handed over: the last of a span shows
-    // all the same, so that its end stands on its own last picture.
-    std::optional<std::pair<Media::Picture, double>> leftOut;
-    const auto handLeftOut = [&] {
-        if (leftOut)
-            hand(leftOut->first, leftOut->second);
-        leftOut.reset();
-    };
-    QElapsedTimer clockFrom; // since the player's clock was first told
-    bool newSinceSkip = true;        // a picture was decoded since decoding last skipped ahead
-    double readTook = 0;             // seconds the last read took
-
-    for (int k = order.span; k < count; ++k) {
-        leftOut.reset();
-        const Span span = whole ? Span{0, HUGE_VAL} : order.spans[k];
-        const double start = k == order.span ? order.from : span.start;
-        const auto lineOf = [&](double t) { return whole ? t : offset + (t - span.start); };
-        // At a span's end (the Short's end) its last picture, not the one that follows the cut.
-        const double limit = start >= span.end ? endingLimit(span.end) : showingLimit(start);
-        // A run that starts past the data shows the data's last picture where it stands; one
-        // that reaches past it from a span it played keeps that span's last.
-        const bool first = k == order.span;
-        if (facts_.dataEnd && limit > *facts_.dataEnd + facts_.frame + 0.001) {
-            if (first) {
-                auto last = lastOfData();
-                if (superseded())
-                    return;
-                if (last) {
-                    last->line = lineOf(start);
-                    post([&](Mailbox& m) { m.frames.push_back(std::move(*last)); }, false);
-                }
-            }
-            lastPicture = facts_.dataEnd;
-            return finish(lineOf(start), Media::endsEarly(path_, *facts_.dataEnd));
-        }
-        auto found = reader_->seek(limit, start);
-        if (superseded())
+    Line line(order);
+    for (int k = 0; k < order.span && k < line.count; ++k)
+        line.offset += order.spans[k].length();
+    for (int k = order.span; k < line.count; ++k) {
+        if (!Walk(*this, line, k).run())
             return;
-        if (found.picture && found.pastData) {
-            keepLast(std::move(*found.picture));
-            if (superseded())
-                return;
-            if (first && lastOfData_) {
-                Frame last = *lastOfData_;
-                last.line = lineOf(start);
-                post([&](Mailbox& m) { m.frames.push_back(std::move(last)); }, false);
-            }
-            lastPicture = facts_.dataEnd;
-            return finish(lineOf(start), Media::endsEarly(path_, *facts_.dataEnd));
-        }
-        bool picturesDone = !found.picture;
-        double latest = -HUGE_VAL; // the picture of this span handed last
-        double decodedLine = lineOf(start); // of the latest picture decoded in this span
-        if (found.picture) {
-            hand(*found.picture, lineOf(std::clamp(found.picture->at, start, span.end)));
-            latest = found.picture->at;
-        }
-        const double until = whole ? HUGE_VAL : endingLimit(span.end);
-        // The sound, counted in samples from the start so that spans join to the sample.
-        const int rate = reader_->soundRate();
-        int64_t played = 0;
-        const int64_t due = whole ? INT64_MAX : std::llround((span.end - start) * rate);
-        const auto cursor = [&] { return start + double(played) / std::max(1, rate); };
-        bool soundDone = !reader_->hasSound() || due <= 0;
-        const auto give = [&](std::vector<int16_t> samples) {
-            Chunk chunk{std::move(samples), lineOf(cursor())};
-            const int frames = int(chunk.samples.size() / 2);
-            played += frames;
-            post([&](Mailbox& m) {
-                m.soundFrames += frames;
-                m.sound.push_back(std::move(chunk));
-            }, false);
-            soundDone = played >= due;
-        };
-        // Silence up to recording time `to` (within the span), a tenth of a second at a time
-        // as the player takes it: a gap in the stamps may last minutes. False once superseded.
-        const auto silence = [&](double to) {
-            const int64_t target = std::min<int64_t>(due, std::llround((to - start) * rate));
-            while (played < target) {
-                {
-                    std::unique_lock guard(lock);
-                    changed_.wait(guard, [&] { return superseded() || mail.soundFrames < soundAhead * rate; });
-                    if (superseded())
-                        return false;
-                }
-                give(std::vector<int16_t>(std::size_t(std::min<int64_t>(target - played, std::max(1, rate / 10))) * 2, 0));
-            }
-            return true;
-        };
-        const int cap = std::clamp(frameBytes_ > 0 ? int(pictureBytes / frameBytes_) : 30, 4, 60);
-        while (!picturesDone || !soundDone) {
-            // Decodes on while it wants what is not yet ahead enough.
-            bool padding = false;
-            std::optional<double> now; // the player's clock
-            {
-                std::unique_lock guard(lock);
-                for (;;) {
-                    if (superseded())
-                        return;
-                    const int pictures = int(mail.frames.size());
-                    const bool wantPictures = !picturesDone && pictures < cap;
-                    const bool wantSound = !soundDone && mail.soundFrames < soundAhead * rate;
-                    if ((wantPictures && mail.soundFrames < soundMost * std::max(1, rate))
-                        || (wantSound && pictures < 2 * cap)) {
-                        now = mail.clock;
-                        break;
-                    }
-                    // Sound that the file keeps far behind its pictures is not waited for (the
-                    // player would stand with pictures due): silence takes its place.
-                    if (wantSound && lastPicture && cursor() < *lastPicture) {
-                        padding = true;
-                        break;
-                    }
-                    changed_.wait(guard);
-                }
-            }
-            if (padding) {
-                if (!silence(*lastPicture))
-                    return;
-                continue;
-            }
-            if (now && !clockFrom.isValid())
-                clockFrom.start();
-            // (After a skip to a key frame, how late the pictures come is known again once one
-            // of them is decoded.)
-            using Skip = Media::Reader::Skip;
-            Skip skip = Skip::none;
-            if (now && !picturesDone && reader_->skipping() == Skip::toKey) {
-                skip = Skip::toKey;
-            } else if (now && !picturesDone && newSinceSkip) {
-                const double behind = *now - (decodedLine + facts_.frame);
-                const bool started = clockFrom.elapsed() >= startingFor;
-                const bool soundEnded = reader_->reached() > cursor() + soundBreak;
-                const double reach = soundDone || soundEnded || !reader_->hasSound() ? HUGE_VAL : lineOf(cursor()) - *now;
-                // (A Short's cut skips no further than its unreferenced pictures: its next key
-                // frame may lie past its end, and its last picture must show there.)
-                if (whole && (behind > farBehind || reach < readTook || (started && reach < soundDry))) {
-                    skip = Skip::toKey;
-                    newSinceSkip = false;
-                } else if (behind > 0 || (started && reach < soundShort)) {
-                    skip = Skip::unreferenced;
-                }
-            }
-            reader_->skip(skip);
-            skippedSinceHand = skippedSinceHand || skip != Skip::none;
-            QElapsedTimer reading;
-            reading.start();
-            auto item = reader_->next();
-            readTook = double(reading.nsecsElapsed()) / 1e9;
-            if (superseded())
-                return;
-            if (!item) {
-                handLeftOut();
-                // The end of the data: within the span's last moments, the span's end; short of
-                // it, the data stops there, and so does playing.
-                const double reached = std::max(reader_->reached(), cursor());
-                const double stop = std::min(reached, span.end);
-                if (!silence(stop))
-                    return;
-                if (whole ? reached < facts_.length - 1.0 : span.end - reached > endsWithin) {
-                    // Where decoding left pictures out since the last one handed, the data's
-                    // own last picture is found, so that it shows and is named.
-                    if (skippedSinceHand) {
-                        facts_.dataEnd = reached;
-                        const auto last = lastOfData();
-                        if (superseded())
-                            return;
-                        if (last && (!lastPicture || last->at > *lastPicture)) {
-                            Frame frame = *last;
-                            frame.line = lineOf(std::clamp(last->at, span.start, span.end));
-                            lastPicture = last->at;
-                            post([&](Mailbox& m) { m.frames.push_back(std::move(frame)); }, false);
-                        }
-                    }
-                    lastPicture = lastPicture.value_or(std::max(0.0, start));
-                    return finish(lineOf(stop), Media::endsEarly(path_, *lastPicture));
-                }
-                if (whole)
-                    return finish(lineOf(stop), std::nullopt);
-                if (!silence(span.end))
-                    return;
-                break;
-            }
-            if (auto* picture = std::get_if<Media::Picture>(&*item)) {
-                // (A picture stamped before the one handed last, as where two recordings were
-                // joined, would flash up out of turn: it is left out.)
-                // One that comes after its time (the next one's is there) is left out, as long
-                // as the picture is not left standing for it.
-                if (picturesDone || picture->at >= until) {
-                    if (!picturesDone)
-                        handLeftOut();
-                    picturesDone = true;
-                } else if (picture->at > latest) {
-                    const double line = lineOf(std::max(picture->at, span.start));
-                    decodedLine = line;
-                    newSinceSkip = true;
-                    if (!(now && line + facts_.frame <= *now && line - handedLine < stillEvery)) {
-                        hand(*picture, line);
-                        leftOut.reset();
-                    } else {
-                        leftOut.emplace(std::move(*picture), line);
-                    }
-                    latest = picture->at;
-                }
-            } else if (!soundDone) {
-                const auto& sound = std::get<Media::Sound>(*item);
-                // In its place on the span: after silence where the stamps leave a gap, without
-                // what overlaps the sound already given, and up to the span's end. Stamps that
-                // go back by more than a moment start anew where the sound stands.
-                const double gap = sound.at - cursor();
-                if (gap > soundGap && !silence(sound.at))
-                    return;
-                const int64_t drop =
-                    gap < 0 && gap > -soundBreak ? std::min<int64_t>(sound.frames(), std::llround(-gap * rate)) : 0;
-                const int64_t keep = std::min<int64_t>(sound.frames() - drop, due - played);
-                if (keep > 0)
-                    give(std::vector<int16_t>(sound.samples.begin() + drop * 2, sound.samples.begin() + (drop + keep) * 2));
-            }
-            // Where the file's data has gone on well past the span, no more of its sound comes:
-            // the sound track ended before it.
-            if (!soundDone && !whole && reader_->reached() > span.end + soundBreak && !silence(span.end))
-                return;
-            // Where it has gone on well past the sound handed over, the sound track ended before
-            // the pictures: silence keeps up with them, so that the clock goes on.
-            if (!soundDone && whole && reader_->hasSound() && lastPicture && cursor() < *lastPicture
-                && reader_->reached() > cursor() + soundBreak && !silence(*lastPicture))
-                return;
-        }
-        offset += whole ? 0 : span.length();
+        line.offset += line.whole ? 0 : order.spans[k].length();
     }
-    finish(offset, std::nullopt);
+    finish(line, line.offset, std::nullopt);
+}
+
+// Tells the player that the line ends at line time `end`, and where `stopped`, that the data
+// stops there (its pictures at the last handed over).
+void Playing::finish(Line& line, double end, std::optional<QString> stopped)
+{
+    if (stopped)
+        facts_.dataEnd = std::min(facts_.dataEnd.value_or(HUGE_VAL), line.lastPicture.value_or(0.0));
+    const auto dataEnd = facts_.dataEnd;
+    post([&](Mailbox& m) {
+        m.framesDone = true;
+        m.soundDone = true;
+        m.end = end;
+        m.stopped = std::move(stopped);
+        m.dataEnd = dataEnd;
+    }, true);
 }
 
 // The data's last picture, where the data is known to stop short of the recording's length:

@@ -112,10 +112,13 @@ public:
     Mailbox mail;
 
 private:
+    struct Line;
+    class Walk;
     void run();
     void open();
     void show(const Order& order);
     void play(const Order& order);
+    void finish(Line& line, double end, std::optional<QString> stopped);
     bool superseded() const { return stopping_ || latest_ != current_; }
     std::optional<Frame> lastOfData();
     void keepLast(Media::Picture picture);

@@ -66,8 +66,13 @@ public:
     // back where a container without an index lands past the key frame the picture needs.
     Found seek(double limit, double soundFrom);
     // What follows in the file (pictures in the order shown), or none at the end of its data
-    // (or once stopped).
-    std::optional<std::variant<Picture, Sound>> next();
+    // (or once stopped). Without `pictures`, the sound that follows: the pictures' packets
+    // read on the way to it wait undecoded for a later call, as a file may keep its sound
+    // seconds after its pictures (a fragmented MP4 a second), and none comes where the sound
+    // has ended before the pictures or lies further behind them than the packets kept.
+    std::optional<std::variant<Picture, Sound>> next(bool pictures = true);
+    // Everything read since the last seek was handed out, up to the end of the data.
+    bool atEnd() const { return ended_ && ready_.empty(); }
     // The latest recording time that a packet read since the last seek reaches.
     double reached() const { return reached_; }
 
@@ -83,7 +88,9 @@ private:
     void open();
     Found find(double limit, double soundFrom);
     void restart(std::optional<double> from);
-    bool pull();
+    bool pull(bool pictures);
+    bool holdsEnough() const;
+    void decodePicture(AVPacket* packet);
     void receivePictures();
     void receiveSound();
     bool resampleFor(const AVFrame* frame);
@@ -113,12 +120,22 @@ private:
     bool decodingStampsOnly_ = false;
     std::deque<double> slots_;  // the stamps of the packets sent (decoding stamps only)
     double soundFrom_ = 0;      // sound before this is left out
-    bool ended_ = false;        // the data's end was read and the decoders drained
+    bool readAll_ = false;      // the data's end was read (and the sound's decoder drained)
+    bool ended_ = false;        // and every picture decoded, the decoder drained
+    // Pictures' packets read while only sound was asked for, not yet decoded: where each is
+    // shown (as stored), and their bytes.
+    struct Held {
+        av::Packet packet;
+        double at = 0;
+    };
+    std::deque<Held> held_;
+    std::size_t heldBytes_ = 0;
     std::deque<std::variant<Picture, Sound>> ready_; // decoded, not yet handed out
     std::optional<Picture> last_;                    // the last picture handed out
     double soundOut_ = -HUGE_VAL;                    // where the sound handed out ends
     double reached_ = -HUGE_VAL;
     Skip skip_ = Skip::none;
+    bool skipped_ = false; // pictures were left out to catch up (decoding on may miss one)
     // While a seek walks to a picture: pictures shown this long before it that no other
     // refers to are not decoded.
     std::optional<double> walkingTo_;

@@ -5,6 +5,12 @@
 #include <QProcess>
 #include <cmath>
 #include <cstring>
+#include <deque>
+#include <memory>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
 
 namespace Clips {
 
@@ -82,6 +88,66 @@ QString inContainer(const QString& from, const QString& to, int keyEvery)
     if (suffix == "mts")
         args << "-f" << "mpegts";
     return ffmpeg(args << to) ? to : QString();
+}
+
+QString soundStoredLate(const QString& from, const QString& to, double seconds)
+{
+    struct Close {
+        void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+    };
+    struct Free {
+        void operator()(AVFormatContext* c) const
+        {
+            if (c->pb)
+                avio_closep(&c->pb);
+            avformat_free_context(c);
+        }
+    };
+    struct PacketFree {
+        void operator()(AVPacket* p) const { av_packet_free(&p); }
+    };
+    AVFormatContext* opened = nullptr;
+    if (avformat_open_input(&opened, from.toUtf8().constData(), nullptr, nullptr) < 0)
+        return {};
+    std::unique_ptr<AVFormatContext, Close> in(opened);
+    if (avformat_find_stream_info(in.get(), nullptr) < 0)
+        return {};
+    AVFormatContext* made = nullptr;
+    if (avformat_alloc_output_context2(&made, nullptr, nullptr, to.toUtf8().constData()) < 0)
+        return {};
+    std::unique_ptr<AVFormatContext, Free> out(made);
+    for (unsigned i = 0; i < in->nb_streams; ++i) {
+        AVStream* stream = avformat_new_stream(out.get(), nullptr);
+        if (!stream || avcodec_parameters_copy(stream->codecpar, in->streams[i]->codecpar) < 0)
+            return {};
+        stream->codecpar->codec_tag = 0;
+        stream->time_base = in->streams[i]->time_base;
+    }
+    if (avio_open(&out->pb, to.toUtf8().constData(), AVIO_FLAG_WRITE) < 0 || avformat_write_header(out.get(), nullptr) < 0)
+        return {};
+    // Read whole (a test clip is small), then written in the order wanted.
+    std::deque<std::unique_ptr<AVPacket, PacketFree>> pictures, sound;
+    for (;;) {
+        std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+        if (av_read_frame(in.get(), packet.get()) < 0)
+            break;
+        const bool audio = in->streams[packet->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+        // (The sound's priming, stamped before 0, is left out: the copy starts at 0 as the MP4 does.)
+        if (!audio || packet->pts == AV_NOPTS_VALUE || packet->pts >= 0)
+            (audio ? sound : pictures).push_back(std::move(packet));
+    }
+    const auto time = [&](const AVPacket& p) { return double(p.dts) * av_q2d(in->streams[p.stream_index]->time_base); };
+    while (!pictures.empty() || !sound.empty()) {
+        const bool late = !sound.empty() && (pictures.empty() || time(*pictures.front()) > time(*sound.front()) + seconds);
+        auto& queue = late ? sound : pictures;
+        AVPacket* packet = queue.front().get();
+        av_packet_rescale_ts(packet, in->streams[packet->stream_index]->time_base,
+                             out->streams[packet->stream_index]->time_base);
+        if (av_write_frame(out.get(), packet) < 0)
+            return {};
+        queue.pop_front();
+    }
+    return av_write_trailer(out.get()) < 0 ? QString() : to;
 }
 
 int numberOf(const QImage& image, int bits)

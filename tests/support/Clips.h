@@ -34,6 +34,10 @@ QString numbered(const QString& path, double seconds, const Numbering& how);
 // A clip in the container that the suffix of `to` names, its streams copied; WebM, which
 // holds no H.264, gets them coded again as VP9 (a key frame every `keyEvery` frames) and Opus.
 QString inContainer(const QString& from, const QString& to, int keyEvery = 30);
+// The streams of `from` copied into `to` (its suffix names the container), the sound stored
+// `seconds` after the pictures shown with it: each packet of sound comes after the pictures
+// up to `seconds` past its time, as some recorders write their files.
+QString soundStoredLate(const QString& from, const QString& to, double seconds);
 // The number a numbered frame shows, at any size; -1 for a picture that shows none.
 int numberOf(const QImage& image, int bits = 10);
 
