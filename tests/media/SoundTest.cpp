@@ -362,6 +362,20 @@ TEST(SoundTest, TheSoundFollowsTheOutputsAsTheyChange)
 
 namespace {
 
+// 20 s of a tone at 640x360 in a fragmented MP4, as a recorder writes one so that a crash loses
+// nothing: key frames 2 s apart, each fragment's sound stored after its pictures.
+QString fragmentedClip()
+{
+    return sharedClip(QStringLiteral("tone60-frag.mp4"), [](const QString& p) {
+        return Clips::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=30:duration=20", "-f", "lavfi", "-i",
+                              "sine=frequency=440:sample_rate=48000:duration=20", "-c:v", "libx264", "-preset",
+                              "veryfast", "-g", "60", "-keyint_min", "60", "-sc_threshold", "0", "-pix_fmt", "yuv420p",
+                              "-c:a", "aac", "-shortest", "-movflags", "frag_keyframe+empty_moov", p})
+                   ? p
+                   : QString();
+    });
+}
+
 // 3 s of a tone for paplay.
 QString toneWav()
 {
@@ -378,15 +392,17 @@ QString toneWav()
 // passed, wherever paplay plays in real time on the same output in the same run: a sink that
 // nobody records from (the server's output on a machine without a sound card), one another
 // program records at 200 ms (which sets its pace), one with a fifth of a second of latency as
-// a Bluetooth headset has.
+// a Bluetooth headset has; and a fragmented recording, whose sound lies after its pictures in
+// the file, is heard whole.
 TEST(SoundTest, EveryOutputPlaysInRealTime)
 {
     auto* server = sound::SoundlessServer::instance();
     if (!server || !server->running())
         GTEST_SKIP() << "no sound server to give an output";
     const QString plain = toneClip(30);
+    const QString fragmented = fragmentedClip();
     const QString wav = toneWav();
-    ASSERT_FALSE(plain.isEmpty() || wav.isEmpty());
+    ASSERT_FALSE(plain.isEmpty() || fragmented.isEmpty() || wav.isEmpty());
     struct World {
         const char* what;
         int recordedAt; // ms; 0: nobody records from it (nor can the test listen)
@@ -397,6 +413,8 @@ TEST(SoundTest, EveryOutputPlaysInRealTime)
         {"a sink nobody records from", 0, false, plain},
         {"a sink another program records at 200 ms", 200, false, plain},
         {"an output with 186 ms of latency", 10, true, plain},
+        {"a fragmented MP4, on a sink read as a device reads", 10, false, fragmented},
+        {"a fragmented MP4, on a sink recorded at 200 ms", 200, false, fragmented},
     };
     for (std::size_t k = 0; k < table.size(); ++k) {
         const World& world = table[k];
