@@ -245,6 +245,7 @@ private:
     // The sound, counted in samples from the start so that spans join to the sample.
     const int64_t due_;
     int64_t played_ = 0;
+    double soundStamp_ = -HUGE_VAL; // where the file's sound taken so far ends, by its stamps
     bool soundDone_;
     // The sound asked for did not come: it ended before the pictures, or the file keeps it
     // further behind them than the reader waits. Silence keeps up with the pictures then.
@@ -442,8 +443,10 @@ void Playing::Walk::take(Media::Picture& picture, std::optional<double> now)
 }
 
 // Puts sound in its place on the span: after silence where the stamps leave a gap, without
-// what overlaps the sound already given, and up to the span's end. Stamps that go back by
-// more than a moment start anew where the sound stands. False once superseded.
+// what overlaps the sound already given (silence stood in for sound the file kept too far
+// behind its pictures), and up to the span's end. Stamps that go back by more than a moment
+// from the file's own sound before them start anew where the sound stands (two recordings
+// joined). False once superseded.
 bool Playing::Walk::take(const Media::Sound& sound)
 {
     if (soundDone_)
@@ -451,8 +454,9 @@ bool Playing::Walk::take(const Media::Sound& sound)
     const double gap = sound.at - cursor();
     if (gap > soundGap && !silence(sound.at))
         return false;
-    const int64_t drop =
-        gap < 0 && gap > -soundBreak ? std::min<int64_t>(sound.frames(), std::llround(-gap * rate_)) : 0;
+    const bool anew = sound.at < soundStamp_ - soundBreak;
+    soundStamp_ = std::max(soundStamp_, sound.at + double(sound.frames()) / std::max(1, rate_));
+    const int64_t drop = gap < 0 && !anew ? std::min<int64_t>(sound.frames(), std::llround(-gap * rate_)) : 0;
     const int64_t keep = std::min<int64_t>(sound.frames() - drop, due_ - played_);
     if (keep > 0)
         give(std::vector<int16_t>(sound.samples.begin() + drop * 2, sound.samples.begin() + (drop + keep) * 2));

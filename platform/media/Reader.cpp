@@ -28,9 +28,10 @@ constexpr double decodeOnWithin = 2.0;
 constexpr double walkSoundMost = 5.0;
 // How far behind its pictures a file may keep its sound for `next` to read on to it while
 // the pictures' packets wait undecoded: seconds of pictures, and bytes of their packets (five
-// seconds of 2160p at 100 Mbit/s). Measured: a fragmented MP4 keeps its sound up to 1.2 s
-// behind, other recorders 1-2 s. Sound further behind is not waited for.
-constexpr double heldMost = 5.0;
+// seconds of 2160p at 100 Mbit/s, whichever comes first). Measured: a fragmented MP4 keeps its sound up to a
+// fragment behind (a key frame's interval: 1-2 s from recorders, over 8 s from an encoder's
+// defaults), other recorders 1-2 s. Sound further behind is not waited for.
+constexpr double heldMost = 12.0;
 constexpr std::size_t heldBytesMost = std::size_t(64) << 20;
 
 // Leaves out the sound before recording time `from`, to the sample; false where none is left.

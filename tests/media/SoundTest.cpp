@@ -363,14 +363,15 @@ TEST(SoundTest, TheSoundFollowsTheOutputsAsTheyChange)
 namespace {
 
 // 20 s of a tone at 640x360 in a fragmented MP4, as a recorder writes one so that a crash loses
-// nothing: key frames 2 s apart, each fragment's sound stored after its pictures.
+// nothing: each fragment's sound stored after its pictures, key frames 8 s apart (an
+// encoder's default), so that its sound lies up to 8 s after its pictures.
 QString fragmentedClip()
 {
-    return sharedClip(QStringLiteral("tone60-frag.mp4"), [](const QString& p) {
+    return sharedClip(QStringLiteral("tone240-frag.mp4"), [](const QString& p) {
         return Clips::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=30:duration=20", "-f", "lavfi", "-i",
                               "sine=frequency=440:sample_rate=48000:duration=20", "-c:v", "libx264", "-preset",
-                              "veryfast", "-g", "60", "-keyint_min", "60", "-sc_threshold", "0", "-pix_fmt", "yuv420p",
-                              "-c:a", "aac", "-shortest", "-movflags", "frag_keyframe+empty_moov", p})
+                              "veryfast", "-g", "240", "-keyint_min", "240", "-sc_threshold", "0", "-pix_fmt",
+                              "yuv420p", "-c:a", "aac", "-shortest", "-movflags", "frag_keyframe+empty_moov", p})
                    ? p
                    : QString();
     });
