@@ -7,6 +7,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include <pulse/pulseaudio.h>
@@ -16,11 +17,13 @@ namespace {
 // How long a call waits for the sound server to answer: a server that does not answer by
 // then is taken as none, and the clock goes on by the time passed.
 constexpr int answerWithin = 1000; // ms
-// What the server is asked to hold for the stream: the output's own latency (Bluetooth, or
-// another program recording from the output at a long latency) comes on top. It plays once
-// `toBegin` is there, also after running dry.
-constexpr pa_usec_t target = 200 * PA_USEC_PER_MSEC;
-constexpr pa_usec_t toBegin = 10 * PA_USEC_PER_MSEC;
+// What the stream asks the server to hold, all told: the server fits the output's latency to
+// it (as low as the output goes), and the stream plays once it is nearly full, also after
+// running dry. An output that runs at a long latency renders that far ahead, and what it
+// rendered as silence before the stream's first sound came is never heard where another
+// program records from it (its recorder has it already): at a fifth of a second, each Play
+// lost its first 0.15-0.2 s there; at this, none of it.
+constexpr pa_usec_t target = 60 * PA_USEC_PER_MSEC;
 // Sound kept here that the server has not yet asked for: what carries the stream while the
 // player's thread is busy elsewhere.
 constexpr double keptAhead = 0.5;
@@ -30,6 +33,8 @@ constexpr double keptAhead = 0.5;
 constexpr int standsStill = 500; // ms
 constexpr int freshTries = 2;
 constexpr int askEvery = 100; // ms
+// How long the last run's stream is kept, emptied, for the next run's.
+constexpr int lingerFor = 2000; // ms
 // The clock's units for a recording without sound.
 constexpr int soundlessRate = 1000;
 // How much faster than the time passed the clock may move to catch up with the stream's.
@@ -43,6 +48,11 @@ struct SoundOutput::Link {
     pa_threaded_mainloop* loop = nullptr;
     pa_context* context = nullptr;
     pa_stream* stream = nullptr;
+    // The last run's stream, emptied, until the next run's plays or a moment passed: an output
+    // that nobody plays to any more renders seconds of silence ahead, which a stream that
+    // comes next waits behind (a null sink nobody records from held each seek's sound 0.4-1.4 s).
+    pa_stream* lingering = nullptr;
+    pa_time_event* letGo = nullptr;
     float level = 1;
 
     // The run, counted in frames from its start at line time `from`.
@@ -69,6 +79,12 @@ struct SoundOutput::Link {
     QElapsedTimer still;    // since its output last took any
     QElapsedTimer asked;    // since the server was last asked for its figures
     QElapsedTimer reading;  // since the clock was last read from the stream
+
+    // Since the run began or went on after a Pause, at frame `passedFrom`: what was heard is
+    // never more than the time passed since (a stream's figures that leap ahead of it would
+    // show pictures before their sound).
+    QElapsedTimer passing;
+    int64_t passedFrom = 0;
 
     // Without a stream: the time passed since frame `wallFrom`.
     QElapsedTimer wall;
@@ -171,21 +187,21 @@ struct SoundOutput::Link {
         pa_buffer_attr buffer;
         buffer.maxlength = uint32_t(-1);
         buffer.tlength = uint32_t(pa_usec_to_bytes(target, &spec));
-        buffer.prebuf = uint32_t(pa_usec_to_bytes(toBegin, &spec));
+        buffer.prebuf = uint32_t(-1);
         buffer.minreq = uint32_t(-1);
         buffer.fragsize = uint32_t(-1);
-        // (Asking the server to fit the output's latency to the stream made a null sink nobody
-        // records from take the sound slower than real time.)
-        const auto flags = PA_STREAM_AUTO_TIMING_UPDATE;
+        const auto flags = pa_stream_flags_t(PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
         if (pa_stream_connect_playback(stream, nullptr, &buffer, flags, nullptr, nullptr) < 0
             || !waitFor([this] { return !PA_STREAM_IS_GOOD(pa_stream_get_state(stream)) || streamReady(); })
             || !streamReady()) {
             dropStream();
+            dropLingering();
             return false;
         }
         // The server asks for sound whenever it has room: it is written then.
         pa_stream_set_write_callback(
             stream, [](pa_stream*, std::size_t, void* link) { static_cast<Link*>(link)->fill(); }, this);
+        dropLingering();
         streamFrom = heard;
         written = heard;
         draining = false;
@@ -211,8 +227,45 @@ struct SoundOutput::Link {
         stream = nullptr;
     }
 
+    // Keeps the stream that plays, emptied of what it holds, for a moment: the next run's
+    // stream, made meanwhile, then finds the output as this one left it.
+    void linger()
+    {
+        if (!streamReady()) {
+            dropStream();
+            return;
+        }
+        dropLingering();
+        pa_stream_set_write_callback(stream, nullptr, nullptr);
+        if (pa_operation* o = pa_stream_flush(stream, nullptr, nullptr))
+            pa_operation_unref(o);
+        lingering = std::exchange(stream, nullptr);
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop);
+        timeval at;
+        pa_timeval_add(pa_gettimeofday(&at), pa_usec_t(lingerFor) * PA_USEC_PER_MSEC);
+        letGo = api->time_new(
+            api, &at, [](pa_mainloop_api*, pa_time_event*, const timeval*, void* link) { static_cast<Link*>(link)->dropLingering(); },
+            this);
+    }
+
+    void dropLingering()
+    {
+        if (letGo) {
+            pa_threaded_mainloop_get_api(loop)->time_free(letGo);
+            letGo = nullptr;
+        }
+        if (!lingering)
+            return;
+        pa_stream_set_state_callback(lingering, nullptr, nullptr);
+        if (PA_STREAM_IS_GOOD(pa_stream_get_state(lingering)))
+            pa_stream_disconnect(lingering);
+        pa_stream_unref(lingering);
+        lingering = nullptr;
+    }
+
     void dropContext()
     {
+        dropLingering();
         dropStream();
         if (!context)
             return;
@@ -222,6 +275,9 @@ struct SoundOutput::Link {
         pa_context_unref(context);
         context = nullptr;
     }
+
+    // The frames played out since the run began or went on, at most.
+    int64_t passed() const { return passedFrom + int64_t(double(passing.nsecsElapsed()) * rate / 1e9); }
 
     // The clock goes on by the time passed from where it is.
     void byTimePassed()
@@ -289,7 +345,8 @@ struct SoundOutput::Link {
         const int64_t holds = int64_t(info->write_index) - bytes;
         // (A stream holding less than it needs to begin waits for more rather than stands,
         // until the last is written: then it plays out whatever it holds.)
-        const int64_t little = int64_t(pa_usec_to_bytes(toBegin, pa_stream_get_sample_spec(stream)));
+        const pa_buffer_attr* buffer = pa_stream_get_buffer_attr(stream);
+        const int64_t little = buffer ? int64_t(buffer->prebuf) : 0;
         if (bytes != consumed || (!draining && holds < little)) {
             consumed = bytes;
             still.restart();
@@ -326,7 +383,7 @@ struct SoundOutput::Link {
                     // (The server's figures may lag what the output took and then catch up at
                     // once: the clock follows such a leap a little faster than the time
                     // passes, so that the pictures never jump.)
-                    const int64_t most = heard + int64_t(double(reading.nsecsElapsed()) * rate / 1e9 * catchUp);
+                    const int64_t most = std::min(heard + int64_t(double(reading.nsecsElapsed()) * rate / 1e9 * catchUp), passed());
                     heard = std::max(heard, std::min({streamFrom + std::min(played, written - streamFrom), most}));
                 }
                 // All was played: what outlasts the sound (pictures) goes by the time passed.
@@ -335,7 +392,7 @@ struct SoundOutput::Link {
             }
         }
         if (!stream) {
-            int64_t at = wallFrom + int64_t(double(wall.nsecsElapsed()) * rate / 1e9);
+            int64_t at = std::min(wallFrom + int64_t(double(wall.nsecsElapsed()) * rate / 1e9), passed());
             // Sound not yet handed is not heard: the clock waits for it from where it stood.
             if (!finished && at > handed) {
                 at = handed;
@@ -356,7 +413,7 @@ struct SoundOutput::Link {
     // Let go of the stream and the run's sound.
     void reset()
     {
-        dropStream();
+        linger();
         running = false;
         kept.clear();
         keptFrom = handed = written = heard = 0;
@@ -380,6 +437,8 @@ void SoundOutput::begin(int rate, double from)
     link->rate = rate > 0 ? rate : soundlessRate;
     link->from = from;
     link->finished = !link->hasSound;
+    link->passing.start();
+    link->passedFrom = 0;
     if (!link->openStream())
         link->byTimePassed();
 }
@@ -409,6 +468,8 @@ void SoundOutput::resume()
         return;
     link->paused = false;
     link->reading.restart();
+    link->passing.restart();
+    link->passedFrom = link->heard;
     link->stalls = 0;
     if (link->streamReady()) {
         // Goes on with what the stream still holds, at once, however little.

@@ -163,10 +163,11 @@ inline std::vector<double> quietTenths(Monitor& monitor, qsizetype from, double 
 // test runs the event loop).
 class ClockLog {
 public:
-    explicit ClockLog(const Player& player)
+    explicit ClockLog(const Player& player) : ClockLog([&player] { return player.time(); }) {}
+    explicit ClockLog(std::function<double()> read)
     {
         wall.start();
-        QObject::connect(&timer, &QTimer::timeout, [this, &player] { readings.push_back({now(), player.time()}); });
+        QObject::connect(&timer, &QTimer::timeout, [this, read = std::move(read)] { readings.push_back({now(), read()}); });
         timer.start(10);
     }
     // Seconds since it began.
@@ -190,6 +191,17 @@ public:
             last = clock;
         }
         return std::nullopt;
+    }
+    // How far the clock ran ahead of the time passed since `from` (seconds since it began), at
+    // which it stood at `at`, until `to`: no clock leads what the user has heard, which is never
+    // more than the time passed since Play or a seek.
+    double ahead(double from, double at, double to = HUGE_VAL) const
+    {
+        double most = 0;
+        for (const auto& [when, clock] : readings)
+            if (when >= from && when <= to)
+                most = std::max(most, clock - at - (when - from));
+        return most;
     }
     // How far the clock moved from `from` to `to` (seconds since it began).
     double moved(double from, double to) const
