@@ -590,6 +590,11 @@ TEST_F(CommandLine, AJobRefusesAProjectThatAWindowHasOpen)
     for (const QStringList& args : {QStringList{"--add-segment", "rec.mp4", "12", "15"}, {"--run", "rec.mp4"},
                                     {"--ask", "rec.vtrl", "all", "make one"}, {"--export", "rec.mp4", "out.mp4"}})
         expectRun(args, {"error: " + openElsewhere});
+    // A link to the package reaches the one lock of the package.
+    ASSERT_TRUE(QFile::link(package, work + "/link.vtrl"));
+    expectRun({"--ask", "link.vtrl", "all", "make one"},
+              {"error: link.vtrl is open in another Vantorel window or job. Close it there, or wait until that job "
+               "has ended, and try again."});
     EXPECT_EQ(testfiles::readFile(package + "/project.json"), saved) << "a refused job wrote the project";
 
     // The window's edits are saved as ever; once it has closed the project, the job goes
