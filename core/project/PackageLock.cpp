@@ -42,9 +42,26 @@ std::map<Identity, std::weak_ptr<PackageLock::Held>>& holds()
     return map;
 }
 
+// The package's own path: links to it, or to a folder on the way, followed. A link to the
+// package would otherwise have a lock of its own beside it, and two processes would hold
+// one project. A package not made yet is named in its folder's own path; one that a link
+// names before it is made, where the link points.
+QString resolved(const QString& package)
+{
+    const QString canonical = QFileInfo(package).canonicalFilePath();
+    if (!canonical.isEmpty())
+        return canonical;
+    QString path = QFileInfo(package).absoluteFilePath();
+    for (int depth = 0; depth < 40 && QFileInfo(path).isSymLink(); ++depth)
+        path = QFileInfo(path).symLinkTarget();
+    const QFileInfo info(path);
+    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    return (folder.isEmpty() ? info.absolutePath() : folder) + u'/' + info.fileName();
+}
+
 QByteArray lockPath(const QString& package)
 {
-    const QFileInfo info(package);
+    const QFileInfo info(resolved(package));
     return QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".lock"));
 }
 

@@ -6,10 +6,11 @@
 // holds its package until it closes it; another process is refused it meanwhile.
 //
 // The hold is an flock on a hidden file beside the package (".<package name>.lock"), which
-// the holder removes as it lets go. Beside the package, every process that reaches the
-// package (whatever its environment, user or path to it) meets the same lock. The kernel
-// lets go of the lock when the process ends, however it ends, so a program that crashed
-// never keeps anyone from their project; its file stays until the next hold takes it over.
+// the holder removes as it lets go. It is taken beside the package's own path, links
+// followed, so every process that reaches the package (whatever its environment, user, or
+// path or link to it) meets the same lock. The kernel lets go of the lock when the process
+// ends, however it ends, so a program that crashed never keeps anyone from their project;
+// its file stays until the next hold takes it over.
 // Used on the main thread only.
 
 #include <QString>

@@ -164,6 +164,8 @@ public:
     // The package that `open` opens for `path`: the path itself when it names a package,
     // else the project beside the recording; none when it has none.
     static std::optional<QString> packageOf(QString path);
+    // Sets up a new project for a recording that has none. Where it has one by now (a job
+    // or another window made it meanwhile), that one is opened instead and the toast says so.
     QCoro::Task<> create(QString video, QString markers, QString note, double before, double after,
                          bool transcribe, bool summarize, bool ideas);
     void close();
@@ -314,6 +316,10 @@ private:
     // `read` the version of the document that was read (none for a new project).
     QCoro::Task<> start(QString file, QString video, bool isNew, Builder builder, PackageLock hold,
                         std::optional<DiskVersion> read);
+    // Opens the package that `hold` holds for this process.
+    QCoro::Task<> openHeld(QString package, PackageLock hold);
+    // The sentence for a package that appeared while a new project was being set up for it.
+    static QString madeMeanwhile(const QString& package);
     QCoro::Task<std::optional<QString>> locateRecording(QString stored);
     void remember(const QString& package);
     bool writeProject();

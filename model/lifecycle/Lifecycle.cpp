@@ -98,6 +98,11 @@ QCoro::Task<> AppModel::openProject(QString package)
         setProblem(PackageLock::refusal(package));
         co_return;
     }
+    co_await openHeld(package, std::move(*hold));
+}
+
+QCoro::Task<> AppModel::openHeld(QString package, PackageLock hold)
+{
     const std::optional<DiskVersion> read = Project::version(package);
     Project loaded;
     try {
@@ -124,7 +129,7 @@ QCoro::Task<> AppModel::openProject(QString package)
     // Named, not a temporary: GCC 12 destroys a lambda temporary made inside a co_await
     // expression twice (its captured project was freed twice).
     Builder builder = [loaded](double) { return loaded; };
-    co_await start(package, *recording, false, std::move(builder), std::move(*hold), read);
+    co_await start(package, *recording, false, std::move(builder), std::move(hold), read);
 }
 
 QCoro::Task<std::optional<QString>> AppModel::locateRecording(QString stored)
@@ -171,10 +176,44 @@ QCoro::Task<> AppModel::create(QString video, QString markers, QString note, dou
 {
     video = Text::absolutePath(video);
     markers = Text::absolutePath(markers);
-    const QString package = packageFor(video, markers);
-    std::optional<PackageLock> hold = PackageLock::take(package);
+    // The caller found no project for the recording, but a job or another window may have
+    // made one since and let go of it. That project holds the user's work, paid for: it is
+    // opened, and never written over by a new one.
+    std::optional<QString> made = Project::existingFile(video);
+    QString package;
+    std::optional<PackageLock> hold;
+    for (int look = 0; look < 10 && !made && !hold; ++look) {
+        package = packageFor(video, markers);
+        hold = PackageLock::take(package);
+        if (!hold) {
+            setProblem(PackageLock::refusal(package));
+            co_return;
+        }
+        // Nobody else makes the package while it is held; one made between the look and the
+        // hold is looked at again. This recording's own project at the name is opened (a
+        // lookup passes over one too large for it).
+        made = Project::existingFile(video);
+        if (!made && QFileInfo::exists(package) && Project::mayWrite(package, video))
+            made = package;
+        if (made || QFileInfo::exists(package))
+            hold.reset();
+    }
+    if (made) {
+        hold = PackageLock::take(*made);
+        if (!hold) {
+            setProblem(PackageLock::refusal(*made));
+            co_return;
+        }
+        const int generation = generation_;
+        const QPointer<AppModel> self(this);
+        co_await openHeld(*made, std::move(*hold));
+        if (self && generation != generation_ && file_ == made)
+            setToast(QStringLiteral("Opened ") + fileName(*made)
+                     + QStringLiteral(", which another window or job made meanwhile"));
+        co_return;
+    }
     if (!hold) {
-        setProblem(PackageLock::refusal(package));
+        setProblem(madeMeanwhile(package));
         co_return;
     }
     Builder builder = [=](double duration) {
@@ -198,6 +237,13 @@ QCoro::Task<> AppModel::create(QString video, QString markers, QString note, dou
         return p;
     };
     co_await start(package, video, true, std::move(builder), std::move(*hold), std::nullopt);
+}
+
+QString AppModel::madeMeanwhile(const QString& package)
+{
+    return fileName(package)
+        + QStringLiteral(" was made by another program while this project was being set up, and was left as it "
+                         "is. Open it to see what it holds.");
 }
 
 QCoro::Task<> AppModel::start(QString file, QString video, bool isNew, Builder builder, PackageLock hold,
@@ -226,6 +272,13 @@ QCoro::Task<> AppModel::start(QString file, QString video, bool isNew, Builder b
     }
     if (!info.videoStream) {
         setProblem(QStringLiteral("That file has no video in it."));
+        co_return;
+    }
+    // The package is held, so no process of this program can have made it meanwhile; one
+    // that could not lock it (a file system without locks) or a program of another kind
+    // may have. A new project has no version read to check its first save against.
+    if (isNew && QFileInfo::exists(file)) {
+        setProblem(madeMeanwhile(file));
         co_return;
     }
     Project built;

@@ -590,6 +590,11 @@ TEST_F(CommandLine, AJobRefusesAProjectThatAWindowHasOpen)
     for (const QStringList& args : {QStringList{"--add-segment", "rec.mp4", "12", "15"}, {"--run", "rec.mp4"},
                                     {"--ask", "rec.vtrl", "all", "make one"}, {"--export", "rec.mp4", "out.mp4"}})
         expectRun(args, {"error: " + openElsewhere});
+    // A link to the package reaches the one lock of the package.
+    ASSERT_TRUE(QFile::link(package, work + "/link.vtrl"));
+    expectRun({"--ask", "link.vtrl", "all", "make one"},
+              {"error: link.vtrl is open in another Vantorel window or job. Close it there, or wait until that job "
+               "has ended, and try again."});
     EXPECT_EQ(testfiles::readFile(package + "/project.json"), saved) << "a refused job wrote the project";
 
     // The window's edits are saved as ever; once it has closed the project, the job goes
@@ -623,6 +628,12 @@ TEST_F(CommandLine, AWindowIsRefusedAProjectThatAJobWorksOnUntilTheJobEndsHoweve
     ASSERT_TRUE(await(open->open(video)));
     EXPECT_EQ(open->problem(), openElsewhere);
     EXPECT_EQ(open->file(), std::nullopt);
+    // Open stream on a set-up sheet that showed before the job made its project.
+    open->setProblem(std::nullopt);
+    ASSERT_TRUE(testfiles::writeFile(work + "/rec.csv", "time\n0:20\n"));
+    await(open->create(video, work + "/rec.csv", "", 150, 60, true, true, true));
+    EXPECT_EQ(open->problem(), openElsewhere);
+    EXPECT_EQ(open->file(), std::nullopt);
 
     ::kill(pid_t(job.processId()), SIGKILL);
     ASSERT_TRUE(job.waitForFinished(10000));
@@ -632,6 +643,34 @@ TEST_F(CommandLine, AWindowIsRefusedAProjectThatAJobWorksOnUntilTheJobEndsHoweve
     EXPECT_EQ(open->file(), package);
     ASSERT_EQ(open->project().segments.size(), 4u);
     EXPECT_EQ(open->project().segments[2].id, "02a") << "what the job saved before it died";
+}
+
+// The window shows the set-up sheet for a recording without a project; meanwhile jobs make
+// that project and work on it, and end. Open stream then opens what they made: it never
+// sets up a new project over their work, and nothing of the pipeline is run again.
+TEST_F(CommandLine, OpenStreamOpensTheProjectThatJobsMadeMeanwhile)
+{
+    ASSERT_FALSE(Clips::video(video, 30).isEmpty());
+    ASSERT_TRUE(testfiles::writeFile(work + "/rec.csv", "time\n0:20\n"));
+    const auto open = window();
+    ASSERT_FALSE(await(open->open(video))) << "the recording has no project yet";
+
+    EXPECT_EQ(run({"--run", "rec.mp4"}).status, 0);
+    EXPECT_EQ(run({"--add-segment", "rec.mp4", "12", "15"}).status, 0);
+    const Project made = Project::load(package);
+    ASSERT_EQ(made.segments.size(), 2u);
+    ASSERT_EQ(made.ideas.size(), 1u);
+    const size_t asked = server.requests(chat).size();
+
+    await(open->create(video, work + "/rec.csv", "set up in the window", 150, 60, true, true, true));
+    EXPECT_EQ(open->problem(), std::nullopt);
+    EXPECT_EQ(open->file(), package);
+    EXPECT_EQ(open->toast(), "Opened rec.vtrl, which another window or job made meanwhile");
+    EXPECT_EQ(open->project(), made);
+    open->close();
+    EXPECT_EQ(Project::load(package), made) << "the jobs' work was written over";
+    EXPECT_EQ(server.requests(chat).size(), asked) << "the pipeline was paid for again";
+    EXPECT_EQ(QDir(work).entryList({"*.vtrl"}), QStringList{"rec.vtrl"});
 }
 
 } // namespace
