@@ -1,6 +1,7 @@
 #include "platform/Ending.h"
 
 #include "core/project/PackageLock.h"
+#include "platform/PartialFile.h"
 #include "platform/Prefs.h"
 #include "platform/TempFile.h"
 
@@ -91,6 +92,9 @@ void now(int status)
     Prefs::shared().sync();
     // No scope ends from here on: the temporary files that owners still hold go now.
     TempFiles::removeAll();
+    // An export under way leaves nothing half-written: its file goes before it became the
+    // one asked for, and ffmpeg, which still writes it, ends with us.
+    PartialFile::removeAll();
     // The kernel would let go of the locks; their files beside the packages are ours to remove.
     PackageLock::releaseAll();
     std::fflush(stdout);

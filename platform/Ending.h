@@ -29,7 +29,7 @@ int held();
 void afterWrites(QObject* context, std::function<void()> then, std::chrono::milliseconds patience);
 
 // Ends the process at once with `status`: the preferences are written out first, and the
-// program's temporary files still in use are removed.
+// program's temporary files still in use are removed, with the file of an export under way.
 [[noreturn]] void now(int status);
 
 } // namespace Ending

@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,11 +49,39 @@ void removeIfLeft(const QString& path)
     ::close(fd);
 }
 
+// This process's partial files, by their notes: the path of a file not moved yet, or
+// empty once it became its target.
+struct Live {
+    std::mutex lock;
+    std::map<QString, QString> files;
+};
+
+Live& live()
+{
+    static Live* files = new Live; // never destroyed: the end may come from any thread
+    return *files;
+}
+
+void setLive(const QString& note, const QString& path)
+{
+    Live& l = live();
+    const std::lock_guard held(l.lock);
+    l.files[note] = path;
+}
+
+void forget(const QString& note)
+{
+    Live& l = live();
+    const std::lock_guard held(l.lock);
+    l.files.erase(note);
+}
+
 } // namespace
 
 PartialFile::PartialFile(QString path, QString note, int lock)
     : path_(std::move(path)), note_(std::move(note)), lock_(lock)
 {
+    setLive(note_, path_);
 }
 
 PartialFile::PartialFile(PartialFile&& other) noexcept
@@ -96,13 +126,28 @@ PartialFile::~PartialFile()
         ::unlink(QFile::encodeName(path_).constData());
     QFile::remove(note_);
     ::close(lock_);
+    forget(note_);
 }
 
 bool PartialFile::moveTo(const QString& target)
 {
     // rename(2) puts the finished file in place in one step, replacing any file there.
     moved_ = std::rename(QFile::encodeName(path_).constData(), QFile::encodeName(target).constData()) == 0;
+    if (moved_)
+        setLive(note_, QString()); // the name is the target's now
     return moved_;
+}
+
+void PartialFile::removeAll()
+{
+    Live& l = live();
+    const std::lock_guard held(l.lock);
+    for (const auto& [note, path] : l.files) {
+        if (!path.isEmpty())
+            ::unlink(QFile::encodeName(path).constData());
+        QFile::remove(note);
+    }
+    l.files.clear();
 }
 
 void PartialFile::sweep(const QString& folder, const QString& suffix)

@@ -30,6 +30,11 @@ public:
     // `folder` (none when it is empty), and every one that a killed writer noted anywhere.
     static void sweep(const QString& folder, const QString& suffix);
 
+    // Removes every partial file of this process that was not moved to its target, and
+    // their notes: the program ends now, and no writer's scope ends to remove them. A
+    // writer still under way (ffmpeg) ends with the program.
+    static void removeAll();
+
 private:
     PartialFile(QString path, QString note, int lock);
     QString path_;

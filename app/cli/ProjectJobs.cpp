@@ -8,6 +8,7 @@
 #include "core/project/Markers.h"
 #include "core/project/PackageLock.h"
 #include "model/lifecycle/AppModel.h"
+#include "platform/media/Media.h"
 
 #include <QCoro/QCoroTimer>
 #include <QFileInfo>
@@ -30,24 +31,50 @@ AppModel& makeModel()
     return *new AppModel;
 }
 
-// Opens the project of `recording` in the job's model. A project that a window or another
-// job has open is refused before anything is read or written: the job's saves and that
-// one's would each write over the other's.
-QCoro::Task<bool> openHeld(AppModel& model, QString recording)
+// The project of a recording, held for the job and read as it is stored, before the
+// job's model opens it. What a job refuses is checked on this, while nothing has been
+// written: opening keeps a backup, puts the project first among the recents and saves it,
+// and a refused job does none of that. A project that a window or another job has open is
+// refused before anything is read: the job's saves and that one's would each write over
+// the other's.
+struct Held {
+    QString path;                    // as the job was given it, absolute
+    std::optional<QString> package;  // none: the recording has no project yet
+    std::optional<PackageLock> lock; // kept until the model holds the package itself
+    std::optional<Project> project;  // none where it cannot be read (opening tells why)
+};
+
+Held hold(const QString& recording)
 {
-    const QString path = absolute(recording);
-    std::optional<PackageLock> hold; // kept until the model holds the package itself
-    if (const std::optional<QString> package = AppModel::packageOf(path)) {
-        hold = PackageLock::take(*package);
-        if (!hold)
-            throw Fail(PackageLock::refusal(*package));
+    Held held{absolute(recording), std::nullopt, std::nullopt, std::nullopt};
+    held.package = AppModel::packageOf(held.path);
+    if (!held.package)
+        return held;
+    held.lock = PackageLock::take(*held.package);
+    if (!held.lock)
+        throw Fail(PackageLock::refusal(*held.package));
+    try {
+        held.project = Project::load(*held.package);
+    } catch (const Fail&) {
+        // Opening reads it again and tells the user why it cannot.
     }
-    co_return co_await model.open(path);
+    return held;
+}
+
+// Opens the held project in the job's model: false when the recording has none.
+QCoro::Task<bool> openHeld(AppModel& model, Held held)
+{
+    co_return co_await model.open(held.path);
 }
 
 Fail noProject()
 {
     return Fail(QStringLiteral("That recording has no project yet."));
+}
+
+Fail noShort()
+{
+    return Fail(QStringLiteral("That recording has no Short yet."));
 }
 
 // Until the work has ended, also when a run hands over to a new one at its end.
@@ -64,6 +91,14 @@ void failOnProblem(const AppModel& model)
 {
     if (model.problem())
         throw Fail(*model.problem());
+}
+
+// A project that could not be opened (its recording is gone, it cannot be read) has
+// neither Shorts nor transcripts in the model: the reason is what the user needs to hear.
+void failUnopened(const AppModel& model)
+{
+    if (!model.file())
+        failOnProblem(model);
 }
 
 const Short* active(const AppModel& model)
@@ -116,7 +151,7 @@ QCoro::Task<> run(QString recording, QString note)
 {
     AppModel& model = makeModel();
     const QString video = absolute(recording);
-    if (!co_await openHeld(model, video)) {
+    if (!co_await openHeld(model, hold(video))) {
         const std::optional<QString> markers = Markers::find(video);
         if (!markers)
             throw Fail(QStringLiteral("No marker file was found next to the recording."));
@@ -142,13 +177,20 @@ QCoro::Task<> run(QString recording, QString note)
 
 QCoro::Task<> exportShort(QString recording, QString output)
 {
-    AppModel& model = makeModel();
-    if (!co_await openHeld(model, recording))
+    Held held = hold(recording);
+    if (!held.package)
         throw noProject();
+    // Opening makes the project's first Short the active one.
+    if (held.project && held.project->shorts.empty())
+        throw noShort();
+    AppModel& model = makeModel();
+    if (!co_await openHeld(model, std::move(held)))
+        throw noProject();
+    failUnopened(model);
     if (model.pipeline())
         model.pipeline()->cancel();
     if (!active(model))
-        throw Fail(QStringLiteral("That recording has no Short yet."));
+        throw noShort();
     co_await model.exportShort(absolute(output), true, false);
     failOnProblem(model);
     say(model.toast().value_or(QString()));
@@ -156,9 +198,17 @@ QCoro::Task<> exportShort(QString recording, QString output)
 
 QCoro::Task<> ask(QString recording, QString segments, QString instruction)
 {
-    AppModel& model = makeModel();
-    if (!co_await openHeld(model, recording))
+    Held held = hold(recording);
+    if (!held.package)
         throw noProject();
+    if (held.project) {
+        if (const std::optional<QString> refusal = AppModel::composeRefusal(*held.project))
+            throw Fail(*refusal);
+    }
+    AppModel& model = makeModel();
+    if (!co_await openHeld(model, std::move(held)))
+        throw noProject();
+    failUnopened(model);
     if (model.pipeline())
         model.pipeline()->cancel();
     model.setSelection(segments);
@@ -196,13 +246,23 @@ QCoro::Task<> addSegment(QString recording, double start, double end)
         throw Fail(QStringLiteral("The start must not come after the end."));
     refuseBefore(start);
 
-    AppModel& model = makeModel();
-    if (!co_await openHeld(model, recording))
+    Held held = hold(recording);
+    if (!held.package)
         throw noProject();
-    // The length is the recording's as opening read it; where opening failed there is
-    // none, and the failure is told below.
-    if (const std::optional<MediaInfo>& asset = model.asset())
-        refuseAfter(start, end, asset->duration, QStringLiteral("The end must not be after"));
+    // The length is the recording's as opening will read it; where it cannot be read,
+    // opening fails too, and that failure is told below.
+    if (const std::optional<QString> video = held.project ? held.project->recording(*held.package) : std::nullopt) {
+        std::optional<MediaInfo> info;
+        try {
+            info = co_await Media::probe(*video);
+        } catch (const Fail&) {
+        }
+        if (info)
+            refuseAfter(start, end, info->duration, QStringLiteral("The end must not be after"));
+    }
+    AppModel& model = makeModel();
+    if (!co_await openHeld(model, std::move(held)))
+        throw noProject();
     model.addSegment(TimeRange{start, end});
     co_await pipelineEnd(model);
     failOnProblem(model);

@@ -206,6 +206,9 @@ public:
     // Nothing when a Short was made, else the sentence for the user. `cancel` stops the
     // request (the Ask AI sheet's or the activity window's Stop).
     QCoro::Task<std::optional<QString>> compose(QString instruction, std::set<QString> include, Cancel cancel = {});
+    // The sentence with which `compose` refuses to ask about `project` at all; nothing when
+    // it would ask.
+    static std::optional<QString> composeRefusal(const Project& project);
 
     // ---- undo history ----
     void undo();

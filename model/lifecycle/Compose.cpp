@@ -9,11 +9,18 @@ namespace {
 const QString closedMeanwhile = QStringLiteral("The stream was closed before the answer arrived.");
 }
 
+std::optional<QString> AppModel::composeRefusal(const Project& project)
+{
+    if (std::none_of(project.segments.begin(), project.segments.end(),
+                     [](const Segment& s) { return s.lines && !s.lines->empty(); }))
+        return QStringLiteral("No segment has a transcript yet.");
+    return std::nullopt;
+}
+
 QCoro::Task<std::optional<QString>> AppModel::compose(QString instruction, std::set<QString> include, Cancel cancel)
 {
-    if (std::none_of(project_.segments.begin(), project_.segments.end(),
-                     [](const Segment& s) { return s.lines && !s.lines->empty(); }))
-        co_return QStringLiteral("No segment has a transcript yet.");
+    if (std::optional<QString> refusal = composeRefusal(project_))
+        co_return refusal;
 
     // Requests may overlap (a sheet closed while its request runs on, a run again from the
     // activity window): the flag stays up until the last of them returns.

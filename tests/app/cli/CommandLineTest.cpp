@@ -5,6 +5,7 @@
 #include "platform/media/Media.h"
 #include "support/Await.h"
 #include "support/Clips.h"
+#include "support/EventLoop.h"
 #include "support/FakePlayer.h"
 #include "support/FakeServer.h"
 #include "support/Files.h"
@@ -15,6 +16,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 #include <csignal>
@@ -154,6 +156,29 @@ protected:
     }
     bool tmpEmpty() const { return QDir(root.filePath("tmp")).isEmpty(QDir::NoDotAndDotDot | QDir::AllEntries); }
 
+    // What opening a project leaves besides the project: the backup it keeps, the recent
+    // projects in the preferences, the package's lock file while it is held.
+    QString backups() const { return root.filePath("data/Vantorel/Backups"); }
+    QString prefsFile() const { return root.filePath("config/Vantorel/Vantorel.ini"); }
+    // Preferences whose recent projects name another project first, so that an opening of
+    // this one shows as a change.
+    QByteArray seedRecents()
+    {
+        QFile::remove(prefsFile());
+        {
+            QSettings prefs(prefsFile(), QSettings::IniFormat);
+            prefs.setValue("recents", QStringList{root.filePath("other.vtrl"), package});
+        }
+        return testfiles::readFile(prefsFile());
+    }
+    // A refused job left no backup, kept the preferences as `prefs` and holds nothing.
+    void expectNothingKept(const QByteArray& prefs, const std::string& row)
+    {
+        EXPECT_FALSE(QFileInfo::exists(backups())) << row << ": a backup was kept";
+        EXPECT_EQ(testfiles::readFile(prefsFile()), prefs) << row << ": the preferences (the recent projects) changed";
+        EXPECT_FALSE(QFile::exists(work + "/.rec.vtrl.lock")) << row;
+    }
+
     // Three transcribed segments of a 30 s recording, and a Short when asked.
     Project project(bool withShort)
     {
@@ -253,6 +278,50 @@ TEST_F(CommandLine, RunCreatesTheProjectWaitsForThePipelineAndListsTheResult)
     EXPECT_EQ(ran.status, 0);
 }
 
+// Each status comes once, as the pipeline reaches its step, and no line is empty: not
+// between two steps, not as the pipeline ends. Each transcription waits until its status
+// has been printed, so the printer, which looks once a second, sees every step.
+TEST_F(CommandLine, RunPrintsEachStepsStatusOnceAndNoEmptyLine)
+{
+    Project p = project(false);
+    p.segments[0].lines.reset();
+    p.segments[2].lines.reset();
+    p.save(package);
+    // The n-th call of whisper-cli answers once the file go-n exists.
+    ASSERT_TRUE(testfiles::writeFile(root.filePath("bin/whisper-cli"), R"(#!/bin/sh
+while [ $# -gt 0 ]; do [ "$1" = "-of" ] && base="$2"; shift; done
+n=1; while [ -e "$HOME/heard-$n" ]; do n=$((n+1)); done
+touch "$HOME/heard-$n"
+while [ ! -e "$HOME/go-$n" ]; do sleep 0.05; done
+printf '{"transcription":[{"offsets":{"from":1500,"to":3250},"text":" hello there"}]}' > "$base.json"
+)", true));
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.setWorkingDirectory(work);
+    program.start(VANTOREL_PROGRAM, {"--run", "rec.mp4"});
+    QStringList lines;
+    QByteArray pending;
+    const auto read = [&] {
+        pending += program.readAllStandardOutput();
+        for (qsizetype end; (end = pending.indexOf('\n')) >= 0; pending.remove(0, end + 1))
+            lines << QString::fromUtf8(pending.left(end));
+    };
+    for (int n : {1, 2}) {
+        const QString status = QString("Transcribing %1 of 2").arg(n);
+        const bool shown = events::until([&] { read(); return lines.contains(status); }, 60000);
+        EXPECT_TRUE(shown) << lines.join('\n').toStdString();
+        ASSERT_TRUE(testfiles::writeFile(root.filePath("home/go-%1").arg(n), ""));
+    }
+    const bool ended = events::until([&] { return program.state() == QProcess::NotRunning; }, 120000);
+    if (!ended)
+        program.kill();
+    ASSERT_TRUE(ended);
+    read();
+    EXPECT_EQ(lines, (QStringList{"Transcribing 1 of 2", "Transcribing 2 of 2", "01 0:00:00 1 lines | Opening",
+                                  "02 0:00:10 1 lines | Middle", "03 0:00:20 1 lines | End"}));
+    EXPECT_EQ(program.exitCode(), 0);
+}
+
 TEST_F(CommandLine, AddSegmentRefusesBadTimesUntouchedThenListsAfterThePipeline)
 {
     Project p = project(false);
@@ -301,6 +370,7 @@ TEST_F(CommandLine, TimesOutsideTheRecordingAreRefusedAndNothingIsStored)
         {{"--add-segment", "rec.mp4", "-10", "5"}, before},
         {{"--add-segment", "rec.mp4", end, end}, late},
         {{"--add-segment", "rec.mp4", beyond, further}, late},
+        {{"--add-segment", "rec.mp4", "650", "700"}, late},
         {{"--add-segment", "rec.mp4", "25", beyond}, "error: The end must not be after" + told},
         {{"--add-segment", "rec.mp4", "16", "16"}, ""},
         {{"--add-segment", "rec.mp4", "25", end}, ""},
@@ -315,16 +385,19 @@ TEST_F(CommandLine, TimesOutsideTheRecordingAreRefusedAndNothingIsStored)
         const std::string row = args.join(' ').toStdString();
         QFile::remove(engineRan);
         ASSERT_TRUE(testfiles::writeFile(package + "/project.json", saved));
+        ASSERT_TRUE(QDir(backups()).removeRecursively());
+        const QByteArray prefs = seedRecents();
         const Ran ran = run(args);
-        const std::vector<Segment> segments = Project::load(package).segments;
         if (!refusal.isEmpty()) {
             EXPECT_EQ(ran.out, QStringList{refusal}) << row;
             EXPECT_EQ(ran.status, 1) << row;
-            EXPECT_EQ(segments, original.segments) << row;
+            EXPECT_EQ(testfiles::readFile(package + "/project.json"), saved) << row << ": the project was saved";
             EXPECT_FALSE(QFile::exists(engineRan)) << row << ": the engine ran";
             EXPECT_TRUE(tmpEmpty()) << row << ": sound was cut";
+            expectNothingKept(prefs, row);
             continue;
         }
+        const std::vector<Segment> segments = Project::load(package).segments;
         EXPECT_EQ(ran.status, 0) << row << ": " << ran.out.join('\n').toStdString();
         if (args[0] == "--transcribe") {
             EXPECT_TRUE(ran.out.size() == 3 && ran.out[2].startsWith("2 lines from ")) << ran.out.join('\n').toStdString();
@@ -335,6 +408,54 @@ TEST_F(CommandLine, TimesOutsideTheRecordingAreRefusedAndNothingIsStored)
         ASSERT_NE(added, segments.end()) << row;
         EXPECT_EQ(added->start, args[2].toDouble()) << row;
         EXPECT_EQ(added->end, args[3].toDouble()) << row;
+    }
+}
+
+// A job refused for what the project holds, or because it cannot be opened, writes nothing:
+// no save, no backup, no change to the recent projects.
+TEST_F(CommandLine, ARefusedExportOrAskWritesNothing)
+{
+    const Project transcribed = project(true);
+    Project noShort = transcribed, untranscribed = transcribed;
+    noShort.shorts.clear();
+    for (Segment& s : untranscribed.segments)
+        s.lines = std::vector<Line>{}; // heard, with nothing said
+    const QString gone = "error: The recording rec.mp4 was not found. Put it next to the project file and open the "
+                         "project again.";
+    const struct {
+        const Project* stored;
+        bool recording; // false: the recording is gone
+        QStringList args;
+        QString refusal;
+    } table[] = {
+        {&noShort, true, {"--export", "rec.mp4", "out.mp4"}, "error: That recording has no Short yet."},
+        {&noShort, true, {"--export", "rec.vtrl", "out.mp4"}, "error: That recording has no Short yet."},
+        {&transcribed, false, {"--export", "rec.vtrl", "out.mp4"}, gone},
+        {&untranscribed, true, {"--ask", "rec.mp4", "all", "find the ending"}, "error: No segment has a transcript yet."},
+        {&transcribed, false, {"--ask", "rec.vtrl", "01", "find the ending"}, gone},
+        {&transcribed, false, {"--add-segment", "rec.vtrl", "1", "2"}, gone},
+    };
+    const QString aside = work + "/elsewhere.mp4";
+    for (const auto& [stored, recording, args, refusal] : table) {
+        const std::string row = args.join(' ').toStdString();
+        stored->save(package);
+        const QByteArray saved = testfiles::readFile(package + "/project.json");
+        if (!recording) {
+            ASSERT_TRUE(QFile::rename(video, aside)) << row;
+        }
+        ASSERT_TRUE(QDir(backups()).removeRecursively());
+        const QByteArray prefs = seedRecents();
+        server.clear();
+        server.reply(chat, 200, answer);
+
+        expectRun(args, {refusal});
+        EXPECT_EQ(testfiles::readFile(package + "/project.json"), saved) << row << ": the project was saved";
+        expectNothingKept(prefs, row);
+        EXPECT_TRUE(server.requests().empty()) << row << ": the gateway was asked";
+        EXPECT_FALSE(QFile::exists(work + "/out.mp4")) << row;
+        if (!recording) {
+            ASSERT_TRUE(QFile::rename(aside, video)) << row;
+        }
     }
 }
 
@@ -366,10 +487,10 @@ TEST_F(CommandLine, ExportWritesTheActiveShortWithItsSubtitles)
 {
     project(false);
     expectRun({"--export", "rec.mp4", "out.mp4"}, {"error: That recording has no Short yet."});
-    EXPECT_TRUE(testfiles::readFile(root.filePath("config/Vantorel/Vantorel.ini")).contains("rec.vtrl")) << "a recent project";
 
     const Project p = project(true);
     expectRun({"--export", "rec.mp4", "out.mp4"}, {"Exported out.mp4"});
+    EXPECT_TRUE(testfiles::readFile(root.filePath("config/Vantorel/Vantorel.ini")).contains("rec.vtrl")) << "a recent project";
     EXPECT_EQ(testfiles::readFile(work + "/out.srt"), Subtitles::srt(p.shorts[0], p).toUtf8());
     QProcess probe;
     probe.start("ffprobe", {"-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", work + "/out.mp4"});
@@ -571,6 +692,54 @@ TEST_F(CommandLine, QuitDuringATranscriptionStoresThePreferencesAndLeavesNoTempo
     const QSettings stored(root.filePath("config/Vantorel/Vantorel.ini"), QSettings::IniFormat);
     EXPECT_EQ(stored.value("exportReveal").toString(), "false") << "changed just before Quit";
     EXPECT_EQ(stored.value("clipNames").toString(), "true") << "changed as the program ended";
+    EXPECT_TRUE(tmpEmpty()) << QDir(root.filePath("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join(' ').toStdString();
+}
+
+// Quit while an export is under way (ffmpeg writing the file) and just after a save: the
+// program ends and ffmpeg with it; the project is whole, the file that stood at the
+// export's name is as it was, and neither the half-written export nor any other temporary
+// file of the program is left.
+TEST_F(CommandLine, QuitDuringAnExportLeavesTheFilesWholeAndNoPartialFile)
+{
+    const Project stored = project(true);
+    const QByteArray earlier = "an earlier export";
+    ASSERT_TRUE(testfiles::writeFile(work + "/out.mp4", earlier));
+    const QString ffmpeg = QStandardPaths::findExecutable("ffmpeg");
+    ASSERT_FALSE(ffmpeg.isEmpty());
+    // ffmpeg as the program sees it, but an export's file is written halfway and never ended.
+    ASSERT_TRUE(testfiles::writeFile(root.filePath("bin/ffmpeg"), QByteArray(R"(#!/bin/sh
+for last; do :; done
+case "$last" in
+*/.vt-*.mp4) printf 'half a movie' > "$last"; echo $$ > "$HOME/ffmpeg-started"; exec sleep 60;;
+esac
+exec )") + ffmpeg.toUtf8() + " \"$@\"\n", true));
+    QProcessEnvironment quitting = env;
+    quitting.insert("QUIT_EXPORT", work + "/out.mp4");
+    quitting.insert("QUIT_WHEN", root.filePath("home/ffmpeg-started"));
+    quitting.insert("QUIT_SAVE", "1");
+    quitting.insert("QT_QPA_PLATFORM", "offscreen");
+    QProcess program;
+    program.setProcessEnvironment(quitting);
+    program.setWorkingDirectory(work);
+    program.start(VANTOREL_QUIT_CHILD, {"--open", package});
+    if (!program.waitForFinished(180000)) {
+        program.kill();
+        program.waitForFinished();
+        FAIL() << "the program did not end";
+    }
+    ASSERT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+    const qint64 writer = testfiles::readFile(root.filePath("home/ffmpeg-started")).trimmed().toLongLong();
+    ASSERT_NE(writer, 0) << "Quit came while ffmpeg wrote";
+    EXPECT_TRUE(pollUntil([&] { return ended(writer); }, 10000)) << "ffmpeg ends with the program";
+    if (!ended(writer))
+        ::kill(pid_t(writer), SIGKILL);
+
+    EXPECT_EQ(Project::load(package), stored);
+    EXPECT_EQ(QDir(package).entryList(QDir::Files | QDir::Hidden), QStringList{"project.json"});
+    EXPECT_EQ(testfiles::readFile(work + "/out.mp4"), earlier);
+    EXPECT_EQ(QDir(work).entryList(QDir::Files | QDir::Hidden, QDir::Name), (QStringList{"out.mp4", "rec.mp4"}));
+    EXPECT_TRUE(QDir(root.filePath("data/Vantorel/Exports")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
     EXPECT_TRUE(tmpEmpty()) << QDir(root.filePath("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join(' ').toStdString();
 }
 
