@@ -707,7 +707,9 @@ QImage covering(const AVFrame* frame, double rotation, QSize box, const QString&
 // A still of a large recording passes through the decoder's full-size pictures (some 90 MB
 // for one of 2160p). Freed on a worker thread, they stay with that thread's heap, out of
 // everybody else's reach, for as long as the program runs: each recent on the start screen
-// would hold that much. Handed back to the system as soon as the decoder is gone.
+// would hold that much. What lies free between blocks still in use is handed back as soon
+// as the decoder is gone; what lies free at the heap's end goes back as it is freed (see
+// `pinnedThresholds`).
 struct GiveBackFreedMemory {
     GiveBackFreedMemory() = default;
     GiveBackFreedMemory(const GiveBackFreedMemory&) = delete;
@@ -719,6 +721,25 @@ struct GiveBackFreedMemory {
 #endif
     }
 };
+
+#ifdef __GLIBC__
+// The C library adapts its thresholds to what the program frees: once a block larger than
+// the size from which blocks are mapped on their own is freed (a 2160p picture's plane, a
+// HiDPI window's backing store), blocks up to that size come from the threads' heaps, and
+// a heap lets up to twice that lie free at its end before it gives any of it back. Below
+// that, a worker's heap keeps its free end for good (`malloc_trim` leaves it too): each
+// still of a 2160p recording made on another thread of the pool kept some 16 MB. Fixed
+// thresholds end the adapting: a block of 4 MB or more (a large picture's plane) is mapped
+// on its own and goes back as it is freed, and a heap gives back what lies free at its
+// end beyond 128 kB, as the library does before it adapts. Smaller blocks (the player's
+// pictures at the size shown, packets) still come from the heaps. Set before `main`, so
+// before any thread runs, in every program that decodes pictures.
+[[maybe_unused]] const bool pinnedThresholds = [] {
+    mallopt(M_MMAP_THRESHOLD, 4 << 20);
+    mallopt(M_TRIM_THRESHOLD, 128 << 10);
+    return true;
+}();
+#endif
 
 } // namespace
 
