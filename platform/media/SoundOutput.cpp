@@ -80,9 +80,9 @@ struct SoundOutput::Link {
     QElapsedTimer asked;    // since the server was last asked for its figures
     QElapsedTimer reading;  // since the clock was last read from the stream
 
-    // Since the run began or went on after a Pause, at frame `passedFrom`: what was heard is
-    // never more than the time passed since (a stream's figures that leap ahead of it would
-    // show pictures before their sound).
+    // The time the run has played, its pauses left out: `passedFrom` frames until `passing`
+    // last started. What was heard is never more (a stream's figures that leap ahead of it
+    // would show pictures before their sound).
     QElapsedTimer passing;
     int64_t passedFrom = 0;
 
@@ -191,17 +191,17 @@ struct SoundOutput::Link {
         buffer.minreq = uint32_t(-1);
         buffer.fragsize = uint32_t(-1);
         const auto flags = pa_stream_flags_t(PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
-        if (pa_stream_connect_playback(stream, nullptr, &buffer, flags, nullptr, nullptr) < 0
-            || !waitFor([this] { return !PA_STREAM_IS_GOOD(pa_stream_get_state(stream)) || streamReady(); })
-            || !streamReady()) {
+        const bool connected = pa_stream_connect_playback(stream, nullptr, &buffer, flags, nullptr, nullptr) >= 0
+                               && waitFor([this] { return !PA_STREAM_IS_GOOD(pa_stream_get_state(stream)) || streamReady(); });
+        // (The last run's stream held the output as it was until now.)
+        dropLingering();
+        if (!connected || !streamReady()) {
             dropStream();
-            dropLingering();
             return false;
         }
         // The server asks for sound whenever it has room: it is written then.
         pa_stream_set_write_callback(
             stream, [](pa_stream*, std::size_t, void* link) { static_cast<Link*>(link)->fill(); }, this);
-        dropLingering();
         streamFrom = heard;
         written = heard;
         draining = false;
@@ -276,7 +276,7 @@ struct SoundOutput::Link {
         context = nullptr;
     }
 
-    // The frames played out since the run began or went on, at most.
+    // The most frames the run can have played by now.
     int64_t passed() const { return passedFrom + int64_t(double(passing.nsecsElapsed()) * rate / 1e9); }
 
     // The clock goes on by the time passed from where it is.
@@ -392,7 +392,7 @@ struct SoundOutput::Link {
             }
         }
         if (!stream) {
-            int64_t at = std::min(wallFrom + int64_t(double(wall.nsecsElapsed()) * rate / 1e9), passed());
+            int64_t at = wallFrom + int64_t(double(wall.nsecsElapsed()) * rate / 1e9);
             // Sound not yet handed is not heard: the clock waits for it from where it stood.
             if (!finished && at > handed) {
                 at = handed;
@@ -456,6 +456,8 @@ void SoundOutput::pause()
         return;
     link->advance();
     link->paused = true;
+    // (The time paused is not passed: what the stream still holds plays on after it.)
+    link->passedFrom = link->passed();
     if (link->streamReady())
         if (pa_operation* o = pa_stream_cork(link->stream, 1, nullptr, nullptr))
             pa_operation_unref(o);
@@ -469,7 +471,6 @@ void SoundOutput::resume()
     link->paused = false;
     link->reading.restart();
     link->passing.restart();
-    link->passedFrom = link->heard;
     link->stalls = 0;
     if (link->streamReady()) {
         // Goes on with what the stream still holds, at once, however little.
