@@ -7,6 +7,7 @@
 #include "platform/media/Playing.h"
 #include "support/Files.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <cmath>
@@ -542,10 +543,12 @@ TEST(PlayingTest, SoundIsHeardInItsPlaceOrNotAtAll)
     // them), so that it reaches the sound 6.5 s before the end.
     const QString heavy = sharedClip(QStringLiteral("numbered30-noise-raw-late7.mkv"), [&](const QString& p) {
         const QString raw = p + QStringLiteral(".raw.mkv");
-        return Clips::ffmpeg({"-t", "8", "-i", noisy, "-vf", "scale=640:360:flags=neighbor", "-c:v", "rawvideo",
-                              "-pix_fmt", "yuv420p", "-c:a", "copy", raw})
-                   ? Clips::soundStoredLate(raw, p, 7)
-                   : QString();
+        const QString made = Clips::ffmpeg({"-t", "8", "-i", noisy, "-vf", "scale=640:360:flags=neighbor", "-c:v",
+                                            "rawvideo", "-pix_fmt", "yuv420p", "-c:a", "copy", raw})
+                                 ? Clips::soundStoredLate(raw, p, 7)
+                                 : QString();
+        QFile::remove(raw); // (83 MB)
+        return made;
     });
     ASSERT_FALSE(heavy.isEmpty());
     // A recording whose sound has a stamp gone astray at 3 s, 2 s back: its sound is still
