@@ -198,7 +198,8 @@ struct Playing::Line {
     const bool whole;
     const int count;
     double offset = 0;                 // line time where the span walked starts
-    std::optional<double> lastPicture; // recording time of the last picture handed over
+    // Recording time of the last picture handed over (past a join, as moved: see Walk::follow).
+    std::optional<double> lastPicture;
     double handedLine = -HUGE_VAL;     // line time of the last picture handed over
     bool skipped = false;              // decoding left pictures out after the last it gave
     QElapsedTimer clockFrom;           // since the player's clock was first told
@@ -224,7 +225,9 @@ private:
     void take(Media::Picture& picture, std::optional<double> now);
     bool take(const Media::Sound& sound);
     bool dataEnded();
-    void hand(const Media::Picture& picture, double line);
+    struct Stamps;
+    double follow(Stamps& stamps, double at, double length);
+    void hand(const Media::Picture& picture, double line, double at);
     void handLeftOut();
     void give(std::vector<int16_t> samples);
     bool silence(double to);
@@ -245,18 +248,39 @@ private:
     // The sound, counted in samples from the start so that spans join to the sample.
     const int64_t due_;
     int64_t played_ = 0;
-    double soundStamp_ = -HUGE_VAL; // where the file's sound taken so far ends, by its stamps
     bool soundDone_;
+    // Where two recordings were joined, the stamps start again: what follows goes on from where
+    // the line stands, its sound and (on a whole recording's line) its pictures moved alike, so
+    // that they keep together. The stamps of each as followed (see `follow`).
+    struct Stamps {
+        double move = 0;         // how far they are moved on the line
+        double last = -HUGE_VAL; // where they stand
+        // Where they stood before they last went back (its move and stamp), and the stamp they
+        // went back to: a stamp gone astray comes back there within a moment.
+        struct Left {
+            double move, last, to;
+        };
+        std::optional<Left> left;
+    };
+    Stamps soundStamps_, pictureStamps_;
+    // A join that one of them came to and the other has yet to: whose, and its move.
+    std::optional<std::pair<const Stamps*, double>> join_;
     // The sound asked for did not come: it ended before the pictures, or the file keeps it
     // further behind them than the reader waits. Silence keeps up with the pictures then.
     bool soundStuck_ = false;
     bool picturesDone_ = false;
     int cap_ = 4;                      // pictures decoded ahead
-    double latest_ = -HUGE_VAL;        // the picture of this span handed last
+    double latest_ = -HUGE_VAL;        // the picture of this span handed last (as moved)
     double decodedLine_;               // of the latest picture decoded in this span
     // The latest picture left out as late since one was handed over: the last of a span shows
-    // all the same, so that its end stands on its own last picture.
-    std::optional<std::pair<Media::Picture, double>> leftOut_;
+    // all the same, so that its end stands on its own last picture. With its line time and
+    // its time as moved.
+    struct LeftOut {
+        Media::Picture picture;
+        double line;
+        double at;
+    };
+    std::optional<LeftOut> leftOut_;
 };
 
 Playing::Walk::Walk(Playing& playing, Line& line, int k)
@@ -361,8 +385,9 @@ bool Playing::Walk::begin()
     l_.skipped = false;
     picturesDone_ = !found.picture;
     if (found.picture) {
-        hand(*found.picture, lineOf(std::clamp(found.picture->at, start_, span_.end)));
+        hand(*found.picture, lineOf(std::clamp(found.picture->at, start_, span_.end)), found.picture->at);
         latest_ = found.picture->at;
+        pictureStamps_.last = found.picture->at;
     }
     cap_ = std::clamp(p_.frameBytes_ > 0 ? int(pictureBytes / p_.frameBytes_) : 30, 4, 60);
     return true;
@@ -419,44 +444,74 @@ Media::Reader::Skip Playing::Walk::skipFor(std::optional<double> now)
 
 void Playing::Walk::take(Media::Picture& picture, std::optional<double> now)
 {
-    // (A picture stamped before the one handed last, as where two recordings were joined,
-    // would flash up out of turn: it is left out.)
-    // One that comes after its time (the next one's is there) is left out, as long as the
-    // picture is not left standing for it.
     if (picture.at >= until_) {
         handLeftOut();
         picturesDone_ = true;
         return;
     }
-    if (picture.at <= latest_)
+    // On a whole recording's line a second recording joined to the first goes on after it (a
+    // Short's cuts keep to recording time).
+    const double at = picture.at + (l_.whole ? follow(pictureStamps_, picture.at, 0) : 0.0);
+    // (A picture stamped before the one handed last, as where recordings were joined a
+    // moment apart, would flash up out of turn: it is left out.)
+    // One that comes after its time (the next one's is there) is left out, as long as the
+    // picture is not left standing for it.
+    if (at <= latest_)
         return;
-    const double line = lineOf(std::max(picture.at, span_.start));
+    const double line = lineOf(std::max(at, span_.start));
     decodedLine_ = line;
     l_.newSinceSkip = true;
-    latest_ = picture.at;
+    latest_ = at;
     if (!(now && line + p_.facts_.frame <= *now && line - l_.handedLine < stillEvery)) {
-        hand(picture, line);
+        hand(picture, line, at);
         leftOut_.reset();
     } else {
-        leftOut_.emplace(std::move(picture), line);
+        leftOut_.emplace(LeftOut{std::move(picture), line, at});
     }
+}
+
+// Follows the stamps of the sound or the pictures on to `at` (up to `at + length`), and gives
+// how far they are moved. Where they go back by more than a moment, two recordings were
+// joined: the second goes on from as far as the line reached, the sound and the pictures
+// moved alike by whichever came to the join first. Where they come back to within a moment
+// of where they stood before, a stamp or two went astray: moved as before.
+double Playing::Walk::follow(Stamps& stamps, double at, double length)
+{
+    if (at < stamps.last - soundBreak) {
+        stamps.left = Stamps::Left{stamps.move, stamps.last, at};
+        if (join_ && join_->first != &stamps) {
+            stamps.move = join_->second;
+            join_.reset();
+        } else {
+            stamps.move = std::max(cursor(), latest_ + p_.facts_.frame) - at;
+            join_.emplace(&stamps, stamps.move);
+        }
+    } else if (stamps.left && at > stamps.last + soundBreak && std::fabs(at - stamps.left->last) < soundBreak) {
+        stamps.move = stamps.left->move;
+        stamps.left.reset();
+        if (join_ && join_->first == &stamps)
+            join_.reset();
+    } else if (stamps.left && at > stamps.left->to + soundBreak) {
+        stamps.left.reset(); // on from the join a while: it holds
+    }
+    stamps.last = at + length;
+    return stamps.move;
 }
 
 // Puts sound in its place on the span: after silence where the stamps leave a gap, without
 // what overlaps the sound already given (silence stood in for sound the file kept too far
 // behind its pictures), and up to the span's end. Stamps that go back by more than a moment
-// from the file's own sound before them start anew where the sound stands (two recordings
-// joined). False once superseded.
+// from the file's own sound before them start a stretch moved on (two recordings joined).
+// False once superseded.
 bool Playing::Walk::take(const Media::Sound& sound)
 {
     if (soundDone_)
         return true;
-    const double gap = sound.at - cursor();
-    if (gap > soundGap && !silence(sound.at))
+    const double at = sound.at + follow(soundStamps_, sound.at, double(sound.frames()) / std::max(1, rate_));
+    const double gap = at - cursor();
+    if (gap > soundGap && !silence(at))
         return false;
-    const bool anew = sound.at < soundStamp_ - soundBreak;
-    soundStamp_ = std::max(soundStamp_, sound.at + double(sound.frames()) / std::max(1, rate_));
-    const int64_t drop = gap < 0 && !anew ? std::min<int64_t>(sound.frames(), std::llround(-gap * rate_)) : 0;
+    const int64_t drop = gap < 0 ? std::min<int64_t>(sound.frames(), std::llround(-gap * rate_)) : 0;
     const int64_t keep = std::min<int64_t>(sound.frames() - drop, due_ - played_);
     if (keep > 0)
         give(std::vector<int16_t>(sound.samples.begin() + drop * 2, sound.samples.begin() + (drop + keep) * 2));
@@ -468,7 +523,10 @@ bool Playing::Walk::take(const Media::Sound& sound)
 bool Playing::Walk::dataEnded()
 {
     handLeftOut();
-    const double reached = std::max(p_.reader_->reached(), cursor());
+    // (Past a join, the reader's reach is counted by stamps that went back: the pictures
+    // handed tell how far the line reached.)
+    const double reached =
+        std::max({p_.reader_->reached(), cursor(), pictureStamps_.move != 0 ? latest_ + p_.facts_.frame : -HUGE_VAL});
     const double stop = std::min(reached, span_.end);
     if (!silence(stop))
         return false;
@@ -496,10 +554,10 @@ bool Playing::Walk::dataEnded()
     return silence(span_.end);
 }
 
-void Playing::Walk::hand(const Media::Picture& picture, double line)
+void Playing::Walk::hand(const Media::Picture& picture, double line, double at)
 {
     Frame frame = p_.frameOf(picture.frame.get(), line, picture.at);
-    l_.lastPicture = picture.at;
+    l_.lastPicture = at;
     l_.handedLine = line;
     p_.post([&](Mailbox& m) { m.frames.push_back(std::move(frame)); }, false);
 }
@@ -507,7 +565,7 @@ void Playing::Walk::hand(const Media::Picture& picture, double line)
 void Playing::Walk::handLeftOut()
 {
     if (leftOut_)
-        hand(leftOut_->first, leftOut_->second);
+        hand(leftOut_->picture, leftOut_->line, leftOut_->at);
     leftOut_.reset();
 }
 

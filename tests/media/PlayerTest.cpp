@@ -120,6 +120,37 @@ TEST(PlayerTest, ThePicturePlaysWhereNoSoundCan)
     player->pause();
 }
 
+// A recording joined from two whose stamps start again at the join, played from its start
+// with its sound on an output, and without sound: the picture goes on into the second
+// recording, each picture after the one before, the clock neither goes back nor leaps ahead,
+// and playing stops after the second, on its last picture, with nothing said.
+TEST(PlayerTest, AJoinedRecordingPlaysOnThroughItsJoin)
+{
+    NullSink output;
+    for (const bool sound : {true, false}) {
+        SCOPED_TRACE(sound ? "with sound" : "without sound");
+        const QString clip = joinedClip(sound);
+        ASSERT_FALSE(clip.isEmpty());
+        const int last = Clips::shownFrames(clip + QStringLiteral(".2.ts")).back().number;
+        std::unique_ptr<Player> player = Player::makeDefault();
+        Watch watch(*player);
+        QStringList said;
+        QObject::connect(player.get(), &Player::failed, [&](const QString& s) { said << s; });
+        player->setSource(clip);
+        player->seek(0);
+        ASSERT_TRUE(watch.shows(0)) << "frame " << watch.last();
+        ClockLog log(*player);
+        player->play();
+        EXPECT_TRUE(waitUntil([&] { return player->rate() == 0; }, 4 * patience))
+            << "still playing at " << player->time() << ", frame " << watch.last();
+        EXPECT_EQ(log.fault(), std::nullopt);
+        EXPECT_TRUE(std::is_sorted(watch.shown.begin(), watch.shown.end()));
+        EXPECT_TRUE(waitUntil([&] { return watch.last() == last; }, patience)) << "frame " << watch.last();
+        EXPECT_NEAR(player->time(), 10.1, 0.2);
+        EXPECT_EQ(said, QStringList());
+    }
+}
+
 // Seeks land on the frame asked for, also where a frame's time in whole milliseconds lies
 // just before it (n/30 s); in a Short, in every span.
 TEST(PlayerTest, SeeksLandOnTheAskedFrameAtThirtyFrames)

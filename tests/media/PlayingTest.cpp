@@ -7,6 +7,7 @@
 #include "platform/media/Playing.h"
 #include "support/Files.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <cmath>
@@ -354,3 +355,411 @@ TEST(PlayingTest, SoundWaitingForPicturesStaysFewSeconds)
 }
 
 } // namespace
+
+namespace {
+
+// The first figure ffprobe gives for `path` with these arguments.
+double probed(const QString& path, const QStringList& args)
+{
+    QProcess process;
+    process.start(QStringLiteral("ffprobe"), QStringList{"-v", "quiet", "-of", "csv=p=0"} + args + QStringList{path});
+    process.waitForFinished(60000);
+    return process.readAllStandardOutput().split('\n').value(0).split(',').value(0).trimmed().toDouble();
+}
+
+// Where a file's recording time starts, by its stamps (see RecordingTime).
+double fileStart(const QString& path)
+{
+    return probed(path, {"-show_entries", "format=start_time"});
+}
+
+// Where the first sound that a file's sound decodes to is heard, in recording time (after
+// what its encoder put before it, where the file says to leave that out).
+double soundStart(const QString& path)
+{
+    return probed(path, {"-select_streams", "a:0", "-read_intervals", "%+#1", "-show_entries",
+                         "frame=best_effort_timestamp_time"})
+           - fileStart(path);
+}
+
+// A recording's sound, decoded as ffmpeg decodes it, to tell whether handed sound is its own.
+struct OwnSound {
+    OwnSound(const QString& path, int rate) : samples(Clips::soundOf(path, rate)), start(soundStart(path)), rate(rate) {}
+    // Where it ends, in recording time.
+    double end() const { return start + double(samples.size()) / rate; }
+    // How alike `n` frames of handed sound (interleaved stereo) are to it at recording time
+    // `t`, the best within 3 ms either way (sound is put in its place to 2 ms, and Matroska
+    // stamps it in whole milliseconds): 1 the same; noise from another place is alike near 0,
+    // and 20 ms moved to its stamp on the way half alike at least. None where the recording's
+    // sound is not there whole.
+    std::optional<double> alike(const int16_t* stereo, std::size_t n, double t) const
+    {
+        constexpr std::ptrdiff_t within = 144;
+        const auto at = std::ptrdiff_t(std::llround((t - start) * rate));
+        if (at - within < 0 || at + within + std::ptrdiff_t(n) > std::ptrdiff_t(samples.size()))
+            return std::nullopt;
+        double best = 0;
+        for (std::ptrdiff_t lag = -within; lag <= within; ++lag) {
+            double xy = 0, xx = 0, yy = 0;
+            for (std::size_t i = 0; i < n; ++i) {
+                const double x = stereo[2 * i], y = samples[std::size_t(at + lag) + i];
+                xy += x * y;
+                xx += x * x;
+                yy += y * y;
+            }
+            if (xx > 0 && yy > 0)
+                best = std::max(best, xy / std::sqrt(xx * yy));
+        }
+        return best;
+    }
+    std::vector<float> samples;
+    double start;
+    int rate;
+};
+
+// What the thread hands over for the line of order `id`, taken as a player whose decoding
+// keeps up takes it: each picture once the sound before it was taken (as it comes, without
+// sound), the sound once the pictures up to its end came. False where the line does not end
+// (where the thread waits for what this waits for, it never does).
+struct Handed {
+    std::vector<Playing::Frame> frames;
+    std::vector<Playing::Chunk> sound;
+    std::optional<double> end;
+    std::vector<int16_t> samples; // the sound, one chunk after the other
+};
+bool takeLine(Playing& thread, int id, int rate, double from, Handed& handed)
+{
+    auto& [frames, sound, end, samples] = handed;
+    const bool ended = waitUntil(
+        [&] {
+            {
+                std::lock_guard guard(thread.lock);
+                Playing::Mailbox& m = thread.mail;
+                if (m.playing != id)
+                    return false;
+                end = m.end;
+                const double heard = sound.empty() ? from : sound.back().line + double(sound.back().samples.size() / 2) / rate;
+                for (; !m.frames.empty() && (m.framesDone || rate == 0 || m.frames.front().line <= heard);
+                     m.frames.pop_front())
+                    frames.push_back(std::move(m.frames.front()));
+                const double pictured = !m.frames.empty() ? m.frames.back().line
+                                        : frames.empty()  ? -HUGE_VAL
+                                                          : frames.back().line;
+                for (; !m.sound.empty(); m.sound.pop_front()) {
+                    const int taken = int(m.sound.front().samples.size() / 2);
+                    if (!m.framesDone && pictured < m.sound.front().line + double(taken) / rate)
+                        break;
+                    m.soundFrames -= taken;
+                    sound.push_back(std::move(m.sound.front()));
+                }
+            }
+            thread.taken();
+            return end.has_value();
+        },
+        4 * patience);
+    for (const Playing::Chunk& chunk : sound)
+        samples.insert(samples.end(), chunk.samples.begin(), chunk.samples.end());
+    return ended;
+}
+
+// The sound handed from line time `from` on, in pieces of 20 ms.
+struct Piece {
+    double line;
+    const int16_t* samples;
+    std::size_t frames;
+    bool silent; // all of it
+    bool partly; // more than a little of it: where sound comes back after silence
+};
+std::vector<Piece> piecesOf(const std::vector<int16_t>& samples, double from, int rate)
+{
+    std::vector<Piece> pieces;
+    const std::size_t n = std::size_t(rate) / 50;
+    for (std::size_t at = 0; (at + n) * 2 <= samples.size(); at += n) {
+        const int16_t* piece = samples.data() + at * 2;
+        const auto quiet = std::size_t(std::count_if(piece, piece + n * 2, [](int16_t s) { return std::abs(s) <= 1; }));
+        pieces.push_back({from + double(at) / rate, piece, n, quiet == n * 2, quiet > n / 10});
+    }
+    return pieces;
+}
+
+double hundredths(double t)
+{
+    return std::round(t * 100) / 100;
+}
+
+// A copy of the MPEG-TS `from` whose first piece of sound stamped `at` seconds or more after
+// its first is stamped `back` seconds earlier, as a damaged recording's stamp may go astray.
+// (The stamp of a piece of sound in MPEG-TS: 33 bits of 90 kHz in five bytes, with marker
+// bits, at the start of the first of its 188-byte packets.)
+QString strayStamp(const QString& from, const QString& to, double at, double back)
+{
+    QByteArray bytes = testfiles::readFile(from);
+    std::optional<int64_t> first;
+    for (qsizetype k = 0; k + 188 <= bytes.size(); k += 188) {
+        auto* packet = reinterpret_cast<uint8_t*>(bytes.data() + k);
+        const bool starts = packet[1] & 0x40;
+        const int fields = (packet[3] >> 4) & 3;
+        const qsizetype payload = 4 + ((fields & 2) ? 1 + packet[4] : 0);
+        if (packet[0] != 0x47 || !starts || !(fields & 1) || payload + 14 > 188)
+            continue;
+        uint8_t* pes = packet + payload;
+        if (pes[0] != 0 || pes[1] != 0 || pes[2] != 1 || (pes[3] & 0xe0) != 0xc0 || !(pes[7] & 0x80))
+            continue; // not the start of a piece of sound with its stamp
+        uint8_t* stamp = pes + 9;
+        int64_t pts = int64_t((stamp[0] >> 1) & 7) << 30 | int64_t(stamp[1]) << 22 | int64_t(stamp[2] >> 1) << 15
+                      | int64_t(stamp[3]) << 7 | int64_t(stamp[4] >> 1);
+        first = first.value_or(pts);
+        if (pts < *first + int64_t(at * 90000))
+            continue;
+        pts -= int64_t(back * 90000);
+        stamp[0] = uint8_t((stamp[0] & 0xf0) | ((pts >> 29) & 0x0e) | 1);
+        stamp[1] = uint8_t(pts >> 22);
+        stamp[2] = uint8_t(((pts >> 14) & 0xfe) | 1);
+        stamp[3] = uint8_t(pts >> 7);
+        stamp[4] = uint8_t(((pts << 1) & 0xfe) | 1);
+        return testfiles::writeFile(to, bytes) ? to : QString();
+    }
+    return {};
+}
+
+} // namespace
+
+// Sound that a file keeps further behind its pictures than the reader reads on for: each
+// moment of the line sounds as the recording does at its place, or, where the reader could
+// not reach the sound, is silent; never the sound of another place. The sound comes back
+// where the reader reaches it, the pictures play on in their places, and the line plays to
+// its end. (The sound is noise: no moment of it sounds like another.)
+TEST(PlayingTest, SoundIsHeardInItsPlaceOrNotAtAll)
+{
+    const QString noisy = noisyClip();
+    ASSERT_FALSE(noisy.isEmpty());
+    // Its sound stored 15 s after its pictures. The reader reads on for sound up to 12 s of
+    // pictures ahead: it reaches it once the pictures' packets end, from 12 s before the end.
+    const QString late = sharedClip(QStringLiteral("numbered30-noise-late15.mkv"),
+                                    [&](const QString& p) { return Clips::soundStoredLate(noisy, p, 15); });
+    ASSERT_FALSE(late.isEmpty());
+    // 8 s of 640x360 pictures stored uncoded, 10 MB a second (as 4K at 80 Mbit/s), its sound
+    // 7 s after them: past the 64 MB of pictures' packets that the reader holds (6.5 s of
+    // them), so that it reaches the sound 6.5 s before the end.
+    const QString heavy = sharedClip(QStringLiteral("numbered30-noise-raw-late7.mkv"), [&](const QString& p) {
+        const QString raw = p + QStringLiteral(".raw.mkv");
+        const QString made = Clips::ffmpeg({"-t", "8", "-i", noisy, "-vf", "scale=640:360:flags=neighbor", "-c:v",
+                                            "rawvideo", "-pix_fmt", "yuv420p", "-c:a", "copy", raw})
+                                 ? Clips::soundStoredLate(raw, p, 7)
+                                 : QString();
+        QFile::remove(raw); // (83 MB)
+        return made;
+    });
+    ASSERT_FALSE(heavy.isEmpty());
+    // A recording whose sound has a stamp gone astray at 3 s, 2 s back: its sound is still
+    // heard in its place, not moved as where two recordings were joined.
+    const QString astray = sharedClip(QStringLiteral("numbered30-noise-astray.ts"), [&](const QString& p) {
+        const QString ts = p + QStringLiteral(".whole.ts");
+        return Clips::ffmpeg({"-t", "6", "-i", noisy, "-c", "copy", ts}) ? strayStamp(ts, p, 3.0, 2.0) : QString();
+    });
+    ASSERT_FALSE(astray.isEmpty());
+    const struct {
+        const char* name;
+        QString clip;
+        std::vector<Span> spans;
+        int span;
+        double from;
+        double end;       // line time
+        double heardFrom; // line time from which every moment is heard
+        // Line time up to which nothing is heard: the reader held no more of the pictures'
+        // packets to reach the sound.
+        double quietUntil = 0;
+    } table[] = {
+        {"sound stored 15 s after its pictures", late, {}, 0, 0.0, 24.0, 12.5},
+        {"that recording from within the sound out of reach", late, {}, 0, 5.0, 24.0, 12.5},
+        {"that recording from where its sound is reached", late, {}, 0, 14.0, 24.0, 14.0},
+        {"a Short of it: a cut whose sound is out of reach, then one whose sound is not", late,
+         {{2.0, 4.0}, {15.0, 17.0}}, 0, 2.0, 4.0, 2.0},
+        {"sound stored after more than 64 MB of pictures", heavy, {}, 0, 0.0, 8.0, 2.0, 1.0},
+        {"sound with a stamp gone astray", astray, {}, 0, 0.0, 6.09, 0.0},
+    };
+    int id = 0;
+    std::unique_ptr<Playing> thread;
+    QString opened;
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.name);
+        if (row.clip != std::exchange(opened, row.clip))
+            thread = std::make_unique<Playing>(row.clip, true, [] {});
+        int rate = 0;
+        ASSERT_TRUE(waitUntil([&] {
+            std::lock_guard guard(thread->lock);
+            rate = thread->mail.facts ? thread->mail.facts->soundRate : rate;
+            return rate > 0;
+        }));
+        const ShortLine line{row.spans};
+        const double from = row.spans.empty() ? row.from : line.offset(row.span) + row.from - row.spans[row.span].start;
+        const auto recordingTime = [&](double t) { return row.spans.empty() ? t : line.at(t)->time; };
+        thread->order(Playing::Order{++id, true, row.spans, row.span, row.from, 0});
+        Handed handed;
+        ASSERT_TRUE(takeLine(*thread, id, rate, from, handed))
+            << "the line never ended: pictures to " << (handed.frames.empty() ? -1 : handed.frames.back().line)
+            << ", sound to " << (handed.sound.empty() ? -1 : handed.sound.back().line);
+        const auto& [frames, sound, end, samples] = handed;
+        EXPECT_NEAR(*end, row.end, 0.05);
+
+        // The sound: one stretch from the start to the end, each 20 ms of it either silent or
+        // the recording's own at its place (after its end, silence).
+        ASSERT_FALSE(sound.empty());
+        for (std::size_t k = 0, at = 0; k < sound.size(); at += sound[k++].samples.size() / 2) {
+            EXPECT_NEAR(sound[k].line, from + double(at) / rate, 1.0 / rate);
+        }
+        EXPECT_NEAR(double(samples.size() / 2), (*end - from) * rate, 2.0);
+        const OwnSound own(row.clip, rate);
+        std::vector<double> silent, reached, misplaced;
+        for (const Piece& piece : piecesOf(samples, from, rate)) {
+            if (piece.silent) {
+                if (piece.line >= row.heardFrom && recordingTime(piece.line) + 0.02 < own.end())
+                    silent.push_back(hundredths(piece.line));
+            } else if (piece.line < row.quietUntil) {
+                reached.push_back(hundredths(piece.line));
+            } else if (!piece.partly && own.alike(piece.samples, piece.frames, recordingTime(piece.line)).value_or(1) < 0.5) {
+                misplaced.push_back(hundredths(piece.line));
+            }
+        }
+        EXPECT_EQ(silent, std::vector<double>()) << "silent where the sound is heard";
+        EXPECT_EQ(reached, std::vector<double>()) << "heard where the reader held more pictures than it may to reach it";
+        EXPECT_EQ(misplaced, std::vector<double>()) << "not the recording's sound at its place";
+
+        // The pictures: in order, each the one shown at its place, none standing longer than
+        // a couple of frames, up to the end.
+        ASSERT_FALSE(frames.empty());
+        std::vector<Clips::Shown> pictures = Clips::recordingFrames(row.clip);
+        const auto shows = [&](double t) {
+            int n = -1;
+            for (const Clips::Shown& p : pictures)
+                n = p.time < showingLimit(recordingTime(t)) ? p.number : n;
+            return n;
+        };
+        // (MPEG-TS has its first picture start after its sound.)
+        EXPECT_NEAR(frames.front().line, from, 0.03);
+        int wrong = 0;
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            const Playing::Frame& f = frames[i];
+            if (i > 0) {
+                EXPECT_GE(f.line, frames[i - 1].line);
+                EXPECT_LT(f.line - frames[i - 1].line, 0.1) << "the picture stands at " << frames[i - 1].line;
+            }
+            const int number = Clips::numberOf(f.picture.toImage());
+            if (number != shows(f.line) && ++wrong <= 5)
+                ADD_FAILURE() << "at line " << f.line << " (recording " << f.at << ") picture " << number << ", not "
+                              << shows(f.line);
+        }
+        EXPECT_GT(frames.back().line, *end - 0.1);
+    }
+}
+
+// Two recordings joined as MPEG-TS files are joined, so that the second's stamps start again
+// where the first's did: played from the start, the line goes on through the join with the
+// whole of the second, its sound and pictures moved alike to follow the first. Nothing is
+// heard from another place, the pictures never stand, the line's times never go back, and it
+// ends after the second; also where there is no sound to carry it.
+TEST(PlayingTest, JoinedRecordingsPlayOnThroughTheJoin)
+{
+    const struct {
+        const char* name;
+        QString clip;
+        bool sound;
+    } table[] = {
+        {"with sound", joinedClip(true), true},
+        {"without sound", joinedClip(false), false},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.name);
+        ASSERT_FALSE(row.clip.isEmpty());
+        const QString first = row.clip + QStringLiteral(".1.ts"), second = row.clip + QStringLiteral(".2.ts");
+        Playing thread(row.clip, true, [] {});
+        int rate = 0;
+        ASSERT_TRUE(waitUntil([&] {
+            std::lock_guard guard(thread.lock);
+            rate = thread.mail.facts ? thread.mail.facts->soundRate : -1;
+            return rate >= 0;
+        }));
+        EXPECT_EQ(rate > 0, row.sound);
+        thread.order(Playing::Order{1, true, {}, 0, 0.0, 0});
+        Handed handed;
+        ASSERT_TRUE(takeLine(thread, 1, rate, 0.0, handed))
+            << "the line never ended: pictures to " << (handed.frames.empty() ? -1 : handed.frames.back().line)
+            << ", sound to " << (handed.sound.empty() ? -1 : handed.sound.back().line);
+        const auto& [frames, sound, end, samples] = handed;
+
+        // The pictures: the first recording's each at its place, then the second's each moved
+        // alike, in order and none standing, to the end.
+        ASSERT_FALSE(frames.empty());
+        // Each recording's pictures as ffmpeg decodes them (cut as they were, their numbers do
+        // not follow on where a picture was cut off), in its own recording time.
+        const auto picturesOf = [](const QString& path) {
+            std::vector<Clips::Shown> shown = Clips::shownFrames(path);
+            const double origin = fileStart(path);
+            for (Clips::Shown& picture : shown)
+                picture.time -= origin;
+            return shown;
+        };
+        const std::vector<Clips::Shown> firstPictures = picturesOf(first), secondPictures = picturesOf(second);
+        // Where the second's own recording time starts, in the joined recording's (its sound
+        // starts a little before its pictures, and before the first's).
+        const double apart = fileStart(second) - fileStart(row.clip);
+        const auto numberAt = [](const std::vector<Clips::Shown>& pictures, double t) {
+            int n = -1;
+            for (const Clips::Shown& p : pictures)
+                n = p.time < showingLimit(t) ? p.number : n;
+            return n;
+        };
+        std::optional<double> moved; // how far the second is moved on the line
+        int wrong = 0;
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            const Playing::Frame& f = frames[i];
+            if (i > 0) {
+                EXPECT_GE(f.line, frames[i - 1].line);
+                EXPECT_LT(f.line - frames[i - 1].line, 0.1) << "the picture stands at " << frames[i - 1].line;
+            }
+            const int number = Clips::numberOf(f.picture.toImage());
+            if (number >= 300 && !moved)
+                moved = f.line - f.at;
+            const int expected = moved ? numberAt(secondPictures, f.at - apart) : numberAt(firstPictures, f.line);
+            if ((number != expected || (moved && std::fabs(f.line - f.at - *moved) > 1e-6)) && ++wrong <= 5)
+                ADD_FAILURE() << "at line " << f.line << " (recording " << f.at << ") picture " << number << ", not "
+                              << expected;
+        }
+        ASSERT_TRUE(moved.has_value()) << "the second recording's pictures never show";
+        EXPECT_NEAR(*moved, 4.0, 0.2);
+        EXPECT_EQ(Clips::numberOf(frames.back().picture.toImage()), secondPictures.back().number);
+        EXPECT_GE(*end, frames.back().line);
+        EXPECT_NEAR(*end, *moved + 6.0, 0.2);
+        if (!row.sound)
+            continue;
+
+        // The sound: one stretch from the start to the end; the first recording's at its place,
+        // the second's moved as its pictures are. Silence only where the first's sound ends
+        // before its pictures, up to the join; the first moments of the second's may differ
+        // from the second decoded alone.
+        for (std::size_t k = 0, at = 0; k < sound.size(); at += sound[k++].samples.size() / 2) {
+            EXPECT_NEAR(sound[k].line, double(at) / rate, 1.0 / rate);
+        }
+        EXPECT_NEAR(double(samples.size() / 2), *end * rate, 2.0);
+        const OwnSound own1(first, rate), own2(second, rate);
+        // (The second's sound before the recording's time 0 is left out, as before any place
+        // played from.)
+        const double join = *moved + std::max(0.0, own2.start + apart);
+        const double firstEnds = own1.end(), secondEnds = *moved + apart + own2.end();
+        std::vector<double> silent, misplaced;
+        for (const Piece& piece : piecesOf(samples, 0.0, rate)) {
+            if (piece.silent) {
+                if (piece.line + 0.02 < firstEnds || (piece.line > join + 0.05 && piece.line + 0.02 < secondEnds))
+                    silent.push_back(hundredths(piece.line));
+            } else if (!piece.partly && (piece.line + 0.02 < join || piece.line > join + 0.05)) {
+                const bool second = piece.line >= join;
+                const auto alike = second ? own2.alike(piece.samples, piece.frames, piece.line - *moved - apart)
+                                          : own1.alike(piece.samples, piece.frames, piece.line);
+                if (alike.value_or(1) < 0.5)
+                    misplaced.push_back(hundredths(piece.line));
+            }
+        }
+        EXPECT_EQ(silent, std::vector<double>()) << "silent where the sound is heard";
+        EXPECT_EQ(misplaced, std::vector<double>()) << "not the recording's sound at its place";
+    }
+}

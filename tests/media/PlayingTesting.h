@@ -3,6 +3,7 @@
 // What the real player shows and says, on a 30 fps clip whose frames show their number.
 
 #include "model/editing/ShortTesting.h"
+#include "support/Files.h"
 #include "support/Sound.h"
 
 #include <QTimer>
@@ -220,6 +221,34 @@ private:
     QTimer timer;
     std::vector<std::pair<double, double>> readings;
 };
+
+// 24 s at 30 frames a second whose sound is noise, so that no moment of it sounds like
+// another: sound played from another place than its own is told apart.
+inline QString noisyClip()
+{
+    Clips::Numbering withNoise;
+    withNoise.noise = true;
+    return sharedClip(QStringLiteral("numbered30-noise.mp4"),
+                      [&](const QString& p) { return Clips::numbered(p, 24, withNoise); });
+}
+
+// Two recordings joined as MPEG-TS files are joined, one after the other byte for byte, so
+// that the second's stamps start again where the first's did: 4 s of the noisy clip, then 6 s
+// of it from 10 s on (its pictures numbered from 300), with sound or without. Each is kept
+// beside it, its name followed by ".1.ts" and ".2.ts".
+inline QString joinedClip(bool sound)
+{
+    const QString noisy = noisyClip();
+    const QStringList streams = sound ? QStringList{"-c", "copy"} : QStringList{"-c", "copy", "-an"};
+    const QString name = sound ? QStringLiteral("numbered30-noise-joined.ts") : QStringLiteral("numbered30-joined-silent.ts");
+    return sharedClip(name, [&](const QString& p) {
+        const QString first = p + QStringLiteral(".1.ts"), second = p + QStringLiteral(".2.ts");
+        const bool made = !noisy.isEmpty() && Clips::ffmpeg(QStringList{"-t", "4", "-i", noisy} + streams + QStringList{first})
+                          && Clips::ffmpeg(QStringList{"-ss", "10", "-t", "6", "-i", noisy} + streams + QStringList{second})
+                          && testfiles::writeFile(p, testfiles::readFile(first) + testfiles::readFile(second));
+        return made ? p : QString();
+    });
+}
 
 // 10 s at 30 frames a second with key frames 5 s apart: every seek decodes for a while.
 inline QString sparseClip()

@@ -64,7 +64,8 @@ QString numbered(const QString& path, double seconds, const Numbering& how)
     const QString length = QString::number(seconds);
     const QString sound = how.clicks
         ? QStringLiteral("aevalsrc='0.8*sin(2*PI*3000*t)*lt(mod(t+0.00001,0.1),0.002)':s=48000:d=") + length
-        : QStringLiteral("sine=frequency=440:sample_rate=48000:duration=") + length;
+        : how.noise ? QStringLiteral("anoisesrc=color=white:amplitude=0.5:seed=7:sample_rate=48000:duration=") + length
+                    : QStringLiteral("sine=frequency=440:sample_rate=48000:duration=") + length;
     const QString bars = QStringLiteral("geq=lum='if(mod(trunc(N/pow(2,trunc(X*%1/W))),2),235,16)':cb=128:cr=128")
                              .arg(how.bits);
     QStringList args{"-f", "lavfi", "-i", QStringLiteral("color=c=black:s=320x180:r=%1:d=%2").arg(how.rate, length),
@@ -120,7 +121,9 @@ QString soundStoredLate(const QString& from, const QString& to, double seconds)
         AVStream* stream = avformat_new_stream(out.get(), nullptr);
         if (!stream || avcodec_parameters_copy(stream->codecpar, in->streams[i]->codecpar) < 0)
             return {};
-        stream->codecpar->codec_tag = 0;
+        // (Uncoded pictures keep theirs: it names their pixel format.)
+        if (stream->codecpar->codec_id != AV_CODEC_ID_RAWVIDEO)
+            stream->codecpar->codec_tag = 0;
         stream->time_base = in->streams[i]->time_base;
     }
     if (avio_open(&out->pb, to.toUtf8().constData(), AVIO_FLAG_WRITE) < 0 || avformat_write_header(out.get(), nullptr) < 0)

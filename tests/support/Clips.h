@@ -28,6 +28,9 @@ struct Numbering {
     int keyEvery = 30;
     int bits = 10;       // bars, so numbers up to 2^bits - 1
     bool clicks = false; // in place of the tone, a 2 ms click every 0.1 s, starting at 0
+    // In place of the tone, white noise: no moment of it sounds like another, so sound played
+    // from another place than its own is told apart.
+    bool noise = false;
     bool openGop = false; // key frames decoded before the frames shown just before them
 };
 QString numbered(const QString& path, double seconds, const Numbering& how);
