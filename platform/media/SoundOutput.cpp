@@ -214,7 +214,7 @@ struct SoundOutput::Link {
         return true;
     }
 
-    void dropStream()
+    static void letGoOf(pa_stream*& stream)
     {
         if (!stream)
             return;
@@ -226,6 +226,8 @@ struct SoundOutput::Link {
         pa_stream_unref(stream);
         stream = nullptr;
     }
+
+    void dropStream() { letGoOf(stream); }
 
     // Keeps the stream that plays, emptied of what it holds, for a moment: the next run's
     // stream, made meanwhile, then finds the output as this one left it.
@@ -254,13 +256,7 @@ struct SoundOutput::Link {
             pa_threaded_mainloop_get_api(loop)->time_free(letGo);
             letGo = nullptr;
         }
-        if (!lingering)
-            return;
-        pa_stream_set_state_callback(lingering, nullptr, nullptr);
-        if (PA_STREAM_IS_GOOD(pa_stream_get_state(lingering)))
-            pa_stream_disconnect(lingering);
-        pa_stream_unref(lingering);
-        lingering = nullptr;
+        letGoOf(lingering);
     }
 
     void dropContext()

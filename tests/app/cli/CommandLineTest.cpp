@@ -68,6 +68,28 @@ bool pollUntil(const std::function<bool()>& done, int ms)
     return true;
 }
 
+// Runs the windowed program on `package`, which quits itself once the file `started` is
+// there, and waits for it to end; the process id written in that file (0: none, or the
+// program failed, which the test is told).
+qint64 quitAfter(QProcessEnvironment quitting, const QString& work, const QString& package, const QString& started)
+{
+    quitting.insert("QUIT_WHEN", started);
+    quitting.insert("QT_QPA_PLATFORM", "offscreen");
+    QProcess program;
+    program.setProcessEnvironment(quitting);
+    program.setWorkingDirectory(work);
+    program.start(VANTOREL_QUIT_CHILD, {"--open", package});
+    if (!program.waitForFinished(180000)) {
+        program.kill();
+        program.waitForFinished();
+        ADD_FAILURE() << "the program did not end";
+        return 0;
+    }
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+    return testfiles::readFile(started).trimmed().toLongLong();
+}
+
 // whisper-cli as the program sees it: two lines, the second running past any short stretch.
 const QByteArray fakeWhisper = R"(#!/bin/sh
 printf '%s\n' "$@" > "$HOME/whisper-args"
@@ -669,21 +691,7 @@ TEST_F(CommandLine, QuitDuringATranscriptionStoresThePreferencesAndLeavesNoTempo
     p.save(package);
     ASSERT_TRUE(testfiles::writeFile(root.filePath("bin/whisper-cli"),
                                      "#!/bin/sh\necho $$ > \"$HOME/whisper-started\"\nexec sleep 60\n", true));
-    QProcessEnvironment quitting = env;
-    quitting.insert("QUIT_WHEN", root.filePath("home/whisper-started"));
-    quitting.insert("QT_QPA_PLATFORM", "offscreen");
-    QProcess program;
-    program.setProcessEnvironment(quitting);
-    program.setWorkingDirectory(work);
-    program.start(VANTOREL_QUIT_CHILD, {"--open", package});
-    if (!program.waitForFinished(180000)) {
-        program.kill();
-        program.waitForFinished();
-        FAIL() << "the program did not end";
-    }
-    ASSERT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
-    const qint64 whisper = testfiles::readFile(root.filePath("home/whisper-started")).trimmed().toLongLong();
+    const qint64 whisper = quitAfter(env, work, package, root.filePath("home/whisper-started"));
     ASSERT_NE(whisper, 0) << "Quit came while whisper-cli ran";
     EXPECT_TRUE(pollUntil([&] { return ended(whisper); }, 10000)) << "whisper-cli ends with the program";
     if (!ended(whisper))
@@ -715,21 +723,8 @@ esac
 exec )") + ffmpeg.toUtf8() + " \"$@\"\n", true));
     QProcessEnvironment quitting = env;
     quitting.insert("QUIT_EXPORT", work + "/out.mp4");
-    quitting.insert("QUIT_WHEN", root.filePath("home/ffmpeg-started"));
     quitting.insert("QUIT_SAVE", "1");
-    quitting.insert("QT_QPA_PLATFORM", "offscreen");
-    QProcess program;
-    program.setProcessEnvironment(quitting);
-    program.setWorkingDirectory(work);
-    program.start(VANTOREL_QUIT_CHILD, {"--open", package});
-    if (!program.waitForFinished(180000)) {
-        program.kill();
-        program.waitForFinished();
-        FAIL() << "the program did not end";
-    }
-    ASSERT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
-    const qint64 writer = testfiles::readFile(root.filePath("home/ffmpeg-started")).trimmed().toLongLong();
+    const qint64 writer = quitAfter(quitting, work, package, root.filePath("home/ffmpeg-started"));
     ASSERT_NE(writer, 0) << "Quit came while ffmpeg wrote";
     EXPECT_TRUE(pollUntil([&] { return ended(writer); }, 10000)) << "ffmpeg ends with the program";
     if (!ended(writer))
