@@ -522,6 +522,42 @@ QString strayStamp(const QString& from, const QString& to, double at, double bac
     return {};
 }
 
+// The number of the picture shown at recording time `t`, of `pictures`.
+int numberAt(const std::vector<Clips::Shown>& pictures, double t)
+{
+    int n = -1;
+    for (const Clips::Shown& p : pictures)
+        n = p.time < showingLimit(t) ? p.number : n;
+    return n;
+}
+
+// The pictures a line handed: in order, none standing longer than a couple of frames, each
+// the one `expected` says (a few of those that are not, told).
+void checkPictures(const std::vector<Playing::Frame>& frames, const std::function<int(const Playing::Frame&)>& expected)
+{
+    int wrong = 0;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const Playing::Frame& f = frames[i];
+        if (i > 0) {
+            EXPECT_GE(f.line, frames[i - 1].line);
+            EXPECT_LT(f.line - frames[i - 1].line, 0.1) << "the picture stands at " << frames[i - 1].line;
+        }
+        const int number = Clips::numberOf(f.picture.toImage());
+        if (number != expected(f) && ++wrong <= 5)
+            ADD_FAILURE() << "at line " << f.line << " (recording " << f.at << ") picture " << number << ", not "
+                          << expected(f);
+    }
+}
+
+// The sound a line handed is one stretch from line time `from` to `end`.
+void checkOneStretch(const std::vector<Playing::Chunk>& sound, std::size_t frames, double from, double end, int rate)
+{
+    for (std::size_t k = 0, at = 0; k < sound.size(); at += sound[k++].samples.size() / 2) {
+        EXPECT_NEAR(sound[k].line, from + double(at) / rate, 1.0 / rate);
+    }
+    EXPECT_NEAR(double(frames), (end - from) * rate, 2.0);
+}
+
 } // namespace
 
 // Sound that a file keeps further behind its pictures than the reader reads on for: each
@@ -605,10 +641,7 @@ TEST(PlayingTest, SoundIsHeardInItsPlaceOrNotAtAll)
         // The sound: one stretch from the start to the end, each 20 ms of it either silent or
         // the recording's own at its place (after its end, silence).
         ASSERT_FALSE(sound.empty());
-        for (std::size_t k = 0, at = 0; k < sound.size(); at += sound[k++].samples.size() / 2) {
-            EXPECT_NEAR(sound[k].line, from + double(at) / rate, 1.0 / rate);
-        }
-        EXPECT_NEAR(double(samples.size() / 2), (*end - from) * rate, 2.0);
+        checkOneStretch(sound, samples.size() / 2, from, *end, rate);
         const OwnSound own(row.clip, rate);
         std::vector<double> silent, reached, misplaced;
         for (const Piece& piece : piecesOf(samples, from, rate)) {
@@ -628,27 +661,10 @@ TEST(PlayingTest, SoundIsHeardInItsPlaceOrNotAtAll)
         // The pictures: in order, each the one shown at its place, none standing longer than
         // a couple of frames, up to the end.
         ASSERT_FALSE(frames.empty());
-        std::vector<Clips::Shown> pictures = Clips::recordingFrames(row.clip);
-        const auto shows = [&](double t) {
-            int n = -1;
-            for (const Clips::Shown& p : pictures)
-                n = p.time < showingLimit(recordingTime(t)) ? p.number : n;
-            return n;
-        };
+        const std::vector<Clips::Shown> pictures = Clips::recordingFrames(row.clip);
         // (MPEG-TS has its first picture start after its sound.)
         EXPECT_NEAR(frames.front().line, from, 0.03);
-        int wrong = 0;
-        for (std::size_t i = 0; i < frames.size(); ++i) {
-            const Playing::Frame& f = frames[i];
-            if (i > 0) {
-                EXPECT_GE(f.line, frames[i - 1].line);
-                EXPECT_LT(f.line - frames[i - 1].line, 0.1) << "the picture stands at " << frames[i - 1].line;
-            }
-            const int number = Clips::numberOf(f.picture.toImage());
-            if (number != shows(f.line) && ++wrong <= 5)
-                ADD_FAILURE() << "at line " << f.line << " (recording " << f.at << ") picture " << number << ", not "
-                              << shows(f.line);
-        }
+        checkPictures(frames, [&](const Playing::Frame& f) { return numberAt(pictures, recordingTime(f.line)); });
         EXPECT_GT(frames.back().line, *end - 0.1);
     }
 }
@@ -703,12 +719,6 @@ TEST(PlayingTest, JoinedRecordingsPlayOnThroughTheJoin)
         // Where the second's own recording time starts, in the joined recording's (its sound
         // starts a little before its pictures, and before the first's).
         const double apart = fileStart(second) - fileStart(row.clip);
-        const auto numberAt = [](const std::vector<Clips::Shown>& pictures, double t) {
-            int n = -1;
-            for (const Clips::Shown& p : pictures)
-                n = p.time < showingLimit(t) ? p.number : n;
-            return n;
-        };
         std::optional<double> moved; // how far the second is moved on the line
         int wrong = 0;
         for (std::size_t i = 0; i < frames.size(); ++i) {
@@ -737,10 +747,7 @@ TEST(PlayingTest, JoinedRecordingsPlayOnThroughTheJoin)
         // the second's moved as its pictures are. Silence only where the first's sound ends
         // before its pictures, up to the join; the first moments of the second's may differ
         // from the second decoded alone.
-        for (std::size_t k = 0, at = 0; k < sound.size(); at += sound[k++].samples.size() / 2) {
-            EXPECT_NEAR(sound[k].line, double(at) / rate, 1.0 / rate);
-        }
-        EXPECT_NEAR(double(samples.size() / 2), *end * rate, 2.0);
+        checkOneStretch(sound, samples.size() / 2, 0.0, *end, rate);
         const OwnSound own1(first, rate), own2(second, rate);
         // (The second's sound before the recording's time 0 is left out, as before any place
         // played from.)
