@@ -38,6 +38,10 @@ public:
             if (showing != 0 || (run && !run->started))
                 setWaiting(QStringLiteral("Finding the picture…"));
         });
+        // The sound stream is there from the start, at the rate most recordings have, so that
+        // the output has long fitted its latency to it when the user first presses Play: an
+        // idle output renders seconds of silence ahead, which a stream made later waits behind.
+        readySound(usualRate);
     }
 
     ~FilePlayer() override
@@ -203,6 +207,16 @@ private:
         worker->setBox(box);
     }
 
+    // The sound stream made ready for sound at `rate` (none: as it is), the recording's as soon
+    // as it is known.
+    void readySound(int rate)
+    {
+        if (rate <= 0 || rate == preparedRate)
+            return;
+        preparedRate = rate;
+        output.prepare(rate);
+    }
+
     // The recording time at line time `t`.
     double recordingTime(double t) const
     {
@@ -307,6 +321,8 @@ private:
             facts = opened;
         if (facts && dataEnd)
             facts->dataEnd = dataEnd;
+        if (facts)
+            readySound(facts->soundRate);
         if (answer && answer->order == showing)
             land(*answer);
         if (run)
@@ -372,6 +388,7 @@ private:
                 return; // the thread has not taken up this run yet
             // (The thread tells its facts before it takes up any run; the news may still be
             // on its way to this thread.)
+            // (Its sound stream is made ready with the news, out of the thread's lock.)
             if (m.facts)
                 facts = std::exchange(m.facts, std::nullopt);
             if (!run->started && !begin(m))
@@ -474,6 +491,8 @@ private:
     std::optional<QString> problem_;
     std::optional<QString> waiting_;
 
+    static constexpr int usualRate = 48000;
+    int preparedRate = 0; // the sound rate the output's stream was made ready for
     int orders = 0;      // counts the orders given to the thread
     int showing = 0;     // the order to stand whose picture is on its way; 0: none
     int redraw = 0;      // that order, where it shows the same picture again at a new size

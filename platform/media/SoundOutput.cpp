@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <functional>
-#include <limits>
 #include <utility>
 #include <vector>
 
@@ -21,24 +21,32 @@ constexpr int answerWithin = 1000; // ms
 // it (as low as the output goes), and the stream plays once it is nearly full, also after
 // running dry. An output that runs at a long latency renders that far ahead, and what it
 // rendered as silence before the stream's first sound came is never heard where another
-// program records from it (its recorder has it already): at a fifth of a second, each Play
-// lost its first 0.15-0.2 s there; at this, none of it.
+// program records from it (its recorder has it already).
 constexpr pa_usec_t target = 60 * PA_USEC_PER_MSEC;
+// An output may take more at a time than the stream holds (one that a program reads in
+// bursts), or the computer may be too busy to write in time: the stream then runs dry though
+// sound was there for it, and from then on it holds twice as much, up to this.
+constexpr pa_usec_t mostHeld = 1000 * PA_USEC_PER_MSEC;
 // Sound kept here that the server has not yet asked for: what carries the stream while the
 // player's thread is busy elsewhere.
 constexpr double keptAhead = 0.5;
-// A stream that holds sound and of which the output takes nothing this long plays nowhere
-// (a suspended output); a fresh one is tried this many times before the clock goes on by the
-// time passed. The server's figures are asked for anew this often to tell.
+// A stream whose output is suspended and that holds sound plays nowhere once this passed;
+// one that takes nothing of what it holds plays nowhere once this passed beyond the longest
+// its output said it holds (a fresh stream waits behind what an idle output rendered ahead,
+// up to two seconds, and is then heard). The server's figures are asked for anew this often.
 constexpr int standsStill = 500; // ms
-constexpr int freshTries = 2;
-constexpr int askEvery = 100; // ms
-// How long the last run's stream is kept, emptied, for the next run's.
-constexpr int lingerFor = 2000; // ms
+constexpr int askEvery = 100;    // ms
 // The clock's units for a recording without sound.
 constexpr int soundlessRate = 1000;
 // How much faster than the time passed the clock may move to catch up with the stream's.
 constexpr double catchUp = 1.25;
+// A device's clock runs a little fast or slow beside the computer's (tens to hundreds of
+// ppm, a cheap one a percent or two): over minutes the clock follows the device. But the
+// server's figures may lead what was heard for a moment, above all as a run begins, so for
+// its first seconds the clock never leads the time passed, and after that by no more than
+// this share of the time passed since.
+constexpr double paceSlack = 0.025;
+constexpr double settling = 2.0; // s
 
 } // namespace
 
@@ -48,11 +56,9 @@ struct SoundOutput::Link {
     pa_threaded_mainloop* loop = nullptr;
     pa_context* context = nullptr;
     pa_stream* stream = nullptr;
-    // The last run's stream, emptied, until the next run's plays or a moment passed: an output
-    // that nobody plays to any more renders seconds of silence ahead, which a stream that
-    // comes next waits behind (a null sink nobody records from held each seek's sound 0.4-1.4 s).
-    pa_stream* lingering = nullptr;
-    pa_time_event* letGo = nullptr;
+    int streamRate = 0; // the rate of `stream`
+    pa_usec_t holding = target; // what it asks the server to hold
+    int wantedRate = 0; // of the recording shown: the stream is made again for it where it went
     float level = 1;
 
     // The run, counted in frames from its start at line time `from`.
@@ -62,7 +68,7 @@ struct SoundOutput::Link {
     double from = 0;
     // Sound from frame `keptFrom` to `handed`: what may still have to be written, again where
     // a fresh stream takes over from one that went with what it had not played.
-    std::vector<int16_t> kept;
+    std::deque<int16_t> kept;
     int64_t keptFrom = 0;
     int64_t handed = 0;
     int64_t written = 0; // into the stream that plays (without one: as far as the clock)
@@ -70,19 +76,20 @@ struct SoundOutput::Link {
     bool finished = false;
     bool paused = false;
 
-    // The stream that plays.
-    int64_t streamFrom = 0; // the frame it started at
+    // The run plays on the stream (else its clock goes by the time passed).
+    bool following = false;
+    int64_t streamFrom = 0; // the frame it took up the run at
     bool draining = false;
+    int drains = 0;         // asked for and not yet answered
     bool emptied = false;   // it played all it was given, the last of the run
-    int stalls = 0;         // fresh streams tried since one stood still
     int64_t consumed = -1;  // bytes its output took, as the server last told
     QElapsedTimer still;    // since its output last took any
+    pa_usec_t holds = 0;    // the most its output said it holds since then
     QElapsedTimer asked;    // since the server was last asked for its figures
     QElapsedTimer reading;  // since the clock was last read from the stream
 
     // The time the run has played, its pauses left out: `passedFrom` frames until `passing`
-    // last started. What was heard is never more (a stream's figures that leap ahead of it
-    // would show pictures before their sound).
+    // last started.
     QElapsedTimer passing;
     int64_t passedFrom = 0;
 
@@ -103,7 +110,6 @@ struct SoundOutput::Link {
         if (!loop)
             return;
         pa_threaded_mainloop_lock(loop);
-        dropStream();
         dropContext();
         pa_threaded_mainloop_unlock(loop);
         pa_threaded_mainloop_stop(loop);
@@ -170,49 +176,69 @@ struct SoundOutput::Link {
         return true;
     }
 
-    // A fresh stream on the default output that goes on from the clock: what was written to
-    // the one before and not heard is written again. False where none can be had.
-    bool openStream()
+    // A stream at `at` frames a second, corked and empty, on the default output, in place of
+    // the one it had, which holds the output as it is until then. False where none can be had.
+    bool openStream(int at)
     {
-        dropStream();
-        // (Where all the run's sound was heard, the rest goes by the time passed.)
-        if (!loop || !hasSound || (finished && heard >= handed) || !connect())
-            return false;
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, uint32_t(rate), 2};
-        stream = pa_stream_new(context, "Playback", &spec, nullptr);
-        if (!stream)
-            return false;
-        pa_stream_set_state_callback(
-            stream, [](pa_stream*, void* loop) { wake(loop); }, loop);
-        pa_buffer_attr buffer;
-        buffer.maxlength = uint32_t(-1);
-        buffer.tlength = uint32_t(pa_usec_to_bytes(target, &spec));
-        buffer.prebuf = uint32_t(-1);
-        buffer.minreq = uint32_t(-1);
-        buffer.fragsize = uint32_t(-1);
-        const auto flags = pa_stream_flags_t(PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
-        const bool connected = pa_stream_connect_playback(stream, nullptr, &buffer, flags, nullptr, nullptr) >= 0
-                               && waitFor([this] { return !PA_STREAM_IS_GOOD(pa_stream_get_state(stream)) || streamReady(); });
-        // (The last run's stream held the output as it was until now.)
-        dropLingering();
-        if (!connected || !streamReady()) {
+        if (!loop || at <= 0 || !connect()) {
             dropStream();
             return false;
         }
+        const pa_sample_spec spec{PA_SAMPLE_S16LE, uint32_t(at), 2};
+        pa_stream* fresh = pa_stream_new(context, "Playback", &spec, nullptr);
+        if (!fresh) {
+            dropStream();
+            return false;
+        }
+        pa_stream_set_state_callback(
+            fresh, [](pa_stream*, void* loop) { wake(loop); }, loop);
+        const pa_buffer_attr buffer = holdingAttr(target, spec);
+        const auto flags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
+        const auto ready = [&] { return pa_stream_get_state(fresh) == PA_STREAM_READY; };
+        const bool made = pa_stream_connect_playback(fresh, nullptr, &buffer, flags, nullptr, nullptr) >= 0
+                          && waitFor([&] { return !PA_STREAM_IS_GOOD(pa_stream_get_state(fresh)) || ready(); })
+                          && ready();
+        dropStream();
+        if (!made) {
+            letGoOf(fresh);
+            return false;
+        }
+        stream = fresh;
         // The server asks for sound whenever it has room: it is written then.
         pa_stream_set_write_callback(
             stream, [](pa_stream*, std::size_t, void* link) { static_cast<Link*>(link)->fill(); }, this);
-        streamFrom = heard;
-        written = heard;
-        draining = false;
-        emptied = false;
-        consumed = -1;
-        still.start();
-        asked.start();
-        reading.start();
-        fill();
+        pa_stream_set_underflow_callback(
+            stream, [](pa_stream*, void* link) { static_cast<Link*>(link)->ranDry(); }, this);
+        streamRate = at;
+        holding = target;
         return true;
     }
+
+    static pa_buffer_attr holdingAttr(pa_usec_t length, const pa_sample_spec& spec)
+    {
+        pa_buffer_attr buffer;
+        buffer.maxlength = uint32_t(-1);
+        buffer.tlength = uint32_t(pa_usec_to_bytes(length, &spec));
+        buffer.prebuf = uint32_t(-1);
+        buffer.minreq = uint32_t(-1);
+        buffer.fragsize = uint32_t(-1);
+        return buffer;
+    }
+
+    // The stream ran dry: where sound was there for it, it holds more from now on.
+    void ranDry()
+    {
+        if (!following || paused || handed <= written || holding >= mostHeld || !streamReady())
+            return;
+        holding = std::min(mostHeld, holding * 2);
+        const pa_sample_spec spec{PA_SAMPLE_S16LE, uint32_t(streamRate), 2};
+        const pa_buffer_attr buffer = holdingAttr(holding, spec);
+        if (pa_operation* o = pa_stream_set_buffer_attr(stream, &buffer, nullptr, nullptr))
+            pa_operation_unref(o);
+    }
+
+    // The stream for the run's rate, made where there is none for it.
+    bool streamForRun() { return (streamReady() && streamRate == rate) || openStream(rate); }
 
     static void letGoOf(pa_stream*& stream)
     {
@@ -220,6 +246,7 @@ struct SoundOutput::Link {
             return;
         pa_stream_set_state_callback(stream, nullptr, nullptr);
         pa_stream_set_write_callback(stream, nullptr, nullptr);
+        pa_stream_set_underflow_callback(stream, nullptr, nullptr);
         // (A stream that failed is only let go: libpulse refuses calls on it.)
         if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))
             pa_stream_disconnect(stream);
@@ -227,41 +254,16 @@ struct SoundOutput::Link {
         stream = nullptr;
     }
 
-    void dropStream() { letGoOf(stream); }
-
-    // Keeps the stream that plays, emptied of what it holds, for a moment: the next run's
-    // stream, made meanwhile, then finds the output as this one left it.
-    void linger()
+    void dropStream()
     {
-        if (!streamReady()) {
-            dropStream();
-            return;
-        }
-        dropLingering();
-        pa_stream_set_write_callback(stream, nullptr, nullptr);
-        if (pa_operation* o = pa_stream_flush(stream, nullptr, nullptr))
-            pa_operation_unref(o);
-        lingering = std::exchange(stream, nullptr);
-        pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop);
-        timeval at;
-        pa_timeval_add(pa_gettimeofday(&at), pa_usec_t(lingerFor) * PA_USEC_PER_MSEC);
-        letGo = api->time_new(
-            api, &at, [](pa_mainloop_api*, pa_time_event*, const timeval*, void* link) { static_cast<Link*>(link)->dropLingering(); },
-            this);
-    }
-
-    void dropLingering()
-    {
-        if (letGo) {
-            pa_threaded_mainloop_get_api(loop)->time_free(letGo);
-            letGo = nullptr;
-        }
-        letGoOf(lingering);
+        following = false;
+        drains = 0;
+        streamRate = 0;
+        letGoOf(stream);
     }
 
     void dropContext()
     {
-        dropLingering();
         dropStream();
         if (!context)
             return;
@@ -272,13 +274,55 @@ struct SoundOutput::Link {
         context = nullptr;
     }
 
+    void cork(bool corked)
+    {
+        if (pa_operation* o = pa_stream_cork(stream, corked, nullptr, nullptr))
+            pa_operation_unref(o);
+    }
+
+    // Corked and emptied, ready for the next run. (A stream that went is made again where the
+    // recording shown has sound, so that the next Play finds one.)
+    void quiet()
+    {
+        following = false;
+        if (streamReady()) {
+            cork(true);
+            if (pa_operation* o = pa_stream_flush(stream, nullptr, nullptr))
+                pa_operation_unref(o);
+        } else if (wantedRate > 0) {
+            openStream(wantedRate);
+        }
+    }
+
+    // The run goes on on the stream from the clock: what was written before and not heard is
+    // written again.
+    void follow()
+    {
+        following = true;
+        streamFrom = heard;
+        written = heard;
+        draining = false;
+        emptied = false;
+        consumed = -1;
+        holds = 0;
+        still.start();
+        asked.start();
+        reading.start();
+        cork(false);
+        fill();
+    }
+
     // The most frames the run can have played by now.
     int64_t passed() const { return passedFrom + int64_t(double(passing.nsecsElapsed()) * rate / 1e9); }
 
-    // The clock goes on by the time passed from where it is.
-    void byTimePassed()
+    // The clock goes on by the time passed from where it is; `letGo`: the stream plays nowhere.
+    void byTimePassed(bool letGo)
     {
-        dropStream();
+        if (letGo)
+            dropStream();
+        else if (streamReady())
+            cork(true);
+        following = false;
         written = heard;
         wallFrom = heard;
         wall.start();
@@ -288,23 +332,22 @@ struct SoundOutput::Link {
     // written, the stream plays it out, however little.
     void fill()
     {
-        if (!streamReady() || paused)
+        if (!following || paused || !streamReady())
             return;
         const std::size_t room = pa_stream_writable_size(stream);
         if (room == std::size_t(-1))
             return;
         const int64_t frames = std::min<int64_t>(int64_t(room / 4), handed - written);
         if (frames > 0) {
-            const int16_t* from = kept.data() + (written - keptFrom) * 2;
-            std::vector<int16_t> scaled;
+            std::vector<int16_t> samples(std::size_t(frames) * 2);
+            const auto first = kept.begin() + (written - keptFrom) * 2;
             // The volume is the samples' own: the stream's volume on the server may be the output's.
-            if (level < 1) {
-                scaled.resize(std::size_t(frames) * 2);
-                for (std::size_t i = 0; i < scaled.size(); ++i)
-                    scaled[i] = int16_t(std::lround(from[i] * double(level)));
-                from = scaled.data();
-            }
-            if (pa_stream_write(stream, from, std::size_t(frames) * 4, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+            if (level < 1)
+                std::transform(first, first + long(samples.size()), samples.begin(),
+                               [this](int16_t s) { return int16_t(std::lround(s * double(level))); });
+            else
+                std::copy(first, first + long(samples.size()), samples.begin());
+            if (pa_stream_write(stream, samples.data(), samples.size() * 2, nullptr, 0, PA_SEEK_RELATIVE) < 0)
                 return;
             written += frames;
         }
@@ -314,17 +357,20 @@ struct SoundOutput::Link {
                 pa_operation_unref(o);
             const auto played = [](pa_stream* drained, int, void* data) {
                 auto* link = static_cast<Link*>(data);
-                // (Where it could not be played out, the rest goes by the time passed too.)
-                if (drained == link->stream)
+                // (Only the last drain asked for is the run's: one before it was cut short by a
+                // flush. Where it could not be played out, the rest goes by the time passed too.)
+                if (drained == link->stream && --link->drains == 0 && link->draining)
                     link->emptied = true;
             };
-            if (pa_operation* o = pa_stream_drain(stream, played, this))
+            if (pa_operation* o = pa_stream_drain(stream, played, this)) {
+                ++drains;
                 pa_operation_unref(o);
+            }
         }
     }
 
-    // Whether the stream's output takes nothing of what it holds: what the server reports it
-    // took stands while the stream plays with sound to play.
+    // Whether the stream plays nowhere: its output is suspended, or takes nothing of what the
+    // stream holds for longer than it said it holds.
     bool standing()
     {
         if (asked.elapsed() >= askEvery) {
@@ -332,62 +378,76 @@ struct SoundOutput::Link {
             if (pa_operation* o = pa_stream_update_timing_info(stream, nullptr, nullptr))
                 pa_operation_unref(o);
         }
+        const pa_timing_info* info = pa_stream_get_timing_info(stream);
+        const bool suspended = pa_stream_is_suspended(stream) > 0;
+        if (info && !info->read_index_corrupt && !info->write_index_corrupt) {
+            const int64_t bytes = int64_t(info->read_index);
+            // (A stream holding less than it needs to begin waits for more rather than stands,
+            // until the last is written: then it plays out whatever it holds.)
+            const pa_buffer_attr* buffer = pa_stream_get_buffer_attr(stream);
+            const int64_t little = buffer ? int64_t(buffer->prebuf) : 0;
+            if (bytes != consumed || (!draining && int64_t(info->write_index) - bytes < little)) {
+                consumed = bytes;
+                still.restart();
+                holds = 0;
+            }
+            holds = std::max(holds, info->sink_usec);
+        }
+        if (suspended)
+            return still.elapsed() > standsStill;
         // (No figures count as nothing taken: a stream the server tells nothing of plays
         // nowhere the user hears.)
-        const pa_timing_info* info = pa_stream_get_timing_info(stream);
-        if (!info || info->read_index_corrupt || info->write_index_corrupt)
-            return still.elapsed() > standsStill;
-        const int64_t bytes = int64_t(info->read_index);
-        const int64_t holds = int64_t(info->write_index) - bytes;
-        // (A stream holding less than it needs to begin waits for more rather than stands,
-        // until the last is written: then it plays out whatever it holds.)
-        const pa_buffer_attr* buffer = pa_stream_get_buffer_attr(stream);
-        const int64_t little = buffer ? int64_t(buffer->prebuf) : 0;
-        if (bytes != consumed || (!draining && holds < little)) {
-            consumed = bytes;
-            still.restart();
-        }
-        return still.elapsed() > standsStill + int64_t(info->sink_usec / PA_USEC_PER_MSEC);
+        return still.elapsed() > standsStill + int64_t(holds / PA_USEC_PER_MSEC);
+    }
+
+    // The most the clock may show now: the time passed since the run began, and later a little
+    // more, as far as a device that plays faster than the time passes may have got ahead.
+    int64_t bound() const
+    {
+        const int64_t played = passed();
+        return played + int64_t(paceSlack * double(std::max<int64_t>(0, played - int64_t(settling * rate))));
     }
 
     // Brings the clock up to now: from the stream's timing where one plays, else by the time
-    // passed; a stream that went, stands still or played out is let go here.
+    // passed; a stream that went or plays nowhere is let go here, and one that played out
+    // leaves the rest to the time passed.
     void advance()
     {
         if (!running || paused)
             return;
         const auto readAgain = qScopeGuard([this] { reading.restart(); });
-        if (stream) {
+        if (following) {
             if (!streamReady()) {
                 // Its output or the server went: a fresh stream on the default output now.
-                if (!openStream())
-                    byTimePassed();
+                dropStream();
+                if (streamForRun())
+                    follow();
+                else
+                    byTimePassed(true);
             } else if (standing()) {
-                if (++stalls > freshTries || !openStream())
-                    byTimePassed();
+                byTimePassed(true);
             } else {
-                // What the output took, less what it holds yet, as the server last told, and
-                // the time passed since while it plays. (libpulse's own reckoning runs on
-                // while the server still says the stream does not play, and stands while an
-                // output with a long latency has taken sound it plays later.)
+                // What was written less what the stream and its output hold yet, as the
+                // server last told, and the time passed since while it plays.
                 const pa_timing_info* info = pa_stream_get_timing_info(stream);
-                if (info && !info->read_index_corrupt) {
-                    double seconds = double(info->read_index) / 4 / rate - double(info->sink_usec) / 1e6;
+                if (info && !info->read_index_corrupt && !info->write_index_corrupt) {
+                    const double queued = double(info->write_index - info->read_index) / 4;
+                    double played = double(written - streamFrom) - queued - double(info->sink_usec) * rate / 1e6;
                     if (info->playing)
-                        seconds += double(pa_timeval_age(&info->timestamp)) / 1e6;
-                    const int64_t played = int64_t(std::max(0.0, seconds) * rate);
+                        played += double(pa_timeval_age(&info->timestamp)) * rate / 1e6;
+                    const int64_t at = streamFrom + std::clamp<int64_t>(int64_t(played), 0, written - streamFrom);
                     // (The server's figures may lag what the output took and then catch up at
                     // once: the clock follows such a leap a little faster than the time
                     // passes, so that the pictures never jump.)
-                    const int64_t most = std::min(heard + int64_t(double(reading.nsecsElapsed()) * rate / 1e9 * catchUp), passed());
-                    heard = std::max(heard, std::min({streamFrom + std::min(played, written - streamFrom), most}));
+                    const int64_t most = std::min(heard + int64_t(double(reading.nsecsElapsed()) * rate / 1e9 * catchUp), bound());
+                    heard = std::max(heard, std::min(at, most));
                 }
                 // All was played: what outlasts the sound (pictures) goes by the time passed.
                 if (emptied)
-                    byTimePassed();
+                    byTimePassed(false);
             }
         }
-        if (!stream) {
+        if (!following) {
             int64_t at = wallFrom + int64_t(double(wall.nsecsElapsed()) * rate / 1e9);
             // Sound not yet handed is not heard: the clock waits for it from where it stood.
             if (!finished && at > handed) {
@@ -398,23 +458,22 @@ struct SoundOutput::Link {
             heard = std::max(heard, at);
             written = std::max(written, heard);
         }
-        // What was heard is no longer kept (a second at a time, so as not to move it often).
-        if (heard - keptFrom > rate && !kept.empty()) {
+        // What was heard is no longer kept.
+        if (heard > keptFrom && !kept.empty()) {
             const int64_t drop = std::min(heard, handed) - keptFrom;
             kept.erase(kept.begin(), kept.begin() + drop * 2);
             keptFrom += drop;
         }
     }
 
-    // Let go of the stream and the run's sound.
+    // Let go of the run's sound; the stream is kept, corked and empty.
     void reset()
     {
-        linger();
+        quiet();
         running = false;
         kept.clear();
         keptFrom = handed = written = heard = 0;
         finished = paused = false;
-        stalls = 0;
     }
 };
 
@@ -423,6 +482,17 @@ SoundOutput::SoundOutput() : link(std::make_unique<Link>())
 }
 
 SoundOutput::~SoundOutput() = default;
+
+void SoundOutput::prepare(int rate)
+{
+    Link::Locked guard(link->loop);
+    if (rate <= 0)
+        return;
+    link->wantedRate = rate;
+    // (While a run plays, the next run's begin finds the stream for its rate.)
+    if (!link->running && !(link->streamReady() && link->streamRate == rate))
+        link->openStream(rate);
+}
 
 void SoundOutput::begin(int rate, double from)
 {
@@ -435,8 +505,10 @@ void SoundOutput::begin(int rate, double from)
     link->finished = !link->hasSound;
     link->passing.start();
     link->passedFrom = 0;
-    if (!link->openStream())
-        link->byTimePassed();
+    if (link->hasSound && link->streamForRun())
+        link->follow();
+    else
+        link->byTimePassed(false);
 }
 
 void SoundOutput::stop()
@@ -454,9 +526,8 @@ void SoundOutput::pause()
     link->paused = true;
     // (The time paused is not passed: what the stream still holds plays on after it.)
     link->passedFrom = link->passed();
-    if (link->streamReady())
-        if (pa_operation* o = pa_stream_cork(link->stream, 1, nullptr, nullptr))
-            pa_operation_unref(o);
+    if (link->following && link->streamReady())
+        link->cork(true);
 }
 
 void SoundOutput::resume()
@@ -467,18 +538,19 @@ void SoundOutput::resume()
     link->paused = false;
     link->reading.restart();
     link->passing.restart();
-    link->stalls = 0;
-    if (link->streamReady()) {
+    if (link->following && link->streamReady()) {
         // Goes on with what the stream still holds, at once, however little.
-        if (pa_operation* o = pa_stream_cork(link->stream, 0, nullptr, nullptr))
-            pa_operation_unref(o);
+        link->cork(false);
         if (pa_operation* o = pa_stream_trigger(link->stream, nullptr, nullptr))
             pa_operation_unref(o);
         link->still.restart();
+        link->holds = 0;
         link->fill();
-    } else if (!link->openStream()) {
+    } else if (link->hasSound && !(link->finished && link->heard >= link->handed) && link->streamForRun()) {
         // The stream went while paused, or there was none: each Play tries the output again.
-        link->byTimePassed();
+        link->follow();
+    } else {
+        link->byTimePassed(false);
     }
 }
 
@@ -523,7 +595,7 @@ double SoundOutput::time() const
 bool SoundOutput::audible() const
 {
     Link::Locked guard(link->loop);
-    return link->running && link->streamReady();
+    return link->running && link->following && link->streamReady();
 }
 
 void SoundOutput::setVolume(float volume)

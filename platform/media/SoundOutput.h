@@ -10,13 +10,20 @@
 // the stream has played, as its timing says, never past what was written: the pictures
 // follow what the user hears.
 //
+// One stream serves every run of play of a sound format: made, corked and empty, before the
+// player knows what it will play, so that the output has fitted its latency to it before the
+// first Play (a stream made at the press waits behind whatever an idle output rendered
+// ahead: over a second on a sink nobody records from). Pause corks it; the end of a run
+// corks and empties it; a run uncorks it. A corked stream lets an idle output suspend.
+//
 // The outputs change under a player: a headset is unplugged, Bluetooth drops, the default
-// output is switched, the sound server restarts, an output appears. Each run of play makes a
-// fresh stream on the output that is the default then (connecting to the server again where
-// it went), as does each Play after a Pause whose stream went meanwhile; a stream that failed
-// is never called on again, one whose output takes nothing is let go, and no call waits for
-// the server longer than a moment. Where no stream can play, the clock goes on by the time
-// passed, as far as the sound handed reaches.
+// output is switched, the sound server restarts, an output appears. A fresh stream is made
+// only where the format changes, the stream failed (its output went, or the server), or it
+// was let go: one whose output is suspended, or that takes nothing for longer than any
+// output holds, plays nowhere. One that waits behind its output is kept. A stream that
+// failed is never called on again, and no call waits for the server longer than a moment.
+// Where no stream can play, the clock goes on by the time passed, as far as the sound handed
+// reaches, and the next Play tries the output again.
 
 #include <cstdint>
 #include <memory>
@@ -28,9 +35,14 @@ public:
     SoundOutput(const SoundOutput&) = delete;
     SoundOutput& operator=(const SoundOutput&) = delete;
 
+    // Makes ready, corked and empty, the stream for sound at `rate` a second, on the default
+    // output where one can be had, unless it has one. The stream it had stays until the new
+    // one is there, so that the output never falls back to an idle latency meanwhile.
+    void prepare(int rate);
+
     // A run of sound begins at line time `from`: interleaved stereo 16-bit samples at `rate`
-    // a second, on a fresh stream on the default output where one can be had. `rate` 0: a
-    // recording without sound, whose clock goes by the time passed.
+    // a second, on the stream for that rate where one can be had. `rate` 0: a recording
+    // without sound, whose clock goes by the time passed.
     void begin(int rate, double from);
     // Ends the run; what it still holds goes unheard.
     void stop();
@@ -48,8 +60,10 @@ public:
     // the time passed.
     void finish();
 
-    // The line time the user hears now: steady, never back, never past the sound handed
-    // (until `finish`), standing while paused.
+    // The line time the user hears now: what the output has played, as its server tells, so
+    // that over minutes it follows the device, whose clock may run a little fast or slow;
+    // steady, never back, never past the sound handed (until `finish`), never ahead of the
+    // time passed since the run began but by the device's own pace, standing while paused.
     double time() const;
     // Whether a stream on an output plays the run's sound now.
     bool audible() const;

@@ -175,13 +175,13 @@ public:
     double now() const { return double(wall.nsecsElapsed()) / 1e9; }
     // Where the clock went back, or moved faster than `pace` times the time passed (the most
     // it catches up with an output's figures at) plus `slack` seconds over any stretch, from
-    // `from` (seconds since it began) on: a sentence; none where it did neither.
-    std::optional<std::string> fault(double from = 0, double slack = 0.05, double pace = 1.25) const
+    // `from` (seconds since it began) until `to`: a sentence; none where it did neither.
+    std::optional<std::string> fault(double from = 0, double slack = 0.05, double pace = 1.25, double to = HUGE_VAL) const
     {
         std::optional<double> lowest; // of the clock less `pace` times the time passed, so far
         double last = -HUGE_VAL;
         for (const auto& [at, clock] : readings) {
-            if (at < from)
+            if (at < from || at > to)
                 continue;
             if (clock < last - 1e-9)
                 return "the clock went back from " + std::to_string(last) + " to " + std::to_string(clock);

@@ -17,11 +17,18 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <clocale>
 #include <cstdlib>
+#include <fcntl.h>
 #include <functional>
+#include <mutex>
 #include <optional>
+#include <thread>
+#include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace sound {
 
@@ -153,6 +160,17 @@ inline std::optional<QStringList> sinks()
     return names;
 }
 
+// The state of the sink `name` (RUNNING, IDLE or SUSPENDED); none where there is no such sink.
+inline std::optional<QString> sinkState(const QString& name)
+{
+    for (const QString& line : pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sinks")})
+                                   .value_or(QString())
+                                   .split(u'\n', Qt::SkipEmptyParts))
+        if (line.section(u'\t', 1, 1) == name)
+            return line.section(u'\t', 4, 4);
+    return std::nullopt;
+}
+
 // An output device on the sound server, while it lives: a sink that plays to nowhere, so
 // that players attach sound and their streams can be counted. The first one made is the
 // server's default. `recordedAt`: the latency, in ms, at which a program records from it all
@@ -186,13 +204,18 @@ public:
     {
         if (module.isEmpty())
             return;
-        reader.kill();
-        reader.waitForFinished(2000);
+        stopRecording();
         pactl({QStringLiteral("unload-module"), std::exchange(module, QString())});
         until([&] { return !sinks().value_or(QStringList()).contains(name); }, 3000);
     }
     // Made the output that new sound goes to.
     void makeDefault() const { pactl({QStringLiteral("set-default-sink"), name}); }
+    // Nobody records from it any more (an output that is not used may then suspend).
+    void stopRecording()
+    {
+        reader.kill();
+        reader.waitForFinished(2000);
+    }
 
     const QString name;
 
@@ -242,6 +265,98 @@ private:
     QTemporaryDir folder;
     QString module;
     QProcess reader;
+};
+
+// An output whose device plays at `pace` times the time passed, as a sound card whose clock
+// runs a little fast or slow: a sink that writes to a pipe, which is drained here at that
+// pace, every `every` ms (a device that takes its sound in bursts, as a program recording at
+// that latency). What it played is kept, to tell how far into a sound the device is at any
+// moment. (PipeWire's pipe sink writes by the computer's clock whatever the pipe takes.)
+class PacedSink {
+public:
+    static constexpr int rate = 48000;
+    PacedSink(const QString& name, double pace, int every = 5) : name(name)
+    {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER") || !folder.isValid())
+            return;
+        const QString pipe = folder.path() + QStringLiteral("/out");
+        const auto loaded = pactl({QStringLiteral("load-module"), QStringLiteral("module-pipe-sink"),
+                                   QStringLiteral("sink_name=") + name, QStringLiteral("file=") + pipe,
+                                   QStringLiteral("format=s16le"), QStringLiteral("rate=%1").arg(rate),
+                                   QStringLiteral("channels=2")});
+        if (!loaded)
+            return;
+        module = loaded->trimmed();
+        until([&] { return sinks().value_or(QStringList()).contains(name); }, 10000);
+        const int fd = ::open(pipe.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK);
+        if (fd < 0)
+            return;
+        // (A pipe holds 64 KiB unless told: a third of a second of this format. A device holds
+        // less.)
+        if (every < 50)
+            fcntl(fd, F_SETPIPE_SZ, 16384);
+        reader = std::thread([this, fd, pace, every] {
+            // (Where the sink gave nothing for a while, the device does not catch up.)
+            auto start = std::chrono::steady_clock::now();
+            int64_t startFrames = 0;
+            std::vector<int16_t> buffer(rate / 10 * 2);
+            int64_t frames = 0;
+            while (!over) {
+                const auto now = std::chrono::steady_clock::now();
+                const double passed = std::chrono::duration<double>(now - start).count();
+                const int64_t due = startFrames + int64_t(passed * pace * rate);
+                while (frames < due) {
+                    const auto want = std::min<int64_t>(due - frames, int64_t(buffer.size() / 2));
+                    const ssize_t got = ::read(fd, buffer.data(), std::size_t(want) * 4);
+                    if (got <= 0) {
+                        start = now;
+                        startFrames = frames;
+                        break;
+                    }
+                    const int64_t n = got / 4;
+                    std::lock_guard guard(lock);
+                    for (int64_t i = 0; i < n && !loudFrom; ++i)
+                        if (std::abs(int(buffer[std::size_t(i) * 2])) > 1000)
+                            loudFrom = frames + i;
+                    frames += n;
+                    drained = frames;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(every));
+            }
+            ::close(fd);
+        });
+    }
+    ~PacedSink()
+    {
+        over = true;
+        if (reader.joinable())
+            reader.join();
+        if (!module.isEmpty())
+            pactl({QStringLiteral("unload-module"), module});
+    }
+    PacedSink(const PacedSink&) = delete;
+    PacedSink& operator=(const PacedSink&) = delete;
+    bool ready() const { return reader.joinable() && sinks().value_or(QStringList()).contains(name); }
+    void makeDefault() const { pactl({QStringLiteral("set-default-sink"), name}); }
+    // Seconds of sound the device has played since it first played a loud sample; none before.
+    std::optional<double> played() const
+    {
+        std::lock_guard guard(lock);
+        if (!loudFrom)
+            return std::nullopt;
+        return double(drained - *loudFrom) / rate;
+    }
+
+    const QString name;
+
+private:
+    QTemporaryDir folder;
+    QString module;
+    std::thread reader;
+    std::atomic<bool> over = false;
+    mutable std::mutex lock;
+    int64_t drained = 0;
+    std::optional<int64_t> loudFrom;
 };
 
 // What the null sink plays, recorded from its monitor while this lives: the sound the user
