@@ -11,9 +11,13 @@
 #include "platform/media/Media.h"
 
 #include <QCoro/QCoroTimer>
+#include <QFile>
 #include <QFileInfo>
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <unistd.h>
 
 namespace Main {
 
@@ -101,6 +105,43 @@ void failUnopened(const AppModel& model)
         failOnProblem(model);
 }
 
+// Refuses an output whose folder is missing or cannot be written, before the project is
+// opened: the export would fail only after opening kept a backup and logged its job.
+void refuseOutput(const QString& output)
+{
+    const QString folder = QFileInfo(output).absolutePath();
+    const QString failed = QStringLiteral("The Short could not be exported. The folder ") + folder;
+    if (!QFileInfo(folder).isDir())
+        throw Fail(failed + QStringLiteral(" does not exist."));
+    if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0)
+        throw Fail(failed + QStringLiteral(" cannot be written (") + qt_error_string(errno) + QStringLiteral(")."));
+}
+
+// The segments whose transcripts go with an Ask AI request: every one for "all", else the
+// ids split at commas, empty pieces dropped and nothing trimmed.
+std::set<QString> named(const Project& project, const QString& segments)
+{
+    std::set<QString> include;
+    if (segments == u"all") {
+        for (const Segment& s : project.segments)
+            include.insert(s.id);
+    } else {
+        for (const QString& id : segments.split(u',', Qt::SkipEmptyParts))
+            include.insert(id);
+    }
+    return include;
+}
+
+// Refuses an id the project does not have before anything is asked (and paid for): the
+// request would go without that transcript, or fail after it was paid.
+void refuseUnknown(const Project& project, const QString& segments)
+{
+    for (const QString& id : named(project, segments)) {
+        if (std::none_of(project.segments.begin(), project.segments.end(), [&](const Segment& s) { return s.id == id; }))
+            throw Fail(QStringLiteral("The project has no segment \"") + id + QStringLiteral("\"."));
+    }
+}
+
 const Short* active(const AppModel& model)
 {
     for (const Short& s : model.project().shorts) {
@@ -183,6 +224,7 @@ QCoro::Task<> exportShort(QString recording, QString output)
     // Opening makes the project's first Short the active one.
     if (held.project && held.project->shorts.empty())
         throw noShort();
+    refuseOutput(absolute(output));
     AppModel& model = makeModel();
     if (!co_await openHeld(model, std::move(held)))
         throw noProject();
@@ -204,6 +246,7 @@ QCoro::Task<> ask(QString recording, QString segments, QString instruction)
     if (held.project) {
         if (const std::optional<QString> refusal = AppModel::composeRefusal(*held.project))
             throw Fail(*refusal);
+        refuseUnknown(*held.project, segments);
     }
     AppModel& model = makeModel();
     if (!co_await openHeld(model, std::move(held)))
@@ -213,14 +256,7 @@ QCoro::Task<> ask(QString recording, QString segments, QString instruction)
         model.pipeline()->cancel();
     model.setSelection(segments);
 
-    std::set<QString> include;
-    if (segments == u"all") {
-        for (const Segment& s : model.project().segments)
-            include.insert(s.id);
-    } else {
-        for (const QString& id : segments.split(u',', Qt::SkipEmptyParts))
-            include.insert(id);
-    }
+    const std::set<QString> include = named(model.project(), segments);
     if (const std::optional<QString> message = co_await model.compose(instruction, include))
         throw Fail(*message);
     // A Short that could not be saved is not reported as made.
@@ -263,6 +299,7 @@ QCoro::Task<> addSegment(QString recording, double start, double end)
     AppModel& model = makeModel();
     if (!co_await openHeld(model, std::move(held)))
         throw noProject();
+    failUnopened(model);
     model.addSegment(TimeRange{start, end});
     co_await pipelineEnd(model);
     failOnProblem(model);

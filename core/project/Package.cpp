@@ -326,6 +326,20 @@ std::optional<QString> Project::existingFile(const QString& video)
     return std::nullopt;
 }
 
+std::optional<QString> Project::namedFile(const QString& video, const std::optional<QString>& markers)
+{
+    const QString first = newFile(video, markers);
+    const QString base = first.chopped(packageExtension.size() + 1);
+    QString package = first;
+    for (int n = 2; QFileInfo::exists(package); ++n) {
+        const auto project = tryLoad(package).project;
+        if (!project || project->isOf(video))
+            return package;
+        package = base + u' ' + QString::number(n) + u'.' + packageExtension;
+    }
+    return std::nullopt;
+}
+
 Project Project::load(const QString& package)
 {
     Loaded loaded = tryLoad(package);
@@ -345,6 +359,20 @@ bool Project::mayWrite(const QString& package, const QString& video)
         return true;
     const auto project = tryLoad(package).project;
     return project && project->isOf(video);
+}
+
+std::optional<QString> Project::unwritable(const QString& package)
+{
+    // A folder package is written inside; a single-file one is made a folder beside itself.
+    const QFileInfo info(package);
+    const QString folder = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
+    if (::access(encoded(folder).constData(), W_OK | X_OK) == 0)
+        return std::nullopt;
+    const QString reason = qt_error_string(errno);
+    return QStringLiteral("Your work cannot be saved as %1: the folder %2 cannot be written (%3). Put the %4 in a "
+                          "folder you can write to.")
+        .arg(info.fileName(), folder, reason,
+             info.exists() ? QStringLiteral("project") : QStringLiteral("recording"));
 }
 
 DiskVersion Project::save(const QString& package) const

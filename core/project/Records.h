@@ -107,11 +107,19 @@ struct Project {
     // The package on disk.
     static QString newFile(const QString& video, const std::optional<QString>& markers);
     static std::optional<QString> existingFile(const QString& video);
+    // What stands at the names a project of `video` is given (`newFile`'s, then "<stem>
+    // 2.vtrl" and on, as far as packages stand there) and is not another recording's
+    // project: this recording's own, or one that cannot be read, which may be its own and
+    // is never passed over. None when the names lead to a free one.
+    static std::optional<QString> namedFile(const QString& video, const std::optional<QString>& markers);
     static Project load(const QString& package);
     // True when the package at `package` may be written for `video`: nothing is there yet,
     // or it holds this recording's project. An unreadable package is kept: the user may
     // still want it.
     static bool mayWrite(const QString& package, const QString& video);
+    // The sentence for a package whose folder (or, before it is made, the folder it would
+    // be made in) cannot be written; none when a save may be made there.
+    static std::optional<QString> unwritable(const QString& package);
     // Writes the document whole and returns the version written.
     DiskVersion save(const QString& package) const;
     // The version of the document that the package holds now (it is read whole); none when

@@ -2,6 +2,7 @@
 
 #include "core/services/Analyst.h"
 #include "core/services/Tool.h"
+#include "core/services/Transcription.h"
 #include "platform/Prefs.h"
 
 #include <QDir>
@@ -27,8 +28,8 @@ QCoro::Task<std::vector<Item>> items()
         const QString model = QDir::homePath() + QStringLiteral("/.whisper-models/ggml-large-v3-turbo.bin");
         out.push_back({QStringLiteral("whisper model"), QFileInfo(model).isFile(),
                        QStringLiteral("The model whisper listens with, 1.6 GB."),
-                       QStringLiteral("mkdir -p ~/.whisper-models && curl -L -o ~/.whisper-models/ggml-large-v3-turbo.bin "
-                                      "https://huggingface.co/ggerganov/whisper.cpp/resolve/main/ggml-large-v3-turbo.bin")});
+                       QStringLiteral("mkdir -p ~/.whisper-models && curl -L -o ~/.whisper-models/ggml-large-v3-turbo.bin ")
+                           + WhisperCLI::modelAddress(QStringLiteral("ggml-large-v3-turbo.bin"))});
     }
     out.push_back({QStringLiteral("OpenRouter key"), key && !key->isEmpty(),
                    QStringLiteral("For summaries, Short ideas and Ask AI")

@@ -84,11 +84,21 @@ QString WhisperCLI::defaultModel()
     return QDir::homePath() + QStringLiteral("/.whisper-models/ggml-large-v3-turbo.bin");
 }
 
+QString WhisperCLI::modelAddress(const QString& name)
+{
+    return QStringLiteral("https://huggingface.co/ggerganov/whisper.cpp/resolve/main/") + name;
+}
+
 QCoro::Task<std::vector<Line>> WhisperCLI::transcribe(QString wav, QString language, QString hint, Trace* trace,
                                                       Cancel) const
 {
-    if (!QFileInfo(model).isFile())
-        throw Fail(QStringLiteral("The whisper model is missing at ") + model + u'.');
+    // The model is not installed with whisper-cli: the sentence says where it comes from.
+    if (!QFileInfo(model).isFile()) {
+        const QString name = QFileInfo(model).fileName();
+        throw Fail(QStringLiteral("The whisper model is missing at ") + model + QStringLiteral(". Download ") + name
+                   + QStringLiteral(" from the whisper.cpp models on Hugging Face, ") + modelAddress(name)
+                   + QStringLiteral(", and put it there."));
+    }
     const QString base = withoutWavExtension(wav);
     QStringList args{"-m", model, "-f", wav, "-l", language, "-np", "-ml", "60", "-oj", "-of", base};
     if (!hint.isEmpty())

@@ -33,6 +33,8 @@ public:
 
     // ~/.whisper-models/ggml-large-v3-turbo.bin
     static QString defaultModel();
+    // Where a model file of this name is downloaded: the whisper.cpp models on Hugging Face.
+    static QString modelAddress(const QString& name);
 
     QString model;
 };

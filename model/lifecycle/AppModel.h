@@ -162,7 +162,8 @@ public:
     QCoro::Task<bool> open(QString path);
     QCoro::Task<> openProject(QString package);
     // The package that `open` opens for `path`: the path itself when it names a package,
-    // else the project beside the recording; none when it has none.
+    // else the project beside the recording (a damaged one too, at a name its project is
+    // given); none when it has none.
     static std::optional<QString> packageOf(QString path);
     // Sets up a new project for a recording that has none. Where it has one by now (a job
     // or another window made it meanwhile), that one is opened instead and the toast says so.

@@ -38,6 +38,28 @@ QString fileName(const QString& path)
     return QFileInfo(path).fileName();
 }
 
+// The recording's project: one that names it anywhere in its folder, else one at a name its
+// project is given (after the recording or after `markers`) that is its own or cannot be
+// read. A damaged project is opened, and so refused with its reason, never passed over for a
+// new one that pays for the pipeline again.
+std::optional<QString> projectOf(const QString& video, const std::optional<QString>& markers)
+{
+    if (std::optional<QString> found = Project::existingFile(video))
+        return found;
+    for (const std::optional<QString>& named : {std::optional<QString>(), markers}) {
+        if (std::optional<QString> package = Project::namedFile(video, named))
+            return package;
+    }
+    return std::nullopt;
+}
+
+// The same package however it was reached (a link, or a link to its folder).
+QString canonical(const QString& path)
+{
+    const QString resolved = QFileInfo(path).canonicalFilePath();
+    return resolved.isEmpty() ? path : resolved;
+}
+
 } // namespace
 
 AppModel::AppModel(std::unique_ptr<Player> player, std::unique_ptr<Player> browserPlayer, QObject* parent)
@@ -76,7 +98,7 @@ std::optional<QString> AppModel::packageOf(QString path)
     path = Text::absolutePath(path);
     if (Text::extension(fileName(path)) == u"vtrl")
         return path;
-    return Project::existingFile(path);
+    return projectOf(path, Markers::find(path));
 }
 
 QCoro::Task<bool> AppModel::open(QString path)
@@ -177,9 +199,10 @@ QCoro::Task<> AppModel::create(QString video, QString markers, QString note, dou
     video = Text::absolutePath(video);
     markers = Text::absolutePath(markers);
     // The caller found no project for the recording, but a job or another window may have
-    // made one since and let go of it. That project holds the user's work, paid for: it is
-    // opened, and never written over by a new one.
-    std::optional<QString> made = Project::existingFile(video);
+    // made one since and let go of it, or it may have been damaged meanwhile. That project
+    // holds the user's work, paid for: it is opened (or refused with its reason), and never
+    // written over or passed over by a new one.
+    std::optional<QString> made = projectOf(video, markers);
     QString package;
     std::optional<PackageLock> hold;
     for (int look = 0; look < 10 && !made && !hold; ++look) {
@@ -190,11 +213,8 @@ QCoro::Task<> AppModel::create(QString video, QString markers, QString note, dou
             co_return;
         }
         // Nobody else makes the package while it is held; one made between the look and the
-        // hold is looked at again. This recording's own project at the name is opened (a
-        // lookup passes over one too large for it).
-        made = Project::existingFile(video);
-        if (!made && QFileInfo::exists(package) && Project::mayWrite(package, video))
-            made = package;
+        // hold is looked at again.
+        made = projectOf(video, markers);
         if (made || QFileInfo::exists(package))
             hold.reset();
     }
@@ -252,6 +272,11 @@ QCoro::Task<> AppModel::start(QString file, QString video, bool isNew, Builder b
     // One file, one name: the project, the recents and later lookups all keep these.
     file = Text::absolutePath(file);
     video = Text::absolutePath(video);
+    // Work that no save could keep is never begun: the pipeline would pay for it all the same.
+    if (const std::optional<QString> refusal = Project::unwritable(file)) {
+        setProblem(refusal);
+        co_return;
+    }
     close();
     // A later start (or a close) while this one waits on the media makes this one stop.
     const int generation = generation_;
@@ -325,7 +350,7 @@ void AppModel::remember(const QString& package)
 {
     QStringList list{package};
     for (const QString& entry : recents_) {
-        if (entry != package && list.size() < 8)
+        if (canonical(entry) != canonical(package) && list.size() < 8)
             list.append(entry);
     }
     setRecents(list);

@@ -23,7 +23,7 @@ QString plainTip(const QString& text)
 // ---- the set-up sheet ----
 
 SetupPreview setupPreview(const std::vector<double>& marks, double before, double after, double length,
-                          bool hasMarkers, const QString& package)
+                          bool hasMarkers, const QString& package, const std::optional<QString>& unwritable)
 {
     SetupPreview p;
     const std::vector<Segment> segments = Markers::segments(marks, before, after, length);
@@ -35,9 +35,11 @@ SetupPreview setupPreview(const std::vector<double>& marks, double before, doubl
     p.package = package;
     p.sentence = QString::number(marks.size()) + QStringLiteral(" markers become ") + QString::number(p.segments)
         + QStringLiteral(" segments, about ") + QString::number(p.minutes)
-        + QStringLiteral(" minutes to transcribe. The recording is not cut or copied; your work is saved beside it as ")
-        + package + u'.';
-    p.canOpen = hasMarkers && !marks.empty();
+        + QStringLiteral(" minutes to transcribe. ");
+    p.sentence += unwritable
+        ? *unwritable
+        : QStringLiteral("The recording is not cut or copied; your work is saved beside it as ") + package + u'.';
+    p.canOpen = hasMarkers && !marks.empty() && !unwritable;
     return p;
 }
 

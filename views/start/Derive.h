@@ -25,9 +25,12 @@ struct SetupPreview {
     bool canOpen = false;
     bool operator==(const SetupPreview&) const = default;
 };
-// `package` is the name `create` will really write.
+// `package` is the name `create` will really write; `unwritable`, why it cannot be written
+// there, which the sentence says in place of where the work is saved, and which keeps the
+// sheet from opening.
 SetupPreview setupPreview(const std::vector<double>& marks, double before, double after, double length,
-                          bool hasMarkers, const QString& package);
+                          bool hasMarkers, const QString& package,
+                          const std::optional<QString>& unwritable = std::nullopt);
 // A stepper's label: 150 reads "2:30".
 QString stepperLabel(double seconds);
 QString setupHelp(const QString& transcriber);

@@ -199,8 +199,9 @@ SetupSheet::SetupSheet(AppModel& m, QString path, QWidget* parent)
 
 SetupPreview SetupSheet::preview() const
 {
+    const QString package = AppModel::packageFor(Text::absolutePath(video), markerFile);
     return setupPreview(marks, beforeSpin->value(), afterSpin->value(), length, markerFile.has_value(),
-                        QFileInfo(AppModel::packageFor(Text::absolutePath(video), markerFile)).fileName());
+                        QFileInfo(package).fileName(), Project::unwritable(package));
 }
 
 void SetupSheet::refresh()

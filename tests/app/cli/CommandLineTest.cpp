@@ -20,6 +20,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <csignal>
+#include <linux/capability.h>
+#include <sys/prctl.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -108,11 +110,14 @@ struct Ran {
     int status = -1;
 };
 
-QCoro::Task<Ran> launch(QStringList args, QProcessEnvironment env, QString dir)
+QCoro::Task<Ran> launch(QStringList args, QProcessEnvironment env, QString dir, bool bounded = false)
 {
     QProcess process;
     process.setProcessEnvironment(env);
     process.setWorkingDirectory(dir);
+    // Held to the folders' permissions, as a user is, also when the tests run as root.
+    if (bounded)
+        process.setChildProcessModifier([] { ::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0); });
     process.start(VANTOREL_PROGRAM, args);
     co_await qCoro(process).waitForFinished(std::chrono::minutes(3));
     Ran ran{QString::fromUtf8(process.readAllStandardOutput()).split(u'\n'), process.readAllStandardError(),
@@ -148,11 +153,11 @@ protected:
         server.reply(chat, 200, answer);
     }
 
-    Ran run(const QStringList& args) { return await(launch(args, env, work)); }
+    Ran run(const QStringList& args, bool bounded = false) { return await(launch(args, env, work, bounded)); }
     // Exactly these lines, and status 1 when the last is an "error:" line, else 0.
-    void expectRun(const QStringList& args, const QStringList& lines)
+    void expectRun(const QStringList& args, const QStringList& lines, bool bounded = false)
     {
-        const Ran ran = run(args);
+        const Ran ran = run(args, bounded);
         EXPECT_EQ(ran.out, lines) << args.join(' ').toStdString();
         EXPECT_EQ(ran.status, lines.value(lines.size() - 1).startsWith("error: ") ? 1 : 0) << args.join(' ').toStdString();
     }
@@ -444,12 +449,26 @@ TEST_F(CommandLine, ARefusedExportOrAskWritesNothing)
         s.lines = std::vector<Line>{}; // heard, with nothing said
     const QString gone = "error: The recording rec.mp4 was not found. Put it next to the project file and open the "
                          "project again.";
+    const QString damaged = "error: rec.vtrl could not be read as a Vantorel project.";
+    ASSERT_TRUE(testfiles::writeFile(work + "/rec.csv", "time\n0:20\n")); // --run would make a project from it
     const struct {
-        const Project* stored;
+        const Project* stored; // none: no project
         bool recording; // false: the recording is gone
         QStringList args;
         QString refusal;
+        const char* document = nullptr; // written as project.json over the stored project
+        bool locked = false;            // the folder cannot be written
     } table[] = {
+        {&transcribed, true, {"--export", "rec.mp4", "out.mp4"}, damaged, "{\"format\": 1,"},
+        {&transcribed, true, {"--ask", "rec.mp4", "all", "find the ending"}, damaged, "{\"format\": 1,"},
+        {&transcribed, true, {"--add-segment", "rec.mp4", "1", "2"}, damaged, "{\"format\": 1,"},
+        {&transcribed, true, {"--run", "rec.mp4"}, damaged, "[]"},
+        {&transcribed, true, {"--ask", "rec.mp4", "01,09", "find the ending"}, "error: The project has no segment \"09\"."},
+        {&transcribed, true, {"--ask", "rec.mp4", "03, 02", "find the ending"}, "error: The project has no segment \" 02\"."},
+        {&transcribed, true, {"--export", "rec.mp4", "gone/out.mp4"},
+         "error: The Short could not be exported. The folder " + work + "/gone does not exist."},
+        {nullptr, true, {"--run", "rec.mp4"}, "error: Your work cannot be saved as rec.vtrl: the folder " + work
+         + " cannot be written (Permission denied). Put the recording in a folder you can write to.", nullptr, true},
         {&noShort, true, {"--export", "rec.mp4", "out.mp4"}, "error: That recording has no Short yet."},
         {&noShort, true, {"--export", "rec.vtrl", "out.mp4"}, "error: That recording has no Short yet."},
         {&transcribed, false, {"--export", "rec.vtrl", "out.mp4"}, gone},
@@ -458,9 +477,14 @@ TEST_F(CommandLine, ARefusedExportOrAskWritesNothing)
         {&transcribed, false, {"--add-segment", "rec.vtrl", "1", "2"}, gone},
     };
     const QString aside = work + "/elsewhere.mp4";
-    for (const auto& [stored, recording, args, refusal] : table) {
+    for (const auto& [stored, recording, args, refusal, document, locked] : table) {
         const std::string row = args.join(' ').toStdString();
-        stored->save(package);
+        ASSERT_TRUE(QDir(package).removeRecursively());
+        if (stored)
+            stored->save(package);
+        if (document) {
+            ASSERT_TRUE(testfiles::writeFile(package + "/project.json", document));
+        }
         const QByteArray saved = testfiles::readFile(package + "/project.json");
         if (!recording) {
             ASSERT_TRUE(QFile::rename(video, aside)) << row;
@@ -470,11 +494,17 @@ TEST_F(CommandLine, ARefusedExportOrAskWritesNothing)
         server.clear();
         server.reply(chat, 200, answer);
 
-        expectRun(args, {refusal});
+        const auto writable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+        QFile::setPermissions(work, locked ? QFile::ReadOwner | QFile::ExeOwner : writable);
+        expectRun(args, {refusal}, locked);
+        QFile::setPermissions(work, writable);
         EXPECT_EQ(testfiles::readFile(package + "/project.json"), saved) << row << ": the project was saved";
         expectNothingKept(prefs, row);
         EXPECT_TRUE(server.requests().empty()) << row << ": the gateway was asked";
         EXPECT_FALSE(QFile::exists(work + "/out.mp4")) << row;
+        EXPECT_FALSE(QFile::exists(package + "/activity.jsonl")) << row << ": a job was logged";
+        EXPECT_EQ(QDir(work).entryList({"*.vtrl"}), stored ? QStringList{"rec.vtrl"} : QStringList{}) << row;
+        EXPECT_TRUE(tmpEmpty()) << row << ": sound was cut";
         if (!recording) {
             ASSERT_TRUE(QFile::rename(aside, video)) << row;
         }
@@ -484,8 +514,9 @@ TEST_F(CommandLine, ARefusedExportOrAskWritesNothing)
 TEST_F(CommandLine, AskSendsTheNamedTranscriptsAndPrintsTheShort)
 {
     project(false);
-    // "all" sends every transcript; otherwise empty pieces go and blanks stay.
-    for (const auto& [segments, sent] : {std::pair{"all", "123"}, {"03,, 02", "3"}}) {
+    // "all" sends every transcript; otherwise empty pieces go and ids are taken once (an id
+    // with a blank before it is one the project does not have, and is refused).
+    for (const auto& [segments, sent] : {std::pair{"all", "123"}, {"03,,03", "3"}}) {
         server.clear();
         server.reply(chat, 200, answer);
         expectRun({"--ask", "rec.mp4", segments, "find the ending"}, {"Asked short | 5.0 s", "  0:00:21 5.0 s payoff"});
@@ -834,6 +865,13 @@ TEST_F(CommandLine, OpenStreamOpensTheProjectThatJobsMadeMeanwhile)
     open->close();
     EXPECT_EQ(Project::load(package), made) << "the jobs' work was written over";
     EXPECT_EQ(server.requests(chat).size(), asked) << "the pipeline was paid for again";
+    EXPECT_EQ(QDir(work).entryList({"*.vtrl"}), QStringList{"rec.vtrl"});
+
+    // Damaged meanwhile: refused with its reason, never passed over for a new project.
+    ASSERT_TRUE(testfiles::writeFile(package + "/project.json", "{"));
+    await(open->create(video, work + "/rec.csv", "set up in the window", 150, 60, true, true, true));
+    EXPECT_EQ(open->problem(), "rec.vtrl could not be read as a Vantorel project.");
+    EXPECT_EQ(server.requests(chat).size(), asked);
     EXPECT_EQ(QDir(work).entryList({"*.vtrl"}), QStringList{"rec.vtrl"});
 }
 

@@ -92,7 +92,8 @@ TEST_F(WhisperTest, FailuresNameTheCauseAndLeaveNoJson)
 {
     const QString missing = work.filePath("nowhere.bin");
     EXPECT_EQ(failureOf(WhisperCLI(missing).transcribe(wav, "th", "", nullptr)),
-              "The whisper model is missing at " + missing + ".");
+              "The whisper model is missing at " + missing + ". Download nowhere.bin from the whisper.cpp models on "
+              "Hugging Face, https://huggingface.co/ggerganov/whisper.cpp/resolve/main/nowhere.bin, and put it there.");
 
     {
         ScopedEnv fail{"WHISPER_FAIL", QByteArray("1")};

@@ -46,6 +46,10 @@ TEST(SetupPreview, CountsSegmentsMinutesAndNamesThePackage)
     EXPECT_EQ(setupPreview({1000, 1100}, 150, 60, 3600, true, pkg).sentence,
               QStringLiteral("2 markers become 1 segments, about 5 minutes to transcribe. The recording is not cut or "
                              "copied; your work is saved beside it as Stream 12.vtrl."));
+    // Where the work cannot be saved, the sheet says so and does not open.
+    const SetupPreview unsaved = setupPreview({1000}, 150, 60, 3600, true, pkg, QStringLiteral("It cannot be saved."));
+    EXPECT_EQ(unsaved.sentence, QStringLiteral("1 markers become 1 segments, about 4 minutes to transcribe. It cannot be saved."));
+    EXPECT_FALSE(unsaved.canOpen);
 }
 
 TEST(SetupPreview, StepperLabelsAndEngine)
