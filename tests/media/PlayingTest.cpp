@@ -490,36 +490,44 @@ double hundredths(double t)
     return std::round(t * 100) / 100;
 }
 
-// A copy of the MPEG-TS `from` whose first piece of sound stamped `at` seconds or more after
-// its first is stamped `back` seconds earlier, as a damaged recording's stamp may go astray.
-// (The stamp of a piece of sound in MPEG-TS: 33 bits of 90 kHz in five bytes, with marker
-// bits, at the start of the first of its 188-byte packets.)
-QString strayStamp(const QString& from, const QString& to, double at, double back)
+// A copy of the MPEG-TS `from` whose first piece of sound (or picture) stamped `at` seconds or
+// more after its first is stamped `back` seconds earlier (negative: later), as a damaged
+// recording's stamp may go astray. (The stamps of a PES in MPEG-TS: 33 bits of 90 kHz in five
+// bytes each, with marker bits, at the start of the first of its 188-byte packets; a picture's
+// may be followed by when it is decoded, moved alike.)
+QString strayStamp(const QString& from, const QString& to, double at, double back, bool picture = false)
 {
     QByteArray bytes = testfiles::readFile(from);
     std::optional<int64_t> first;
+    const auto read = [](const uint8_t* s) {
+        return int64_t((s[0] >> 1) & 7) << 30 | int64_t(s[1]) << 22 | int64_t(s[2] >> 1) << 15 | int64_t(s[3]) << 7
+               | int64_t(s[4] >> 1);
+    };
+    const auto move = [&](uint8_t* s) {
+        const int64_t stamp = read(s) - int64_t(back * 90000);
+        s[0] = uint8_t((s[0] & 0xf0) | ((stamp >> 29) & 0x0e) | 1);
+        s[1] = uint8_t(stamp >> 22);
+        s[2] = uint8_t(((stamp >> 14) & 0xfe) | 1);
+        s[3] = uint8_t(stamp >> 7);
+        s[4] = uint8_t(((stamp << 1) & 0xfe) | 1);
+    };
     for (qsizetype k = 0; k + 188 <= bytes.size(); k += 188) {
         auto* packet = reinterpret_cast<uint8_t*>(bytes.data() + k);
         const bool starts = packet[1] & 0x40;
         const int fields = (packet[3] >> 4) & 3;
         const qsizetype payload = 4 + ((fields & 2) ? 1 + packet[4] : 0);
-        if (packet[0] != 0x47 || !starts || !(fields & 1) || payload + 14 > 188)
+        if (packet[0] != 0x47 || !starts || !(fields & 1) || payload + 19 > 188)
             continue;
         uint8_t* pes = packet + payload;
-        if (pes[0] != 0 || pes[1] != 0 || pes[2] != 1 || (pes[3] & 0xe0) != 0xc0 || !(pes[7] & 0x80))
-            continue; // not the start of a piece of sound with its stamp
-        uint8_t* stamp = pes + 9;
-        int64_t pts = int64_t((stamp[0] >> 1) & 7) << 30 | int64_t(stamp[1]) << 22 | int64_t(stamp[2] >> 1) << 15
-                      | int64_t(stamp[3]) << 7 | int64_t(stamp[4] >> 1);
-        first = first.value_or(pts);
-        if (pts < *first + int64_t(at * 90000))
+        const bool kind = picture ? (pes[3] & 0xf0) == 0xe0 : (pes[3] & 0xe0) == 0xc0;
+        if (pes[0] != 0 || pes[1] != 0 || pes[2] != 1 || !kind || !(pes[7] & 0x80))
+            continue; // not the start of a piece of sound (or a picture) with its stamp
+        first = first.value_or(read(pes + 9));
+        if (read(pes + 9) < *first + int64_t(at * 90000))
             continue;
-        pts -= int64_t(back * 90000);
-        stamp[0] = uint8_t((stamp[0] & 0xf0) | ((pts >> 29) & 0x0e) | 1);
-        stamp[1] = uint8_t(pts >> 22);
-        stamp[2] = uint8_t(((pts >> 14) & 0xfe) | 1);
-        stamp[3] = uint8_t(pts >> 7);
-        stamp[4] = uint8_t(((pts << 1) & 0xfe) | 1);
+        move(pes + 9);
+        if (pes[7] & 0x40)
+            move(pes + 14);
         return testfiles::writeFile(to, bytes) ? to : QString();
     }
     return {};
@@ -679,9 +687,17 @@ TEST(PlayingTest, SoundIsHeardInItsPlaceOrNotAtAll)
 // played them before) and as a Short whose cut spans the join, every picture and moment of
 // sound is its recording's at its place: the pictures never stand, the line's times never go
 // back, and it ends after the second, also where there is no sound to carry it; the Short
-// exports the same pictures at the same times, and the same sound.
+// exports the same pictures at the same times, and the same sound. A recording whose one
+// picture is stamped 3 s ahead of its neighbours is no join: it plays in step, without it.
 TEST(PlayingTest, JoinedRecordingsPlayOnThroughTheJoin)
 {
+    const QString noisy = noisyClip();
+    ASSERT_FALSE(noisy.isEmpty());
+    const QString whole = sharedClip(QStringLiteral("numbered30-noise-6.ts"), [&](const QString& p) {
+        return Clips::ffmpeg({"-t", "6", "-i", noisy, "-c", "copy", p}) ? p : QString();
+    });
+    const QString ahead = sharedClip(QStringLiteral("numbered30-noise-ahead.ts"),
+                                     [&](const QString& p) { return strayStamp(whole, p, 2.0, -3.0, true); });
     const struct {
         const char* name;
         QString clip;
@@ -695,6 +711,7 @@ TEST(PlayingTest, JoinedRecordingsPlayOnThroughTheJoin)
         {"from within the second", joinedClip(true), true, 6.5},
         {"a Short whose cut spans the join", joinedClip(true), true, 3.0, {{3.0, 5.5}, {8.0, 9.0}}},
         {"without sound", joinedClip(false), false},
+        {"a picture stamped 3 s ahead", ahead, true, 0, {}, whole},
     };
     std::unique_ptr<Playing> thread;
     QString opened;
