@@ -3,6 +3,7 @@
 #include "core/project/Fail.h"
 #include "core/project/Text.h"
 #include "core/services/Tool.h"
+#include "platform/Pieces.h"
 #include "platform/TempFile.h"
 
 #include <QFile>
@@ -16,12 +17,14 @@ QCoro::Task<QString> extract(QString video, double start, double duration)
     if (!(duration >= shortestCut) || !std::isfinite(duration))
         throw Fail(QStringLiteral("A stretch of sound shorter than a millisecond cannot be cut."));
     const QString wav = TempFiles::make(QStringLiteral("vt-"), QStringLiteral(".wav"));
-    const QStringList arguments{
-        QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
-        QStringLiteral("-ss"), Text::numberWithPoint(start), QStringLiteral("-t"), Text::numberWithPoint(duration),
-        QStringLiteral("-i"), video, QStringLiteral("-vn"), QStringLiteral("-ac"), QStringLiteral("1"),
-        QStringLiteral("-ar"), QStringLiteral("16000"), QStringLiteral("-c:a"), QStringLiteral("pcm_s16le"), wav,
-    };
+    // (A recording joined from pieces is read as they join: see Pieces.)
+    const QStringList arguments = QStringList{QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"),
+                                              QStringLiteral("-y"), QStringLiteral("-ss"), Text::numberWithPoint(start),
+                                              QStringLiteral("-t"), Text::numberWithPoint(duration)}
+                                  + Pieces::ffmpegInput(video)
+                                  + QStringList{QStringLiteral("-vn"), QStringLiteral("-ac"), QStringLiteral("1"),
+                                                QStringLiteral("-ar"), QStringLiteral("16000"), QStringLiteral("-c:a"),
+                                                QStringLiteral("pcm_s16le"), wav};
     try {
         co_await Tool::run(QStringLiteral("ffmpeg"), arguments);
     } catch (...) {

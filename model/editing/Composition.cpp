@@ -4,6 +4,7 @@
 #include "core/project/Text.h"
 #include "core/services/Tool.h"
 #include "platform/PartialFile.h"
+#include "platform/Pieces.h"
 
 #include <QDir>
 #include <QFile>
@@ -129,7 +130,7 @@ QStringList Composition::arguments(const QString& output, const std::vector<Stre
         // ffmpeg goes on from where it stopped reading to learn the file, seconds later.
         if (from >= 0.5e-6)
             args << "-ss" << fixed(from);
-        args << "-t" << fixed(std::max(until, piece.end) - from + 0.1) << "-i" << source;
+        args << "-t" << fixed(std::max(until, piece.end) - from + 0.1) << Pieces::ffmpegInput(source);
         // Times after -ss count from each stream's time 0; each frame goes where the player
         // shows it on the Short's time line, the first at the piece's own start.
         const QString before = fixed(until - pictureZero + late);

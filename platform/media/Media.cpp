@@ -2,6 +2,7 @@
 
 #include "core/project/Fail.h"
 #include "core/project/Records.h"
+#include "platform/Pieces.h"
 #include "platform/media/Av.h"
 #include "platform/media/Reader.h"
 #include "platform/media/RecordingTime.h"
@@ -48,8 +49,17 @@ Input openInput(const QString& path, const AVIOInterruptCB* interrupt)
         throw unreadable(path);
     if (interrupt)
         raw->interrupt_callback = *interrupt;
-    const QByteArray name = QFile::encodeName(path);
-    if (avformat_open_input(&raw, name.constData(), nullptr, nullptr) < 0)
+    // A recording joined from pieces is read as they join (see Pieces): with the concat
+    // demuxer, from a list of its pieces.
+    const auto joined = Pieces::joinedUrl(path);
+    const QByteArray name = joined.value_or(QFile::encodeName(path));
+    AVDictionary* options = nullptr;
+    if (joined)
+        av_dict_set(&options, "safe", "0", 0);
+    const int opened = avformat_open_input(&raw, name.constData(), joined ? av_find_input_format("concat") : nullptr,
+                                           &options);
+    av_dict_free(&options);
+    if (opened < 0)
         throw unreadable(path); // the context was freed by the failed open
     Input input(raw);
     if (avformat_find_stream_info(input.get(), nullptr) < 0)

@@ -223,6 +223,7 @@ private:
     std::optional<double> padTo() const;
     Media::Reader::Skip skipFor(std::optional<double> now);
     void take(Media::Picture& picture, std::optional<double> now);
+    void place(Media::Picture& picture, std::optional<double> now);
     bool take(const Media::Sound& sound);
     bool dataEnded();
     struct Stamps;
@@ -281,6 +282,10 @@ private:
         double at;
     };
     std::optional<LeftOut> leftOut_;
+    // A picture stamped more than a moment after the one taken before it (stamped `stampBefore_`)
+    // waits for the next: see `take`.
+    std::optional<Media::Picture> ahead_;
+    double stampBefore_ = -HUGE_VAL;
 };
 
 Playing::Walk::Walk(Playing& playing, Line& line, int k)
@@ -388,6 +393,7 @@ bool Playing::Walk::begin()
         hand(*found.picture, lineOf(std::clamp(found.picture->at, start_, span_.end)), found.picture->at);
         latest_ = found.picture->at;
         pictureStamps_.last = found.picture->at;
+        stampBefore_ = found.picture->at;
     }
     cap_ = std::clamp(p_.frameBytes_ > 0 ? int(pictureBytes / p_.frameBytes_) : 30, 4, 60);
     return true;
@@ -442,13 +448,33 @@ Media::Reader::Skip Playing::Walk::skipFor(std::optional<double> now)
     return Skip::none;
 }
 
+// A picture stamped more than a moment after the one before waits for the next: where that one
+// comes back to within a moment of the one before, the picture went astray and is left out
+// (else it would stand for seconds, and the pictures after it be taken for a recording joined
+// on); where it does not, the stamps leave a gap, and both are taken.
 void Playing::Walk::take(Media::Picture& picture, std::optional<double> now)
+{
+    if (ahead_) {
+        Media::Picture held = std::move(*ahead_);
+        ahead_.reset();
+        if (picture.at >= held.at - soundBreak || std::fabs(picture.at - stampBefore_) >= soundBreak)
+            place(held, now);
+    }
+    if (picture.at < until_ && picture.at > stampBefore_ + soundBreak && stampBefore_ > -HUGE_VAL) {
+        ahead_ = std::move(picture);
+        return;
+    }
+    place(picture, now);
+}
+
+void Playing::Walk::place(Media::Picture& picture, std::optional<double> now)
 {
     if (picture.at >= until_) {
         handLeftOut();
         picturesDone_ = true;
         return;
     }
+    stampBefore_ = picture.at;
     // On a whole recording's line a second recording joined to the first goes on after it (a
     // Short's cuts keep to recording time).
     const double at = picture.at + (l_.whole ? follow(pictureStamps_, picture.at, 0) : 0.0);
@@ -522,6 +548,10 @@ bool Playing::Walk::take(const Media::Sound& sound)
 // next); short of it, the data stops there, and so does playing.
 bool Playing::Walk::dataEnded()
 {
+    if (ahead_) {
+        place(*ahead_, std::nullopt); // the last picture of all
+        ahead_.reset();
+    }
     handLeftOut();
     // (Past a join, the reader's reach is counted by stamps that went back: the pictures
     // handed tell how far the line reached.)

@@ -6,7 +6,9 @@
 // the export and the film strip: they go through this unit, so that one time shows one frame
 // everywhere. Containers differ in where their stamps start: MPEG-TS seconds late, a
 // picture may start after its sound (Matroska made from an MP4: 21 ms), and Matroska and
-// FLV keep whole milliseconds. Only code in platform/media includes this.
+// FLV keep whole milliseconds. A recording joined from pieces of MPEG-TS counts it as the
+// pieces join (see platform/Pieces.h): the file is opened so. Only code in platform/media
+// includes this.
 
 #include <cmath>
 

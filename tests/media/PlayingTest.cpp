@@ -4,12 +4,15 @@
 
 #include "PlayingTesting.h"
 
+#include "model/editing/Composition.h"
 #include "platform/media/Playing.h"
+#include "support/Await.h"
 #include "support/Files.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <cmath>
 
 using namespace playing;
@@ -487,36 +490,44 @@ double hundredths(double t)
     return std::round(t * 100) / 100;
 }
 
-// A copy of the MPEG-TS `from` whose first piece of sound stamped `at` seconds or more after
-// its first is stamped `back` seconds earlier, as a damaged recording's stamp may go astray.
-// (The stamp of a piece of sound in MPEG-TS: 33 bits of 90 kHz in five bytes, with marker
-// bits, at the start of the first of its 188-byte packets.)
-QString strayStamp(const QString& from, const QString& to, double at, double back)
+// A copy of the MPEG-TS `from` whose first piece of sound (or picture) stamped `at` seconds or
+// more after its first is stamped `back` seconds earlier (negative: later), as a damaged
+// recording's stamp may go astray. (The stamps of a PES in MPEG-TS: 33 bits of 90 kHz in five
+// bytes each, with marker bits, at the start of the first of its 188-byte packets; a picture's
+// may be followed by when it is decoded, moved alike.)
+QString strayStamp(const QString& from, const QString& to, double at, double back, bool picture = false)
 {
     QByteArray bytes = testfiles::readFile(from);
     std::optional<int64_t> first;
+    const auto read = [](const uint8_t* s) {
+        return int64_t((s[0] >> 1) & 7) << 30 | int64_t(s[1]) << 22 | int64_t(s[2] >> 1) << 15 | int64_t(s[3]) << 7
+               | int64_t(s[4] >> 1);
+    };
+    const auto move = [&](uint8_t* s) {
+        const int64_t stamp = read(s) - int64_t(back * 90000);
+        s[0] = uint8_t((s[0] & 0xf0) | ((stamp >> 29) & 0x0e) | 1);
+        s[1] = uint8_t(stamp >> 22);
+        s[2] = uint8_t(((stamp >> 14) & 0xfe) | 1);
+        s[3] = uint8_t(stamp >> 7);
+        s[4] = uint8_t(((stamp << 1) & 0xfe) | 1);
+    };
     for (qsizetype k = 0; k + 188 <= bytes.size(); k += 188) {
         auto* packet = reinterpret_cast<uint8_t*>(bytes.data() + k);
         const bool starts = packet[1] & 0x40;
         const int fields = (packet[3] >> 4) & 3;
         const qsizetype payload = 4 + ((fields & 2) ? 1 + packet[4] : 0);
-        if (packet[0] != 0x47 || !starts || !(fields & 1) || payload + 14 > 188)
+        if (packet[0] != 0x47 || !starts || !(fields & 1) || payload + 19 > 188)
             continue;
         uint8_t* pes = packet + payload;
-        if (pes[0] != 0 || pes[1] != 0 || pes[2] != 1 || (pes[3] & 0xe0) != 0xc0 || !(pes[7] & 0x80))
-            continue; // not the start of a piece of sound with its stamp
-        uint8_t* stamp = pes + 9;
-        int64_t pts = int64_t((stamp[0] >> 1) & 7) << 30 | int64_t(stamp[1]) << 22 | int64_t(stamp[2] >> 1) << 15
-                      | int64_t(stamp[3]) << 7 | int64_t(stamp[4] >> 1);
-        first = first.value_or(pts);
-        if (pts < *first + int64_t(at * 90000))
+        const bool kind = picture ? (pes[3] & 0xf0) == 0xe0 : (pes[3] & 0xe0) == 0xc0;
+        if (pes[0] != 0 || pes[1] != 0 || pes[2] != 1 || !kind || !(pes[7] & 0x80))
+            continue; // not the start of a piece of sound (or a picture) with its stamp
+        first = first.value_or(read(pes + 9));
+        if (read(pes + 9) < *first + int64_t(at * 90000))
             continue;
-        pts -= int64_t(back * 90000);
-        stamp[0] = uint8_t((stamp[0] & 0xf0) | ((pts >> 29) & 0x0e) | 1);
-        stamp[1] = uint8_t(pts >> 22);
-        stamp[2] = uint8_t(((pts >> 14) & 0xfe) | 1);
-        stamp[3] = uint8_t(pts >> 7);
-        stamp[4] = uint8_t(((pts << 1) & 0xfe) | 1);
+        move(pes + 9);
+        if (pes[7] & 0x40)
+            move(pes + 14);
         return testfiles::writeFile(to, bytes) ? to : QString();
     }
     return {};
@@ -531,16 +542,17 @@ int numberAt(const std::vector<Clips::Shown>& pictures, double t)
     return n;
 }
 
-// The pictures a line handed: in order, none standing longer than a couple of frames, each
-// the one `expected` says (a few of those that are not, told).
-void checkPictures(const std::vector<Playing::Frame>& frames, const std::function<int(const Playing::Frame&)>& expected)
+// The pictures a line handed: in order, none standing longer than a couple of frames (or
+// `stands` seconds), each the one `expected` says (a few of those that are not, told).
+void checkPictures(const std::vector<Playing::Frame>& frames, const std::function<int(const Playing::Frame&)>& expected,
+                   double stands = 0.1)
 {
     int wrong = 0;
     for (std::size_t i = 0; i < frames.size(); ++i) {
         const Playing::Frame& f = frames[i];
         if (i > 0) {
             EXPECT_GE(f.line, frames[i - 1].line);
-            EXPECT_LT(f.line - frames[i - 1].line, 0.1) << "the picture stands at " << frames[i - 1].line;
+            EXPECT_LT(f.line - frames[i - 1].line, stands) << "the picture stands at " << frames[i - 1].line;
         }
         const int number = Clips::numberOf(f.picture.toImage());
         if (number != expected(f) && ++wrong <= 5)
@@ -670,44 +682,65 @@ TEST(PlayingTest, SoundIsHeardInItsPlaceOrNotAtAll)
 }
 
 // Two recordings joined as MPEG-TS files are joined, so that the second's stamps start again
-// where the first's did: played from the start, the line goes on through the join with the
-// whole of the second, its sound and pictures moved alike to follow the first. Nothing is
-// heard from another place, the pictures never stand, the line's times never go back, and it
-// ends after the second; also where there is no sound to carry it.
+// where the first's did, play as ffmpeg's concat demuxer joins them: each from its own start,
+// right after the one before. Played from the start, from within either (on a thread that
+// played them before) and as a Short whose cut spans the join, every picture and moment of
+// sound is its recording's at its place: the pictures never stand, the line's times never go
+// back, and it ends after the second, also where there is no sound to carry it; the Short
+// exports the same pictures at the same times, and the same sound. A recording whose one
+// picture is stamped 3 s ahead of its neighbours is no join: it plays in step, without it.
 TEST(PlayingTest, JoinedRecordingsPlayOnThroughTheJoin)
 {
+    const QString noisy = noisyClip();
+    ASSERT_FALSE(noisy.isEmpty());
+    const QString whole = sharedClip(QStringLiteral("numbered30-noise-6.ts"), [&](const QString& p) {
+        return Clips::ffmpeg({"-t", "6", "-i", noisy, "-c", "copy", p}) ? p : QString();
+    });
+    const QString ahead = sharedClip(QStringLiteral("numbered30-noise-ahead.ts"),
+                                     [&](const QString& p) { return strayStamp(whole, p, 2.0, -3.0, true); });
     const struct {
         const char* name;
         QString clip;
-        bool sound;
+        bool sound = true;
+        double from = 0;
+        std::vector<Span> spans = {};
+        QString recording = {}; // where it is not joined: the recording as it was
     } table[] = {
-        {"with sound", joinedClip(true), true},
+        {"with sound", joinedClip(true)},
+        {"from within the first", joinedClip(true), true, 2.5},
+        {"from within the second", joinedClip(true), true, 6.5},
+        {"a Short whose cut spans the join", joinedClip(true), true, 3.0, {{3.0, 5.5}, {8.0, 9.0}}},
         {"without sound", joinedClip(false), false},
+        {"a picture stamped 3 s ahead", ahead, true, 0, {}, whole},
     };
+    std::unique_ptr<Playing> thread;
+    QString opened;
+    int id = 0;
     for (const auto& row : table) {
         SCOPED_TRACE(row.name);
         ASSERT_FALSE(row.clip.isEmpty());
-        const QString first = row.clip + QStringLiteral(".1.ts"), second = row.clip + QStringLiteral(".2.ts");
-        Playing thread(row.clip, true, [] {});
+        if (row.clip != std::exchange(opened, row.clip))
+            thread = std::make_unique<Playing>(row.clip, true, [] {});
         int rate = 0;
         ASSERT_TRUE(waitUntil([&] {
-            std::lock_guard guard(thread.lock);
-            rate = thread.mail.facts ? thread.mail.facts->soundRate : -1;
+            std::lock_guard guard(thread->lock);
+            rate = thread->mail.facts ? thread->mail.facts->soundRate : -1;
             return rate >= 0;
         }));
         EXPECT_EQ(rate > 0, row.sound);
-        thread.order(Playing::Order{1, true, {}, 0, 0.0, 0});
+        const ShortLine line{row.spans};
+        const double from = row.spans.empty() ? row.from : row.from - row.spans[0].start;
+        const auto recordingTime = [&](double t) { return row.spans.empty() ? t : line.at(t)->time; };
+        thread->order(Playing::Order{++id, true, row.spans, 0, row.from, 0});
         Handed handed;
-        ASSERT_TRUE(takeLine(thread, 1, rate, 0.0, handed))
+        ASSERT_TRUE(takeLine(*thread, id, rate, from, handed))
             << "the line never ended: pictures to " << (handed.frames.empty() ? -1 : handed.frames.back().line)
             << ", sound to " << (handed.sound.empty() ? -1 : handed.sound.back().line);
         const auto& [frames, sound, end, samples] = handed;
 
-        // The pictures: the first recording's each at its place, then the second's each moved
-        // alike, in order and none standing, to the end.
-        ASSERT_FALSE(frames.empty());
         // Each recording's pictures as ffmpeg decodes them (cut as they were, their numbers do
-        // not follow on where a picture was cut off), in its own recording time.
+        // not follow on where a picture was cut off), in its own recording time; the second's
+        // time 0 lies where the first ends.
         const auto picturesOf = [](const QString& path) {
             std::vector<Clips::Shown> shown = Clips::shownFrames(path);
             const double origin = fileStart(path);
@@ -715,58 +748,72 @@ TEST(PlayingTest, JoinedRecordingsPlayOnThroughTheJoin)
                 picture.time -= origin;
             return shown;
         };
-        const std::vector<Clips::Shown> firstPictures = picturesOf(first), secondPictures = picturesOf(second);
-        // Where the second's own recording time starts, in the joined recording's (its sound
-        // starts a little before its pictures, and before the first's).
-        const double apart = fileStart(second) - fileStart(row.clip);
-        std::optional<double> moved; // how far the second is moved on the line
-        int wrong = 0;
-        for (std::size_t i = 0; i < frames.size(); ++i) {
-            const Playing::Frame& f = frames[i];
-            if (i > 0) {
-                EXPECT_GE(f.line, frames[i - 1].line);
-                EXPECT_LT(f.line - frames[i - 1].line, 0.1) << "the picture stands at " << frames[i - 1].line;
-            }
-            const int number = Clips::numberOf(f.picture.toImage());
-            if (number >= 300 && !moved)
-                moved = f.line - f.at;
-            const int expected = moved ? numberAt(secondPictures, f.at - apart) : numberAt(firstPictures, f.line);
-            if ((number != expected || (moved && std::fabs(f.line - f.at - *moved) > 1e-6)) && ++wrong <= 5)
-                ADD_FAILURE() << "at line " << f.line << " (recording " << f.at << ") picture " << number << ", not "
-                              << expected;
+        const bool joined = row.recording.isEmpty();
+        const QString first = joined ? row.clip + QStringLiteral(".1.ts") : row.recording;
+        const QString second = row.clip + QStringLiteral(".2.ts");
+        const std::vector<Clips::Shown> firstPictures = picturesOf(first);
+        const std::vector<Clips::Shown> secondPictures = joined ? picturesOf(second) : std::vector<Clips::Shown>{};
+        const double join = joined ? Media::probeNow(first).duration : HUGE_VAL;
+        const double length = joined ? join + Media::probeNow(second).duration : Media::probeNow(first).duration;
+        // Of recording time `t`: whether it lies in the second, and its time there.
+        const auto place = [&](double t) { return std::pair{t >= join, t >= join ? t - join : t}; };
+
+        // The pictures: each its recording's at its place, in order and none standing (but
+        // where the first's sound outlasts its pictures and the second's comes before them).
+        ASSERT_FALSE(frames.empty());
+        EXPECT_NEAR(frames.front().line, from, 0.03);
+        checkPictures(
+            frames,
+            [&](const Playing::Frame& f) {
+                const auto [inSecond, at] = place(recordingTime(f.line));
+                return numberAt(inSecond ? secondPictures : firstPictures, at);
+            },
+            0.15);
+        EXPECT_NEAR(*end, row.spans.empty() ? length : line.total(), 0.05);
+        if (row.spans.empty()) {
+            EXPECT_EQ(Clips::numberOf(frames.back().picture.toImage()),
+                      (joined ? secondPictures : firstPictures).back().number);
         }
-        ASSERT_TRUE(moved.has_value()) << "the second recording's pictures never show";
-        EXPECT_NEAR(*moved, 4.0, 0.2);
-        EXPECT_EQ(Clips::numberOf(frames.back().picture.toImage()), secondPictures.back().number);
-        EXPECT_GE(*end, frames.back().line);
-        EXPECT_NEAR(*end, *moved + 6.0, 0.2);
         if (!row.sound)
             continue;
 
-        // The sound: one stretch from the start to the end; the first recording's at its place,
-        // the second's moved as its pictures are. Silence only where the first's sound ends
-        // before its pictures, up to the join; the first moments of the second's may differ
-        // from the second decoded alone.
-        checkOneStretch(sound, samples.size() / 2, 0.0, *end, rate);
-        const OwnSound own1(first, rate), own2(second, rate);
-        // (The second's sound before the recording's time 0 is left out, as before any place
-        // played from.)
-        const double join = *moved + std::max(0.0, own2.start + apart);
-        const double firstEnds = own1.end(), secondEnds = *moved + apart + own2.end();
+        // The sound: one stretch from the start to the end, each 20 ms its recording's at its
+        // place; silence only before or after a recording's own sound.
+        checkOneStretch(sound, samples.size() / 2, from, *end, rate);
+        const OwnSound own1(first, rate);
+        const std::optional<OwnSound> own2 = joined ? std::optional<OwnSound>(std::in_place, second, rate) : std::nullopt;
         std::vector<double> silent, misplaced;
-        for (const Piece& piece : piecesOf(samples, 0.0, rate)) {
-            if (piece.silent) {
-                if (piece.line + 0.02 < firstEnds || (piece.line > join + 0.05 && piece.line + 0.02 < secondEnds))
-                    silent.push_back(hundredths(piece.line));
-            } else if (!piece.partly && (piece.line + 0.02 < join || piece.line > join + 0.05)) {
-                const bool second = piece.line >= join;
-                const auto alike = second ? own2.alike(piece.samples, piece.frames, piece.line - *moved - apart)
-                                          : own1.alike(piece.samples, piece.frames, piece.line);
-                if (alike.value_or(1) < 0.5)
-                    misplaced.push_back(hundredths(piece.line));
-            }
+        for (const Piece& piece : piecesOf(samples, from, rate)) {
+            const auto [inSecond, at] = place(recordingTime(piece.line));
+            const OwnSound& own = inSecond ? *own2 : own1;
+            if (piece.silent && at > own.start + 0.02 && at + 0.04 < own.end())
+                silent.push_back(hundredths(piece.line));
+            else if (!piece.silent && !piece.partly && own.alike(piece.samples, piece.frames, at).value_or(1) < 0.5)
+                misplaced.push_back(hundredths(piece.line));
         }
         EXPECT_EQ(silent, std::vector<double>()) << "silent where the sound is heard";
         EXPECT_EQ(misplaced, std::vector<double>()) << "not the recording's sound at its place";
+        if (row.spans.empty())
+            continue;
+
+        // Exported: each picture at the Short time it plays at, and the sound that plays.
+        std::vector<Cut> cuts;
+        for (const Span& s : row.spans)
+            cuts.push_back(cut(s.start, s.end));
+        const QTemporaryDir folder;
+        const QString mp4 = folder.path() + QStringLiteral("/short.mp4");
+        await(render(*Composition::of(cuts, Media::probeNow(row.clip)), mp4, {}, Cancel()));
+        const std::vector<Clips::Shown> exported = Clips::shownFrames(mp4);
+        ASSERT_EQ(exported.size(), frames.size());
+        for (std::size_t k = 0; k < frames.size(); ++k) {
+            EXPECT_EQ(exported[k].number, Clips::numberOf(frames[k].picture.toImage())) << "picture " << k;
+            EXPECT_NEAR(exported[k].time, std::max(0.0, frames[k].line), 0.002) << "picture " << k;
+        }
+        const OwnSound heard(mp4, rate);
+        std::vector<double> unlike;
+        for (const Piece& piece : piecesOf(samples, from, rate))
+            if (!piece.silent && !piece.partly && heard.alike(piece.samples, piece.frames, piece.line).value_or(1) < 0.5)
+                unlike.push_back(hundredths(piece.line));
+        EXPECT_EQ(unlike, std::vector<double>()) << "the export's sound is not what plays";
     }
 }
