@@ -6,6 +6,7 @@
 #include "platform/Ending.h"
 #include "platform/PartialFile.h"
 #include "platform/TempFile.h"
+#include "platform/media/Media.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -135,6 +136,7 @@ std::optional<Job> dispatch(const QStringList& args)
 
 int main(int& argc, char** argv)
 {
+    Media::pinHeapThresholds();
     QStringList args;
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);

@@ -198,5 +198,6 @@ BENCHMARK(framesHolding1500)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 int main(int argc, char** argv)
 {
+    Media::pinHeapThresholds(); // as the program starts
     return runBenchmarks(argc, argv);
 }

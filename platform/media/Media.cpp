@@ -12,6 +12,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -719,7 +720,7 @@ QImage covering(const AVFrame* frame, double rotation, QSize box, const QString&
 // everybody else's reach, for as long as the program runs: each recent on the start screen
 // would hold that much. What lies free between blocks still in use is handed back as soon
 // as the decoder is gone; what lies free at the heap's end goes back as it is freed (see
-// `pinnedThresholds`).
+// `pinHeapThresholds`).
 struct GiveBackFreedMemory {
     GiveBackFreedMemory() = default;
     GiveBackFreedMemory(const GiveBackFreedMemory&) = delete;
@@ -732,26 +733,29 @@ struct GiveBackFreedMemory {
     }
 };
 
-#ifdef __GLIBC__
-// The C library adapts its thresholds to what the program frees: once a block larger than
-// the size from which blocks are mapped on their own is freed (a 2160p picture's plane, a
-// HiDPI window's backing store), blocks up to that size come from the threads' heaps, and
-// a heap lets up to twice that lie free at its end before it gives any of it back. Below
-// that, a worker's heap keeps its free end for good (`malloc_trim` leaves it too): each
-// still of a 2160p recording made on another thread of the pool kept some 16 MB. Fixed
-// thresholds end the adapting: a block of 4 MB or more (a large picture's plane) is mapped
-// on its own and goes back as it is freed, and a heap gives back what lies free at its
-// end beyond 128 kB, as the library does before it adapts. Smaller blocks (the player's
-// pictures at the size shown, packets) still come from the heaps. Set before `main`, so
-// before any thread runs, in every program that decodes pictures.
-[[maybe_unused]] const bool pinnedThresholds = [] {
-    mallopt(M_MMAP_THRESHOLD, 4 << 20);
-    mallopt(M_TRIM_THRESHOLD, 128 << 10);
-    return true;
-}();
-#endif
 
 } // namespace
+
+void pinHeapThresholds()
+{
+#ifdef __GLIBC__
+    // The C library adapts its thresholds to what the program frees: once a block larger than
+    // the size from which blocks are mapped on their own is freed (a 2160p picture's plane, a
+    // HiDPI window's backing store), blocks up to that size come from the threads' heaps, and
+    // a heap lets up to twice that lie free at its end before it gives any of it back. Below
+    // that, a worker's heap keeps its free end for good (`malloc_trim` leaves it too): each
+    // still of a 2160p recording made on another thread of the pool kept some 16 MB. Fixed
+    // thresholds end the adapting: a block of 4 MB or more (a large picture's plane) is mapped
+    // on its own and goes back as it is freed, and a heap gives back what lies free at its
+    // end beyond 128 kB, as the library does before it adapts. Smaller blocks (the player's
+    // pictures at the size shown, packets) still come from the heaps. A user who tuned the
+    // library's heap keeps what they set.
+    if (const char* tunables = std::getenv("GLIBC_TUNABLES"); tunables && std::strstr(tunables, "glibc.malloc."))
+        return;
+    mallopt(M_MMAP_THRESHOLD, 4 << 20);
+    mallopt(M_TRIM_THRESHOLD, 128 << 10);
+#endif
+}
 
 QImage stillNow(const QString& path, double seconds, QSize box, Fit fit)
 {

@@ -116,6 +116,10 @@ enum class Fit { inside, cover };
 // picture before it, the last after the file's end), upright, scaled to `box` as `fit`
 // says. Throws Fail when no picture can be decoded there.
 QImage stillNow(const QString& path, double seconds, QSize box, Fit fit = Fit::inside);
+// Fixes the C library's heap thresholds, so that the memory a large recording's pictures took
+// on a worker thread goes back once they are freed. Called first thing in `main`, before any
+// thread runs; left alone where the user tuned the library's heap (GLIBC_TUNABLES).
+void pinHeapThresholds();
 
 // The frames around each of `times` (a frame within `sameFrameTime` after a time counts as
 // at it), read from the packets alone (nothing is decoded). Throws Fail when the file

@@ -3,6 +3,7 @@
 #include <clocale>
 #include <gtest/gtest.h>
 
+#include "platform/media/Media.h"
 #include "support/Isolation.h"
 #include "views/kit/Style.h"
 
@@ -10,6 +11,8 @@
 // and the program's own style, so that sizes are the same on every machine.
 int main(int argc, char** argv)
 {
+    // As the program starts (the start screen's stills are measured here).
+    Media::pinHeapThresholds();
     QTemporaryDir settings;
     isolateTestProcess(settings);
     qputenv("QT_QPA_PLATFORM", "offscreen");
