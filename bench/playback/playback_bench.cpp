@@ -60,6 +60,7 @@
 #include <string>
 #include <cmath>
 #include <numeric>
+#include <csignal>
 #include <fcntl.h>
 #include <set>
 #include <sys/resource.h>
@@ -625,6 +626,104 @@ void BM_PlayingCost(benchmark::State& state)
     state.counters["ffplay dropped"] = dropped;
 }
 
+// A busy loop on every core, while this lives: a machine busy with other work.
+struct BusyCores {
+    BusyCores()
+    {
+        for (long k = sysconf(_SC_NPROCESSORS_ONLN); k > 0; --k)
+            if (const pid_t child = fork(); child == 0) {
+                volatile unsigned long spin = 0;
+                for (;;)
+                    spin = spin + 1UL;
+            } else if (child > 0) {
+                children.push_back(child);
+            }
+    }
+    ~BusyCores()
+    {
+        for (const pid_t child : children) {
+            kill(child, SIGKILL);
+            waitpid(child, nullptr, 0);
+        }
+    }
+    std::vector<pid_t> children;
+};
+
+// The breaks in what the monitor heard from sample `from` on for `seconds`, after the first
+// sound: runs of quiet 10 ms steps, and the longest, in ms.
+std::pair<int, int> breaks(sound::Monitor& monitor, qsizetype from, double seconds)
+{
+    const int steps = int(seconds * 100);
+    std::vector<bool> loud(std::size_t(steps), false);
+    for (int i = 0; i < steps; ++i)
+        loud[std::size_t(i)] = monitor.peak(from + qsizetype(i) * sound::Monitor::rate / 100, 0.01) > 0.03;
+    const auto first = std::find(loud.begin(), loud.end(), true);
+    const auto last = std::find(loud.rbegin(), loud.rend(), true).base();
+    int count = 0, longest = 0, run = 0;
+    for (auto it = first; it < last; ++it) {
+        if (!*it) {
+            count += run == 0;
+            longest = std::max(longest, (++run) * 10);
+        } else {
+            run = 0;
+        }
+    }
+    return {count, longest};
+}
+
+// `seconds` of a tone played beside a busy loop on every core, on a sink read as a device
+// reads: the breaks in the player's sound, and in ffplay's on the same file and output.
+void BM_BreaksUnderLoad(benchmark::State& state)
+{
+    const int seconds = int(state.range(0));
+    const QString path = clips().path() + QStringLiteral("/tone%1.mp4").arg(seconds);
+    if (!QFileInfo::exists(path))
+        Clips::ffmpeg({"-f", "lavfi", "-i", QStringLiteral("testsrc2=size=640x360:rate=30:duration=%1").arg(seconds),
+                       "-f", "lavfi", "-i", QStringLiteral("sine=frequency=440:sample_rate=48000:duration=%1").arg(seconds),
+                       "-c:v", "libx264", "-preset", "veryfast", "-g", "30", "-pix_fmt", "yuv420p", "-c:a", "aac",
+                       "-shortest", path});
+    Listening listening(state);
+    if (!listening.ready())
+        return;
+    sound::Monitor& monitor = *listening.monitor;
+    int ours = 0, oursLongest = 0, theirs = 0, theirsLongest = 0;
+    for (auto _ : state) {
+        BusyCores busy;
+        listening.player->setSource(path);
+        listening.standAt(0);
+        qsizetype from = monitor.now();
+        QElapsedTimer wall;
+        wall.start();
+        listening.player->play();
+        events::until([&] { return listening.player->rate() == 0; }, (seconds + 30) * 1000);
+        state.SetIterationTime(wall.elapsed() / 1000.0);
+        std::tie(ours, oursLongest) = breaks(monitor, from, wall.elapsed() / 1000.0);
+        listening.player->setSource(std::nullopt);
+
+        from = monitor.now();
+        wall.restart();
+        if (const pid_t child = fork(); child == 0) {
+            const int none = ::open("/dev/null", O_RDWR);
+            dup2(none, 0);
+            dup2(none, 1);
+            dup2(none, 2);
+            setenv("SDL_VIDEODRIVER", "dummy", 1);
+            setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+            const QByteArray file = path.toLocal8Bit();
+            execlp("ffplay", "ffplay", "-hide_banner", "-autoexit", "-x", "505", "-y", "284", file.constData(),
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        } else if (child > 0) {
+            waitpid(child, nullptr, 0);
+        }
+        std::tie(theirs, theirsLongest) = breaks(monitor, from, wall.elapsed() / 1000.0);
+    }
+    state.counters["breaks"] = ours;
+    state.counters["longest break ms"] = oursLongest;
+    state.counters["ffplay breaks"] = theirs;
+    state.counters["ffplay longest break ms"] = theirsLongest;
+}
+
 // Light (0) or heavy (1), on every core (0) or on so many.
 void BM_DecodingSlowerThanRealTime(benchmark::State& state)
 {
@@ -710,6 +809,9 @@ void BM_SoundWaitingForPictures(benchmark::State& state)
 // A minute; ten (--benchmark_filter=LongPlay/600) as users play a stream's stretch.
 BENCHMARK(BM_ClockOverALongPlay)->Arg(60)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_ClockOverALongPlay)->Arg(600)->Name("LongPlay")->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+
+// Two minutes (--benchmark_filter=BreaksUnderLoad).
+BENCHMARK(BM_BreaksUnderLoad)->Arg(120)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 
 // 720p, 1080p and 2160p at 30 fps.
 BENCHMARK(BM_PlayingCost)->Arg(720)->Arg(1080)->Arg(2160)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
