@@ -65,6 +65,15 @@ Held hold(const QString& recording)
     return held;
 }
 
+// Refuses a job whose work (paid for) is saved into a project that cannot be written, before
+// anything is asked or paid: it would fail only once the work was done.
+void refuseUnsaved(const Held& held)
+{
+    if (held.package)
+        if (const std::optional<QString> refusal = Project::unwritable(*held.package))
+            throw Fail(*refusal);
+}
+
 // Opens the held project in the job's model: false when the recording has none.
 QCoro::Task<bool> openHeld(AppModel& model, Held held)
 {
@@ -111,8 +120,10 @@ void refuseOutput(const QString& output)
 {
     const QString folder = QFileInfo(output).absolutePath();
     const QString failed = QStringLiteral("The Short could not be exported. The folder ") + folder;
-    if (!QFileInfo(folder).isDir())
+    if (!QFileInfo::exists(folder))
         throw Fail(failed + QStringLiteral(" does not exist."));
+    if (!QFileInfo(folder).isDir())
+        throw Fail(failed + QStringLiteral(" is a file, not a folder."));
     if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0)
         throw Fail(failed + QStringLiteral(" cannot be written (") + qt_error_string(errno) + QStringLiteral(")."));
 }
@@ -192,7 +203,9 @@ QCoro::Task<> run(QString recording, QString note)
 {
     AppModel& model = makeModel();
     const QString video = absolute(recording);
-    if (!co_await openHeld(model, hold(video))) {
+    Held held = hold(video);
+    refuseUnsaved(held);
+    if (!co_await openHeld(model, std::move(held))) {
         const std::optional<QString> markers = Markers::find(video);
         if (!markers)
             throw Fail(QStringLiteral("No marker file was found next to the recording."));
@@ -248,6 +261,7 @@ QCoro::Task<> ask(QString recording, QString segments, QString instruction)
             throw Fail(*refusal);
         refuseUnknown(*held.project, segments);
     }
+    refuseUnsaved(held);
     AppModel& model = makeModel();
     if (!co_await openHeld(model, std::move(held)))
         throw noProject();
@@ -296,6 +310,7 @@ QCoro::Task<> addSegment(QString recording, double start, double end)
         if (info)
             refuseAfter(start, end, info->duration, QStringLiteral("The end must not be after"));
     }
+    refuseUnsaved(held);
     AppModel& model = makeModel();
     if (!co_await openHeld(model, std::move(held)))
         throw noProject();

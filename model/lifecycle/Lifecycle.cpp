@@ -272,8 +272,10 @@ QCoro::Task<> AppModel::start(QString file, QString video, bool isNew, Builder b
     // One file, one name: the project, the recents and later lookups all keep these.
     file = Text::absolutePath(file);
     video = Text::absolutePath(video);
-    // Work that no save could keep is never begun: the pipeline would pay for it all the same.
-    if (const std::optional<QString> refusal = Project::unwritable(file)) {
+    // A new project that no save could keep is never begun: its pipeline would pay for it all
+    // the same. (One that exists opens where it cannot be written, to be looked at or saved
+    // elsewhere; each failed save says so.)
+    if (const std::optional<QString> refusal = isNew ? Project::unwritable(file) : std::nullopt) {
         setProblem(refusal);
         co_return;
     }

@@ -60,6 +60,12 @@ struct SoundOutput::Link {
     pa_usec_t holding = target; // what it asks the server to hold
     int wantedRate = 0; // of the recording shown: the stream is made again for it where it went
     float level = 1;
+    // Making the stream again where it went while no run plays (the server restarted, the
+    // output went): a fresh one is there, corked, before the next Play.
+    pa_time_event* again = nullptr;
+    int againIn = 0;               // ms until the next try, longer after each that failed
+    pa_stream* coming = nullptr;   // made so, until it is ready
+    bool waiting = false;          // a call waits for the server (and makes what it waits for)
 
     // The run, counted in frames from its start at line time `from`.
     bool running = false;
@@ -110,6 +116,8 @@ struct SoundOutput::Link {
         if (!loop)
             return;
         pa_threaded_mainloop_lock(loop);
+        if (again)
+            pa_threaded_mainloop_get_api(loop)->time_free(std::exchange(again, nullptr));
         dropContext();
         pa_threaded_mainloop_unlock(loop);
         pa_threaded_mainloop_stop(loop);
@@ -137,6 +145,8 @@ struct SoundOutput::Link {
     // Waits (the lock held) until `done`, or until the server had `answerWithin` to answer.
     bool waitFor(const std::function<bool()>& done)
     {
+        waiting = true;
+        const auto over = qScopeGuard([this] { waiting = false; });
         pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop);
         timeval deadline;
         pa_timeval_add(pa_gettimeofday(&deadline), pa_usec_t(answerWithin) * PA_USEC_PER_MSEC);
@@ -162,18 +172,135 @@ struct SoundOutput::Link {
         if (contextReady())
             return true;
         dropContext();
-        context = pa_context_new(pa_threaded_mainloop_get_api(loop), "Vantorel");
-        if (!context)
-            return false;
-        pa_context_set_state_callback(
-            context, [](pa_context*, void* loop) { wake(loop); }, loop);
-        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0
+        if (!beginConnecting()
             || !waitFor([this] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context)) || contextReady(); })
             || !contextReady()) {
             dropContext();
             return false;
         }
         return true;
+    }
+
+    // A fresh connection, on its way.
+    bool beginConnecting()
+    {
+        dropContext();
+        context = pa_context_new(pa_threaded_mainloop_get_api(loop), "Vantorel");
+        if (!context)
+            return false;
+        pa_context_set_state_callback(
+            context,
+            [](pa_context* changed, void* data) {
+                auto* link = static_cast<Link*>(data);
+                wake(link->loop);
+                const pa_context_state_t state = pa_context_get_state(changed);
+                if (state == PA_CONTEXT_READY)
+                    link->remakeSoon();
+                else if (!PA_CONTEXT_IS_GOOD(state))
+                    link->remakeSoon(link->againIn);
+            },
+            this);
+        return pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
+    }
+
+    // A stream at `at` frames a second, corked and empty, on its way to the default output.
+    pa_stream* newStream(int at)
+    {
+        const pa_sample_spec spec{PA_SAMPLE_S16LE, uint32_t(at), 2};
+        pa_stream* fresh = pa_stream_new(context, "Playback", &spec, nullptr);
+        if (!fresh)
+            return nullptr;
+        pa_stream_set_state_callback(
+            fresh,
+            [](pa_stream* changed, void* data) {
+                auto* link = static_cast<Link*>(data);
+                wake(link->loop);
+                if (changed == link->coming || (changed == link->stream && !PA_STREAM_IS_GOOD(pa_stream_get_state(changed))))
+                    link->remakeSoon();
+            },
+            this);
+        const pa_buffer_attr buffer = holdingAttr(target, spec);
+        const auto flags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
+        if (pa_stream_connect_playback(fresh, nullptr, &buffer, flags, nullptr, nullptr) < 0)
+            letGoOf(fresh);
+        return fresh;
+    }
+
+    // `fresh`, ready, becomes the stream, in place of the one before.
+    void adopt(pa_stream* fresh, int at)
+    {
+        dropStream();
+        stream = fresh;
+        // The server asks for sound whenever it has room: it is written then.
+        pa_stream_set_write_callback(
+            stream, [](pa_stream*, std::size_t, void* link) { static_cast<Link*>(link)->fill(); }, this);
+        pa_stream_set_underflow_callback(
+            stream, [](pa_stream*, void* link) { static_cast<Link*>(link)->ranDry(); }, this);
+        streamRate = at;
+        holding = target;
+    }
+
+    // Looks again soon at whether the stream went, and makes it again; sooner where something
+    // changed, less often while the server stays away.
+    void remakeSoon(int in = 0)
+    {
+        if (!loop)
+            return;
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop);
+        timeval at;
+        pa_timeval_add(pa_gettimeofday(&at), pa_usec_t(in) * PA_USEC_PER_MSEC);
+        if (again) {
+            api->time_restart(again, &at);
+            return;
+        }
+        again = api->time_new(
+            api, &at, [](pa_mainloop_api*, pa_time_event*, const timeval*, void* link) { static_cast<Link*>(link)->remake(); },
+            this);
+    }
+
+    // On libpulse's thread: where no run plays (or it is paused) and the stream for the rate
+    // wanted went, the connection and a fresh corked stream are made without waiting for them.
+    void remake()
+    {
+        pa_threaded_mainloop_get_api(loop)->time_free(std::exchange(again, nullptr));
+        const bool wanted = wantedRate > 0 && !(streamReady() && streamRate == wantedRate);
+        if (!wanted) {
+            letGoOf(coming);
+            againIn = 0;
+            return;
+        }
+        if (waiting) {
+            remakeSoon(50);
+            return;
+        }
+        // (A run that plays makes its own stream; a look now and then finds it gone still.)
+        againIn = std::clamp(againIn * 2, 125, 1000);
+        if (running && !paused) {
+            remakeSoon(againIn);
+            return;
+        }
+        if (!context || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context))) {
+            // (Called again once connected; where that failed, after a while.)
+            if (!beginConnecting() || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
+                remakeSoon(againIn);
+            return;
+        }
+        if (!contextReady())
+            return;
+        if (coming) {
+            const pa_stream_state_t state = pa_stream_get_state(coming);
+            if (state == PA_STREAM_READY) {
+                adopt(std::exchange(coming, nullptr), wantedRate);
+                againIn = 0;
+                return;
+            }
+            if (PA_STREAM_IS_GOOD(state))
+                return; // (it calls again once ready, or once it failed)
+            letGoOf(coming);
+        }
+        coming = newStream(wantedRate);
+        if (!coming)
+            remakeSoon(againIn);
     }
 
     // A stream at `at` frames a second, corked and empty, on the default output, in place of
@@ -184,42 +311,26 @@ struct SoundOutput::Link {
             dropStream();
             return false;
         }
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, uint32_t(at), 2};
-        pa_stream* fresh = pa_stream_new(context, "Playback", &spec, nullptr);
-        if (!fresh) {
+        pa_stream* fresh = newStream(at);
+        const auto ready = [&] { return pa_stream_get_state(fresh) == PA_STREAM_READY; };
+        if (!fresh || !waitFor([&] { return !PA_STREAM_IS_GOOD(pa_stream_get_state(fresh)) || ready(); }) || !ready()) {
+            letGoOf(fresh);
             dropStream();
             return false;
         }
-        pa_stream_set_state_callback(
-            fresh, [](pa_stream*, void* loop) { wake(loop); }, loop);
-        const pa_buffer_attr buffer = holdingAttr(target, spec);
-        const auto flags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
-        const auto ready = [&] { return pa_stream_get_state(fresh) == PA_STREAM_READY; };
-        const bool made = pa_stream_connect_playback(fresh, nullptr, &buffer, flags, nullptr, nullptr) >= 0
-                          && waitFor([&] { return !PA_STREAM_IS_GOOD(pa_stream_get_state(fresh)) || ready(); })
-                          && ready();
-        dropStream();
-        if (!made) {
-            letGoOf(fresh);
-            return false;
-        }
-        stream = fresh;
-        // The server asks for sound whenever it has room: it is written then.
-        pa_stream_set_write_callback(
-            stream, [](pa_stream*, std::size_t, void* link) { static_cast<Link*>(link)->fill(); }, this);
-        pa_stream_set_underflow_callback(
-            stream, [](pa_stream*, void* link) { static_cast<Link*>(link)->ranDry(); }, this);
-        streamRate = at;
-        holding = target;
+        adopt(fresh, at);
         return true;
     }
 
+    // What the stream asks the server to hold: `length` in all; it starts playing once it holds
+    // what the stream first held, however much more it may hold later (so that a stream grown
+    // after running dry does not make each later Play wait to fill it).
     static pa_buffer_attr holdingAttr(pa_usec_t length, const pa_sample_spec& spec)
     {
         pa_buffer_attr buffer;
         buffer.maxlength = uint32_t(-1);
         buffer.tlength = uint32_t(pa_usec_to_bytes(length, &spec));
-        buffer.prebuf = uint32_t(-1);
+        buffer.prebuf = length > target ? uint32_t(pa_usec_to_bytes(target, &spec)) : uint32_t(-1);
         buffer.minreq = uint32_t(-1);
         buffer.fragsize = uint32_t(-1);
         return buffer;
@@ -264,6 +375,7 @@ struct SoundOutput::Link {
 
     void dropContext()
     {
+        letGoOf(coming);
         dropStream();
         if (!context)
             return;
@@ -318,8 +430,10 @@ struct SoundOutput::Link {
     // The clock goes on by the time passed from where it is; `letGo`: the stream plays nowhere.
     void byTimePassed(bool letGo)
     {
-        if (letGo)
+        if (letGo) {
             dropStream();
+            remakeSoon(); // (for the next Play, once this run pauses or ends)
+        }
         else if (streamReady())
             cork(true);
         following = false;
@@ -535,6 +649,7 @@ void SoundOutput::resume()
     Link::Locked guard(link->loop);
     if (!link->running || !link->paused)
         return;
+
     link->paused = false;
     link->reading.restart();
     link->passing.restart();

@@ -242,6 +242,9 @@ TEST(SoundTest, TheSoundFollowsTheOutputsAsTheyChange)
         // Changes the outputs; the name of the output the next Play must be heard on (made by
         // then). Given the clock's log, to check it meanwhile.
         std::function<QString(Sinks&, const ClockLog&)> change_;
+        // The next Play moves at once, though the output renders far ahead until a stream asks
+        // it not to (nobody recorded from it meanwhile, and now a program does at 1000 ms).
+        bool atOnce = false;
     };
     std::optional<QString> suspending; // the server's module that suspends idle outputs, once loaded
     const auto unload = qScopeGuard([&] {
@@ -311,7 +314,13 @@ TEST(SoundTest, TheSoundFollowsTheOutputsAsTheyChange)
         {"the sound server goes while playing and comes back; Play with no seek", 1, false, false,
          [&](Sinks& sinks, const ClockLog&) { return restart(sinks); }},
         {"the sound server restarts while paused", 1, true, false,
-         [&](Sinks& sinks, const ClockLog&) { return restart(sinks); }},
+         [&](Sinks& sinks, const ClockLog&) {
+             const QString name = restart(sinks);
+             sinks.back()->stopRecording();
+             settle(3000); // (a sink just made renders seconds ahead: no stream moves before)
+             return name;
+         },
+         true},
         {"an output appears after the player found none", 0, false, true,
          [&](Sinks& sinks, const ClockLog&) { return add(sinks, QStringLiteral("later")); }},
         {"the output suspends on its own while paused", 1, true, false,
@@ -326,7 +335,8 @@ TEST(SoundTest, TheSoundFollowsTheOutputsAsTheyChange)
              EXPECT_TRUE(sound::until([&] { return sound::sinkState(sinks[0]->name) == QStringLiteral("SUSPENDED"); }, 10000))
                  << "the output never suspended";
              return sinks[0]->name;
-         }},
+         },
+         true},
     };
     for (const Row& row : table) {
         SCOPED_TRACE(row.change);
@@ -360,10 +370,11 @@ TEST(SoundTest, TheSoundFollowsTheOutputsAsTheyChange)
                 player->seek(6.0);
             }
             settle(300);
-            Monitor monitor(*heardOn);
+            Monitor monitor(*heardOn, row.atOnce ? 1000 : 10);
             ASSERT_TRUE(monitor.running()) << heardOn->toStdString();
             const qsizetype from = monitor.now();
             const double paused = player->time();
+            const double pressed = log.now();
             player->play();
             const auto heard = monitor.heard(from, 10.0);
             EXPECT_TRUE(heard.has_value()) << "the next Play is never heard on " << heardOn->toStdString();
@@ -372,6 +383,9 @@ TEST(SoundTest, TheSoundFollowsTheOutputsAsTheyChange)
                 EXPECT_EQ(quietTenths(monitor, start, 1.0), std::vector<double>()) << "then on";
             }
             EXPECT_GT(player->time(), paused + 0.5) << "the clock after Play";
+            if (row.atOnce) {
+                EXPECT_GE(log.moved(pressed, pressed + 0.35), 0.1) << "the next Play stood";
+            }
             if (!row.seek) {
                 EXPECT_EQ(log.fault(), std::nullopt);
             }
@@ -754,7 +768,8 @@ TEST(SoundTest, TheClockFollowsTheDevicesPace)
         EXPECT_EQ(logs[k]->fault(begun), std::nullopt);
         EXPECT_LE(logs[k]->ahead(begun, from, begun + 3.0), 0.05) << "the clock led the time passed";
         if (rows[k].followed) {
-            EXPECT_LE(std::abs(off[k]), 0.1) << "the clock strayed from what the device played";
+            // (A clock held to the time passed strays 0.5 s; a busy machine reads the device late.)
+            EXPECT_LE(std::abs(off[k]), 0.2) << "the clock strayed from what the device played";
         }
     }
 }

@@ -34,6 +34,8 @@ namespace sound {
 
 using events::until;
 
+inline std::optional<QString> pactl(const QStringList& arguments);
+
 // A sound server that has no output device, as on a desktop without sound or in a remote
 // session: its clients connect, but no sound can be played. Started when the machine has
 // one to start (its socket in `folder`, which must outlive it); otherwise the players meet
@@ -106,8 +108,12 @@ public:
         }
         for (int i = 0; i < 250 && !QFile::exists(socket()) && server.state() != QProcess::NotRunning; ++i)
             QThread::msleep(20);
-        if (QFile::exists(socket()))
-            qputenv("PULSE_SERVER", ("unix:" + socket()).toUtf8());
+        if (!QFile::exists(socket()))
+            return;
+        qputenv("PULSE_SERVER", ("unix:" + socket()).toUtf8());
+        // (Its socket may be there a while before it answers, on a busy machine above all.)
+        for (int i = 0; i < 100 && !pactl({QStringLiteral("info")}); ++i)
+            QThread::msleep(50);
     }
 
 private:

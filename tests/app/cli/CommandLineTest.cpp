@@ -457,7 +457,7 @@ TEST_F(CommandLine, ARefusedExportOrAskWritesNothing)
         QStringList args;
         QString refusal;
         const char* document = nullptr; // written as project.json over the stored project
-        bool locked = false;            // the folder cannot be written
+        bool locked = false;            // the folder cannot be written (the package's, where there is one)
     } table[] = {
         {&transcribed, true, {"--export", "rec.mp4", "out.mp4"}, damaged, "{\"format\": 1,"},
         {&transcribed, true, {"--ask", "rec.mp4", "all", "find the ending"}, damaged, "{\"format\": 1,"},
@@ -469,6 +469,11 @@ TEST_F(CommandLine, ARefusedExportOrAskWritesNothing)
          "error: The Short could not be exported. The folder " + work + "/gone does not exist."},
         {nullptr, true, {"--run", "rec.mp4"}, "error: Your work cannot be saved as rec.vtrl: the folder " + work
          + " cannot be written (Permission denied). Put the recording in a folder you can write to.", nullptr, true},
+        {&untranscribed, true, {"--add-segment", "rec.mp4", "1", "2"}, "error: Your work cannot be saved as rec.vtrl: "
+         "the folder " + package + " cannot be written (Permission denied). Put the project in a folder you can write to.",
+         nullptr, true},
+        {&transcribed, true, {"--export", "rec.mp4", "rec.csv/x.mp4"},
+         "error: The Short could not be exported. The folder " + work + "/rec.csv is a file, not a folder."},
         {&noShort, true, {"--export", "rec.mp4", "out.mp4"}, "error: That recording has no Short yet."},
         {&noShort, true, {"--export", "rec.vtrl", "out.mp4"}, "error: That recording has no Short yet."},
         {&transcribed, false, {"--export", "rec.vtrl", "out.mp4"}, gone},
@@ -495,9 +500,10 @@ TEST_F(CommandLine, ARefusedExportOrAskWritesNothing)
         server.reply(chat, 200, answer);
 
         const auto writable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
-        QFile::setPermissions(work, locked ? QFile::ReadOwner | QFile::ExeOwner : writable);
+        const QString folder = stored ? package : work;
+        QFile::setPermissions(folder, locked ? QFile::ReadOwner | QFile::ExeOwner : writable);
         expectRun(args, {refusal}, locked);
-        QFile::setPermissions(work, writable);
+        QFile::setPermissions(folder, writable);
         EXPECT_EQ(testfiles::readFile(package + "/project.json"), saved) << row << ": the project was saved";
         expectNothingKept(prefs, row);
         EXPECT_TRUE(server.requests().empty()) << row << ": the gateway was asked";
@@ -509,6 +515,14 @@ TEST_F(CommandLine, ARefusedExportOrAskWritesNothing)
             ASSERT_TRUE(QFile::rename(aside, video)) << row;
         }
     }
+    // A project that cannot be written is not refused: its Short is exported elsewhere (and
+    // the job says that the project could not be saved).
+    ASSERT_TRUE(QDir(package).removeRecursively());
+    transcribed.save(package);
+    QFile::setPermissions(package, QFile::ReadOwner | QFile::ExeOwner);
+    run({"--export", "rec.mp4", "out.mp4"}, true);
+    QFile::setPermissions(package, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    EXPECT_TRUE(QFile::exists(work + "/out.mp4"));
 }
 
 TEST_F(CommandLine, AskSendsTheNamedTranscriptsAndPrintsTheShort)
