@@ -1,8 +1,11 @@
 #include "platform/Pieces.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <algorithm>
 #include <cmath>
 #include <map>
@@ -14,14 +17,21 @@ namespace Pieces {
 namespace {
 
 constexpr qint64 packetSize = 188;
-// A stamp counts 90000 a second in 33 bits: a fall of more than half of that is its wrap.
+// A stamp counts 90000 a second in 33 bits, and past its largest starts again at 0.
 constexpr double wrap = double(int64_t(1) << 33) / 90000;
 // Stamps that start again further back than this make a join (the interleaving of sound and
-// pictures, and pictures decoded before they are shown, go back by less).
+// pictures, and pictures decoded before they are shown, go back by less); unless, once
+// unwrapped, they went on by less than `wrapStep`: from near the largest stamp to near 0.
 constexpr double joinBack = 1.0;
+constexpr double wrapStep = 10.0;
 // The places the stamps are first read at; from each, the first few stamps found within
-// `window`. A join is narrowed down to `near` before every stamp around it is read.
+// `window`. A join is narrowed down to `near` before every stamp around it is read. Where the
+// pieces found are short, others as short may lie unnoticed between two places: twice as many
+// places are read, up to `mostPlaces`, until the shortest piece spans `spanned` of the steps
+// between places.
 constexpr int places = 64;
+constexpr int mostPlaces = 1024;
+constexpr qint64 spanned = 4;
 constexpr int fewStamps = 7;
 constexpr qint64 window = qint64(1) << 20;
 constexpr qint64 chunk = qint64(64) << 10; // read at a time
@@ -37,9 +47,17 @@ struct Stamp {
     bool picture;
 };
 
+// Whether the stamps start again from `from` to `to`, read one after the other.
 bool falls(double from, double to)
 {
-    return from - to > joinBack && from - to < wrap / 2;
+    return from - to > joinBack && to + wrap - from >= wrapStep;
+}
+
+// Stamp `at` of a piece whose first stamp is `first`, unwrapped to follow it: from a moment
+// before it on.
+double unwrapped(double at, double first)
+{
+    return at + wrap * std::ceil((first - wrapStep - at) / wrap);
 }
 
 double median(std::vector<double> values)
@@ -141,16 +159,19 @@ private:
 };
 
 // Where the stamps start again within bytes (lo, hi], whose stamps fall from `atLo` to
-// `atHi`: the first byte of the piece that follows (its first packets, which tell what it
-// holds, before its first PES). None where no join is there.
-std::optional<qint64> joinWithin(Reading& file, qint64 lo, double atLo, qint64 hi, double atHi)
+// `atHi` (or wrap, which is no join): the first byte of each piece that follows (its first
+// packets, which tell what it holds, before its first PES), after those in `joins`.
+void joinsWithin(Reading& file, qint64 lo, double atLo, qint64 hi, double atHi, std::vector<qint64>& joins)
 {
-    // Before one join the stamps lie above the middle of the fall, after it below.
+    // Before one join the stamps lie above the middle of the fall, after it below. A part
+    // passed over whose own stamps fall holds another.
+    const qint64 from = lo, to = hi;
+    const double atFrom = atLo, atTo = atHi;
     while (hi - lo > near) {
         const qint64 mid = lo + (hi - lo) / 2;
         const auto at = file.stampAt(mid);
         if (!at)
-            break;
+            return;
         if (*at >= (atLo + atHi) / 2) {
             lo = mid;
             atLo = *at;
@@ -159,10 +180,13 @@ std::optional<qint64> joinWithin(Reading& file, qint64 lo, double atLo, qint64 h
             atHi = *at;
         }
     }
-    if (hi - lo > near)
-        return std::nullopt;
-    // The first stamp from which the stamps lie well back of those just before it.
-    const std::vector<Stamp> stamps = file.stamps(lo, hi + window);
+    if (lo > from && atFrom - atLo > joinBack)
+        joinsWithin(file, from, atFrom, lo, atLo, joins);
+    // Each stamp from which the stamps lie well back of those just before it (and of those
+    // after it, a few past `hi` too).
+    std::vector<Stamp> stamps = file.stamps(lo, hi);
+    for (const Stamp& s : file.stamps(hi, hi + window, fewStamps))
+        stamps.push_back(s);
     const auto middle = [&](std::size_t from, std::size_t to) {
         std::vector<double> at;
         for (std::size_t k = from; k < to; ++k)
@@ -187,9 +211,12 @@ std::optional<qint64> joinWithin(Reading& file, qint64 lo, double atLo, qint64 h
         for (; k >= 0; k -= packetSize)
             if (b[k] != 0x47 || carrying.count((b[k + 1] & 0x1f) << 8 | b[k + 2]))
                 break;
-        return first - back.size() + k + packetSize;
+        if (const qint64 join = first - back.size() + k + packetSize;
+            join > 0 && join < file.size() && (joins.empty() || join > joins.back()))
+            joins.push_back(join);
     }
-    return std::nullopt;
+    if (hi < to && atHi - atTo > joinBack)
+        joinsWithin(file, hi, atHi, to, atTo, joins);
 }
 
 // How long the piece in bytes [from, to) lasts: from its first stamp to where its last
@@ -198,15 +225,17 @@ std::optional<qint64> joinWithin(Reading& file, qint64 lo, double atLo, qint64 h
 // last sound starts.
 std::optional<double> lengthOf(Reading& file, qint64 from, qint64 to)
 {
+    // (Its stamps are unwrapped from its first on: they may wrap within it.)
+    const std::vector<Stamp> starting = file.stamps(from, std::min(to, from + 4 * window), 64);
     std::map<int, double> first;
-    for (const Stamp& s : file.stamps(from, std::min(to, from + 4 * window), 64))
-        first.emplace(s.pid, s.at);
+    for (const Stamp& s : starting)
+        first.emplace(s.pid, unwrapped(s.at, starting.front().at));
     std::map<int, std::vector<double>> last;
     const std::vector<Stamp> ending = file.stamps(std::max(from, to - 2 * window), to);
     const bool pictures = std::any_of(ending.begin(), ending.end(), [](const Stamp& s) { return s.picture; });
     for (const Stamp& s : ending)
-        if (s.picture || !pictures)
-            last[s.pid].push_back(s.at);
+        if (!starting.empty() && (s.picture || !pictures))
+            last[s.pid].push_back(unwrapped(s.at, starting.front().at));
     if (first.empty() || last.empty())
         return std::nullopt;
     double start = HUGE_VAL, end = -HUGE_VAL;
@@ -220,7 +249,7 @@ std::optional<double> lengthOf(Reading& file, qint64 from, qint64 to)
                 steps.push_back(at[k] - at[k - 1]);
         end = std::max(end, at.back() + (steps.empty() || !pictures ? 0.0 : median(steps)));
     }
-    if (!(end > start) || end - start > wrap / 2)
+    if (!(end > start))
         return std::nullopt;
     return end - start;
 }
@@ -232,18 +261,33 @@ std::vector<Piece> find(const QString& path)
     const QByteArray head = file.bytes(0, 4 * packetSize);
     if (head.size() < 4 * packetSize || head[0] != 0x47 || head[packetSize] != 0x47 || head[2 * packetSize] != 0x47)
         return {}; // not MPEG-TS
-    // The stamps at places through the file, the last at its end: a join lies where they fall.
-    std::vector<std::pair<qint64, double>> read;
-    for (int k = 0; k <= places; ++k)
-        if (const qint64 pos = k < places ? size * k / places : std::max<qint64>(0, size - tail);
-            const auto at = file.stampAt(pos))
-            read.push_back({pos, *at});
+    // The stamps at places through the file, the last at its end: a join lies where they fall
+    // (or wrap: see joinsWithin). Each place is read once.
+    std::map<qint64, std::optional<double>> known;
+    const auto stampAt = [&](qint64 pos) {
+        const auto [it, fresh] = known.try_emplace(pos);
+        if (fresh)
+            it->second = file.stampAt(pos);
+        return it->second;
+    };
     std::vector<qint64> joins;
-    for (std::size_t k = 1; k < read.size(); ++k)
-        if (falls(read[k - 1].second, read[k].second))
-            if (const auto join = joinWithin(file, read[k - 1].first, read[k - 1].second, read[k].first, read[k].second);
-                join && *join > 0 && *join < size && (joins.empty() || *join > joins.back()))
-                joins.push_back(*join);
+    for (int count = places;; count *= 2) {
+        joins.clear();
+        std::vector<std::pair<qint64, double>> read;
+        for (int k = 0; k <= count; ++k)
+            if (const qint64 pos = k < count ? size * k / count : std::max<qint64>(0, size - tail);
+                const auto at = stampAt(pos))
+                read.push_back({pos, *at});
+        for (std::size_t k = 1; k < read.size(); ++k)
+            if (read[k - 1].second - read[k].second > joinBack)
+                joinsWithin(file, read[k - 1].first, read[k - 1].second, read[k].first, read[k].second, joins);
+        qint64 shortest = size, from = 0;
+        for (const qint64 to : joins)
+            shortest = std::min(shortest, to - std::exchange(from, to));
+        shortest = std::min(shortest, size - from);
+        if (joins.empty() || count >= mostPlaces || shortest >= spanned * size / count)
+            break;
+    }
     if (joins.empty())
         return {};
     joins.push_back(size);
@@ -257,6 +301,24 @@ std::vector<Piece> find(const QString& path)
         from = to;
     }
     return pieces;
+}
+
+// The file's name as the list names it. The list is read line by line: a file whose name
+// breaks a line is named by a link to it, in the user's runtime folder, whose name does not.
+std::optional<QByteArray> listedName(const QString& path)
+{
+    if (!path.contains(u'\n') && !path.contains(u'\r'))
+        return QFile::encodeName(path);
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + QStringLiteral("/vantorel-links");
+    const QString link = folder + u'/'
+                         + QString::fromLatin1(QCryptographicHash::hash(QFile::encodeName(path), QCryptographicHash::Sha1).toHex())
+                         + QStringLiteral(".ts");
+    if (QFileInfo(link).symLinkTarget() != path) {
+        QFile::remove(link);
+        if (!QDir().mkpath(folder) || !QFile::link(path, link))
+            return std::nullopt;
+    }
+    return QFile::encodeName(link);
 }
 
 } // namespace
@@ -292,7 +354,10 @@ std::optional<QByteArray> joinedUrl(const QString& path)
         return std::nullopt;
     // Each piece is the bytes of the file it was (the subfile protocol), lasting as long as its
     // stamps run, so that the next starts where it ends.
-    QByteArray file = QFile::encodeName(QFileInfo(path).absoluteFilePath());
+    auto listed = listedName(QFileInfo(path).absoluteFilePath());
+    if (!listed)
+        return std::nullopt;
+    QByteArray& file = *listed;
     file.replace('\'', "'\\''");
     QByteArray list = "ffconcat version 1.0\n";
     for (const Piece& p : pieces)

@@ -6,11 +6,14 @@
 #include "core/project/Text.h"
 #include "core/services/Pricing.h"
 #include "model/lifecycle/AppModel.h"
+#include "platform/Pieces.h"
 #include "platform/Prefs.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
+#include <QSaveFile>
 #include <QStringDecoder>
 #include <cmath>
 
@@ -36,6 +39,32 @@ float storedVolume()
 QString fileName(const QString& path)
 {
     return QFileInfo(path).fileName();
+}
+
+// The stills and waveforms in `cache` are the recording's as it was read when they were made.
+// A recording joined from pieces is read piece by piece; earlier builds read it as one file,
+// whose times after the first join lie elsewhere, and cached nothing to say so: its cache goes
+// unless it says it was read the same way.
+void dropStaleCache(const QString& cache, const QString& video)
+{
+    QByteArray reading = "whole\n";
+    if (const std::vector<Pieces::Piece> pieces = Pieces::of(video); !pieces.empty()) {
+        reading = "pieces\n";
+        for (const Pieces::Piece& p : pieces)
+            reading += QByteArray::number(p.from) + ' ' + QByteArray::number(p.to) + ' ' + QByteArray::number(p.length, 'f', 6) + '\n';
+    }
+    const QString mark = cache + QStringLiteral("/reading");
+    QFile was(mark);
+    const QByteArray before = was.open(QIODevice::ReadOnly) ? was.readAll() : QByteArray();
+    if (before == reading)
+        return;
+    if (!before.isEmpty() || reading != "whole\n") {
+        QDir(cache + QStringLiteral("/frames")).removeRecursively();
+        QDir(cache + QStringLiteral("/waves")).removeRecursively();
+    }
+    QSaveFile now(mark);
+    if (QDir().mkpath(cache) && now.open(QIODevice::WriteOnly) && now.write(reading) == reading.size())
+        now.commit();
 }
 
 // The recording's project: one that names it anywhere in its folder, else one at a name its
@@ -322,6 +351,7 @@ QCoro::Task<> AppModel::start(QString file, QString video, bool isNew, Builder b
 
     const auto [tw, th] = transform_.apply(info.naturalSize.width(), info.naturalSize.height());
     const double aspect = th == 0 ? 16.0 / 9.0 : std::fabs(tw / th);
+    dropStaleCache(file + QStringLiteral("/cache"), video);
     frames_->use(info, aspect, file + QStringLiteral("/cache/frames"));
 
     if (!isNew)

@@ -451,7 +451,8 @@ Media::Reader::Skip Playing::Walk::skipFor(std::optional<double> now)
 // A picture stamped more than a moment after the one before waits for the next: where that one
 // comes back to within a moment of the one before, the picture went astray and is left out
 // (else it would stand for seconds, and the pictures after it be taken for a recording joined
-// on); where it does not, the stamps leave a gap, and both are taken.
+// on, or past a Short's cut, its end); where it does not, the stamps leave a gap, and both are
+// taken.
 void Playing::Walk::take(Media::Picture& picture, std::optional<double> now)
 {
     if (ahead_) {
@@ -460,7 +461,7 @@ void Playing::Walk::take(Media::Picture& picture, std::optional<double> now)
         if (picture.at >= held.at - soundBreak || std::fabs(picture.at - stampBefore_) >= soundBreak)
             place(held, now);
     }
-    if (picture.at < until_ && picture.at > stampBefore_ + soundBreak && stampBefore_ > -HUGE_VAL) {
+    if (picture.at > stampBefore_ + soundBreak && stampBefore_ > -HUGE_VAL) {
         ahead_ = std::move(picture);
         return;
     }

@@ -234,16 +234,19 @@ inline QString noisyClip()
 
 // Two recordings joined as MPEG-TS files are joined, one after the other byte for byte, so
 // that the second's stamps start again where the first's did: 4 s of the noisy clip, then 6 s
-// of it from 10 s on (its pictures numbered from 300), with sound or without. Each is kept
-// beside it, its name followed by ".1.ts" and ".2.ts".
-inline QString joinedClip(bool sound)
+// of it from 10 s on (its pictures numbered from 300), with sound or without; the first's
+// stamps moved on by `firstAt` seconds (past 95443.7, 33 bits of 90 kHz, they start again at
+// 0). Each is kept beside it, its name followed by ".1.ts" and ".2.ts".
+inline QString joinedClip(bool sound, int firstAt = 0)
 {
     const QString noisy = noisyClip();
     const QStringList streams = sound ? QStringList{"-c", "copy"} : QStringList{"-c", "copy", "-an"};
-    const QString name = sound ? QStringLiteral("numbered30-noise-joined.ts") : QStringLiteral("numbered30-joined-silent.ts");
+    const QString name = (sound ? QStringLiteral("numbered30-noise-joined") : QStringLiteral("numbered30-joined-silent"))
+                         + (firstAt ? QStringLiteral("-%1.ts").arg(firstAt) : QStringLiteral(".ts"));
     return sharedClip(name, [&](const QString& p) {
         const QString first = p + QStringLiteral(".1.ts"), second = p + QStringLiteral(".2.ts");
-        const bool made = !noisy.isEmpty() && Clips::ffmpeg(QStringList{"-t", "4", "-i", noisy} + streams + QStringList{first})
+        const bool made = !noisy.isEmpty() && Clips::ffmpeg(QStringList{"-t", "4", "-i", noisy} + streams
+                                                        + QStringList{"-output_ts_offset", QString::number(firstAt), first})
                           && Clips::ffmpeg(QStringList{"-ss", "10", "-t", "6", "-i", noisy} + streams + QStringList{second})
                           && testfiles::writeFile(p, testfiles::readFile(first) + testfiles::readFile(second));
         return made ? p : QString();

@@ -238,6 +238,49 @@ TEST_F(SaveTest, PurgeCacheCountsWhatItFrees)
     EXPECT_EQ(model->toast(), QStringLiteral("Freed 0 bytes"));
 }
 
+// Stills and waveforms cached before this build read a joined recording piece by piece lie at
+// other times after its join: they go, once; a recording read as one file keeps its cache.
+TEST_F(SaveTest, ACacheReadAnotherWayGoes)
+{
+    const QString joined = sharedClip(QStringLiteral("joined.ts"), [](const QString& p) {
+        return Clips::ffmpeg({"-t", "3", "-i", plainClip(), "-c", "copy", p + ".1.ts"})
+                       && Clips::ffmpeg({"-ss", "3", "-i", plainClip(), "-c", "copy", p + ".2.ts"})
+                       && writeFile(p, readFile(p + ".1.ts") + readFile(p + ".2.ts"))
+                   ? p
+                   : QString();
+    });
+    const struct {
+        const char* name;
+        QString clip;
+        bool again; // opened a second time
+        bool kept;
+    } table[] = {
+        {"a recording read whole", plainClip(), false, true},
+        {"a joined recording cached before", joined, false, false},
+        {"a joined recording cached since", joined, true, true},
+    };
+    auto model = makeModel();
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.name);
+        const QString package = root + "/" + row.name + ".vtrl";
+        const auto cacheSome = [&] {
+            writeFile(package + "/cache/frames/3.jpg", "f");
+            writeFile(package + "/cache/waves/0.bin", "w");
+        };
+        cacheSome();
+        openPackage(*model, row.name, row.clip);
+        if (row.again) {
+            model->close();
+            cacheSome();
+            await(model->openProject(package));
+        }
+        ASSERT_EQ(model->file(), package);
+        EXPECT_EQ(QFileInfo::exists(package + "/cache/frames/3.jpg"), row.kept);
+        EXPECT_EQ(QFileInfo::exists(package + "/cache/waves/0.bin"), row.kept);
+        model->close();
+    }
+}
+
 // ---- thumbnails ----
 
 TEST_F(SaveTest, ThumbnailsTakeOneStillPerSegmentFromJustBeforeItsFirstMarker)
