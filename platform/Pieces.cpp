@@ -225,17 +225,24 @@ void joinsWithin(Reading& file, qint64 lo, double atLo, qint64 hi, double atHi, 
 // last sound starts.
 std::optional<double> lengthOf(Reading& file, qint64 from, qint64 to)
 {
-    // (Its stamps are unwrapped from its first on: they may wrap within it.)
+    // (Its stamps are unwrapped from its first few on, which one stray stamp does not move:
+    // they may wrap within it.)
     const std::vector<Stamp> starting = file.stamps(from, std::min(to, from + 4 * window), 64);
+    if (starting.empty())
+        return std::nullopt;
+    std::vector<double> startingAt;
+    for (const Stamp& s : starting)
+        startingAt.push_back(s.at);
+    const double reference = median(startingAt);
     std::map<int, double> first;
     for (const Stamp& s : starting)
-        first.emplace(s.pid, unwrapped(s.at, starting.front().at));
+        first.emplace(s.pid, unwrapped(s.at, reference));
     std::map<int, std::vector<double>> last;
     const std::vector<Stamp> ending = file.stamps(std::max(from, to - 2 * window), to);
     const bool pictures = std::any_of(ending.begin(), ending.end(), [](const Stamp& s) { return s.picture; });
     for (const Stamp& s : ending)
-        if (!starting.empty() && (s.picture || !pictures))
-            last[s.pid].push_back(unwrapped(s.at, starting.front().at));
+        if (s.picture || !pictures)
+            last[s.pid].push_back(unwrapped(s.at, reference));
     if (first.empty() || last.empty())
         return std::nullopt;
     double start = HUGE_VAL, end = -HUGE_VAL;
@@ -309,10 +316,17 @@ std::optional<QByteArray> listedName(const QString& path)
 {
     if (!path.contains(u'\n') && !path.contains(u'\r'))
         return QFile::encodeName(path);
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + QStringLiteral("/vantorel-links");
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (runtime.isEmpty())
+        return std::nullopt;
+    const QString folder = runtime + QStringLiteral("/vantorel-links");
     const QString link = folder + u'/'
                          + QString::fromLatin1(QCryptographicHash::hash(QFile::encodeName(path), QCryptographicHash::Sha1).toHex())
                          + QStringLiteral(".ts");
+    // The player, stills, waveforms and the export each ask on their own thread: a link one of
+    // them is opening is never taken away by another.
+    static std::mutex lock;
+    std::lock_guard guard(lock);
     if (QFileInfo(link).symLinkTarget() != path) {
         QFile::remove(link);
         if (!QDir().mkpath(folder) || !QFile::link(path, link))

@@ -47,11 +47,14 @@ QString fileName(const QString& path)
 // unless it says it was read the same way.
 void dropStaleCache(const QString& cache, const QString& video)
 {
+    // Where each piece starts, and how long all but the last lasts (a recording still being
+    // written grows only its last).
     QByteArray reading = "whole\n";
-    if (const std::vector<Pieces::Piece> pieces = Pieces::of(video); !pieces.empty()) {
+    if (const std::vector<Pieces::Piece> pieces = Pieces::of(video); !pieces.empty() && Pieces::joinedUrl(video)) {
         reading = "pieces\n";
-        for (const Pieces::Piece& p : pieces)
-            reading += QByteArray::number(p.from) + ' ' + QByteArray::number(p.to) + ' ' + QByteArray::number(p.length, 'f', 6) + '\n';
+        for (std::size_t k = 0; k < pieces.size(); ++k)
+            reading += QByteArray::number(pieces[k].from)
+                       + (k + 1 < pieces.size() ? ' ' + QByteArray::number(pieces[k].length, 'f', 6) : QByteArray()) + '\n';
     }
     const QString mark = cache + QStringLiteral("/reading");
     QFile was(mark);
@@ -59,8 +62,10 @@ void dropStaleCache(const QString& cache, const QString& video)
     if (before == reading)
         return;
     if (!before.isEmpty() || reading != "whole\n") {
-        QDir(cache + QStringLiteral("/frames")).removeRecursively();
-        QDir(cache + QStringLiteral("/waves")).removeRecursively();
+        // (A folder linked there is not the cache's own: only the link goes.)
+        for (const QString& made : {QStringLiteral("/frames"), QStringLiteral("/waves")})
+            if (!QFile::remove(cache + made))
+                QDir(cache + made).removeRecursively();
     }
     QSaveFile now(mark);
     if (QDir().mkpath(cache) && now.open(QIODevice::WriteOnly) && now.write(reading) == reading.size())

@@ -478,6 +478,8 @@ TEST(SoundTest, EveryOutputPlaysInRealTime)
         {"a fragmented MP4, on a sink recorded at 200 ms", 200, false, fragmented},
         {"a recording without sound", 0, false, soundless},
     };
+    // What was heard is counted from the clock's time, which may lead it by the 50 ms allowed.
+    constexpr int leadSteps = 5;
     for (std::size_t k = 0; k < table.size(); ++k) {
         const World& world = table[k];
         SCOPED_TRACE(world.what);
@@ -560,7 +562,7 @@ TEST(SoundTest, EveryOutputPlaysInRealTime)
         EXPECT_GE(log.moved(later, later + 0.35), 0.1) << "the Play 3 s after a seek made while paused stood";
         if (monitor && world.clip != soundless) {
             const int steps = heardSteps(*monitor, laterFrom, laterPassed + 1.0 + world.recordedAt / 1000.0);
-            EXPECT_GE(steps, int(laterPlayed * 100) - 3) << "steps of 10 ms heard of the Play after a paused seek";
+            EXPECT_GE(steps, int(laterPlayed * 100) - 3 - leadSteps) << "steps of 10 ms heard of the Play after a paused seek";
             EXPECT_LE(steps, int(laterPlayed * 100) + 10) << "steps of 10 ms heard of the Play after a paused seek";
         }
 
@@ -603,7 +605,7 @@ TEST(SoundTest, EveryOutputPlaysInRealTime)
         // Sound on its way to the output at the seek may be heard a moment longer.
         const int heard = heardSteps(*monitor, againFrom, log.now() - again + 0.5 + world.recordedAt / 1000.0);
         const int expected = int((heardBefore + 1.5) * 100);
-        EXPECT_GE(heard, expected - 3) << "steps of 10 ms heard around a seek while playing";
+        EXPECT_GE(heard, expected - 3 - leadSteps) << "steps of 10 ms heard around a seek while playing";
         EXPECT_LE(heard, expected + 10) << "steps of 10 ms heard around a seek while playing";
     }
 }
@@ -627,11 +629,14 @@ TEST(SoundTest, TheOutputPlaysAllItIsHanded)
         // Seconds of sound the decoder has for the output `t` s after the run began.
         std::function<double(double)> decoded;
         double pauseAt; // clock (s into the run) at which it pauses for half a second; none: 0
+        // Steps a recorder may miss: where the stream ran dry, the silence its output rendered
+        // ahead meanwhile reaches a recorder before the sound handed after it (20-40 ms here).
+        int missed = 0;
     };
     const std::vector<Row> rows{
         {"handed at once", [](double) { return length; }, 0},
         {"handed as a decoder keeps ahead", [](double t) { return 0.1 + 4 * t; }, 0},
-        {"running dry and filled again", [](double t) { return t < 0.9 ? 0.3 : length; }, 0},
+        {"running dry and filled again", [](double t) { return t < 0.9 ? 0.3 : length; }, 0, 5},
         {"paused and played on", [](double) { return length; }, 0.4},
     };
     for (const int recordedAt : {10, 200, 1000, 0}) {
@@ -689,7 +694,7 @@ TEST(SoundTest, TheOutputPlaysAllItIsHanded)
                 continue;
             // Every 10 ms of it, and nothing more (a step on either side of each stretch heard
             // may hold a little of it).
-            EXPECT_GE(steps, int(length * 100) - 3) << "steps heard";
+            EXPECT_GE(steps, int(length * 100) - 3 - row.missed) << "steps heard";
             EXPECT_LE(steps, int(length * 100) + 5) << "steps heard";
             output.stop();
         }
