@@ -121,16 +121,20 @@ public:
         return found;
     }
 
-    // The middle of the first few stamps from `pos` on (one gone astray does not count).
+    // The middle of the first few stamps from `pos` on (one gone astray does not count). Each
+    // place is read once: the places read again as more are read, and the narrowing of each
+    // join after them, ask again.
     std::optional<double> stampAt(qint64 pos)
     {
-        const auto found = stamps(pos, pos + window, fewStamps);
-        if (found.empty())
-            return std::nullopt;
-        std::vector<double> at;
-        for (const Stamp& s : found)
-            at.push_back(s.at);
-        return median(at);
+        const auto [it, fresh] = known_.try_emplace(pos);
+        if (fresh) {
+            std::vector<double> at;
+            for (const Stamp& s : stamps(pos, pos + window, fewStamps))
+                at.push_back(s.at);
+            if (!at.empty())
+                it->second = median(at);
+        }
+        return it->second;
     }
 
     // The showing stamp of the picture or sound whose PES starts in this TS packet, and whether
@@ -156,6 +160,7 @@ public:
 private:
     QFile file_;
     qint64 size_ = 0;
+    std::map<qint64, std::optional<double>> known_;
 };
 
 // Where the stamps start again within bytes (lo, hi], whose stamps fall from `atLo` to
@@ -269,21 +274,14 @@ std::vector<Piece> find(const QString& path)
     if (head.size() < 4 * packetSize || head[0] != 0x47 || head[packetSize] != 0x47 || head[2 * packetSize] != 0x47)
         return {}; // not MPEG-TS
     // The stamps at places through the file, the last at its end: a join lies where they fall
-    // (or wrap: see joinsWithin). Each place is read once.
-    std::map<qint64, std::optional<double>> known;
-    const auto stampAt = [&](qint64 pos) {
-        const auto [it, fresh] = known.try_emplace(pos);
-        if (fresh)
-            it->second = file.stampAt(pos);
-        return it->second;
-    };
+    // (or wrap: see joinsWithin).
     std::vector<qint64> joins;
     for (int count = places;; count *= 2) {
         joins.clear();
         std::vector<std::pair<qint64, double>> read;
         for (int k = 0; k <= count; ++k)
             if (const qint64 pos = k < count ? size * k / count : std::max<qint64>(0, size - tail);
-                const auto at = stampAt(pos))
+                const auto at = file.stampAt(pos))
                 read.push_back({pos, *at});
         for (std::size_t k = 1; k < read.size(); ++k)
             if (read[k - 1].second - read[k].second > joinBack)
