@@ -93,6 +93,10 @@ struct SoundOutput::Link {
     pa_usec_t holds = 0;    // the most its output said it holds since then
     QElapsedTimer asked;    // since the server was last asked for its figures
     QElapsedTimer reading;  // since the clock was last read from the stream
+    // Its output took nothing for a while though not suspended (a busy machine, a device
+    // that stalls): the clock goes by the time passed, and the stream, still playing, waits
+    // for the output to take sound again.
+    bool stalled = false;
 
     // The time the run has played, its pauses left out: `passedFrom` frames until `passing`
     // last started.
@@ -368,6 +372,7 @@ struct SoundOutput::Link {
     void dropStream()
     {
         following = false;
+        stalled = false;
         drains = 0;
         streamRate = 0;
         letGoOf(stream);
@@ -397,6 +402,7 @@ struct SoundOutput::Link {
     void quiet()
     {
         following = false;
+        stalled = false;
         if (streamReady()) {
             cork(true);
             if (pa_operation* o = pa_stream_flush(stream, nullptr, nullptr))
@@ -411,6 +417,7 @@ struct SoundOutput::Link {
     void follow()
     {
         following = true;
+        stalled = false;
         streamFrom = heard;
         written = heard;
         draining = false;
@@ -427,15 +434,20 @@ struct SoundOutput::Link {
     // The most frames the run can have played by now.
     int64_t passed() const { return passedFrom + int64_t(double(passing.nsecsElapsed()) * rate / 1e9); }
 
-    // The clock goes on by the time passed from where it is; `letGo`: the stream plays nowhere.
-    void byTimePassed(bool letGo)
+    // What becomes of the stream while the clock goes by the time passed.
+    enum class Leaving { corked, letGo, waiting };
+
+    // The clock goes on by the time passed from where it is; the stream is corked, or let go
+    // as one that plays nowhere, or left playing to wait for its output.
+    void byTimePassed(Leaving stream)
     {
-        if (letGo) {
+        if (stream == Leaving::letGo) {
             dropStream();
             remakeSoon(); // (for the next Play, once this run pauses or ends)
         }
-        else if (streamReady())
+        else if (stream == Leaving::corked && streamReady())
             cork(true);
+        stalled = stream == Leaving::waiting;
         following = false;
         written = heard;
         wallFrom = heard;
@@ -487,14 +499,9 @@ struct SoundOutput::Link {
     // stream holds for longer than it said it holds.
     bool standing()
     {
-        if (asked.elapsed() >= askEvery) {
-            asked.restart();
-            if (pa_operation* o = pa_stream_update_timing_info(stream, nullptr, nullptr))
-                pa_operation_unref(o);
-        }
-        const pa_timing_info* info = pa_stream_get_timing_info(stream);
+        const pa_timing_info* info = figures();
         const bool suspended = pa_stream_is_suspended(stream) > 0;
-        if (info && !info->read_index_corrupt && !info->write_index_corrupt) {
+        if (info) {
             const int64_t bytes = int64_t(info->read_index);
             // (A stream holding less than it needs to begin waits for more rather than stands,
             // until the last is written: then it plays out whatever it holds.)
@@ -514,6 +521,31 @@ struct SoundOutput::Link {
         return still.elapsed() > standsStill + int64_t(holds / PA_USEC_PER_MSEC);
     }
 
+    // The server's figures for the stream, asked for anew now and then; none while they are
+    // not to be trusted.
+    const pa_timing_info* figures()
+    {
+        if (asked.elapsed() >= askEvery) {
+            asked.restart();
+            if (pa_operation* o = pa_stream_update_timing_info(stream, nullptr, nullptr))
+                pa_operation_unref(o);
+        }
+        const pa_timing_info* info = pa_stream_get_timing_info(stream);
+        return info && !info->read_index_corrupt && !info->write_index_corrupt ? info : nullptr;
+    }
+
+    // A stalled stream's output takes sound again: what it held is let go, and the run goes
+    // on on it from the clock.
+    void takeUpAgain()
+    {
+        const pa_timing_info* info = figures();
+        if (!info || int64_t(info->read_index) == consumed)
+            return;
+        if (pa_operation* o = pa_stream_flush(stream, nullptr, nullptr))
+            pa_operation_unref(o);
+        follow();
+    }
+
     // The most the clock may show now: the time passed since the run began, and later a little
     // more, as far as a device that plays faster than the time passes may have got ahead.
     int64_t bound() const
@@ -530,6 +562,8 @@ struct SoundOutput::Link {
         if (!running || paused)
             return;
         const auto readAgain = qScopeGuard([this] { reading.restart(); });
+        if (stalled && streamReady())
+            takeUpAgain();
         if (following) {
             if (!streamReady()) {
                 // Its output or the server went: a fresh stream on the default output now.
@@ -537,9 +571,10 @@ struct SoundOutput::Link {
                 if (streamForRun())
                     follow();
                 else
-                    byTimePassed(true);
+                    byTimePassed(Leaving::letGo);
             } else if (standing()) {
-                byTimePassed(true);
+                // (A suspended output is taken up again only by a Play, which finds it.)
+                byTimePassed(pa_stream_is_suspended(stream) > 0 ? Leaving::letGo : Leaving::waiting);
             } else {
                 // What was written less what the stream and its output hold yet, as the
                 // server last told, and the time passed since while it plays.
@@ -558,7 +593,7 @@ struct SoundOutput::Link {
                 }
                 // All was played: what outlasts the sound (pictures) goes by the time passed.
                 if (emptied)
-                    byTimePassed(false);
+                    byTimePassed(Leaving::corked);
             }
         }
         if (!following) {
@@ -622,7 +657,7 @@ void SoundOutput::begin(int rate, double from)
     if (link->hasSound && link->streamForRun())
         link->follow();
     else
-        link->byTimePassed(false);
+        link->byTimePassed(Link::Leaving::corked);
 }
 
 void SoundOutput::stop()
@@ -642,6 +677,8 @@ void SoundOutput::pause()
     link->passedFrom = link->passed();
     if (link->following && link->streamReady())
         link->cork(true);
+    else if (link->stalled && link->streamReady())
+        link->quiet(); // (what it held is not the run's now: the next Play writes from the clock)
 }
 
 void SoundOutput::resume()
@@ -665,7 +702,7 @@ void SoundOutput::resume()
         // The stream went while paused, or there was none: each Play tries the output again.
         link->follow();
     } else {
-        link->byTimePassed(false);
+        link->byTimePassed(Link::Leaving::corked);
     }
 }
 

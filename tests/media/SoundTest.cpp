@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <numeric>
 #include <thread>
 
 using namespace playing;
@@ -420,15 +421,6 @@ std::vector<int16_t> tone(double seconds)
     return samples;
 }
 
-// The 10 ms steps from `from` on for `seconds` in which something is heard.
-int heardSteps(Monitor& monitor, qsizetype from, double seconds)
-{
-    int steps = 0;
-    for (int i = 0; i < int(seconds * 100); ++i)
-        steps += monitor.peak(from + qsizetype(i) * Monitor::rate / 100, 0.01) > 0.03;
-    return steps;
-}
-
 // 3 s of a tone for paplay.
 QString toneWav()
 {
@@ -544,7 +536,7 @@ TEST(SoundTest, EveryOutputPlaysInRealTime)
         player->play();
         ASSERT_TRUE(waitUntil([&] { return player->time() > 9.0; }, patience));
         player->pause();
-        const double laterPlayed = player->time() - 8.0, laterPassed = log.now() - later;
+        const double laterPlayed = player->time() - 8.0;
         std::printf("%s | paplay: %.2f s for 3 s, %zu quiet tenths | player: clock %.2f s in %.2f s, %zu quiet tenths, "
                     "moved %.2f s in the first 0.35 s of Play and %.2f s of the one after a seek\n",
                     world.what, paplaySeconds, paplayQuiet.size(), moved, passed, quiet.size(),
@@ -560,11 +552,6 @@ TEST(SoundTest, EveryOutputPlaysInRealTime)
         EXPECT_LE(log.ahead(later, 8.0), 0.05) << "the clock led the time passed since the Play after a paused seek";
         EXPECT_GE(log.moved(played, played + 0.35), 0.1) << "the first Play stood";
         EXPECT_GE(log.moved(later, later + 0.35), 0.1) << "the Play 3 s after a seek made while paused stood";
-        if (monitor && world.clip != soundless) {
-            const int steps = heardSteps(*monitor, laterFrom, laterPassed + 1.0 + world.recordedAt / 1000.0);
-            EXPECT_GE(steps, int(laterPlayed * 100) - 3 - leadSteps) << "steps of 10 ms heard of the Play after a paused seek";
-            EXPECT_LE(steps, int(laterPlayed * 100) + 10) << "steps of 10 ms heard of the Play after a paused seek";
-        }
 
         // A Short of two 2 s cuts played to its end, then from its start with a seek while
         // playing: each heard from its first moment to its last, across the join, and the
@@ -574,7 +561,6 @@ TEST(SoundTest, EveryOutputPlaysInRealTime)
         player->setShort(world.clip, {{2.0, 4.0}, {9.0, 11.0}});
         settle(quietBetween);
         const auto playedOut = [&] { return waitUntil([&] { return player->rate() == 0; }, patience); };
-        const qsizetype shortFrom = monitor ? monitor->now() : 0;
         const double pressed = log.now();
         player->play();
         ASSERT_TRUE(playedOut()) << "the Short never ended: " << player->time();
@@ -582,8 +568,6 @@ TEST(SoundTest, EveryOutputPlaysInRealTime)
         EXPECT_LE(log.ahead(pressed, 0.0, ended), 0.05) << "the clock led the time passed since Play";
         player->seek(0.0);
         settle(quietBetween);
-        const qsizetype againFrom = monitor ? monitor->now() : 0;
-        const double again = log.now();
         player->play();
         ASSERT_TRUE(waitUntil([&] { return player->time() > 0.5; }, patience));
         const double heardBefore = player->time();
@@ -599,14 +583,27 @@ TEST(SoundTest, EveryOutputPlaysInRealTime)
         EXPECT_LE(log.ahead(sought, 2.5, soughtEnded), 0.05) << "the clock led the time passed since the seek";
         if (!monitor || world.clip == soundless)
             continue;
-        const int whole = heardSteps(*monitor, shortFrom, again - pressed);
+        // Heard, each a stretch of sound: the Play after a paused seek, the Short played to its
+        // end, and the Short again with a seek while playing, whose sound on its way to the
+        // output at the seek may be heard a moment longer.
+        const int laterSteps = int(laterPlayed * 100), aroundSeek = int((heardBefore + 1.5) * 100);
+        const int least = laterSteps - 3 - leadSteps + 397 + aroundSeek - 3 - leadSteps;
+        const std::vector<int> stretches = monitor->stretches(laterFrom, least, 10.0);
+        std::printf("  steps of 10 ms heard:");
+        for (const int steps : stretches)
+            std::printf(" %d", steps);
+        std::printf("\n");
+        if (stretches.size() < 3) {
+            ADD_FAILURE() << stretches.size() << " stretches of sound heard, not the 3 played";
+            continue;
+        }
+        const int heardLater = stretches.end()[-3], whole = stretches.end()[-2], heard = stretches.end()[-1];
+        EXPECT_GE(heardLater, laterSteps - 3 - leadSteps) << "steps of 10 ms heard of the Play after a paused seek";
+        EXPECT_LE(heardLater, laterSteps + 10) << "steps of 10 ms heard of the Play after a paused seek";
         EXPECT_GE(whole, 397) << "steps of 10 ms heard of the Short played to its end";
         EXPECT_LE(whole, 406) << "steps of 10 ms heard of the Short played to its end";
-        // Sound on its way to the output at the seek may be heard a moment longer.
-        const int heard = heardSteps(*monitor, againFrom, log.now() - again + 0.5 + world.recordedAt / 1000.0);
-        const int expected = int((heardBefore + 1.5) * 100);
-        EXPECT_GE(heard, expected - 3 - leadSteps) << "steps of 10 ms heard around a seek while playing";
-        EXPECT_LE(heard, expected + 10) << "steps of 10 ms heard around a seek while playing";
+        EXPECT_GE(heard, aroundSeek - 3 - leadSteps) << "steps of 10 ms heard around a seek while playing";
+        EXPECT_LE(heard, aroundSeek + 10) << "steps of 10 ms heard around a seek while playing";
     }
 }
 
@@ -682,8 +679,11 @@ TEST(SoundTest, TheOutputPlaysAllItIsHanded)
                 },
                 patience);
             ASSERT_TRUE(done) << "the clock stands at " << output.time();
-            const double ended = log.now();
-            const int steps = monitor ? heardSteps(*monitor, heardFrom, ended - begun + 0.5) : -1;
+            int steps = -1;
+            if (monitor) {
+                const std::vector<int> stretches = monitor->stretches(heardFrom, int(length * 100) - 3 - row.missed, 10.0);
+                steps = std::accumulate(stretches.begin(), stretches.end(), 0);
+            }
             std::printf("%s, recorded at %d ms: %d steps of 10 ms heard, the clock at most %.3f s ahead\n", row.how,
                         recordedAt, steps, log.ahead(begun, from, pausedAt.value_or(HUGE_VAL)));
             EXPECT_EQ(log.fault(), std::nullopt);
@@ -777,4 +777,58 @@ TEST(SoundTest, TheClockFollowsTheDevicesPace)
             EXPECT_LE(std::abs(off[k]), 0.2) << "the clock strayed from what the device played";
         }
     }
+}
+
+// An output that takes nothing for a while though it is not suspended (a device that stalls,
+// a machine too busy to feed it) holds the picture only for a moment, and once it takes sound
+// again the run is heard again, from the clock, without a Play: a stall never costs the rest
+// of the run its sound. (PipeWire's pipe sink writes by the computer's clock whatever the
+// pipe takes: no output stalls there.)
+TEST(SoundTest, AnOutputThatStallsIsHeardAgain)
+{
+    auto* server = sound::SoundlessServer::instance();
+    if (!server || !server->running())
+        GTEST_SKIP() << "no sound server to give an output";
+    if (sound::SoundlessServer::pipewire())
+        GTEST_SKIP() << "no output stalls";
+    constexpr double from = 2.0; // line time the run begins at
+    const std::vector<int16_t> sound = tone(10.0);
+    sound::PacedSink sink(QStringLiteral("stalling"), 1.0);
+    ASSERT_TRUE(sink.ready());
+    sink.makeDefault();
+    SoundOutput output;
+    output.prepare(48000);
+    ClockLog log([&] { return output.time(); });
+    settle(1000);
+    const double begun = log.now();
+    output.begin(48000, from);
+    int handed = 0;
+    const auto playFor = [&](double seconds) {
+        const double at = log.now();
+        waitUntil(
+            [&] {
+                handed += output.hand(sound.data() + std::size_t(handed) * 2, int(sound.size() / 2) - handed);
+                return log.now() - at > seconds;
+            },
+            patience);
+    };
+    playFor(1.5);
+    sink.stall(true);
+    const double stalled = log.now();
+    playFor(2.0);
+    const double loudBefore = sink.loudSeconds();
+    sink.stall(false);
+    const double released = log.now();
+    playFor(2.0);
+    const double heardAgain = sink.loudSeconds() - loudBefore;
+    std::printf("a stalled output: the clock moved %.2f s in the second half of the stall, %.2f s heard in the 2 s after "
+                "it, the clock moved %.2f s in its last 1.5 s\n",
+                log.moved(stalled + 1.0, stalled + 2.0), heardAgain, log.moved(released + 0.5, released + 2.0));
+    EXPECT_EQ(log.fault(begun), std::nullopt);
+    EXPECT_GT(log.moved(stalled + 1.0, stalled + 2.0), 0.5) << "the picture stands while the output takes nothing";
+    EXPECT_GE(heardAgain, 1.0) << "not heard again once the output takes sound";
+    // The clock follows the sound again, from where it stood.
+    EXPECT_TRUE(output.audible());
+    EXPECT_GT(log.moved(released + 0.5, released + 2.0), 1.2) << "the clock once the output takes sound again";
+    EXPECT_LE(log.ahead(begun, from), 0.05) << "the clock led the time passed";
 }

@@ -309,6 +309,12 @@ public:
             int64_t frames = 0;
             while (!over) {
                 const auto now = std::chrono::steady_clock::now();
+                if (stalled) {
+                    start = now;
+                    startFrames = frames;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(every));
+                    continue;
+                }
                 const double passed = std::chrono::duration<double>(now - start).count();
                 const int64_t due = startFrames + int64_t(passed * pace * rate);
                 while (frames < due) {
@@ -321,9 +327,11 @@ public:
                     }
                     const int64_t n = got / 4;
                     std::lock_guard guard(lock);
-                    for (int64_t i = 0; i < n && !loudFrom; ++i)
-                        if (std::abs(int(buffer[std::size_t(i) * 2])) > 1000)
-                            loudFrom = frames + i;
+                    for (int64_t i = 0; i < n; ++i)
+                        if (std::abs(int(buffer[std::size_t(i) * 2])) > 1000) {
+                            loudFrom = loudFrom.value_or(frames + i);
+                            ++loud;
+                        }
                     frames += n;
                     drained = frames;
                 }
@@ -344,6 +352,14 @@ public:
     PacedSink& operator=(const PacedSink&) = delete;
     bool ready() const { return reader.joinable() && sinks().value_or(QStringList()).contains(name); }
     void makeDefault() const { pactl({QStringLiteral("set-default-sink"), name}); }
+    // The device takes nothing while stalled, as one that stalls or that nothing feeds.
+    void stall(bool stalling) { stalled = stalling; }
+    // Seconds of loud sound the device has played.
+    double loudSeconds() const
+    {
+        std::lock_guard guard(lock);
+        return double(loud) / rate;
+    }
     // Seconds of sound the device has played since it first played a loud sample; none before.
     std::optional<double> played() const
     {
@@ -360,8 +376,10 @@ private:
     QString module;
     std::thread reader;
     std::atomic<bool> over = false;
+    std::atomic<bool> stalled = false;
     mutable std::mutex lock;
     int64_t drained = 0;
+    int64_t loud = 0;
     std::optional<int64_t> loudFrom;
 };
 
@@ -419,6 +437,39 @@ public:
             },
             int(within * 1000) + 3000);
         return first;
+    }
+    // The 10 ms steps heard from `from` on, for each stretch of sound that `gap` s of quiet part
+    // from the next, once the sound has ended: `least` steps heard and twice `gap` quiet after
+    // them, or `within` s gone. Counted by what the recorder got, not by when it got it: a busy
+    // machine hands a recorder its samples a second late, and an output that runs behind the
+    // time passed gives it fewer samples than the time passed.
+    std::vector<int> stretches(qsizetype from, int least, double within, double gap = 0.25)
+    {
+        constexpr qsizetype step = rate / 100;
+        const int parting = int(gap * 100);
+        std::vector<int> heard;
+        int total = 0, quiet = parting; // quiet steps since the last one heard
+        qsizetype next = from;
+        until(
+            [&] {
+                for (; next + step <= now(); next += step) {
+                    int loudest = 0;
+                    for (qsizetype i = next; i < next + step; ++i)
+                        loudest = std::max(loudest, std::abs(int(sample(i))));
+                    if (loudest <= 0.03 * 32768) {
+                        ++quiet;
+                        continue;
+                    }
+                    if (quiet >= parting)
+                        heard.push_back(0);
+                    ++heard.back();
+                    ++total;
+                    quiet = 0;
+                }
+                return total >= least && quiet >= 2 * parting;
+            },
+            int(within * 1000));
+        return heard;
     }
 
 private:
