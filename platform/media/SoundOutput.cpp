@@ -94,8 +94,8 @@ struct SoundOutput::Link {
     QElapsedTimer asked;    // since the server was last asked for its figures
     QElapsedTimer reading;  // since the clock was last read from the stream
     // Its output took nothing for a while though not suspended (a busy machine, a device
-    // that stalls): the clock goes by the time passed, and the stream, still playing, waits
-    // for the output to take sound again.
+    // that stalls): the clock goes by the time passed, and the stream, still playing what
+    // is only silence now, waits for the output to take some of it.
     bool stalled = false;
 
     // The time the run has played, its pauses left out: `passedFrom` frames until `passing`
@@ -438,16 +438,25 @@ struct SoundOutput::Link {
     enum class Leaving { corked, letGo, waiting };
 
     // The clock goes on by the time passed from where it is; the stream is corked, or let go
-    // as one that plays nowhere, or left playing to wait for its output.
-    void byTimePassed(Leaving stream)
+    // as one that plays nowhere, or left playing to wait for its output: what it held is
+    // let go for as much silence as it needs to play, so that the output, once it takes
+    // sound again, takes none that the clock has left behind.
+    void byTimePassed(Leaving how)
     {
-        if (stream == Leaving::letGo) {
+        if (how == Leaving::letGo) {
             dropStream();
             remakeSoon(); // (for the next Play, once this run pauses or ends)
         }
-        else if (stream == Leaving::corked && streamReady())
+        else if (how == Leaving::corked && streamReady())
             cork(true);
-        stalled = stream == Leaving::waiting;
+        else if (how == Leaving::waiting) {
+            if (pa_operation* o = pa_stream_flush(stream, nullptr, nullptr))
+                pa_operation_unref(o);
+            const pa_buffer_attr* buffer = pa_stream_get_buffer_attr(stream);
+            const std::vector<char> silence(std::max<std::size_t>(buffer ? buffer->prebuf : 0, std::size_t(streamRate) / 100 * 4));
+            pa_stream_write(stream, silence.data(), silence.size(), nullptr, 0, PA_SEEK_RELATIVE);
+        }
+        stalled = how == Leaving::waiting;
         following = false;
         written = heard;
         wallFrom = heard;
@@ -534,16 +543,35 @@ struct SoundOutput::Link {
         return info && !info->read_index_corrupt && !info->write_index_corrupt ? info : nullptr;
     }
 
-    // A stalled stream's output takes sound again: what it held is let go, and the run goes
-    // on on it from the clock.
+    // A stalled stream's output takes sound again: the run goes on on it from the clock, or
+    // where all of it was heard, by the time passed still. One that went meanwhile is made again.
     void takeUpAgain()
     {
-        const pa_timing_info* info = figures();
-        if (!info || int64_t(info->read_index) == consumed)
-            return;
-        if (pa_operation* o = pa_stream_flush(stream, nullptr, nullptr))
-            pa_operation_unref(o);
-        follow();
+        if (streamReady()) {
+            const pa_timing_info* info = figures();
+            if (!info || int64_t(info->read_index) <= consumed)
+                return;
+            if (pa_operation* o = pa_stream_flush(stream, nullptr, nullptr))
+                pa_operation_unref(o);
+            if (finished && heard >= handed) {
+                byTimePassed(Leaving::corked);
+                return;
+            }
+            follow();
+        } else {
+            followAfresh();
+        }
+    }
+
+    // A fresh stream on the default output now, where the run's went; without one, the clock
+    // goes on by the time passed.
+    void followAfresh()
+    {
+        dropStream();
+        if (streamForRun())
+            follow();
+        else
+            byTimePassed(Leaving::letGo);
     }
 
     // The most the clock may show now: the time passed since the run began, and later a little
@@ -562,19 +590,17 @@ struct SoundOutput::Link {
         if (!running || paused)
             return;
         const auto readAgain = qScopeGuard([this] { reading.restart(); });
-        if (stalled && streamReady())
+        if (stalled)
             takeUpAgain();
         if (following) {
             if (!streamReady()) {
-                // Its output or the server went: a fresh stream on the default output now.
-                dropStream();
-                if (streamForRun())
-                    follow();
-                else
-                    byTimePassed(Leaving::letGo);
+                // Its output or the server went.
+                followAfresh();
             } else if (standing()) {
-                // (A suspended output is taken up again only by a Play, which finds it.)
-                byTimePassed(pa_stream_is_suspended(stream) > 0 ? Leaving::letGo : Leaving::waiting);
+                // (A suspended output is taken up again only by a Play, which finds it; one
+                // the server told nothing of cannot be told to take sound again.)
+                const bool nowhere = pa_stream_is_suspended(stream) > 0 || consumed < 0;
+                byTimePassed(nowhere ? Leaving::letGo : Leaving::waiting);
             } else {
                 // What was written less what the stream and its output hold yet, as the
                 // server last told, and the time passed since while it plays.

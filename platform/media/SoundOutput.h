@@ -19,11 +19,13 @@
 // The outputs change under a player: a headset is unplugged, Bluetooth drops, the default
 // output is switched, the sound server restarts, an output appears. A fresh stream is made
 // only where the format changes, the stream failed (its output went, or the server), or it
-// was let go: one whose output is suspended, or that takes nothing for longer than any
-// output holds, plays nowhere. One that waits behind its output is kept. A stream that
-// failed is never called on again, and no call waits for the server longer than a moment.
-// Where no stream can play, the clock goes on by the time passed, as far as the sound handed
-// reaches, and the next Play tries the output again.
+// was let go: one whose output is suspended plays nowhere. One that waits behind its output
+// is kept. One whose output takes nothing for longer than any output holds (a device that
+// stalls, a machine too busy to feed it) waits, holding silence, while the clock goes on by
+// the time passed, and plays again from the clock once its output takes sound again. A
+// stream that failed is never called on again, and no call waits for the server longer than
+// a moment. Where no stream can play, the clock goes on by the time passed, as far as the
+// sound handed reaches, and the next Play tries the output again.
 
 #include <cstdint>
 #include <memory>

@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -438,16 +439,21 @@ public:
             int(within * 1000) + 3000);
         return first;
     }
-    // The 10 ms steps heard from `from` on, for each stretch of sound that `gap` s of quiet part
-    // from the next, once the sound has ended: `least` steps heard and twice `gap` quiet after
-    // them, or `within` s gone. Counted by what the recorder got, not by when it got it: a busy
-    // machine hands a recorder its samples a second late, and an output that runs behind the
-    // time passed gives it fewer samples than the time passed.
-    std::vector<int> stretches(qsizetype from, int least, double within, double gap = 0.25)
+    // A stretch of sound: the sample it begins at, and the 10 ms steps heard in it.
+    struct Stretch {
+        qsizetype from;
+        int steps;
+    };
+    // Each stretch of sound from `from` on that `gap` s of quiet part from the next, once the
+    // sound has ended: `least` steps heard and twice `gap` quiet after them, or `within` s
+    // gone. Counted by what the recorder got, not by when it got it: a busy machine hands a
+    // recorder its samples a second late, and an output that runs behind the time passed
+    // gives it fewer samples than the time passed.
+    std::vector<Stretch> stretches(qsizetype from, int least, double within, double gap = 0.25)
     {
         constexpr qsizetype step = rate / 100;
         const int parting = int(gap * 100);
-        std::vector<int> heard;
+        std::vector<Stretch> heard;
         int total = 0, quiet = parting; // quiet steps since the last one heard
         qsizetype next = from;
         until(
@@ -461,8 +467,8 @@ public:
                         continue;
                     }
                     if (quiet >= parting)
-                        heard.push_back(0);
-                    ++heard.back();
+                        heard.push_back({next, 0});
+                    ++heard.back().steps;
                     ++total;
                     quiet = 0;
                 }
@@ -470,6 +476,15 @@ public:
             },
             int(within * 1000));
         return heard;
+    }
+    // The steps heard in the stretches that begin from `from` on and before `to`.
+    static int steps(const std::vector<Stretch>& stretches, qsizetype from, qsizetype to = std::numeric_limits<qsizetype>::max())
+    {
+        int steps = 0;
+        for (const Stretch& stretch : stretches)
+            if (stretch.from >= from && stretch.from < to)
+                steps += stretch.steps;
+        return steps;
     }
 
 private:
