@@ -6,6 +6,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QThread>
 #include <QThreadStorage>
 #include <algorithm>
 #include <climits>
@@ -14,13 +15,24 @@
 namespace Http {
 
 namespace {
+QThreadStorage<QNetworkAccessManager*>& managers()
+{
+    static QThreadStorage<QNetworkAccessManager*> storage;
+    return storage;
+}
+
 QNetworkAccessManager& manager()
 {
-    // One manager per thread: a manager may only be used on the thread that made it.
-    static QThreadStorage<QNetworkAccessManager*> managers;
-    if (!managers.hasLocalData())
-        managers.setLocalData(new QNetworkAccessManager);
-    return *managers.localData();
+    // One manager per thread: a manager may only be used on the thread that made it. A
+    // worker's goes when its thread ends; the main thread's goes with the application, as
+    // one left to the program's very end is torn down after the application it still calls
+    // on, and crashed the program as it closed.
+    if (!managers().hasLocalData()) {
+        managers().setLocalData(new QNetworkAccessManager);
+        if (const QCoreApplication* app = QCoreApplication::instance(); app && app->thread() == QThread::currentThread())
+            qAddPostRoutine([] { managers().setLocalData(nullptr); });
+    }
+    return *managers().localData();
 }
 
 // A header with a line break (or a NUL) would split the request; Qt does not check.
