@@ -397,6 +397,13 @@ struct SoundOutput::Link {
             pa_operation_unref(o);
     }
 
+    // What the stream holds and has not played goes.
+    void flush()
+    {
+        if (pa_operation* o = pa_stream_flush(stream, nullptr, nullptr))
+            pa_operation_unref(o);
+    }
+
     // Corked and emptied, ready for the next run. (A stream that went is made again where the
     // recording shown has sound, so that the next Play finds one.)
     void quiet()
@@ -405,8 +412,7 @@ struct SoundOutput::Link {
         stalled = false;
         if (streamReady()) {
             cork(true);
-            if (pa_operation* o = pa_stream_flush(stream, nullptr, nullptr))
-                pa_operation_unref(o);
+            flush();
         } else if (wantedRate > 0) {
             openStream(wantedRate);
         }
@@ -450,8 +456,7 @@ struct SoundOutput::Link {
         else if (how == Leaving::corked && streamReady())
             cork(true);
         else if (how == Leaving::waiting) {
-            if (pa_operation* o = pa_stream_flush(stream, nullptr, nullptr))
-                pa_operation_unref(o);
+            flush();
             const pa_buffer_attr* buffer = pa_stream_get_buffer_attr(stream);
             const std::vector<char> silence(std::max<std::size_t>(buffer ? buffer->prebuf : 0, std::size_t(streamRate) / 100 * 4));
             pa_stream_write(stream, silence.data(), silence.size(), nullptr, 0, PA_SEEK_RELATIVE);
@@ -551,8 +556,7 @@ struct SoundOutput::Link {
             const pa_timing_info* info = figures();
             if (!info || int64_t(info->read_index) <= consumed)
                 return;
-            if (pa_operation* o = pa_stream_flush(stream, nullptr, nullptr))
-                pa_operation_unref(o);
+            flush();
             if (finished && heard >= handed) {
                 byTimePassed(Leaving::corked);
                 return;

@@ -459,10 +459,7 @@ public:
         until(
             [&] {
                 for (; next + step <= now(); next += step) {
-                    int loudest = 0;
-                    for (qsizetype i = next; i < next + step; ++i)
-                        loudest = std::max(loudest, std::abs(int(sample(i))));
-                    if (loudest <= 0.03 * 32768) {
+                    if (peak(next, 0.01) <= 0.03) {
                         ++quiet;
                         continue;
                     }
